@@ -1,0 +1,20 @@
+# One target carries the language level, warnings and sanitizer flags for
+# every library and program of the project.
+add_library(qv_options INTERFACE)
+target_compile_options(qv_options INTERFACE
+  -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast)
+target_compile_definitions(qv_options INTERFACE
+  QT_NO_NARROWING_CONVERSIONS_IN_CONNECT
+  QVVIEWER_VERSION="${PROJECT_VERSION}"
+  QVVIEWER_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
+  QVVIEWER_VERSION_MINOR=${PROJECT_VERSION_MINOR}
+  QVVIEWER_VERSION_PATCH=${PROJECT_VERSION_PATCH}
+  QVVIEWER_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+
+if(QV_SANITIZE)
+  set(_qv_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  # Sanitizer flags go on every target, generated code included, so that
+  # container annotations and ODR checks agree across translation units.
+  add_compile_options(${_qv_san})
+  add_link_options(${_qv_san})
+endif()
