@@ -24,3 +24,23 @@ function(qv_add_test name)
       PROPERTIES TIMEOUT ${T_TIMEOUT})
   endif()
 endfunction()
+
+# qv_add_folder_tests(<folder> LIBS ...)
+# The tests of one folder without listing them: every *_test.cpp becomes one
+# GoogleTest program <folder>_tests; every *_qtest.cpp its own QtTest
+# program (QTEST_MAIN), run on the offscreen platform.
+function(qv_add_folder_tests folder)
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS" ${ARGN})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  file(GLOB gtests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(gtests)
+    qv_add_test(${folder}_tests SOURCES ${gtests} LIBS ${T_LIBS} TIMEOUT ${T_TIMEOUT})
+  endif()
+  file(GLOB qtests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_qtest.cpp)
+  foreach(src IN LISTS qtests)
+    get_filename_component(name ${src} NAME_WE)
+    qv_add_test(${folder}_${name} SOURCES ${src} LIBS ${T_LIBS} Qt6::Test GUI TIMEOUT ${T_TIMEOUT})
+  endforeach()
+endfunction()

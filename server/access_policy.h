@@ -1,0 +1,35 @@
+// Who may use the service object. The caller's identity is the common name
+// of its client certificate when the service verifies client certificates,
+// else the user name the caller claims in its request metadata.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace grpc {
+class ServerContext;
+}
+
+namespace qv::server {
+
+class AccessPolicy {
+ public:
+  AccessPolicy() = default;
+  // allowed empty: every caller; names compare without regard to ASCII case,
+  // as account names do.
+  AccessPolicy(std::vector<std::string> allowed, bool certificateIdentity)
+      : m_allowed(std::move(allowed)), m_certificateIdentity(certificateIdentity) {}
+
+  std::string CallerOf(const grpc::ServerContext& context) const;
+  bool Allows(std::string_view caller) const;
+
+ private:
+  std::vector<std::string> m_allowed;
+  bool m_certificateIdentity = false;
+};
+
+// "a,b,c" into its non-empty names.
+std::vector<std::string> SplitNames(std::string_view list);
+
+}  // namespace qv::server

@@ -1,0 +1,103 @@
+#include "activity_sql.h"
+
+#include "time_buckets.h"
+
+namespace qv::server {
+
+namespace {
+
+struct Entity {
+  const char* table;
+  const char* nameColumn;
+  const char* partColumn;
+};
+
+Entity EntityOf(QueryKind kind) {
+  switch (kind) {
+    case QueryKind::Users: return {"users", "name", "u"};
+    case QueryKind::Computers: return {"computers", "name", "c"};
+    case QueryKind::Programs: return {"programs", "process_name", "p"};
+    case QueryKind::WindowTitles: return {"window_titles", "title", "w"};
+  }
+  return {"users", "name", "u"};
+}
+
+class Builder {
+ public:
+  explicit Builder(const ActivityRequest& request) : m_request(request), m_windows(request.kind == QueryKind::WindowTitles) {}
+
+  std::string Param(std::int64_t value) {
+    m_sql.parameters.emplace_back(value);
+    return "?" + std::to_string(m_sql.parameters.size());
+  }
+
+  // The request's id filters, each bound once per source.
+  std::string Filters() {
+    std::string where;
+    if (m_request.userId != 0) where += " AND user_id = " + Param(m_request.userId);
+    if (m_request.computerId != 0) where += " AND computer_id = " + Param(m_request.computerId);
+    if (m_request.programId != 0) where += " AND program_id = " + Param(m_request.programId);
+    return where;
+  }
+
+  std::string Rollup(const BucketLevel& level, const BucketRange* range) {
+    std::string sql = std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") +
+                      ", time_ms, keyboard_events, mouse_events FROM " + level.name +
+                      (m_windows ? "_windows" : "_programs") + " WHERE 1";
+    if (range) sql += " AND bucket >= " + Param(range->first) + " AND bucket < " + Param(range->last);
+    return sql + Filters();
+  }
+
+  // A record's part inside [from, to), and its events in the same share.
+  std::string Raw(const MsRange& piece, std::int64_t maxDurationMs) {
+    const std::string from = Param(piece.from);
+    const std::string to = Param(piece.to);
+    const std::string part = "(min(" + to + ", start_ms + duration_ms) - max(" + from + ", start_ms))";
+    const auto share = [&](const char* column) {
+      return std::string("CASE WHEN duration_ms = 0 THEN ") + column + " * 1.0 ELSE " + column + " * 1.0 * " + part +
+             " / duration_ms END";
+    };
+    return std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") + ", " + part +
+           ", " + share("keyboard_events") + ", " + share("mouse_events") +
+           " FROM activity WHERE start_ms >= " + Param(piece.from - maxDurationMs) + " AND start_ms < " + to +
+           " AND (start_ms + duration_ms > " + from + " OR (duration_ms = 0 AND start_ms >= " + from + "))" + Filters();
+  }
+
+  ActivitySql Finish(const std::vector<std::string>& sources) {
+    const Entity entity = EntityOf(m_request.kind);
+    std::string parts;
+    for (const auto& source : sources) parts += (parts.empty() ? "" : " UNION ALL ") + source;
+    m_sql.text = std::string("WITH parts(u, c, p") + (m_windows ? ", w" : "") + ", ms, kb, mo) AS (" + parts +
+                 ") SELECT e.id, e." + entity.nameColumn + ", a.nc, a.nu, a.np, a.ms, a.kb, a.mo FROM (SELECT " +
+                 entity.partColumn +
+                 " AS k, count(DISTINCT c) AS nc, count(DISTINCT u) AS nu, count(DISTINCT p) AS np, "
+                 "sum(ms) AS ms, total(kb) AS kb, total(mo) AS mo FROM parts GROUP BY " +
+                 entity.partColumn + ") a JOIN " + entity.table + " e ON e.id = a.k";
+    return std::move(m_sql);
+  }
+
+ private:
+  const ActivityRequest& m_request;
+  const bool m_windows;
+  ActivitySql m_sql;
+};
+
+}  // namespace
+
+ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs) {
+  Builder builder(request);
+  std::vector<std::string> sources;
+  if (!request.period) {
+    // Every record lies whole in the buckets of any one level.
+    sources.push_back(builder.Rollup(kBucketLevels.front(), nullptr));
+    return builder.Finish(sources);
+  }
+  const PeriodPlan plan = PlanPeriod(*request.period);
+  for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
+    for (const auto& range : plan.buckets[level]) sources.push_back(builder.Rollup(kBucketLevels[level], &range));
+  }
+  for (const auto& piece : plan.raw) sources.push_back(builder.Raw(piece, maxDurationMs));
+  return builder.Finish(sources);
+}
+
+}  // namespace qv::server

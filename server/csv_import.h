@@ -1,0 +1,36 @@
+// qvservice import: activity records from a CSV file into the store, all in
+// one transaction. A bad row names its line and imports nothing; a file
+// whose exact content was imported before is refused.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace qv::server {
+
+inline constexpr const char* kCsvHeader =
+    "user,computer,process,description,window_title,start,duration_ms,keyboard_events,mouse_events";
+
+struct ImportOptions {
+  std::string storePath;
+  std::string csvPath;
+  std::string iconsDir;  // empty: no icons
+};
+
+struct ImportSummary {
+  std::int64_t records = 0;
+  std::size_t newEntities = 0;
+  std::size_t icons = 0;
+};
+
+class ImportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Creates the store when it does not exist. Throws ImportError for bad input
+// and StoreError when the store fails; either way nothing is imported.
+ImportSummary ImportCsv(const ImportOptions& options);
+
+}  // namespace qv::server

@@ -1,0 +1,53 @@
+// RFC 4180 CSV, fed in chunks of any size: fields separated by commas,
+// records by CRLF or LF, quoted fields may hold commas, line breaks and
+// doubled quotes. Each record is reported with the line it starts on.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qv::server {
+
+class CsvError : public std::runtime_error {
+ public:
+  CsvError(std::size_t line, const std::string& what) : std::runtime_error(what), m_line(line) {}
+  std::size_t Line() const { return m_line; }
+
+ private:
+  std::size_t m_line;
+};
+
+class CsvParser {
+ public:
+  using RecordHandler = std::function<void(std::vector<std::string>& fields, std::size_t line)>;
+
+  static constexpr std::size_t kMaxFieldBytes = 1 << 20;
+
+  explicit CsvParser(RecordHandler handler) : m_handler(std::move(handler)) {}
+
+  void Feed(std::string_view chunk);
+  // Ends the input: reports a last record without a line break.
+  void Finish();
+
+ private:
+  enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted };
+
+  void Append(char c);
+  void EndField();
+  void EndRecord();
+
+  RecordHandler m_handler;
+  State m_state = State::FieldStart;
+  std::vector<std::string> m_fields;
+  std::string m_field;
+  bool m_recordStarted = false;
+  bool m_pendingCr = false;
+  std::size_t m_line = 1;
+  std::size_t m_recordLine = 1;
+};
+
+}  // namespace qv::server

@@ -1,0 +1,27 @@
+// qvservice demo: a realistic store of office activity that ends now.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace qv::server {
+
+struct DemoOptions {
+  std::int64_t records = 1'200'000;  // about; the working days decide the exact number
+  int days = 400;
+  std::size_t users = 25;
+  std::size_t computers = 30;
+  std::int64_t endMs = 0;  // 0 = now
+  std::uint64_t seed = 4711;
+};
+
+struct DemoSummary {
+  std::int64_t records = 0;
+  std::size_t programs = 0;
+  std::size_t windowTitles = 0;
+};
+
+// Refuses a store file that exists already; removes what it wrote when it fails.
+DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options);
+
+}  // namespace qv::server

@@ -1,0 +1,93 @@
+// qvservice: the Quorvis Service (serve), and the tools that fill its store
+// (import, demo).
+#include "command_line.h"
+#include "qv_contract.h"
+#include "csv_import.h"
+#include "demo_data.h"
+#include "service_host.h"
+#include "sqlite_db.h"
+
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <iostream>
+
+namespace {
+
+using namespace qv::server;
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+std::string Usage() {
+  return "usage:\n"
+         "  qvservice serve --store FILE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
+         "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]]\n"
+         "      listens on [::]:" +
+         std::to_string(qv::contract::kDefaultPort) +
+         " unless told otherwise; SIGINT or SIGTERM stop it\n"
+         "  qvservice import --store FILE [--icons DIR] RECORDS.csv\n"
+         "  qvservice demo --store FILE [--records N]\n";
+}
+
+int Serve(const std::vector<std::string>& args) {
+  const CommandLine line = ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca"});
+  if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
+  ServeOptions options;
+  options.storePath = line.Get("store");
+  options.listen = line.Get("listen", "");
+  options.allowed = SplitNames(line.Get("allow", ""));
+  if (line.options.contains("allow") && options.allowed.empty()) throw UsageError("--allow names nobody");
+  options.tlsCertFile = line.Get("tls-cert", "");
+  options.tlsKeyFile = line.Get("tls-key", "");
+  options.clientCaFile = line.Get("client-ca", "");
+  return RunServe(options);
+}
+
+int Import(const std::vector<std::string>& args) {
+  const CommandLine line = ParseCommandLine(args, {"store", "icons"});
+  if (line.positional.size() != 1) throw UsageError("import takes one RECORDS.csv");
+  const ImportSummary summary = ImportCsv({line.Get("store"), line.positional.front(), line.Get("icons", "")});
+  std::cout << "imported " << summary.records << " records (" << summary.newEntities
+            << " new users, computers, programs and window titles, " << summary.icons << " icons)\n";
+  return 0;
+}
+
+int Demo(const std::vector<std::string>& args) {
+  const CommandLine line = ParseCommandLine(args, {"store", "records"});
+  if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
+  DemoOptions options;
+  const std::string records = line.Get("records", "1200000");
+  const auto [end, error] = std::from_chars(records.data(), records.data() + records.size(), options.records);
+  if (error != std::errc() || end != records.data() + records.size() || options.records < 0) {
+    throw UsageError("--records takes a whole number");
+  }
+  const DemoSummary summary = WriteDemoStore(line.Get("store"), options);
+  std::cout << "wrote " << summary.records << " records of " << options.users << " users on " << options.computers
+            << " computers with " << summary.programs << " programs and " << summary.windowTitles
+            << " window titles\n";
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::vector<std::string> args(argv + (argc > 1 ? 2 : argc), argv + argc);
+  const std::string command = argc > 1 ? argv[1] : "";
+  try {
+    if (command == "serve") return Serve(args);
+    if (command == "import") return Import(args);
+    if (command == "demo") return Demo(args);
+    if (command == "--help" || command == "help") {
+      std::cout << Usage();
+      return 0;
+    }
+    throw UsageError(command.empty() ? "no command" : "unknown command " + command);
+  } catch (const UsageError& error) {
+    std::cerr << "qvservice: " << error.what() << "\n" << Usage();
+    return kExitUsage;
+  } catch (const std::exception& error) {
+    std::cerr << "qvservice: " << error.what() << "\n";
+    return kExitFailure;
+  }
+}

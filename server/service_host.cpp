@@ -1,0 +1,131 @@
+#include "service_host.h"
+
+#include "qv_contract.h"
+#include "service_log.h"
+#include "store_schema.h"
+
+#include <grpcpp/resource_quota.h>
+#include <grpcpp/security/server_credentials.h>
+#include <grpcpp/server_builder.h>
+
+#include <chrono>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace qv::server {
+
+namespace {
+
+constexpr int kMaxThreads = 32;
+constexpr int kMaxRequestBytes = 64 * 1024;
+constexpr auto kShutdownGrace = std::chrono::seconds(5);
+
+std::string ReadTextFile(const std::string& path, const char* what) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(std::string("cannot read the ") + what + " " + path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options) {
+  if (options.tlsCertFile.empty() && options.tlsKeyFile.empty()) {
+    if (!options.clientCaFile.empty()) throw std::runtime_error("--client-ca needs --tls-cert and --tls-key");
+    return grpc::InsecureServerCredentials();
+  }
+  if (options.tlsCertFile.empty() || options.tlsKeyFile.empty()) {
+    throw std::runtime_error("TLS needs both --tls-cert and --tls-key");
+  }
+  grpc::SslServerCredentialsOptions ssl(options.clientCaFile.empty()
+                                            ? GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE
+                                            : GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY);
+  ssl.pem_key_cert_pairs.push_back(
+      {ReadTextFile(options.tlsKeyFile, "TLS key"), ReadTextFile(options.tlsCertFile, "TLS certificate")});
+  if (!options.clientCaFile.empty()) ssl.pem_root_certs = ReadTextFile(options.clientCaFile, "client CA");
+  return grpc::SslServerCredentials(ssl);
+}
+
+std::string FormatHost(const std::string& host) {
+  return host.find(':') != std::string::npos ? "[" + host + "]" : host;
+}
+
+}  // namespace
+
+ListenAddress ParseListenAddress(const std::string& text) {
+  if (text.empty()) return {"::", contract::kDefaultPort};
+  ListenAddress address;
+  std::string portText;
+  if (text.front() == '[') {
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos) throw std::invalid_argument("missing ']' in " + text);
+    address.host = text.substr(1, close - 1);
+    const std::string rest = text.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') throw std::invalid_argument("expected ':' after ']' in " + text);
+    if (!rest.empty()) portText = rest.substr(1);
+  } else {
+    const std::size_t colon = text.find(':');
+    if (colon != text.rfind(':')) throw std::invalid_argument("write an IPv6 address in brackets: " + text);
+    address.host = text.substr(0, colon);
+    if (colon != std::string::npos) portText = text.substr(colon + 1);
+  }
+  if (address.host.empty()) throw std::invalid_argument("no host in " + text);
+  if (portText.empty() && text.back() != ':') {
+    address.port = contract::kDefaultPort;
+    return address;
+  }
+  if (portText.empty() || portText.size() > 5 || portText.find_first_not_of("0123456789") != std::string::npos ||
+      std::stoul(portText) > 65535) {
+    throw std::invalid_argument("not a port number in " + text);
+  }
+  address.port = static_cast<std::uint16_t>(std::stoul(portText));
+  return address;
+}
+
+ServiceHost::ServiceHost(const ServeOptions& options)
+    : m_options(options),
+      m_keeper(options.storePath, Database::Mode::ReadWrite),
+      m_pool(options.storePath),
+      m_service(m_pool, AccessPolicy(options.allowed, !options.clientCaFile.empty())) {
+  CheckSchema(m_keeper);
+}
+
+ServiceHost::~ServiceHost() {
+  if (m_server) {
+    m_server->Shutdown(std::chrono::system_clock::now());
+    m_server->Wait();
+  }
+}
+
+std::string ServiceHost::Start() {
+  const ListenAddress address = ParseListenAddress(m_options.listen);
+  const std::string target = FormatHost(address.host) + ":" + std::to_string(address.port);
+  grpc::ServerBuilder builder;
+  int boundPort = 0;
+  builder.AddListeningPort(target, Credentials(m_options), &boundPort);
+  grpc::ResourceQuota quota("qvservice");
+  quota.SetMaxThreads(kMaxThreads);
+  builder.SetResourceQuota(quota);
+  builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
+  // A second service on the same port must fail, not share the port unseen.
+  builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
+  builder.RegisterService(&m_service);
+  m_server = builder.BuildAndStart();
+  if (!m_server || boundPort == 0) {
+    m_server.reset();
+    throw std::runtime_error("cannot listen on " + target);
+  }
+  return FormatHost(address.host) + ":" + std::to_string(boundPort);
+}
+
+void ServiceHost::Shutdown() {
+  if (!m_server) return;
+  m_service.WaitUntilIdle(std::chrono::steady_clock::now() + kShutdownGrace);
+  m_server->Shutdown(std::chrono::system_clock::now());
+}
+
+void ServiceHost::Wait() {
+  if (m_server) m_server->Wait();
+}
+
+}  // namespace qv::server

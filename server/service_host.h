@@ -1,0 +1,59 @@
+// The service on its listening port: the store, the object and the gRPC
+// server around them.
+#pragma once
+
+#include "connection_pool.h"
+#include "quorvis_service.h"
+#include "sqlite_db.h"
+
+#include <grpcpp/server.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::server {
+
+struct ServeOptions {
+  std::string storePath;
+  std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = every address, default port
+  std::vector<std::string> allowed;
+  std::string tlsCertFile;
+  std::string tlsKeyFile;
+  std::string clientCaFile;
+};
+
+struct ListenAddress {
+  std::string host;
+  std::uint16_t port = 0;
+};
+
+// Throws std::invalid_argument for a malformed address.
+ListenAddress ParseListenAddress(const std::string& text);
+
+class ServiceHost {
+ public:
+  // Opens the store (it must exist); throws StoreError or std::runtime_error.
+  explicit ServiceHost(const ServeOptions& options);
+  ~ServiceHost();
+
+  // Starts listening; returns the address with the port actually bound.
+  std::string Start();
+  // Lets the calls in flight finish for a grace period, then cancels what is
+  // left and stops.
+  void Shutdown();
+  void Wait();
+
+ private:
+  ServeOptions m_options;
+  Database m_keeper;  // keeps the store's WAL files in place for the read-only connections
+  ConnectionPool m_pool;
+  QuorvisService m_service;
+  std::unique_ptr<grpc::Server> m_server;
+};
+
+// serve: runs until SIGINT or SIGTERM; returns the exit code.
+int RunServe(const ServeOptions& options);
+
+}  // namespace qv::server

@@ -1,0 +1,45 @@
+#include "service_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace qv::server {
+
+void LogLine(std::string_view message) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
+  std::string line = std::string(stamp) + " qvservice: ";
+  line.append(message);
+  line.push_back('\n');
+  // One write per line, so that lines from several threads never mix.
+  std::size_t written = 0;
+  while (written < line.size()) {
+    const ssize_t n = ::write(STDERR_FILENO, line.data() + written, line.size() - written);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return;
+    written += static_cast<std::size_t>(n);
+  }
+}
+
+std::string Printable(std::string_view text, std::size_t maxBytes) {
+  std::string out;
+  for (std::size_t i = 0; i < text.size() && i < maxBytes; ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte >= 0x20 && byte < 0x7F && byte != '\\') {
+      out.push_back(static_cast<char>(byte));
+    } else {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", byte);
+      out += escaped;
+    }
+  }
+  if (text.size() > maxBytes) out += "...";
+  return out;
+}
+
+}  // namespace qv::server

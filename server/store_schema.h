@@ -1,0 +1,24 @@
+// The store's tables. Activity records keep every detail; rollup tables hold
+// the same totals per bucket of time (see time_buckets.h), at program level
+// and at window-title level, so that long periods are summed from few rows.
+#pragma once
+
+#include <cstdint>
+
+namespace qv::server {
+
+class Database;
+
+inline constexpr int kStoreVersion = 1;
+
+// Creates the tables in an empty store; checks the version of any other.
+void EnsureSchema(Database& db);
+// Checks that the store carries this program's tables.
+void CheckSchema(Database& db);
+
+// The longest recorded duration: a record that overlaps a moment started at
+// most this long before it.
+std::int64_t ReadMaxDuration(Database& db);
+void RaiseMaxDuration(Database& db, std::int64_t durationMs);
+
+}  // namespace qv::server

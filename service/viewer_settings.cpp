@@ -1,0 +1,76 @@
+#include "viewer_settings.h"
+
+#include <cstring>
+#include <iostream>
+#include <optional>
+
+namespace {
+
+constexpr char16_t kStartDate[] = u"StartDate";
+constexpr char16_t kEndDate[] = u"EndDate";
+constexpr char16_t kPeriodType[] = u"PeriodType";
+constexpr char16_t kServer[] = u"Server";
+constexpr std::size_t kDateBytes = sizeof(double);
+
+// A date of another size than 8 bytes is ignored.
+std::optional<double> ReadDate(const HiveKey& key, std::u16string_view name) {
+    auto value = key.GetValue(name);
+    if (!value || value->data.size() != kDateBytes) return std::nullopt;
+    double date;
+    std::memcpy(&date, value->data.data(), kDateBytes);
+    return date;
+}
+
+void WriteDate(HiveKey& key, std::u16string_view name, double date) {
+    std::uint8_t bytes[kDateBytes];
+    std::memcpy(bytes, &date, kDateBytes);
+    key.SetBinary(name, bytes);
+}
+
+bool Store(HiveStore& hive) {
+    std::string error;
+    if (hive.Save(&error)) return true;
+    std::cerr << "qvviewer: settings not saved to " << hive.Path() << ": " << error << '\n';
+    return false;
+}
+
+}  // namespace
+
+bool LoadSettings(HiveStore& hive, ReportPeriod& period) {
+    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    if (!key) return false;
+    if (auto start = ReadDate(*key, kStartDate)) {
+        period.start = *start;
+        period.startStatus = kDateValid;
+    }
+    if (auto end = ReadDate(*key, kEndDate)) {
+        period.end = *end;
+        period.endStatus = kDateValid;
+    }
+    // The stored type is not checked: any 4 bytes are taken as the type.
+    if (auto type = key->GetValue(kPeriodType); type && type->data.size() == sizeof(std::int32_t))
+        std::memcpy(&period.type, type->data.data(), sizeof(std::int32_t));
+    return true;
+}
+
+bool SaveSettings(HiveStore& hive, const ReportPeriod& period) {
+    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    if (!key) return false;
+    WriteDate(*key, kStartDate, period.start);
+    WriteDate(*key, kEndDate, period.end);
+    key->SetDword(kPeriodType, static_cast<std::uint32_t>(period.type));
+    return Store(hive);
+}
+
+std::u16string ReadServerName(HiveStore& hive) {
+    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    if (!key) return {};
+    return key->GetString(kServer).value_or(std::u16string());
+}
+
+bool WriteServerName(HiveStore& hive, std::u16string_view server) {
+    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    if (!key) return false;
+    key->SetString(kServer, server);
+    return Store(hive);
+}

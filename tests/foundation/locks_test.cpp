@@ -1,0 +1,163 @@
+// TMutex, TCriticalSection, THandle.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <future>
+#include <latch>
+#include <thread>
+#include <unistd.h>
+
+#include "critical_section.h"
+#include "exceptions.h"
+#include "handle.h"
+#include "mutex.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// A thread that holds the lock until Release() (or the end of the scope).
+struct Holder {
+    explicit Holder(ILock& lock)
+        : thread([this, &lock] {
+              lock.Lock();
+              held.count_down();
+              release.wait();
+              lock.Unlock();
+          }) {
+        held.wait();
+    }
+    ~Holder() { Release(); }
+    void Release() {
+        if (thread.joinable()) {
+            release.count_down();
+            thread.join();
+        }
+    }
+    std::latch held{1}, release{1};
+    std::thread thread;
+};
+
+bool FreeForOthers(TMutex& mutex) {
+    return std::async(std::launch::async, [&] {
+               if (!mutex.Lock(0)) {
+                   return false;
+               }
+               mutex.Unlock();
+               return true;
+           }).get();
+}
+
+template <class F>
+std::int32_t SystemErrorOf(F call) {
+    try {
+        call();
+    } catch (const ESystemException& e) {
+        return e.GetField("Code")->GetInt();
+    }
+    return 0;
+}
+
+TEST(FoundationMutex, IsReentrantAndTimesOut) {
+    TMutex mutex;
+    mutex.Lock();
+    EXPECT_TRUE(mutex.Lock(0));
+    EXPECT_TRUE(mutex.Lock(kInfiniteTimeout));
+    mutex.Unlock();
+    mutex.Unlock();
+    EXPECT_FALSE(FreeForOthers(mutex));
+    mutex.Unlock();
+    EXPECT_TRUE(FreeForOthers(mutex));
+
+    Holder holder(mutex);
+    auto start = Clock::now();
+    EXPECT_FALSE(mutex.Lock(0));  // at once
+    EXPECT_LT(Clock::now() - start, 1s);
+    start = Clock::now();
+    EXPECT_FALSE(mutex.Lock(50));
+    EXPECT_GE(Clock::now() - start, 50ms);
+    std::thread releaser([&] { holder.Release(); });
+    EXPECT_TRUE(mutex.Lock(60000));
+    mutex.Unlock();
+    releaser.join();
+}
+
+TEST(FoundationMutex, AbandonedMutexIsAcquiredByBothLockForms) {
+    TMutex waited, tried, timed;
+    for (TMutex* mutex : {&waited, &tried, &timed}) {
+        std::thread([mutex] {  // ends while it holds the mutex, twice
+            mutex->Lock();
+            mutex->Lock();
+        }).join();
+    }
+    waited.Lock();
+    EXPECT_TRUE(tried.Lock(0));
+    EXPECT_TRUE(timed.Lock(1000));
+    for (TMutex* mutex : {&waited, &tried, &timed}) {
+        mutex->Unlock();  // the dead thread's count is not inherited
+        EXPECT_TRUE(FreeForOthers(*mutex));
+    }
+}
+
+TEST(FoundationMutex, UnlockWithoutOwningRaisesSystemError) {
+    TMutex mutex;
+    EXPECT_EQ(SystemErrorOf([&] { mutex.Unlock(); }), EPERM);
+    Holder holder(mutex);
+    EXPECT_EQ(SystemErrorOf([&] { mutex.Unlock(); }), EPERM);
+}
+
+TEST(FoundationCriticalSection, IsReentrantAndHasNoTimedLock) {
+    TCriticalSection section;
+    ILock& lock = section;
+    lock.Lock();
+    lock.Lock();
+    lock.Unlock();
+    lock.Unlock();
+    { Holder other(lock); }
+    try {
+        lock.Lock(10);
+        ADD_FAILURE() << "timed Lock returned";
+    } catch (const ENotImplemented& e) {
+        EXPECT_EQ(e.GetField("Text")->GetString(), "Not implemented");
+        EXPECT_EQ(e.GetField("SourceFile")->GetString(), ".\\CriticalSection");
+        EXPECT_EQ(e.GetField("SourceLine")->GetInt(), 18);
+        EXPECT_EQ(e.GetField("Function")->GetString(), "TCriticalSection::Lock");
+    }
+}
+
+bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }
+int OpenNull() { return ::open("/dev/null", O_RDONLY | O_CLOEXEC); }
+
+TEST(FoundationHandle, ClosesOnceAndNeverNoneOrZero) {
+    const int fd = OpenNull();
+    THandle handle(fd);
+    THandle moved(std::move(handle));
+    EXPECT_EQ(handle.Get(), THandle::kNone);
+    moved.Close();
+    EXPECT_FALSE(IsOpen(fd));
+    const int reused = OpenNull();  // likely the same number again
+    moved.Close();
+    EXPECT_TRUE(IsOpen(reused));
+    { THandle owner(reused); }
+    EXPECT_FALSE(IsOpen(reused));
+
+    THandle none, zero(0);
+    none.Close();
+    zero.Close();
+    EXPECT_EQ(zero.Get(), THandle::kNone);
+    { THandle zeroAtEnd(0); }
+    EXPECT_TRUE(IsOpen(0));
+}
+
+TEST(FoundationHandle, FailedCloseRaisesSystemError) {
+    const int fd = OpenNull();
+    ::close(fd);
+    THandle handle(fd);
+    EXPECT_EQ(SystemErrorOf([&] { handle.Close(); }), EBADF);
+    EXPECT_EQ(handle.Get(), THandle::kNone);  // never closed again
+}
+
+}  // namespace

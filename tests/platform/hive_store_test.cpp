@@ -1,0 +1,134 @@
+#include "hive_store.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::u16string kViewerKey = u"Software\\Marrowind Software\\Quorvis\\Viewer";
+
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(HiveStore, SavesAndLoadsThroughANewDirectory) {
+    TempDir tmp;
+    std::string path = tmp.File("config/qvviewer/user.reg");
+    HiveStore store(path);
+    EXPECT_EQ(store.Load(), HiveStore::LoadResult::Missing);
+    EXPECT_EQ(store.OpenKey(kViewerKey, false), nullptr);
+    HiveKey* key = store.OpenKey(kViewerKey, true);
+    ASSERT_NE(key, nullptr);
+    key->SetString(u"Server", u"host:50051");
+    key->SetDword(u"PeriodType", 4);
+    std::string error;
+    ASSERT_TRUE(store.Save(&error)) << error;
+    struct stat st {};
+    ASSERT_EQ(stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    HiveStore again(path);
+    EXPECT_EQ(again.Load(), HiveStore::LoadResult::Loaded);
+    HiveKey* read = again.OpenKey(u"SOFTWARE\\Marrowind Software\\Quorvis\\Viewer", false);
+    ASSERT_NE(read, nullptr);
+    EXPECT_EQ(read->GetString(u"server"), u"host:50051");
+    EXPECT_EQ(read->GetDword(u"PeriodType"), 4u);
+    EXPECT_EQ(Listing(tmp.File("config/qvviewer")), std::vector<std::string>{"user.reg"});
+}
+
+TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
+    TempDir tmp;
+    std::string path = tmp.File("user.reg");
+    const std::string first = "WINE REGISTRY Version 2\n[A] 0\n\"x\"=dword:xyz\n";
+    const std::string second = "garbage";
+    WriteWhole(path, first);
+    HiveStore store(path);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.Load(), HiveStore::LoadResult::SetAside);
+    std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("line 3"), std::string::npos) << warning;
+    EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1);
+    std::string firstAside = store.SetAsidePath();
+    EXPECT_EQ(firstAside.rfind(path + ".corrupt-", 0), 0u);
+    EXPECT_EQ(ReadWhole(firstAside), first);
+    EXPECT_FALSE(fs::exists(path));
+
+    // A second corrupt file, possibly within the same second, gets its own name.
+    WriteWhole(path, second);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.Load(), HiveStore::LoadResult::SetAside);
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(store.SetAsidePath(), firstAside);
+    EXPECT_EQ(ReadWhole(firstAside), first);
+    EXPECT_EQ(ReadWhole(store.SetAsidePath()), second);
+
+    ASSERT_TRUE(store.Save());
+    EXPECT_EQ(ReadWhole(path).rfind("WINE REGISTRY Version 2\n", 0), 0u);
+
+    // A directory in the file's place cannot be read either.
+    std::string dirPath = tmp.File("dir.reg");
+    fs::create_directory(dirPath);
+    HiveStore blocked(dirPath);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(blocked.Load(), HiveStore::LoadResult::SetAside);
+    testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(fs::is_directory(blocked.SetAsidePath()));
+}
+
+TEST(HiveStore, FailureBeforeTheRenameLeavesTheOldFileWhole) {
+    TempDir tmp;
+    std::string path = tmp.File("user.reg");
+    HiveStore store(path);
+    store.Load();
+    store.OpenKey(kViewerKey, true)->SetString(u"Server", u"old");
+    ASSERT_TRUE(store.Save());
+    const std::string before = ReadWhole(path);
+
+    store.OpenKey(kViewerKey, false)->SetString(u"Server", u"new");
+    store.SetRenameFunction([](const char*, const char*) {
+        errno = EIO;
+        return -1;
+    });
+    std::string error;
+    EXPECT_FALSE(store.Save(&error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_EQ(ReadWhole(path), before);
+    EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});  // no temporary file left
+}
+
+TEST(HiveStore, DefaultPathFollowsTheEnvironment) {
+    struct Saved {
+        const char* name;
+        std::string value;
+        bool set;
+    } saved[] = {{"QVVIEWER_HIVE", "", false}, {"XDG_CONFIG_HOME", "", false}, {"HOME", "", false}};
+    for (Saved& s : saved)
+        if (const char* v = std::getenv(s.name))
+            s.value = v, s.set = true;
+
+    setenv("HOME", "/home/op", 1);
+    setenv("QVVIEWER_HIVE", "/tmp/demo.reg", 1);
+    EXPECT_EQ(DefaultHivePath(), "/tmp/demo.reg");
+    unsetenv("QVVIEWER_HIVE");
+    setenv("XDG_CONFIG_HOME", "/cfg", 1);
+    EXPECT_EQ(DefaultHivePath(), "/cfg/qvviewer/user.reg");
+    setenv("XDG_CONFIG_HOME", "relative", 1);
+    EXPECT_EQ(DefaultHivePath(), "/home/op/.config/qvviewer/user.reg");
+    unsetenv("XDG_CONFIG_HOME");
+    EXPECT_EQ(DefaultHivePath(), "/home/op/.config/qvviewer/user.reg");
+
+    for (const Saved& s : saved)
+        s.set ? setenv(s.name, s.value.c_str(), 1) : unsetenv(s.name);
+}
+
+}  // namespace

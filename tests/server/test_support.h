@@ -1,0 +1,94 @@
+// Shared pieces of the service tests: a temporary folder, a store filled
+// through the library, a small client of the wire contract, and the service
+// running in this process on a free loopback port.
+#pragma once
+
+#include "qv_contract.h"
+#include "quorvis.grpc.pb.h"
+#include "record_writer.h"
+#include "service_host.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return m_path; }
+  std::string File(const std::string& name) const { return m_path + "/" + name; }
+
+ private:
+  std::string m_path;
+};
+
+// Writes records in one transaction and returns their ids.
+std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
+                                            const std::vector<server::ActivityRecord>& records);
+
+// A store of `rows` window titles of one program ("browser.exe", id 1), one
+// second each, used by anna on WS-01; every odd title ends in a byte that is
+// not UTF-8. Written in one transaction, fast enough for a million.
+void WriteManyTitles(const std::string& storePath, std::size_t rows);
+
+struct Answer {
+  grpc::Status status;
+  std::int32_t hresult = 0;
+  std::string description;
+  std::vector<quorvis::v1::Field> fields;
+  std::vector<quorvis::v1::Row> rows;
+  std::size_t rowCount = 0;
+  std::size_t batches = 0;
+
+  // The position of a field by name; -1 when absent.
+  int Field(const std::string& name) const;
+};
+
+struct CallIdentity {
+  std::string user;
+  std::string classId{contract::kClassId};
+  std::string interfaceId{contract::kQueryInterfaceId};
+};
+
+class ServiceClient {
+ public:
+  explicit ServiceClient(std::shared_ptr<grpc::Channel> channel);
+
+  quorvis::v1::ActivateReply Activate(const CallIdentity& identity, grpc::Status* status = nullptr);
+  // onRow, when given, sees the rows instead of Answer::rows.
+  Answer Query(const std::string& request, const CallIdentity& identity = {},
+               const std::function<void(const quorvis::v1::Row&)>& onRow = {});
+  Answer ProgramInfo(const std::string& request, const CallIdentity& identity = {});
+
+ private:
+  Answer Read(bool programInfo, const std::string& request, const CallIdentity& identity,
+              const std::function<void(const quorvis::v1::Row&)>& onRow);
+
+  std::unique_ptr<quorvis::v1::QuorvisService::Stub> m_stub;
+};
+
+server::ServeOptions StoreOptions(const std::string& storePath);
+
+// The service in this process, listening on 127.0.0.1 and a free port.
+class LocalService {
+ public:
+  explicit LocalService(server::ServeOptions options);
+  ~LocalService();
+  const std::string& Address() const { return m_address; }
+  ServiceClient Client() const;
+
+ private:
+  std::unique_ptr<server::ServiceHost> m_host;
+  std::string m_address;
+};
+
+// The value of a row's field, found by the field's name.
+const quorvis::v1::Value& Cell(const Answer& answer, const quorvis::v1::Row& row, const std::string& field);
+
+}  // namespace qv::test

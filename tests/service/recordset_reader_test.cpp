@@ -1,0 +1,158 @@
+#include "data_access_error.h"
+#include "debug_stream.h"
+#include "recordset_reader.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cmath>
+
+namespace {
+
+class CaptureWriter : public TStreamWriter {
+public:
+    void Write(const char* bytes, std::uint32_t count) noexcept override { text.append(bytes, count); }
+    std::string text;
+};
+
+// Attaches a capturing writer to TraceStream with the result-set category
+// on, as a developer would to see the rows; restores the quiet state after.
+class TraceCapture {
+public:
+    TraceCapture() : writer_(new CaptureWriter) {
+        TraceStream.Categories().set(kRecordsetTraceCategory);
+        TraceStream.AddWriter(SmartPtr<TStreamWriter>(writer_));
+    }
+    ~TraceCapture() { TraceStream.RemoveAllWriters(); }
+    const std::string& Text() const { return writer_->text; }
+
+private:
+    CaptureWriter* writer_;  // owned by the stream
+};
+
+RecordsetPtr MakeRecordset(std::vector<FieldDef> fields, std::vector<std::vector<Variant>> rows) {
+    auto recordset = std::make_unique<Recordset>(std::move(fields));
+    for (auto& row : rows) EXPECT_EQ(recordset->AddRow(std::move(row)), S_OK);
+    return recordset;
+}
+
+BStr Text(std::u16string_view text) { return BStr(text); }
+
+}  // namespace
+
+TEST(RecordsetReaderTrace, WritesEachRowAndTheEndLineByteForByte) {
+    TraceCapture trace;
+    std::u16string exact(128, u'x');
+    std::u16string tooLong(129, u'y');
+    RecordsetReader reader(MakeRecordset(
+        {{"ID", adInteger, 4}, {"Name", adVarWChar, 255}, {"", adDouble, 8}, {"Icon", adLongVarBinary, 0}},
+        {{Variant::I4(7), Variant::Str(Text(u"abc")), Variant::Null(), Variant::Bytes({1, 2, 3})},
+         {Variant::I4(-1), Variant::Str(Text(exact)), Variant::I8(5), Variant::Null()},
+         {Variant(), Variant::Str(Text(tooLong)), Variant::Bytes({9, 9}), Variant::Null()}}));
+    reader.SetSort("");
+    while (!reader.IsEOF()) reader.MoveNext();
+
+    // The first row is written when the reader is made; SetSort writes nothing.
+    std::string expected = "[SQL] ID=7,Name='abc',#2=<null>,Icon=<blob 3 bytes long>\n";
+    expected += "[SQL] ID=-1,Name='" + std::string(128, 'x') + "',#2=5,Icon=<blob 0 bytes long>\n";
+    expected += "[SQL] ID=<null>,Name=<long string>,#2=<blob 2 bytes long>,Icon=<blob 0 bytes long>\n";
+    expected += "[SQL] ----- End of Recordset -----\n";
+    EXPECT_EQ(trace.Text(), expected);
+}
+
+TEST(RecordsetReaderTrace, EmptyOpenResultSetWritesOnlyTheEndLine) {
+    TraceCapture trace;
+    RecordsetReader reader(MakeRecordset({{"ID", adInteger, 4}}, {}));
+    EXPECT_TRUE(reader.IsEOF());
+    EXPECT_EQ(trace.Text(), "[SQL] ----- End of Recordset -----\n");
+}
+
+TEST(RecordsetReaderTrace, InvalidDatesAndUnknownTagsAreNamed) {
+    TraceCapture trace;
+    RecordsetReader reader(MakeRecordset({{"When", adDate, 8}, {"Cost", 6, 8}},
+                                         {{Variant::Date(1e9), Variant::Unsupported(6)}}));
+    EXPECT_EQ(trace.Text().rfind("[SQL] When=invalid time(", 0), 0u) << trace.Text();
+    EXPECT_NE(trace.Text().find("),Cost=unknown vt=#6\n"), std::string::npos) << trace.Text();
+}
+
+TEST(RecordsetReaderTrace, NothingIsWrittenWithoutAWriterOrWithTheCategoryOff) {
+    TraceStream.RemoveAllWriters();
+    RecordsetReader quiet(MakeRecordset({{"ID", adInteger, 4}}, {{Variant::I4(1)}}));
+    quiet.MoveNext();
+
+    TraceCapture trace;
+    TraceStream.Categories().reset(kRecordsetTraceCategory);
+    RecordsetReader reader(MakeRecordset({{"ID", adInteger, 4}}, {{Variant::I4(1)}}));
+    reader.MoveNext();
+    TraceStream.Categories().set(kRecordsetTraceCategory);
+    EXPECT_EQ(trace.Text(), "");
+}
+
+TEST(RecordsetReader, FailuresArriveAsTheDataAccessError) {
+    RecordsetReader empty(nullptr);
+    try {
+        empty.IsEOF();
+        FAIL() << "an empty result set was used";
+    } catch (const DataAccessError& error) {
+        EXPECT_EQ(static_cast<std::uint32_t>(error.Status()), 0x80004003u);
+    }
+
+    RecordsetReader reader(MakeRecordset({{"ID", adInteger, 4}, {"Name", adVarWChar, 10}},
+                                         {{Variant::I4(2), Variant::Str(Text(u"b"))},
+                                          {Variant::I4(1), Variant::Str(Text(u"A"))}}));
+    EXPECT_THROW(reader.GetField("Missing"), DataAccessError);
+    EXPECT_THROW(reader.SetSort("Missing Asc"), DataAccessError);
+    reader.SetSort("Name Asc");
+    EXPECT_EQ(GetFieldInt(reader.GetField("Id")), 1);  // lookup ignores case
+    reader.MoveNext();
+    reader.MoveNext();
+    EXPECT_TRUE(reader.IsEOF());
+    EXPECT_THROW(reader.MoveNext(), DataAccessError);
+    EXPECT_THROW(GetFieldInt(Field()), DataAccessError);
+}
+
+TEST(FieldReaders, ConvertByTheVariantRules) {
+    std::setlocale(LC_ALL, "C");
+    Decimal fits = *Decimal::FromDigits(false, "42", 0);
+    Decimal huge = *Decimal::FromDigits(false, "123456789012345678901", 0);
+    Decimal negative = *Decimal::FromDigits(true, "75", -1);  // -7.5
+    RecordsetReader reader(MakeRecordset(
+        {{"V", adDouble, 8}},
+        {{Variant::Null()}, {Variant()}, {Variant::R8(2.9)}, {Variant::R8(-2.9)}, {Variant::R8(2.5)},
+         {Variant::I4(-7)}, {Variant::Dec(fits)}, {Variant::Dec(negative)}, {Variant::Dec(huge)},
+         {Variant::Str(Text(u"12"))}, {Variant::I8(5'000'000'000)}, {Variant::R8(1e12)}, {Variant::UI4(4'000'000'000u)}}));
+    Field v = reader.GetField("V");
+    auto next = [&] { reader.MoveNext(); };
+
+    EXPECT_EQ(GetFieldInt(v), 0);
+    EXPECT_EQ(GetFieldString(v), u"");
+    EXPECT_EQ(GetFieldDouble(v), 0.0);
+    next();
+    EXPECT_EQ(GetFieldInt(v), 0);
+    next();
+    EXPECT_EQ(GetFieldInt(v), 2);  // truncated, not rounded
+    EXPECT_EQ(GetFieldString(v), u"2.9");
+    next();
+    EXPECT_EQ(GetFieldInt(v), -2);
+    next();
+    EXPECT_EQ(GetFieldInt(v), 2);
+    next();
+    EXPECT_EQ(GetFieldInt(v), -7);
+    EXPECT_EQ(GetFieldDouble(v), -7.0);
+    next();
+    EXPECT_EQ(GetFieldInt(v), 42);
+    next();
+    EXPECT_EQ(GetFieldInt(v), -7);  // no unsigned form: via the double, truncated
+    next();
+    EXPECT_THROW(GetFieldInt(v), DataAccessError);  // too large even for the leading digits
+    EXPECT_NEAR(GetFieldDouble(v), 1.2345678901234568e20, 1e6);
+    next();
+    EXPECT_EQ(GetFieldInt(v), 12);  // text through the unsigned conversion
+    next();
+    EXPECT_THROW(GetFieldInt(v), DataAccessError);  // 64-bit value out of range
+    EXPECT_EQ(GetFieldDouble(v), 5e9);
+    next();
+    EXPECT_THROW(GetFieldInt(v), DataAccessError);  // a real beyond 32 bits is refused, not undefined
+    next();
+    EXPECT_EQ(GetFieldInt(v), static_cast<std::int32_t>(4'000'000'000u));  // the unsigned bits
+}

@@ -1,0 +1,157 @@
+// The viewer's client against a real qvservice on a loopback port: every
+// activation outcome the viewer tells apart, and answers read through the
+// same readers the trees and reports use.
+#include "data_access_error.h"
+#include "qv_contract.h"
+#include "recordset_reader.h"
+#include "remote_qv_query.h"
+#include "../server/service_process.h"
+#include "../server/test_support.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+
+namespace {
+
+using qv::test::ServiceProcess;
+
+constexpr std::int64_t kDay = 86'400'000;
+constexpr std::int64_t kJan2025 = 1'735'689'600'000;  // 2025-01-01T00:00:00Z
+
+qv::server::ActivityRecord Record(std::string user, std::string computer, std::string process,
+                              std::int64_t start, std::int64_t duration) {
+    return {std::move(user), std::move(computer), std::move(process), process + " app", "Main window",
+            start, duration, 10, 20};
+}
+
+class RemoteQueryTest : public ::testing::Test {
+protected:
+    void Start(std::vector<std::string> extra = {}) {
+        store_ = dir_.File("store.db");
+        qv::test::WriteRecords(store_, records_);
+        std::vector<std::string> args = {"serve", "--store", store_, "--listen", "127.0.0.1:0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        service_ = std::make_unique<ServiceProcess>(args);
+        address_ = service_->WaitUntilListening();
+        ASSERT_FALSE(address_.empty()) << service_->Log();
+    }
+
+    qv::test::TempDir dir_;
+    std::vector<qv::server::ActivityRecord> records_ = {
+        Record("alice", "pc-1", "editor", kJan2025, 3 * 3'600'000),
+        Record("alice", "pc-2", "editor", kJan2025 + kDay, 2 * 3'600'000),
+        Record("bob", "pc-1", "browser", kJan2025, 1'800'000),
+    };
+    std::string store_;
+    std::string address_;
+    std::unique_ptr<ServiceProcess> service_;
+};
+
+TEST_F(RemoteQueryTest, UsersAnswerReadsThroughTheFieldReaders) {
+    Start();
+    ActivationResult activation = ActivateQuorvisService(address_);
+    ASSERT_EQ(activation.hr, S_OK) << activation.description;
+    RemoteQVQuery service(activation.object);
+
+    QueryRequest request;
+    request.kind = static_cast<std::int32_t>(QueryKind::Users);
+    RecordsetReader reader(RunQuery(&service, request));
+    reader.SetSort("Name Asc");
+    std::map<std::u16string, std::pair<std::int32_t, double>> users;
+    for (; !reader.IsEOF(); reader.MoveNext())
+        users[GetFieldString(reader.GetField("Name"))] = {GetFieldInt(reader.GetField("Computers")),
+                                                          GetFieldDouble(reader.GetField("TimeSpent"))};
+    ASSERT_EQ(users.size(), 2u);
+    EXPECT_EQ(users[u"alice"].first, 2);
+    EXPECT_EQ(users[u"alice"].second, 5.0 * 3'600'000);
+    EXPECT_EQ(users[u"bob"].second, 1'800'000.0);
+
+    ProgramInfoRequest info;
+    info.programId = 999'999;
+    RecordsetReader none(RunProgramInfoQuery(&service, info));
+    EXPECT_TRUE(none.IsEOF());
+}
+
+TEST_F(RemoteQueryTest, ActivationFailuresCarryTheirStatus) {
+    Start({"--allow", "somebody-else"});
+    const HRESULT refused = ActivateQuorvisService(address_).hr;
+    EXPECT_EQ(static_cast<std::uint32_t>(refused), 0x8001011Bu);
+
+    service_.reset();
+    Start();
+    EXPECT_EQ(static_cast<std::uint32_t>(
+                  ActivateRemoteObject(address_, "{00000000-1111-2222-3333-444444444444}",
+                                       qv::contract::kQueryInterfaceId).hr),
+              0x80040154u);
+    EXPECT_EQ(static_cast<std::uint32_t>(
+                  ActivateRemoteObject(address_, qv::contract::kClassId,
+                                       "{00000000-1111-2222-3333-444444444444}").hr),
+              0x80004002u);
+
+    // A malformed request is refused by the service and arrives as the
+    // data-access error with the service's description.
+    ActivationResult activation = ActivateQuorvisService(address_);
+    ASSERT_EQ(activation.hr, S_OK);
+    QueryRequest request;
+    request.kind = 42;
+    RemoteQVQuery service(activation.object);
+    try {
+        RunQuery(&service, request);
+        FAIL() << "an unknown query kind was answered";
+    } catch (const DataAccessError& error) {
+        EXPECT_LT(error.Status(), 0);
+        EXPECT_FALSE(error.Description().empty());
+    }
+    EXPECT_THROW(RunQuery(nullptr, request), DataAccessError);
+}
+
+TEST(RemoteQuery, AMillionRowAnswerIsReadWhole) {
+    constexpr std::size_t kRows = 1'000'000;
+    qv::test::TempDir dir;
+    const std::string store = dir.File("million.db");
+    qv::test::WriteManyTitles(store, kRows);
+    ServiceProcess process({"serve", "--store", store, "--listen", "127.0.0.1:0"});
+    const std::string address = process.WaitUntilListening();
+    ASSERT_FALSE(address.empty()) << process.Log();
+    ActivationResult activation = ActivateQuorvisService(address);
+    ASSERT_EQ(activation.hr, S_OK) << activation.description;
+    RemoteQVQuery service(activation.object);
+
+    QueryRequest request;
+    request.kind = static_cast<std::int32_t>(QueryKind::ProgramDetails);
+    request.programId = 1;
+    RecordsetReader reader(RunQuery(&service, request));
+    reader.SetSort("TimeSpent Desc");
+    Field name = reader.GetField("Name");
+    Field time = reader.GetField("TimeSpent");
+    std::size_t rows = 0;
+    std::size_t replaced = 0;  // the odd titles' byte that is not UTF-8
+    double total = 0;
+    for (; !reader.IsEOF(); reader.MoveNext(), ++rows) {
+        replaced += GetFieldString(name).ends_with(u" \uFFFD") ? 1 : 0;
+        total += GetFieldDouble(time);
+    }
+    EXPECT_EQ(rows, kRows);
+    EXPECT_EQ(replaced, kRows / 2);
+    EXPECT_EQ(total, 1000.0 * kRows);
+}
+
+TEST(RemoteActivation, UnreachableOrUnnamedServersAreUnavailable) {
+    // Port 1 on loopback: nothing of ours listens there.
+    const std::string closed = "127.0.0.1:1";
+    RemoteDeadlines quick{std::chrono::milliseconds(2000), std::chrono::milliseconds(2000)};
+    EXPECT_EQ(static_cast<std::uint32_t>(ActivateQuorvisService(closed, quick).hr), 0x800706BAu);
+    EXPECT_EQ(static_cast<std::uint32_t>(ActivateQuorvisService("no-such-host.invalid", quick).hr), 0x800706BAu);
+    EXPECT_EQ(static_cast<std::uint32_t>(ActivateQuorvisService("bad name", quick).hr), 0x800706BAu);
+
+    EXPECT_EQ(ChannelTarget("quorvis"), "quorvis:47913");
+    EXPECT_EQ(ChannelTarget("quorvis:5000"), "quorvis:5000");
+    EXPECT_EQ(ChannelTarget("[::1]"), "[::1]:47913");
+    EXPECT_EQ(ChannelTarget("[::1]:5000"), "[::1]:5000");
+    for (const char* bad : {"", "host:", "host:0", "host:65536", "host:12ab", ":80", "a:b:c", "[::1", "[]", "a/b"})
+        EXPECT_EQ(ChannelTarget(bad), "") << bad;
+}
+
+}  // namespace
