@@ -1,0 +1,211 @@
+#include "main_frame.h"
+
+#include "app_resources.h"
+#include "command_manager.h"
+#include "frame_status_bar.h"
+#include "message_box.h"
+#include "pane_tab_group.h"
+#include "qv_viewer_app.h"
+#include "resource_ids.h"
+#include "toolbar_manager.h"
+#include "tree_object.h"
+#include "visual_look.h"
+#include "workspace_bar.h"
+#include "workspace_state.h"
+
+#include <QCloseEvent>
+#include <QTimer>
+
+#include <exception>
+
+namespace {
+
+constexpr int kPaneIconSize = 16;
+constexpr int kInitialWidth = 900;
+constexpr int kInitialHeight = 640;
+constexpr int kCommandUpdateMs = 250;
+
+HiveStore* ApplicationHive(HiveStore* given) {
+    if (given) return given;
+    CQVViewerApp* app = TheApp();
+    return app ? &app->Hive() : nullptr;
+}
+
+}  // namespace
+
+CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
+    : QMainWindow(parent),
+      doc_(doc),
+      hive_(ApplicationHive(hive)),
+      commands_(new CCommandManager(this)),
+      toolbars_(new CToolbarManager(this, *commands_)),
+      lookId_(ReadApplicationLook(hive_)) {
+    setObjectName(QStringLiteral("MainFrame"));
+    setDockNestingEnabled(true);
+    OnApplicationLook(lookId_);
+    CreateCommands();
+    CreateMenus();
+    CreateToolBar();
+    statusBar_ = new CFrameStatusBar(this);
+    setStatusBar(statusBar_);
+    CreatePanes();
+    // The report view takes this place once it exists.
+    setCentralWidget(new QWidget(this));
+    resize(kInitialWidth, kInitialHeight);
+
+    workspace_ = std::make_unique<CWorkspaceState>(hive_, *this, *commands_, *toolbars_);
+    RestoreLayout();
+    UpdateFrameTitle();
+
+    // Enabled and checked states follow the window, as an idle update would.
+    auto* updater = new QTimer(this);
+    connect(updater, &QTimer::timeout, this, &CMainFrame::UpdateCommandStates);
+    updater->start(kCommandUpdateMs);
+    UpdateCommandStates();
+}
+
+CMainFrame::~CMainFrame() {
+    ReleaseTrees();
+    // The panes are hidden while the window part is destroyed; their
+    // signals must no longer reach this part of the object.
+    disconnect(tabGroup_, nullptr, this, nullptr);
+    for (const auto& [id, pane] : panes_) disconnect(pane->toggleViewAction(), nullptr, this, nullptr);
+}
+
+void CMainFrame::CreatePanes() {
+    const QPixmap usersIcon = LoadResIcon(kIdiUsersPane, kPaneIconSize);
+    const QPixmap computersIcon = LoadResIcon(kIdiComputersPane, kPaneIconSize);
+    const QPixmap applicationsIcon = LoadResIcon(kIdiApplicationsPane, kPaneIconSize);
+
+    usersPane_ = new CWorkSpaceBarUsers(this);
+    computersPane_ = new CWorkSpaceBarComputers(this);
+    applicationsPane_ = new CWorkSpaceBarApplications(this);
+    const std::pair<CWorkSpaceBar*, QPixmap> panes[] = {
+        {usersPane_, usersIcon}, {computersPane_, computersIcon}, {applicationsPane_, applicationsIcon}};
+    for (const auto& [pane, icon] : panes) {
+        pane->SetDocument(doc_);
+        pane->setWindowIcon(QIcon(icon));
+        panes_[pane->PaneId()] = pane;
+        currentPaneId_ = pane->PaneId();
+        connect(pane->toggleViewAction(), &QAction::toggled, this, &CMainFrame::UpdateCommandStates);
+    }
+
+    tabGroup_ = new CPaneTabGroup(this);
+    tabGroup_->Join(Qt::LeftDockWidgetArea, {usersPane_, computersPane_, applicationsPane_});
+    connect(tabGroup_, &CPaneTabGroup::ActiveTabChanged, this, &CMainFrame::OnChangeActiveTab);
+}
+
+CWorkSpaceBar* CMainFrame::PaneOf(TreeId tree) const {
+    switch (tree) {
+    case Users: return usersPane_;
+    case Computers: return computersPane_;
+    case Applications: return applicationsPane_;
+    }
+    return nullptr;
+}
+
+QTreeWidget* CMainFrame::Tree(TreeId tree) {
+    CWorkSpaceBar* pane = PaneOf(tree);
+    return pane ? pane->Tree() : nullptr;
+}
+
+void CMainFrame::RefreshRoot(TreeId tree) {
+    if (CWorkSpaceBar* pane = PaneOf(tree)) pane->Tree()->RefreshRoot();
+}
+
+void CMainFrame::ResetCurrentObject(TreeId tree) {
+    if (CWorkSpaceBar* pane = PaneOf(tree)) pane->ResetCurrentObject();
+}
+
+void CMainFrame::PostCommand(int commandId) {
+    QMetaObject::invokeMethod(this, [this, commandId] { OnCommand(commandId); }, Qt::QueuedConnection);
+}
+
+CWorkSpaceBar* CMainFrame::Pane(int paneId) const {
+    const auto it = panes_.find(paneId);
+    return it == panes_.end() ? nullptr : it->second;
+}
+
+CWorkSpaceBar* CMainFrame::GetActiveTreePane() const { return panes_.empty() ? nullptr : Pane(currentPaneId_); }
+
+void CMainFrame::OnChangeActiveTab(CDockablePane* pane) {
+    auto* bar = qobject_cast<CWorkSpaceBar*>(pane);
+    if (changingTab_ || !bar) return;
+    changingTab_ = true;
+    if (lastPaneId_ != -1)
+        if (CWorkSpaceBar* old = Pane(lastPaneId_)) old->CloseReport();
+    lastPaneId_ = currentPaneId_ = bar->PaneId();
+    bar->ShowSelectedReport();
+    changingTab_ = false;
+}
+
+void CMainFrame::SelectChildById(quint32 id) {
+    if (CWorkSpaceBar* pane = GetActiveTreePane()) pane->SelectChildById(id);
+}
+
+void CMainFrame::SelectFirstItem() {
+    if (CWorkSpaceBar* pane = GetActiveTreePane()) pane->SelectFirstItem();
+}
+
+void CMainFrame::RefreshCurrentReport() {
+    CWorkSpaceBar* pane = GetActiveTreePane();
+    CTreeObject* object = pane ? pane->GetSelectedObject() : nullptr;
+    QObject* report = object ? object->Report() : nullptr;
+    if (!report) return;
+    try {
+        QMetaObject::invokeMethod(report, "Generate", Q_ARG(int, 0));
+    } catch (const std::exception& error) {
+        ShowMessage(QString::fromLocal8Bit(error.what()), MessageIcon::Error);
+    }
+}
+
+void CMainFrame::OnRefresh() {
+    if (CWorkSpaceBar* pane = GetActiveTreePane()) pane->ReloadTree();
+}
+
+void CMainFrame::TogglePane(int paneId) {
+    CWorkSpaceBar* pane = Pane(paneId);
+    if (!pane) return;
+    if (pane->toggleViewAction()->isChecked())
+        pane->close();
+    else
+        pane->BringToFront();
+    UpdateCommandStates();
+}
+
+void CMainFrame::OnApplicationLook(int lookId) {
+    if (!IsLookId(lookId)) return;
+    lookId_ = lookId;
+    ApplyVisualLook(lookId, this);
+    update();
+    WriteApplicationLook(hive_, lookId);
+    if (QAction* action = commands_->Action(lookId)) action->setChecked(true);
+}
+
+void CMainFrame::UpdateFrameTitle() {
+    settingTitle_ = true;
+    setWindowTitle(LoadResString(kIdsAppTitle));
+    settingTitle_ = false;
+}
+
+void CMainFrame::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowTitleChange && !settingTitle_ && windowTitle() != LoadResString(kIdsAppTitle))
+        UpdateFrameTitle();
+}
+
+void CMainFrame::SaveLayout() {
+    if (workspace_) workspace_->Save();
+}
+
+bool CMainFrame::RestoreLayout() { return workspace_ && workspace_->Restore(); }
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    SaveLayout();
+    event->accept();
+}
+
+void CMainFrame::ReleaseTrees() {
+    for (CWorkSpaceBar* pane : {computersPane_, usersPane_, applicationsPane_})
+        if (pane) pane->ClearTree();
+}

@@ -1,0 +1,42 @@
+#include "period_rules.h"
+
+#include "ole_date.h"
+
+void RecomputePeriod(ReportPeriod& period, double now)
+{
+    if (period.type < kPeriodToday || period.type > kPeriodThisYear)
+        return;
+    const auto fields = OleDateToFields(now);
+    if (!fields)
+        return;
+    int days = 0;
+    switch (period.type) {
+    case kPeriodToday:
+        days = 1;  // the last 24 hours, not since midnight
+        break;
+    case kPeriodThisWeek:
+        days = fields->dayOfWeek - 1;  // back to Sunday
+        break;
+    case kPeriodThisMonth:
+        days = fields->day;  // the whole day of month: the previous month's last day
+        break;
+    default:
+        days = fields->dayOfYear;  // likewise: 31 December of the previous year
+        break;
+    }
+    period.start = now - days;
+    period.startStatus = kDateValid;
+    period.end = now;
+    period.endStatus = kDateValid;
+}
+
+ReportPeriod InitialPeriod(double now)
+{
+    ReportPeriod period;
+    period.end = now;
+    period.endStatus = kDateValid;
+    period.start = now - 1;
+    period.startStatus = kDateValid;
+    period.type = kPeriodThisYear;
+    return period;
+}

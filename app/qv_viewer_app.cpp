@@ -1,0 +1,162 @@
+#include "qv_viewer_app.h"
+
+#include "about_dlg.h"
+#include "app_resources.h"
+#include "debug_stream.h"
+#include "main_frame.h"
+#include "message_box_handler.h"
+#include "ole_date.h"
+#include "period_rules.h"
+#include "qv_viewer_doc.h"
+#include "resource_ids.h"
+#include "viewer_settings.h"
+
+#include <QApplication>
+#include <QIcon>
+
+namespace {
+
+CQVViewerApp* theApp = nullptr;
+
+constexpr int kInitFailedExitCode = 1;
+constexpr int kWindowIconSizes[] = {16, 32, 48, 64};
+
+std::string HivePathOrDefault(std::string path)
+{
+    return path.empty() ? DefaultHivePath() : std::move(path);
+}
+
+}  // namespace
+
+CQVViewerApp* TheApp()
+{
+    return theApp;
+}
+
+CQVViewerApp::CQVViewerApp(int& argc, char** argv, Clock clock, std::string hivePath)
+    : argc_(argc), argv_(argv), clock_(clock ? std::move(clock) : Clock(&OleDateNow)),
+      hive_(HivePathOrDefault(std::move(hivePath))), period_(InitialPeriod(clock_()))
+{
+    theApp = this;
+}
+
+CQVViewerApp::~CQVViewerApp()
+{
+    DestroyDocumentAndFrame();
+    SetMessageHandler({});
+    theApp = nullptr;
+}
+
+int CQVViewerApp::Run()
+{
+    if (!InitInstance()) {
+        DestroyDocumentAndFrame();
+        ExitInstance();
+        return kInitFailedExitCode;
+    }
+    exitCode_ = QApplication::exec();
+    DestroyDocumentAndFrame();
+    return ExitInstance();
+}
+
+bool CQVViewerApp::InitInstance()
+{
+    // The result-set trace category is on, but with no writer nothing is
+    // traced.
+    TraceStream.Categories().set(kRecordsetTraceCategory);
+    TraceStream.RemoveAllWriters();
+
+    if (QCoreApplication::instance() == nullptr)
+        ownApplication_ = std::make_unique<QApplication>(argc_, argv_);
+    // The profile: "Software\Marrowind Software\QVViewer" (ui/profile_store.h).
+    QCoreApplication::setOrganizationName(QStringLiteral("Marrowind Software"));
+    QCoreApplication::setApplicationName(LoadResString(kIdsAppTitle));
+    QIcon icon;
+    for (int size : kWindowIconSizes)
+        icon.addPixmap(LoadResIcon(kIdrMainFrame, size));
+    QApplication::setWindowIcon(icon);
+
+    InstallMessageBoxHandler();
+    LoadSettings();
+
+    if (!CreateDocumentAndFrame())
+        return false;
+    frame_->show();
+    frame_->update();
+    return true;
+}
+
+bool CQVViewerApp::CreateDocumentAndFrame()
+{
+    doc_ = std::make_unique<CQVViewerDoc>(hive_);
+    frame_ = std::make_unique<CMainFrame>(doc_.get(), &hive_);
+    doc_->SetHost(frame_.get());
+    return doc_->OnNewDocument();
+}
+
+void CQVViewerApp::DestroyDocumentAndFrame()
+{
+    // The frame releases its trees' objects while the document still exists.
+    frame_.reset();
+    if (doc_)
+        doc_->SetHost(nullptr);
+    doc_.reset();
+}
+
+int CQVViewerApp::ExitInstance()
+{
+    if (settingsLoaded_)
+        SaveSettings();
+    SetMessageHandler({});
+    return exitCode_;
+}
+
+void CQVViewerApp::EnsureHiveLoaded()
+{
+    if (hiveLoaded_)
+        return;
+    hiveLoaded_ = true;
+    hive_.Load();
+}
+
+bool CQVViewerApp::LoadSettings()
+{
+    EnsureHiveLoaded();
+    settingsLoaded_ = ::LoadSettings(hive_, period_);
+    return settingsLoaded_;
+}
+
+bool CQVViewerApp::SaveSettings()
+{
+    EnsureHiveLoaded();
+    return ::SaveSettings(hive_, period_);
+}
+
+bool CQVViewerApp::GetPeriod(ReportPeriod& period)
+{
+    RecomputePeriod(period_, clock_());
+    period = period_;
+    return true;
+}
+
+bool CQVViewerApp::SetPeriod(const ReportPeriod& period)
+{
+    period_ = period;
+    return true;
+}
+
+HiveStore& CQVViewerApp::Hive()
+{
+    EnsureHiveLoaded();
+    return hive_;
+}
+
+void CQVViewerApp::SetClock(Clock clock)
+{
+    clock_ = clock ? std::move(clock) : Clock(&OleDateNow);
+}
+
+void CQVViewerApp::OnAppAbout()
+{
+    ShowAboutBox(frame_.get());
+}

@@ -1,0 +1,39 @@
+#include "about_dlg.h"
+
+#include <QLabel>
+#include <QtTest>
+
+class AboutDlgTest : public QObject {
+    Q_OBJECT
+private slots:
+    void versionText()
+    {
+        QCOMPARE(VersionText(std::nullopt), QStringLiteral("1.0"));
+        QCOMPARE(VersionText(FileVersion{1, 2, 3, 4}), QStringLiteral("1.2.3.4"));
+        // Each part is a 16-bit half of the file version.
+        QCOMPARE(VersionText(FileVersion{65536 + 7, 65535, 0, 10}), QStringLiteral("7.65535.0.10"));
+    }
+
+    void dialogShowsTheBuildsVersion()
+    {
+        CAboutDlg dialog;
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("About QVViewer"));
+        const QString expected = QStringLiteral("%1.%2.%3.%4")
+                                     .arg(QVVIEWER_VERSION_MAJOR)
+                                     .arg(QVVIEWER_VERSION_MINOR)
+                                     .arg(QVVIEWER_VERSION_PATCH + 0)
+                                     .arg(QVVIEWER_VERSION_TWEAK + 0);
+        QCOMPARE(dialog.VersionLabel()->text(), expected);
+        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("control1056")), dialog.VersionLabel());
+        auto* link = dialog.findChild<QLabel*>(QStringLiteral("control1041"));
+        QVERIFY(link != nullptr);
+        QVERIFY(link->text().contains(QStringLiteral("href=")));
+        bool versionCaption = false;
+        for (const QLabel* label : dialog.findChildren<QLabel*>())
+            versionCaption = versionCaption || label->text() == QStringLiteral("QVViewer Version");
+        QVERIFY(versionCaption);
+    }
+};
+
+QTEST_MAIN(AboutDlgTest)
+#include "about_dlg_qtest.moc"

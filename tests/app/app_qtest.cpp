@@ -1,0 +1,198 @@
+#include "qv_viewer_app.h"
+
+#include "hive_store.h"
+#include "main_frame.h"
+#include "ole_date.h"
+#include "options_sheet.h"
+#include "qv_viewer_doc.h"
+#include "resource_ids.h"
+#include "viewer_settings.h"
+
+#include <QMessageBox>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+int argc = 1;
+char arg0[] = "qvviewer";
+char* argv[] = {arg0, nullptr};
+
+double At(int year, int month, int day, int hour = 9, int minute = 15)
+{
+    return *OleDateFromFields(year, month, day, hour, minute, 0);
+}
+
+std::string FileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ReportPeriod StoredPeriod(const std::string& path)
+{
+    HiveStore hive(path);
+    hive.Load();
+    ReportPeriod period;
+    period.type = -1;
+    LoadSettings(hive, period);
+    return period;
+}
+
+// Answers every message box as it opens, keeping what it showed.
+class BoxAnswerer : public QObject {
+public:
+    BoxAnswerer()
+    {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                seen.push_back({box->windowTitle(), box->text(), box->icon()});
+                box->accept();
+            }
+        });
+        timer_.start(10);
+    }
+    struct Box {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon;
+    };
+    std::vector<Box> seen;
+
+private:
+    QTimer timer_;
+};
+
+}  // namespace
+
+class AppTest : public QObject {
+    Q_OBJECT
+private slots:
+    void init()
+    {
+        dir_ = std::make_unique<QTemporaryDir>();
+        hivePath_ = dir_->filePath(QStringLiteral("user.reg")).toStdString();
+        now_ = At(2024, 5, 15);
+    }
+
+    void firstStartSavesThisYearEndingNow()
+    {
+        {
+            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            QCOMPARE(TheApp(), &app);
+            QVERIFY(app.LoadSettings());
+            app.ExitInstance();
+        }
+        QVERIFY(TheApp() == nullptr);
+        const ReportPeriod stored = StoredPeriod(hivePath_);
+        QCOMPARE(stored.type, int(kPeriodThisYear));
+        QCOMPARE(stored.end, now_);
+        QCOMPARE(stored.start, now_ - 1);
+    }
+
+    void periodRulesUseTheClockAndTheLastReportIsSaved()
+    {
+        CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+        QVERIFY(app.LoadSettings());
+        ReportPeriod period;
+        QVERIFY(app.GetPeriod(period));  // the first report: This Year
+        QCOMPARE(period.start, At(2023, 12, 31));
+        QCOMPARE(period.end, now_);
+
+        period.type = kPeriodThisMonth;
+        QVERIFY(app.SetPeriod(period));
+        now_ = At(2024, 6, 1, 8, 0);  // the clock moves on
+        QVERIFY(app.GetPeriod(period));
+        QCOMPARE(period.start, At(2024, 5, 31, 8, 0));
+        QCOMPARE(period.end, now_);
+
+        period.type = kPeriodToday;
+        app.SetPeriod(period);
+        app.GetPeriod(period);
+        app.ExitInstance();
+        const ReportPeriod stored = StoredPeriod(hivePath_);
+        QCOMPARE(stored.type, int(kPeriodToday));
+        QCOMPARE(stored.start, now_ - 1);
+        QCOMPARE(stored.end, now_);
+    }
+
+    void customPeriodIsKept()
+    {
+        {
+            HiveStore hive(hivePath_);
+            hive.Load();
+            ReportPeriod custom{At(2020, 1, 2), kDateInvalid, At(2020, 3, 4), kDateInvalid, kPeriodCustom};
+            QVERIFY(SaveSettings(hive, custom));
+        }
+        CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+        QVERIFY(app.LoadSettings());
+        ReportPeriod period;
+        app.GetPeriod(period);
+        QCOMPARE(period.type, int(kPeriodCustom));
+        QCOMPARE(period.start, At(2020, 1, 2));
+        QCOMPARE(period.end, At(2020, 3, 4));
+        QCOMPARE(period.startStatus, kDateValid);
+        QCOMPARE(period.endStatus, kDateValid);
+    }
+
+    void settingsNeverReadAreNotOverwritten()
+    {
+        {
+            HiveStore hive(hivePath_);
+            hive.Load();
+            QVERIFY(SaveSettings(hive, ReportPeriod{At(2020, 1, 2), kDateValid, At(2020, 3, 4), kDateValid, 4}));
+        }
+        const std::string before = FileText(hivePath_);
+        {
+            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            app.ExitInstance();  // start-up ended before the settings were read
+        }
+        QCOMPARE(FileText(hivePath_), before);
+    }
+
+    void startWithEmptyHiveAsksForTheServer()
+    {
+        int optionsRuns = 0;
+        SetOptionsSheetRunner([&optionsRuns](QWidget*, CQVViewerDoc&) {
+            ++optionsRuns;
+            return false;
+        });
+        BoxAnswerer answerer;
+        {
+            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            QVERIFY(app.InitInstance());
+            QVERIFY(app.MainFrame() != nullptr);
+            QVERIFY(app.Document() != nullptr);
+            QCOMPARE(answerer.seen.size(), std::size_t{1});
+            QCOMPARE(answerer.seen[0].title, QStringLiteral("QVViewer"));
+            QCOMPARE(answerer.seen[0].text, QStringLiteral("Quorvis server name not set!"));
+            QCOMPARE(answerer.seen[0].icon, QMessageBox::Warning);
+            QTRY_COMPARE(optionsRuns, 1);  // posted, so it opens once start-up is done
+            QVERIFY(app.MainFrame()->isVisible());
+            QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("QVViewer"));
+            for (auto tree : {IDocumentHost::Users, IDocumentHost::Computers, IDocumentHost::Applications}) {
+                QTreeWidget* widget = app.MainFrame()->Tree(tree);
+                QVERIFY(widget != nullptr);
+                QCOMPARE(widget->topLevelItemCount(), 0);
+            }
+            QCOMPARE(QCoreApplication::organizationName(), QStringLiteral("Marrowind Software"));
+            QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("QVViewer"));
+        }
+        SetOptionsSheetRunner({});
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::string hivePath_;
+    double now_ = 0;
+};
+
+QTEST_MAIN(AppTest)
+#include "app_qtest.moc"

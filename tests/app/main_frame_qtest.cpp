@@ -1,0 +1,272 @@
+// The main frame: its command table, panes as tabs, pane toggles, Refresh,
+// the fixed caption, the look and the layout kept in the hive.
+#include "../trees/fake_tree.h"
+#include "command_manager.h"
+#include "customize_dialog.h"
+#include "frame_status_bar.h"
+#include "hive_store.h"
+#include "main_frame.h"
+#include "options_sheet.h"
+#include "qv_viewer_doc.h"
+#include "resource_ids.h"
+#include "toolbar_manager.h"
+#include "tree_walk.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+// Answers every Query with three named rows, each with children.
+class FakeService : public IQVQuery {
+public:
+    int* queries;
+    explicit FakeService(int* counter) : queries(counter) {}
+    HRESULT Query(const QueryRequest&, RecordsetPtr& result) override {
+        ++*queries;
+        result = std::make_unique<Recordset>(std::vector<FieldDef>{
+            {"ID", adInteger, 4}, {"Name", adVarWChar, 50}, {"Computers", adInteger, 4}, {"Users", adInteger, 4}});
+        for (int i = 3; i >= 1; --i)
+            result->AddRow({Variant::I4(i), Variant::Str(BStr(QStringLiteral("Name %1").arg(i).toStdU16String())),
+                            Variant::I4(1), Variant::I4(1)});
+        return S_OK;
+    }
+    HRESULT QueryProgramInfo(const ProgramInfoRequest&, RecordsetPtr&) override { return E_FAIL; }
+    std::string ErrorDescription() const override { return {}; }
+};
+
+QList<int> MenuIds(const QMenu* menu) {
+    QList<int> ids;
+    for (const QAction* action : menu->actions())
+        ids.append(action->isSeparator() ? 0 : action->data().toInt());
+    return ids;
+}
+
+QMenu* TopMenu(CMainFrame& frame, int index) { return frame.menuBar()->actions().at(index)->menu(); }
+
+void ShowFront(CMainFrame& frame, int paneId) {
+    frame.Pane(paneId)->BringToFront();
+    QTRY_COMPARE(frame.CurrentPaneId(), paneId);
+}
+
+}  // namespace
+
+class MainFrameTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        hive = std::make_unique<HiveStore>(dir.filePath(QStringLiteral("user.reg")).toStdString());
+        FakeObject::live = 0;
+    }
+
+    void menusToolbarKeysAndStatusBarFollowTheCommandTable() {
+        CMainFrame frame(nullptr, hive.get());
+        QStringList titles;
+        for (const QAction* menu : frame.menuBar()->actions()) titles.append(menu->text());
+        QCOMPARE(titles, QStringList({"&File", "&Edit", "&View", "Tools", "&Help"}));
+        QCOMPARE(MenuIds(TopMenu(frame, 0)), QList<int>({32849, 0, 57665}));
+        QCOMPARE(MenuIds(TopMenu(frame, 1)), QList<int>({57636}));
+        QCOMPARE(MenuIds(TopMenu(frame, 2)), QList<int>({32771, 59393, 0, 32844}));
+        QCOMPARE(MenuIds(TopMenu(frame, 3)), QList<int>({32850}));
+        QCOMPARE(MenuIds(TopMenu(frame, 4)), QList<int>({57664}));
+        QCOMPARE(frame.CommandAction(57636)->text(), QStringLiteral("Find\tCtrl+F"));
+        QCOMPARE(frame.CommandAction(32844)->text(), QStringLiteral("Refresh\tF5"));
+        QCOMPARE(frame.CommandAction(32850)->text(), QStringLiteral("Options..."));
+        QCOMPARE(frame.CommandAction(57664)->text(), QStringLiteral("&About QVViewer..."));
+
+        QMenu* toolbarsMenu = TopMenu(frame, 2)->actions().at(0)->menu();
+        emit toolbarsMenu->aboutToShow();
+        QList<int> listed = {59392, 32803, 32792, 32845};
+        for (int id = 32793; id <= 32802; ++id) listed.append(id);
+        QCOMPARE(MenuIds(toolbarsMenu), listed);
+        QVERIFY(!frame.CommandAction(32793)->isEnabled());  // user toolbar 1 is not defined
+        frame.Toolbars().CreateUserToolbar(QStringLiteral("Mine"));
+        emit toolbarsMenu->aboutToShow();
+        QVERIFY(frame.CommandAction(32793)->isEnabled());
+        QVERIFY(frame.CommandAction(32793)->isChecked());
+        QVERIFY(frame.OnCommand(32793));
+        QVERIFY(frame.Toolbars().UserToolbar(0)->isHidden());
+        QVERIFY(!frame.CommandAction(32793)->isChecked());
+
+        QCOMPARE(frame.Toolbars().Buttons(frame.StandardToolBar()),
+                 QList<int>({32849, 57636, 0, 32803, 32792, 32845, 0, 32850, 0, 57664}));
+        QCOMPARE(frame.StandardToolBar()->windowTitle(), QStringLiteral("Standard"));
+        QCOMPARE(frame.StandardToolBar()->iconSize(), QSize(16, 15));
+
+        const std::pair<QKeySequence, int> keys[] = {
+            {QKeySequence(Qt::CTRL | Qt::Key_C), 57634},      {QKeySequence(Qt::CTRL | Qt::Key_Insert), 57634},
+            {QKeySequence(Qt::CTRL | Qt::Key_X), 57635},      {QKeySequence(Qt::SHIFT | Qt::Key_Delete), 57635},
+            {QKeySequence(Qt::CTRL | Qt::Key_V), 57637},      {QKeySequence(Qt::SHIFT | Qt::Key_Insert), 57637},
+            {QKeySequence(Qt::CTRL | Qt::Key_Z), 57643},      {QKeySequence(Qt::ALT | Qt::Key_Backspace), 57643},
+            {QKeySequence(Qt::CTRL | Qt::Key_F), 57636},      {QKeySequence(Qt::CTRL | Qt::Key_N), 57600},
+            {QKeySequence(Qt::CTRL | Qt::Key_O), 57601},      {QKeySequence(Qt::CTRL | Qt::Key_S), 57603},
+            {QKeySequence(Qt::Key_F6), 57680},                {QKeySequence(Qt::SHIFT | Qt::Key_F6), 57681}};
+        for (const auto& [key, id] : keys) QCOMPARE(frame.Commands().CommandForKey(key), id);
+        QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::Key_F5)), 0);  // no key for Refresh
+
+        CFrameStatusBar* status = frame.FrameStatusBar();
+        QCOMPARE(status->IndicatorPane(CFrameStatusBar::kCaps)->text(), QStringLiteral("CAP"));
+        QCOMPARE(status->IndicatorPane(CFrameStatusBar::kNum)->text(), QStringLiteral("NUM"));
+        QCOMPARE(status->IndicatorPane(CFrameStatusBar::kScroll)->text(), QStringLiteral("SCRL"));
+        status->SetLockReader([](CFrameStatusBar::Indicator i) { return i == CFrameStatusBar::kNum; });
+        QVERIFY(status->IndicatorPane(CFrameStatusBar::kNum)->isEnabled());
+        QVERIFY(!status->IndicatorPane(CFrameStatusBar::kCaps)->isEnabled());
+    }
+
+    void panesAreTabsAndToggleWithTheirCheckMarks() {
+        CMainFrame frame(nullptr, hive.get());
+        QCOMPARE(frame.CurrentPaneId(), 126);
+        QCOMPARE(frame.GetActiveTreePane(), frame.Pane(126));
+        QCOMPARE(frame.Pane(124)->windowTitle(), QStringLiteral("Users"));
+        QCOMPARE(frame.Pane(125)->windowTitle(), QStringLiteral("Computers"));
+        QCOMPARE(frame.Pane(126)->windowTitle(), QStringLiteral("Applications"));
+        QCOMPARE(frame.tabifiedDockWidgets(frame.Pane(124)).size(), 2);
+        QCOMPARE(frame.Tree(IDocumentHost::Users), frame.Pane(124)->Tree());
+        QCOMPARE(frame.Tree(IDocumentHost::Applications), frame.Pane(126)->Tree());
+        frame.show();
+
+        QAction* toggle = frame.CommandAction(32845);
+        QVERIFY(toggle->isChecked());
+        QVERIFY(frame.OnCommand(32845));
+        QVERIFY(frame.Pane(126)->isHidden());
+        QVERIFY(!toggle->isChecked());
+        QVERIFY(frame.OnCommand(32845));
+        QVERIFY(!frame.Pane(126)->isHidden());
+        QVERIFY(toggle->isChecked());
+        QVERIFY(frame.CommandAction(32803)->isChecked());  // a pane behind another tab is still shown
+
+        frame.PostCommand(32845);  // queued: runs once the current message is done
+        QVERIFY(!frame.Pane(126)->isHidden());
+        QTRY_VERIFY(frame.Pane(126)->isHidden());
+    }
+
+    void switchingTabsClosesTheOldReportAndShowsTheNewOne() {
+        FakeSource source;
+        CMainFrame frame(nullptr, hive.get());
+        for (int id : {124, 125, 126})
+            FakeObject::AddChildren(frame.Pane(id)->Tree()->invisibleRootItem(), 2, nullptr, &source);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        ShowFront(frame, 124);
+        QTreeWidgetItem* user = frame.Pane(124)->Tree()->topLevelItem(0);
+        QTRY_VERIFY(FakeOf(user)->lastReport);
+        const QPointer<QObject> userReport = FakeOf(user)->lastReport;
+
+        ShowFront(frame, 125);
+        QVERIFY(!userReport);
+        QCOMPARE(frame.Pane(124)->CurrentObject(), nullptr);
+        QTreeWidgetItem* computer = frame.Pane(125)->Tree()->topLevelItem(0);
+        QVERIFY(FakeOf(computer)->lastReport);
+        QCOMPARE(frame.GetActiveTreePane(), frame.Pane(125));
+
+        ShowFront(frame, 124);
+        QVERIFY(!FakeOf(computer)->lastReport);
+        QVERIFY(FakeOf(user)->lastReport);  // the Users report is back
+        QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(user));
+
+        frame.ReleaseTrees();
+        QCOMPARE(FakeObject::live, 0);
+    }
+
+    void refreshReloadsTheCurrentTreeAndTheCaptionStays() {
+        int queries = 0;
+        CQVViewerDoc doc(*hive);
+        doc.SetService(std::make_unique<FakeService>(&queries));
+        CMainFrame frame(&doc, hive.get());
+        doc.SetHost(&frame);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        ShowFront(frame, 124);
+        QCOMPARE(frame.Pane(124)->Tree()->topLevelItemCount(), 0);
+
+        QVERIFY(frame.OnCommand(32844));
+        QCOMPARE(queries, 1);
+        CWaitingTreeCtrl* users = frame.Pane(124)->Tree();
+        QCOMPARE(users->topLevelItemCount(), 3);
+        QCOMPARE(users->topLevelItem(0)->text(0), QStringLiteral("Name 1"));
+        QCOMPARE(users->currentItem(), users->topLevelItem(0));
+        QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(users->topLevelItem(0)));
+        QCOMPARE(frame.Pane(125)->Tree()->topLevelItemCount(), 0);  // only the current pane
+
+        QVERIFY(frame.OnCommand(32844));
+        QCOMPARE(queries, 2);
+        QCOMPARE(users->topLevelItemCount(), 3);
+
+        frame.setWindowTitle(QStringLiteral("Untitled - QVViewer"));
+        QCOMPARE(frame.windowTitle(), QStringLiteral("QVViewer"));
+        for (int id : {32844, 32827, 32830, 32803, 32803, 59393, 59393}) {
+            frame.OnCommand(id);
+            QCOMPARE(frame.windowTitle(), QStringLiteral("QVViewer"));
+        }
+        frame.ReleaseTrees();
+    }
+
+    void optionsCustomizeAndAboutOpenTheirDialogs() {
+        CQVViewerDoc doc(*hive);
+        CMainFrame frame(&doc, hive.get());
+        int sheets = 0;
+        SetOptionsSheetRunner([&](QWidget* parent, CQVViewerDoc& d) {
+            ++sheets;
+            return parent == &frame && &d == &doc;
+        });
+        QVERIFY(frame.OnCommand(32850));
+        QCOMPARE(sheets, 1);
+        SetOptionsSheetRunner({});
+
+        bool customizeShown = false;
+        QTimer::singleShot(0, [&] {
+            QWidget* modal = QApplication::activeModalWidget();
+            customizeShown = qobject_cast<CCustomizeDialog*>(modal) != nullptr;
+            if (modal) modal->close();
+        });
+        QVERIFY(frame.OnCommand(32770));
+        QVERIFY(customizeShown);
+
+        QString aboutTitle;
+        QTimer::singleShot(0, [&] {
+            if (QWidget* modal = QApplication::activeModalWidget()) {
+                aboutTitle = modal->windowTitle();
+                modal->close();
+            }
+        });
+        QVERIFY(frame.OnCommand(57664));
+        QCOMPARE(aboutTitle, QStringLiteral("About QVViewer"));
+        QVERIFY(!frame.OnCommand(32849));  // no report view: Export is disabled
+    }
+
+    void lookAndLayoutComeBackFromTheHive() {
+        {
+            CMainFrame frame(nullptr, hive.get());
+            QCOMPARE(frame.ApplicationLook(), 32830);
+            QVERIFY(frame.CommandAction(32830)->isChecked());
+            frame.show();
+            QVERIFY(frame.OnCommand(32827));
+            QVERIFY(frame.CommandAction(32827)->isChecked());
+            QVERIFY(!frame.CommandAction(32830)->isChecked());
+            frame.OnCommand(32792);  // hide Computers
+            frame.close();
+        }
+        HiveStore reread(hive->Path());
+        QCOMPARE(reread.Load(), HiveStore::LoadResult::Loaded);
+        CMainFrame frame(nullptr, &reread);
+        QCOMPARE(frame.ApplicationLook(), 32827);
+        QVERIFY(frame.CommandAction(32827)->isChecked());
+        frame.show();
+        QVERIFY(frame.Pane(125)->isHidden());
+        QVERIFY(!frame.CommandAction(32792)->isChecked());
+        QVERIFY(!frame.Pane(124)->isHidden());
+    }
+
+private:
+    QTemporaryDir dir;
+    std::unique_ptr<HiveStore> hive;
+};
+
+QTEST_MAIN(MainFrameTest)
+#include "main_frame_qtest.moc"

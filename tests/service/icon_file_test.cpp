@@ -1,0 +1,233 @@
+// The icon-file decoder: which image it picks, the pixels it makes, and the
+// faulty files it refuses (bytes come from the network).
+#include "icon_bytes.h"
+#include "icon_file.h"
+#include "icon_image.h"
+
+#include <QBuffer>
+#include <QImage>
+
+#include <gtest/gtest.h>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
+
+namespace {
+
+using namespace qv::test;
+
+constexpr std::uint32_t kRed = 0xFFFF0000;
+constexpr std::uint32_t kGreen = 0xFF00FF00;
+constexpr std::uint32_t kBlue = 0xFF0000FF;
+constexpr std::uint32_t kClear = 0x00FF0000;  // transparent; its colour is red
+
+std::vector<std::uint8_t> PngBytes(int side, QRgb colour) {
+    QImage image(side, side, QImage::Format_ARGB32);
+    image.fill(colour);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return {bytes.begin(), bytes.end()};
+}
+
+IconPart PngPart(int side, QRgb colour) { return {side, side, 32, PngBytes(side, colour)}; }
+
+bool Refused(const std::vector<std::uint8_t>& bytes) {
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());  // must not crash either
+    return !ParseIconFile(bytes).has_value();
+}
+
+QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
+
+std::size_t ChunkLength(const std::vector<std::uint8_t>& png, std::size_t at) {
+    return (std::size_t{png[at]} << 24) | (std::size_t{png[at + 1]} << 16) | (std::size_t{png[at + 2]} << 8) | png[at + 3];
+}
+
+// Where the first chunk of the type starts (its length field); 0 if none.
+std::size_t FindChunk(const std::vector<std::uint8_t>& png, const char* type) {
+    for (std::size_t at = 8; at + 8 <= png.size(); at += 12 + ChunkLength(png, at))
+        if (std::equal(type, type + 4, png.begin() + static_cast<std::ptrdiff_t>(at + 4))) return at;
+    return 0;
+}
+
+}  // namespace
+
+TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstImage) {
+    // 4-bit and 8-bit images of 32 pixels: the deeper one wins.
+    const auto bytes = IconFileBytes({SolidPart(32, 4, kRed), SolidPart(32, 8, kGreen), SolidPart(48, 32, kBlue)});
+    const auto images = IconFileImages::Read(bytes);
+    ASSERT_TRUE(images);
+    EXPECT_EQ(Pixel(images->ImageFor(32), 5, 5), kGreen);
+    // No 16-pixel image: the first image, at its own size.
+    const QImage small = images->ImageFor(16);
+    EXPECT_EQ(small.width(), 32);
+    EXPECT_EQ(Pixel(small, 5, 5), kRed);
+
+    // Equal depth: the first of them; the width comes from the bitmap
+    // header, not from the directory.
+    auto tie = IconFileBytes({SolidPart(16, 8, kRed), SolidPart(16, 8, kBlue)});
+    tie[kIconDirectory] = 99;
+    const auto file = ParseIconFile(tie);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(ChooseIconImage(*file, 16), 0u);
+    EXPECT_EQ(file->images[0].width, 16);
+    EXPECT_EQ(file->images[0].colorDepth, 8);
+
+    // PNG entries take part by their own header.
+    const auto withPng = IconFileBytes({SolidPart(16, 4, kRed), PngPart(16, qRgba(0, 0, 255, 255))});
+    const auto pngImages = IconFileImages::Read(withPng);
+    ASSERT_TRUE(pngImages);
+    EXPECT_EQ(Pixel(pngImages->ImageFor(16), 3, 3), kBlue);
+}
+
+TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
+    // Top row red, bottom row blue, one transparent pixel: in every depth.
+    std::vector<std::uint32_t> argb(16 * 16, kGreen);
+    for (int x = 0; x < 16; ++x) {
+        argb[static_cast<std::size_t>(x)] = kRed;
+        argb[static_cast<std::size_t>(15 * 16 + x)] = kBlue;
+    }
+    argb[17] = kClear;
+    for (int bits : {1, 4, 8, 24, 32}) {
+        std::vector<std::uint32_t> pixels = argb;
+        if (bits == 1) std::replace(pixels.begin(), pixels.end(), kGreen, kRed);  // two colours at most
+        const auto images = IconFileImages::Read(IconFileBytes({BitmapPart(16, 16, bits, pixels)}));
+        ASSERT_TRUE(images) << bits;
+        const QImage image = images->ImageFor(16);
+        EXPECT_EQ(Pixel(image, 0, 0), kRed) << bits;
+        EXPECT_EQ(Pixel(image, 15, 15), kBlue) << bits;
+        EXPECT_EQ(qAlpha(Pixel(image, 1, 1)), 0) << bits;
+        EXPECT_EQ(qAlpha(Pixel(image, 2, 1)), 255) << bits;
+    }
+
+    // A 32-bit image with no alpha at all is an old-style one: its mask rules.
+    std::vector<std::uint32_t> opaqueless(16 * 16, 0x0000FF00);
+    auto old = BitmapPart(16, 16, 32, opaqueless);
+    const std::size_t maskAt = 40 + 16 * 16 * 4;
+    old.data[maskAt + 15 * 4] = 0x80;  // top row's first pixel (rows are stored bottom first)
+    const QImage image = IconFileImages::Read(IconFileBytes({old}))->ImageFor(16);
+    EXPECT_EQ(qAlpha(Pixel(image, 0, 0)), 0);
+    EXPECT_EQ(Pixel(image, 1, 0), kGreen);
+
+    // A palette shorter than the depth allows; indexes past it read black.
+    const auto shortPalette = BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 1);
+    EXPECT_EQ(Pixel(IconFileImages::Read(IconFileBytes({shortPalette}))->ImageFor(16), 0, 0), kRed);
+}
+
+TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
+    const auto good = IconFileBytes({SolidPart(16, 8, kRed), SolidPart(32, 32, kGreen)});
+    ASSERT_FALSE(Refused(good));
+
+    EXPECT_TRUE(Refused({}));
+    EXPECT_TRUE(Refused({0, 0, 1, 0, 1}));
+    EXPECT_TRUE(Refused(IconFileBytes({SolidPart(16, 8, kRed)}, 2)));  // a cursor file
+    auto reserved = good;
+    reserved[0] = 1;
+    EXPECT_TRUE(Refused(reserved));
+    EXPECT_TRUE(Refused(IconFileBytes({})));  // no images
+    auto moreEntries = good;
+    Put16(moreEntries, 4, 4000);  // the directory runs past the bytes
+    EXPECT_TRUE(Refused(moreEntries));
+
+    const std::size_t second = kIconDirectory + kIconEntryBytes;
+    auto outside = good;
+    Put32(outside, second + 8, Get32(good, second + 8) + 1);  // one byte past the end
+    EXPECT_TRUE(Refused(outside));
+    auto wrapping = good;
+    Put32(wrapping, second + 12, 0xFFFFFFF0);  // offset + size wraps in 32 bits
+    Put32(wrapping, second + 8, 0x20);
+    EXPECT_TRUE(Refused(wrapping));
+    auto hugeSize = good;
+    Put32(hugeSize, second + 8, 0xFFFFFFFF);
+    EXPECT_TRUE(Refused(hugeSize));
+    auto empty = good;
+    Put32(empty, second + 8, 0);
+    EXPECT_TRUE(Refused(empty));
+    auto inDirectory = good;
+    Put32(inDirectory, second + 12, 2);
+    EXPECT_TRUE(Refused(inDirectory));
+}
+
+TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
+    const auto good = IconFileBytes({SolidPart(32, 4, kRed)});
+    const std::size_t at = ImageAt(good, 0);
+    const auto with32 = [&](std::size_t field, std::uint32_t value) {
+        auto bytes = good;
+        Put32(bytes, at + field, value);
+        return bytes;
+    };
+    const auto with16 = [&](std::size_t field, std::uint32_t value) {
+        auto bytes = good;
+        Put16(bytes, at + field, value);
+        return bytes;
+    };
+    EXPECT_TRUE(Refused(with32(0, 12)));          // an old core header
+    EXPECT_TRUE(Refused(with32(0, 0x7FFFFFFF)));  // header larger than the image
+    EXPECT_TRUE(Refused(with32(4, 0)));           // width 0
+    EXPECT_TRUE(Refused(with32(4, 0xFFFFFFE0)));  // width -32
+    EXPECT_TRUE(Refused(with32(8, 0)));           // height 0
+    EXPECT_TRUE(Refused(with32(8, 0xFFFFFFC0)));  // height -64 (top-down)
+    EXPECT_TRUE(Refused(with32(8, 32)));          // not twice the image's height
+    EXPECT_TRUE(Refused(with32(8, 65)));          // odd
+    EXPECT_TRUE(Refused(with16(12, 2)));          // two planes
+    for (std::uint32_t bits : {0u, 2u, 3u, 16u, 33u, 0xFFFFu}) EXPECT_TRUE(Refused(with16(14, bits))) << bits;
+    EXPECT_TRUE(Refused(with32(16, 1)));  // run-length compressed
+    EXPECT_TRUE(Refused(with32(32, 17)));  // palette larger than 4 bits allow
+    EXPECT_TRUE(Refused(with32(32, 0xFFFFFFFF)));
+    EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));
+    auto truecolourPalette = IconFileBytes({SolidPart(16, 24, kRed)});
+    Put32(truecolourPalette, ImageAt(truecolourPalette, 0) + 32, 4);
+    EXPECT_TRUE(Refused(truecolourPalette));
+
+    // The mask one byte short, the directory's size telling the truth.
+    auto part = SolidPart(32, 4, kRed);
+    part.data.pop_back();
+    EXPECT_TRUE(Refused(IconFileBytes({part})));
+    // Over 256 pixels wide, or tall (the directory says 256 as 0).
+    EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(257, 1, 1, std::vector<std::uint32_t>(257, kRed))})));
+    EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(1, 257, 1, std::vector<std::uint32_t>(257, kRed))})));
+    EXPECT_FALSE(Refused(IconFileBytes({BitmapPart(256, 1, 1, std::vector<std::uint32_t>(256, kRed))})));
+}
+
+TEST(IconFileHardening, EmbeddedPngFaultsAreRefused) {
+    const auto png = PngBytes(32, qRgba(1, 2, 3, 255));
+    ASSERT_FALSE(Refused(IconFileBytes({{32, 32, 32, png}})));
+    const auto part = [](std::vector<std::uint8_t> bytes) { return IconFileBytes({{32, 32, 32, std::move(bytes)}}); };
+
+    for (std::size_t cut : {9u, 20u, 33u, static_cast<unsigned>(png.size() / 2), static_cast<unsigned>(png.size() - 1)})
+        EXPECT_TRUE(Refused(part({png.begin(), png.begin() + static_cast<std::ptrdiff_t>(cut)}))) << cut;
+    auto noWidth = png;
+    Put32(noWidth, 16, 0);
+    EXPECT_TRUE(Refused(part(noWidth)));
+    auto wide = png;
+    wide[16 + 2] = 0x01;  // big-endian 0x0001xx20: far over 256
+    EXPECT_TRUE(Refused(part(wide)));
+    auto hugeChunk = png;
+    const std::size_t firstAfterHeader = 8 + 25;
+    hugeChunk[firstAfterHeader] = 0xFF;  // chunk length 0xFF......: must not wrap
+    EXPECT_TRUE(Refused(part(hugeChunk)));
+    auto colourType = png;
+    colourType[8 + 8 + 9] = 5;
+    EXPECT_TRUE(Refused(part(colourType)));
+    // A PNG whose compressed pixels are garbage gives no image, not a failure.
+    auto badData = png;
+    const std::size_t idat = FindChunk(png, "IDAT");
+    ASSERT_NE(idat, 0u);
+    for (std::size_t i = idat + 8; i < idat + 8 + ChunkLength(png, idat); ++i) badData[i] = 0x55;
+    const auto images = IconFileImages::Read(part(badData));
+    ASSERT_TRUE(images);
+    EXPECT_TRUE(images->ImageFor(32).isNull());
+}
+
+TEST(IconFileHardening, FuzzEntryPointSurvivesEveryPrefixAndByteFlip) {
+    const auto good = IconFileBytes({SolidPart(16, 1, kRed), SolidPart(32, 4, kGreen), PngPart(16, qRgb(9, 9, 9))});
+    for (std::size_t n = 0; n <= good.size(); ++n) LLVMFuzzerTestOneInput(good.data(), n);
+    for (std::size_t i = 0; i < std::min<std::size_t>(good.size(), 400); ++i) {
+        for (std::uint8_t value : {0x00, 0x01, 0x7F, 0x80, 0xFF}) {
+            auto bytes = good;
+            bytes[i] = value;
+            LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+        }
+    }
+    SUCCEED();
+}

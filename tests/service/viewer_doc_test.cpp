@@ -1,0 +1,294 @@
+// The document's rules against fakes: the connection's messages and order
+// of steps, the image lists and caches, GetProgramInfo, and the waiter that
+// keeps the GUI thread serving events during a call.
+#include "data_access_error.h"
+#include "doc_test_support.h"
+#include "fake_qv_query.h"
+#include "gui_test_environment.h"
+#include "icon_bytes.h"
+#include "qv_viewer_doc.h"
+#include "resource_ids.h"
+#include "ui_call_waiter.h"
+#include "viewer_settings.h"
+
+#include <QGuiApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <condition_variable>
+#include <future>
+
+QV_GUI_TEST_ENVIRONMENT(QGuiApplication)
+
+namespace {
+
+using namespace qv::test;
+using TreeId = IDocumentHost::TreeId;
+
+class ViewerDocTest : public ::testing::Test {
+protected:
+    ViewerDocTest() : hive_(dir_.filePath("user.reg").toStdString()), doc_(hive_) { doc_.SetHost(&host_); }
+
+    void SetServer(std::u16string_view name) { ASSERT_TRUE(WriteServerName(hive_, name)); }
+
+    // Activation answers hr; a granted object answers the interface query
+    // with interfaceAnswer.
+    void Activation(HRESULT hr, HRESULT interfaceAnswer = S_OK) {
+        doc_.SetActivator([this, hr, interfaceAnswer](std::string_view server) {
+            activatedOn_.emplace_back(server);
+            ActivationResult result;
+            result.hr = hr;
+            if (Succeeded(hr) || hr == E_NOINTERFACE) result.object = std::make_shared<AnsweringObject>(interfaceAnswer);
+            return result;
+        });
+    }
+
+    // Connected with the fake service in place of the remote one.
+    void ConnectToFake() {
+        SetServer(u"fake");
+        Activation(S_OK);
+        doc_.Connect();
+        doc_.SetService(std::make_unique<FakeQVQuery>(service_));
+    }
+
+    QTemporaryDir dir_;
+    HiveStore hive_;
+    RecordingHost host_;
+    CQVViewerDoc doc_;
+    MessageCapture capture_;
+    std::vector<std::string> activatedOn_;
+    std::shared_ptr<FakeServiceState> service_ = std::make_shared<FakeServiceState>();
+};
+
+const std::vector<TreeId> kFillOrder = {IDocumentHost::Users, IDocumentHost::Computers, IDocumentHost::Applications};
+
+TEST_F(ViewerDocTest, EmptyServerNameAsksForOptionsAndConnectsNothing) {
+    Activation(S_OK);
+    EXPECT_TRUE(doc_.OnNewDocument());
+    ASSERT_EQ(capture_.messages.size(), 1u);
+    EXPECT_EQ(capture_.messages[0].text, "Quorvis server name not set!");
+    EXPECT_EQ(capture_.messages[0].icon, MessageIcon::Exclamation);
+    EXPECT_EQ(host_.posted, std::vector<int>{32850});
+    EXPECT_TRUE(activatedOn_.empty());
+    EXPECT_TRUE(host_.refreshed.empty());
+    EXPECT_FALSE(doc_.HasImageLists());
+
+    // Without a main frame nothing happens at all.
+    doc_.SetHost(nullptr);
+    EXPECT_FALSE(doc_.OnNewDocument());
+    doc_.Connect();
+    EXPECT_EQ(capture_.messages.size(), 1u);
+}
+
+TEST_F(ViewerDocTest, EachActivationFailureHasItsMessageAndKeepsTheOldInterface) {
+    SetServer(u"srv-01");
+    const struct {
+        std::uint32_t hr;
+        const char* text;
+    } cases[] = {
+        {0x8001011B, "Access is denied to Quorvis Service on `srv-01`"},
+        {0x80040154, "Quorvis Service is not installed on `srv-01`. Please install service."},
+        {0x800706BA, "`srv-01` is not available."},
+        {0x80070005, "Can not connect to `srv-01`. Failed with message - Access is denied."},
+        {0x80001234, "Can not connect to `srv-01`. Failed with message - "},
+    };
+    auto held = std::make_unique<FakeQVQuery>(service_);
+    IQVQuery* previous = held.get();
+    doc_.SetService(std::move(held));
+    for (const auto& c : cases) {
+        capture_.messages.clear();
+        Activation(MakeHResult(c.hr));
+        doc_.Connect();
+        ASSERT_EQ(capture_.messages.size(), 1u) << c.text;
+        EXPECT_EQ(capture_.messages[0].text.toStdString(), c.text);
+        EXPECT_EQ(capture_.messages[0].icon, MessageIcon::Error);
+        EXPECT_EQ(doc_.Service(), previous);
+    }
+    EXPECT_EQ(activatedOn_, std::vector<std::string>(std::size(cases), "srv-01"));
+    EXPECT_TRUE(host_.refreshed.empty());
+}
+
+TEST_F(ViewerDocTest, InterfaceQueryDecidesBetweenFillingSilenceAndMessage109) {
+    SetServer(u"srv-02");
+    Activation(S_OK);
+    doc_.Connect();
+    EXPECT_NE(doc_.Service(), nullptr);
+    EXPECT_EQ(host_.refreshed, kFillOrder);
+    EXPECT_TRUE(capture_.messages.empty());
+    EXPECT_TRUE(doc_.HasImageLists());
+
+    // Not offered, by the object or already by the activation: no interface,
+    // no message, and the trees are filled (and stay empty).
+    for (bool atActivation : {false, true}) {
+        host_.refreshed.clear();
+        doc_.SetService(std::make_unique<FakeQVQuery>(service_));
+        if (atActivation)
+            Activation(E_NOINTERFACE, E_NOINTERFACE);
+        else
+            Activation(S_OK, E_NOINTERFACE);
+        doc_.Connect();
+        EXPECT_EQ(doc_.Service(), nullptr);
+        EXPECT_EQ(service_->alive, 0);
+        EXPECT_EQ(host_.refreshed, kFillOrder);
+        EXPECT_TRUE(capture_.messages.empty());
+    }
+
+    // Any other failure of the interface query is a data-access error.
+    host_.refreshed.clear();
+    doc_.SetService(std::make_unique<FakeQVQuery>(service_));
+    Activation(S_OK, MakeHResult(0x80070005));
+    doc_.Connect();
+    EXPECT_EQ(doc_.Service(), nullptr);
+    EXPECT_TRUE(host_.refreshed.empty());
+    ASSERT_EQ(capture_.messages.size(), 1u);
+    EXPECT_EQ(capture_.messages[0].text, "Cannot connect to - 'srv-02'");
+    EXPECT_EQ(capture_.messages[0].icon, MessageIcon::Exclamation);
+
+    // A data-access error while the trees are filled ends the same way.
+    capture_.messages.clear();
+    Activation(S_OK);
+    host_.refresh = [](TreeId) { throw DataAccessError(E_FAIL, "lost"); };
+    doc_.Connect();
+    EXPECT_EQ(doc_.Service(), nullptr);
+    ASSERT_EQ(capture_.messages.size(), 1u);
+    EXPECT_EQ(capture_.messages[0].text, "Cannot connect to - 'srv-02'");
+}
+
+TEST_F(ViewerDocTest, ImageIndexesAreAddedOncePerConnection) {
+    EXPECT_EQ(doc_.GetSmallImageIndex(kIdiUser), -1);  // no lists before Connect
+    ConnectToFake();
+    EXPECT_EQ(doc_.GetSmallImageIndex(kIdiUser), 0);
+    EXPECT_EQ(doc_.GetSmallImageIndex(kIdiComputer), 1);
+    EXPECT_EQ(doc_.GetSmallImageIndex(kIdiUser), 0);
+    EXPECT_EQ(doc_.GetSmallImageIndex(9999), -1);  // no such resource
+    EXPECT_EQ(doc_.GetLargeImageIndex(kIdiProgram), 0);
+    ASSERT_EQ(doc_.SmallImages().size(), 2);
+    EXPECT_EQ(doc_.SmallImages().at(1).size(), QSize(16, 16));
+    EXPECT_EQ(doc_.LargeImages().at(0).size(), QSize(32, 32));
+}
+
+TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIcons) {
+    ConnectToFake();
+    constexpr std::uint32_t kRed = 0xFFFF0000;
+    constexpr std::uint32_t kGreen = 0xFF00FF00;
+    const auto icon = IconFileBytes({SolidPart(32, 4, kRed), SolidPart(32, 8, kGreen)});
+    service_->programs[7] = ProgramInfoTable(u"Text Editor", u"editor.exe", Variant::Bytes(icon));
+    service_->programs[8] = ProgramInfoTable(u"", u"shell.exe", Variant::Null());
+    service_->programs[9] = ProgramInfoTable(u"Cursor", u"c.exe", Variant::Bytes(IconFileBytes({SolidPart(32, 8, kRed)}, 2)));
+    service_->programs[10] = ProgramInfoTable(u"Text", u"t.exe", Text(u"not bytes"));
+
+    ProgramInfo editor;
+    editor.id = 7;
+    ASSERT_TRUE(doc_.GetProgramInfo(editor));
+    EXPECT_EQ(editor.description, "Text Editor");
+    EXPECT_EQ(editor.processName, "editor.exe");
+    // 32 pixels: the 8-bit image beats the 4-bit one; 16: no such image, the
+    // first one, scaled.
+    EXPECT_EQ(doc_.LargeImages().at(editor.largeImage).toImage().pixel(16, 16), kGreen);
+    EXPECT_EQ(doc_.SmallImages().at(editor.smallImage).toImage().pixel(8, 8), kRed);
+    EXPECT_EQ(service_->infoQueries.size(), 1u);
+    EXPECT_EQ(service_->infoQueries[0].kind, 2);
+    EXPECT_EQ(service_->infoQueries[0].programId, 7u);
+
+    ProgramInfo again;
+    again.id = 7;
+    ASSERT_TRUE(doc_.GetProgramInfo(again));
+    EXPECT_EQ(again.smallImage, editor.smallImage);
+    EXPECT_EQ(again.description, editor.description);
+    EXPECT_EQ(service_->infoQueries.size(), 1u);
+
+    const int defaultSmall = doc_.GetSmallImageIndex(kIdiProgram);
+    const int defaultLarge = doc_.GetLargeImageIndex(kIdiProgram);
+    for (std::uint32_t id : {8u, 9u, 10u}) {
+        ProgramInfo info;
+        info.id = id;
+        ASSERT_TRUE(doc_.GetProgramInfo(info)) << id;
+        EXPECT_EQ(info.smallImage, defaultSmall) << id;
+        EXPECT_EQ(info.largeImage, defaultLarge) << id;
+    }
+    ProgramInfo shell;
+    shell.id = 8;
+    doc_.GetProgramInfo(shell);
+    EXPECT_EQ(shell.description, "shell.exe");
+
+    // No row, or a failing service: false, nothing cached, interface kept.
+    ProgramInfo unknown;
+    unknown.id = 11;
+    EXPECT_FALSE(doc_.GetProgramInfo(unknown));
+    EXPECT_FALSE(doc_.GetProgramInfo(unknown));
+    service_->infoStatus = E_FAIL;
+    ProgramInfo failing;
+    failing.id = 12;
+    EXPECT_FALSE(doc_.GetProgramInfo(failing));
+    EXPECT_NE(doc_.Service(), nullptr);
+    EXPECT_EQ(service_->infoQueries.size(), 7u);
+}
+
+TEST_F(ViewerDocTest, DisconnectAndReconnectStartFromEmptyListsAndCaches) {
+    ConnectToFake();
+    service_->programs[7] = ProgramInfoTable(u"Editor", u"editor.exe", Variant::Null());
+    ProgramInfo info;
+    info.id = 7;
+    ASSERT_TRUE(doc_.GetProgramInfo(info));
+    doc_.GetSmallImageIndex(kIdiUser);
+    ASSERT_FALSE(doc_.SmallImages().isEmpty());
+
+    // New: Connect over a live connection drops the old lists and caches, so
+    // no index of the old server's programs survives.
+    Activation(S_OK);
+    doc_.OnNewDocument();
+    EXPECT_TRUE(doc_.SmallImages().isEmpty());
+    EXPECT_TRUE(doc_.LargeImages().isEmpty());
+    doc_.SetService(std::make_unique<FakeQVQuery>(service_));
+    ASSERT_TRUE(doc_.GetProgramInfo(info));
+    EXPECT_EQ(service_->infoQueries.size(), 2u);
+    EXPECT_EQ(info.smallImage, 0);
+
+    // Disconnect: lists gone, trees emptied in the order Computers, Users,
+    // Applications through the registered walk, the interface kept.
+    int dummy[3] = {};
+    std::vector<QTreeWidget*> walked;
+    host_.tree = [&](TreeId id) { return id == IDocumentHost::Users ? nullptr : reinterpret_cast<QTreeWidget*>(&dummy[id]); };
+    SetTreeRelease([&](QTreeWidget& tree) { walked.push_back(&tree); });
+    doc_.Disconnect();
+    SetTreeRelease({});
+    EXPECT_FALSE(doc_.HasImageLists());
+    EXPECT_TRUE(doc_.SmallImages().isEmpty());
+    EXPECT_EQ(doc_.GetSmallImageIndex(kIdiUser), -1);
+    EXPECT_NE(doc_.Service(), nullptr);
+    const std::vector<TreeId> cleared = {IDocumentHost::Computers, IDocumentHost::Applications};
+    EXPECT_EQ(host_.reset, cleared);
+    ASSERT_EQ(walked.size(), 2u);
+    EXPECT_EQ(static_cast<void*>(walked[0]), static_cast<void*>(&dummy[IDocumentHost::Computers]));
+
+    Activation(S_OK);
+    doc_.Connect();
+    doc_.SetService(std::make_unique<FakeQVQuery>(service_));
+    ASSERT_TRUE(doc_.GetProgramInfo(info));
+    EXPECT_EQ(service_->infoQueries.size(), 3u);
+}
+
+TEST(UiCallWaiter, TheGuiThreadServesEventsWhileACallWaits) {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool timerFired = false;
+    // The "call" ends when a timer of the GUI thread has fired, or after a
+    // bound if the thread served nothing.
+    auto call = std::async(std::launch::async, [&] {
+        std::unique_lock hold(lock);
+        changed.wait_for(hold, std::chrono::seconds(20), [&] { return timerFired; });
+    });
+    QTimer::singleShot(1, [&] {
+        std::lock_guard hold(lock);
+        timerFired = true;
+        changed.notify_all();
+    });
+    std::future<void> answer = std::move(call);
+    WaitWithEventLoop(answer);
+    EXPECT_TRUE(answer.valid());
+    std::lock_guard hold(lock);
+    EXPECT_TRUE(timerFired);
+    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
+}
+
+}  // namespace

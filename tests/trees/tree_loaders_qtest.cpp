@@ -1,0 +1,271 @@
+// The loaders against a fake service: requests, "Name Asc" order, objects,
+// images, expand marks, program texts, and which failures release the
+// document's interface. Plain QTreeWidgets stand in for the panes' trees.
+#include "../service/doc_test_support.h"
+#include "../service/fake_qv_query.h"
+#include "hive_store.h"
+#include "qv_viewer_doc.h"
+#include "resource_ids.h"
+#include "tree_loaders.h"
+#include "tree_object.h"
+#include "tree_walk.h"
+#include "viewer_settings.h"
+
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+using namespace qv::test;
+
+class TreeLoadersTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<HiveStore> hive_;
+    std::unique_ptr<RecordingHost> host_;
+    std::unique_ptr<CQVViewerDoc> doc_;
+    std::shared_ptr<FakeServiceState> service_;
+    QTreeWidget tree_;
+
+    QStringList Texts(QTreeWidgetItem* parent = nullptr) const {
+        QStringList texts;
+        const int count = parent ? parent->childCount() : tree_.topLevelItemCount();
+        for (int i = 0; i < count; ++i) texts << (parent ? parent->child(i) : tree_.topLevelItem(i))->text(0);
+        return texts;
+    }
+
+    // A top-level item carrying the object, as a loader would have made it.
+    QTreeWidgetItem* Item(CTreeObject* object, QTreeWidgetItem* parent = nullptr) {
+        auto* item = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(&tree_);
+        SetTreeObject(item, object);
+        return item;
+    }
+
+    static bool Marked(const QTreeWidgetItem* item) {
+        return item->childIndicatorPolicy() == QTreeWidgetItem::ShowIndicator;
+    }
+
+    void ExpectLastQuery(std::int32_t kind, quint32 computer, quint32 user, quint32 program) {
+        QVERIFY(!service_->queries.empty());
+        const QueryRequest& request = service_->queries.back();
+        QCOMPARE(request.kind, kind);
+        QCOMPARE(request.computerId, computer);
+        QCOMPARE(request.userId, user);
+        QCOMPARE(request.programId, program);
+        QCOMPARE(request.periodStart, 0.0);
+        QCOMPARE(request.periodEnd, 0.0);
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        hive_ = std::make_unique<HiveStore>(dir_->filePath("user.reg").toStdString());
+        host_ = std::make_unique<RecordingHost>();
+        doc_ = std::make_unique<CQVViewerDoc>(*hive_);
+        doc_->SetHost(host_.get());
+        WriteServerName(*hive_, u"fake");
+        doc_->SetActivator([](std::string_view) {
+            ActivationResult result;
+            result.object = std::make_shared<AnsweringObject>(S_OK);
+            return result;
+        });
+        doc_->Connect();  // makes the image lists
+        service_ = std::make_shared<FakeServiceState>();
+        doc_->SetService(std::make_unique<FakeQVQuery>(service_));
+    }
+
+    void cleanup() {
+        ClearTreeObjects(tree_);
+        doc_.reset();
+    }
+
+    void usersTopInNameOrderWithImagesAndMarks() {
+        service_->Answer(0, 0, 0, 0,
+                         EntityTable("Computers", {{Variant::I4(3), Text(u"carol"), Variant::I4(0)},
+                                                   {Variant::I4(1), Text(u"alice"), Variant::I4(2)},
+                                                   {Variant::I4(2), Text(u"Bob"), Variant::Null()},
+                                                   {Variant::Null(), Variant::Null(), Variant::I4(1)}}));
+        LoadUsersTop(*doc_, tree_);
+        ExpectLastQuery(0, 0, 0, 0);
+        QCOMPARE(Texts(), (QStringList{"", "alice", "Bob", "carol"}));
+        const int userImage = doc_->GetSmallImageIndex(kIdiUser);
+        QVERIFY(userImage >= 0);
+        for (int i = 0; i < tree_.topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = tree_.topLevelItem(i);
+            QCOMPARE(TreeImageIndex(item), userImage);
+            QVERIFY(!item->icon(0).isNull());
+            QVERIFY(TreeObjectOf(item)->inherits("CUserObject"));
+            QCOMPARE(TreeObjectOf(item)->Name(), item->text(0));
+        }
+        QCOMPARE(TreeObjectOf(tree_.topLevelItem(0))->Id(), 0u);  // null ID
+        QCOMPARE(TreeObjectOf(tree_.topLevelItem(1))->Id(), 1u);
+        QVERIFY(Marked(tree_.topLevelItem(0)));
+        QVERIFY(Marked(tree_.topLevelItem(1)));
+        QVERIFY(!Marked(tree_.topLevelItem(2)));  // null count
+        QVERIFY(!Marked(tree_.topLevelItem(3)));  // count 0
+    }
+
+    void computersTopAndProgramsTopShowProgramTexts() {
+        service_->Answer(1, 0, 0, 0, EntityTable("Users", {{Variant::I4(7), Text(u"pc-7"), Variant::I4(1)}}));
+        LoadComputersTop(*doc_, tree_);
+        ExpectLastQuery(1, 0, 0, 0);
+        QCOMPARE(Texts(), QStringList{"pc-7"});
+        QVERIFY(TreeObjectOf(tree_.topLevelItem(0))->inherits("CWorkstationObject"));
+        QCOMPARE(TreeImageIndex(tree_.topLevelItem(0)), doc_->GetSmallImageIndex(kIdiComputer));
+        ClearTreeObjects(tree_);
+
+        // Ordered by "Name" even where the description is shown; the same
+        // program twice asks for its information once.
+        service_->Answer(2, 0, 0, 0,
+                         EntityTable("Users", {{Variant::I4(5), Text(u"zed.exe"), Variant::I4(3)},
+                                               {Variant::I4(6), Text(u"ant.exe"), Variant::I4(0)},
+                                               {Variant::I4(5), Text(u"zed.exe"), Variant::I4(3)}}));
+        service_->programs[5] = ProgramInfoTable(u"Alpha Editor", u"zed.exe", Variant::Null());
+        LoadApplicationsTop(*doc_, tree_);
+        ExpectLastQuery(2, 0, 0, 0);
+        QCOMPARE(Texts(), (QStringList{"ant.exe", "Alpha Editor", "Alpha Editor"}));
+        QCOMPARE(service_->infoQueries.size(), 2u);  // 6 (no row: not cached) and 5
+        QCOMPARE(TreeImageIndex(tree_.topLevelItem(0)), doc_->GetSmallImageIndex(kIdiProgram));
+        QVERIFY(TreeObjectOf(tree_.topLevelItem(1))->inherits("CProgramObject"));
+        QCOMPARE(TreeObjectOf(tree_.topLevelItem(1))->Name(), QString("Alpha Editor"));
+        QVERIFY(Marked(tree_.topLevelItem(1)));
+        QVERIFY(!Marked(tree_.topLevelItem(0)));
+    }
+
+    void childLoadersAskWithTheirIdsAndMakeTheirKinds() {
+        auto* user = new CUserObject(11, "ann");
+        QTreeWidgetItem* userItem = Item(user);
+        service_->Answer(1, 0, 11, 0, EntityTable("Processes", {{Variant::I4(22), Text(u"pc"), Variant::I4(4)}}));
+        QVERIFY(user->LoadChildren(userItem));
+        ExpectLastQuery(1, 0, 11, 0);
+        QCOMPARE(userItem->childCount(), 1);
+        QTreeWidgetItem* computerItem = userItem->child(0);
+        CTreeObject* computer = TreeObjectOf(computerItem);
+        QVERIFY(computer->inherits("CComputerObject"));
+        QCOMPARE(computer->ParentObject(), user);
+        QVERIFY(Marked(computerItem));
+
+        service_->Answer(2, 22, 11, 0, EntityTable("Users", {{Variant::I4(33), Text(u"editor"), Variant::I4(9)}}));
+        QVERIFY(computer->LoadChildren(computerItem));
+        ExpectLastQuery(2, 22, 11, 0);
+        CTreeObject* application = TreeObjectOf(computerItem->child(0));
+        QVERIFY(application->inherits("CApplicationObject"));
+        QVERIFY(!Marked(computerItem->child(0)));  // programs never have children
+        QVERIFY(application->LoadChildren(computerItem->child(0)));
+        QCOMPARE(computerItem->child(0)->childCount(), 0);
+
+        auto* workstation = new CWorkstationObject(22, "pc");
+        QTreeWidgetItem* workstationItem = Item(workstation);
+        service_->Answer(0, 22, 0, 0, EntityTable("Processes", {{Variant::I4(11), Text(u"ann"), Variant::I4(0)}}));
+        QVERIFY(workstation->LoadChildren(workstationItem));
+        ExpectLastQuery(0, 22, 0, 0);
+        CTreeObject* compUser = TreeObjectOf(workstationItem->child(0));
+        QVERIFY(compUser->inherits("CCompUserObject"));
+        QVERIFY(!Marked(workstationItem->child(0)));
+        // The same three numbers as from the Users tree, in the other roles.
+        QVERIFY(compUser->LoadChildren(workstationItem->child(0)));
+        ExpectLastQuery(2, 22, 11, 0);
+        QVERIFY(TreeObjectOf(workstationItem->child(0)->child(0))->inherits("CWsUsApplicationObject"));
+
+        auto* program = new CProgramObject(33, "editor");
+        QTreeWidgetItem* programItem = Item(program);
+        service_->Answer(0, 0, 0, 33, EntityTable("Computers", {{Variant::I4(11), Text(u"ann"), Variant::I4(5)}}));
+        QVERIFY(program->LoadChildren(programItem));
+        ExpectLastQuery(0, 0, 0, 33);
+        QVERIFY(TreeObjectOf(programItem->child(0))->inherits("CAppUserObject"));
+        QVERIFY(!Marked(programItem->child(0)));
+        QCOMPARE(TreeImageIndex(programItem->child(0)), doc_->GetSmallImageIndex(kIdiUser));
+
+        // No rows: true, and no children.
+        auto* lonely = new CUserObject(99, "nobody");
+        QTreeWidgetItem* lonelyItem = Item(lonely);
+        QVERIFY(lonely->LoadChildren(lonelyItem));
+        QCOMPARE(lonelyItem->childCount(), 0);
+    }
+
+    void failuresEndEachLoaderByItsRule() {
+        service_->queryStatus = E_FAIL;
+        LoadUsersTop(*doc_, tree_);
+        LoadComputersTop(*doc_, tree_);
+        QVERIFY(doc_->Service());
+        auto* computer = new CComputerObject(22, "pc", nullptr);
+        QVERIFY(!LoadUserComputerPrograms(*doc_, Item(computer)));
+        QVERIFY(doc_->Service());
+        LoadApplicationsTop(*doc_, tree_);
+        QVERIFY(!doc_->Service());
+        QCOMPARE(service_->alive, 0);
+
+        // Each releasing loader, and afterwards every loader fails at once.
+        using ChildLoader = bool (*)(CQVViewerDoc&, QTreeWidgetItem*);
+        const std::pair<ChildLoader, CTreeObject*> releasing[] = {
+            {LoadUserComputers, new CUserObject(1, "u")},
+            {LoadComputerUsers, new CWorkstationObject(2, "w")},
+            {LoadComputerUserPrograms, new CCompUserObject(3, "c", nullptr)},
+            {LoadProgramUsers, new CProgramObject(4, "p")},
+        };
+        for (const auto& [loader, object] : releasing) {
+            QTreeWidgetItem* item = Item(object);
+            doc_->SetService(std::make_unique<FakeQVQuery>(service_));
+            QVERIFY(!loader(*doc_, item));
+            QVERIFY(!doc_->Service());
+            const std::size_t asked = service_->queries.size();
+            QVERIFY(!loader(*doc_, item));
+            QCOMPARE(service_->queries.size(), asked);  // no interface: no call
+        }
+
+        // A row that cannot be read ends a top-level load; the rows before it stay.
+        service_->queryStatus = S_OK;
+        doc_->SetService(std::make_unique<FakeQVQuery>(service_));
+        ClearTreeObjects(tree_);
+        service_->Answer(0, 0, 0, 0,
+                         EntityTable("Computers", {{Variant::I4(1), Text(u"a"), Variant::I4(1)},
+                                                   {Variant::I4(2), Text(u"b"), Variant::R8(1e20)},
+                                                   {Variant::I4(3), Text(u"c"), Variant::I4(1)}}));
+        LoadUsersTop(*doc_, tree_);
+        QCOMPARE(Texts(), QStringList{"a"});
+        QVERIFY(doc_->Service());
+    }
+
+    void loadersNeedTheFrameAndTheItemsObject() {
+        QVERIFY(!LoadUserComputers(*doc_, Item(nullptr)));
+        QVERIFY(!LoadUserComputers(*doc_, nullptr));
+        doc_->SetHost(nullptr);
+        service_->Answer(0, 0, 0, 0, EntityTable("Computers", {{Variant::I4(1), Text(u"a"), Variant::I4(1)}}));
+        LoadUsersTop(*doc_, tree_);
+        QVERIFY(!LoadUserComputers(*doc_, Item(new CUserObject(1, "u"))));
+        QVERIFY(service_->queries.empty());
+    }
+
+    void disconnectEmptiesTheTreesAndReleasesObjects() {
+        QTreeWidget users;
+        QTreeWidget computers;
+        host_->tree = [&](IDocumentHost::TreeId id) -> QTreeWidget* {
+            return id == IDocumentHost::Users ? &users : id == IDocumentHost::Computers ? &computers : nullptr;
+        };
+        service_->Answer(0, 0, 0, 0, EntityTable("Computers", {{Variant::I4(1), Text(u"a"), Variant::I4(1)}}));
+        service_->Answer(1, 0, 1, 0, EntityTable("Processes", {{Variant::I4(2), Text(u"pc"), Variant::I4(1)}}));
+        LoadUsersTop(*doc_, users);
+        QPointer<CTreeObject> top = TreeObjectOf(users.topLevelItem(0));
+        QVERIFY(top->LoadChildren(users.topLevelItem(0)));
+        QPointer<CTreeObject> child = TreeObjectOf(users.topLevelItem(0)->child(0));
+        QPointer<QObject> report = new QObject;
+        child->SetReport(report);
+        QPointer<CTreeObject> other = new CWorkstationObject(5, "w");
+        SetTreeObject(new QTreeWidgetItem(&computers), other);
+
+        doc_->Disconnect();
+        QCOMPARE(users.topLevelItemCount(), 0);
+        QCOMPARE(computers.topLevelItemCount(), 0);
+        QVERIFY(top.isNull());
+        QVERIFY(child.isNull());
+        QVERIFY(report.isNull());
+        QVERIFY(other.isNull());
+        QCOMPARE(host_->reset, (std::vector<IDocumentHost::TreeId>{IDocumentHost::Computers, IDocumentHost::Users}));
+        QVERIFY(doc_->SmallImages().isEmpty());
+    }
+};
+
+QTEST_MAIN(TreeLoadersTest)
+#include "tree_loaders_qtest.moc"

@@ -1,0 +1,141 @@
+// The tree objects: the key each kind writes, the run-time kind tests, the
+// report they own, and the walk that releases objects hanging on items.
+#include "tree_object.h"
+#include "tree_walk.h"
+
+#include <QPointer>
+#include <QTreeWidgetItem>
+
+#include <gtest/gtest.h>
+
+#include <array>
+
+namespace {
+
+using Key = std::array<std::uint32_t, 4>;  // kind, computer, user, program
+
+Key KeyOf(const CTreeObject& object) {
+    QueryRequest request;
+    object.FillQueryKey(request);
+    EXPECT_EQ(request.periodStart, 0.0);
+    return {static_cast<std::uint32_t>(request.kind), request.computerId, request.userId, request.programId};
+}
+
+}  // namespace
+
+TEST(TreeObject, FillQueryKeyWritesEachKindsWords) {
+    CUserObject user(11, "ann");
+    CComputerObject computer(22, "pc", &user);
+    CApplicationObject application(33, "editor", &computer);
+    CWorkstationObject workstation(22, "pc");
+    CCompUserObject compUser(11, "ann", &workstation);
+    CWsUsApplicationObject wsApplication(33, "editor", &compUser);
+    CProgramObject program(33, "editor");
+    CAppUserObject appUser(11, "ann", &program);
+
+    EXPECT_EQ(KeyOf(user), (Key{0, 0, 0, 0}));
+    EXPECT_EQ(KeyOf(workstation), (Key{0, 0, 0, 0}));
+    EXPECT_EQ(KeyOf(computer), (Key{2, 22, 11, 0}));
+    EXPECT_EQ(KeyOf(compUser), (Key{2, 22, 11, 0}));  // the same key from the other tree
+    EXPECT_EQ(KeyOf(application), (Key{3, 22, 11, 33}));
+    EXPECT_EQ(KeyOf(wsApplication), (Key{3, 22, 11, 33}));
+    EXPECT_EQ(KeyOf(program), (Key{0, 0, 0, 33}));
+    EXPECT_EQ(KeyOf(appUser), (Key{3, 0, 11, 33}));
+
+    // Without parents only the object's own words are written.
+    EXPECT_EQ(KeyOf(CComputerObject(22, "pc", nullptr)), (Key{2, 22, 0, 0}));
+    EXPECT_EQ(KeyOf(CCompUserObject(11, "ann", nullptr)), (Key{2, 0, 11, 0}));
+    EXPECT_EQ(KeyOf(CApplicationObject(33, "e", nullptr)), (Key{3, 0, 0, 33}));
+    EXPECT_EQ(KeyOf(CWsUsApplicationObject(33, "e", nullptr)), (Key{3, 0, 0, 33}));
+    EXPECT_EQ(KeyOf(CAppUserObject(11, "ann", nullptr)), (Key{3, 0, 11, 0}));
+    // A parent without its own parent: the grandparent's word stays 0.
+    EXPECT_EQ(KeyOf(CApplicationObject(33, "e", &workstation)), (Key{3, 22, 0, 33}));
+
+    // Words the kind does not write keep what the caller put there.
+    QueryRequest request;
+    request.periodStart = 1.5;
+    request.computerId = 99;
+    appUser.FillQueryKey(request);
+    EXPECT_EQ(request.computerId, 99u);
+    EXPECT_EQ(request.periodStart, 1.5);
+}
+
+TEST(TreeObject, OnlyTheComputersTreeApplicationIsAnotherKind) {
+    CWsUsApplicationObject wsApplication(2, "w", nullptr);
+    CAppUserObject appUser(3, "a", nullptr);
+    EXPECT_STREQ(wsApplication.metaObject()->className(), "CWsUsApplicationObject");
+    EXPECT_TRUE(wsApplication.inherits("CApplicationObject"));
+    EXPECT_FALSE(CApplicationObject(1, "a", nullptr).inherits("CWsUsApplicationObject"));
+    EXPECT_FALSE(appUser.inherits("CUserObject"));
+    EXPECT_TRUE(appUser.inherits("CTreeObject"));
+}
+
+TEST(TreeObject, ReportIsOwnedAndLeavesDoNotLoad) {
+    CProgramObject program(1, "p");
+    program.DeleteReport();  // none held: harmless, twice
+    program.DeleteReport();
+    EXPECT_EQ(program.Report(), nullptr);
+    program.CreateReport();  // no reports yet: builds nothing
+    EXPECT_EQ(program.Report(), nullptr);
+
+    QPointer<QObject> report = new QObject;
+    program.SetReport(report);
+    EXPECT_EQ(program.Report(), report.data());
+    program.DeleteReport();
+    EXPECT_TRUE(report.isNull());
+    EXPECT_EQ(program.Report(), nullptr);
+
+    // An object destroyed with its report held takes the report along.
+    QPointer<QObject> kept = new QObject;
+    {
+        CUserObject user(2, "u");
+        user.SetReport(kept);
+    }
+    EXPECT_TRUE(kept.isNull());
+
+    QTreeWidgetItem item;
+    CApplicationObject leaf(3, "a", nullptr);
+    CAppUserObject appUser(4, "b", nullptr);
+    EXPECT_TRUE(leaf.LoadChildren(&item));
+    EXPECT_TRUE(appUser.LoadChildren(&item));
+    EXPECT_EQ(item.childCount(), 0);
+    // Kinds with children need the document; there is none here.
+    CUserObject user(5, "c");
+    EXPECT_FALSE(user.LoadChildren(&item));
+}
+
+TEST(TreeWalk, ReleasesObjectsAndReportsFromAnItemOnDepthFirst) {
+    QTreeWidgetItem root;
+    std::vector<QPointer<CTreeObject>> objects;
+    std::vector<QPointer<QObject>> reports;
+    const auto attach = [&](QTreeWidgetItem* item, CTreeObject* object) {
+        SetTreeObject(item, object);
+        object->SetReport(new QObject);
+        objects.emplace_back(object);
+        reports.emplace_back(object->Report());
+    };
+    for (int i = 0; i < 3; ++i) {
+        auto* child = new QTreeWidgetItem(&root);
+        attach(child, new CUserObject(static_cast<quint32>(i), "u"));
+        auto* grandchild = new QTreeWidgetItem(child);
+        attach(grandchild, new CComputerObject(10u + static_cast<quint32>(i), "c", TreeObjectOf(child)));
+        // An item without the expand mark still gets its children walked.
+        child->setChildIndicatorPolicy(QTreeWidgetItem::DontShowIndicator);
+    }
+    new QTreeWidgetItem(&root);  // an item without an object is skipped
+
+    ReleaseObjects(root.child(1));  // the second, its following siblings, their children
+    EXPECT_FALSE(objects[0].isNull());
+    EXPECT_FALSE(objects[1].isNull());
+    for (std::size_t i = 2; i < objects.size(); ++i) {
+        EXPECT_TRUE(objects[i].isNull()) << i;
+        EXPECT_TRUE(reports[i].isNull()) << i;
+    }
+    EXPECT_EQ(TreeObjectOf(root.child(2)), nullptr);
+    EXPECT_EQ(TreeObjectOf(root.child(0)), objects[0].data());
+    EXPECT_EQ(root.childCount(), 4);  // items stay
+
+    ReleaseChildObjects(&root);
+    for (const auto& object : objects) EXPECT_TRUE(object.isNull());
+    EXPECT_EQ(TreeObjectOf(nullptr), nullptr);
+}

@@ -1,0 +1,193 @@
+// The waiting tree control in its pane: fetch on every opening, children
+// dropped (and their objects released) on closing, the waiting display and
+// the hourglass while a fetch blocks.
+#include "fake_tree.h"
+#include "tree_walk.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include <atomic>
+
+namespace {
+
+// Counts the animation thread's steps of a plain waiting tree.
+class StepCountingTree : public CVSTreeCtrl {
+public:
+    using CVSTreeCtrl::CVSTreeCtrl;
+    std::atomic<int> ticks{0};
+    std::atomic<int> redraws{0};
+    QString waitingText;
+    QTreeWidgetItem* waitingParent = nullptr;
+
+protected:
+    void BeginWaitEffect(QTreeWidgetItem* waitingItem) override {
+        waitingText = waitingItem->text(0);
+        waitingParent = waitingItem->parent();
+    }
+    void StepWaitEffect(bool timerTick, int, int) override { ++(timerTick ? ticks : redraws); }
+};
+
+class Host : public QWidget, public IWaitingTreeHost {
+public:
+    explicit Host(FakeSource* source) : source_(source), tree(new StepCountingTree(this)) {}
+    ~Host() override { ClearTreeObjects(*tree); }
+    void LoadRoot() override {
+        QEventLoop wait;
+        QTimer::singleShot(source_->blockMs, &wait, &QEventLoop::quit);
+        wait.exec(QEventLoop::ExcludeUserInputEvents);
+        FakeObject::AddChildren(tree->invisibleRootItem(), 1, nullptr, source_);
+    }
+    bool LoadItemChildren(QTreeWidgetItem* item) override { return TreeObjectOf(item)->LoadChildren(item); }
+    void ReleaseChildObjects(QTreeWidgetItem*) override {}
+
+private:
+    FakeSource* source_;
+
+public:
+    StepCountingTree* tree;
+};
+
+}  // namespace
+
+class WaitingTreeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init() {
+        source = FakeSource{};
+        FakeObject::live = 0;
+        FakeObject::reportsMade = 0;
+    }
+
+    void openingTwiceFetchesTwiceAndClosingReleasesChildren() {
+        FakePane pane(&source);
+        pane.Tree()->RefreshRoot();
+        QCOMPARE(pane.rootLoads, 1);
+        QCOMPARE(FakeObject::live, 2);
+        QTreeWidgetItem* first = pane.Tree()->topLevelItem(0);
+
+        first->setExpanded(true);
+        QCOMPARE(source.loads, 1);
+        QCOMPARE(first->childCount(), 3);
+        QCOMPARE(FakeObject::live, 5);
+        QCOMPARE(first->child(0)->text(0), QStringLiteral("Item 1"));  // no "Loading..." left behind
+
+        first->setExpanded(false);
+        QCOMPARE(first->childCount(), 0);
+        QCOMPARE(FakeObject::live, 2);  // the dropped children's objects are gone
+        QCOMPARE(first->childIndicatorPolicy(), QTreeWidgetItem::ShowIndicator);
+
+        first->setExpanded(true);
+        QCOMPARE(source.loads, 2);
+        QCOMPARE(first->childCount(), 3);
+    }
+
+    void closingTheShownItemsParentClosesItsReportFirst() {
+        FakePane pane(&source);
+        pane.Tree()->RefreshRoot();
+        QTreeWidgetItem* first = pane.Tree()->topLevelItem(0);
+        first->setExpanded(true);
+        QTreeWidgetItem* child = first->child(1);
+        pane.Tree()->setCurrentItem(child);
+        QCOMPARE(pane.CurrentObject(), TreeObjectOf(child));
+        const QPointer<QObject> childReport = FakeOf(child)->lastReport;
+        QVERIFY(childReport);
+
+        first->setExpanded(false);
+        QVERIFY(!childReport);
+        QCOMPARE(pane.Tree()->currentItem(), first);
+        QCOMPARE(pane.CurrentObject(), TreeObjectOf(first));  // the closed item's report is shown
+        QVERIFY(FakeOf(first)->lastReport);
+        QCOMPARE(FakeObject::live, 2);
+    }
+
+    void refreshRootReleasesTheDroppedTopLevel() {
+        FakePane pane(&source);
+        pane.Tree()->RefreshRoot();
+        pane.Tree()->setCurrentItem(pane.Tree()->topLevelItem(1));
+        const QPointer<QObject> report = FakeOf(pane.Tree()->topLevelItem(1))->lastReport;
+        QVERIFY(report);
+
+        pane.Tree()->RefreshRoot();
+        QVERIFY(!report);
+        QCOMPARE(pane.CurrentObject(), nullptr);
+        QCOMPARE(pane.Tree()->topLevelItemCount(), 2);
+        QCOMPARE(FakeObject::live, 2);
+    }
+
+    void noRowsRemovesTheExpandButtonAndAFailureKeepsIt() {
+        FakePane pane(&source);
+        pane.Tree()->RefreshRoot();
+        QTreeWidgetItem* first = pane.Tree()->topLevelItem(0);
+        QTreeWidgetItem* second = pane.Tree()->topLevelItem(1);
+
+        source.childrenPerLoad = 0;
+        first->setExpanded(true);
+        QCOMPARE(first->childCount(), 0);
+        QVERIFY(!HasChildrenMark(first));
+
+        source.succeed = false;
+        second->setExpanded(true);
+        QVERIFY(!second->isExpanded());
+        QVERIFY(HasChildrenMark(second));
+        source.succeed = true;
+        source.childrenPerLoad = 2;
+        second->setExpanded(true);
+        QCOMPARE(source.loads, 3);
+        QCOMPARE(second->childCount(), 2);
+    }
+
+    void theHourglassTurnsWhileAFetchBlocks() {
+        FakePane pane(&source);
+        pane.resize(240, 240);
+        pane.show();
+        pane.Tree()->RefreshRoot();
+        QTreeWidgetItem* first = pane.Tree()->topLevelItem(0);
+        bool frozen = false;
+        int childrenSeen = -1;
+        source.blockMs = 1000;
+        source.duringLoad = [&](QTreeWidgetItem* item) {
+            frozen = pane.Tree()->IsSnapshotShown() && !pane.Tree()->viewport()->updatesEnabled();
+            childrenSeen = item->childCount();
+        };
+        QSignalSpy frames(pane.Tree(), &CWaitingTreeCtrl::EffectFrameShown);
+
+        first->setExpanded(true);
+        QVERIFY(frozen);
+        QCOMPARE(childrenSeen, 0);  // the waiting item is gone before the fetch
+        QVERIFY2(frames.count() >= 6, qPrintable(QStringLiteral("%1 frames").arg(frames.count())));
+        QVERIFY(frames.count() <= 20);
+        QVERIFY(!pane.Tree()->IsSnapshotShown());
+        QVERIFY(pane.Tree()->viewport()->updatesEnabled());
+
+        // Frames of a finished fetch are not drawn.
+        const int shown = frames.count();
+        QTest::qWait(300);
+        QCOMPARE(frames.count(), shown);
+    }
+
+    void withoutATimerOnlyTheFirstTickIsStepped() {
+        source.blockMs = 400;
+        Host host(&source);
+        host.tree->SetTimerPeriod(std::chrono::milliseconds(0));
+        host.tree->SetShowWaiting(true);
+        host.tree->RefreshRoot();
+        QCOMPARE(host.tree->waitingText, QStringLiteral("Loading..."));
+        QCOMPARE(host.tree->waitingParent, nullptr);  // the top level's waiting item
+        QCOMPARE(host.tree->ticks.load(), 1);
+
+        host.tree->SetTimerPeriod(std::chrono::milliseconds(50));
+        QTreeWidgetItem* top = host.tree->topLevelItem(0);
+        top->setExpanded(true);
+        QCOMPARE(host.tree->waitingParent, top);
+        QVERIFY(host.tree->ticks.load() >= 3);
+        QCOMPARE(top->childCount(), 3);
+    }
+
+private:
+    FakeSource source;
+};
+
+QTEST_MAIN(WaitingTreeTest)
+#include "waiting_tree_qtest.moc"

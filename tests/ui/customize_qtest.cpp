@@ -1,0 +1,166 @@
+// Commands with user keys, toolbars with user-defined ones, and the
+// Customize dialog that edits both.
+#include "command_manager.h"
+#include "customize_dialog.h"
+#include "hive_key.h"
+#include "toolbar_manager.h"
+
+#include <QComboBox>
+#include <QKeySequenceEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QToolBar>
+
+namespace {
+
+constexpr int kFind = 57636;
+constexpr int kRefresh = 32844;
+constexpr int kExit = 57665;
+
+void AddCommands(CCommandManager& commands, int* runs) {
+    commands.Add(kFind, QStringLiteral("Edit"), QStringLiteral("Find\tCtrl+F"), [runs] { ++*runs; },
+                 {QKeySequence(Qt::CTRL | Qt::Key_F)});
+    commands.Add(kRefresh, QStringLiteral("View"), QStringLiteral("Refresh\tF5"), [] {});
+    commands.Add(kExit, QStringLiteral("File"), QStringLiteral("E&xit"), [] {});
+}
+
+}  // namespace
+
+class CustomizeTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void keysMoveBetweenCommandsAndSurviveTheHive() {
+        QMainWindow window;
+        CCommandManager commands(&window);
+        int finds = 0;
+        AddCommands(commands, &finds);
+        QCOMPARE(commands.DisplayText(kExit), QStringLiteral("Exit"));
+        QCOMPARE(commands.Categories(), QStringList({"Edit", "View", "File"}));
+        QVERIFY(commands.Execute(kFind));
+        QCOMPARE(finds, 1);
+        QVERIFY(!commands.Execute(12345));
+
+        const QKeySequence ctrlF(Qt::CTRL | Qt::Key_F);
+        QCOMPARE(commands.CommandForKey(ctrlF), kFind);
+        commands.SetKeys(kRefresh, {ctrlF});
+        QCOMPARE(commands.CommandForKey(ctrlF), kRefresh);
+        QVERIFY(commands.CurrentKeys(kFind).isEmpty());  // taken away
+        QCOMPARE(commands.Action(kRefresh)->text(), QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
+
+        HiveKey key(u"Keyboard", 0);
+        key.SetString(u"stale", u"x");
+        commands.SaveKeys(key);
+        QCOMPARE(key.ValueNames().size(), 2u);  // only the two changed commands
+
+        QMainWindow other;
+        CCommandManager restored(&other);
+        AddCommands(restored, &finds);
+        key.SetString(u"notanumber", u"Ctrl+Q");
+        key.SetString(u"4242", u"Ctrl+Q");
+        restored.LoadKeys(key);
+        QCOMPARE(restored.CommandForKey(ctrlF), kRefresh);
+        QVERIFY(restored.CurrentKeys(kFind).isEmpty());
+
+        restored.ResetKeys();
+        QCOMPARE(restored.CommandForKey(ctrlF), kFind);
+        QCOMPARE(restored.Action(kRefresh)->text(), QStringLiteral("Refresh\tF5"));
+    }
+
+    void userToolbarsAreLimitedToTenAndSurviveTheHive() {
+        QMainWindow window;
+        CCommandManager commands(&window);
+        int runs = 0;
+        AddCommands(commands, &runs);
+        CToolbarManager toolbars(&window, commands);
+        toolbars.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), {kFind, 0, kRefresh, 777});
+        QCOMPARE(toolbars.Buttons(toolbars.Standard()), QList<int>({kFind, 0, kRefresh}));  // 777 is no command
+
+        for (int i = 0; i < CToolbarManager::kMaxUserToolbars; ++i)
+            QVERIFY(toolbars.CreateUserToolbar(QStringLiteral("Mine %1").arg(i)));
+        QVERIFY(!toolbars.CreateUserToolbar(QStringLiteral("Eleventh")));
+        QVERIFY(toolbars.DeleteUserToolbar(3));
+        QCOMPARE(toolbars.UserToolbar(3), nullptr);
+        QToolBar* again = toolbars.CreateUserToolbar(QStringLiteral("Again"));
+        QCOMPARE(toolbars.UserIndex(again), 3);  // the first free place
+        QCOMPARE(again->objectName(), QStringLiteral("UserToolbar4"));
+        QVERIFY(!toolbars.RenameUserToolbar(3, QStringLiteral("  ")));
+        QVERIFY(toolbars.RenameUserToolbar(3, QStringLiteral("Renamed")));
+        toolbars.SetButtons(again, {kExit, kFind});
+        toolbars.SetButtons(toolbars.Standard(), {kRefresh});
+
+        HiveKey key(u"Toolbars", 0);
+        toolbars.Save(key);
+
+        QMainWindow other;
+        CCommandManager otherCommands(&other);
+        AddCommands(otherCommands, &runs);
+        CToolbarManager restored(&other, otherCommands);
+        restored.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), {kFind});
+        restored.CreateUserToolbar(QStringLiteral("Replaced"));
+        key.SetString(u"User2Buttons", u"57665,junk,99999");
+        restored.Load(key);
+        QCOMPARE(restored.Toolbars().size(), 11);
+        QCOMPARE(restored.UserToolbar(3)->windowTitle(), QStringLiteral("Renamed"));
+        QCOMPARE(restored.Buttons(restored.UserToolbar(3)), QList<int>({kExit, kFind}));
+        QCOMPARE(restored.Buttons(restored.UserToolbar(1)), QList<int>({kExit}));
+        QCOMPARE(restored.UserToolbar(0)->windowTitle(), QStringLiteral("Mine 0"));
+        QCOMPARE(restored.Buttons(restored.Standard()), QList<int>({kRefresh}));
+        restored.ResetStandard();
+        QCOMPARE(restored.Buttons(restored.Standard()), QList<int>({kFind}));
+    }
+
+    void theDialogPutsCommandsOnToolbarsAndAssignsKeys() {
+        QMainWindow window;
+        CCommandManager commands(&window);
+        int runs = 0;
+        AddCommands(commands, &runs);
+        CToolbarManager toolbars(&window, commands);
+        toolbars.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), {kFind});
+        QToolBar* mine = toolbars.CreateUserToolbar(QStringLiteral("Mine"));
+
+        CCustomizeDialog dialog(commands, toolbars, &window);
+        QCOMPARE(dialog.Tabs()->count(), 3);
+
+        auto* page = dialog.findChild<QWidget*>(QStringLiteral("CommandsPage"));
+        auto* categories = page->findChild<QListWidget*>(QStringLiteral("Categories"));
+        auto* commandList = page->findChild<QListWidget*>(QStringLiteral("Commands"));
+        auto* toolbarBox = page->findChild<QComboBox*>(QStringLiteral("Toolbar"));
+        categories->setCurrentRow(1);  // "View": Refresh
+        toolbarBox->setCurrentIndex(toolbarBox->findText(QStringLiteral("Mine")));
+        QCOMPARE(commandList->currentItem()->data(Qt::UserRole).toInt(), kRefresh);
+        page->findChild<QPushButton*>(QStringLiteral("Add"))->click();
+        page->findChild<QPushButton*>(QStringLiteral("AddSeparator"))->click();
+        QCOMPARE(toolbars.Buttons(mine), QList<int>({kRefresh, 0}));
+        page->findChild<QPushButton*>(QStringLiteral("MoveUp"))->click();
+        QCOMPARE(toolbars.Buttons(mine), QList<int>({0, kRefresh}));
+        page->findChild<QPushButton*>(QStringLiteral("Remove"))->click();
+        QCOMPARE(toolbars.Buttons(mine), QList<int>({kRefresh}));
+
+        auto* toolbarsPage = dialog.findChild<QWidget*>(QStringLiteral("ToolbarsPage"));
+        auto* list = toolbarsPage->findChild<QListWidget*>(QStringLiteral("ToolbarList"));
+        QCOMPARE(list->count(), 2);
+        list->item(1)->setCheckState(Qt::Unchecked);
+        QVERIFY(mine->isHidden());
+        list->setCurrentRow(1);
+        toolbarsPage->findChild<QPushButton*>(QStringLiteral("Delete"))->click();
+        QCOMPARE(toolbars.UserToolbar(0), nullptr);
+        QCOMPARE(list->count(), 1);
+
+        auto* keys = dialog.findChild<QWidget*>(QStringLiteral("KeyboardPage"));
+        auto* category = keys->findChild<QComboBox*>(QStringLiteral("Category"));
+        category->setCurrentIndex(category->findText(QStringLiteral("View")));
+        keys->findChild<QKeySequenceEdit*>(QStringLiteral("NewKey"))->setKeySequence(QKeySequence(Qt::Key_F5));
+        keys->findChild<QPushButton*>(QStringLiteral("Assign"))->click();
+        QCOMPARE(commands.CommandForKey(QKeySequence(Qt::Key_F5)), kRefresh);
+        QCOMPARE(keys->findChild<QListWidget*>(QStringLiteral("CurrentKeys"))->count(), 1);
+        keys->findChild<QPushButton*>(QStringLiteral("ResetAll"))->click();
+        QCOMPARE(commands.CommandForKey(QKeySequence(Qt::Key_F5)), 0);
+    }
+};
+
+QTEST_MAIN(CustomizeTest)
+#include "customize_qtest.moc"

@@ -1,0 +1,80 @@
+#include "app_resources.h"
+#include "resource_ids.h"
+
+#include <QtTest>
+
+namespace {
+
+int OpaquePixels(const QImage& image)
+{
+    int count = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+    return count;
+}
+
+}  // namespace
+
+class ResourcesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void iconsRenderAtEverySize()
+    {
+        const unsigned ids[] = {kIdrMainFrame, kIdiUser, kIdiComputer, kIdiProgram, kIdiUsersPane,
+                                kIdiApplicationsPane, kIdiComputersPane, kIdbOptionsNavigation};
+        for (unsigned id : ids) {
+            for (int size : {16, 32, 48}) {
+                const QPixmap icon = LoadResIcon(id, size);
+                QCOMPARE(icon.size(), QSize(size, size));
+                const int opaque = OpaquePixels(icon.toImage());
+                // Drawn, yet not a filled square: the artwork has a shape.
+                QVERIFY2(opaque > size * size / 8, qPrintable(QStringLiteral("icon %1 at %2").arg(id).arg(size)));
+                QVERIFY2(opaque < size * size, qPrintable(QStringLiteral("icon %1 at %2").arg(id).arg(size)));
+            }
+        }
+        // The three tree images differ from one another.
+        QVERIFY(LoadResIcon(kIdiUser, 16).toImage() != LoadResIcon(kIdiComputer, 16).toImage());
+        QVERIFY(LoadResIcon(kIdiComputer, 16).toImage() != LoadResIcon(kIdiProgram, 16).toImage());
+        QVERIFY(LoadResIcon(999, 16).isNull());
+        QVERIFY(LoadResIcon(kIdiUser, 0).isNull());
+    }
+
+    void hourglassHasTenDistinctFrames()
+    {
+        const QList<QPixmap> frames = HourglassFrames(32);
+        QCOMPARE(frames.size(), kHourglassFrameCount);
+        for (int i = 0; i < frames.size(); ++i) {
+            QCOMPARE(frames[i].size(), QSize(32, 32));
+            QVERIFY(OpaquePixels(frames[i].toImage()) > 0);
+            QVERIFY2(frames[i].toImage() != frames[(i + 1) % frames.size()].toImage(), qPrintable(QString::number(i)));
+        }
+        QVERIFY(HourglassFrames(0).isEmpty());
+    }
+
+    void stripsHoldOneImagePerButton()
+    {
+        for (unsigned id : {kIdbToolbarHot, kIdbToolbarNormal}) {
+            const QPixmap strip = ToolbarImage(id);
+            QCOMPARE(strip.size(), QSize(kToolbarButtonWidth * kToolbarImageCount, kToolbarButtonHeight));
+            const QList<QPixmap> buttons = ToolbarButtonImages(id);
+            QCOMPARE(buttons.size(), kToolbarImageCount);
+            for (const QPixmap& button : buttons)
+                QVERIFY(OpaquePixels(button.toImage()) > 20);
+        }
+        int commands = 0;
+        for (unsigned id : kToolbarLayout)
+            commands += id != 0 ? 1 : 0;
+        QCOMPARE(commands, kToolbarImageCount);
+        QVERIFY(ToolbarImage(kIdbToolbarHot).toImage() != ToolbarImage(kIdbToolbarNormal).toImage());
+        QCOMPARE(ToolbarImageScaled(kIdbToolbarNormal, 2).size(),
+                 QSize(2 * kToolbarButtonWidth * kToolbarImageCount, 2 * kToolbarButtonHeight));
+
+        QCOMPARE(ToolbarImage(kIdbOptionsNavigation).size(), QSize(16 * kOptionsNavigationIconCount, 16));
+        QVERIFY(ToolbarImage(kIdiUser).isNull());
+        QVERIFY(ToolbarButtonImages(12345).isEmpty());
+    }
+};
+
+QTEST_MAIN(ResourcesTest)
+#include "resources_qtest.moc"
