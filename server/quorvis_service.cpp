@@ -143,11 +143,11 @@ grpc::Status QuorvisService::Answer(grpc::ServerContext* context, const quorvis:
     bool more = cursor->Next(*rows->Add());
     if (!more) rows->RemoveLast();
     header.mutable_header()->set_hresult(contract::kOk);
-    for (const FieldSpec& spec : cursor->Fields()) {
+    for (const FieldSpec& column : cursor->Fields()) {
       auto* field = header.mutable_header()->add_fields();
-      field->set_name(std::string(spec.name));
-      field->set_ado_type(spec.adoType);
-      field->set_defined_size(spec.definedSize);
+      field->set_name(std::string(column.name));
+      field->set_ado_type(column.adoType);
+      field->set_defined_size(column.definedSize);
     }
     headerSent = true;
     if (!writer->Write(header)) return grpc::Status(grpc::StatusCode::CANCELLED, "the caller went away");
