@@ -1,0 +1,24 @@
+#pragma once
+// RFC 4180 CSV for the command-line report: UTF-8 whatever the locale, no
+// BOM, CR LF after every record. Cells written before the first BeginRow
+// form the header record. Fields are written as they are (no guarding of
+// leading = + - @), since the data is names, times and counts.
+#include "table_export.h"
+
+class CCsvTableExport : public CTableExport {
+public:
+    explicit CCsvTableExport(const QString& path);
+    ~CCsvTableExport() override;
+
+    void BeginRow() override;
+    void EndRow() override;
+    // Style and font size mean nothing in CSV.
+    void WriteCell(const QString& text, unsigned style, unsigned fontSize) override;
+    std::uint32_t Close() override;
+
+private:
+    void EndRecord();
+
+    bool recordOpen_ = false;
+    bool firstField_ = true;
+};

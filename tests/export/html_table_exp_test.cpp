@@ -1,0 +1,197 @@
+#include "html_table_exp.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+namespace {
+
+using namespace Qt::StringLiterals;
+
+std::string ReadAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
+}
+
+std::string Golden(const QString& name) {
+    return ReadAll(u"" QV_EXPORT_DATA_DIR "/"_s + name);
+}
+
+void Row(CTableExport& out, const QStringList& cells) {
+    out.BeginRow();
+    for (const QString& cell : cells)
+        out.WriteCell(cell, 0, 2);
+    out.EndRow();
+}
+
+class HtmlExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        setlocale(LC_ALL, "C.UTF-8");
+        ASSERT_TRUE(dir_.isValid());
+    }
+    QString Path(const QString& name) const { return dir_.filePath(name); }
+    QStringList Entries() const { return QDir(dir_.path()).entryList(QDir::Files | QDir::Hidden); }
+
+    QTemporaryDir dir_;
+};
+
+TEST_F(HtmlExport, PageWithoutColumnsIsClosedOnce) {
+    const QString path = Path(u"users.htm"_s);
+    {
+        CHTMLTableExp out(path, u"Users"_s);
+        EXPECT_FALSE(QFileInfo::exists(path)) << "the target appears only when finished";
+        EXPECT_EQ(out.Close(), 1u);
+        EXPECT_EQ(out.Close(), 1u);
+        EXPECT_TRUE(out.Succeeded());
+        EXPECT_TRUE(out.ErrorText().isEmpty());
+    }
+    EXPECT_EQ(ReadAll(path), Golden(u"no_columns.htm"_s));
+    EXPECT_EQ(Entries(), QStringList{u"users.htm"_s});
+}
+
+TEST_F(HtmlExport, TablesMatchGoldenPages) {
+    const QStringList columns = {u"Time Spent"_s, u"Keyboard Events"_s, u"Mouse Events"_s};
+    const QString attack = u"<script>alert('x')</script> & \"q\""_s;
+    {
+        CHTMLTableExp out(Path(u"header_only.htm"_s), u"Computers"_s);
+        for (const QString& name : QStringList{u"Computer"_s} + columns)
+            out.WriteCell(name, 2, 2);
+    }
+    {
+        CHTMLTableExp out(Path(u"rows.htm"_s), u"Programs of Zoë on PC-07"_s);
+        for (const QString& name : QStringList{u"Program Name"_s} + columns)
+            out.WriteCell(name, 2, 2);
+        Row(out, {u"Microsoft Word"_s, u"1 day 01:01 hours"_s, u"1234"_s, u"56789"_s});
+        Row(out, {u"Café Menu 東京"_s, u"2 days 00:00 hours"_s, u"0"_s, QString()});
+        Row(out, {u"Calculator"_s, u"59 minutes"_s});
+    }
+    {
+        // A row before any cell comes ahead of the table line.
+        CHTMLTableExp out(Path(u"escaping.htm"_s), attack);
+        Row(out, {attack, u"AT&T"_s});
+    }
+    {
+        CHTMLTableExp out(Path(u"styles.htm"_s), u"Styles"_s);
+        out.BeginTable();
+        out.BeginRow();
+        out.WriteCell(u"Header"_s, 1, 2);
+        out.WriteCell(u"Underlined"_s, 4, 3);
+        out.WriteCell(u"Italic"_s, 8, 1);
+        out.WriteCell(u"All"_s, 15, 7);
+        out.EndRow();
+        out.EndTable();
+        out.WriteImage(u"pie & bar.png"_s, 120, 300);
+    }
+    for (const QString& name : Entries()) {
+        SCOPED_TRACE(name.toStdString());
+        EXPECT_EQ(ReadAll(Path(name)), Golden(name));
+    }
+    EXPECT_EQ(Entries().size(), 4);
+}
+
+TEST_F(HtmlExport, TextsAreWrittenWholeInTheLocaleCodeSet) {
+    const QString longText = QString(4999, u'x') + u"é"_s;
+    {
+        CHTMLTableExp out(Path(u"long.htm"_s), longText);
+        Row(out, {longText});
+    }
+    const std::string page = ReadAll(Path(u"long.htm"_s));
+    const std::string utf8 = longText.toStdString();
+    EXPECT_NE(page.find("<title>" + utf8 + "</title>\r\n"), std::string::npos);
+    EXPECT_NE(page.find("<td><font size=\"2\">" + utf8 + "</font></td>\r\n"), std::string::npos);
+
+    setlocale(LC_ALL, "C");
+    {
+        CHTMLTableExp out(Path(u"ascii.htm"_s), u"t"_s);
+        Row(out, {u"Zoë 東京 ok"_s});
+    }
+    setlocale(LC_ALL, "C.UTF-8");
+    EXPECT_NE(ReadAll(Path(u"ascii.htm"_s)).find(">Zo? ?? ok<"), std::string::npos);
+}
+
+TEST_F(HtmlExport, UnopenablePathsFailAndLeaveNothing) {
+    QStringList paths = {Path(u"missing/r.htm"_s), u"/etc/passwd/x.htm"_s, QString()};
+    if (geteuid() != 0) {  // root writes through permissions
+        ASSERT_TRUE(QDir(dir_.path()).mkdir(u"ro"_s));
+        ASSERT_EQ(chmod(QFile::encodeName(Path(u"ro"_s)).constData(), 0555), 0);
+        paths << Path(u"ro/r.htm"_s);
+    }
+    for (const QString& path : paths) {
+        SCOPED_TRACE(path.toStdString());
+        CHTMLTableExp out(path, u"t"_s);
+        Row(out, {u"cell"_s});
+        out.Close();
+        EXPECT_FALSE(out.Succeeded());
+        EXPECT_TRUE(out.ErrorText().startsWith(u"Cannot write \""_s + path + u"\": "_s));
+        EXPECT_FALSE(QFileInfo::exists(path));
+    }
+    if (geteuid() != 0) {
+        EXPECT_TRUE(QDir(Path(u"ro"_s)).isEmpty(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot));
+    }
+}
+
+TEST_F(HtmlExport, WriteFailureKeepsTheExistingTarget) {
+    const QString path = Path(u"r.htm"_s);
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old report");
+    }
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    rlimit small = saved;
+    small.rlim_cur = 4096;
+    auto* previous = std::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    QString error;
+    {
+        CHTMLTableExp out(path, u"t"_s);
+        Row(out, {QString(100000, u'x')});
+        out.Close();
+        EXPECT_FALSE(out.Succeeded());
+        error = out.ErrorText();
+    }
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_EQ(error, u"Cannot write \""_s + path + u"\": File too large"_s);
+    EXPECT_EQ(ReadAll(path), "old report");
+    EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
+
+    // A device is written in place, never renamed over.
+    if (access("/dev/full", W_OK) == 0) {
+        const QStringList before = QDir(u"/dev"_s).entryList(QDir::AllEntries | QDir::System);
+        CHTMLTableExp out(u"/dev/full"_s, u"t"_s);
+        out.Close();
+        EXPECT_FALSE(out.Succeeded());
+        EXPECT_TRUE(out.ErrorText().contains(u"\"/dev/full\": No space left on device"_s));
+        EXPECT_EQ(QDir(u"/dev"_s).entryList(QDir::AllEntries | QDir::System), before);
+        struct stat st {};
+        EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
+    }
+}
+
+TEST_F(HtmlExport, ReplacingKeepsModeAndLinks) {
+    const QString real = Path(u"real.htm"_s);
+    const QString link = Path(u"link.htm"_s);
+    QFile(real).open(QIODevice::WriteOnly);
+    ASSERT_EQ(chmod(QFile::encodeName(real).constData(), 0640), 0);
+    ASSERT_TRUE(QFile::link(real, link));
+    { CHTMLTableExp out(link, u"Users"_s); }
+    EXPECT_TRUE(QFileInfo(link).isSymLink());
+    EXPECT_EQ(ReadAll(real), Golden(u"no_columns.htm"_s));
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(real).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+}  // namespace
