@@ -4,9 +4,12 @@
 #include "command_manager.h"
 #include "frame_status_bar.h"
 #include "message_box.h"
+#include "ole_date.h"
 #include "pane_tab_group.h"
+#include "period_rules.h"
 #include "qv_viewer_app.h"
 #include "resource_ids.h"
+#include "right_view.h"
 #include "toolbar_manager.h"
 #include "tree_object.h"
 #include "visual_look.h"
@@ -14,6 +17,7 @@
 #include "workspace_state.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 #include <QTimer>
 
 #include <exception>
@@ -21,8 +25,9 @@
 namespace {
 
 constexpr int kPaneIconSize = 16;
-constexpr int kInitialWidth = 900;
-constexpr int kInitialHeight = 640;
+// Room for the tree panes and the report form side by side.
+constexpr int kInitialWidth = 1220;
+constexpr int kInitialHeight = 780;
 constexpr int kCommandUpdateMs = 250;
 
 HiveStore* ApplicationHive(HiveStore* given) {
@@ -36,6 +41,8 @@ HiveStore* ApplicationHive(HiveStore* given) {
 CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
     : QMainWindow(parent),
       doc_(doc),
+      view_(nullptr),
+      period_(InitialPeriod(OleDateNow())),
       hive_(ApplicationHive(hive)),
       commands_(new CCommandManager(this)),
       toolbars_(new CToolbarManager(this, *commands_)),
@@ -49,9 +56,11 @@ CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
     statusBar_ = new CFrameStatusBar(this);
     setStatusBar(statusBar_);
     CreatePanes();
-    // The report view takes this place once it exists.
-    setCentralWidget(new QWidget(this));
-    resize(kInitialWidth, kInitialHeight);
+    view_ = new CRightView(this, this);
+    setCentralWidget(view_);
+    QSize initial(kInitialWidth, kInitialHeight);
+    if (const QScreen* display = screen()) initial = initial.boundedTo(display->availableGeometry().size());
+    resize(initial);
 
     workspace_ = std::make_unique<CWorkspaceState>(hive_, *this, *commands_, *toolbars_);
     RestoreLayout();
@@ -147,16 +156,22 @@ void CMainFrame::SelectFirstItem() {
     if (CWorkSpaceBar* pane = GetActiveTreePane()) pane->SelectFirstItem();
 }
 
-void CMainFrame::RefreshCurrentReport() {
+bool CMainFrame::GetPeriod(ReportPeriod& period) {
+    if (CQVViewerApp* app = TheApp()) return app->GetPeriod(period);
+    RecomputePeriod(period_, OleDateNow());
+    period = period_;
+    return true;
+}
+
+bool CMainFrame::SetPeriod(const ReportPeriod& period) {
+    if (CQVViewerApp* app = TheApp()) return app->SetPeriod(period);
+    period_ = period;
+    return true;
+}
+
+CTreeObject* CMainFrame::GetSelectedObject() {
     CWorkSpaceBar* pane = GetActiveTreePane();
-    CTreeObject* object = pane ? pane->GetSelectedObject() : nullptr;
-    QObject* report = object ? object->Report() : nullptr;
-    if (!report) return;
-    try {
-        QMetaObject::invokeMethod(report, "Generate", Q_ARG(int, 0));
-    } catch (const std::exception& error) {
-        ShowMessage(QString::fromLocal8Bit(error.what()), MessageIcon::Error);
-    }
+    return pane ? pane->GetSelectedObject() : nullptr;
 }
 
 void CMainFrame::OnRefresh() {

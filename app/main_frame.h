@@ -4,6 +4,7 @@
 // the left, routes the program's commands, tracks the current pane and keeps
 // the caption "QVViewer". The document reaches the trees through it.
 #include "document_host.h"
+#include "report_host.h"
 
 #include <QMainWindow>
 
@@ -15,6 +16,7 @@ class CDockablePane;
 class CFrameStatusBar;
 class CPaneTabGroup;
 class CQVViewerDoc;
+class CRightView;
 class CToolbarManager;
 class CWorkSpaceBar;
 class CWorkspaceState;
@@ -22,7 +24,7 @@ class HiveStore;
 class QMenu;
 class QToolBar;
 
-class CMainFrame : public QMainWindow, public IDocumentHost {
+class CMainFrame : public QMainWindow, public IDocumentHost, public IReportHost {
     Q_OBJECT
 public:
     // The hive keeps the look, the layout and the customisation; without
@@ -50,12 +52,14 @@ public:
     CWorkSpaceBar* GetActiveTreePane() const;
     CWorkSpaceBar* Pane(int paneId) const;
     int CurrentPaneId() const { return currentPaneId_; }
-    // Drill-down from the report grid.
-    void SelectChildById(quint32 id);
-    // The report view's first showing.
-    void SelectFirstItem();
-    // The report view's Refresh: runs Generate(0) of the current report.
-    void RefreshCurrentReport();
+    // IReportHost: the period lives in the application (here, without one).
+    bool GetPeriod(ReportPeriod& period) override;
+    bool SetPeriod(const ReportPeriod& period) override;
+    CTreeObject* GetSelectedObject() override;
+    void SelectFirstItem() override;
+    void SelectChildById(quint32 id) override;
+
+    CRightView* View() const { return view_; }
 
     int ApplicationLook() const { return lookId_; }
     void OnApplicationLook(int lookId);
@@ -96,6 +100,8 @@ private:
     CWorkSpaceBar* PaneOf(TreeId tree) const;
 
     CQVViewerDoc* doc_;  // not owned
+    CRightView* view_;   // the central widget
+    ReportPeriod period_;  // only while there is no application
     HiveStore* hive_;    // not owned; may be null
     CCommandManager* commands_;    // child of the frame
     CToolbarManager* toolbars_;    // child of the frame

@@ -8,6 +8,7 @@
 #include "ole_date.h"
 #include "period_rules.h"
 #include "qv_viewer_doc.h"
+#include "right_view.h"
 #include "resource_ids.h"
 #include "viewer_settings.h"
 
@@ -91,7 +92,9 @@ bool CQVViewerApp::CreateDocumentAndFrame()
     doc_ = std::make_unique<CQVViewerDoc>(hive_);
     frame_ = std::make_unique<CMainFrame>(doc_.get(), &hive_);
     doc_->SetHost(frame_.get());
-    return doc_->OnNewDocument();
+    const bool created = doc_->OnNewDocument();
+    frame_->View()->OnInitialUpdate();
+    return created;
 }
 
 void CQVViewerApp::DestroyDocumentAndFrame()

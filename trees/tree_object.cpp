@@ -32,7 +32,12 @@ void CTreeObject::SetReport(QObject* report) { report_.reset(report); }
 
 void CTreeObject::DeleteReport() { report_.reset(); }
 
-void CTreeObject::CreateReport() {}
+void CTreeObject::CreateReport() {
+    IReportMaker* maker = ReportMaker();
+    if (!maker) return;
+    SetReport(maker->MakeReport(KindOfReport(), *this));
+    if (QObject* report = Report()) maker->RunReport(*report);
+}
 
 void CTreeObject::FillQueryKey(QueryRequest&) const {}
 

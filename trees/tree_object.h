@@ -6,6 +6,7 @@
 // class name or inherits()) decides how children are fetched, which report is
 // built and which key the report sends.
 #include "query_request.h"
+#include "report_maker.h"
 
 #include <QObject>
 #include <QString>
@@ -31,13 +32,15 @@ public:
     virtual bool LoadChildren(QTreeWidgetItem* item) = 0;
     // Destroys the report, if any; harmless when there is none.
     virtual void DeleteReport();
-    // Builds and shows this kind's report (nothing until reports exist).
+    // Builds this kind's report through the installed maker and runs it.
     virtual void CreateReport();
     // Writes the entity words of a zeroed request (kind and ids).
     virtual void FillQueryKey(QueryRequest& request) const;
 
 protected:
     CTreeObject(quint32 id, QString name, CTreeObject* parent);
+    // The kind of report this object shows.
+    virtual ReportKind KindOfReport() const = 0;
 
 private:
     quint32 id_;
@@ -52,6 +55,7 @@ class CUserObject : public CTreeObject {
 public:
     CUserObject(quint32 id, QString name) : CTreeObject(id, std::move(name), nullptr) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::User; }
 };
 
 // Users tree, level 2: a computer the parent user worked on.
@@ -60,6 +64,7 @@ class CComputerObject : public CTreeObject {
 public:
     CComputerObject(quint32 id, QString name, CTreeObject* parent) : CTreeObject(id, std::move(name), parent) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::Computer; }
     void FillQueryKey(QueryRequest& request) const override;
 };
 
@@ -69,6 +74,7 @@ class CApplicationObject : public CTreeObject {
 public:
     CApplicationObject(quint32 id, QString name, CTreeObject* parent) : CTreeObject(id, std::move(name), parent) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::Application; }
     void FillQueryKey(QueryRequest& request) const override;
 };
 
@@ -78,6 +84,7 @@ class CWorkstationObject : public CTreeObject {
 public:
     CWorkstationObject(quint32 id, QString name) : CTreeObject(id, std::move(name), nullptr) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::Workstation; }
 };
 
 // Computers tree, level 2: a user who worked on the parent computer.
@@ -86,6 +93,7 @@ class CCompUserObject : public CTreeObject {
 public:
     CCompUserObject(quint32 id, QString name, CTreeObject* parent) : CTreeObject(id, std::move(name), parent) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::Computer; }
     void FillQueryKey(QueryRequest& request) const override;
 };
 
@@ -105,6 +113,7 @@ class CProgramObject : public CTreeObject {
 public:
     CProgramObject(quint32 id, QString name) : CTreeObject(id, std::move(name), nullptr) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::Program; }
     void FillQueryKey(QueryRequest& request) const override;
 };
 
@@ -114,6 +123,7 @@ class CAppUserObject : public CTreeObject {
 public:
     CAppUserObject(quint32 id, QString name, CTreeObject* parent) : CTreeObject(id, std::move(name), parent) {}
     bool LoadChildren(QTreeWidgetItem* item) override;
+    ReportKind KindOfReport() const override { return ReportKind::AppUser; }
     void FillQueryKey(QueryRequest& request) const override;
 };
 

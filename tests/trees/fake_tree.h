@@ -43,6 +43,7 @@ public:
         AddChildren(item, source_->childrenPerLoad, this, source_);
         return true;
     }
+    ReportKind KindOfReport() const override { return ReportKind::User; }
     void CreateReport() override {
         ++reportsMade;
         lastReport = new QObject;

@@ -1,0 +1,202 @@
+#include "report_command.h"
+
+#include "csv_table_export.h"
+#include "document_host.h"
+#include "grid_export.h"
+#include "hive_store.h"
+#include "html_table_exp.h"
+#include "message_box.h"
+#include "ole_date.h"
+#include "period_rules.h"
+#include "qv_grid.h"
+#include "qv_viewer_doc.h"
+#include "report_host.h"
+#include "right_view.h"
+#include "tree_loaders.h"
+#include "tree_object.h"
+#include "tree_walk.h"
+#include "viewer_settings.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+
+#include <cstdio>
+
+namespace {
+
+void Say(const QString& text) { std::fprintf(stderr, "qvreport: %s\n", text.toLocal8Bit().constData()); }
+
+// The frame's part for the document: three trees, each filled by its
+// top-level loader when the document asks.
+class CommandTrees : public IDocumentHost {
+public:
+    explicit CommandTrees(CQVViewerDoc& doc) : doc_(doc) {}
+    ~CommandTrees() override {
+        for (QTreeWidget& tree : trees_) ClearTreeObjects(tree);
+    }
+    QTreeWidget* Tree(TreeId id) override { return &trees_[id]; }
+    void RefreshRoot(TreeId id) override {
+        ClearTreeObjects(trees_[id]);
+        if (id == Users) LoadUsersTop(doc_, trees_[id]);
+        if (id == Computers) LoadComputersTop(doc_, trees_[id]);
+        if (id == Applications) LoadApplicationsTop(doc_, trees_[id]);
+    }
+    void ResetCurrentObject(TreeId) override {}
+    void PostCommand(int) override {}
+
+private:
+    CQVViewerDoc& doc_;
+    QTreeWidget trees_[3];
+};
+
+// The report view's host: the period of the command line.
+class CommandPeriod : public IReportHost {
+public:
+    explicit CommandPeriod(const ReportOptions& options) {
+        period_.type = options.periodType;
+        period_.start = options.from;
+        period_.end = options.to;
+        period_.startStatus = period_.endStatus = kDateValid;
+    }
+    bool GetPeriod(ReportPeriod& period) override {
+        RecomputePeriod(period_, OleDateNow());
+        period = period_;
+        return true;
+    }
+    bool SetPeriod(const ReportPeriod& period) override {
+        period_ = period;
+        return true;
+    }
+    CTreeObject* GetSelectedObject() override { return nullptr; }
+    void SelectFirstItem() override {}
+    void SelectChildById(quint32) override {}
+
+private:
+    ReportPeriod period_;
+};
+
+IDocumentHost::TreeId TreeOf(ReportTree tree) {
+    switch (tree) {
+        case ReportTree::Users: return IDocumentHost::Users;
+        case ReportTree::Computers: return IDocumentHost::Computers;
+        case ReportTree::Applications: return IDocumentHost::Applications;
+    }
+    return IDocumentHost::Users;
+}
+
+QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& text, QStringList& seen) {
+    for (int i = 0; i < parent->childCount(); ++i) {
+        QTreeWidgetItem* child = parent->child(i);
+        seen << child->text(0);
+        if (child->text(0) == text) return child;
+    }
+    return nullptr;
+}
+
+// Walks the path from the top level, loading each level on the way.
+CTreeObject* FindItem(QTreeWidget& tree, const QStringList& path) {
+    QTreeWidgetItem* item = tree.invisibleRootItem();
+    QStringList walked;
+    for (const QString& element : path) {
+        if (item != tree.invisibleRootItem()) {
+            CTreeObject* object = TreeObjectOf(item);
+            if (!object || !object->LoadChildren(item)) {
+                Say(QStringLiteral("cannot load the items under \"%1\"").arg(walked.join('/')));
+                return nullptr;
+            }
+        }
+        QStringList seen;
+        QTreeWidgetItem* child = ChildNamed(item, element, seen);
+        if (!child) {
+            Say(QStringLiteral("no item \"%1\" under \"%2\"; there are: %3")
+                    .arg(element, walked.isEmpty() ? QStringLiteral("the top level") : walked.join('/'),
+                         seen.isEmpty() ? QStringLiteral("none") : seen.join(QStringLiteral(", "))));
+            return nullptr;
+        }
+        walked << element;
+        item = child;
+    }
+    return TreeObjectOf(item);
+}
+
+bool Write(CTableExport& writer, const CGridCtrl& grid, TableLayout layout) {
+    WriteGridTable(writer, grid, layout);
+    writer.Close();
+    if (!writer.Succeeded()) Say(writer.ErrorText());
+    return writer.Succeeded();
+}
+
+}  // namespace
+
+int RunReportCommand(const ReportOptions& options) {
+    QTemporaryDir settings;
+    if (!settings.isValid()) {
+        Say(QStringLiteral("cannot make a temporary folder: %1").arg(settings.errorString()));
+        return kExitFailed;
+    }
+    // The viewer's own settings stay untouched: the server lives in a
+    // hive of this run's own.
+    HiveStore hive(settings.filePath(QStringLiteral("user.reg")).toStdString());
+    WriteServerName(hive, options.server.toStdU16String());
+
+    int failures = 0;
+    SetMessageHandler([&failures](const QString& text, MessageIcon, int) {
+        ++failures;
+        Say(text);
+        return 0;
+    });
+    struct RestoreMessages {
+        ~RestoreMessages() { SetMessageHandler({}); }
+    } restore;
+
+    CQVViewerDoc doc(hive);
+    CommandPeriod period(options);
+    CRightView view(&period);
+    // Declared after the view: the trees' objects take their reports
+    // along, and a report lets go of the view's grid.
+    CommandTrees trees(doc);
+    doc.SetHost(&trees);
+    doc.Connect();
+    if (failures || !doc.Service()) {
+        if (!failures) Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer").arg(options.server));
+        return kExitFailed;
+    }
+    CTreeObject* object = FindItem(*trees.Tree(TreeOf(options.tree)), options.path);
+    if (!object || failures) return kExitFailed;
+    object->CreateReport();
+    if (failures || !object->Report()) return kExitFailed;
+
+    const QString title = view.CaptionLine()->text();
+    bool written = true;
+    if (!options.htmlFile.isEmpty()) {
+        CHTMLTableExp html(options.htmlFile, title);
+        written = Write(html, *view.Grid(), TableLayout::Html) && written;
+    }
+    if (!options.csvFile.isEmpty()) {
+        CCsvTableExport csv(options.csvFile);
+        written = Write(csv, *view.Grid(), TableLayout::Csv) && written;
+    }
+    object->DeleteReport();
+    return written ? kExitWritten : kExitFailed;
+}
+
+int ReportMain(int argc, char** argv) {
+    // A report program needs no screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    QStringList arguments = QCoreApplication::arguments();
+    arguments.removeFirst();
+    const ParsedOptions parsed = ParseReportOptions(arguments);
+    if (!parsed.options) {
+        Say(parsed.error);
+        std::fputs(ReportUsage().toLocal8Bit().constData(), stderr);
+        return kExitUsage;
+    }
+    if (parsed.options->help) {
+        std::fputs(ReportUsage().toLocal8Bit().constData(), stdout);
+        return kExitWritten;
+    }
+    return RunReportCommand(*parsed.options);
+}

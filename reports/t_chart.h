@@ -1,0 +1,36 @@
+#pragma once
+// CTChart: the report view's pie chart. The reports drive it in fixed steps:
+// reset to one empty pie series, add slices in order, then the closing
+// settings. A slice colour is 0x00BBGGRR, or kAutoColour for the chart's own
+// palette (taken in slice order, so the same report always looks the same).
+#include <QChartView>
+
+#include <QColor>
+#include <QList>
+
+class QPieSeries;
+
+class CTChart : public QChartView {
+    Q_OBJECT
+public:
+    static constexpr quint32 kAutoColour = 0x20000000;
+
+    explicit CTChart(QWidget* parent = nullptr);
+
+    // The chart's first showing: drawing quality and legend placement.
+    void SetUp();
+    // One empty pie series, white panel, legend shown.
+    void ResetChart();
+    // Series 0; null before the first ResetChart.
+    QPieSeries* Series() const { return series_; }
+    void AddSlice(double value, const QString& label, quint32 colour);
+    // The settings after the slices and at the end of a run.
+    void FinishFill();
+    void FinishChart();
+
+    static QColor ColourOf(quint32 colour, int sliceIndex);
+    static const QList<QColor>& Palette();
+
+private:
+    QPieSeries* series_ = nullptr;  // owned by the chart
+};

@@ -1,0 +1,36 @@
+#include "format_duration.h"
+#include "grid_export.h"
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+TEST(FormatDuration, FollowsItsTableAndTheDayEdges) {
+    const std::pair<double, const char*> table[] = {
+        {0, "00 minutes"},
+        {59'999, "00 minutes"},
+        {3'599'000, "59 minutes"},
+        {3'600'000, "01:00 hours"},
+        {86'399'999, "23:59 hours"},
+        {86'400'000, "1 day 00 minutes"},
+        {90'061'000, "1 day 01:01 hours"},
+        {172'799'999, "1 day 23:59 hours"},
+        {172'800'000, "2 days 00 minutes"},
+        {200'000'000, "2 days 07:33 hours"},
+        {-90'000, "-1 minutes"},
+    };
+    for (const auto& [milliseconds, text] : table) EXPECT_EQ(FormatDuration(milliseconds).toStdString(), text) << milliseconds;
+}
+
+TEST(FormatDuration, CountsPastTwoToThe31Seconds) {
+    // 2^31 seconds and more: an organisation's total over a year.
+    EXPECT_EQ(FormatDuration(2'147'483'648'000.0).toStdString(), "24855 days 03:14 hours");
+    EXPECT_EQ(FormatDuration(1e15).toStdString(), "11574074 days 01:46 hours");
+    EXPECT_EQ(FormatDuration(std::numeric_limits<double>::quiet_NaN()).toStdString(), "00 minutes");
+}
+
+TEST(GridExport, ProposedNameReplacesBackslashAndDropsSlash) {
+    EXPECT_EQ(ProposedExportName(QStringLiteral("a\\b/c")).toStdString(), "a-bc.htm");
+    EXPECT_EQ(ProposedExportName(QStringLiteral("chrome.exe (Google Chrome on PC-1)")).toStdString(),
+              "chrome.exe (Google Chrome on PC-1).htm");
+}

@@ -1,0 +1,431 @@
+// The six reports in the report view against a fake service: the request
+// each sends, captions, rows, the chart's slices, Refresh, Find, layout,
+// drill-down and a run that fails half way.
+#include "../service/doc_test_support.h"
+#include "../service/fake_qv_query.h"
+#include "format_duration.h"
+#include "hive_store.h"
+#include "ole_date.h"
+#include "qv_grid.h"
+#include "qv_viewer_doc.h"
+#include "report.h"
+#include "report_host.h"
+#include "right_view.h"
+#include "t_chart.h"
+#include "tree_object.h"
+#include "viewer_settings.h"
+
+#include <QAbstractButton>
+#include <QDateEdit>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QPieSeries>
+#include <QPieSlice>
+#include <QTemporaryDir>
+#include <QTimeEdit>
+#include <QtTest>
+
+using namespace qv::test;
+
+namespace {
+
+// The frame's part: a fixed custom period and a selected object.
+class FakeHost : public IReportHost {
+public:
+    bool GetPeriod(ReportPeriod& p) override {
+        p = period;
+        return true;
+    }
+    bool SetPeriod(const ReportPeriod& p) override {
+        period = p;
+        ++periodsStored;
+        return true;
+    }
+    CTreeObject* GetSelectedObject() override { return selected; }
+    void SelectFirstItem() override { ++firstSelected; }
+    void SelectChildById(quint32 id) override { drilledTo.push_back(id); }
+
+    ReportPeriod period{45000.25, kDateValid, 45001.75, kDateValid, kPeriodCustom};
+    CTreeObject* selected = nullptr;
+    int periodsStored = 0;
+    int firstSelected = 0;
+    std::vector<quint32> drilledTo;
+};
+
+struct Row {
+    qint32 id;
+    std::u16string name;
+    Variant time;
+    double keyboard = 0;
+    double mouse = 0;
+};
+
+FakeTable ReportTable(const std::vector<Row>& rows) {
+    FakeTable table{{{"Id", adInteger, 4},
+                     {"Name", adVarWChar, 255},
+                     {"TimeSpent", adDouble, 8},
+                     {"KeyboardEvents", adDouble, 8},
+                     {"MouseEvents", adDouble, 8}},
+                    {}};
+    for (const Row& row : rows)
+        table.rows.push_back({Variant::I4(row.id), Text(row.name), row.time, Variant::R8(row.keyboard), Variant::R8(row.mouse)});
+    return table;
+}
+
+// Rows of falling times, "r1" the largest.
+std::vector<Row> FallingRows(int count) {
+    std::vector<Row> rows;
+    for (int i = 1; i <= count; ++i)
+        rows.push_back({i, u"r" + QString::number(i).toStdU16String(), Variant::R8(1000.0 * (100 - i)), 0, 0});
+    return rows;
+}
+
+}  // namespace
+
+class ReportsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> dir_;
+    std::unique_ptr<HiveStore> hive_;
+    std::unique_ptr<RecordingHost> docHost_;
+    std::unique_ptr<CQVViewerDoc> doc_;
+    std::shared_ptr<FakeServiceState> service_;
+    std::unique_ptr<FakeHost> host_;
+    std::unique_ptr<CRightView> view_;
+
+    CQVGrid& Grid() { return *view_->Grid(); }
+    QString Cell(int row, int column) {
+        const CGridItem* item = Grid().GetRow(row)->GetItem(column);
+        return item ? CellText(*item) : QStringLiteral("<none>");
+    }
+    QStringList Column(int column) {
+        QStringList texts;
+        for (int row = 0; row < Grid().GetRowCount(); ++row) texts << Cell(row, column);
+        return texts;
+    }
+    QStringList ColumnNames() {
+        QStringList names;
+        for (int c = 0; c < Grid().GetColumnCount(); ++c) names << Grid().GetColumnName(c);
+        return names;
+    }
+    QList<QPieSlice*> Slices() { return view_->Chart()->Series()->slices(); }
+    QString Caption() { return view_->CaptionLine()->text(); }
+    void ExpectQuery(std::int32_t kind, quint32 computer, quint32 user, quint32 program) {
+        QVERIFY(!service_->queries.empty());
+        const QueryRequest& request = service_->queries.back();
+        QCOMPARE(request.kind, kind);
+        QCOMPARE(request.computerId, computer);
+        QCOMPARE(request.userId, user);
+        QCOMPARE(request.programId, program);
+        QCOMPARE(request.periodStart, 45000.25);
+        QCOMPARE(request.periodEnd, 45001.75);
+    }
+
+private slots:
+    void init() {
+        dir_ = std::make_unique<QTemporaryDir>();
+        hive_ = std::make_unique<HiveStore>(dir_->filePath("user.reg").toStdString());
+        docHost_ = std::make_unique<RecordingHost>();
+        doc_ = std::make_unique<CQVViewerDoc>(*hive_);
+        doc_->SetHost(docHost_.get());
+        WriteServerName(*hive_, u"fake");
+        doc_->SetActivator([](std::string_view) {
+            ActivationResult result;
+            result.object = std::make_shared<AnsweringObject>(S_OK);
+            return result;
+        });
+        doc_->Connect();
+        service_ = std::make_shared<FakeServiceState>();
+        doc_->SetService(std::make_unique<FakeQVQuery>(service_));
+        service_->programs[42] = ProgramInfoTable(u"Google Chrome", u"chrome.exe", Variant::Null());
+        host_ = std::make_unique<FakeHost>();
+        view_ = std::make_unique<CRightView>(host_.get());
+        view_->resize(900, 700);
+        view_->show();
+        view_->OnInitialUpdate();
+    }
+
+    void cleanup() {
+        view_.reset();
+        doc_.reset();
+    }
+
+    void eachKindSendsItsRequestAndCaption() {
+        CUserObject user(7, "alice");
+        CComputerObject computer(3, "pc-1", &user);
+        CApplicationObject application(42, "chrome.exe", &computer);
+        CWorkstationObject workstation(3, "pc-1");
+        CCompUserObject compUser(7, "alice", &workstation);
+        CWsUsApplicationObject wsApplication(42, "chrome.exe", &compUser);
+        CProgramObject program(42, "chrome.exe");
+        CAppUserObject appUser(7, "alice", &program);
+        CProgramObject unknown(43, "x.exe");
+        CAppUserObject unknownUser(8, "bob", &unknown);
+        for (const auto& [kind, computer, userId, programId] : {std::tuple{1, 0u, 7u, 0u}, {0, 3u, 0u, 0u}, {2, 3u, 7u, 0u},
+                                                                {0, 0u, 0u, 42u}, {3, 3u, 7u, 42u}, {3, 0u, 7u, 42u},
+                                                                {0, 0u, 0u, 43u}, {3, 0u, 8u, 43u}})
+            service_->Answer(kind, computer, userId, programId, ReportTable({}));
+        const QStringList twoNames = {"Computer", "Time Spent", "Keyboard Events", "Mouse Events"};
+        const QStringList users = {"User Name", "Time Spent", "Keyboard Events", "Mouse Events"};
+        const QStringList programs = {"Program Name", "Process", "Time Spent", "Keyboard Events", "Mouse Events"};
+        const QStringList titles = {"Window Title", "Time Spent", "Keyboard Events", "Mouse Events"};
+        const struct {
+            CTreeObject* object;
+            const char* reportClass;
+            std::int32_t kind;
+            quint32 computer, user, program;
+            QString caption;
+            QStringList columns;
+        } cases[] = {
+            {&user, "CUserReport", 1, 0, 7, 0, "alice", twoNames},
+            {&workstation, "CWorkstationReport", 0, 3, 0, 0, "pc-1", users},
+            {&computer, "CComputerReport", 2, 3, 7, 0, "alice on pc-1", programs},
+            // A user under a computer: the parent still comes first.
+            {&compUser, "CComputerReport", 2, 3, 7, 0, "pc-1 on alice", programs},
+            {&program, "CProgramReport", 0, 0, 0, 42, "Google Chrome (chrome.exe)", users},
+            {&application, "CApplicationReport", 3, 3, 7, 42, "chrome.exe (alice on pc-1)", titles},
+            {&wsApplication, "CApplicationReport", 3, 3, 7, 42, "chrome.exe (pc-1 on alice)", titles},
+            {&appUser, "CAppUserReport", 3, 0, 7, 42, "Google Chrome (by alice)", titles},
+            // A program the service cannot describe: empty texts.
+            {&unknown, "CProgramReport", 0, 0, 0, 43, " ()", users},
+            {&unknownUser, "CAppUserReport", 3, 0, 8, 43, " (by bob)", titles},
+        };
+        for (const auto& c : cases) {
+            c.object->CreateReport();
+            QVERIFY(c.object->Report());
+            QCOMPARE(c.object->Report()->metaObject()->className(), c.reportClass);
+            ExpectQuery(c.kind, c.computer, c.user, c.program);
+            QCOMPARE(Caption(), c.caption);
+            QCOMPARE(ColumnNames(), c.columns);
+            QVERIFY(!view_->CaptionIcon()->pixmap().isNull());
+            c.object->DeleteReport();
+        }
+        // Without a service the user report has no columns, the program
+        // report its columns and no rows.
+        doc_->ReleaseService();
+        user.CreateReport();
+        QCOMPARE(Grid().GetColumnCount(), 0);
+        program.CreateReport();
+        QCOMPARE(ColumnNames(), users);
+        QCOMPARE(Grid().GetRowCount(), 0);
+    }
+
+    void rowsAndChartSlices() {
+        CUserObject user(7, "alice");
+        const QString longName = QString(41, QLatin1Char('n'));
+        service_->Answer(1, 0, 7, 0,
+                         ReportTable({{5, longName.toStdU16String(), Variant::R8(90'061'000), 2.5, 3.5},
+                                      {6, u"idle", Variant::Null(), 1e3, 0}}));
+        user.CreateReport();
+        QCOMPARE(Column(0), QStringList({longName, "idle"}));
+        QCOMPARE(Column(1), QStringList({"1 day 01:01 hours", "00 minutes"}));
+        QCOMPARE(Column(2), QStringList({"2", "1000"}));
+        QCOMPARE(Column(3), QStringList({"4", "0"}));
+        QCOMPARE(Grid().GetRow(0)->GetData(), quintptr{5});
+        QCOMPARE(Slices().size(), 2);
+        QCOMPARE(Slices()[0]->label(), longName.left(40));
+        QCOMPARE(Slices()[1]->value(), 0.0);
+
+        for (int count : {0, 12, 13}) {
+            service_->Answer(1, 0, 7, 0, ReportTable(FallingRows(count)));
+            view_->RunReport(*user.Report());
+            QCOMPARE(Grid().GetRowCount(), count);
+            QCOMPARE(Grid().GetColumnCount(), 4);
+            QCOMPARE(Slices().size(), std::min(count, 13));
+            QCOMPARE(static_cast<CReport*>(user.Report())->TimeValueCount(), count);
+        }
+        QCOMPARE(Slices()[11]->label(), QStringLiteral("r12"));
+        QCOMPARE(Slices()[12]->label(), QStringLiteral("Others"));
+        QCOMPARE(Slices()[12]->value(), 1000.0 * (100 - 13));
+        QCOMPARE(Slices()[12]->color(), QColor(0x98, 0x98, 0x98));
+        QCOMPARE(Slices()[0]->color(), CTChart::Palette()[0]);
+    }
+
+    void computerReportShowsProgramsWithIcons() {
+        CUserObject user(7, "alice");
+        CComputerObject computer(3, "pc-1", &user);
+        service_->Answer(2, 3, 7, 0,
+                         ReportTable({{42, u"chrome.exe", Variant::R8(7'200'000), 0, 0},
+                                      {99, u"mystery.exe", Variant::R8(60'000), 0, 0}}));
+        computer.CreateReport();
+        QCOMPARE(Column(0), QStringList({"Google Chrome", "mystery.exe"}));
+        QCOMPARE(Column(1), QStringList({"chrome.exe", "mystery.exe"}));
+        QVERIFY(dynamic_cast<const CIconGridItem*>(Grid().GetRow(0)->GetItem(0)));
+        QVERIFY(!dynamic_cast<const CIconGridItem*>(Grid().GetRow(1)->GetItem(0)));
+        QCOMPARE(Slices()[0]->label(), QStringLiteral("Google Chrome"));
+        QCOMPARE(Column(2), QStringList({"02:00 hours", "01 minutes"}));
+    }
+
+    void refreshStoresThePeriodAndRestoresTheServiceOrder() {
+        CUserObject user(7, "alice");
+        service_->Answer(1, 0, 7, 0, ReportTable(FallingRows(3)));
+        user.CreateReport();
+        host_->selected = &user;
+        Grid().Sort(0, false);
+        QCOMPARE(Column(0), QStringList({"r3", "r2", "r1"}));
+
+        // The custom period takes both pickers of each end.
+        view_->findChild<QDateEdit*>("Control1046")->setDate(QDate(2026, 3, 4));
+        view_->findChild<QTimeEdit*>("Control1044")->setTime(QTime(10, 30));
+        view_->findChild<QDateEdit*>("Control1047")->setDate(QDate(2026, 3, 5));
+        view_->findChild<QTimeEdit*>("Control1045")->setTime(QTime(18, 15));
+        view_->OnRefresh();
+        QCOMPARE(host_->periodsStored, 1);
+        QCOMPARE(host_->period.start, *OleDateFromFields(2026, 3, 4, 10, 30));
+        QCOMPARE(host_->period.end, *OleDateFromFields(2026, 3, 5, 18, 15));
+        QCOMPARE(host_->period.type, int{kPeriodCustom});
+        QCOMPARE(Column(0), QStringList({"r1", "r2", "r3"}));
+        QCOMPARE(Grid().SortColumn(), -1);
+
+        // A run writes the period back into date and time pickers alike.
+        QCOMPARE(view_->findChild<QTimeEdit*>("Control1045")->time(), QTime(18, 15));
+        // Pickers follow the period choice; the values change only on a run.
+        auto* today = view_->findChild<QAbstractButton*>("Control1050");
+        today->click();
+        QVERIFY(!view_->findChild<QDateEdit*>("Control1046")->isEnabled());
+        QCOMPARE(view_->findChild<QDateEdit*>("Control1046")->date(), QDate(2026, 3, 4));
+        view_->findChild<QAbstractButton*>("Control1054")->click();
+        QVERIFY(view_->findChild<QDateEdit*>("Control1046")->isEnabled());
+
+        // Nothing selected: the period is stored and nothing runs.
+        host_->selected = nullptr;
+        const auto queries = service_->queries.size();
+        view_->OnRefresh();
+        QCOMPARE(service_->queries.size(), queries);
+    }
+
+    void layoutKeepsItsMinimums() {
+        view_->resize(200, 120);
+        QApplication::processEvents();
+        const QRect chart = view_->Chart()->geometry();
+        const QRect grid = Grid().geometry();
+        QVERIFY(chart.width() >= CRightView::kMinChartWidth);
+        QVERIFY(chart.height() >= CRightView::kMinChartHeight);
+        QVERIFY(grid.height() >= CRightView::kMinGridHeight);
+        QCOMPARE(grid.top(), chart.bottom() + 1 + CRightView::kGridGap);
+        QVERIFY(view_->widget()->height() > view_->viewport()->height());
+
+        view_->resize(1200, 900);
+        QApplication::processEvents();
+        const int height = view_->viewport()->height();
+        const int top = view_->Chart()->geometry().top();
+        QCOMPARE(view_->Chart()->geometry().bottom() + 1, 2 * (height - top) / 3);
+        QCOMPARE(Grid().geometry().bottom() + 1, height);
+        QCOMPARE(view_->Chart()->geometry().right() + 1, view_->viewport()->width());
+    }
+
+    void findSearchesCellTextsFromTheFirstRow() {
+        CUserObject user(7, "alice");
+        service_->Answer(1, 0, 7, 0,
+                         ReportTable({{1, u"Alpha", Variant::R8(3), 17, 0},
+                                      {2, u"beta", Variant::R8(2), 0, 0},
+                                      {3, u"ALPHA beta", Variant::R8(1), 0, 0}}));
+        user.CreateReport();
+        // Nothing selected: the first row counts.
+        QVERIFY(view_->FindNext("alpha", false, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 0);
+        QVERIFY(view_->FindNext("alpha", false, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 2);
+        // Past the end: nothing changes.
+        QVERIFY(!view_->FindNext("alpha", false, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 2);
+        QCOMPARE(view_->SearchPosition(), 2);
+        QVERIFY(view_->FindNext("beta", true, false));
+        QCOMPARE(Grid().GetCurSelPosition(), 1);
+        QVERIFY(!view_->FindNext("Beta", true, false));
+        // Counts are searched as decimal text.
+        view_->OnFindDialogClosed();
+        Grid().SetCurSel(-1);
+        QVERIFY(view_->FindNext("17", true, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 0);
+        // Upwards with nothing to start from: from the last row.
+        view_->OnFindDialogClosed();
+        Grid().SetCurSel(-1);
+        QVERIFY(view_->FindNext("a", false, false));
+        QCOMPARE(Grid().GetCurSelPosition(), 2);
+
+        view_->OnEditFind();
+        QVERIFY(view_->FindDialog());
+        view_->FindDialog()->close();
+        QVERIFY(!view_->FindDialog());
+        QCOMPARE(view_->SearchPosition(), -1);
+    }
+
+    void doubleClickDrillsDownToTheRowsId() {
+        CUserObject user(7, "alice");
+        service_->Answer(1, 0, 7, 0, ReportTable({{31, u"pc-31", Variant::R8(5), 0, 0}}));
+        user.CreateReport();
+        view_->OnGridDoubleClick();  // nothing selected
+        QVERIFY(host_->drilledTo.empty());
+        Grid().SetCurSel(0);
+        view_->OnGridDoubleClick();
+        QCOMPARE(host_->drilledTo, std::vector<quint32>({31}));
+    }
+
+    void failedRunKeepsItsRowsAndTheNextRefreshWorks() {
+        MessageCapture messages;
+        CUserObject user(7, "alice");
+        host_->selected = &user;
+        // The third count does not fit 32 bits: the run ends there.
+        service_->Answer(1, 0, 7, 0,
+                         ReportTable({{1, u"a", Variant::R8(3), 1, 0},
+                                      {2, u"b", Variant::R8(2), 1, 0},
+                                      {3, u"c", Variant::R8(1), 1e12, 0}}));
+        user.CreateReport();
+        QCOMPARE(messages.messages.size(), size_t{1});
+        QVERIFY2(messages.messages[0].text.contains("KeyboardEvents"), qPrintable(messages.messages[0].text));
+        QCOMPARE(Column(0), QStringList({"a", "b"}));
+        QCOMPARE(Slices().size(), 0);
+
+        service_->queryStatus = E_FAIL;
+        view_->OnRefresh();
+        QCOMPARE(messages.messages.size(), size_t{2});
+        QCOMPARE(messages.messages[1].text, QStringLiteral("the fake service failed"));
+
+        service_->queryStatus = S_OK;
+        service_->Answer(1, 0, 7, 0, ReportTable(FallingRows(3)));
+        view_->OnRefresh();
+        QCOMPARE(messages.messages.size(), size_t{2});
+        QCOMPARE(Grid().GetRowCount(), 3);
+        QCOMPARE(Slices().size(), 3);
+    }
+
+    void exportProposesTheCaptionAndTellsAFailure() {
+        MessageCapture messages;
+        CUserObject user(7, "alice");
+        service_->Answer(1, 0, 7, 0, ReportTable({{1, u"<b>pc</b>", Variant::R8(3'600'000), 4, 5}}));
+        user.CreateReport();
+        view_->CaptionLine()->setText(QStringLiteral("a\\b/c"));
+        QString proposed;
+        QString answer;
+        SetExportFileChooser([&](QWidget*, const QString& name) {
+            proposed = name;
+            return answer;
+        });
+        view_->OnCommand(32849);  // cancelled
+        QCOMPARE(proposed, QStringLiteral("a-bc.htm"));
+        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList({"user.reg"}));
+
+        answer = dir_->filePath("a-bc.htm");
+        view_->OnCommand(32849);
+        QFile file(answer);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray page = file.readAll();
+        QVERIFY(page.contains("<title>a\\b/c</title>"));
+        QVERIFY(page.contains("<td><font size=\"2\"><strong>Keyboard Events</strong></font></td>\r\n"));
+        QVERIFY(page.contains("<tr>\r\n<td><font size=\"2\">&lt;b&gt;pc&lt;/b&gt;</font></td>\r\n"
+                              "<td><font size=\"2\">01:00 hours</font></td>\r\n<td><font size=\"2\">4</font></td>\r\n"));
+        QVERIFY(messages.messages.empty());
+
+        answer = QStringLiteral("/etc/passwd/a.htm");
+        view_->OnCommand(32849);
+        QCOMPARE(messages.messages.size(), size_t{1});
+        QVERIFY(messages.messages[0].text.contains(answer));
+        SetExportFileChooser({});
+    }
+};
+
+QTEST_MAIN(ReportsTest)
+#include "reports_qtest.moc"

@@ -1,0 +1,9 @@
+#include "report_maker.h"
+
+namespace {
+IReportMaker* installedMaker = nullptr;
+}
+
+void SetReportMaker(IReportMaker* maker) { installedMaker = maker; }
+
+IReportMaker* ReportMaker() { return installedMaker; }

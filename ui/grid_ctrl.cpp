@@ -1,0 +1,464 @@
+#include "grid_ctrl.h"
+
+#include <QAbstractTableModel>
+#include <QApplication>
+#include <QCollator>
+#include <QEvent>
+#include <QHeaderView>
+#include <QPainter>
+#include <QSortFilterProxyModel>
+#include <QStyledItemDelegate>
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+// ---------------------------------------------------------------- cells, rows
+
+void CGridItem::DrawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option, const QString& text) {
+    if (text.isEmpty() || rect.width() <= 0)
+        return;
+    const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
+                                       : (option.state & QStyle::State_Active) ? QPalette::Active
+                                                                               : QPalette::Inactive;
+    const QPalette::ColorRole role = (option.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+    painter.setPen(option.palette.color(group, role));
+    painter.setFont(option.font);
+    const QFontMetrics metrics(option.font);
+    const QString shown = metrics.elidedText(text, Qt::ElideRight, rect.width(), Qt::TextSingleLine);
+    painter.drawText(rect, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
+}
+
+void CGridItem::OnDrawValue(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option) const {
+    DrawText(painter, rect, option, CellText(*this));
+}
+
+QString CellText(const CGridItem& item) {
+    const QVariant& value = item.GetValue();
+    switch (value.typeId()) {
+    case QMetaType::QString:
+        return value.toString();
+    case QMetaType::Int:
+        return QString::number(value.toInt());
+    case QMetaType::UInt:
+        // The export writes unsigned counts the way printf("%d") did.
+        return QString::number(static_cast<qint32>(value.toUInt()));
+    default:
+        return {};
+    }
+}
+
+CGridRow::CGridRow(int cellCount) : items_(static_cast<std::size_t>(std::max(cellCount, 0))) {}
+
+CGridItem* CGridRow::GetItem(int index) const {
+    if (index < 0 || index >= GetItemCount())
+        return nullptr;
+    return items_[static_cast<std::size_t>(index)].get();
+}
+
+// ---------------------------------------------------------------- model
+
+class CGridModel : public QAbstractTableModel {
+public:
+    explicit CGridModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+    int rowCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : shown_; }
+    int columnCount(const QModelIndex& parent = {}) const override {
+        return parent.isValid() ? 0 : static_cast<int>(captions_.size());
+    }
+
+    QVariant data(const QModelIndex& index, int role) const override {
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
+            return {};
+        const CGridItem* item = Item(index.row(), index.column());
+        return item ? QVariant(CellText(*item)) : QVariant();
+    }
+
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
+            return {};
+        if (role == Qt::DisplayRole)
+            return captions_[static_cast<std::size_t>(section)];
+        if (role == Qt::InitialSortOrderRole)  // a first click on a header sorts ascending
+            return static_cast<int>(Qt::AscendingOrder);
+        return {};
+    }
+
+    Qt::ItemFlags flags(const QModelIndex& index) const override {
+        return index.isValid() ? Qt::ItemIsEnabled | Qt::ItemIsSelectable : Qt::NoItemFlags;
+    }
+
+    // Source (added) order; only shown rows.
+    CGridRow* Row(int sourceRow) const {
+        if (sourceRow < 0 || sourceRow >= shown_)
+            return nullptr;
+        return rows_[static_cast<std::size_t>(sourceRow)].get();
+    }
+    const CGridItem* Item(int sourceRow, int column) const {
+        const CGridRow* row = Row(sourceRow);
+        return row ? row->GetItem(column) : nullptr;
+    }
+
+    void InsertColumn(int pos, const QString& caption) {
+        beginInsertColumns({}, pos, pos);
+        captions_.insert(captions_.begin() + pos, caption);
+        endInsertColumns();
+    }
+    QString Caption(int column) const {
+        return column >= 0 && column < columnCount() ? captions_[static_cast<std::size_t>(column)] : QString();
+    }
+    void RemoveColumns() {
+        if (captions_.empty())
+            return;
+        beginRemoveColumns({}, 0, columnCount() - 1);
+        captions_.clear();
+        endRemoveColumns();
+    }
+
+    void Append(std::unique_ptr<CGridRow> row) {
+        row->owner_ = this;
+        row->sourceRow_ = static_cast<int>(rows_.size());
+        rows_.push_back(std::move(row));
+    }
+    bool Publish() {
+        const int total = static_cast<int>(rows_.size());
+        if (total == shown_)
+            return false;
+        beginInsertRows({}, shown_, total - 1);
+        shown_ = total;
+        endInsertRows();
+        return true;
+    }
+    void Clear() {
+        beginResetModel();
+        rows_.clear();
+        shown_ = 0;
+        endResetModel();
+    }
+    void CellChanged(const CGridRow& row, int column) {
+        if (row.sourceRow_ < 0 || row.sourceRow_ >= shown_ || column >= columnCount())
+            return;
+        const QModelIndex cell = index(row.sourceRow_, column);
+        emit dataChanged(cell, cell);
+    }
+
+private:
+    std::vector<QString> captions_;
+    std::vector<std::unique_ptr<CGridRow>> rows_;
+    int shown_ = 0;  // rows the view knows of; the rest wait for Publish
+};
+
+bool CGridRow::ReplaceItem(int index, std::unique_ptr<CGridItem> item) {
+    if (index < 0 || index >= GetItemCount())
+        return false;
+    items_[static_cast<std::size_t>(index)] = std::move(item);
+    if (owner_)
+        owner_->CellChanged(*this, index);
+    return true;
+}
+
+namespace {
+
+// ---------------------------------------------------------------- sorting
+
+class GridSortProxy : public QSortFilterProxyModel {
+public:
+    GridSortProxy(const CGridCtrl& grid, const CGridModel& model, QObject* parent)
+        : QSortFilterProxyModel(parent), grid_(grid), model_(model) {}
+
+    // The cells of the sort column are gathered first: going through rows
+    // and their cell vectors on every comparison costs most of a sort of
+    // 100,000 rows in cache misses.
+    void sort(int column, Qt::SortOrder order) override {
+        if (column >= 0 && column < model_.columnCount()) {
+            const int rows = model_.rowCount();
+            column_.resize(static_cast<std::size_t>(rows));
+            for (int i = 0; i < rows; ++i)
+                column_[static_cast<std::size_t>(i)] = model_.Item(i, column);
+        }
+        QSortFilterProxyModel::sort(column, order);
+        column_.clear();
+        column_.shrink_to_fit();
+    }
+
+protected:
+    // Qt asks lessThan(right, left) for a descending sort; answering with the
+    // arguments swapped back keeps CompareItems seeing cells in row order and
+    // makes descending its exact negation, so equal cells stay in added order
+    // both ways.
+    bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
+        if (sortOrder() == Qt::DescendingOrder)
+            return Compare(right, left) > 0;
+        return Compare(left, right) < 0;
+    }
+
+private:
+    const CGridItem* Cell(const QModelIndex& index) const {
+        const auto row = static_cast<std::size_t>(index.row());
+        return row < column_.size() ? column_[row] : model_.Item(index.row(), index.column());
+    }
+    int Compare(const QModelIndex& a, const QModelIndex& b) const { return grid_.CompareItems(Cell(a), Cell(b)); }
+
+    const CGridCtrl& grid_;
+    const CGridModel& model_;
+    std::vector<const CGridItem*> column_;  // the sort column's cells, during a sort
+};
+
+// ---------------------------------------------------------------- painting
+
+class GridDelegate : public QStyledItemDelegate {
+public:
+    GridDelegate(const CGridModel& model, const QSortFilterProxyModel& proxy, QObject* parent)
+        : QStyledItemDelegate(parent), model_(model), proxy_(proxy) {}
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QStyleOptionViewItem opt = option;
+        initStyleOption(&opt, index);
+        opt.text.clear();  // the cell draws its own value
+        opt.features &= ~QStyleOptionViewItem::HasDisplay;
+        const QWidget* widget = opt.widget;
+        QStyle* style = widget ? widget->style() : QApplication::style();
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+
+        const QModelIndex source = proxy_.mapToSource(index);
+        const CGridItem* item = model_.Item(source.row(), source.column());
+        if (!item)
+            return;
+        const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+        const QRect rect = opt.rect.adjusted(margin, 0, -margin, 0);
+        painter->save();
+        painter->setClipRect(opt.rect, Qt::IntersectClip);
+        item->OnDrawValue(*painter, rect, opt);
+        painter->restore();
+    }
+
+private:
+    const CGridModel& model_;
+    const QSortFilterProxyModel& proxy_;
+};
+
+int Sign(int v) { return (v > 0) - (v < 0); }
+
+template <class T>
+int Order(const T& a, const T& b) {
+    return (b < a) - (a < b);
+}
+
+bool IsIntegral(int type) {
+    return type == QMetaType::Int || type == QMetaType::UInt || type == QMetaType::LongLong ||
+           type == QMetaType::ULongLong;
+}
+
+bool IsNumber(int type) { return IsIntegral(type) || type == QMetaType::Double || type == QMetaType::Float; }
+
+int CompareIntegers(const QVariant& a, const QVariant& b) {
+    const bool bigA = a.typeId() == QMetaType::ULongLong;
+    const bool bigB = b.typeId() == QMetaType::ULongLong;
+    if (!bigA && !bigB)
+        return Order(a.toLongLong(), b.toLongLong());
+    if (bigA && bigB)
+        return Order(a.toULongLong(), b.toULongLong());
+    // One side is unsigned 64-bit: any negative signed value lies below it.
+    if (bigA) {
+        const qlonglong other = b.toLongLong();
+        return other < 0 ? 1 : Order(a.toULongLong(), static_cast<qulonglong>(other));
+    }
+    const qlonglong mine = a.toLongLong();
+    return mine < 0 ? -1 : Order(static_cast<qulonglong>(mine), b.toULongLong());
+}
+
+// NaN goes before every other number so that the order stays total.
+int CompareReals(double a, double b) {
+    const bool nanA = std::isnan(a);
+    const bool nanB = std::isnan(b);
+    if (nanA || nanB)
+        return nanB - nanA;
+    return Order(a, b);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- control
+
+CGridCtrl::CGridCtrl(QWidget* parent) : QTableView(parent), model_(new CGridModel(this)) {
+    auto* proxy = new GridSortProxy(*this, *model_, this);
+    proxy->setDynamicSortFilter(false);  // sorted only when asked: a fill must not resort per row
+    proxy->setSourceModel(model_);
+    proxy_ = proxy;
+    setModel(proxy_);
+    setItemDelegate(new GridDelegate(*model_, *proxy_, this));
+
+    setSelectionBehavior(QAbstractItemView::SelectRows);
+    setSelectionMode(QAbstractItemView::SingleSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setAlternatingRowColors(false);
+    setShowGrid(true);
+    setWordWrap(false);
+    setTextElideMode(Qt::ElideRight);
+    setHorizontalScrollMode(QAbstractItemView::ScrollPerPixel);
+
+    verticalHeader()->hide();
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    UpdateRowHeight();
+
+    QHeaderView* header = horizontalHeader();
+    header->setVisible(true);
+    header->setSectionsClickable(true);
+    header->setSectionsMovable(false);
+    header->setHighlightSections(false);
+    header->setSortIndicatorShown(true);
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+    header->setStretchLastSection(true);
+    header->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    connect(header, &QHeaderView::sortIndicatorChanged, this, &CGridCtrl::OnSortIndicatorChanged);
+
+    QPalette pal = palette();
+    for (QPalette::ColorGroup group : {QPalette::Active, QPalette::Inactive}) {
+        pal.setColor(group, QPalette::Highlight, QColor(0xDE, 0xE6, 0xF0));
+        pal.setColor(group, QPalette::HighlightedText, QColor(0x32, 0x32, 0x32));
+    }
+    setPalette(pal);
+
+    connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (!index.isValid())
+            return;
+        SetCurSel(index.row());
+        emit RowDoubleClicked(index.row());
+    });
+}
+
+CGridCtrl::~CGridCtrl() = default;
+
+void CGridCtrl::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::FontChange)
+        UpdateRowHeight();
+}
+
+void CGridCtrl::UpdateRowHeight() {
+    verticalHeader()->setMinimumSectionSize(1);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
+}
+
+void CGridCtrl::InsertColumn(int pos, const QString& caption, int width) {
+    const int count = GetColumnCount();
+    if (pos < 0 || pos > count)
+        pos = count;
+    model_->InsertColumn(pos, caption);
+    if (width >= 0)
+        horizontalHeader()->resizeSection(pos, width);
+}
+
+int CGridCtrl::GetColumnCount() const { return model_->columnCount(); }
+
+QString CGridCtrl::GetColumnName(int column) const { return model_->Caption(column); }
+
+void CGridCtrl::DeleteAllColumns() {
+    Sort(-1);
+    model_->RemoveColumns();
+}
+
+std::unique_ptr<CGridRow> CGridCtrl::CreateRow(int cellCount) const { return std::make_unique<CGridRow>(cellCount); }
+
+void CGridCtrl::AddRow(std::unique_ptr<CGridRow> row) {
+    if (!row)
+        return;
+    model_->Append(std::move(row));
+}
+
+void CGridCtrl::RemoveAll() { model_->Clear(); }
+
+void CGridCtrl::AdjustLayout() {
+    if (!model_->Publish())
+        return;
+    // With dynamic sorting off the proxy only appends new rows: put them in
+    // their places when the user has sorted.
+    if (SortColumn() >= 0)
+        proxy_->sort(SortColumn(), proxy_->sortOrder());
+}
+
+int CGridCtrl::GetRowCount() const { return model_->rowCount(); }
+
+CGridRow* CGridCtrl::GetRow(int position) const {
+    if (position < 0 || position >= GetRowCount())
+        return nullptr;
+    if (GetColumnCount() == 0)  // no proxy index without a column; unsorted then anyway
+        return model_->Row(position);
+    return model_->Row(proxy_->mapToSource(proxy_->index(position, 0)).row());
+}
+
+int CGridCtrl::GetCurSelPosition() const {
+    const QItemSelectionModel* selection = selectionModel();
+    if (!selection)
+        return -1;
+    const QModelIndexList rows = selection->selectedRows();
+    return rows.isEmpty() ? -1 : rows.front().row();
+}
+
+CGridRow* CGridCtrl::GetCurSel() const { return GetRow(GetCurSelPosition()); }
+
+void CGridCtrl::SetCurSel(int position) {
+    const QModelIndex index = proxy_->index(position, 0);
+    if (!index.isValid()) {
+        clearSelection();
+        return;
+    }
+    selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+}
+
+void CGridCtrl::EnsureVisible(int position) {
+    const QModelIndex index = proxy_->index(position, 0);
+    if (index.isValid())
+        scrollTo(index, QAbstractItemView::EnsureVisible);
+}
+
+void CGridCtrl::Sort(int column, bool ascending) {
+    if (column < 0 || column >= GetColumnCount())
+        column = -1;
+    const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
+    settingIndicator_ = true;
+    horizontalHeader()->setSortIndicator(column, order);
+    settingIndicator_ = false;
+    ApplySort(column, order);
+}
+
+void CGridCtrl::OnSortIndicatorChanged(int column, Qt::SortOrder order) {
+    if (!settingIndicator_)
+        ApplySort(column, order);
+}
+
+void CGridCtrl::ApplySort(int column, Qt::SortOrder order) { proxy_->sort(column, order); }
+
+int CGridCtrl::SortColumn() const { return proxy_->sortColumn(); }
+
+bool CGridCtrl::IsSortAscending() const { return proxy_->sortOrder() == Qt::AscendingOrder; }
+
+int CGridCtrl::CompareItems(const CGridItem* a, const CGridItem* b) const {
+    static const QVariant none;  // a reference, not a copy per comparison
+    return CompareValues(a ? a->GetValue() : none, b ? b->GetValue() : none);
+}
+
+int CGridCtrl::CompareValues(const QVariant& a, const QVariant& b) {
+    const bool validA = a.isValid();
+    const bool validB = b.isValid();
+    if (!validA || !validB)
+        return validA - validB;
+    const int typeA = a.typeId();
+    const int typeB = b.typeId();
+    if (IsNumber(typeA) && IsNumber(typeB)) {
+        if (IsIntegral(typeA) && IsIntegral(typeB))
+            return CompareIntegers(a, b);
+        return CompareReals(a.toDouble(), b.toDouble());
+    }
+    const QString textA = a.toString();
+    const QString textB = b.toString();
+    // Case-insensitive collation, like collating the case-folded texts but
+    // without two allocations per comparison (a text sort makes millions).
+    thread_local const QCollator collator = [] {
+        QCollator c;
+        c.setCaseSensitivity(Qt::CaseInsensitive);
+        return c;
+    }();
+    const int byLocale = collator.compare(textA, textB);
+    return Sign(byLocale != 0 ? byLocale : QString::compare(textA, textB));
+}
