@@ -5,6 +5,7 @@
 #include "app_resources.h"
 #include "data_access_error.h"
 #include "qv_grid.h"
+#include "qv_viewer_doc.h"
 #include "recordset_reader.h"
 #include "report_host.h"
 #include "resource_ids.h"
@@ -33,8 +34,10 @@ CReport::CReport(CRightView* view, CTreeObject* item) : view_(view), item_(item)
 
 // The grid's cells point at the time values: they go first.
 CReport::~CReport() {
-    if (view_ && view_->Grid() && !timeValues_.empty()) view_->Grid()->RemoveAll();
-    FreeTimeValues();
+    if (view_ && view_->GridOwner() == this) {
+        view_->Grid()->RemoveAll();
+        view_->SetGridOwner(nullptr);
+    }
 }
 
 void CReport::FreeTimeValues() { timeValues_.clear(); }
@@ -48,6 +51,7 @@ void CReport::Generate(int) {
     CQVGrid* grid = view_->Grid();
     grid->RemoveAll();
     FreeTimeValues();
+    view_->SetGridOwner(this);
 
     ReportPeriod period;
     if (view_->Host() && view_->Host()->GetPeriod(period)) {
@@ -135,4 +139,19 @@ void CReport::FillRows(IQVQuery& service, QueryRequest& request, int timeColumn,
     grid->AdjustLayout();
     FillChart();
     FinishChart();
+}
+
+void CReport::InsertNameColumns(unsigned nameStringId, int nameWidth) {
+    InsertColumns({{nameStringId, nameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
+                   {kIdsMouseEvents, kNumberWidth}});
+}
+
+void CReport::FillNameRows(QueryRequest request) {
+    CQVViewerDoc* doc = TheDocument();
+    IQVQuery* service = doc ? doc->Service() : nullptr;
+    if (!service) return;
+    FillRows(*service, request, 1, [](CGridRow& row, qint32, const QString& name) {
+        row.ReplaceItem(0, std::make_unique<CGridItem>(name));
+        return name;
+    });
 }

@@ -48,6 +48,11 @@ public:
     int TimeValueCount() const { return static_cast<int>(timeValues_.size()); }
 
 protected:
+    // Column widths, in pixels of the original's dialog font.
+    static constexpr int kNameWidth = 100;
+    static constexpr int kWideNameWidth = 300;
+    static constexpr int kNumberWidth = 100;
+
     struct Column {
         unsigned stringId;
         int width;
@@ -64,6 +69,10 @@ protected:
     // a chart entry each, then lays out the grid and fills the chart. The
     // request's period is written from the view.
     void FillRows(IQVQuery& service, QueryRequest& request, int timeColumn, const LeadingCells& leading);
+    // A report of names: the name column, then "Time Spent" and the counts.
+    void InsertNameColumns(unsigned nameStringId, int nameWidth);
+    // Its rows from the document's service; none without a service.
+    void FillNameRows(QueryRequest request);
 
 private:
     void FreeTimeValues();

@@ -13,10 +13,6 @@
 
 namespace {
 
-constexpr int kNameWidth = 100;
-constexpr int kWideNameWidth = 300;
-constexpr int kNumberWidth = 100;
-
 QPixmap LargeImage(CQVViewerDoc& doc, int index) {
     const QList<QPixmap>& images = doc.LargeImages();
     return index >= 0 && index < images.size() ? images[index] : QPixmap();
@@ -40,15 +36,17 @@ QPixmap ProgramIcon(CQVViewerDoc& doc, const std::optional<ProgramInfo>& program
     return LargeImage(doc, index >= 0 ? index : doc.GetLargeImageIndex(kIdiProgram));
 }
 
-// A name column's cell: the name as it is.
-QString PlainName(CGridRow& row, qint32, const QString& name) {
-    row.ReplaceItem(0, std::make_unique<CGridItem>(name));
-    return name;
-}
-
 QueryRequest KeyOf(const CTreeObject& item) {
     QueryRequest request;
     item.FillQueryKey(request);
+    return request;
+}
+
+QueryRequest EntityRequest(QueryKind kind, quint32 computerId, quint32 userId) {
+    QueryRequest request;
+    request.kind = static_cast<std::int32_t>(kind);
+    request.computerId = computerId;
+    request.userId = userId;
     return request;
 }
 
@@ -59,30 +57,20 @@ void CUserReport::Generate(int unused) {
     CQVViewerDoc* doc = TheDocument();
     if (!doc) return;
     View()->CaptionIcon()->setPixmap(LargeImage(*doc, doc->GetLargeImageIndex(kIdiUser)));
-    IQVQuery* service = doc->Service();
-    if (!service) return;
-    InsertColumns({{kIdsComputer, kNameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
-                   {kIdsMouseEvents, kNumberWidth}});
+    if (!doc->Service()) return;
+    InsertNameColumns(kIdsComputer, kNameWidth);
     ShowCaptionText(Item()->Name());
-    QueryRequest request;
-    request.kind = static_cast<std::int32_t>(QueryKind::Computers);
-    request.userId = Item()->Id();
-    FillRows(*service, request, 1, PlainName);
+    FillNameRows(EntityRequest(QueryKind::Computers, 0, Item()->Id()));
 }
 
 void CWorkstationReport::Generate(int unused) {
     CReport::Generate(unused);
     CQVViewerDoc* doc = TheDocument();
     if (doc) View()->CaptionIcon()->setPixmap(LargeImage(*doc, doc->GetLargeImageIndex(kIdiComputer)));
-    IQVQuery* service = doc ? doc->Service() : nullptr;
-    if (!service) return;
-    InsertColumns({{kIdsUserName, kNameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
-                   {kIdsMouseEvents, kNumberWidth}});
+    if (!doc || !doc->Service()) return;
+    InsertNameColumns(kIdsUserName, kNameWidth);
     ShowCaptionText(Item()->Name());
-    QueryRequest request;
-    request.kind = static_cast<std::int32_t>(QueryKind::Users);
-    request.computerId = Item()->Id();
-    FillRows(*service, request, 1, PlainName);
+    FillNameRows(EntityRequest(QueryKind::Users, Item()->Id(), 0));
 }
 
 void CComputerReport::Generate(int unused) {
@@ -119,12 +107,8 @@ void CProgramReport::Generate(int unused) {
                     FormatResText(QStringLiteral("%s (%s)"), {program ? program->description : QString(),
                                                             program ? program->processName : QString()}));
     }
-    InsertColumns({{kIdsUserName, kNameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
-                   {kIdsMouseEvents, kNumberWidth}});
-    IQVQuery* service = doc ? doc->Service() : nullptr;
-    if (!service) return;
-    QueryRequest request = KeyOf(*Item());
-    FillRows(*service, request, 1, PlainName);
+    InsertNameColumns(kIdsUserName, kNameWidth);
+    FillNameRows(KeyOf(*Item()));
 }
 
 void CApplicationReport::Generate(int unused) {
@@ -138,12 +122,8 @@ void CApplicationReport::Generate(int unused) {
                     FormatResString(kIdsApplicationCaption,
                                     {Item()->Name(), grandparent ? grandparent->Name() : QString(), parent->Name()}));
     }
-    InsertColumns({{kIdsWindowTitle, kWideNameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
-                   {kIdsMouseEvents, kNumberWidth}});
-    IQVQuery* service = doc ? doc->Service() : nullptr;
-    if (!service) return;
-    QueryRequest request = KeyOf(*Item());
-    FillRows(*service, request, 1, PlainName);
+    InsertNameColumns(kIdsWindowTitle, kWideNameWidth);
+    FillNameRows(KeyOf(*Item()));
 }
 
 void CAppUserReport::Generate(int unused) {
@@ -156,10 +136,6 @@ void CAppUserReport::Generate(int unused) {
         ShowCaption(ProgramIcon(*doc, info),
                     FormatResString(kIdsAppUserCaption, {info ? info->description : QString(), Item()->Name()}));
     }
-    InsertColumns({{kIdsWindowTitle, kWideNameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
-                   {kIdsMouseEvents, kNumberWidth}});
-    IQVQuery* service = doc ? doc->Service() : nullptr;
-    if (!service) return;
-    QueryRequest request = KeyOf(*Item());
-    FillRows(*service, request, 1, PlainName);
+    InsertNameColumns(kIdsWindowTitle, kWideNameWidth);
+    FillNameRows(KeyOf(*Item()));
 }

@@ -56,7 +56,6 @@ CRightView::CRightView(IReportHost* host, QWidget* parent)
 
 CRightView::~CRightView() {
     if (ReportMaker() == this) SetReportMaker(nullptr);
-    if (findDialog_) delete findDialog_.data();
 }
 
 int CRightView::DluX(int dlu) const {

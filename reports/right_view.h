@@ -69,6 +69,9 @@ public:
     QLabel* CaptionIcon() const { return captionIcon_; }
     QLabel* CaptionLine() const { return captionLine_; }
     IReportHost* Host() const { return host_; }
+    // The report whose rows the grid holds (they point at its values).
+    const CReport* GridOwner() const { return gridOwner_; }
+    void SetGridOwner(const CReport* report) { gridOwner_ = report; }
 
     // The values behind the pickers and the period buttons.
     double FromDate() const { return fromDate_; }
@@ -131,6 +134,7 @@ private:
     QDateEdit* toDateEdit_ = nullptr;
     QButtonGroup* periodButtons_ = nullptr;
     QPointer<CFindDialog> findDialog_;
+    const CReport* gridOwner_ = nullptr;
     bool initialised_ = false;
 
     double fromTime_;

@@ -59,9 +59,8 @@ void CTChart::FinishFill() {
     if (series_) series_->setLabelsVisible(false);
 }
 
-void CTChart::FinishChart() {
-    if (series_) series_->setPieStartAngle(0);
-}
+// A placeholder title is not worth the room it takes.
+void CTChart::FinishChart() { chart()->setTitle(QString()); }
 
 QColor CTChart::ColourOf(quint32 colour, int sliceIndex) {
     if (colour == kAutoColour) {

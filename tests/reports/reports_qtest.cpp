@@ -130,15 +130,8 @@ private slots:
         docHost_ = std::make_unique<RecordingHost>();
         doc_ = std::make_unique<CQVViewerDoc>(*hive_);
         doc_->SetHost(docHost_.get());
-        WriteServerName(*hive_, u"fake");
-        doc_->SetActivator([](std::string_view) {
-            ActivationResult result;
-            result.object = std::make_shared<AnsweringObject>(S_OK);
-            return result;
-        });
-        doc_->Connect();
         service_ = std::make_shared<FakeServiceState>();
-        doc_->SetService(std::make_unique<FakeQVQuery>(service_));
+        ConnectTo(*doc_, *hive_, std::make_unique<FakeQVQuery>(service_));
         service_->programs[42] = ProgramInfoTable(u"Google Chrome", u"chrome.exe", Variant::Null());
         host_ = std::make_unique<FakeHost>();
         view_ = std::make_unique<CRightView>(host_.get());

@@ -4,7 +4,9 @@
 // interface query, and the message boxes captured.
 #include "document_host.h"
 #include "message_box.h"
+#include "qv_viewer_doc.h"
 #include "remote_activation.h"
+#include "viewer_settings.h"
 
 #include <QString>
 
@@ -43,6 +45,19 @@ public:
 private:
     HRESULT answer_;
 };
+
+// Connects the document as to a server that accepts it (so its image lists
+// exist), then hands it the service to query instead.
+inline void ConnectTo(CQVViewerDoc& doc, HiveStore& hive, std::unique_ptr<IQVQuery> service) {
+    WriteServerName(hive, u"fake");
+    doc.SetActivator([](std::string_view) {
+        ActivationResult result;
+        result.object = std::make_shared<AnsweringObject>(S_OK);
+        return result;
+    });
+    doc.Connect();
+    doc.SetService(std::move(service));
+}
 
 struct Message {
     QString text;

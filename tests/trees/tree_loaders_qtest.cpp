@@ -65,15 +65,8 @@ private slots:
         host_ = std::make_unique<RecordingHost>();
         doc_ = std::make_unique<CQVViewerDoc>(*hive_);
         doc_->SetHost(host_.get());
-        WriteServerName(*hive_, u"fake");
-        doc_->SetActivator([](std::string_view) {
-            ActivationResult result;
-            result.object = std::make_shared<AnsweringObject>(S_OK);
-            return result;
-        });
-        doc_->Connect();  // makes the image lists
         service_ = std::make_shared<FakeServiceState>();
-        doc_->SetService(std::make_unique<FakeQVQuery>(service_));
+        ConnectTo(*doc_, *hive_, std::make_unique<FakeQVQuery>(service_));
     }
 
     void cleanup() {
