@@ -1,6 +1,7 @@
 #include "t_chart.h"
 
 #include <QChart>
+#include <QGraphicsLayout>
 #include <QLegend>
 #include <QPieSeries>
 #include <QPieSlice>
@@ -11,6 +12,7 @@ namespace {
 constexpr int kLegendFontPoint = 8;
 constexpr qreal kPieSize = 0.8;
 constexpr qreal kHoverExplode = 0.05;
+constexpr int kChartMargin = 4;
 
 }  // namespace
 
@@ -21,6 +23,9 @@ CTChart::CTChart(QWidget* parent) : QChartView(parent) {
 
 void CTChart::SetUp() {
     setRenderHint(QPainter::Antialiasing);
+    // Every pixel of height goes to the pie and the legend's thirteen lines.
+    chart()->layout()->setContentsMargins(0, 0, 0, 0);
+    chart()->setMargins(QMargins(kChartMargin, kChartMargin, kChartMargin, kChartMargin));
     QLegend* legend = chart()->legend();
     legend->setAlignment(Qt::AlignRight);
     QFont font = legend->font();
