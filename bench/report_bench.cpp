@@ -49,6 +49,9 @@ double Time(const std::function<void()>& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The best of three: a shared machine adds noise, never speed.
+double BestTime(const std::function<void()>& work) { return std::min({Time(work), Time(work), Time(work)}); }
+
 // The report's query read as a report reads it, into nothing.
 std::size_t ReadOnly(IQVQuery* service, const QueryRequest& request) {
     RecordsetReader reader(RunQuery(service, request));
@@ -118,21 +121,24 @@ int main(int argc, char** argv) {
         QueryRequest request;
         user.FillQueryKey(request);
         const std::size_t rows = ReadOnly(doc.Service(), request);  // warms the service
-        const double query = Time([&] { ReadOnly(doc.Service(), request); });
+        const double query = BestTime([&] { ReadOnly(doc.Service(), request); });
 
         const std::size_t heapBefore = HeapInUse();
         double report = Time([&] { user.CreateReport(); });
         const std::size_t heapAfter = HeapInUse();
-        report = std::min(report, Time([&] { view.RunReport(*user.Report()); }));
+        report = std::min(report, BestTime([&] { view.RunReport(*user.Report()); }));
         std::printf("%7zu rows: report %.3f s, query alone %.3f s, ratio %.2f (goal: at most 2); %.0f bytes per row\n",
                     rows, report, query, report / query,
                     static_cast<double>(heapAfter - heapBefore) / static_cast<double>(std::max<std::size_t>(rows, 1)));
         if (size != sizes.back()) continue;
 
+        // From the name order, so that the times arrive shuffled.
         CQVGrid& grid = *view.Grid();
-        const double sortDown = Time([&] { grid.Sort(1, false); });
-        const double sortUp = Time([&] { grid.Sort(1, true); });
-        std::printf("%7zu rows: sort by Time Spent %.3f s descending, %.3f s ascending\n", rows, sortDown, sortUp);
+        const double byName = Time([&] { grid.Sort(0, true); });
+        const double byTime = Time([&] { grid.Sort(1, true); });
+        const double byTimeDown = Time([&] { grid.Sort(1, false); });
+        std::printf("%7zu rows: sort by Window Title %.3f s; by Time Spent %.3f s ascending, then %.3f s descending\n",
+                    rows, byName, byTime, byTimeDown);
         grid.Sort(-1);
         const double exportTime = Time([&] {
             CHTMLTableExp writer(QString::fromStdString(dir.File("report.htm")), QStringLiteral("Bench"));

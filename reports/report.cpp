@@ -1,9 +1,8 @@
 #include "report.h"
 
-#include "format_duration.h"
-
 #include "app_resources.h"
 #include "data_access_error.h"
+#include "format_duration.h"
 #include "qv_grid.h"
 #include "qv_viewer_doc.h"
 #include "recordset_reader.h"
