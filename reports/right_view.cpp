@@ -132,20 +132,19 @@ void CRightView::CreateForm() {
     place(refresh, kIdcRefresh, {472, 34, 50, 14});
 
     chart_ = new CTChart(form_);
-    place(chart_, kIdcChart, {7, 86, 456, 230});
+    place(chart_, kIdcChart, {kChartLeftDlu, kChartTopDlu, 456, 230});
     chart_->hide();
 
     // Reports can run before the first showing (trees fill at connection).
     grid_ = new CQVGrid(form_);
     grid_->setObjectName(QStringLiteral("Grid%1").arg(kIdcGrid));
-    const QRect chart = chart_->geometry();
-    grid_->setGeometry(QRect(QPoint(chart.left(), chart.bottom() + 1 + kGridGap), QPoint(chart.right(), form_->height() - 1)));
     connect(grid_, &CGridCtrl::RowDoubleClicked, this, &CRightView::OnGridDoubleClick);
     chart_->ResetChart();
 
     connect(refresh, &QPushButton::clicked, this, &CRightView::OnRefresh);
     connect(periodButtons_, &QButtonGroup::idClicked, this, &CRightView::OnPeriodChoiceChanged);
     form_->resize(DluX(kFormWidthDlu), DluY(kFormHeightDlu));
+    const QRect chart = chart_->geometry();
     grid_->setGeometry(QRect(QPoint(chart.left(), chart.bottom() + 1 + kGridGap), QPoint(chart.right(), form_->height() - 1)));
     UpdateData(false);
 }
@@ -169,8 +168,8 @@ void CRightView::Layout() {
     if (!chart_ || !grid_) return;
     const QRect client = viewport()->rect();
     const int height = client.height();
-    const int top = DluY(86);
-    const int left = DluX(7);
+    const int top = DluY(kChartTopDlu);
+    const int left = DluX(kChartLeftDlu);
     int chartRight = client.right() + 1;
     int chartBottom = (2 * (height - top)) / 3;
     if (chartRight - left < kMinChartWidth) chartRight = left + kMinChartWidth;
@@ -184,7 +183,7 @@ void CRightView::Layout() {
 
     // The header controls keep their room: the Refresh button ends further
     // right than a narrow chart.
-    const int formWidth = std::max(chartRight, DluX(472 + 50) + DluX(7));
+    const int formWidth = std::max(chartRight, DluX(kRefreshRightDlu + kChartLeftDlu));
     form_->resize(formWidth, gridBottom);
 }
 

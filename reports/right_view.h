@@ -38,6 +38,9 @@ public:
     // Form template 101: its controls, in dialog units.
     static constexpr int kFormWidthDlu = 536;
     static constexpr int kFormHeightDlu = 343;
+    static constexpr int kChartLeftDlu = 7;
+    static constexpr int kChartTopDlu = 86;
+    static constexpr int kRefreshRightDlu = 472 + 50;
     static constexpr int kIdcGrid = 1234;
     static constexpr int kIdcCaptionLine = 1043;
     static constexpr int kIdcFromTime = 1044;
