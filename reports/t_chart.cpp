@@ -1,46 +1,76 @@
 #include "t_chart.h"
 
 #include <QChart>
+#include <QChartView>
 #include <QGraphicsLayout>
+#include <QHBoxLayout>
 #include <QLegend>
+#include <QListWidget>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QToolTip>
 
 namespace {
 
-constexpr int kLegendFontPoint = 8;
-constexpr qreal kPieSize = 0.8;
+constexpr qreal kPieSize = 0.85;
 constexpr qreal kHoverExplode = 0.05;
 constexpr int kChartMargin = 4;
+constexpr int kSwatchSize = 10;
+constexpr int kLegendWidth = 230;
+constexpr int kLegendFontPoint = 8;
+constexpr int kLegendSlack = 4;  // the list's own spacing around its rows
+constexpr int kLegendLineGap = 1;
+
+QPixmap Swatch(const QColor& colour) {
+    QPixmap swatch(kSwatchSize, kSwatchSize);
+    swatch.fill(colour);
+    return swatch;
+}
 
 }  // namespace
 
-CTChart::CTChart(QWidget* parent) : QChartView(parent) {
+CTChart::CTChart(QWidget* parent) : QWidget(parent), pie_(new QChartView(this)), legend_(new QListWidget(this)) {
     setObjectName(QStringLiteral("Chart1049"));
-    chart()->setAnimationOptions(QChart::NoAnimation);
+    setAutoFillBackground(true);
+    QPalette white = palette();
+    white.setColor(QPalette::Window, Qt::white);
+    white.setColor(QPalette::Base, Qt::white);
+    setPalette(white);
+
+    pie_->chart()->setAnimationOptions(QChart::NoAnimation);
+    pie_->chart()->legend()->setVisible(false);
+    pie_->chart()->layout()->setContentsMargins(0, 0, 0, 0);
+    pie_->chart()->setMargins(QMargins(kChartMargin, kChartMargin, kChartMargin, kChartMargin));
+
+    legend_->setFrameShape(QFrame::NoFrame);
+    legend_->setSelectionMode(QAbstractItemView::NoSelection);
+    legend_->setFocusPolicy(Qt::NoFocus);
+    legend_->setUniformItemSizes(true);
+    legend_->setIconSize(QSize(kSwatchSize, kSwatchSize));
+    legend_->setTextElideMode(Qt::ElideRight);
+    legend_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    legend_->setFixedWidth(kLegendWidth);
+    QFont small = legend_->font();
+    small.setPointSize(kLegendFontPoint);
+    legend_->setFont(small);
+
+    auto* layout = new QHBoxLayout(this);
+    layout->setContentsMargins(0, 0, kChartMargin, 0);
+    layout->setSpacing(0);
+    layout->addWidget(pie_, 1);
+    layout->addWidget(legend_, 0, Qt::AlignVCenter);
 }
 
-void CTChart::SetUp() {
-    setRenderHint(QPainter::Antialiasing);
-    // Every pixel of height goes to the pie and the legend's thirteen lines.
-    chart()->layout()->setContentsMargins(0, 0, 0, 0);
-    chart()->setMargins(QMargins(kChartMargin, kChartMargin, kChartMargin, kChartMargin));
-    QLegend* legend = chart()->legend();
-    legend->setAlignment(Qt::AlignRight);
-    QFont font = legend->font();
-    font.setPointSize(kLegendFontPoint);
-    legend->setFont(font);
-}
+void CTChart::SetUp() { pie_->setRenderHint(QPainter::Antialiasing); }
 
 void CTChart::ResetChart() {
-    QChart* c = chart();
-    c->setBackgroundBrush(Qt::white);
-    c->legend()->setVisible(true);
-    c->removeAllSeries();
+    QChart* chart = pie_->chart();
+    chart->setBackgroundBrush(Qt::white);
+    chart->removeAllSeries();
+    legend_->clear();
     series_ = new QPieSeries;
     series_->setPieSize(kPieSize);
-    c->addSeries(series_);
+    chart->addSeries(series_);
 }
 
 void CTChart::AddSlice(double value, const QString& label, quint32 colour) {
@@ -57,15 +87,23 @@ void CTChart::AddSlice(double value, const QString& label, quint32 colour) {
             QToolTip::hideText();
     });
     series_->append(slice);
+    auto* line = new QListWidgetItem(QIcon(Swatch(slice->color())), label, legend_);
+    line->setToolTip(label);
+    line->setSizeHint(QSize(kLegendWidth, legend_->fontMetrics().height() + kLegendLineGap));
 }
 
 void CTChart::FinishFill() {
     // Labels would crowd a pie of thirteen slices: the legend carries them.
     if (series_) series_->setLabelsVisible(false);
+    // A whole pie has no edge between slices to mark.
+    if (series_ && series_->count() == 1) series_->slices().constFirst()->setPen(Qt::NoPen);
+    // As tall as its lines, centred beside the pie; a short chart scrolls it.
+    const int lines = legend_->count();
+    legend_->setMaximumHeight(lines ? lines * legend_->sizeHintForRow(0) + 2 * legend_->frameWidth() + kLegendSlack : 0);
 }
 
 // A placeholder title is not worth the room it takes.
-void CTChart::FinishChart() { chart()->setTitle(QString()); }
+void CTChart::FinishChart() { pie_->chart()->setTitle(QString()); }
 
 QColor CTChart::ColourOf(quint32 colour, int sliceIndex) {
     if (colour == kAutoColour) {

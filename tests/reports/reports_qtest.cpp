@@ -20,6 +20,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QListWidget>
 #include <QPieSeries>
 #include <QPieSlice>
 #include <QTemporaryDir>
@@ -233,6 +234,9 @@ private slots:
         QCOMPARE(Slices()[12]->label(), QStringLiteral("Others"));
         QCOMPARE(Slices()[12]->value(), 1000.0 * (100 - 13));
         QCOMPARE(Slices()[12]->color(), QColor(0x98, 0x98, 0x98));
+        // The legend lists every slice, "Others" included, in slice order.
+        QCOMPARE(view_->Chart()->Legend()->count(), 13);
+        QCOMPARE(view_->Chart()->Legend()->item(12)->text(), QStringLiteral("Others"));
         QCOMPARE(Slices()[0]->color(), CTChart::Palette()[0]);
     }
 
