@@ -4,7 +4,6 @@
 #include "../service/doc_test_support.h"
 #include "../service/fake_qv_query.h"
 #include "format_duration.h"
-#include "hive_store.h"
 #include "ole_date.h"
 #include "qv_grid.h"
 #include "qv_viewer_doc.h"
@@ -23,7 +22,6 @@
 #include <QListWidget>
 #include <QPieSeries>
 #include <QPieSlice>
-#include <QTemporaryDir>
 #include <QTimeEdit>
 #include <QtTest>
 
@@ -88,10 +86,8 @@ class ReportsTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<HiveStore> hive_;
-    std::unique_ptr<RecordingHost> docHost_;
-    std::unique_ptr<CQVViewerDoc> doc_;
+    std::unique_ptr<FakeServiceDocument> fake_;
+    CQVViewerDoc* doc_ = nullptr;
     std::shared_ptr<FakeServiceState> service_;
     std::unique_ptr<FakeHost> host_;
     std::unique_ptr<CRightView> view_;
@@ -126,13 +122,9 @@ private:
 
 private slots:
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        hive_ = std::make_unique<HiveStore>(dir_->filePath("user.reg").toStdString());
-        docHost_ = std::make_unique<RecordingHost>();
-        doc_ = std::make_unique<CQVViewerDoc>(*hive_);
-        doc_->SetHost(docHost_.get());
-        service_ = std::make_shared<FakeServiceState>();
-        ConnectTo(*doc_, *hive_, std::make_unique<FakeQVQuery>(service_));
+        fake_ = std::make_unique<FakeServiceDocument>();
+        doc_ = &fake_->doc;
+        service_ = fake_->service;
         service_->programs[42] = ProgramInfoTable(u"Google Chrome", u"chrome.exe", Variant::Null());
         host_ = std::make_unique<FakeHost>();
         view_ = std::make_unique<CRightView>(host_.get());
@@ -143,7 +135,7 @@ private slots:
 
     void cleanup() {
         view_.reset();
-        doc_.reset();
+        fake_.reset();
     }
 
     void eachKindSendsItsRequestAndCaption() {
@@ -403,9 +395,9 @@ private slots:
         });
         view_->OnCommand(32849);  // cancelled
         QCOMPARE(proposed, QStringLiteral("a-bc.htm"));
-        QCOMPARE(QDir(dir_->path()).entryList(QDir::Files), QStringList({"user.reg"}));
+        QCOMPARE(QDir(fake_->dir.path()).entryList(QDir::Files), QStringList({"user.reg"}));
 
-        answer = dir_->filePath("a-bc.htm");
+        answer = fake_->dir.filePath("a-bc.htm");
         view_->OnCommand(32849);
         QFile file(answer);
         QVERIFY(file.open(QIODevice::ReadOnly));

@@ -3,12 +3,15 @@
 // document asks of it, a remote object with a chosen answer to the
 // interface query, and the message boxes captured.
 #include "document_host.h"
+#include "fake_qv_query.h"
+#include "hive_store.h"
 #include "message_box.h"
 #include "qv_viewer_doc.h"
 #include "remote_activation.h"
 #include "viewer_settings.h"
 
 #include <QString>
+#include <QTemporaryDir>
 
 #include <functional>
 #include <vector>
@@ -58,6 +61,21 @@ inline void ConnectTo(CQVViewerDoc& doc, HiveStore& hive, std::unique_ptr<IQVQue
     doc.Connect();
     doc.SetService(std::move(service));
 }
+
+// A document connected to a fake service, its settings in a temporary
+// folder, its frame a recording one.
+struct FakeServiceDocument {
+    FakeServiceDocument() {
+        doc.SetHost(&host);
+        ConnectTo(doc, hive, std::make_unique<FakeQVQuery>(service));
+    }
+
+    QTemporaryDir dir;
+    HiveStore hive{dir.filePath("user.reg").toStdString()};
+    RecordingHost host;
+    CQVViewerDoc doc{hive};
+    std::shared_ptr<FakeServiceState> service = std::make_shared<FakeServiceState>();
+};
 
 struct Message {
     QString text;

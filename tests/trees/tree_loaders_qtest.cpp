@@ -3,7 +3,6 @@
 // document's interface. Plain QTreeWidgets stand in for the panes' trees.
 #include "../service/doc_test_support.h"
 #include "../service/fake_qv_query.h"
-#include "hive_store.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
 #include "tree_loaders.h"
@@ -12,7 +11,6 @@
 #include "viewer_settings.h"
 
 #include <QPointer>
-#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -22,10 +20,9 @@ class TreeLoadersTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
-    std::unique_ptr<HiveStore> hive_;
-    std::unique_ptr<RecordingHost> host_;
-    std::unique_ptr<CQVViewerDoc> doc_;
+    std::unique_ptr<FakeServiceDocument> fake_;
+    RecordingHost* host_ = nullptr;
+    CQVViewerDoc* doc_ = nullptr;
     std::shared_ptr<FakeServiceState> service_;
     QTreeWidget tree_;
 
@@ -60,18 +57,15 @@ private:
 
 private slots:
     void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        hive_ = std::make_unique<HiveStore>(dir_->filePath("user.reg").toStdString());
-        host_ = std::make_unique<RecordingHost>();
-        doc_ = std::make_unique<CQVViewerDoc>(*hive_);
-        doc_->SetHost(host_.get());
-        service_ = std::make_shared<FakeServiceState>();
-        ConnectTo(*doc_, *hive_, std::make_unique<FakeQVQuery>(service_));
+        fake_ = std::make_unique<FakeServiceDocument>();
+        host_ = &fake_->host;
+        doc_ = &fake_->doc;
+        service_ = fake_->service;
     }
 
     void cleanup() {
         ClearTreeObjects(tree_);
-        doc_.reset();
+        fake_.reset();
     }
 
     void usersTopInNameOrderWithImagesAndMarks() {
