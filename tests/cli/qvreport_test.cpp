@@ -105,6 +105,28 @@ TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotals) {
     EXPECT_TRUE(page.endsWith("</html>\r\n"));
 }
 
+TEST_F(QvreportTest, ProgramReportSumsEachUser) {
+    std::map<std::string, Totals> users;
+    for (const auto& r : records_) {
+        if (r.process != "browser.exe") continue;
+        Totals& t = users[r.user];
+        t.ms += r.durationMs, t.keyboard += r.keyboardEvents, t.mouse += r.mouseEvents;
+    }
+    const std::string csv = dir_.File("users.csv");
+    const ToolRun run = Qvreport(Args("applications", "Web Browser") + QStringList{"--csv", QString::fromStdString(csv)});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    const QList<QByteArray> lines = Read(csv).split('\n');
+    EXPECT_EQ(lines[0], "User Name,Time Spent,Time Spent (ms),Keyboard Events,Mouse Events\r");
+    ASSERT_EQ(lines.size(), static_cast<qsizetype>(users.size()) + 2);  // and the empty tail
+    for (qsizetype i = 1; i <= static_cast<qsizetype>(users.size()); ++i) {
+        const QList<QByteArray> cells = lines[i].chopped(1).split(',');
+        const Totals& expected = users.at(cells[0].toStdString());
+        EXPECT_EQ(cells[2].toLongLong(), expected.ms);
+        EXPECT_EQ(cells[3].toLongLong(), expected.keyboard);
+        EXPECT_EQ(cells[4].toLongLong(), expected.mouse);
+    }
+}
+
 TEST_F(QvreportTest, RefusesWithAClearMessageAndWritesNothing) {
     const std::string html = dir_.File("never.htm");
     const QString out = QString::fromStdString(html);
