@@ -18,3 +18,14 @@ if(QV_SANITIZE)
   add_compile_options(${_qv_san})
   add_link_options(${_qv_san})
 endif()
+
+# qv_add_folder_library(<name> [SOURCES extra...] [PUBLIC libs...] [PRIVATE libs...])
+# One static library of every *.cpp and *.h of the calling folder, whose
+# headers its users include by name.
+function(qv_add_folder_library name)
+  cmake_parse_arguments(L "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+  add_library(${name} STATIC ${sources} ${L_SOURCES})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  target_link_libraries(${name} PUBLIC ${L_PUBLIC} PRIVATE qv_options ${L_PRIVATE})
+endfunction()
