@@ -9,7 +9,10 @@ target_compile_definitions(qv_options INTERFACE
   QVVIEWER_VERSION_MAJOR=${PROJECT_VERSION_MAJOR}
   QVVIEWER_VERSION_MINOR=${PROJECT_VERSION_MINOR}
   QVVIEWER_VERSION_PATCH=${PROJECT_VERSION_PATCH}
-  QVVIEWER_VERSION_TWEAK=${PROJECT_VERSION_TWEAK})
+  QVVIEWER_VERSION_TWEAK=${PROJECT_VERSION_TWEAK}
+  # A Debug build checks bounds and preconditions in the standard library;
+  # Qt's own asserts are on in Debug builds already (no QT_NO_DEBUG).
+  $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 
 if(QV_SANITIZE)
   set(_qv_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)

@@ -1,6 +1,7 @@
 // Stack texts and the symbol engine.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <latch>
 #include <thread>
 
@@ -70,19 +71,30 @@ TEST(FoundationStack, RealFramesNameModuleSymbolAndSourceLine) {
     const int line = __LINE__ + 1;
     const StackFrames frames = CaptureStack();
     ASSERT_FALSE(frames.empty());
-    const std::string text = FormatFrame(frames[0], LookupFrame(frames[0]));
+    const FrameInfo info = LookupFrame(frames[0]);
+    const std::string text = FormatFrame(frames[0], info);
     const std::string expected = "foundation_stack_test!(anonymous namespace)::"
                                  "FoundationStack_RealFramesNameModuleSymbolAndSourceLine_Test::"
                                  "TestBody()+";
-    EXPECT_EQ(text.substr(0, expected.size()), expected);
-    EXPECT_EQ(text.substr(text.find('[')), "[stack_test.cpp#" + std::to_string(line) + "]");
+    EXPECT_EQ(text.substr(0, std::min(text.size(), expected.size())), expected);
+    // Without debug information (a Release build) the text ends after the
+    // displacement, by the same fall-back that frames of system libraries take.
+    const std::size_t sourceStart = text.find('[');
+    if (info.source) {
+        ASSERT_NE(sourceStart, std::string::npos) << text;
+        EXPECT_EQ(text.substr(sourceStart), "[stack_test.cpp#" + std::to_string(line) + "]");
+    } else {
+        EXPECT_EQ(sourceStart, std::string::npos) << text;
+    }
     const std::string stack = FormatStack(frames);
     EXPECT_EQ(stack.substr(stack.rfind("\n-> ") + 4), text);  // the innermost frame comes last
 
     const StackFrames deep = Recurse(100);
     ASSERT_EQ(deep.size(), kMaxStackFrames);
     for (std::uintptr_t frame : deep) {
-        EXPECT_EQ(LookupFrame(frame).symbol->name, "(anonymous namespace)::Recurse(int)");
+        const std::optional<FrameSymbol> symbol = LookupFrame(frame).symbol;
+        ASSERT_TRUE(symbol.has_value());
+        EXPECT_EQ(symbol->name, "(anonymous namespace)::Recurse(int)");
     }
 }
 
