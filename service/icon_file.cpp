@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <numeric>
 
 namespace {
 
@@ -145,6 +146,30 @@ bool CheckPng(Bytes image, IconEntry& entry, std::string* problem) {
     return Fail(problem, "an embedded PNG is cut short");
 }
 
+// The image of directory entry i, checked against the bytes.
+std::optional<IconEntry> ParseImage(Bytes bytes, std::size_t i, std::size_t directoryEnd, std::string* problem) {
+    const std::size_t at = kFileHeaderBytes + i * kEntryBytes;
+    IconEntry entry;
+    entry.size = Le32(bytes, at + 8);
+    entry.offset = Le32(bytes, at + 12);
+    if (entry.size == 0 || entry.offset < directoryEnd || !Has(bytes, entry.offset, entry.size)) {
+        Fail(problem, "an image lies outside the bytes");
+        return std::nullopt;
+    }
+    const Bytes image = bytes.subspan(entry.offset, entry.size);
+    if (IsPng(image)) {
+        if (!CheckPng(image, entry, problem)) return std::nullopt;
+        return entry;
+    }
+    const int directoryHeight = bytes[at + 1] == 0 ? kMaxIconSide : bytes[at + 1];
+    BitmapLayout layout;
+    if (!CheckBitmap(image, directoryHeight, layout, problem)) return std::nullopt;
+    entry.width = layout.width;
+    entry.height = layout.height;
+    entry.colorDepth = layout.bits;  // one plane
+    return entry;
+}
+
 }  // namespace
 
 std::optional<IconFile> ParseIconFile(Bytes bytes, std::string* problem) {
@@ -159,38 +184,27 @@ std::optional<IconFile> ParseIconFile(Bytes bytes, std::string* problem) {
     const std::size_t directoryEnd = kFileHeaderBytes + count * kEntryBytes;
     if (directoryEnd > bytes.size()) return refuse("the icon directory is cut short");
     IconFile file;
-    file.images.reserve(count);
+    std::string firstProblem;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t at = kFileHeaderBytes + i * kEntryBytes;
-        IconEntry entry;
-        entry.size = Le32(bytes, at + 8);
-        entry.offset = Le32(bytes, at + 12);
-        if (entry.size == 0 || entry.offset < directoryEnd || !Has(bytes, entry.offset, entry.size))
-            return refuse("an image lies outside the bytes");
-        const Bytes image = bytes.subspan(entry.offset, entry.size);
-        if (IsPng(image)) {
-            if (!CheckPng(image, entry, problem)) return std::nullopt;
-        } else {
-            const int directoryHeight = bytes[at + 1] == 0 ? kMaxIconSide : bytes[at + 1];
-            BitmapLayout layout;
-            if (!CheckBitmap(image, directoryHeight, layout, problem)) return std::nullopt;
-            entry.width = layout.width;
-            entry.height = layout.height;
-            entry.colorDepth = layout.bits;  // one plane
-        }
-        file.images.push_back(entry);
+        std::string imageProblem;
+        if (std::optional<IconEntry> entry = ParseImage(bytes, i, directoryEnd, &imageProblem))
+            file.images.push_back(*entry);
+        else if (firstProblem.empty())
+            firstProblem = imageProblem;
     }
+    if (file.images.empty()) return refuse(firstProblem.c_str());
     return file;
 }
 
-std::size_t ChooseIconImage(const IconFile& file, int wantedWidth) {
-    std::optional<std::size_t> best;
-    for (std::size_t i = 0; i < file.images.size(); ++i) {
+std::vector<std::size_t> RankIconImages(const IconFile& file, int wantedWidth) {
+    std::vector<std::size_t> order(file.images.size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    const auto rank = [&](std::size_t i) {
         const IconEntry& entry = file.images[i];
-        if (entry.width != wantedWidth) continue;
-        if (!best || entry.colorDepth > file.images[*best].colorDepth) best = i;
-    }
-    return best.value_or(0);
+        return entry.width == wantedWidth ? entry.colorDepth : -1;  // depths are positive
+    };
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rank(a) > rank(b); });
+    return order;
 }
 
 std::optional<IconPixels> DecodeIconBitmap(Bytes bytes, const IconEntry& entry) {

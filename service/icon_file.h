@@ -3,9 +3,10 @@
 // network: a 6-byte header, one 16-byte directory entry per image, then the
 // images, each a bitmap (header, colour table, colour bits, transparency
 // mask) or an embedded PNG. Every size and offset is checked against the
-// bytes before it is used; a file with any faulty image is refused whole.
-// No Qt here: PNG images are only checked for their structure and handed to
-// the caller to decode.
+// bytes before it is used. A faulty image is left out and the others are
+// kept; a faulty header or directory, or a file with no sound image, is
+// refused whole. No Qt here: PNG images are only checked for their structure
+// and handed to the caller to decode.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -25,16 +26,18 @@ struct IconEntry {
 };
 
 struct IconFile {
-    std::vector<IconEntry> images;  // never empty
+    std::vector<IconEntry> images;  // the sound ones, in file order; never empty
 };
 
-// Nullopt when the bytes are not a sound icon file; *problem then says why.
+// Nullopt when the bytes hold no sound icon image; *problem then says why
+// (for a file whose every image is faulty, what was wrong with the first).
 std::optional<IconFile> ParseIconFile(std::span<const std::uint8_t> bytes, std::string* problem = nullptr);
 
-// The image to show at a wanted width: of the images that are exactly that
-// wide, the one of the greatest colour depth (the first on a tie); the first
-// image when none is.
-std::size_t ChooseIconImage(const IconFile& file, int wantedWidth);
+// The images in the order in which to try them for a wanted width: those
+// exactly that wide by colour depth, greatest first (file order on a tie),
+// then the others in file order. So the first is the image to show, and a
+// later one stands in when an earlier one cannot be decoded.
+std::vector<std::size_t> RankIconImages(const IconFile& file, int wantedWidth);
 
 // Pixels as R, G, B, A bytes (not premultiplied), top row first.
 struct IconPixels {

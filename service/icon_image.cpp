@@ -2,6 +2,14 @@
 
 #include <cstring>
 
+namespace {
+
+// Bounds the PNG decoding one program's icon may cost the UI thread, however
+// many undecodable images its file holds.
+constexpr std::size_t kMaxDecodeAttempts = 16;
+
+}  // namespace
+
 std::optional<IconFileImages> IconFileImages::Read(std::span<const std::uint8_t> bytes) {
     std::optional<IconFile> file = ParseIconFile(bytes);
     if (!file) return std::nullopt;
@@ -9,7 +17,15 @@ std::optional<IconFileImages> IconFileImages::Read(std::span<const std::uint8_t>
 }
 
 QImage IconFileImages::ImageFor(int size) const {
-    const IconEntry& entry = file_.images[ChooseIconImage(file_, size)];
+    const std::vector<std::size_t> ranked = RankIconImages(file_, size);
+    for (std::size_t i = 0; i < ranked.size() && i < kMaxDecodeAttempts; ++i) {
+        QImage image = Decode(file_.images[ranked[i]]);
+        if (!image.isNull()) return image;
+    }
+    return {};
+}
+
+QImage IconFileImages::Decode(const IconEntry& entry) const {
     if (entry.png) {
         const auto* data = bytes_.data() + entry.offset;
         return QImage::fromData(data, static_cast<int>(entry.size), "PNG");

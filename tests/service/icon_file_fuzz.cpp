@@ -12,7 +12,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!file) return 0;
     if (file->images.empty()) std::abort();
     for (int wanted : {16, 32, 48}) {
-        const IconEntry& entry = file->images[ChooseIconImage(*file, wanted)];
+        const std::vector<std::size_t> ranked = RankIconImages(*file, wanted);
+        if (ranked.size() != file->images.size()) std::abort();
+        const IconEntry& entry = file->images[ranked.front()];
         if (entry.width < 1 || entry.width > kMaxIconSide || entry.height < 1 || entry.height > kMaxIconSide)
             std::abort();
         const std::optional<IconPixels> pixels = DecodeIconBitmap(bytes, entry);

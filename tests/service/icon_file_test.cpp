@@ -37,6 +37,20 @@ bool Refused(const std::vector<std::uint8_t>& bytes) {
     return !ParseIconFile(bytes).has_value();
 }
 
+// How many of the file's images were found sound; 0 when it was refused.
+std::size_t SoundImages(const std::vector<std::uint8_t>& bytes) {
+    LLVMFuzzerTestOneInput(bytes.data(), bytes.size());
+    const auto file = ParseIconFile(bytes);
+    return file ? file->images.size() : 0;
+}
+
+// An image that the decoder must leave out: its bitmap is compressed.
+IconPart FaultyPart(int side, int bits) {
+    IconPart part = SolidPart(side, bits, kBlue);
+    Put32(part.data, 16, 1);
+    return part;
+}
+
 QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
 
 std::size_t ChunkLength(const std::vector<std::uint8_t>& png, std::size_t at) {
@@ -69,7 +83,7 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstImage) {
     tie[kIconDirectory] = 99;
     const auto file = ParseIconFile(tie);
     ASSERT_TRUE(file);
-    EXPECT_EQ(ChooseIconImage(*file, 16), 0u);
+    EXPECT_EQ(RankIconImages(*file, 16), (std::vector<std::size_t>{0, 1}));
     EXPECT_EQ(file->images[0].width, 16);
     EXPECT_EQ(file->images[0].colorDepth, 8);
 
@@ -78,6 +92,41 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstImage) {
     const auto pngImages = IconFileImages::Read(withPng);
     ASSERT_TRUE(pngImages);
     EXPECT_EQ(Pixel(pngImages->ImageFor(16), 3, 3), kBlue);
+}
+
+TEST(IconFileChoice, AFaultyImageIsLeftOutAndTheSoundOnesChosenFrom) {
+    // The faulty 8-bit image would win at 32 pixels; the sound 4-bit one does.
+    const auto bytes = IconFileBytes({FaultyPart(32, 8), SolidPart(32, 4, kRed), SolidPart(16, 8, kGreen)});
+    std::string problem;
+    const auto file = ParseIconFile(bytes, &problem);
+    ASSERT_TRUE(file) << problem;
+    ASSERT_EQ(file->images.size(), 2u);
+    const auto images = IconFileImages::Read(bytes);
+    ASSERT_TRUE(images);
+    EXPECT_EQ(Pixel(images->ImageFor(32), 5, 5), kRed);
+    EXPECT_EQ(Pixel(images->ImageFor(16), 5, 5), kGreen);
+
+    // No width matches: the first sound image, not the faulty first one.
+    const auto firstFaulty = IconFileImages::Read(IconFileBytes({FaultyPart(16, 8), SolidPart(32, 4, kRed)}));
+    ASSERT_TRUE(firstFaulty);
+    const QImage small = firstFaulty->ImageFor(16);
+    EXPECT_EQ(small.width(), 32);
+    EXPECT_EQ(Pixel(small, 5, 5), kRed);
+
+    // A PNG whose pixels cannot be decoded yields to the next image in rank.
+    auto garbage = PngBytes(32, qRgba(0, 0, 255, 255));
+    const std::size_t idat = FindChunk(garbage, "IDAT");
+    ASSERT_NE(idat, 0u);
+    std::fill_n(garbage.begin() + static_cast<std::ptrdiff_t>(idat + 8), ChunkLength(garbage, idat), 0x55);
+    const auto pngFirst = IconFileImages::Read(IconFileBytes({{32, 32, 32, garbage}, SolidPart(32, 4, kGreen)}));
+    ASSERT_TRUE(pngFirst);
+    EXPECT_EQ(Pixel(pngFirst->ImageFor(32), 5, 5), kGreen);
+
+    // Only when no image is sound is the file refused, saying what was wrong.
+    problem.clear();
+    EXPECT_FALSE(ParseIconFile(IconFileBytes({FaultyPart(32, 8), FaultyPart(16, 4)}), &problem));
+    EXPECT_EQ(problem, "an image is compressed");
+    EXPECT_FALSE(IconFileImages::Read(IconFileBytes({FaultyPart(32, 8)})));
 }
 
 TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
@@ -129,23 +178,25 @@ TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
     Put16(moreEntries, 4, 4000);  // the directory runs past the bytes
     EXPECT_TRUE(Refused(moreEntries));
 
+    // A directory entry that points wrong leaves its image out; the first
+    // image stays, and alone it would be refused.
+    ASSERT_EQ(SoundImages(good), 2u);
     const std::size_t second = kIconDirectory + kIconEntryBytes;
-    auto outside = good;
-    Put32(outside, second + 8, Get32(good, second + 8) + 1);  // one byte past the end
-    EXPECT_TRUE(Refused(outside));
-    auto wrapping = good;
-    Put32(wrapping, second + 12, 0xFFFFFFF0);  // offset + size wraps in 32 bits
+    const auto withSecond = [&](std::size_t field, std::uint32_t value) {
+        auto bytes = good;
+        Put32(bytes, second + field, value);
+        return bytes;
+    };
+    EXPECT_EQ(SoundImages(withSecond(8, Get32(good, second + 8) + 1)), 1u);  // one byte past the end
+    auto wrapping = withSecond(12, 0xFFFFFFF0);                           // offset + size wraps in 32 bits
     Put32(wrapping, second + 8, 0x20);
-    EXPECT_TRUE(Refused(wrapping));
-    auto hugeSize = good;
-    Put32(hugeSize, second + 8, 0xFFFFFFFF);
-    EXPECT_TRUE(Refused(hugeSize));
-    auto empty = good;
-    Put32(empty, second + 8, 0);
-    EXPECT_TRUE(Refused(empty));
-    auto inDirectory = good;
-    Put32(inDirectory, second + 12, 2);
-    EXPECT_TRUE(Refused(inDirectory));
+    EXPECT_EQ(SoundImages(wrapping), 1u);
+    EXPECT_EQ(SoundImages(withSecond(8, 0xFFFFFFFF)), 1u);  // huge size
+    EXPECT_EQ(SoundImages(withSecond(8, 0)), 1u);           // empty
+    EXPECT_EQ(SoundImages(withSecond(12, 2)), 1u);          // inside the directory
+    auto alone = IconFileBytes({SolidPart(16, 8, kRed)});
+    Put32(alone, kIconDirectory + 12, 2);
+    EXPECT_TRUE(Refused(alone));
 }
 
 TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
