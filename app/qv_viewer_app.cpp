@@ -108,7 +108,7 @@ void CQVViewerApp::DestroyDocumentAndFrame()
 
 int CQVViewerApp::ExitInstance()
 {
-    if (settingsLoaded_)
+    if (settingsRead_)
         SaveSettings();
     SetMessageHandler({});
     return exitCode_;
@@ -125,8 +125,8 @@ void CQVViewerApp::EnsureHiveLoaded()
 bool CQVViewerApp::LoadSettings()
 {
     EnsureHiveLoaded();
-    settingsLoaded_ = ::LoadSettings(hive_, period_);
-    return settingsLoaded_;
+    settingsRead_ = true;
+    return ::LoadSettings(hive_, period_);
 }
 
 bool CQVViewerApp::SaveSettings()

@@ -31,7 +31,8 @@ public:
     int Run();
     // False ends the process.
     bool InitInstance();
-    // Saves the settings (when they were read) and returns the exit code.
+    // Saves the settings (once reading them was tried, even if it failed:
+    // an unsound hive is set aside for a fresh one) and returns the exit code.
     int ExitInstance();
 
     // The period in the hive (viewer_settings.h); the hive file is read once.
@@ -62,7 +63,7 @@ private:
     std::unique_ptr<QApplication> ownApplication_;
     HiveStore hive_;
     bool hiveLoaded_ = false;
-    bool settingsLoaded_ = false;  // never write back defaults over settings not read
+    bool settingsRead_ = false;  // never write back defaults over settings not yet read
     ReportPeriod period_;
     std::unique_ptr<CQVViewerDoc> doc_;
     std::unique_ptr<CMainFrame> frame_;

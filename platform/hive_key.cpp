@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <unordered_set>
 
 namespace {
 
@@ -55,6 +56,7 @@ HiveKey::Entry& HiveKey::FindOrAdd(std::u16string_view name) {
 }
 
 void HiveKey::Touch() {
+    touched_ = true;
     modified_ = Now();
     // The key line carries the new time; an older "#time=" would contradict it.
     std::erase_if(options_, [](const std::string& line) { return line.starts_with(kTimeOption); });
@@ -89,9 +91,13 @@ std::optional<std::uint32_t> HiveKey::GetDword(std::u16string_view name) const {
 }
 
 void HiveKey::SetValue(std::u16string_view name, RegValue value) {
+    if (const Entry* same = Find(name); same && same->value == value)
+        return;
     Entry& e = FindOrAdd(name);
     e.value = std::move(value);
     e.text.clear();
+    e.changed = true;
+    std::erase(deleted_, FoldName(name));
     Touch();
 }
 
@@ -111,9 +117,13 @@ void HiveKey::SetBinary(std::u16string_view name, std::span<const std::uint8_t> 
 
 bool HiveKey::DeleteValue(std::u16string_view name) {
     auto n = std::erase_if(entries_, [&](const Entry& e) { return SameName(e.name, name); });
-    if (n > 0)
-        Touch();
-    return n > 0;
+    if (n == 0)
+        return false;
+    std::u16string folded = FoldName(name);
+    if (std::find(deleted_.begin(), deleted_.end(), folded) == deleted_.end())
+        deleted_.push_back(std::move(folded));
+    Touch();
+    return true;
 }
 
 std::vector<std::u16string> HiveKey::ValueNames() const {
@@ -127,6 +137,59 @@ void HiveKey::PutFromFile(std::u16string name, RegValue value, std::string text)
     Entry& e = FindOrAdd(name);  // a later duplicate wins, in the first one's place
     e.value = std::move(value);
     e.text = std::move(text);
+}
+
+void HiveKey::MergeFromFile(const HiveKey* file) {
+    std::vector<Entry> merged;
+    std::unordered_set<std::u16string> names;  // folded
+    for (Entry& e : entries_) {
+        const Entry* theirs = file ? file->Find(e.name) : nullptr;
+        if (!e.changed && !theirs)
+            continue;  // removed by whoever wrote the file
+        if (!e.changed)
+            e = Entry{std::move(e.name), theirs->value, theirs->text};
+        names.insert(FoldName(e.name));
+        merged.push_back(std::move(e));
+    }
+    if (file) {
+        for (const Entry& theirs : file->entries_) {
+            std::u16string folded = FoldName(theirs.name);
+            if (names.contains(folded) || std::find(deleted_.begin(), deleted_.end(), folded) != deleted_.end())
+                continue;
+            names.insert(std::move(folded));
+            merged.push_back(Entry{theirs.name, theirs.value, theirs.text});
+        }
+        if (!touched_) {
+            modified_ = file->modified_;
+            options_ = file->options_;
+        }
+    }
+    entries_ = std::move(merged);
+}
+
+void HiveKey::ClearChanges() {
+    for (Entry& e : entries_)
+        e.changed = false;
+    deleted_.clear();
+    touched_ = false;
+}
+
+void HiveTree::MergeFromFile(const HiveTree& file) {
+    preamble_ = file.preamble_;
+    std::unordered_set<const HiveKey*> inFile;
+    for (const auto& theirs : file.keys_) {
+        HiveKey* ours = Open(theirs->Path(), true, theirs->Modified());
+        ours->MergeFromFile(theirs.get());
+        inFile.insert(ours);
+    }
+    for (const auto& ours : keys_)
+        if (!inFile.contains(ours.get()))
+            ours->MergeFromFile(nullptr);
+}
+
+void HiveTree::ClearChanges() {
+    for (const auto& key : keys_)
+        key->ClearChanges();
 }
 
 HiveKey* HiveTree::OpenKey(std::u16string_view path, bool create) { return Open(path, create, Now()); }

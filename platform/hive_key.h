@@ -4,8 +4,10 @@
 // folded); a name keeps the case in which it was first written. Every value
 // keeps its type and byte form; a value read from the file also keeps its
 // text, written back unchanged until the program sets it, so types this
-// program does not use survive exactly. Not thread-safe: the UI thread owns
-// the hive.
+// program does not use survive exactly. Each key remembers which values this
+// program set or deleted since the file was last read or written, so that a
+// save can merge them into what another program wrote meanwhile, value by
+// value, as the registry would. Not thread-safe: the UI thread owns the hive.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -35,6 +37,7 @@ public:
         std::u16string name;  // empty: the key's default value
         RegValue value;
         std::string text;  // the value's text as read from the file; empty once set
+        bool changed = false;  // set by this program since the last merge
     };
 
     HiveKey(std::u16string path, std::int64_t modified) : path_(std::move(path)), modified_(modified) {}
@@ -48,6 +51,8 @@ public:
     // REG_DWORD of 4 bytes.
     std::optional<std::uint32_t> GetDword(std::u16string_view name) const;
 
+    // Setting a value to what it already holds changes nothing, so a peer's
+    // newer value of it is not overwritten.
     void SetValue(std::u16string_view name, RegValue value);
     void SetString(std::u16string_view name, std::u16string_view text);  // REG_SZ with its terminating null
     void SetDword(std::u16string_view name, std::uint32_t value);
@@ -61,6 +66,12 @@ public:
     std::vector<std::string>& Options() { return options_; }
     const std::vector<std::string>& Options() const { return options_; }
 
+    // Takes the file's entries for every value this program neither set nor
+    // deleted; values this program changed keep its version. A null file is
+    // a file without this key.
+    void MergeFromFile(const HiveKey* file);
+    void ClearChanges();
+
 private:
     std::size_t IndexOf(std::u16string_view name) const;  // entries_.size() when absent
     const Entry* Find(std::u16string_view name) const;
@@ -71,6 +82,8 @@ private:
     std::int64_t modified_;
     std::vector<std::string> options_;  // "#..." lines under the key line, kept verbatim
     std::vector<Entry> entries_;        // in file order
+    std::vector<std::u16string> deleted_;  // folded names deleted since the last merge
+    bool touched_ = false;              // a value was set or deleted since the last merge
 };
 
 class HiveTree {
@@ -83,6 +96,12 @@ public:
 
     const std::vector<std::unique_ptr<HiveKey>>& Keys() const { return keys_; }  // parents first
     bool HasSubkeys(const HiveKey& key) const;
+    // Merges the file's keys into this tree, key by key (HiveKey::MergeFromFile);
+    // a key the file lacks keeps only the values this program changed. Keys
+    // are never removed, so keys opened before stay valid.
+    void MergeFromFile(const HiveTree& file);
+    void ClearChanges();
+
     std::vector<std::string>& Preamble() { return preamble_; }
     const std::vector<std::string>& Preamble() const { return preamble_; }
 

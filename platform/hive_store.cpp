@@ -8,6 +8,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <unistd.h>
@@ -115,6 +116,27 @@ bool RenameNoReplace(const std::string& from, const std::string& to, int& err) {
     return true;
 }
 
+// Serialises the read-merge-write of programs that share one hive: an
+// advisory lock on the hive's directory, which unlike the file itself is
+// not replaced by the save. Where locking is unsupported saves go unlocked.
+class DirectoryLock {
+public:
+    explicit DirectoryLock(const std::string& dir) : fd_(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)) {
+        if (fd_ >= 0)
+            while (::flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+    }
+    ~DirectoryLock() {
+        if (fd_ >= 0)
+            ::close(fd_);  // releases the lock
+    }
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+private:
+    int fd_;
+};
+
 }  // namespace
 
 std::string DefaultHivePath() {
@@ -131,7 +153,6 @@ HiveStore::HiveStore(std::string path) : path_(std::move(path)), rename_(::renam
 
 HiveStore::LoadResult HiveStore::Load() {
     tree_ = HiveTree();
-    blocked_ = false;
     setAsidePath_.clear();
     std::string text;
     int err = ReadFile(path_, text);
@@ -159,12 +180,33 @@ HiveStore::LoadResult HiveStore::SetAside(const std::string& reason) {
             return LoadResult::SetAside;
         }
     }
-    blocked_ = true;
     std::fprintf(stderr,
-                 "qvviewer: the settings file %s %s and could not be set aside (%s); starting with empty settings, "
-                 "which will not be saved\n",
+                 "qvviewer: the settings file %s %s and could not be set aside (%s); settings are not saved over it\n",
                  path_.c_str(), reason.c_str(), ErrnoText(err).c_str());
     return LoadResult::Blocked;
+}
+
+bool HiveStore::MergeWithFile(std::string& problem) {
+    std::string text;
+    int err = ReadFile(path_, text);
+    if (err == ENOENT)
+        return true;
+    std::string reason;
+    if (err == 0) {
+        HiveTree onDisk;
+        if (ParseHiveText(text, onDisk, reason)) {
+            tree_.MergeFromFile(onDisk);
+            return true;
+        }
+        reason = "is corrupt (" + reason + ")";
+    } else {
+        reason = "cannot be read (" + ErrnoText(err) + ")";
+    }
+    // This hive replaces it, and it is kept beside.
+    if (SetAside(reason) == LoadResult::SetAside)
+        return true;
+    problem = "the settings file " + path_ + " " + reason + " and could not be set aside";
+    return false;
 }
 
 bool HiveStore::Save(std::string* error) {
@@ -173,8 +215,13 @@ bool HiveStore::Save(std::string* error) {
             *error = what + (err ? ": " + ErrnoText(err) : "");
         return false;
     };
-    if (blocked_)
-        return fail("the unreadable settings file " + path_ + " is still in place", 0);
+    const std::string namedDir = DirName(path_);
+    if (!MakeDirs(namedDir))
+        return fail("cannot create the directory " + namedDir, errno);
+    DirectoryLock lock(namedDir);
+    std::string problem;
+    if (!MergeWithFile(problem))
+        return fail(problem, 0);
     // Through a symbolic link the link's target is replaced, not the link.
     std::string target = path_;
     if (char* real = ::realpath(path_.c_str(), nullptr)) {
@@ -205,6 +252,8 @@ bool HiveStore::Save(std::string* error) {
         ::unlink(temp.c_str());
         return fail("cannot write " + target, err);
     }
+    // The file now holds every change; later saves merge only newer ones.
+    tree_.ClearChanges();
     int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     bool synced = dirFd >= 0 && ::fsync(dirFd) == 0;
     err = synced ? 0 : errno;

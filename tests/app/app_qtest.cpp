@@ -7,6 +7,7 @@
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
 #include "viewer_settings.h"
+#include "../platform/set_aside_blocker.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -155,6 +156,27 @@ private slots:
             app.ExitInstance();  // start-up ended before the settings were read
         }
         QCOMPARE(FileText(hivePath_), before);
+    }
+
+    void settingsAreSavedAtExitAfterAFailedLoad()
+    {
+        const std::string corrupt = "not a hive";
+        std::ofstream(hivePath_, std::ios::binary) << corrupt;
+        {
+            SetAsideBlocker blocker(hivePath_);
+            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            app.LoadSettings();  // cannot even set the corrupt file aside
+            QCOMPARE(app.Hive().SetAsidePath(), std::string());
+            blocker.Release();
+            ReportPeriod period{At(2021, 2, 3), kDateValid, At(2021, 4, 5), kDateValid, kPeriodCustom};
+            app.SetPeriod(period);
+            app.ExitInstance();
+            QCOMPARE(FileText(app.Hive().SetAsidePath()), corrupt);
+        }
+        const ReportPeriod stored = StoredPeriod(hivePath_);
+        QCOMPARE(stored.type, int(kPeriodCustom));
+        QCOMPARE(stored.start, At(2021, 2, 3));
+        QCOMPARE(stored.end, At(2021, 4, 5));
     }
 
     void startWithEmptyHiveAsksForTheServer()

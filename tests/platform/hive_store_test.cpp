@@ -1,4 +1,5 @@
 #include "hive_store.h"
+#include "set_aside_blocker.h"
 #include "temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -104,6 +105,87 @@ TEST(HiveStore, FailureBeforeTheRenameLeavesTheOldFileWhole) {
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
     EXPECT_EQ(ReadWhole(path), before);
     EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});  // no temporary file left
+}
+
+TEST(HiveStore, TwoStoresOnOneFileKeepEachOthersChanges) {
+    TempDir tmp;
+    std::string path = tmp.File("user.reg");
+    const std::u16string look = u"Software\\Marrowind Software\\QVViewer";
+    {
+        HiveStore first(path);
+        first.Load();
+        HiveKey* viewer = first.OpenKey(kViewerKey, true);
+        viewer->SetString(u"Server", u"old");
+        viewer->SetDword(u"PeriodType", 1);
+        viewer->SetDword(u"Stale", 5);
+        first.OpenKey(look, true)->SetDword(u"ApplicationLook", 3);
+        ASSERT_TRUE(first.Save());
+    }
+    HiveStore a(path);
+    HiveStore b(path);
+    ASSERT_EQ(a.Load(), HiveStore::LoadResult::Loaded);
+    ASSERT_EQ(b.Load(), HiveStore::LoadResult::Loaded);
+
+    HiveKey* aViewer = a.OpenKey(kViewerKey, false);
+    aViewer->SetString(u"Server", u"from a");
+    aViewer->SetDword(u"PeriodType", 1);  // as read: not a change
+    ASSERT_TRUE(aViewer->DeleteValue(u"Stale"));
+    HiveKey* bViewer = b.OpenKey(kViewerKey, false);
+    bViewer->SetDword(u"periodtype", 2);
+    bViewer->SetString(u"Server", u"old");  // as read: not a change
+    b.OpenKey(u"Software\\Other", true)->SetDword(u"Added", 7);
+
+    std::string error;
+    ASSERT_TRUE(b.Save(&error)) << error;
+    ASSERT_TRUE(a.Save(&error)) << error;  // the last to exit
+
+    const auto expectMerged = [&](const char* when) {
+        HiveStore check(path);
+        ASSERT_EQ(check.Load(), HiveStore::LoadResult::Loaded) << when;
+        HiveKey* viewer = check.OpenKey(kViewerKey, false);
+        ASSERT_NE(viewer, nullptr) << when;
+        EXPECT_EQ(viewer->GetString(u"Server"), u"from a") << when;
+        EXPECT_EQ(viewer->GetDword(u"PeriodType"), 2u) << when;
+        EXPECT_FALSE(viewer->GetValue(u"Stale").has_value()) << when;
+        ASSERT_NE(check.OpenKey(u"Software\\Other", false), nullptr) << when;
+        EXPECT_EQ(check.OpenKey(u"Software\\Other", false)->GetDword(u"Added"), 7u) << when;
+        EXPECT_EQ(check.OpenKey(look, false)->GetDword(u"ApplicationLook"), 3u) << when;
+    };
+    expectMerged("after both saved");
+    // The saver now sees the other's values, through the key it held.
+    EXPECT_EQ(aViewer->GetDword(u"PeriodType"), 2u);
+
+    // A later save of the other, with nothing changed since, keeps them all.
+    ASSERT_TRUE(b.Save(&error)) << error;
+    expectMerged("after the other saved again");
+    EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});
+}
+
+TEST(HiveStore, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
+    TempDir tmp;
+    std::string path = tmp.File("user.reg");
+    const std::string corrupt = "not a hive";
+    WriteWhole(path, corrupt);
+    SetAsideBlocker blocker(path);
+    HiveStore store(path);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(store.Load(), HiveStore::LoadResult::Blocked);
+    store.OpenKey(kViewerKey, true)->SetString(u"Server", u"kept");
+    std::string error;
+    EXPECT_FALSE(store.Save(&error));
+    testing::internal::GetCapturedStderr();
+    EXPECT_NE(error.find("could not be set aside"), std::string::npos) << error;
+    EXPECT_EQ(ReadWhole(path), corrupt);  // never overwritten unseen
+
+    blocker.Release();
+    testing::internal::CaptureStderr();
+    ASSERT_TRUE(store.Save(&error)) << error;
+    testing::internal::GetCapturedStderr();
+    ASSERT_FALSE(store.SetAsidePath().empty());
+    EXPECT_EQ(ReadWhole(store.SetAsidePath()), corrupt);
+    HiveStore again(path);
+    ASSERT_EQ(again.Load(), HiveStore::LoadResult::Loaded);
+    EXPECT_EQ(again.OpenKey(kViewerKey, false)->GetString(u"Server"), u"kept");
 }
 
 TEST(HiveStore, DefaultPathFollowsTheEnvironment) {
