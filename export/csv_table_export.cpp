@@ -2,6 +2,13 @@
 
 namespace {
 
+bool StartsLikeAFormula(const QString& text) {
+    if (text.isEmpty())
+        return false;
+    const char16_t first = text.front().unicode();
+    return first == u'=' || first == u'+' || first == u'-' || first == u'@' || first == u'\t' || first == u'\r';
+}
+
 bool NeedsQuotes(const QByteArray& field) {
     for (char c : field) {
         if (c == ',' || c == '"' || c == '\r' || c == '\n')
@@ -43,7 +50,7 @@ void CCsvTableExport::WriteCell(const QString& text, unsigned /*style*/, unsigne
         Write(",");
     firstField_ = false;
 
-    const QByteArray field = text.toUtf8();
+    const QByteArray field = StartsLikeAFormula(text) ? "'" + text.toUtf8() : text.toUtf8();
     if (!NeedsQuotes(field)) {
         Write(std::string_view(field.constData(), static_cast<std::size_t>(field.size())));
         return;

@@ -1,8 +1,9 @@
 #pragma once
 // RFC 4180 CSV for the command-line report: UTF-8 whatever the locale, no
 // BOM, CR LF after every record. Cells written before the first BeginRow
-// form the header record. Fields are written as they are (no guarding of
-// leading = + - @), since the data is names, times and counts.
+// form the header record. A field that begins with = + - @, a tab or a CR
+// gets a leading ' so that a spreadsheet takes it as text, not as a formula:
+// window titles and names come from the monitored users.
 #include "table_export.h"
 
 class CCsvTableExport : public CTableExport {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cwchar>
+#include <exception>
 
 #include <fcntl.h>
 #include <iconv.h>
@@ -36,6 +37,16 @@ std::string RandomSuffix() {
     return suffix;
 }
 
+int OpenNewFile(const char* path) {
+    // Mode 0666 lets the umask decide, as for any newly created file.
+    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+}
+
+TemporaryFileOpener& Opener() {
+    static TemporaryFileOpener opener = OpenNewFile;
+    return opener;
+}
+
 std::string TempBase(const std::string& target) {
     const std::size_t slash = target.rfind('/');
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
@@ -45,7 +56,9 @@ std::string TempBase(const std::string& target) {
 
 }  // namespace
 
-CTableExport::CTableExport(const QString& path) : path_(path) {
+void SetTemporaryFileOpener(TemporaryFileOpener opener) { Opener() = opener ? std::move(opener) : OpenNewFile; }
+
+CTableExport::CTableExport(const QString& path) : path_(path), uncaughtAtStart_(std::uncaught_exceptions()) {
     codeSet_ = nl_langinfo(CODESET);
     iconv_t cd = iconv_open(codeSet_.c_str(), "WCHAR_T");
     converter_ = cd == kNoConverter ? nullptr : cd;
@@ -87,19 +100,21 @@ CTableExport::CTableExport(const QString& path) : path_(path) {
     }
 
     const std::string base = TempBase(target_);
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    int error = EEXIST;
+    for (int attempt = 0; attempt < 100 && fd_ < 0 && error == EEXIST; ++attempt) {
         std::string candidate = base + "." + RandomSuffix();
-        // Mode 0666 lets the umask decide, as for any newly created file.
-        fd_ = open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) {
+        fd_ = Opener()(candidate.c_str());
+        if (fd_ >= 0)
             tempPath_ = std::move(candidate);
-        } else if (errno != EEXIST) {
-            Fail(errno);
-            return;
-        }
+        else
+            error = errno;
     }
     if (fd_ < 0) {
-        Fail(EEXIST);
+        // A file the user may write, in a folder the user may not.
+        if (exists && (error == EACCES || error == EPERM))
+            OpenInPlace();
+        else
+            Fail(error);
         return;
     }
     if (exists && fchmod(fd_, st.st_mode & 0777) != 0) {
@@ -107,6 +122,15 @@ CTableExport::CTableExport(const QString& path) : path_(path) {
         return;
     }
     buffer_.reserve(kBufferSize);
+}
+
+void CTableExport::OpenInPlace() {
+    // Not truncated yet: until the export is complete the old file stays.
+    fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd_ < 0)
+        Fail(errno);
+    else
+        inPlace_ = true;
 }
 
 CTableExport::~CTableExport() {
@@ -123,7 +147,7 @@ void CTableExport::Write(std::string_view bytes) {
     if (!IsGood())
         return;
     buffer_.append(bytes);
-    if (buffer_.size() >= kBufferSize)
+    if (buffer_.size() >= kBufferSize && !inPlace_)
         FlushBuffer();
 }
 
@@ -149,13 +173,20 @@ void CTableExport::CloseOutput() {
     if (closed_)
         return;
     closed_ = true;
+    // Closed while an exception unwinds the export: the page is not whole.
+    if (std::uncaught_exceptions() > uncaughtAtStart_)
+        FailWith(QStringLiteral("the export was interrupted"));
     if (!IsGood()) {
         Discard();
         return;
     }
+    if (inPlace_ && ftruncate(fd_, 0) != 0) {
+        Fail(errno);
+        return;
+    }
     if (!FlushBuffer())
         return;
-    if (!tempPath_.empty() && fsync(fd_) != 0) {
+    if ((!tempPath_.empty() || inPlace_) && fsync(fd_) != 0) {
         Fail(errno);
         return;
     }
@@ -177,10 +208,12 @@ void CTableExport::CloseOutput() {
 }
 
 void CTableExport::Fail(int error) {
-    if (error_.isEmpty()) {
-        const QString reason = QString::fromLocal8Bit(SystemMessageText(static_cast<std::uint32_t>(error)));
+    FailWith(QString::fromLocal8Bit(SystemMessageText(static_cast<std::uint32_t>(error))));
+}
+
+void CTableExport::FailWith(const QString& reason) {
+    if (error_.isEmpty())
         error_ = QStringLiteral("Cannot write \"%1\": %2").arg(path_, reason);
-    }
     buffer_.clear();
     Discard();
 }

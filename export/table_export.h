@@ -2,17 +2,31 @@
 // The base of the table writers. It owns the output file and its failure
 // state: bytes go into a temporary file beside the target, and only a
 // finished export that was written whole replaces the target (fsync, then
-// rename). Any failure removes the temporary file and leaves an existing
-// target as it was; Succeeded() and ErrorText() tell the caller.
+// rename). Any failure, or an exception that unwinds the export before it
+// is closed, removes the temporary file and leaves an existing target as it
+// was; Succeeded() and ErrorText() tell the caller.
+//
+// An existing file that the user may write in a folder where no temporary
+// file can be made is rewritten in place instead: the export is kept in
+// memory and, once whole, written over the truncated file. A write failure
+// at that point leaves the file cut short, and is reported.
 //
 // A target that exists but is not a regular file (a device, a pipe) is
 // written directly, since renaming over it would replace the node itself.
 // Paths are not limited in length beyond what the system allows.
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include <QString>
+
+// Creates the temporary file beside the target: a new file, exclusive, for
+// writing; a descriptor, or -1 with errno set. Tests replace it to fail as
+// in a folder they cannot make unwritable (root writes through permissions);
+// an empty function restores the default.
+using TemporaryFileOpener = std::function<int(const char* path)>;
+void SetTemporaryFileOpener(TemporaryFileOpener opener);
 
 class CTableExport {
 public:
@@ -51,7 +65,9 @@ protected:
     void CloseOutput();
 
 private:
+    void OpenInPlace();
     void Fail(int error);
+    void FailWith(const QString& reason);
     bool FlushBuffer();
     void Discard();
 
@@ -59,6 +75,8 @@ private:
     std::string target_;      // where the export ends up (links resolved)
     std::string tempPath_;    // empty when the target is written directly
     int fd_ = -1;
+    bool inPlace_ = false;    // fd_ is the target, rewritten only on Close
+    int uncaughtAtStart_;     // exceptions in flight when the writer was made
     std::string buffer_;
     QString error_;
     bool closed_ = false;

@@ -278,7 +278,8 @@ bool CRightView::OnCommand(int commandId) {
 
 bool CRightView::IsCommandEnabled(int commandId) const {
     if (commandId == static_cast<int>(kIdEditFind)) return grid_ != nullptr;
-    if (commandId == static_cast<int>(kIdFileExportReport)) return grid_ && grid_->GetColumnCount() > 0;
+    // A grid without columns still exports: a page without a table.
+    if (commandId == static_cast<int>(kIdFileExportReport)) return grid_ != nullptr;
     return false;
 }
 

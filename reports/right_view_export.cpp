@@ -6,6 +6,7 @@
 #include "html_table_exp.h"
 #include "message_box.h"
 #include "qv_grid.h"
+#include "report_errors.h"
 
 #include <QFileDialog>
 #include <QLabel>
@@ -39,10 +40,15 @@ void CRightView::OnExportReport() {
 }
 
 bool CRightView::ExportReportTo(const QString& path) {
-    CHTMLTableExp writer(path, captionLine_->text());
-    WriteGridTable(writer, *grid_, TableLayout::Html);
-    writer.Close();
-    if (writer.Succeeded()) return true;
-    ShowMessage(writer.ErrorText(), MessageIcon::Exclamation);
+    try {
+        CHTMLTableExp writer(path, captionLine_->text());
+        WriteGridTable(writer, *grid_, TableLayout::Html);
+        writer.Close();
+        if (writer.Succeeded()) return true;
+        ShowMessage(writer.ErrorText(), MessageIcon::Exclamation);
+    } catch (const std::exception& error) {
+        // The writer has dropped its unfinished file; the target is as it was.
+        ShowReportError(error);
+    }
     return false;
 }

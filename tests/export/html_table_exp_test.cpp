@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -178,6 +180,108 @@ TEST_F(HtmlExport, WriteFailureKeepsTheExistingTarget) {
         struct stat st {};
         EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
     }
+}
+
+// Makes `dir` a folder where no file can be created, also for root (whom
+// permissions do not stop) by failing the creation of the temporary file.
+class UnwritableFolder {
+public:
+    explicit UnwritableFolder(const QString& dir) : dir_(QFile::encodeName(dir)) {
+        if (geteuid() == 0) {
+            SetTemporaryFileOpener([](const char*) {
+                errno = EACCES;
+                return -1;
+            });
+        } else {
+            EXPECT_EQ(chmod(dir_.constData(), 0555), 0);
+        }
+    }
+    ~UnwritableFolder() {
+        SetTemporaryFileOpener({});
+        chmod(dir_.constData(), 0755);
+    }
+
+private:
+    QByteArray dir_;
+};
+
+TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(u"ro"_s));
+    const QString path = Path(u"ro/r.htm"_s);
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write(QByteArray(20000, 'o'));  // longer than the export: truncated
+    }
+    ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0640), 0);
+    UnwritableFolder folder(Path(u"ro"_s));
+    {
+        CHTMLTableExp out(path, u"Users"_s);
+        EXPECT_EQ(ReadAll(path), std::string(20000, 'o')) << "the old file stays until the export is whole";
+        out.Close();
+        EXPECT_TRUE(out.Succeeded()) << out.ErrorText().toStdString();
+    }
+    EXPECT_EQ(ReadAll(path), Golden(u"no_columns.htm"_s));
+    EXPECT_EQ(QDir(Path(u"ro"_s)).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{u"r.htm"_s});
+    struct stat st {};
+    ASSERT_EQ(stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+
+    // An export cut short by an exception leaves the file as it was.
+    EXPECT_THROW(
+        {
+            CHTMLTableExp out(path, u"Other"_s);
+            Row(out, {u"cell"_s});
+            throw std::runtime_error("grid failed");
+        },
+        std::runtime_error);
+    EXPECT_EQ(ReadAll(path), Golden(u"no_columns.htm"_s));
+
+    // A new file cannot be made there: the failure is told.
+    const QString fresh = Path(u"ro/new.htm"_s);
+    CHTMLTableExp out(fresh, u"t"_s);
+    out.Close();
+    EXPECT_FALSE(out.Succeeded());
+    EXPECT_EQ(out.ErrorText(), u"Cannot write \""_s + fresh + u"\": Permission denied"_s);
+    EXPECT_FALSE(QFileInfo::exists(fresh));
+}
+
+TEST_F(HtmlExport, AnExceptionWhileWritingNeverReplacesTheTarget) {
+    const QString path = Path(u"r.htm"_s);
+    {
+        QFile old(path);
+        ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+        old.write("old report");
+    }
+    EXPECT_THROW(
+        {
+            CHTMLTableExp out(path, u"t"_s);
+            Row(out, {u"a"_s, u"b"_s});
+            throw std::runtime_error("grid failed");
+        },
+        std::runtime_error);
+    EXPECT_EQ(ReadAll(path), "old report");
+    EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
+
+    // Closed explicitly while unwinding (from a destructor): no rename either.
+    struct CloseOnUnwind {
+        CHTMLTableExp& out;
+        ~CloseOnUnwind() {
+            out.Close();
+            EXPECT_FALSE(out.Succeeded());
+            EXPECT_TRUE(out.ErrorText().endsWith(u"the export was interrupted"_s));
+        }
+    };
+    EXPECT_THROW(
+        {
+            CHTMLTableExp out(path, u"t"_s);
+            CloseOnUnwind closer{out};
+            throw std::runtime_error("grid failed");
+        },
+        std::runtime_error);
+    EXPECT_EQ(ReadAll(path), "old report");
+    EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
 }
 
 TEST_F(HtmlExport, ReplacingKeepsModeAndLinks) {

@@ -383,6 +383,10 @@ private slots:
 
     void exportProposesTheCaptionAndTellsAFailure() {
         MessageCapture messages;
+        // Before any report the grid has no columns; its export is a page
+        // without a table, so the command is offered.
+        QCOMPARE(Grid().GetColumnCount(), 0);
+        QVERIFY(view_->IsCommandEnabled(32849));
         CUserObject user(7, "alice");
         service_->Answer(1, 0, 7, 0, ReportTable({{1, u"<b>pc</b>", Variant::R8(3'600'000), 4, 5}}));
         user.CreateReport();
