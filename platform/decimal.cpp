@@ -60,7 +60,11 @@ std::optional<Decimal> Decimal::FromDigits(bool negative, std::string_view digit
     std::size_t keep = digits.size();
     if (scale > kMaxScale) {
         long excess = scale - kMaxScale;
-        keep = excess >= static_cast<long>(digits.size()) ? 0 : digits.size() - static_cast<std::size_t>(excess);
+        // When even the first digit lies below 10^-29, the digit that decides
+        // the rounding is an implied zero.
+        if (excess > static_cast<long>(digits.size()))
+            return Make(0, 0, false);
+        keep = digits.size() - static_cast<std::size_t>(excess);
         scale = kMaxScale;
     }
     u128 value = 0;

@@ -1,5 +1,6 @@
 #include "activity_sql.h"
 
+#include "store_schema.h"
 #include "time_buckets.h"
 
 namespace qv::server {
@@ -48,8 +49,10 @@ class Builder {
     return sql + Filters();
   }
 
-  // A record's part inside [from, to), and its events in the same share.
-  std::string Raw(const MsRange& piece, std::int64_t maxDurationMs) {
+  // A record's part inside [from, to), and its events in the same share, of
+  // the records that started at most maxDurationMs before the piece. lengths
+  // narrows them to short or long records, each found through its own index.
+  std::string Raw(const MsRange& piece, std::int64_t maxDurationMs, const std::string& lengths) {
     const std::string from = Param(piece.from);
     const std::string to = Param(piece.to);
     const std::string part = "(min(" + to + ", start_ms + duration_ms) - max(" + from + ", start_ms))";
@@ -58,8 +61,8 @@ class Builder {
              " / duration_ms END";
     };
     return std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") + ", " + part +
-           ", " + share("keyboard_events") + ", " + share("mouse_events") +
-           " FROM activity WHERE start_ms >= " + Param(piece.from - maxDurationMs) + " AND start_ms < " + to +
+           ", " + share("keyboard_events") + ", " + share("mouse_events") + " FROM activity WHERE " + lengths +
+           "start_ms >= " + Param(piece.from - maxDurationMs) + " AND start_ms < " + to +
            " AND (start_ms + duration_ms > " + from + " OR (duration_ms = 0 AND start_ms >= " + from + "))" + Filters();
   }
 
@@ -96,7 +99,16 @@ ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDur
   for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
     for (const auto& range : plan.buckets[level]) sources.push_back(builder.Rollup(kBucketLevels[level], &range));
   }
-  for (const auto& piece : plan.raw) sources.push_back(builder.Raw(piece, maxDurationMs));
+  // The literal terms match the long records' partial index, as SQLite needs to use it.
+  const std::string limit = std::to_string(kLongRecordMs);
+  for (const auto& piece : plan.raw) {
+    if (maxDurationMs <= kLongRecordMs) {
+      sources.push_back(builder.Raw(piece, maxDurationMs, ""));
+    } else {
+      sources.push_back(builder.Raw(piece, kLongRecordMs, "duration_ms <= " + limit + " AND "));
+      sources.push_back(builder.Raw(piece, maxDurationMs, "duration_ms > " + limit + " AND "));
+    }
+  }
   return builder.Finish(sources);
 }
 

@@ -18,7 +18,8 @@ struct ActivitySql {
 };
 
 // Result columns: id, name, computers, users, processes, time ms, keyboard,
-// mouse. maxDurationMs bounds the raw scan of the period's ends.
+// mouse. maxDurationMs, the longest record stored, bounds the raw scan of the
+// period's ends; for records up to a day long, a day does.
 ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs);
 
 }  // namespace qv::server

@@ -2,13 +2,16 @@
 
 #include "csv_parser.h"
 #include "icon_file.h"
+#include "new_store_file.h"
 #include "ole_time.h"
 #include "record_writer.h"
 #include "sha256.h"
 #include "store_schema.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <set>
 
@@ -17,8 +20,8 @@ namespace qv::server {
 namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
-constexpr std::size_t kFieldCount = 9;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+constexpr const char* kGiveOffset = "give it with its UTC offset, as YYYY-MM-DDTHH:MM:SS+HH:MM, or in UTC with Z";
 
 // Reads the file in chunks, hashing every byte, and hands each chunk on.
 template <typename Consume>
@@ -42,15 +45,30 @@ Sha256::Digest ReadFile(const std::string& path, Consume consume) {
 std::int64_t ParseCount(const std::string& text, const char* name) {
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+  if (error == std::errc::result_out_of_range) throw InvalidRecord(std::string(name) + " is out of range: '" + text + "'");
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
     throw InvalidRecord(std::string(name) + " is not a whole number: '" + text + "'");
   }
   return value;
 }
 
+std::int64_t ParseStart(const std::string& text) {
+  const Timestamp start = ParseTimestamp(text);
+  switch (start.fault) {
+    case TimestampFault::None: return start.ms;
+    case TimestampFault::Malformed: break;
+    case TimestampFault::SkippedLocalTime:
+      throw InvalidRecord("start '" + text + "' does not exist in local time (the clocks skip it); " + kGiveOffset);
+    case TimestampFault::RepeatedLocalTime:
+      throw InvalidRecord("start '" + text + "' occurs twice in local time (the clocks go back over it); " +
+                          kGiveOffset);
+  }
+  throw InvalidRecord("start is not a time of the form YYYY-MM-DDTHH:MM:SS[Z|+HH:MM]: '" + text + "'");
+}
+
 ActivityRecord ToRecord(std::vector<std::string>& fields) {
-  if (fields.size() != kFieldCount) {
-    throw InvalidRecord("expected " + std::to_string(kFieldCount) + " fields, found " + std::to_string(fields.size()));
+  if (fields.size() != kCsvFields.size()) {
+    throw InvalidRecord("expected " + std::to_string(kCsvFields.size()) + " fields, found " + std::to_string(fields.size()));
   }
   ActivityRecord record;
   record.user = std::move(fields[0]);
@@ -58,9 +76,7 @@ ActivityRecord ToRecord(std::vector<std::string>& fields) {
   record.process = std::move(fields[2]);
   record.description = std::move(fields[3]);
   record.windowTitle = std::move(fields[4]);
-  const auto start = ParseTimestamp(fields[5]);
-  if (!start) throw InvalidRecord("start is not a time of the form YYYY-MM-DDTHH:MM:SS[Z|+HH:MM]: '" + fields[5] + "'");
-  record.startMs = *start;
+  record.startMs = ParseStart(fields[5]);
   record.durationMs = ParseCount(fields[6], "duration_ms");
   record.keyboardEvents = ParseCount(fields[7], "keyboard_events");
   record.mouseEvents = ParseCount(fields[8], "mouse_events");
@@ -110,11 +126,8 @@ void RefuseRepeat(Database& db, const Sha256::Digest& digest, const std::string&
   }
 }
 
-}  // namespace
-
-ImportSummary ImportCsv(const ImportOptions& options) {
-  const Sha256::Digest digest = ReadFile(options.csvPath, [](std::string_view) {});
-  Database db(options.storePath, Database::Mode::Create);
+ImportSummary ImportInto(const std::string& storePath, const ImportOptions& options, const Sha256::Digest& digest) {
+  Database db(storePath, Database::Mode::Create);
   EnsureSchema(db);
   Transaction transaction(db, Transaction::Kind::Immediate);
   RefuseRepeat(db, digest, options.csvPath);
@@ -122,12 +135,12 @@ ImportSummary ImportCsv(const ImportOptions& options) {
   RecordWriter writer(db);
   std::set<std::string> processes;
   bool headerSeen = false;
-  CsvParser parser([&](std::vector<std::string>& fields, std::size_t line) {
+  CsvParser parser(kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
     if (!headerSeen) {
       if (!fields.empty() && fields[0].starts_with(kUtf8Bom)) fields[0].erase(0, kUtf8Bom.size());
-      std::string header;
-      for (const auto& field : fields) header += (header.empty() ? "" : ",") + field;
-      if (header != kCsvHeader) throw ImportError("line 1: the header must be exactly " + std::string(kCsvHeader));
+      if (!std::equal(fields.begin(), fields.end(), kCsvFields.begin(), kCsvFields.end())) {
+        throw ImportError("line 1: the header must be exactly " + std::string(kCsvHeader));
+      }
       headerSeen = true;
       return;
     }
@@ -168,6 +181,18 @@ ImportSummary ImportCsv(const ImportOptions& options) {
   transaction.Commit();
   summary.records = writer.RecordCount();
   summary.newEntities = writer.Entities().CreatedCount();
+  return summary;
+}
+
+}  // namespace
+
+ImportSummary ImportCsv(const ImportOptions& options) {
+  const Sha256::Digest digest = ReadFile(options.csvPath, [](std::string_view) {});
+  std::error_code error;
+  if (std::filesystem::exists(options.storePath, error) || error) return ImportInto(options.storePath, options, digest);
+  NewStoreFile store(options.storePath);
+  const ImportSummary summary = ImportInto(store.BuildPath(), options, digest);
+  store.Publish();
   return summary;
 }
 

@@ -3,14 +3,20 @@
 // whose exact content was imported before is refused.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 
 namespace qv::server {
 
 inline constexpr const char* kCsvHeader =
     "user,computer,process,description,window_title,start,duration_ms,keyboard_events,mouse_events";
+// The header's fields, compared one by one: a quoted "user,computer" is one field, not two.
+inline constexpr std::array<std::string_view, 9> kCsvFields{
+    "user", "computer", "process", "description", "window_title", "start", "duration_ms", "keyboard_events",
+    "mouse_events"};
 
 struct ImportOptions {
   std::string storePath;
@@ -30,7 +36,8 @@ class ImportError : public std::runtime_error {
 };
 
 // Creates the store when it does not exist. Throws ImportError for bad input
-// and StoreError when the store fails; either way nothing is imported.
+// and StoreError when the store fails; either way nothing is imported, and a
+// store that did not exist still does not.
 ImportSummary ImportCsv(const ImportOptions& options);
 
 }  // namespace qv::server

@@ -15,6 +15,13 @@ void CsvParser::EndField() {
   m_state = State::FieldStart;
 }
 
+void CsvParser::NextField() {
+  EndField();
+  if (m_fields.size() >= m_maxFields) {
+    throw CsvError(m_recordLine, "more than " + std::to_string(m_maxFields) + " fields");
+  }
+}
+
 void CsvParser::EndRecord() {
   EndField();
   m_handler(m_fields, m_recordLine);
@@ -41,7 +48,7 @@ void CsvParser::Feed(std::string_view chunk) {
           if (m_state == State::Unquoted) throw CsvError(m_recordLine, "a quote inside an unquoted field");
           m_state = State::Quoted;
         } else if (c == ',') {
-          EndField();
+          NextField();
         } else if (c == '\n') {
           EndRecord();
         } else if (c == '\r') {
@@ -64,15 +71,19 @@ void CsvParser::Feed(std::string_view chunk) {
           Append('"');
           m_state = State::Quoted;
         } else if (c == ',') {
-          EndField();
+          NextField();
         } else if (c == '\n') {
           EndRecord();
         } else if (c == '\r') {
-          m_pendingCr = true;
-          m_state = State::Unquoted;
+          m_state = State::CrAfterQuote;
         } else {
           throw CsvError(m_recordLine, "text after the closing quote of a field");
         }
+        break;
+      case State::CrAfterQuote:
+        // Only a line break may follow a closing quote; a CR on its own is text.
+        if (c != '\n') throw CsvError(m_recordLine, "text after the closing quote of a field");
+        EndRecord();
         break;
     }
   }

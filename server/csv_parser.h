@@ -1,6 +1,7 @@
 // RFC 4180 CSV, fed in chunks of any size: fields separated by commas,
 // records by CRLF or LF, quoted fields may hold commas, line breaks and
-// doubled quotes. Each record is reported with the line it starts on.
+// doubled quotes. Each record is reported with the line it starts on. Fields
+// and their count are bounded, so memory stays bounded whatever the input.
 #pragma once
 
 #include <cstddef>
@@ -27,19 +28,22 @@ class CsvParser {
 
   static constexpr std::size_t kMaxFieldBytes = 1 << 20;
 
-  explicit CsvParser(RecordHandler handler) : m_handler(std::move(handler)) {}
+  // A record with more than maxFields fields is refused as its extra field starts.
+  CsvParser(std::size_t maxFields, RecordHandler handler) : m_maxFields(maxFields), m_handler(std::move(handler)) {}
 
   void Feed(std::string_view chunk);
   // Ends the input: reports a last record without a line break.
   void Finish();
 
  private:
-  enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted };
+  enum class State { FieldStart, Unquoted, Quoted, QuoteInQuoted, CrAfterQuote };
 
   void Append(char c);
   void EndField();
+  void NextField();
   void EndRecord();
 
+  std::size_t m_maxFields;
   RecordHandler m_handler;
   State m_state = State::FieldStart;
   std::vector<std::string> m_fields;

@@ -1,6 +1,7 @@
 #include "demo_data.h"
 
 #include "demo_catalog.h"
+#include "new_store_file.h"
 #include "ole_time.h"
 #include "record_writer.h"
 #include "store_schema.h"
@@ -148,31 +149,23 @@ class Generator {
   std::size_t m_titles = 0;
 };
 
-void RemoveStore(const std::string& path) {
-  std::error_code ignored;
-  for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
-}
-
 }  // namespace
 
 DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options) {
   if (std::filesystem::exists(path)) throw std::runtime_error(path + " exists already; the demo writes a new store");
-  try {
-    DemoSummary summary;
-    {
-      Database db(path, Database::Mode::Create);
-      EnsureSchema(db);
-      Transaction transaction(db, Transaction::Kind::Immediate);
-      RecordWriter writer(db);
-      summary = Generator(options, writer).Run();
-      writer.Finish();
-      transaction.Commit();
-    }
-    return summary;
-  } catch (...) {
-    RemoveStore(path);
-    throw;
+  NewStoreFile store(path);
+  DemoSummary summary;
+  {
+    Database db(store.BuildPath(), Database::Mode::Create);
+    EnsureSchema(db);
+    Transaction transaction(db, Transaction::Kind::Immediate);
+    RecordWriter writer(db);
+    summary = Generator(options, writer).Run();
+    writer.Finish();
+    transaction.Commit();
   }
+  store.Publish();
+  return summary;
 }
 
 }  // namespace qv::server

@@ -21,7 +21,7 @@ struct DemoSummary {
   std::size_t windowTitles = 0;
 };
 
-// Refuses a store file that exists already; removes what it wrote when it fails.
+// Refuses a store file that exists already; leaves none behind when it fails.
 DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options);
 
 }  // namespace qv::server

@@ -1,5 +1,6 @@
 #include "ole_time.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <ctime>
@@ -55,6 +56,32 @@ std::optional<std::int64_t> LocalToEpochSeconds(std::int64_t year, unsigned mont
   const std::time_t seconds = std::mktime(&fields);
   if (seconds == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
   return static_cast<std::int64_t>(seconds);
+}
+
+constexpr std::int64_t kSecondsPerDay = 86400;
+
+long UtcOffsetAt(std::int64_t utcSeconds) {
+  const auto seconds = static_cast<std::time_t>(utcSeconds);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  return local.tm_gmtoff;
+}
+
+// The instants whose local time reads wallSeconds (the local fields counted
+// as if they were UTC). UTC offsets stay well within a day, so the offsets in
+// force a day either side are all the candidates.
+Timestamp LocalWallTime(std::int64_t wallSeconds) {
+  std::int64_t found[3] = {};
+  int count = 0;
+  for (const std::int64_t probe : {wallSeconds - kSecondsPerDay, wallSeconds, wallSeconds + kSecondsPerDay}) {
+    const std::int64_t instant = wallSeconds - UtcOffsetAt(probe);
+    if (UtcOffsetAt(instant) == wallSeconds - instant && std::find(found, found + count, instant) == found + count) {
+      found[count++] = instant;
+    }
+  }
+  if (count == 0) return {TimestampFault::SkippedLocalTime};
+  if (count > 1) return {TimestampFault::RepeatedLocalTime};
+  return {TimestampFault::None, found[0] * kMsPerSecond};
 }
 
 bool ReadDigits(std::string_view text, std::size_t at, std::size_t count, int& value) {
@@ -123,36 +150,31 @@ std::int64_t LocalDayStartMs(std::int64_t dayNumber) {
   return LocalToEpochSeconds(date.year, date.month, date.day, 0, 0, 0).value_or(dayNumber * 86400) * kMsPerSecond;
 }
 
-std::optional<std::int64_t> ParseTimestamp(std::string_view text) {
+Timestamp ParseTimestamp(std::string_view text) {
   int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
   if (text.size() < 19 || !ReadDigits(text, 0, 4, year) || text[4] != '-' || !ReadDigits(text, 5, 2, month) ||
       text[7] != '-' || !ReadDigits(text, 8, 2, day) || text[10] != 'T' || !ReadDigits(text, 11, 2, hour) ||
       text[13] != ':' || !ReadDigits(text, 14, 2, minute) || text[16] != ':' || !ReadDigits(text, 17, 2, second)) {
-    return std::nullopt;
+    return {};
   }
   if (month < 1 || month > 12 || day < 1 || static_cast<unsigned>(day) > DaysInMonth(year, static_cast<unsigned>(month)) ||
       hour > 23 || minute > 59 || second > 59) {
-    return std::nullopt;
+    return {};
   }
   const std::string_view zone = text.substr(19);
-  const auto umonth = static_cast<unsigned>(month);
-  const auto uday = static_cast<unsigned>(day);
-  if (zone.empty()) {
-    const auto seconds = LocalToEpochSeconds(year, umonth, uday, hour, minute, second);
-    if (!seconds) return std::nullopt;
-    return *seconds * kMsPerSecond;
-  }
+  const std::int64_t wallSeconds = DaysFromCivil(year, static_cast<unsigned>(month), static_cast<unsigned>(day)) *
+                                       kSecondsPerDay + hour * 3600LL + minute * 60LL + second;
+  if (zone.empty()) return LocalWallTime(wallSeconds);
   std::int64_t offsetSeconds = 0;
   if (zone != "Z") {
     int offsetHours = 0, offsetMinutes = 0;
     if (zone.size() != 6 || (zone[0] != '+' && zone[0] != '-') || !ReadDigits(zone, 1, 2, offsetHours) ||
         zone[3] != ':' || !ReadDigits(zone, 4, 2, offsetMinutes) || offsetHours > 23 || offsetMinutes > 59) {
-      return std::nullopt;
+      return {};
     }
     offsetSeconds = (offsetHours * 3600LL + offsetMinutes * 60LL) * (zone[0] == '-' ? -1 : 1);
   }
-  const std::int64_t utcSeconds = DaysFromCivil(year, umonth, uday) * 86400 + hour * 3600LL + minute * 60LL + second;
-  return (utcSeconds - offsetSeconds) * kMsPerSecond;
+  return {TimestampFault::None, (wallSeconds - offsetSeconds) * kMsPerSecond};
 }
 
 }  // namespace qv::server

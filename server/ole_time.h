@@ -31,7 +31,15 @@ double EpochMsToLocalOleDate(std::int64_t epochMs);
 std::int64_t LocalDayNumber(std::int64_t epochMs);
 std::int64_t LocalDayStartMs(std::int64_t dayNumber);
 
+enum class TimestampFault { None, Malformed, SkippedLocalTime, RepeatedLocalTime };
+
+struct Timestamp {
+  TimestampFault fault = TimestampFault::Malformed;
+  std::int64_t ms = 0;  // UTC, when there is no fault
+};
+
 // "YYYY-MM-DDTHH:MM:SS" in local time, or followed by "Z" or "+HH:MM"/"-HH:MM".
-std::optional<std::int64_t> ParseTimestamp(std::string_view text);
+// A local time that the clocks skip or pass twice names no single instant.
+Timestamp ParseTimestamp(std::string_view text);
 
 }  // namespace qv::server

@@ -17,6 +17,11 @@ void CheckText(const std::string& value, const char* name, bool required) {
   }
 }
 
+void CheckCount(std::int64_t value, const char* name) {
+  if (value < 0) throw InvalidRecord(std::string(name) + " is negative");
+  if (value > kMaxEventCount) throw InvalidRecord(std::string(name) + " is above " + std::to_string(kMaxEventCount));
+}
+
 }  // namespace
 
 void ValidateRecord(const ActivityRecord& record) {
@@ -31,8 +36,8 @@ void ValidateRecord(const ActivityRecord& record) {
   if (record.durationMs < 0 || record.durationMs > kMaxDurationMs) {
     throw InvalidRecord("duration_ms must lie between 0 and " + std::to_string(kMaxDurationMs));
   }
-  if (record.keyboardEvents < 0) throw InvalidRecord("keyboard_events is negative");
-  if (record.mouseEvents < 0) throw InvalidRecord("mouse_events is negative");
+  CheckCount(record.keyboardEvents, "keyboard_events");
+  CheckCount(record.mouseEvents, "mouse_events");
 }
 
 RecordWriter::RecordWriter(Database& db)

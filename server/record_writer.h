@@ -8,6 +8,7 @@
 #include "sqlite_db.h"
 
 #include <cstdint>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -32,6 +33,8 @@ class InvalidRecord : public std::runtime_error {
 };
 
 inline constexpr std::int64_t kMaxDurationMs = 366LL * 86'400'000;
+// The viewer reads a record's event counts as 32-bit integers.
+inline constexpr std::int64_t kMaxEventCount = std::numeric_limits<std::int32_t>::max();
 inline constexpr std::size_t kMaxTextBytes = 65535;
 
 class RecordWriter {

@@ -62,6 +62,13 @@ std::string RollupSchema() {
   return sql;
 }
 
+// Stores written before it existed get it at their next write; readers only
+// lose speed without it.
+std::string LongRecordIndex() {
+  return "CREATE INDEX IF NOT EXISTS activity_long_by_start ON activity(start_ms) WHERE duration_ms > " +
+         std::to_string(kLongRecordMs);
+}
+
 int UserVersion(Database& db) {
   Statement version(db, "PRAGMA user_version");
   return version.Step() ? static_cast<int>(version.Int64(0)) : 0;
@@ -82,6 +89,7 @@ void EnsureSchema(Database& db) {
     db.Exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
   }
   CheckSchema(db);
+  db.Exec(LongRecordIndex().c_str());
   transaction.Commit();
 }
 

@@ -11,7 +11,12 @@ class Database;
 
 inline constexpr int kStoreVersion = 1;
 
-// Creates the tables in an empty store; checks the version of any other.
+// Records longer than this have an index of their own, so that one long
+// record does not widen the search of every period's edges.
+inline constexpr std::int64_t kLongRecordMs = 86'400'000;
+
+// Creates the tables in an empty store, or adds what an older store of this
+// version lacks; checks the version of any other.
 void EnsureSchema(Database& db);
 // Checks that the store carries this program's tables.
 void CheckSchema(Database& db);

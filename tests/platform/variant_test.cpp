@@ -111,6 +111,12 @@ TEST(Decimal, RoundingAtTheEdges) {
     EXPECT_TRUE(Dec("5", -29).IsZero());
     EXPECT_EQ(Dec("15", -29), Dec("2", -28));
     EXPECT_EQ(Dec("51", -30), Dec("1", -28));
+    // Far below 10^-28 nothing is left to round up.
+    EXPECT_TRUE(Dec("9", -30).IsZero());
+    EXPECT_TRUE(Dec("99", -32).IsZero());
+    EXPECT_EQ(Dec("9", -30, true), Dec("0", 0)) << "no negative zero";
+    EXPECT_TRUE(Dec("9999999999", -1000000).IsZero());
+    EXPECT_EQ(Dec("6", -29), Dec("1", -28));
     // More significant digits than 96 bits hold: the fraction gives way.
     EXPECT_EQ(Dec("1234567890123456789012345678901", -10).ToPlainText(), "123456789012345678901.23456789");
     EXPECT_EQ(Dec("9223372036854775808", 0, true).RoundToInt64(), std::numeric_limits<std::int64_t>::min());

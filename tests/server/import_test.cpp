@@ -2,13 +2,16 @@
 // or a bad icon leaves the store as it was.
 #include "csv_import.h"
 #include "icon_file.h"
+#include "new_store_file.h"
 #include "query_request.h"
 #include "sqlite_db.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
+#include <set>
 
 namespace qv::test {
 namespace {
@@ -133,6 +136,80 @@ TEST(ServiceImport, BadInputImportsNothing) {
   EXPECT_EQ(Count(store, "users"), 1);
   EXPECT_EQ(Count(store, "day_programs"), 1);
   EXPECT_EQ(Count(store, "imports"), 1);
+}
+
+TEST(ServiceImport, RefusesRecordsTheReportsCannotCarryOrPlace) {
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  TempDir dir;
+  const std::string store = dir.File("store.db");
+  const auto failure = [&](const std::string& content) {
+    const std::string path = dir.File("bad.csv");
+    WriteFile(path, content);
+    return ImportFailure({store, path, ""});
+  };
+  const std::string row = "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
+  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n")
+                .find("line 3: keyboard_events is above 2147483647"),
+            std::string::npos);
+  EXPECT_NE(failure(kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,99999999999999999999\n")
+                .find("line 2: mouse_events is out of range"),
+            std::string::npos);
+  // The header's fields are compared, not their joined text.
+  EXPECT_NE(failure("\"user,computer\",process,description,window_title,start,duration_ms,keyboard_events,"
+                    "mouse_events\n" + row).find("line 1: the header must be exactly"),
+            std::string::npos);
+  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,\"t\"\rx,2024-03-25T10:00:00Z,1000,1,1\n")
+                .find("line 3: text after the closing quote"),
+            std::string::npos);
+  EXPECT_NE(failure(kHeader + row + std::string(1 << 20, ',') + "\n").find("line 3: more than 9 fields"),
+            std::string::npos);
+  const std::string skipped = failure(kHeader + "ben,WS-02,b.exe,,t,2024-03-31T02:30:00,1000,1,1\n");
+  EXPECT_NE(skipped.find("line 2: start '2024-03-31T02:30:00' does not exist in local time"), std::string::npos)
+      << skipped;
+  EXPECT_NE(skipped.find("give it with its UTC offset"), std::string::npos) << skipped;
+  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00,1000,1,1\n")
+                .find("line 3: start '2024-10-27T02:30:00' occurs twice in local time"),
+            std::string::npos);
+
+  const std::string good = dir.File("good.csv");
+  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00+01:00,1000,2147483647,2147483647\n");
+  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
+}
+
+TEST(ServiceImport, AFailedImportLeavesNoNewStoreBehind) {
+  TempDir dir;
+  const auto files = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
+    return names;
+  };
+  const std::string store = dir.File("store.db");
+  const std::string bad = dir.File("bad.csv");
+  WriteFile(bad, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n");
+  EXPECT_NE(ImportFailure({store, bad, ""}).find("line 2"), std::string::npos);
+  EXPECT_EQ(files(), (std::set<std::string>{"bad.csv"}));
+
+  const std::string good = dir.File("good.csv");
+  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
+  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
+  EXPECT_EQ(files(), (std::set<std::string>{"bad.csv", "good.csv", "store.db"}));
+  EXPECT_EQ(Count(store, "activity"), 1);
+
+}
+
+TEST(ServiceImport, ANewStoreNeverReplacesOneThatAppearedMeanwhile) {
+  TempDir dir;
+  const std::string store = dir.File("store.db");
+  {
+    server::NewStoreFile file(store);
+    WriteFile(file.BuildPath(), "built");
+    WriteFile(store, "theirs");
+    EXPECT_THROW(file.Publish(), server::StoreError);
+  }
+  std::ifstream theirs(store);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "the new file is removed";
 }
 
 TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStored) {

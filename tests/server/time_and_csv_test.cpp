@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <random>
 
 namespace qv::test {
@@ -51,18 +52,47 @@ TEST_F(ServiceLocalTime, OleDatesConvertBothWays) {
   }
 }
 
+std::optional<std::int64_t> Instant(std::string_view text) {
+  const Timestamp parsed = ParseTimestamp(text);
+  if (parsed.fault != TimestampFault::None) return std::nullopt;
+  return parsed.ms;
+}
+
 TEST_F(ServiceLocalTime, TimestampsInLocalTimeOrWithAnOffset) {
   Zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  EXPECT_EQ(ParseTimestamp("2024-07-01T12:00:00"), 1719828000000);
-  EXPECT_EQ(ParseTimestamp("2024-07-01T10:00:00Z"), 1719828000000);
-  EXPECT_EQ(ParseTimestamp("2024-07-01T15:30:00+05:30"), 1719828000000);
-  EXPECT_EQ(ParseTimestamp("2024-07-01T05:00:00-05:00"), 1719828000000);
-  EXPECT_EQ(ParseTimestamp("2024-02-29T00:00:00Z"), 1709164800000);
+  EXPECT_EQ(Instant("2024-07-01T12:00:00"), 1719828000000);
+  EXPECT_EQ(Instant("2024-07-01T10:00:00Z"), 1719828000000);
+  EXPECT_EQ(Instant("2024-07-01T15:30:00+05:30"), 1719828000000);
+  EXPECT_EQ(Instant("2024-07-01T05:00:00-05:00"), 1719828000000);
+  EXPECT_EQ(Instant("2024-02-29T00:00:00Z"), 1709164800000);
   for (const char* bad : {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-03-25 10:00:00", "2024-03-25T10:00",
                           "2024-03-25T24:00:00", "2024-03-25T10:00:00+5:00", "2024-03-25T10:00:00Zx", "",
                           "abcd-03-25T10:00:00", "2024-03-25T10:00:60"}) {
-    EXPECT_FALSE(ParseTimestamp(bad)) << bad;
+    EXPECT_EQ(ParseTimestamp(bad).fault, TimestampFault::Malformed) << bad;
   }
+}
+
+TEST_F(ServiceLocalTime, LocalTimesTheClocksSkipOrRepeatNameNoInstant) {
+  // Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00.
+  Zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(ParseTimestamp("2024-03-31T02:00:00").fault, TimestampFault::SkippedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-03-31T02:59:59").fault, TimestampFault::SkippedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-10-27T02:00:00").fault, TimestampFault::RepeatedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-10-27T02:59:59").fault, TimestampFault::RepeatedLocalTime);
+  // Just outside the changes, and with an offset inside them, the time is plain.
+  EXPECT_EQ(Instant("2024-03-31T01:59:59"), 1711846799000);
+  EXPECT_EQ(Instant("2024-03-31T03:00:00"), 1711846800000);
+  EXPECT_EQ(Instant("2024-10-27T01:59:59"), 1729987199000);
+  EXPECT_EQ(Instant("2024-10-27T03:00:00"), 1729994400000);
+  EXPECT_EQ(Instant("2024-10-27T02:30:00+02:00"), 1729989000000);
+  EXPECT_EQ(Instant("2024-10-27T02:30:00+01:00"), 1729992600000);
+  EXPECT_EQ(Instant("2024-03-31T02:30:00Z"), 1711852200000);
+
+  // The southern hemisphere, where summer time spans the new year.
+  Zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
+  EXPECT_EQ(ParseTimestamp("2024-10-06T02:30:00").fault, TimestampFault::SkippedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-04-07T02:30:00").fault, TimestampFault::RepeatedLocalTime);
+  EXPECT_EQ(Instant("2024-01-15T12:00:00"), 1705280400000);
 }
 
 TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
@@ -111,9 +141,13 @@ TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
   }
 }
 
+constexpr std::size_t kMaxFields = 4;
+
 std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std::string& text, std::size_t chunk) {
   std::vector<std::pair<std::vector<std::string>, std::size_t>> records;
-  CsvParser parser([&](std::vector<std::string>& fields, std::size_t line) { records.emplace_back(fields, line); });
+  CsvParser parser(kMaxFields, [&](std::vector<std::string>& fields, std::size_t line) {
+    records.emplace_back(fields, line);
+  });
   for (std::size_t at = 0; at < text.size(); at += chunk) parser.Feed(std::string_view(text).substr(at, chunk));
   parser.Finish();
   return records;
@@ -147,6 +181,25 @@ TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunks) {
   EXPECT_EQ(errorLine("h\nok\n\"open\nstill open"), 3u);
   EXPECT_EQ(errorLine("h\nab\"c\n"), 2u);
   EXPECT_EQ(errorLine("h\n\"ab\"c\n"), 2u);
+  EXPECT_EQ(errorLine("h\n\"ab\"\rc\n"), 2u) << "a CR after a closing quote must end the line";
+  EXPECT_EQ(errorLine("h\n\"ab\"\r,c\n"), 2u);
+  EXPECT_EQ(errorLine("h\n1,2,3,4,5\n"), 2u);
+  EXPECT_EQ(ParseCsv("\"ab\"\r\n\"cd\"\r", 1), (decltype(ParseCsv("", 1)){{{"ab"}, 1}, {{"cd"}, 2}}));
+  EXPECT_EQ(ParseCsv("1,2,3,4\n,,,\n", 1).size(), 2u) << "as many fields as allowed";
+}
+
+TEST(ServiceCsvParser, RefusesTheFieldBeyondTheLimitAsItStarts) {
+  // A line of commas that never ends: the parser must stop at the field
+  // beyond the limit, not gather the whole line first.
+  CsvParser parser(kMaxFields, [](std::vector<std::string>&, std::size_t) {});
+  parser.Feed("a,b,c,d\n");
+  try {
+    parser.Feed(std::string(1 << 20, ','));
+    FAIL() << "no error";
+  } catch (const CsvError& error) {
+    EXPECT_EQ(error.Line(), 2u);
+    EXPECT_STREQ(error.what(), "more than 4 fields");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,33 @@
+// A new store is built under a temporary name beside its final path and takes
+// that name only when it is complete, so a failed write leaves no store file
+// behind, and a store that appeared meanwhile is never overwritten.
+#pragma once
+
+#include <string>
+
+namespace qv::server {
+
+class NewStoreFile {
+ public:
+  explicit NewStoreFile(std::string path);
+  // Removes the temporary files unless the store was published.
+  ~NewStoreFile();
+  NewStoreFile(const NewStoreFile&) = delete;
+  NewStoreFile& operator=(const NewStoreFile&) = delete;
+
+  // Where to build the store.
+  const std::string& BuildPath() const { return m_building; }
+  // Gives the store its final name; call once every connection to BuildPath
+  // is closed. Throws StoreError when the final name is taken.
+  void Publish();
+
+ private:
+  std::string m_path;
+  std::string m_building;
+  bool m_published = false;
+};
+
+// Removes a store file and the files SQLite keeps beside it.
+void RemoveStoreFiles(const std::string& path);
+
+}  // namespace qv::server
