@@ -1,9 +1,11 @@
 // Every query kind, id filter and period, checked against totals that the
 // test computes itself from the records it stored.
+#include "activity_query.h"
 #include "query_request.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <chrono>
 #include <cmath>
@@ -17,6 +19,7 @@ namespace qv::test {
 namespace {
 
 using server::ActivityRecord;
+using server::kMaxDurationMs;
 using server::RecordIds;
 
 // Central European time, with the change to summer time on 31 March 2024
@@ -42,6 +45,9 @@ struct Expected {
 struct Filter {
   std::uint32_t computer = 0, user = 0, program = 0;
 };
+
+// [from, to) in UTC milliseconds; none for all time.
+using Period = std::optional<std::pair<std::int64_t, std::int64_t>>;
 
 Filter Ids(std::int64_t computer, std::int64_t user, std::int64_t program) {
   return {static_cast<std::uint32_t>(computer), static_cast<std::uint32_t>(user), static_cast<std::uint32_t>(program)};
@@ -81,7 +87,7 @@ const std::string& NameOf(const ActivityRecord& record, server::QueryKind kind) 
 }
 
 std::map<std::int64_t, Expected> Oracle(const std::vector<Stored>& stored, server::QueryKind kind, Filter filter,
-                                        std::optional<std::pair<std::int64_t, std::int64_t>> period) {
+                                        const Period& period) {
   std::map<std::int64_t, Expected> rows;
   for (const auto& [ids, record] : stored) {
     if ((filter.user && ids.user != filter.user) || (filter.computer && ids.computer != filter.computer) ||
@@ -171,6 +177,27 @@ void ExpectMatches(const Answer& answer, const std::map<std::int64_t, Expected>&
   }
 }
 
+void ExpectEveryQueryMatches(const std::string& store, const std::vector<Stored>& stored,
+                             const std::vector<Filter>& filters, const std::vector<Period>& periods) {
+  LocalService service(StoreOptions(store));
+  ServiceClient client = service.Client();
+  for (int kind = 0; kind <= 3; ++kind) {
+    for (const Filter& filter : filters) {
+      for (const auto& period : periods) {
+        const double start = period ? ToOle(period->first) : 0.0;
+        const double end = period ? ToOle(period->second) : 0.0;
+        const std::string what = "kind " + std::to_string(kind) + " ids " + std::to_string(filter.computer) + "/" +
+                                 std::to_string(filter.user) + "/" + std::to_string(filter.program) + " period " +
+                                 (period ? std::to_string(period->first) + "-" + std::to_string(period->second) : "all");
+        const Answer answer = client.Query(
+            server::EncodeActivityRequest(kind, filter.computer, filter.user, filter.program, start, end));
+        ExpectMatches(answer, Oracle(stored, static_cast<server::QueryKind>(kind), filter, period), what);
+        if (::testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
 TEST_F(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecords) {
   TempDir dir;
   const std::string store = dir.File("store.db");
@@ -187,7 +214,7 @@ TEST_F(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecords) {
                             1000, 1};
   stored.push_back({WriteRecords(store, {lone})[0], lone});
 
-  std::vector<std::optional<std::pair<std::int64_t, std::int64_t>>> periods{
+  std::vector<Period> periods{
       std::nullopt,
       std::pair{kBase + 2 * kDay, kBase + 9 * kDay},                     // whole local days over the clock change
       std::pair{kBase + 5 * kHour, kBase + 7 * kHour},                   // whole hours
@@ -208,23 +235,72 @@ TEST_F(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecords) {
                                     Ids(stored[4].ids.computer, stored[4].ids.user, stored[4].ids.program),
                                     Ids(0, 999, 0)};
 
-  LocalService service(StoreOptions(store));
-  ServiceClient client = service.Client();
-  for (int kind = 0; kind <= 3; ++kind) {
-    for (const Filter& filter : filters) {
-      for (const auto& period : periods) {
-        const double start = period ? ToOle(period->first) : 0.0;
-        const double end = period ? ToOle(period->second) : 0.0;
-        const std::string what = "kind " + std::to_string(kind) + " ids " + std::to_string(filter.computer) + "/" +
-                                 std::to_string(filter.user) + "/" + std::to_string(filter.program) + " period " +
-                                 (period ? std::to_string(period->first) + "-" + std::to_string(period->second) : "all");
-        const Answer answer = client.Query(
-            server::EncodeActivityRequest(kind, filter.computer, filter.user, filter.program, start, end));
-        ExpectMatches(answer, Oracle(stored, static_cast<server::QueryKind>(kind), filter, period), what);
-        if (HasFatalFailure()) return;
-      }
-    }
+  ExpectEveryQueryMatches(store, stored, filters, periods);
+}
+
+// SQLite's virtual machine steps for one answer: a measure of the rows it
+// visits that does not depend on the machine's speed.
+std::int64_t QuerySteps(const std::string& store, std::int64_t from, std::int64_t to) {
+  server::Database db(store, server::Database::Mode::ReadOnly);
+  std::int64_t steps = 0;
+  sqlite3_progress_handler(
+      db.Handle(), 1, [](void* count) { return ++*static_cast<std::int64_t*>(count), 0; }, &steps);
+  server::ActivityRequest request;
+  request.period = server::MsRange{from, to};
+  const auto cursor = server::OpenActivityQuery(db, request);
+  quorvis::v1::Row row;
+  while (cursor->Next(row)) row.Clear();
+  sqlite3_progress_handler(db.Handle(), 0, nullptr, nullptr);
+  return steps;
+}
+
+TEST_F(ServiceQueryOracle, AYearLongRecordCountsRightAndDoesNotWidenEveryQuery) {
+  TempDir dir;
+  const std::string store = dir.File("store.db");
+  std::mt19937_64 random(366);
+  std::vector<Stored> stored;
+  auto records = RandomRecords(random, 3000);
+  for (std::size_t i = 0; i < records.size(); i += 2) {
+    records[i].startMs = kBase - 330 * kDay + static_cast<std::int64_t>(random() % (330 * kDay));
   }
+  const ActivityRecord year{"ben", "LAB-7", "excel.exe", "", "Budget.xlsx", kBase - 300 * kDay + 17, kMaxDurationMs,
+                            2'000'000'000, 7};
+  records.push_back(year);
+  const auto ids = WriteRecords(store, records);
+  for (std::size_t i = 0; i < records.size(); ++i) stored.push_back({ids[i], records[i]});
+
+  std::vector<Period> periods{
+      std::nullopt,
+      std::pair{kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000},  // inside one hour
+      std::pair{kBase + 2 * kDay + 7, kBase + 9 * kDay - 7},             // days with ragged edges
+      std::pair{kBase - 300 * kDay + 17, kBase + 66 * kDay + 17},        // exactly the long record
+      std::pair{kBase - 300 * kDay + 18, kBase + 66 * kDay + 16},        // just inside it
+      std::pair{kBase + 66 * kDay + 16, kBase + 67 * kDay},              // its last millisecond
+      std::pair{kBase - 400 * kDay, kBase + 80 * kDay},                  // around everything
+  };
+  for (int i = 0; i < 4; ++i) {
+    const std::int64_t from = kBase - 320 * kDay + static_cast<std::int64_t>(random() % (360 * kDay));
+    periods.emplace_back(std::pair{from, from + static_cast<std::int64_t>(random() % (i < 2 ? kDay : 40 * kDay))});
+  }
+  ExpectEveryQueryMatches(store, stored, {{}, Ids(0, stored.back().ids.user, 0)}, periods);
+  if (HasFatalFailure()) return;
+
+  // A year of short records and one a day long, with and without one that
+  // lasts the whole year: a period inside one hour must read about as much
+  // either way.
+  const auto steps = [&](bool withYear) {
+    const std::string path = dir.File(withYear ? "with.db" : "without.db");
+    std::vector<ActivityRecord> year{{"ben", "WS-01", "cmd.exe", "", "x", kBase - 3 * kDay, kDay, 1, 1}};
+    for (std::int64_t start = kBase - 366 * kDay; start < kBase + kDay; start += 1'561'000) {
+      year.push_back({"anna", "WS-01", "cmd.exe", "", "x", start, 600'000, 1, 1});
+    }
+    if (withYear) year.push_back({"ben", "WS-01", "cmd.exe", "", "x", kBase - 365 * kDay, kMaxDurationMs, 1, 1});
+    WriteRecords(path, year);
+    return QuerySteps(path, kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000);
+  };
+  const std::int64_t without = steps(false);
+  const std::int64_t with = steps(true);
+  EXPECT_LT(with, 2 * without) << "a year-long record made the query read " << with << " steps instead of " << without;
 }
 
 TEST_F(ServiceQueryOracle, AnswersCarryTheDocumentedFieldsAndTypes) {
