@@ -158,8 +158,8 @@ int main(int argc, char** argv) {
       records = std::stoll(argv[i + 1]);
     } else if (option == "--store") {
       store = argv[i + 1];
-    } else if (option == "--end" && ParseTimestamp(argv[i + 1])) {
-      endMs = *ParseTimestamp(argv[i + 1]);
+    } else if (const Timestamp end = ParseTimestamp(argv[i + 1]); option == "--end" && end.fault == TimestampFault::None) {
+      endMs = end.ms;
     } else {
       std::cerr << "usage: service_bench [--records N] [--store FILE] [--end YYYY-MM-DDTHH:MM:SS]\n";
       return 2;
