@@ -45,7 +45,9 @@ Sha256::Digest ReadFile(const std::string& path, Consume consume) {
 std::int64_t ParseCount(const std::string& text, const char* name) {
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error == std::errc::result_out_of_range) throw InvalidRecord(std::string(name) + " is out of range: '" + text + "'");
+  if (error == std::errc::result_out_of_range) {
+    throw InvalidRecord(std::string(name) + " is out of range: '" + text + "'");
+  }
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
     throw InvalidRecord(std::string(name) + " is not a whole number: '" + text + "'");
   }
@@ -68,7 +70,8 @@ std::int64_t ParseStart(const std::string& text) {
 
 ActivityRecord ToRecord(std::vector<std::string>& fields) {
   if (fields.size() != kCsvFields.size()) {
-    throw InvalidRecord("expected " + std::to_string(kCsvFields.size()) + " fields, found " + std::to_string(fields.size()));
+    throw InvalidRecord("expected " + std::to_string(kCsvFields.size()) + " fields, found " +
+                        std::to_string(fields.size()));
   }
   ActivityRecord record;
   record.user = std::move(fields[0]);
