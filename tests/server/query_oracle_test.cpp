@@ -285,6 +285,20 @@ TEST_F(ServiceQueryOracle, AYearLongRecordCountsRightAndDoesNotWidenEveryQuery) 
   ExpectEveryQueryMatches(store, stored, {{}, Ids(0, stored.back().ids.user, 0)}, periods);
   if (HasFatalFailure()) return;
 
+  // A store written before long records had their index answers the same,
+  // and gains the index at its next write.
+  const auto hasIndex = [&] {
+    server::Database db(store, server::Database::Mode::ReadOnly);
+    server::Statement find(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'activity_long_by_start'");
+    return find.Step() && find.Int64(0) == 1;
+  };
+  ASSERT_TRUE(hasIndex());
+  server::Database(store, server::Database::Mode::ReadWrite).Exec("DROP INDEX activity_long_by_start");
+  ExpectEveryQueryMatches(store, stored, {{}}, periods);
+  if (HasFatalFailure()) return;
+  WriteRecords(store, {});
+  EXPECT_TRUE(hasIndex());
+
   // A year of short records and one a day long, with and without one that
   // lasts the whole year: a period inside one hour must read about as much
   // either way.
