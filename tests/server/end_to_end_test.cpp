@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -117,6 +118,13 @@ TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
   const ToolResult badRow = RunQvservice({"import", "--store", store, bad});
   EXPECT_EQ(badRow.exitCode, 1);
   EXPECT_NE(badRow.err.find("line 3: expected 9 fields"), std::string::npos) << badRow.err;
+  const std::string tooMany = dir.File("too-many.csv");
+  std::ofstream(tooMany) << ReadFile(csv) << "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n";
+  const std::string fresh = dir.File("fresh.db");
+  const ToolResult refused = RunQvservice({"import", "--store", fresh, tooMany});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("line 3: keyboard_events is above 2147483647"), std::string::npos) << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(fresh)) << "a failed import leaves no new store";
 
   const std::string demo = dir.File("demo.db");
   const ToolResult made = RunQvservice({"demo", "--store", demo, "--records", "20000"});
