@@ -34,8 +34,9 @@ void NewStoreFile::Publish() {
     throw StoreError(m_building + " is still in use; " + m_path + " was not created");
   }
   int result = renameat2(AT_FDCWD, m_building.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE);
-  if (result != 0 && errno == EINVAL) {
-    // A file system that cannot rename without replacing: a hard link refuses an existing name too.
+  if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
+    // A file system or kernel that cannot rename without replacing: a hard
+    // link refuses an existing name too.
     result = link(m_building.c_str(), m_path.c_str());
     if (result == 0) unlink(m_building.c_str());
   }
