@@ -6,7 +6,9 @@ void RecomputePeriod(ReportPeriod& period, double now)
 {
     if (period.type < kPeriodToday || period.type > kPeriodThisYear)
         return;
-    const auto fields = OleDateToFields(now);
+    // The day of now itself: rounding to the second would take the next
+    // day's fields in the last half second of a day.
+    const auto fields = OleDateDayFields(now);
     if (!fields)
         return;
     int days = 0;

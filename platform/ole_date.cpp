@@ -8,6 +8,7 @@ namespace {
 
 constexpr int kSecondsPerDay = 86400;
 constexpr int kFormatBuffer = 64;
+constexpr long kNanosecondsPerSecond = 1000000000;
 // Outside these the calendar check below refuses the date anyway; they keep
 // the arithmetic in range for huge values.
 constexpr double kArithmeticMin = -700000.0;
@@ -99,6 +100,14 @@ std::optional<DateFields> OleDateToFields(double date) {
     return f;
 }
 
+std::optional<DateFields> OleDateDayFields(double date) {
+    // The day part alone: whole values convert exactly, and the fraction of a
+    // negative date counts forward from the same day, so trunc keeps the day.
+    if (!std::isfinite(date))
+        return std::nullopt;
+    return OleDateToFields(std::trunc(date));
+}
+
 std::optional<double> OleDateFromFields(int year, int month, int day, int hour, int minute, int second) {
     if (year < kOleDateMinYear || year > kOleDateMaxYear || month < 1 || month > 12 || day < 1 ||
         day > DaysInMonth(year, month) || hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 ||
@@ -129,12 +138,20 @@ std::optional<std::time_t> OleDateToTime(double date) {
     return result;
 }
 
+std::optional<double> OleDateFromTime(std::time_t time, long nanoseconds) {
+    std::optional<double> date = OleDateFromTime(time);
+    if (!date || nanoseconds < 0 || nanoseconds >= kNanosecondsPerSecond)
+        return std::nullopt;
+    // Dates before 1899 count their time backwards; the clock never gives one.
+    const double fraction = static_cast<double>(nanoseconds) / kNanosecondsPerSecond / kSecondsPerDay;
+    return *date >= 0 ? *date + fraction : *date - fraction;
+}
+
 double OleDateNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    std::optional<double> date = OleDateFromTime(now.tv_sec);
     // The clock lies within the OLE range for the next 8000 years.
-    return date.value_or(0.0) + static_cast<double>(now.tv_nsec) / 1e9 / kSecondsPerDay;
+    return OleDateFromTime(now.tv_sec, now.tv_nsec).value_or(0.0);
 }
 
 std::optional<std::tm> OleDateToTm(double date) {

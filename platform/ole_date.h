@@ -24,6 +24,9 @@ inline constexpr int kOleDateMaxYear = 9999;
 
 // Splits a date into calendar fields, rounded to the nearest second.
 std::optional<DateFields> OleDateToFields(double date);
+// The calendar day the date lies in, time fields 0. Unlike OleDateToFields it
+// never rounds a day's last half second into the next day.
+std::optional<DateFields> OleDateDayFields(double date);
 // Fields must lie in their ranges (no normalising of 31 February).
 std::optional<double> OleDateFromFields(int year, int month, int day, int hour = 0, int minute = 0, int second = 0);
 
@@ -31,6 +34,8 @@ std::optional<double> OleDateFromFields(int year, int month, int day, int hour =
 // A local time that falls in the hour skipped when the clocks go forward is
 // taken as the standard time the C library chooses (mktime).
 std::optional<double> OleDateFromTime(std::time_t time);
+// The same with the fraction of the second, 0 <= nanoseconds < 10^9.
+std::optional<double> OleDateFromTime(std::time_t time, long nanoseconds);
 std::optional<std::time_t> OleDateToTime(double date);
 // The current local date and time, milliseconds included.
 double OleDateNow();

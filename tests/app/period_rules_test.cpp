@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <string>
+
 namespace {
 
 double At(int year, int month, int day, int hour = 14, int minute = 30, int second = 15)
@@ -89,4 +94,88 @@ TEST(PeriodRules, FirstStartIsThisYearEndingNow)
     ReportPeriod first = period;
     RecomputePeriod(first, now);
     ExpectPeriod(first, At(2023, 12, 31), now);
+}
+
+namespace {
+
+// Runs the test body in a European zone with both clock changes and restores
+// the previous zone.
+class PeriodRulesInZone : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (const char* tz = std::getenv("TZ"))
+            saved_ = tz, hadTz_ = true;
+        setenv("TZ", "Europe/Berlin", 1);
+        tzset();
+    }
+    void TearDown() override
+    {
+        hadTz_ ? setenv("TZ", saved_.c_str(), 1) : unsetenv("TZ");
+        tzset();
+    }
+
+    // 23:59:59.6 local time of the day, as the system clock gives it.
+    static double LastTenthsOf(int year, int month, int day)
+    {
+        std::tm t{};
+        t.tm_year = year - 1900;
+        t.tm_mon = month - 1;
+        t.tm_mday = day;
+        t.tm_hour = 23;
+        t.tm_min = 59;
+        t.tm_sec = 59;
+        t.tm_isdst = -1;
+        const std::time_t time = std::mktime(&t);
+        return *OleDateFromTime(time, kSixTenths);
+    }
+
+    static void ExpectStartDay(std::int32_t type, double now, int year, int month, int day)
+    {
+        const ReportPeriod period = Recomputed(type, now);
+        EXPECT_DOUBLE_EQ(period.end, now);
+        EXPECT_NEAR(period.start - std::trunc(period.start), now - std::trunc(now), 1e-9) << "time of day kept";
+        const auto start = OleDateDayFields(period.start);
+        ASSERT_TRUE(start);
+        EXPECT_EQ(start->year, year) << "type " << type;
+        EXPECT_EQ(start->month, month) << "type " << type;
+        EXPECT_EQ(start->day, day) << "type " << type;
+    }
+
+private:
+    static constexpr long kSixTenths = 600'000'000;
+    std::string saved_;
+    bool hadTz_ = false;
+};
+
+}  // namespace
+
+TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDay)
+{
+    // Friday 31 May 2024, the last day of a month.
+    const double monthEnd = LastTenthsOf(2024, 5, 31);
+    ExpectStartDay(kPeriodThisMonth, monthEnd, 2024, 4, 30);
+    ExpectStartDay(kPeriodThisWeek, monthEnd, 2024, 5, 26);
+    ExpectStartDay(kPeriodToday, monthEnd, 2024, 5, 30);
+    // Tuesday 31 December 2024, the last day of a (leap) year.
+    const double yearEnd = LastTenthsOf(2024, 12, 31);
+    ExpectStartDay(kPeriodThisYear, yearEnd, 2023, 12, 31);
+    ExpectStartDay(kPeriodThisMonth, yearEnd, 2024, 11, 30);
+    // Saturday 25 May 2024: the week began on Sunday the 19th.
+    ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 5, 25), 2024, 5, 19);
+}
+
+TEST_F(PeriodRulesInZone, LastHalfSecondAcrossTheClockChanges)
+{
+    // 31 March 2024 (a Sunday) lost an hour; the Saturday before ends a week
+    // that the change does not split.
+    ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 3, 30), 2024, 3, 24);
+    ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 3, 31), 2024, 3, 31);
+    ExpectStartDay(kPeriodThisMonth, LastTenthsOf(2024, 3, 31), 2024, 2, 29);
+    ExpectStartDay(kPeriodToday, LastTenthsOf(2024, 3, 31), 2024, 3, 30);
+    // 27 October 2024 (a Sunday) repeated an hour; 31 October ends the month.
+    ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 10, 26), 2024, 10, 20);
+    ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 10, 27), 2024, 10, 27);
+    ExpectStartDay(kPeriodThisMonth, LastTenthsOf(2024, 10, 31), 2024, 9, 30);
+    ExpectStartDay(kPeriodThisYear, LastTenthsOf(2024, 10, 27), 2023, 12, 31);
 }

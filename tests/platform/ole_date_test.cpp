@@ -110,4 +110,30 @@ TEST_F(OleDateInZone, DaylightSavingChangesRoundTrip) {
     EXPECT_EQ(OleDateToFields(*OleDateFromTime(Utc(2024, 7, 1, 10, 0, 0)))->hour, 12);
 }
 
+TEST(OleDate, DayFieldsNeverRoundIntoTheNextDay) {
+    // Saturday 30 December 1899 23:59:59.6 and Friday 29 December 1899 (a
+    // negative date, whose fraction still counts forward) 23:59:59.6.
+    const double lastTenths = (86399.6) / 86400;
+    EXPECT_EQ(OleDateToFields(lastTenths)->day, 31);  // rounding, as before
+    const auto day = OleDateDayFields(lastTenths);
+    ASSERT_TRUE(day);
+    EXPECT_EQ(day->day, 30);
+    EXPECT_EQ(day->dayOfWeek, 7);
+    EXPECT_EQ(day->hour + day->minute + day->second, 0);
+    EXPECT_EQ(OleDateDayFields(-1 - lastTenths)->day, 29);
+    EXPECT_FALSE(OleDateDayFields(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(OleDateDayFields(1e300));
+}
+
+TEST_F(OleDateInZone, SubSecondTimeKeepsItsDay) {
+    // Saturday 30 March 2024 23:59:59.6 CET, the night before the clocks go
+    // forward.
+    const std::optional<double> date = OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), 600000000);
+    ASSERT_TRUE(date);
+    EXPECT_NEAR(*date - *OleDateFromFields(2024, 3, 30, 23, 59, 59), 0.6 / 86400, 1e-9);
+    EXPECT_EQ(OleDateDayFields(*date)->day, 30);
+    EXPECT_FALSE(OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), 1000000000));
+    EXPECT_FALSE(OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), -1));
+}
+
 }  // namespace
