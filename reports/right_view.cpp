@@ -22,6 +22,7 @@
 #include <QScrollBar>
 #include <QTimeEdit>
 
+#include <algorithm>
 #include <exception>
 
 namespace {
@@ -296,6 +297,12 @@ void CRightView::OnEditFind() {
     findDialog_->show();
 }
 
+void CRightView::SetGridOwner(const CReport* report) {
+    gridOwner_ = report;
+    // The last match was a row of the rows now gone.
+    searchPosition_ = -1;
+}
+
 void CRightView::OnFindDialogClosed() {
     findDialog_ = nullptr;
     searchPosition_ = -1;
@@ -304,10 +311,11 @@ void CRightView::OnFindDialogClosed() {
 bool CRightView::FindNext(const QString& text, bool matchCase, bool down) {
     if (!grid_) return false;
     const int count = grid_->GetRowCount();
-    if (searchPosition_ < 0) searchPosition_ = grid_->GetCurSelPosition();
-    int position = searchPosition_;
+    // A match on the first row gives way to the selection, as no match does.
+    const int selected = grid_->GetCurSelPosition();
+    if (searchPosition_ <= 0 && selected >= 0) searchPosition_ = selected;
     // With no row to start from, the search covers every row.
-    if (position < 0 && !down) position = count;
+    int position = searchPosition_ < 0 ? (down ? -1 : count) : std::min(searchPosition_, count);
     const Qt::CaseSensitivity sensitivity = matchCase ? Qt::CaseSensitive : Qt::CaseInsensitive;
     for (position += down ? 1 : -1; position >= 0 && position < count; position += down ? 1 : -1) {
         const CGridRow* row = grid_->GetRow(position);

@@ -74,7 +74,8 @@ public:
     IReportHost* Host() const { return host_; }
     // The report whose rows the grid holds (they point at its values).
     const CReport* GridOwner() const { return gridOwner_; }
-    void SetGridOwner(const CReport* report) { gridOwner_ = report; }
+    // Each run of a report fills the grid anew; the search starts over.
+    void SetGridOwner(const CReport* report);
 
     // The values behind the pickers and the period buttons.
     double FromDate() const { return fromDate_; }
@@ -90,8 +91,9 @@ public:
     void OnPeriodChoiceChanged();
     void OnGridDoubleClick();
     void OnEditFind();
-    // One Find Next: from the selected row or the last match, down or up.
-    // False when nothing further matches.
+    // One Find Next: from the last match, or from the selected row when
+    // there is none or it was the first row; down or up. False when nothing
+    // further matches.
     bool FindNext(const QString& text, bool matchCase, bool down);
     void OnFindDialogClosed();
     void OnExportReport();

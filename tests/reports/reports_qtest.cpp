@@ -342,6 +342,42 @@ private slots:
         QCOMPARE(view_->SearchPosition(), -1);
     }
 
+    void findStartsOverWithANewReportAndFollowsTheSelectionAfterRowZero() {
+        CUserObject big(7, "alice");
+        CUserObject small(8, "bob");
+        service_->Answer(1, 0, 7, 0, ReportTable(FallingRows(6)));
+        service_->Answer(1, 0, 8, 0, ReportTable(FallingRows(2)));
+        big.CreateReport();
+        Grid().SetCurSel(4);
+        QVERIFY(view_->FindNext("r", false, true));
+        QCOMPARE(view_->SearchPosition(), 5);
+        // A smaller report replaces it with the Find box still open: an
+        // upward search covers its rows from the last one.
+        big.DeleteReport();
+        small.CreateReport();
+        QVERIFY(view_->FindNext("r", false, false));
+        QCOMPARE(Grid().GetCurSelPosition(), 1);
+        // A match on the first row, then the operator selects another row:
+        // the next search starts there.
+        QVERIFY(view_->FindNext("r", false, false));
+        QCOMPARE(Grid().GetCurSelPosition(), 0);
+        small.DeleteReport();
+        big.CreateReport();
+        QVERIFY(view_->FindNext("r", false, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 0);
+        Grid().SetCurSel(3);
+        QVERIFY(view_->FindNext("r", false, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 4);
+        // A later position keeps its place whatever is selected.
+        Grid().SetCurSel(1);
+        QVERIFY(view_->FindNext("r", false, true));
+        QCOMPARE(Grid().GetCurSelPosition(), 5);
+        // A refresh of the same report starts over as well.
+        view_->RunReport(*big.Report());
+        QCOMPARE(view_->SearchPosition(), -1);
+        big.DeleteReport();
+    }
+
     void doubleClickDrillsDownToTheRowsId() {
         CUserObject user(7, "alice");
         service_->Answer(1, 0, 7, 0, ReportTable({{31, u"pc-31", Variant::R8(5), 0, 0}}));
