@@ -141,8 +141,11 @@ void CMainFrame::OnChangeActiveTab(CDockablePane* pane) {
     auto* bar = qobject_cast<CWorkSpaceBar*>(pane);
     if (changingTab_ || !bar) return;
     changingTab_ = true;
-    if (lastPaneId_ != -1)
-        if (CWorkSpaceBar* old = Pane(lastPaneId_)) old->CloseReport();
+    // Every other pane, not only the last one reported: the first report is
+    // made for the current pane before any tab change is reported, and a
+    // restored layout may put another pane in front.
+    for (const auto& [id, pane] : panes_)
+        if (pane != bar) pane->CloseReport();
     lastPaneId_ = currentPaneId_ = bar->PaneId();
     bar->ShowSelectedReport();
     changingTab_ = false;

@@ -252,6 +252,45 @@ private slots:
         SetExportFileChooser({});
     }
 
+    void aRestoredFrontPaneLeavesOneReportAlive() {
+        {
+            CMainFrame frame(nullptr, hive.get());
+            frame.show();
+            QVERIFY(QTest::qWaitForWindowExposed(&frame));
+            ShowFront(frame, 124);
+            frame.close();
+        }
+        HiveStore reread(hive->Path());
+        QCOMPARE(reread.Load(), HiveStore::LoadResult::Loaded);
+        FakeSource source;
+        CMainFrame frame(nullptr, &reread);
+        for (int id : {124, 125, 126})
+            FakeObject::AddChildren(frame.Pane(id)->Tree()->invisibleRootItem(), 2, nullptr, &source);
+        // As at start-up: the first report goes to the current pane before
+        // the window shows which pane the layout put in front.
+        frame.View()->OnInitialUpdate();
+        QTreeWidgetItem* program = frame.Pane(126)->Tree()->topLevelItem(0);
+        QVERIFY(FakeOf(program)->lastReport);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QTRY_COMPARE(frame.CurrentPaneId(), 124);
+        QTreeWidgetItem* user = frame.Pane(124)->Tree()->topLevelItem(0);
+        QVERIFY(FakeOf(user)->lastReport);
+        QVERIFY(!FakeOf(program)->lastReport);
+        QCOMPARE(frame.Pane(126)->CurrentObject(), nullptr);
+
+        // Back to Applications: its report is made again, the only one.
+        ShowFront(frame, 126);
+        QVERIFY(FakeOf(program)->lastReport);
+        QVERIFY(!FakeOf(user)->lastReport);
+        int alive = 0;
+        for (int id : {124, 125, 126})
+            for (int i = 0; i < frame.Pane(id)->Tree()->topLevelItemCount(); ++i)
+                alive += FakeOf(frame.Pane(id)->Tree()->topLevelItem(i))->lastReport ? 1 : 0;
+        QCOMPARE(alive, 1);
+        frame.ReleaseTrees();
+    }
+
     void lookAndLayoutComeBackFromTheHive() {
         {
             CMainFrame frame(nullptr, hive.get());
