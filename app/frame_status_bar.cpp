@@ -46,6 +46,10 @@ CFrameStatusBar::CFrameStatusBar(QWidget* parent)
     UpdateIndicators();
 }
 
+void CFrameStatusBar::ShowWaitNotice(const QString& text) {
+    message_->setText(text.isEmpty() ? LoadResString(kIdsIdleMessage) : text);
+}
+
 void CFrameStatusBar::SetLockReader(LockReader reader) {
     reader_ = reader ? std::move(reader) : LockReader(&ReadKeyboardLed);
     UpdateIndicators();

@@ -19,6 +19,9 @@ public:
     explicit CFrameStatusBar(QWidget* parent = nullptr);
 
     QLabel* MessagePane() const { return message_; }
+    // What a service call waits for, in the message pane; empty text: the
+    // idle message again.
+    void ShowWaitNotice(const QString& text);
     QLabel* IndicatorPane(Indicator indicator) const { return indicators_.at(static_cast<std::size_t>(indicator)); }
     void SetLockReader(LockReader reader);
     void UpdateIndicators();

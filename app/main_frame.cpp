@@ -12,6 +12,7 @@
 #include "right_view.h"
 #include "toolbar_manager.h"
 #include "tree_object.h"
+#include "ui_call_waiter.h"
 #include "visual_look.h"
 #include "workspace_bar.h"
 #include "workspace_state.h"
@@ -55,6 +56,7 @@ CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
     CreateToolBar();
     statusBar_ = new CFrameStatusBar(this);
     setStatusBar(statusBar_);
+    SetWaitNotice([bar = statusBar_](const QString& text) { bar->ShowWaitNotice(text); });
     CreatePanes();
     view_ = new CRightView(this, this);
     setCentralWidget(view_);
@@ -74,6 +76,7 @@ CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
 }
 
 CMainFrame::~CMainFrame() {
+    SetWaitNotice({});
     ReleaseTrees();
     // The panes are hidden while the window part is destroyed; their
     // signals must no longer reach this part of the object.
@@ -219,6 +222,8 @@ void CMainFrame::SaveLayout() {
 bool CMainFrame::RestoreLayout() { return workspace_ && workspace_->Restore(); }
 
 void CMainFrame::closeEvent(QCloseEvent* event) {
+    // Closed while a call is pending: the viewer exits once it returns.
+    if (ServiceCallPending()) AbandonServiceCalls();
     SaveLayout();
     event->accept();
 }

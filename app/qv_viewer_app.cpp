@@ -10,6 +10,7 @@
 #include "qv_viewer_doc.h"
 #include "right_view.h"
 #include "resource_ids.h"
+#include "ui_call_waiter.h"
 #include "viewer_settings.h"
 
 #include <QApplication>
@@ -55,7 +56,8 @@ int CQVViewerApp::Run()
         ExitInstance();
         return kInitFailedExitCode;
     }
-    exitCode_ = QApplication::exec();
+    // Told to quit while start-up waited for the service: no loop to run.
+    if (!ServiceCallsAbandoned()) exitCode_ = QApplication::exec();
     DestroyDocumentAndFrame();
     return ExitInstance();
 }

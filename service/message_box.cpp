@@ -1,5 +1,7 @@
 #include "message_box.h"
 
+#include "ui_call_waiter.h"
+
 #include <iostream>
 #include <mutex>
 
@@ -26,7 +28,8 @@ int ShowMessage(const QString& text, MessageIcon icon, int buttons) {
         std::lock_guard lock(handlerLock);
         handler = currentHandler;
     }
-    if (handler) return handler(text, icon, buttons);
+    // A closing viewer asks nothing more: its window is gone.
+    if (handler && !ServiceCallsAbandoned()) return handler(text, icon, buttons);
     std::cerr << "qvviewer: " << IconWord(icon) << ": " << text.toStdString() << '\n';
     return 0;
 }

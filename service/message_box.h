@@ -1,7 +1,8 @@
 #pragma once
 // The one way the viewer's non-widget code asks the operator something: the
 // application installs a handler that shows a message box; tests install one
-// that records the texts. Without a handler the text goes to standard error.
+// that records the texts. Without a handler, and once the viewer is closing
+// (ui_call_waiter.h), the text goes to standard error.
 #include <QString>
 
 #include <functional>

@@ -91,13 +91,16 @@ void CQVViewerDoc::Connect() {
     // belong to another server.
     DropImagesAndCaches();
     listsMade_ = true;
+    programInfoHalted_ = false;
 
     QString failure;
     MessageIcon icon = MessageIcon::Error;
     {
         ScopedWaitCursor wait;
         try {
+            const ScopedCallPurpose purpose(QStringLiteral("connecting to %1").arg(server));
             const ActivationResult activation = activator_(Utf16ToUtf8(server.toStdU16String()));
+            if (ServiceCallsAbandoned()) return;  // the viewer is closing: nobody waits for the answer
             if (Failed(activation.hr) && activation.hr != E_NOINTERFACE) {
                 // Earlier state stays: the interface held before and the trees.
                 failure = ActivationFailureText(activation.hr, server);
@@ -176,6 +179,7 @@ bool CQVViewerDoc::GetProgramInfo(ProgramInfo& info) {
         info = found->second;
         return true;
     }
+    if (programInfoHalted_) return false;
     try {
         return ReadProgramInfo(info);
     } catch (const DataAccessError&) {
@@ -186,7 +190,15 @@ bool CQVViewerDoc::GetProgramInfo(ProgramInfo& info) {
 bool CQVViewerDoc::ReadProgramInfo(ProgramInfo& info) {
     ProgramInfoRequest request;
     request.programId = info.id;
-    RecordsetReader reader(RunProgramInfoQuery(service_.get(), request));
+    RecordsetPtr answer;
+    try {
+        answer = RunProgramInfoQuery(service_.get(), request);
+    } catch (const DataAccessError&) {
+        // The call itself failed (an answer without a row does not count).
+        programInfoHalted_ = true;
+        throw;
+    }
+    RecordsetReader reader(std::move(answer));
     const Field description = reader.GetField("Description");
     const Field processName = reader.GetField("ProcessName");
     const Field icon = reader.GetField("Icon");

@@ -69,8 +69,14 @@ public:
     int GetSmallImageIndex(unsigned resId);
     int GetLargeImageIndex(unsigned resId);
     // On true the record's other fields are filled; one service call per
-    // program until the next Disconnect.
+    // program until the next Disconnect. After a failed call no further call
+    // is made (so a stalled service costs one wait, not one per program)
+    // until ResumeProgramInfo or the next Connect; cached programs still
+    // answer.
     bool GetProgramInfo(ProgramInfo& info);
+    // Refresh: the operator asks for the service again.
+    void ResumeProgramInfo() { programInfoHalted_ = false; }
+    bool ProgramInfoHalted() const { return programInfoHalted_; }
 
     // Indexed pixmap lists, 16 and 32 pixels square; empty without lists.
     const QList<QPixmap>& SmallImages() const { return smallImages_; }
@@ -94,6 +100,7 @@ private:
     std::map<quint32, int> smallIconCache_;
     std::map<quint32, int> largeIconCache_;
     std::map<quint32, ProgramInfo> programCache_;
+    bool programInfoHalted_ = false;
 };
 
 // The application's one document; null while none exists.

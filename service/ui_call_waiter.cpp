@@ -8,7 +8,31 @@
 #include <QGuiApplication>
 #include <QThread>
 
+#include <atomic>
 #include <thread>
+
+namespace {
+
+// All but the abandonment are touched on the GUI thread only.
+WaitNotice waitNotice;
+QString currentPurpose;
+int pendingWaits = 0;
+std::atomic<bool> abandoned{false};
+
+// Tells the notice for the life of one wait.
+class NoticeShown {
+public:
+    NoticeShown() {
+        if (waitNotice) waitNotice(WaitNoticeText(currentPurpose));
+    }
+    ~NoticeShown() {
+        if (waitNotice) waitNotice({});
+    }
+    NoticeShown(const NoticeShown&) = delete;
+    NoticeShown& operator=(const NoticeShown&) = delete;
+};
+
+}  // namespace
 
 void WaitWithEventLoop(std::future<void>& answer) {
     QCoreApplication* app = QCoreApplication::instance();
@@ -18,6 +42,7 @@ void WaitWithEventLoop(std::future<void>& answer) {
         return;
     }
     ScopedWaitCursor wait;
+    const NoticeShown notice;
     QEventLoop loop;
     // The answer arrives on a worker thread; a watcher turns it into a queued
     // quit, which the loop handles even when it comes before exec().
@@ -25,10 +50,34 @@ void WaitWithEventLoop(std::future<void>& answer) {
         answer.wait();
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
+    ++pendingWaits;
     loop.exec(QEventLoop::ExcludeUserInputEvents);
+    --pendingWaits;
+    // Only the application's quit ends the loop before the answer is there.
+    if (answer.wait_for(std::chrono::seconds(0)) != std::future_status::ready) AbandonServiceCalls();
     watcher.join();
 }
 
-void InstallUiCallWaiter() { SetCallWaiter(WaitWithEventLoop); }
+void InstallUiCallWaiter() {
+    abandoned = false;
+    SetCallWaiter(WaitWithEventLoop);
+}
 
 void RemoveUiCallWaiter() { SetCallWaiter({}); }
+
+void SetWaitNotice(WaitNotice notice) { waitNotice = std::move(notice); }
+
+ScopedCallPurpose::ScopedCallPurpose(QString purpose) : previous_(std::exchange(currentPurpose, std::move(purpose))) {}
+
+ScopedCallPurpose::~ScopedCallPurpose() { currentPurpose = std::move(previous_); }
+
+QString WaitNoticeText(const QString& purpose) {
+    return purpose.isEmpty() ? QStringLiteral("Waiting for the Quorvis Service...")
+                             : QStringLiteral("Waiting for the Quorvis Service: %1...").arg(purpose);
+}
+
+bool ServiceCallPending() { return pendingWaits > 0; }
+
+void AbandonServiceCalls() { abandoned = true; }
+
+bool ServiceCallsAbandoned() { return abandoned; }

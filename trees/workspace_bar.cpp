@@ -126,6 +126,7 @@ void CWorkSpaceBar::ClearTree() {
 
 void CWorkSpaceBar::ReloadTree() {
     ClearTree();
+    if (CQVViewerDoc* doc = Document()) doc->ResumeProgramInfo();
     tree_->RefreshRoot();
     SelectFirstItem();
 }

@@ -1,6 +1,9 @@
 // The main frame: its command table, panes as tabs, pane toggles, Refresh,
 // the fixed caption, the look and the layout kept in the hive.
+#include "../service/fake_qv_query.h"
+#include "../service/stalled_call.h"
 #include "../trees/fake_tree.h"
+#include "data_access_error.h"
 #include "command_manager.h"
 #include "customize_dialog.h"
 #include "frame_status_bar.h"
@@ -289,6 +292,36 @@ private slots:
                 alive += FakeOf(frame.Pane(id)->Tree()->topLevelItem(i))->lastReport ? 1 : 0;
         QCOMPARE(alive, 1);
         frame.ReleaseTrees();
+    }
+
+    void closingDuringAPendingCallDropsItsAnswer() {
+        CMainFrame frame(nullptr, hive.get());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        const QString idle = frame.FrameStatusBar()->MessagePane()->text();
+        auto service = std::make_shared<qv::test::FakeServiceState>();
+        qv::test::FakeQVQuery fake(service);
+        QString shownDuringWait;
+        service->infoCall = qv::test::StalledCall{[&] {
+            shownDuringWait = frame.FrameStatusBar()->MessagePane()->text();
+            frame.close();
+        }};
+        ProgramInfoRequest request;
+        request.programId = 9;
+        HRESULT status = S_OK;
+        try {
+            RunProgramInfoQuery(&fake, request);
+        } catch (const DataAccessError& error) {
+            status = error.Status();
+        }
+        QCOMPARE(status, E_ABORT);  // the answer was dropped
+        QCOMPARE(shownDuringWait, QStringLiteral("Waiting for the Quorvis Service: information on program 9..."));
+        QCOMPARE(frame.FrameStatusBar()->MessagePane()->text(), idle);
+        QVERIFY(ServiceCallsAbandoned());
+        QCOMPARE(service->infoQueries.size(), 1u);
+        InstallUiCallWaiter();  // as the next document would
+        RemoveUiCallWaiter();
+        QVERIFY(!ServiceCallsAbandoned());
     }
 
     void lookAndLayoutComeBackFromTheHive() {

@@ -5,6 +5,7 @@
 #include "qv_query.h"
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <tuple>
@@ -26,6 +27,9 @@ struct FakeServiceState {
     std::vector<ProgramInfoRequest> infoQueries;
     HRESULT queryStatus = S_OK;
     HRESULT infoStatus = S_OK;
+    // Runs in place of the program-information answer when set; its status
+    // is the call's (a stalled call, see stalled_call.h).
+    std::function<HRESULT()> infoCall;
     int alive = 0;  // fakes not yet destroyed
 
     void Answer(std::int32_t kind, std::uint32_t computer, std::uint32_t user, std::uint32_t program, FakeTable table) {
@@ -54,6 +58,7 @@ public:
 
     HRESULT QueryProgramInfo(const ProgramInfoRequest& request, RecordsetPtr& result) override {
         state_->infoQueries.push_back(request);
+        if (state_->infoCall) return state_->infoCall();
         if (Failed(state_->infoStatus)) return state_->infoStatus;
         auto found = state_->programs.find(request.programId);
         result = MakeRecordset(found != state_->programs.end()

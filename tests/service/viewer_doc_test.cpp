@@ -8,9 +8,11 @@
 #include "icon_bytes.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
+#include "stalled_call.h"
 #include "ui_call_waiter.h"
 #include "viewer_settings.h"
 
+#include <QCoreApplication>
 #include <QGuiApplication>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -266,6 +268,95 @@ TEST_F(ViewerDocTest, DisconnectAndReconnectStartFromEmptyListsAndCaches) {
     doc_.SetService(std::make_unique<FakeQVQuery>(service_));
     ASSERT_TRUE(doc_.GetProgramInfo(info));
     EXPECT_EQ(service_->infoQueries.size(), 3u);
+}
+
+TEST_F(ViewerDocTest, AFailedProgramInfoCallEndsTheCallsUntilRefreshOrConnect) {
+    ConnectToFake();
+    service_->programs[1] = ProgramInfoTable(u"Editor", u"edit", Variant::Null());
+    ProgramInfo cached;
+    cached.id = 1;
+    ASSERT_TRUE(doc_.GetProgramInfo(cached));
+    // An answer without a row fails that program only.
+    ProgramInfo rowless;
+    rowless.id = 2;
+    EXPECT_FALSE(doc_.GetProgramInfo(rowless));
+    EXPECT_FALSE(doc_.ProgramInfoHalted());
+    // A failed call (the service did not answer in time) ends the calls.
+    service_->infoStatus = HRESULT_RPC_S_SERVER_UNAVAILABLE;
+    for (quint32 id : {3u, 4u, 5u}) {
+        ProgramInfo info;
+        info.id = id;
+        EXPECT_FALSE(doc_.GetProgramInfo(info)) << id;
+    }
+    EXPECT_EQ(service_->infoQueries.size(), 3u);
+    EXPECT_TRUE(doc_.ProgramInfoHalted());
+    ProgramInfo again;
+    again.id = 1;
+    EXPECT_TRUE(doc_.GetProgramInfo(again));  // the cache still answers
+    EXPECT_EQ(again.description, QStringLiteral("Editor"));
+
+    service_->infoStatus = S_OK;
+    doc_.ResumeProgramInfo();
+    ProgramInfo resumed;
+    resumed.id = 3;
+    EXPECT_FALSE(doc_.GetProgramInfo(resumed));
+    EXPECT_EQ(service_->infoQueries.size(), 4u);
+    // Connect starts asking again as well.
+    service_->infoStatus = E_FAIL;
+    EXPECT_FALSE(doc_.GetProgramInfo(resumed));
+    EXPECT_TRUE(doc_.ProgramInfoHalted());
+    ConnectToFake();
+    EXPECT_FALSE(doc_.ProgramInfoHalted());
+}
+
+TEST_F(ViewerDocTest, AWaitSaysWhatItIsWaitingFor) {
+    ConnectToFake();
+    std::vector<QString> notices;
+    SetWaitNotice([&](const QString& text) { notices.push_back(text); });
+    StalledCall call;
+    call.duringWait = [&, released = call.released] { *released = true; };
+    service_->infoCall = call;
+    ProgramInfo info;
+    info.id = 42;
+    EXPECT_FALSE(doc_.GetProgramInfo(info));
+    SetWaitNotice({});
+    const std::vector<QString> expected = {QStringLiteral("Waiting for the Quorvis Service: information on program 42..."),
+                                           QString()};
+    EXPECT_EQ(notices, expected);
+}
+
+TEST_F(ViewerDocTest, QuitDuringAPendingCallDropsItsAnswerAndEndsTheLoop) {
+    ConnectToFake();
+    StalledCall call;
+    call.duringWait = [] { QCoreApplication::quit(); };
+    service_->infoCall = call;
+    service_->programs[8] = ProgramInfoTable(u"Viewer", u"view", Variant::Null());
+    bool answered = true;
+    HRESULT refused = S_OK;
+    QTimer::singleShot(0, [&] {
+        ProgramInfo info;
+        info.id = 7;
+        answered = doc_.GetProgramInfo(info);
+        // Nothing more goes to the service, and nothing is asked of the
+        // operator, whose window is gone.
+        try {
+            RunQuery(doc_.Service(), QueryRequest{});
+        } catch (const DataAccessError& error) {
+            refused = error.Status();
+        }
+        ShowMessage(QStringLiteral("lost"), MessageIcon::Error);
+    });
+    // The application's loop ends once the pending call has returned.
+    QCoreApplication::exec();
+    EXPECT_FALSE(answered);
+    EXPECT_EQ(refused, E_ABORT);
+    EXPECT_TRUE(ServiceCallsAbandoned());
+    EXPECT_TRUE(service_->queries.empty());
+    EXPECT_TRUE(capture_.messages.empty());
+    EXPECT_FALSE(ServiceCallPending());
+    // A new document calls again.
+    InstallUiCallWaiter();
+    EXPECT_FALSE(ServiceCallsAbandoned());
 }
 
 TEST(UiCallWaiter, TheGuiThreadServesEventsWhileACallWaits) {

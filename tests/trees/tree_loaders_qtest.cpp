@@ -3,12 +3,14 @@
 // document's interface. Plain QTreeWidgets stand in for the panes' trees.
 #include "../service/doc_test_support.h"
 #include "../service/fake_qv_query.h"
+#include "../service/stalled_call.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
 #include "tree_loaders.h"
 #include "tree_object.h"
 #include "tree_walk.h"
 #include "viewer_settings.h"
+#include "workspace_bar.h"
 
 #include <QPointer>
 #include <QTreeWidget>
@@ -30,6 +32,11 @@ private:
         QStringList texts;
         const int count = parent ? parent->childCount() : tree_.topLevelItemCount();
         for (int i = 0; i < count; ++i) texts << (parent ? parent->child(i) : tree_.topLevelItem(i))->text(0);
+        return texts;
+    }
+    static QStringList Texts(const QTreeWidget* tree) {
+        QStringList texts;
+        for (int i = 0; i < tree->topLevelItemCount(); ++i) texts << tree->topLevelItem(i)->text(0);
         return texts;
     }
 
@@ -119,6 +126,35 @@ private slots:
         QCOMPARE(TreeObjectOf(tree_.topLevelItem(1))->Name(), QString("Alpha Editor"));
         QVERIFY(Marked(tree_.topLevelItem(1)));
         QVERIFY(!Marked(tree_.topLevelItem(0)));
+    }
+
+    void aStalledProgramInfoCallEndsTheFillUntilRefresh() {
+        service_->Answer(2, 0, 0, 0,
+                         EntityTable("Users", {{Variant::I4(5), Text(u"a.exe"), Variant::I4(1)},
+                                               {Variant::I4(6), Text(u"b.exe"), Variant::I4(1)},
+                                               {Variant::I4(7), Text(u"c.exe"), Variant::I4(1)}}));
+        service_->programs[6] = ProgramInfoTable(u"Bee", u"b.exe", Variant::Null());
+        // The first call waits until its deadline passes.
+        service_->infoCall = StalledCall{[] {}, std::make_shared<std::atomic<bool>>(true)};
+        CWorkSpaceBarApplications pane;
+        pane.SetDocument(doc_);
+        pane.ReloadTree();
+        QCOMPARE(service_->infoQueries.size(), 1u);
+        QCOMPARE(Texts(pane.Tree()), (QStringList{"a.exe", "b.exe", "c.exe"}));
+        const int fallback = doc_->GetSmallImageIndex(kIdiProgram);
+        for (int i = 0; i < 3; ++i) QCOMPARE(TreeImageIndex(pane.Tree()->topLevelItem(i)), fallback);
+        QVERIFY(doc_->Service());
+
+        // No further calls from the other program loaders either...
+        auto* computer = new CComputerObject(22, "pc", nullptr);
+        service_->Answer(2, 22, 0, 0, EntityTable("Users", {{Variant::I4(6), Text(u"b.exe"), Variant::I4(0)}}));
+        QVERIFY(LoadUserComputerPrograms(*doc_, Item(computer)));
+        QCOMPARE(service_->infoQueries.size(), 1u);
+        // ...until Refresh asks the service again.
+        service_->infoCall = {};
+        pane.ReloadTree();
+        QCOMPARE(service_->infoQueries.size(), 4u);
+        QCOMPARE(Texts(pane.Tree()), (QStringList{"a.exe", "Bee", "c.exe"}));
     }
 
     void childLoadersAskWithTheirIdsAndMakeTheirKinds() {

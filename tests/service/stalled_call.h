@@ -1,0 +1,38 @@
+#pragma once
+// A service call that stalls as one to a hung server does: it waits on a
+// worker thread, through the viewer's call waiter (paint and timer events
+// flow, input does not), until it is released, the viewer abandons its
+// calls, or its deadline passes; then it fails as an elapsed deadline does.
+#include "hresult.h"
+#include "ui_call_waiter.h"
+
+#include <QTimer>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+namespace qv::test {
+
+struct StalledCall {
+    // Runs on the GUI thread inside the wait.
+    std::function<void()> duringWait;
+    std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
+
+    HRESULT operator()() const {
+        if (duringWait) QTimer::singleShot(0, duringWait);
+        auto answer = std::async(std::launch::async, [released = released] {
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+            while (!*released && !ServiceCallsAbandoned() && std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        });
+        std::future<void> waited = std::move(answer);
+        WaitWithEventLoop(waited);
+        return HRESULT_RPC_S_SERVER_UNAVAILABLE;
+    }
+};
+
+}  // namespace qv::test
