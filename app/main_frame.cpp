@@ -2,6 +2,7 @@
 
 #include "app_resources.h"
 #include "command_manager.h"
+#include "context_menu_manager.h"
 #include "frame_status_bar.h"
 #include "message_box.h"
 #include "ole_date.h"
@@ -47,6 +48,7 @@ CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
       hive_(ApplicationHive(hive)),
       commands_(new CCommandManager(this)),
       toolbars_(new CToolbarManager(this, *commands_)),
+      contextMenus_(new CContextMenuManager(*commands_, this)),
       lookId_(ReadApplicationLook(hive_)) {
     setObjectName(QStringLiteral("MainFrame"));
     setDockNestingEnabled(true);
@@ -66,6 +68,7 @@ CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
 
     workspace_ = std::make_unique<CWorkspaceState>(hive_, *this, *commands_, *toolbars_);
     RestoreLayout();
+    CreateContextMenus();
     UpdateFrameTitle();
 
     // Enabled and checked states follow the window, as an idle update would.

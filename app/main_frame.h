@@ -12,6 +12,7 @@
 #include <memory>
 
 class CCommandManager;
+class CContextMenuManager;
 class CDockablePane;
 class CFrameStatusBar;
 class CPaneTabGroup;
@@ -45,6 +46,7 @@ public:
     QAction* CommandAction(int commandId) const;
     CCommandManager& Commands() { return *commands_; }
     CToolbarManager& Toolbars() { return *toolbars_; }
+    CContextMenuManager& ContextMenus() { return *contextMenus_; }
     QToolBar* StandardToolBar() const { return toolBar_; }
     CFrameStatusBar* FrameStatusBar() const { return statusBar_; }
 
@@ -84,6 +86,8 @@ private:
     void CreateMenus();
     void CreateToolBar();
     void CreatePanes();
+    // "My menu" (Cut, Copy, Paste), the report grid's context menu.
+    void CreateContextMenus();
     void FillToolbarsMenu(QMenu* menu);
     void RouteToView(int commandId);
     void ForwardToFocus(const char* slot);
@@ -105,6 +109,7 @@ private:
     HiveStore* hive_;    // not owned; may be null
     CCommandManager* commands_;    // child of the frame
     CToolbarManager* toolbars_;    // child of the frame
+    CContextMenuManager* contextMenus_;  // child of the frame
     std::unique_ptr<CWorkspaceState> workspace_;
     CFrameStatusBar* statusBar_ = nullptr;
     QToolBar* toolBar_ = nullptr;

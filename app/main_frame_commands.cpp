@@ -6,11 +6,14 @@
 #include "app_resources.h"
 #include "command_manager.h"
 #include "command_target.h"
+#include "context_menu_manager.h"
 #include "customize_dialog.h"
 #include "options_sheet.h"
 #include "qv_viewer_app.h"
+#include "qv_grid.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
+#include "right_view.h"
 #include "toolbar_manager.h"
 #include "visual_look.h"
 #include "workspace_bar.h"
@@ -42,9 +45,9 @@ void CMainFrame::CreateCommands() {
     c.Add(Id(kIdFileExportReport), kFile, QStringLiteral("Export Report..."),
           [this] { RouteToView(Id(kIdFileExportReport)); });
     c.Add(Id(kIdFileNew), kFile, QStringLiteral("&New"), [this] { OnNewDocument(); }, {Key(Qt::CTRL | Qt::Key_N)});
-    // The document has no file: Open and Save have nothing to do.
-    c.Add(Id(kIdFileOpen), kFile, QStringLiteral("&Open..."), {}, {Key(Qt::CTRL | Qt::Key_O)})->setEnabled(false);
-    c.Add(Id(kIdFileSave), kFile, QStringLiteral("&Save"), {}, {Key(Qt::CTRL | Qt::Key_S)})->setEnabled(false);
+    // No Open (Ctrl+O) and no Save (Ctrl+S): the document holds no file
+    // data, so Open would read nothing and Save write an empty file; the
+    // report's file is Export Report's.
     c.Add(Id(kIdAppExit), kFile, QStringLiteral("E&xit"), [this] { close(); });
 
     c.Add(Id(kIdEditFind), kEdit, QStringLiteral("Find\tCtrl+F"), [this] { RouteToView(Id(kIdEditFind)); },
@@ -183,10 +186,36 @@ void CMainFrame::RouteToView(int commandId) {
     if (auto* view = dynamic_cast<ICommandTarget*>(centralWidget())) view->OnCommand(commandId);
 }
 
+namespace {
+
+bool FocusCan(const char* slot) {
+    const QWidget* focus = QApplication::focusWidget();
+    return focus && focus->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(slot) + "()") >= 0;
+}
+
+}  // namespace
+
 void CMainFrame::ForwardToFocus(const char* slot) {
-    if (QWidget* focus = QApplication::focusWidget())
-        if (focus->metaObject()->indexOfMethod(QMetaObject::normalizedSignature(slot) + "()") >= 0)
-            QMetaObject::invokeMethod(focus, slot);
+    if (FocusCan(slot)) QMetaObject::invokeMethod(QApplication::focusWidget(), slot);
+}
+
+void CMainFrame::CreateContextMenus() {
+    const std::pair<unsigned, const char*> edits[] = {{kIdEditCut, "cut"}, {kIdEditCopy, "copy"}, {kIdEditPaste, "paste"}};
+    QMenu* menu = contextMenus_->AddMenu(QStringLiteral("My menu"), kIdrContextMenu,
+                                         {Id(kIdEditCut), Id(kIdEditCopy), Id(kIdEditPaste)});
+    // Greyed while shown where the focused widget cannot carry them out;
+    // their keys stay live for the widgets that can.
+    connect(menu, &QMenu::aboutToShow, this, [this, edits] {
+        for (const auto& [id, slot] : edits) commands_->Action(Id(id))->setEnabled(FocusCan(slot));
+    });
+    connect(menu, &QMenu::aboutToHide, this, [this, edits] {
+        for (const auto& [id, slot] : edits) commands_->Action(Id(id))->setEnabled(true);
+    });
+    CQVGrid* grid = view_->Grid();
+    grid->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(grid, &QWidget::customContextMenuRequested, this, [this, grid](const QPoint& pos) {
+        contextMenus_->ShowPopupMenu(kIdrContextMenu, grid->viewport()->mapToGlobal(pos));
+    });
 }
 
 void CMainFrame::ToggleUserToolbar(int index) {

@@ -2,6 +2,7 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QClipboard>
 #include <QCollator>
 #include <QEvent>
 #include <QHeaderView>
@@ -396,6 +397,17 @@ int CGridCtrl::GetCurSelPosition() const {
 }
 
 CGridRow* CGridCtrl::GetCurSel() const { return GetRow(GetCurSelPosition()); }
+
+void CGridCtrl::copy() const {
+    const CGridRow* row = GetCurSel();
+    if (!row) return;
+    QStringList texts;
+    for (int i = 0; i < row->GetItemCount(); ++i) {
+        const CGridItem* item = row->GetItem(i);
+        texts << (item ? CellText(*item) : QString());
+    }
+    QApplication::clipboard()->setText(texts.join(QLatin1Char('\t')));
+}
 
 void CGridCtrl::SetCurSel(int position) {
     const QModelIndex index = proxy_->index(position, 0);

@@ -125,6 +125,11 @@ public:
     // locale's collation ignoring case, an empty cell first.
     static int CompareValues(const QVariant& a, const QVariant& b);
 
+public slots:
+    // The selected row's cell texts, tab-separated, onto the clipboard (the
+    // Copy command); nothing without a selection.
+    void copy() const;
+
 signals:
     // A double click on a row (the row is the current selection by then).
     void RowDoubleClicked(int position);

@@ -9,7 +9,10 @@
 #include "frame_status_bar.h"
 #include "hive_store.h"
 #include "main_frame.h"
+#include "context_menu_manager.h"
 #include "options_sheet.h"
+#include "qv_grid.h"
+#include "right_view.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
 #include "right_view.h"
@@ -17,6 +20,7 @@
 #include "tree_walk.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QMenuBar>
 #include <QTemporaryDir>
@@ -109,9 +113,13 @@ private slots:
             {QKeySequence(Qt::CTRL | Qt::Key_V), 57637},      {QKeySequence(Qt::SHIFT | Qt::Key_Insert), 57637},
             {QKeySequence(Qt::CTRL | Qt::Key_Z), 57643},      {QKeySequence(Qt::ALT | Qt::Key_Backspace), 57643},
             {QKeySequence(Qt::CTRL | Qt::Key_F), 57636},      {QKeySequence(Qt::CTRL | Qt::Key_N), 57600},
-            {QKeySequence(Qt::CTRL | Qt::Key_O), 57601},      {QKeySequence(Qt::CTRL | Qt::Key_S), 57603},
             {QKeySequence(Qt::Key_F6), 57680},                {QKeySequence(Qt::SHIFT | Qt::Key_F6), 57681}};
         for (const auto& [key, id] : keys) QCOMPARE(frame.Commands().CommandForKey(key), id);
+        // Open and Save have no file to work on here: no command, no key,
+        // nothing greyed anywhere.
+        for (int id : {57601, 57603}) QVERIFY(!frame.CommandAction(id));
+        QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_O)), 0);
+        QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_S)), 0);
         QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::Key_F5)), 0);  // no key for Refresh
 
         CFrameStatusBar* status = frame.FrameStatusBar();
@@ -121,6 +129,39 @@ private slots:
         status->SetLockReader([](CFrameStatusBar::Indicator i) { return i == CFrameStatusBar::kNum; });
         QVERIFY(status->IndicatorPane(CFrameStatusBar::kNum)->isEnabled());
         QVERIFY(!status->IndicatorPane(CFrameStatusBar::kCaps)->isEnabled());
+    }
+
+    void myMenuIsTheGridsContextMenu() {
+        CMainFrame frame(nullptr, hive.get());
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QMenu* menu = frame.ContextMenus().Menu(130);
+        QVERIFY(menu);
+        QCOMPARE(menu->title(), QStringLiteral("My menu"));
+        QCOMPARE(MenuIds(menu), (QList<int>{57635, 57634, 57637}));
+
+        CQVGrid* grid = frame.View()->Grid();
+        grid->InsertColumn(0, QStringLiteral("Name"), 80);
+        grid->InsertColumn(1, QStringLiteral("Count"), 80);
+        std::unique_ptr<CGridRow> row = grid->CreateRow(2);
+        row->ReplaceItem(0, std::make_unique<CGridItem>(QStringLiteral("alice")));
+        row->ReplaceItem(1, std::make_unique<CGridItem>(17));
+        grid->AddRow(std::move(row));
+        grid->AdjustLayout();
+        grid->SetCurSel(0);
+        grid->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(grid));
+        emit grid->customContextMenuRequested(QPoint(5, 5));
+        QTRY_VERIFY(menu->isVisible());
+        // The grid can copy, not cut or paste.
+        QVERIFY(frame.CommandAction(57634)->isEnabled());
+        QVERIFY(!frame.CommandAction(57635)->isEnabled());
+        QVERIFY(!frame.CommandAction(57637)->isEnabled());
+        QApplication::clipboard()->clear();
+        frame.CommandAction(57634)->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("alice\t17"));
+        menu->hide();
+        QVERIFY(frame.CommandAction(57635)->isEnabled());  // the keys stay live
     }
 
     void panesAreTabsAndToggleWithTheirCheckMarks() {
