@@ -1,5 +1,6 @@
 #include "ole_date.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
@@ -9,6 +10,7 @@ namespace {
 constexpr int kSecondsPerDay = 86400;
 constexpr int kFormatBuffer = 64;
 constexpr long kNanosecondsPerSecond = 1000000000;
+constexpr double kSecondTolerance = 0.001;
 // Outside these the calendar check below refuses the date anyway; they keep
 // the arithmetic in range for huge values.
 constexpr double kArithmeticMin = -700000.0;
@@ -78,12 +80,15 @@ bool SameFields(const std::tm& a, const std::tm& b) {
 
 }  // namespace
 
-std::optional<DateFields> OleDateToFields(double date) {
+std::optional<DateFields> OleDateToFields(double date, SecondRounding rounding) {
     if (!std::isfinite(date) || date < kArithmeticMin || date > kArithmeticMax)
         return std::nullopt;
     double whole = std::trunc(date);
     auto day = static_cast<std::int64_t>(whole);
-    auto seconds = static_cast<int>(std::llround(std::fabs(date - whole) * kSecondsPerDay));
+    const double exact = std::fabs(date - whole) * kSecondsPerDay;
+    auto seconds = rounding == SecondRounding::Nearest
+                       ? static_cast<int>(std::llround(exact))
+                       : std::min(static_cast<int>(std::floor(exact + kSecondTolerance)), kSecondsPerDay - 1);
     if (seconds >= kSecondsPerDay) {  // rounded up to midnight of the next day
         seconds -= kSecondsPerDay;
         ++day;

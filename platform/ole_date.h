@@ -22,8 +22,13 @@ struct DateFields {
 inline constexpr int kOleDateMinYear = 100;
 inline constexpr int kOleDateMaxYear = 9999;
 
-// Splits a date into calendar fields, rounded to the nearest second.
-std::optional<DateFields> OleDateToFields(double date);
+// How the fraction of a second is dropped: Nearest may reach the next day
+// in a day's last half second; Down keeps the date's own second (a
+// millisecond's tolerance absorbs the binary fraction's error).
+enum class SecondRounding { Nearest, Down };
+
+// Splits a date into calendar fields.
+std::optional<DateFields> OleDateToFields(double date, SecondRounding rounding = SecondRounding::Nearest);
 // The calendar day the date lies in, time fields 0. Unlike OleDateToFields it
 // never rounds a day's last half second into the next day.
 std::optional<DateFields> OleDateDayFields(double date);

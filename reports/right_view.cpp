@@ -30,7 +30,8 @@ namespace {
 constexpr int kCaptionIconSize = 32;
 
 QDateTime DateTimeOf(double oleDate) {
-    const std::optional<DateFields> f = OleDateToFields(oleDate);
+    // The pickers show the second the period holds, never the next day's.
+    const std::optional<DateFields> f = OleDateToFields(oleDate, SecondRounding::Down);
     if (!f) return QDateTime::currentDateTime();
     return QDateTime(QDate(f->year, f->month, f->day), QTime(f->hour, f->minute, f->second));
 }

@@ -121,6 +121,12 @@ TEST(OleDate, DayFieldsNeverRoundIntoTheNextDay) {
     EXPECT_EQ(day->dayOfWeek, 7);
     EXPECT_EQ(day->hour + day->minute + day->second, 0);
     EXPECT_EQ(OleDateDayFields(-1 - lastTenths)->day, 29);
+    const auto down = OleDateToFields(lastTenths, SecondRounding::Down);
+    EXPECT_EQ(down->day, 30);
+    EXPECT_EQ(down->second, 59);
+    // Whole seconds stay themselves despite the fraction's binary error.
+    for (int second = 0; second < 86400; second += 7)
+        EXPECT_EQ(OleDateToFields(45000 + second / 86400.0, SecondRounding::Down)->second, second % 60) << second;
     EXPECT_FALSE(OleDateDayFields(std::numeric_limits<double>::quiet_NaN()));
     EXPECT_FALSE(OleDateDayFields(1e300));
 }

@@ -285,6 +285,20 @@ private slots:
         QCOMPARE(service_->queries.size(), queries);
     }
 
+    void pickersShowTheSecondThePeriodHolds() {
+        // A week from Sunday 23:59:59.6 to Saturday 23:59:59.6: the pickers
+        // must not show the Monday and the Sunday after.
+        const double tenths = 0.6 / 86400;
+        host_->period = {*OleDateFromFields(2024, 5, 19, 23, 59, 59) + tenths, kDateValid,
+                         *OleDateFromFields(2024, 5, 25, 23, 59, 59) + tenths, kDateValid, kPeriodThisWeek};
+        CUserObject user(7, "alice");
+        user.CreateReport();
+        QCOMPARE(view_->findChild<QDateEdit*>("Control1046")->date(), QDate(2024, 5, 19));
+        QCOMPARE(view_->findChild<QTimeEdit*>("Control1044")->time().hour(), 23);
+        QCOMPARE(view_->findChild<QDateEdit*>("Control1047")->date(), QDate(2024, 5, 25));
+        QCOMPARE(view_->findChild<QTimeEdit*>("Control1045")->time().hour(), 23);
+    }
+
     void layoutKeepsItsMinimums() {
         view_->resize(200, 120);
         QApplication::processEvents();
