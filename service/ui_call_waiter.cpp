@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <thread>
+#include <utility>
 
 namespace {
 
@@ -18,6 +19,11 @@ WaitNotice waitNotice;
 QString currentPurpose;
 int pendingWaits = 0;
 std::atomic<bool> abandoned{false};
+
+QString WaitNoticeText(const QString& purpose) {
+    return purpose.isEmpty() ? QStringLiteral("Waiting for the Quorvis Service...")
+                             : QStringLiteral("Waiting for the Quorvis Service: %1...").arg(purpose);
+}
 
 // Tells the notice for the life of one wait.
 class NoticeShown {
@@ -70,11 +76,6 @@ void SetWaitNotice(WaitNotice notice) { waitNotice = std::move(notice); }
 ScopedCallPurpose::ScopedCallPurpose(QString purpose) : previous_(std::exchange(currentPurpose, std::move(purpose))) {}
 
 ScopedCallPurpose::~ScopedCallPurpose() { currentPurpose = std::move(previous_); }
-
-QString WaitNoticeText(const QString& purpose) {
-    return purpose.isEmpty() ? QStringLiteral("Waiting for the Quorvis Service...")
-                             : QStringLiteral("Waiting for the Quorvis Service: %1...").arg(purpose);
-}
 
 bool ServiceCallPending() { return pendingWaits > 0; }
 

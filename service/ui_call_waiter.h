@@ -41,9 +41,6 @@ private:
     QString previous_;
 };
 
-// The status-bar text of a wait for the given purpose.
-QString WaitNoticeText(const QString& purpose);
-
 // Whether the GUI thread is waiting for a call's answer right now.
 bool ServiceCallPending();
 // The viewer is closing: answers still pending are dropped, no call is made.
