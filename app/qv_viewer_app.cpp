@@ -74,6 +74,8 @@ bool CQVViewerApp::InitInstance()
     // The profile: "Software\Marrowind Software\QVViewer" (ui/profile_store.h).
     QCoreApplication::setOrganizationName(QStringLiteral("Marrowind Software"));
     QCoreApplication::setApplicationName(LoadResString(kIdsAppTitle));
+    // Ties the windows to the installed desktop entry (Wayland's app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.marrowind.QVViewer"));
     QIcon icon;
     for (int size : kWindowIconSizes)
         icon.addPixmap(LoadResIcon(kIdrMainFrame, size));

@@ -183,11 +183,10 @@ int RunReportCommand(const ReportOptions& options) {
 }
 
 int ReportMain(int argc, char** argv) {
-    // A report program needs no screen.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    QStringList arguments = QCoreApplication::arguments();
-    arguments.removeFirst();
+    // Read before the application exists, so that --help and --version
+    // start no platform.
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
     const ParsedOptions parsed = ParseReportOptions(arguments);
     if (!parsed.options) {
         Say(parsed.error);
@@ -198,5 +197,12 @@ int ReportMain(int argc, char** argv) {
         std::fputs(ReportUsage().toLocal8Bit().constData(), stdout);
         return kExitWritten;
     }
+    if (parsed.options->version) {
+        std::fputs("qvreport " QVVIEWER_VERSION "\n", stdout);
+        return kExitWritten;
+    }
+    // A report program needs no screen.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
     return RunReportCommand(*parsed.options);
 }

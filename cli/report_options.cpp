@@ -43,6 +43,10 @@ ParsedOptions ParseReportOptions(const QStringList& arguments) {
             options.help = true;
             return {options, {}};
         }
+        if (argument == "--version") {
+            options.version = true;
+            return {options, {}};
+        }
         const auto found = valued.find(argument);
         if (found == valued.end()) return Refuse(QStringLiteral("unknown argument \"%1\"").arg(argument));
         if (i + 1 >= arguments.size()) return Refuse(QStringLiteral("%1 needs a value").arg(argument));
@@ -80,6 +84,7 @@ QString ReportUsage() {
         "usage: qvreport --server NAME --tree users|computers|applications --path \"A/B/C\"\n"
         "                --period today|week|month|year|custom [--from \"YYYY-MM-DD HH:MM\"] [--to ...]\n"
         "                [--html FILE] [--csv FILE]\n"
+        "       qvreport --help | --version\n"
         "Builds the report of the tree item named by --path (display texts, top level first)\n"
         "for the period and writes it as the viewer's Export Report would (--html) or as CSV\n"
         "with the milliseconds after \"Time Spent\" (--csv). Exit status: 0 written, 1 failed,\n"

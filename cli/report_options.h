@@ -21,6 +21,7 @@ struct ReportOptions {
     QString htmlFile;
     QString csvFile;
     bool help = false;
+    bool version = false;
 };
 
 struct ParsedOptions {

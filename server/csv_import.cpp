@@ -129,7 +129,8 @@ void RefuseRepeat(Database& db, const Sha256::Digest& digest, const std::string&
   }
 }
 
-ImportSummary ImportInto(const std::string& storePath, const ImportOptions& options, const Sha256::Digest& digest) {
+ImportSummary ImportInto(const std::string& storePath, const ImportOptions& options, const Sha256::Digest& digest,
+                        const ProgressCallback& progress) {
   Database db(storePath, Database::Mode::Create);
   EnsureSchema(db);
   Transaction transaction(db, Transaction::Kind::Immediate);
@@ -156,12 +157,17 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
       throw ImportError("line " + std::to_string(line) + ": " + error.what());
     }
   });
+  std::error_code sizeUnknown;
+  const auto fileBytes = static_cast<double>(std::filesystem::file_size(options.csvPath, sizeUnknown));
+  double bytesParsed = 0;
   const Sha256::Digest parsed = ReadFile(options.csvPath, [&](std::string_view chunk) {
     try {
       parser.Feed(chunk);
     } catch (const CsvError& error) {
       throw ImportError("line " + std::to_string(error.Line()) + ": " + error.what());
     }
+    bytesParsed += static_cast<double>(chunk.size());
+    if (progress) progress(writer.RecordCount(), sizeUnknown ? 0.0 : bytesParsed / fileBytes);
   });
   try {
     parser.Finish();
@@ -189,12 +195,14 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
 
 }  // namespace
 
-ImportSummary ImportCsv(const ImportOptions& options) {
+ImportSummary ImportCsv(const ImportOptions& options, const ProgressCallback& progress) {
   const Sha256::Digest digest = ReadFile(options.csvPath, [](std::string_view) {});
   std::error_code error;
-  if (std::filesystem::exists(options.storePath, error) || error) return ImportInto(options.storePath, options, digest);
+  if (std::filesystem::exists(options.storePath, error) || error) {
+    return ImportInto(options.storePath, options, digest, progress);
+  }
   NewStoreFile store(options.storePath);
-  const ImportSummary summary = ImportInto(store.BuildPath(), options, digest);
+  const ImportSummary summary = ImportInto(store.BuildPath(), options, digest, progress);
   store.Publish();
   return summary;
 }

@@ -3,6 +3,8 @@
 // whose exact content was imported before is refused.
 #pragma once
 
+#include "progress_line.h"
+
 #include <array>
 #include <cstdint>
 #include <stdexcept>
@@ -37,7 +39,7 @@ class ImportError : public std::runtime_error {
 
 // Creates the store when it does not exist. Throws ImportError for bad input
 // and StoreError when the store fails; either way nothing is imported, and a
-// store that did not exist still does not.
-ImportSummary ImportCsv(const ImportOptions& options);
+// store that did not exist still does not. progress hears of each chunk parsed.
+ImportSummary ImportCsv(const ImportOptions& options, const ProgressCallback& progress = {});
 
 }  // namespace qv::server

@@ -42,7 +42,8 @@ struct Entry {
 
 class Generator {
  public:
-  Generator(const DemoOptions& options, RecordWriter& writer) : m_options(options), m_writer(writer), m_random(options.seed) {}
+  Generator(const DemoOptions& options, const ProgressCallback& progress, RecordWriter& writer)
+      : m_options(options), m_progress(progress), m_writer(writer), m_random(options.seed) {}
 
   DemoSummary Run() {
     Setup();
@@ -53,7 +54,13 @@ class Generator {
     const double perDay = static_cast<double>(m_options.records) /
                           std::max(1.0, static_cast<double>(workdays * static_cast<std::int64_t>(m_people.size())) * 0.96);
     m_slotMs = std::max(1000.0, kWorkMsPerDay / std::max(perDay, 1.0));
-    for (std::int64_t day = firstDay; day <= lastDay; ++day) Day(day);
+    for (std::int64_t day = firstDay; day <= lastDay; ++day) {
+      Day(day);
+      if (m_progress) {
+        m_progress(m_writer.RecordCount(),
+                   static_cast<double>(day - firstDay + 1) / static_cast<double>(lastDay - firstDay + 1));
+      }
+    }
     return {m_writer.RecordCount(), m_programs.size(), m_titles};
   }
 
@@ -139,6 +146,7 @@ class Generator {
   }
 
   const DemoOptions& m_options;
+  const ProgressCallback& m_progress;
   RecordWriter& m_writer;
   std::mt19937_64 m_random;
   std::int64_t m_endMs = 0;
@@ -151,7 +159,7 @@ class Generator {
 
 }  // namespace
 
-DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options) {
+DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options, const ProgressCallback& progress) {
   if (std::filesystem::exists(path)) throw std::runtime_error(path + " exists already; the demo writes a new store");
   NewStoreFile store(path);
   DemoSummary summary;
@@ -160,7 +168,7 @@ DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options) 
     EnsureSchema(db);
     Transaction transaction(db, Transaction::Kind::Immediate);
     RecordWriter writer(db);
-    summary = Generator(options, writer).Run();
+    summary = Generator(options, progress, writer).Run();
     writer.Finish();
     transaction.Commit();
   }

@@ -1,6 +1,8 @@
 // qvservice demo: a realistic store of office activity that ends now.
 #pragma once
 
+#include "progress_line.h"
+
 #include <cstdint>
 #include <string>
 
@@ -21,7 +23,9 @@ struct DemoSummary {
   std::size_t windowTitles = 0;
 };
 
-// Refuses a store file that exists already; leaves none behind when it fails.
-DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options);
+// Refuses a store file that exists already; leaves none behind when it
+// fails. progress hears of each day written.
+DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options,
+                           const ProgressCallback& progress = {});
 
 }  // namespace qv::server

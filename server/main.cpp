@@ -4,13 +4,16 @@
 #include "qv_contract.h"
 #include "csv_import.h"
 #include "demo_data.h"
+#include "progress_line.h"
 #include "service_host.h"
 #include "sqlite_db.h"
+#include "store_schema.h"
 
 #include <charconv>
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <unistd.h>
 
 namespace {
 
@@ -27,7 +30,10 @@ std::string Usage() {
          std::to_string(qv::contract::kDefaultPort) +
          " unless told otherwise; SIGINT or SIGTERM stop it\n"
          "  qvservice import --store FILE [--icons DIR] RECORDS.csv\n"
-         "  qvservice demo --store FILE [--records N]\n";
+         "  qvservice demo --store FILE [--records N]\n"
+         "  qvservice init --store FILE\n"
+         "      creates an empty store unless FILE holds one\n"
+         "  qvservice --help | --version\n";
 }
 
 int Serve(const std::vector<std::string>& args) {
@@ -47,7 +53,10 @@ int Serve(const std::vector<std::string>& args) {
 int Import(const std::vector<std::string>& args) {
   const CommandLine line = ParseCommandLine(args, {"store", "icons"});
   if (line.positional.size() != 1) throw UsageError("import takes one RECORDS.csv");
-  const ImportSummary summary = ImportCsv({line.Get("store"), line.positional.front(), line.Get("icons", "")});
+  ProgressLine progress(STDERR_FILENO);
+  const ImportSummary summary =
+      ImportCsv({line.Get("store"), line.positional.front(), line.Get("icons", "")}, progress.Callback());
+  progress.Finish(summary.records);
   std::cout << "imported " << summary.records << " records (" << summary.newEntities
             << " new users, computers, programs and window titles, " << summary.icons << " icons)\n";
   return 0;
@@ -62,10 +71,22 @@ int Demo(const std::vector<std::string>& args) {
   if (error != std::errc() || end != records.data() + records.size() || options.records < 0) {
     throw UsageError("--records takes a whole number");
   }
-  const DemoSummary summary = WriteDemoStore(line.Get("store"), options);
+  ProgressLine progress(STDERR_FILENO);
+  const DemoSummary summary = WriteDemoStore(line.Get("store"), options, progress.Callback());
+  progress.Finish(summary.records);
   std::cout << "wrote " << summary.records << " records of " << options.users << " users on " << options.computers
             << " computers with " << summary.programs << " programs and " << summary.windowTitles
             << " window titles\n";
+  return 0;
+}
+
+// The package's unit runs it before serve, so that a fresh install starts
+// with an empty store.
+int Init(const std::vector<std::string>& args) {
+  const CommandLine line = ParseCommandLine(args, {"store"});
+  if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
+  Database db(line.Get("store"), Database::Mode::Create);
+  EnsureSchema(db);
   return 0;
 }
 
@@ -78,8 +99,13 @@ int main(int argc, char** argv) {
     if (command == "serve") return Serve(args);
     if (command == "import") return Import(args);
     if (command == "demo") return Demo(args);
-    if (command == "--help" || command == "help") {
+    if (command == "init") return Init(args);
+    if (command == "--help" || command == "-h" || command == "help") {
       std::cout << Usage();
+      return 0;
+    }
+    if (command == "--version") {
+      std::cout << "qvservice " << QVVIEWER_VERSION << "\n";
       return 0;
     }
     throw UsageError(command.empty() ? "no command" : "unknown command " + command);

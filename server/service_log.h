@@ -1,4 +1,6 @@
-// The service's log: one line per event on standard error.
+// The service's log: one line per event on standard error, stamped with the
+// local time, or plain when standard error is the journal's stream (it
+// stamps and names every line itself).
 #pragma once
 
 #include <cstddef>
@@ -8,6 +10,12 @@
 namespace qv::server {
 
 void LogLine(std::string_view message);
+// The line with its end; the journal's has neither time stamp nor name.
+std::string FormatLogLine(std::string_view message, bool toJournal);
+
+// True when fd is the stream that journalStream ("DEVICE:INODE", the value of
+// JOURNAL_STREAM) names; null or malformed names none.
+bool IsJournalStream(const char* journalStream, int fd);
 
 // Text from a client made safe for a log line or a description: control and
 // non-ASCII bytes escaped, long texts cut.

@@ -1,0 +1,125 @@
+// What `cmake --install` puts under a prefix: every file in its place, the
+// desktop entry and AppStream file valid, the unit naming the installed
+// program, and programs that answer --help and --version.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+// The install prefix, removed with everything under it.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "qvinstall-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& Path() const { return path_; }
+  std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+struct CommandResult {
+  int exitCode = -1;
+  std::string output;  // standard output and error together
+};
+
+CommandResult RunCommand(const std::string& command) {
+  CommandResult result;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (pipe == nullptr) return result;
+  char buffer[4096];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
+  const int status = ::pclose(pipe);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class InstallTree : public testing::Test {
+ protected:
+  void SetUp() override {
+    const CommandResult installed =
+        RunCommand(Quoted(QV_CMAKE_COMMAND) + " --install " + Quoted(QV_BUILD_DIR) + " --prefix " + Quoted(prefix_.Path()));
+    ASSERT_EQ(installed.exitCode, 0) << installed.output;
+  }
+  std::string Path(const std::string& relative) const { return prefix_.File(relative); }
+
+  TempDir prefix_;
+};
+
+TEST_F(InstallTree, PutsEveryFileInPlaceAndTheDesktopFilesValidate) {
+  const char* const files[] = {
+      "bin/qvviewer",
+      "bin/qvreport",
+      "bin/qvservice",
+      "share/applications/com.marrowind.QVViewer.desktop",
+      "share/icons/hicolor/scalable/apps/com.marrowind.QVViewer.svg",
+      "share/metainfo/com.marrowind.QVViewer.metainfo.xml",
+      "lib/systemd/system/qvservice.service",
+      "etc/default/qvservice",
+      "share/man/man1/qvviewer.1.gz",
+      "share/man/man1/qvreport.1.gz",
+      "share/man/man1/qvservice.1.gz",
+  };
+  for (const char* file : files) EXPECT_TRUE(std::filesystem::is_regular_file(Path(file))) << file;
+
+  const CommandResult desktop = RunCommand("desktop-file-validate " + Quoted(Path(files[3])));
+  EXPECT_EQ(desktop.exitCode, 0) << desktop.output;
+  EXPECT_EQ(desktop.output, "");
+  const CommandResult metainfo = RunCommand("appstreamcli validate --no-net " + Quoted(Path(files[5])));
+  EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
+
+  // The unit is made for the prefix it was installed under.
+  const std::string unit = ReadText(Path("lib/systemd/system/qvservice.service"));
+  EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve --store ${QVSERVICE_STORE}"), std::string::npos)
+      << unit;
+  EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init "), std::string::npos) << unit;
+  EXPECT_NE(unit.find("\nEnvironmentFile=-" + Path("etc/default/qvservice") + "\n"), std::string::npos) << unit;
+  EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
+
+  for (const char* page : {"qvviewer", "qvreport", "qvservice"}) {
+    const CommandResult text = RunCommand("gzip -dc " + Quoted(Path("share/man/man1/" + std::string(page) + ".1.gz")));
+    EXPECT_EQ(text.exitCode, 0) << text.output;
+    EXPECT_NE(text.output.find(".SH NAME\n" + std::string(page) + " \\-"), std::string::npos) << page;
+    EXPECT_NE(text.output.find("\"QVViewer " QV_VERSION "\""), std::string::npos) << page;
+  }
+}
+
+TEST_F(InstallTree, InstalledProgramsAnswerHelpAndVersionWithoutADisplay) {
+  for (const std::string program : {"qvviewer", "qvreport", "qvservice"}) {
+    const std::string path = Quoted(Path("bin/" + program));
+    const CommandResult version = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version");
+    EXPECT_EQ(version.exitCode, 0) << program << ": " << version.output;
+    EXPECT_EQ(version.output, program + " " QV_VERSION "\n");
+    const CommandResult help = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --help");
+    EXPECT_EQ(help.exitCode, 0) << program << ": " << help.output;
+    EXPECT_NE(help.output.find("usage"), std::string::npos) << help.output;
+    EXPECT_NE(help.output.find("--version"), std::string::npos) << help.output;
+  }
+}
+
+}  // namespace

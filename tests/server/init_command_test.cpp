@@ -1,0 +1,54 @@
+// qvservice init, which the packaged unit runs before serve: a fresh store
+// for a fresh install, and never a change to a store that holds records.
+#include "service_process.h"
+#include "sqlite_db.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+using namespace qv::test;
+
+std::string Contents(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
+  TempDir dir;
+  const std::string fresh = dir.File("fresh.db");
+  const ToolResult made = RunQvservice({"init", "--store", fresh});
+  ASSERT_EQ(made.exitCode, 0) << made.err;
+  EXPECT_EQ(made.out, "");
+  ServiceProcess service({"serve", "--store", fresh, "--listen", "127.0.0.1:0"});
+  EXPECT_NE(service.WaitUntilListening(), "") << service.Log();
+  EXPECT_EQ(service.Stop(SIGTERM), 0) << service.Log();
+
+  const std::string filled = dir.File("filled.db");
+  WriteRecords(filled, {{"anna", "WS-01", "app.exe", "App", "Main", 1'700'000'000'000, 1000, 1, 1}});
+  ASSERT_EQ(RunQvservice({"init", "--store", filled}).exitCode, 0);
+  qv::server::Database db(filled, qv::server::Database::Mode::ReadOnly);
+  qv::server::Statement count(db, "SELECT COUNT(*) FROM activity");
+  ASSERT_TRUE(count.Step());
+  EXPECT_EQ(count.Int64(0), 1);
+
+  const std::string text = dir.File("text.db");
+  const std::string words = "this is not a database, just some text that is long enough to look like a header";
+  std::ofstream(text) << words;
+  const ToolResult refused = RunQvservice({"init", "--store", text});
+  EXPECT_EQ(refused.exitCode, 1);
+  EXPECT_NE(refused.err.find("qvservice: "), std::string::npos) << refused.err;
+  EXPECT_EQ(Contents(text), words);
+
+  EXPECT_EQ(RunQvservice({"init"}).exitCode, 2);
+  EXPECT_EQ(RunQvservice({"init", "--store", fresh, "extra"}).exitCode, 2);
+}
+
+}  // namespace
