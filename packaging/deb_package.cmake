@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_VIEWER_PACKAGE_SECTION x11)
 # plugins (xcb for the viewer, offscreen for qvreport).
 set(CPACK_DEBIAN_VIEWER_PACKAGE_DEPENDS "qt6-qpa-plugins")
 set(CPACK_COMPONENT_VIEWER_DESCRIPTION
-    "Quorvis activity viewer\n QVViewer connects to a Quorvis Service and shows who used which computer\n and program, for how long and with how many keyboard and mouse events,\n as reports with a sortable grid and a pie chart, exported as HTML.\n qvreport writes the same reports from the command line.")
+    "Quorvis activity viewer\nQVViewer connects to a Quorvis Service and shows who used which computer\nand program, for how long and with how many keyboard and mouse events,\nas reports with a sortable grid and a pie chart, exported as HTML.\nqvreport writes the same reports from the command line.")
 
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME qvservice)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
@@ -43,6 +43,6 @@ set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_SERVICE_DESCRIPTION
-    "Quorvis Service: the activity store that QVViewer reads\n qvservice keeps activity records in an SQLite store and answers the\n viewer's queries over gRPC; it imports records from CSV files. The package\n runs it under systemd as the system user qvservice.")
+    "Quorvis Service: the activity store that QVViewer reads\nqvservice keeps activity records in an SQLite store and answers the\nviewer's queries over gRPC; it imports records from CSV files. The package\nruns it under systemd as the system user qvservice.")
 
 include(CPack)

@@ -11,6 +11,8 @@ namespace qv::server {
 namespace {
 
 constexpr auto kRedrawInterval = std::chrono::milliseconds(250);
+// Work still going on after the last chunk (committing) shows as 99 percent.
+constexpr double kBeforeTheEnd = 0.999;
 // Clears what a longer earlier line left to the right of the cursor.
 constexpr const char* kClearToEnd = "\033[K";
 
@@ -47,7 +49,7 @@ void ProgressLine::Update(std::int64_t records, double fraction) {
   const auto now = std::chrono::steady_clock::now();
   if (m_open && now - m_lastDraw < kRedrawInterval) return;
   m_lastDraw = now;
-  Draw(records, fraction, false);
+  Draw(records, std::min(fraction, kBeforeTheEnd), false);
 }
 
 void ProgressLine::Finish(std::int64_t records) {

@@ -25,7 +25,8 @@ class ProgressLine {
   ProgressLine& operator=(const ProgressLine&) = delete;
 
   bool Enabled() const { return m_enabled; }
-  // Redraws at most every few tenths of a second.
+  // Redraws at most every few tenths of a second; 100 percent is left to
+  // Finish.
   void Update(std::int64_t records, double fraction);
   // The final line at 100 percent, ended.
   void Finish(std::int64_t records);
