@@ -3,36 +3,14 @@
 // program, and programs that answer --help and --version.
 #include <gtest/gtest.h>
 
+#include "temp_dir.h"
+
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-// The install prefix, removed with everything under it.
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "qvinstall-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a temporary folder");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::string& Path() const { return path_; }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 struct CommandResult {
   int exitCode = -1;
@@ -51,13 +29,6 @@ CommandResult RunCommand(const std::string& command) {
 }
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 class InstallTree : public testing::Test {
  protected:
@@ -94,7 +65,7 @@ TEST_F(InstallTree, PutsEveryFileInPlaceAndTheDesktopFilesValidate) {
   EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
 
   // The unit is made for the prefix it was installed under.
-  const std::string unit = ReadText(Path("lib/systemd/system/qvservice.service"));
+  const std::string unit = ReadWhole(Path("lib/systemd/system/qvservice.service"));
   EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve --store ${QVSERVICE_STORE}"), std::string::npos)
       << unit;
   EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init "), std::string::npos) << unit;
