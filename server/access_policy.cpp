@@ -32,6 +32,7 @@ std::string AccessPolicy::CallerOf(const grpc::ServerContext& context) const {
 }
 
 bool AccessPolicy::Allows(std::string_view caller) const {
+  if (caller.empty() && m_certificateIdentity) return false;
   if (m_allowed.empty()) return true;
   if (caller.empty()) return false;
   return std::any_of(m_allowed.begin(), m_allowed.end(), [&](const std::string& name) { return EqualNoCase(name, caller); });

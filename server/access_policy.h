@@ -1,5 +1,6 @@
 // Who may use the service object. The caller's identity is the common name
-// of its client certificate when the service verifies client certificates,
+// of its client certificate when the service verifies client certificates
+// (a caller without one is nobody, refused even when every name is allowed),
 // else the user name the caller claims in its request metadata.
 #pragma once
 
@@ -23,6 +24,7 @@ class AccessPolicy {
 
   std::string CallerOf(const grpc::ServerContext& context) const;
   bool Allows(std::string_view caller) const;
+  bool NamesByCertificate() const { return m_certificateIdentity; }
 
  private:
   std::vector<std::string> m_allowed;

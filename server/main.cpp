@@ -25,7 +25,7 @@ constexpr int kExitUsage = 2;
 std::string Usage() {
   return "usage:\n"
          "  qvservice serve --store FILE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
-         "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]]\n"
+         "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]] [--trust-claimed-names]\n"
          "      listens on [::]:" +
          std::to_string(qv::contract::kDefaultPort) +
          " unless told otherwise; SIGINT or SIGTERM stop it\n"
@@ -37,7 +37,8 @@ std::string Usage() {
 }
 
 int Serve(const std::vector<std::string>& args) {
-  const CommandLine line = ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca"});
+  const CommandLine line =
+      ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca"}, {"trust-claimed-names"});
   if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
   ServeOptions options;
   options.storePath = line.Get("store");
@@ -47,6 +48,7 @@ int Serve(const std::vector<std::string>& args) {
   options.tlsCertFile = line.Get("tls-cert", "");
   options.tlsKeyFile = line.Get("tls-key", "");
   options.clientCaFile = line.Get("client-ca", "");
+  options.trustClaimedNames = line.flags.contains("trust-claimed-names");
   return RunServe(options);
 }
 

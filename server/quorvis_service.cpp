@@ -84,7 +84,9 @@ std::optional<QuorvisService::Refusal> QuorvisService::Check(const grpc::ServerC
   const std::string caller = m_policy.CallerOf(context);
   if (!m_policy.Allows(caller)) {
     LogLine("refused caller '" + Printable(caller) + "' from " + Printable(context.peer()) + " (" + operation + ")");
-    return Refusal{contract::kAccessDenied, "Access is denied."};
+    return Refusal{contract::kAccessDenied, caller.empty() && m_policy.NamesByCertificate()
+                                                ? "Access is denied. The caller gave no client certificate."
+                                                : "Access is denied."};
   }
   const bool offered = SameId(interfaceId, contract::kQueryInterfaceId) ||
                        (activation && SameId(interfaceId, contract::kUnknownInterfaceId));

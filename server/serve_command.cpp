@@ -8,6 +8,7 @@
 namespace qv::server {
 
 int RunServe(const ServeOptions& options) {
+  for (const std::string& warning : CheckServeSecurity(options)) LogLine(warning);
   // Block the stop signals before gRPC starts its threads, so that only the
   // waiting thread below ever receives them.
   sigset_t stopSignals;

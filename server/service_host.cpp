@@ -8,6 +8,10 @@
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server_builder.h>
 
+#include <arpa/inet.h>
+#include <sys/stat.h>
+
+#include <cctype>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -29,6 +33,16 @@ std::string ReadTextFile(const std::string& path, const char* what) {
   return text.str();
 }
 
+// As ssh does: a private key that others can read is no longer private.
+void CheckKeyFileMode(const std::string& path) {
+  struct stat status {};
+  if (::stat(path.c_str(), &status) != 0) return;  // reading it says why
+  if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    throw std::runtime_error("the TLS key " + path + " can be read by other users; make it the owner's alone (chmod 600 " +
+                             path + ")");
+  }
+}
+
 std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options) {
   if (options.tlsCertFile.empty() && options.tlsKeyFile.empty()) {
     if (!options.clientCaFile.empty()) throw std::runtime_error("--client-ca needs --tls-cert and --tls-key");
@@ -37,9 +51,13 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options
   if (options.tlsCertFile.empty() || options.tlsKeyFile.empty()) {
     throw std::runtime_error("TLS needs both --tls-cert and --tls-key");
   }
+  CheckKeyFileMode(options.tlsKeyFile);
+  // A caller without a certificate gets through the handshake and is then
+  // refused by the access policy, so that it hears "access denied" rather
+  // than a dropped connection.
   grpc::SslServerCredentialsOptions ssl(options.clientCaFile.empty()
                                             ? GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE
-                                            : GRPC_SSL_REQUEST_AND_REQUIRE_CLIENT_CERTIFICATE_AND_VERIFY);
+                                            : GRPC_SSL_REQUEST_CLIENT_CERTIFICATE_AND_VERIFY);
   ssl.pem_key_cert_pairs.push_back(
       {ReadTextFile(options.tlsKeyFile, "TLS key"), ReadTextFile(options.tlsCertFile, "TLS certificate")});
   if (!options.clientCaFile.empty()) ssl.pem_root_certs = ReadTextFile(options.clientCaFile, "client CA");
@@ -80,6 +98,42 @@ ListenAddress ParseListenAddress(const std::string& text) {
   }
   address.port = static_cast<std::uint16_t>(std::stoul(portText));
   return address;
+}
+
+bool IsLoopbackOnly(const ListenAddress& address) {
+  std::string host = address.host;
+  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (host == "localhost") return true;
+  in_addr v4{};
+  if (inet_pton(AF_INET, host.c_str(), &v4) == 1) return (ntohl(v4.s_addr) >> 24) == 127;
+  in6_addr v6{};
+  return inet_pton(AF_INET6, host.c_str(), &v6) == 1 && IN6_IS_ADDR_LOOPBACK(&v6);
+}
+
+std::vector<std::string> CheckServeSecurity(const ServeOptions& options) {
+  const ListenAddress address = ParseListenAddress(options.listen);
+  const std::string where = FormatHost(address.host) + ":" + std::to_string(address.port);
+  const bool loopback = IsLoopbackOnly(address);
+  const bool certificates = !options.clientCaFile.empty();
+  if (options.trustClaimedNames && certificates) {
+    throw std::runtime_error("--trust-claimed-names does not go with --client-ca, whose certificates name the callers");
+  }
+  if (!options.allowed.empty() && !certificates && !loopback && !options.trustClaimedNames) {
+    throw std::runtime_error("--allow without --client-ca lets anyone who reaches " + where +
+                             " read as an allowed name by claiming it; give --client-ca with --tls-cert and "
+                             "--tls-key, listen on a loopback address only, or add --trust-claimed-names");
+  }
+  std::vector<std::string> warnings;
+  if (options.trustClaimedNames) {
+    warnings.push_back("warning: --trust-claimed-names: every caller is who it claims to be; the names of --allow "
+                       "keep out no one who knows them");
+  }
+  if (options.tlsCertFile.empty() && !loopback) {
+    warnings.push_back("warning: plain text on " + where +
+                       ": activity records and user names cross the network unencrypted; give --tls-cert and "
+                       "--tls-key");
+  }
+  return warnings;
 }
 
 ServiceHost::ServiceHost(const ServeOptions& options)

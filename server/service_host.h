@@ -22,6 +22,7 @@ struct ServeOptions {
   std::string tlsCertFile;
   std::string tlsKeyFile;
   std::string clientCaFile;
+  bool trustClaimedNames = false;  // --allow without client certificates off loopback
 };
 
 struct ListenAddress {
@@ -31,6 +32,15 @@ struct ListenAddress {
 
 // Throws std::invalid_argument for a malformed address.
 ListenAddress ParseListenAddress(const std::string& text);
+
+// The address names this machine's loopback interface only: "localhost",
+// 127.0.0.0/8 or ::1.
+bool IsLoopbackOnly(const ListenAddress& address);
+
+// Refuses (std::runtime_error) a set-up in which a claimed, forgeable user
+// name would decide who reads the records; returns the warnings to log at
+// start for one that works but is exposed.
+std::vector<std::string> CheckServeSecurity(const ServeOptions& options);
 
 class ServiceHost {
  public:

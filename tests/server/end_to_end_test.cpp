@@ -155,7 +155,7 @@ TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
 TEST(ServiceEndToEnd, TheClientCertificateNamesTheCallerUnderTls) {
   TempDir dir;
   const std::string store = SmallStore(dir);
-  const std::string data = QV_TEST_DATA_DIR;
+  const std::string data = CopyTestCertificates(dir);
   grpc::SslCredentialsOptions tls;
   tls.pem_root_certs = ReadFile(data + "/test-ca.pem");
   tls.pem_private_key = ReadFile(data + "/test-client-alice.key");

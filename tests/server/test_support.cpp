@@ -29,6 +29,21 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(m_path, ignored);
 }
 
+std::string CopyTestCertificates(const TempDir& dir) {
+  namespace fs = std::filesystem;
+  const fs::path folder = dir.File("certs");
+  fs::create_directory(folder);
+  for (const auto& entry : fs::directory_iterator(QV_TEST_DATA_DIR)) {
+    const fs::path name = entry.path().filename();
+    if (name.extension() != ".pem" && name.extension() != ".key") continue;
+    fs::copy_file(entry.path(), folder / name, fs::copy_options::overwrite_existing);
+    fs::permissions(folder / name, name.extension() == ".key" ? fs::perms::owner_read | fs::perms::owner_write
+                                                              : fs::perms::owner_read | fs::perms::owner_write |
+                                                                    fs::perms::group_read | fs::perms::others_read);
+  }
+  return folder.string();
+}
+
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<server::ActivityRecord>& records) {
   server::Database db(storePath, server::Database::Mode::Create);

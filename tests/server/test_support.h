@@ -28,6 +28,11 @@ class TempDir {
   std::string m_path;
 };
 
+// Copies the test certificates and keys of tests/server/data into a folder
+// "certs" under dir, keys with mode 0600 (git keeps no modes), and returns
+// the folder.
+std::string CopyTestCertificates(const TempDir& dir);
+
 // Writes records in one transaction and returns their ids.
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<server::ActivityRecord>& records);
