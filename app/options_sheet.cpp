@@ -4,6 +4,7 @@
 #include "message_box.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
+#include "tls_files_box.h"
 #include "viewer_settings.h"
 
 #include <QFontMetrics>
@@ -26,22 +27,27 @@ QSize DialogUnitsToPixels(const QSize& dlu)
 }  // namespace
 
 CPPageServer::CPPageServer(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
-    : CPropertyPage(QStringLiteral("Server"), parent), doc_(doc), hive_(hive), edit_(new QLineEdit(this))
+    : CPropertyPage(QStringLiteral("Server"), parent), doc_(doc), hive_(hive), edit_(new QLineEdit(this)),
+      tls_(new CTlsFilesBox(this))
 {
     setObjectName(QStringLiteral("page%1").arg(kIddServerPage));
     edit_->setObjectName(QStringLiteral("control%1").arg(kIdcServerName));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(new QLabel(QStringLiteral("Quorvis Server:"), this));
     layout->addWidget(edit_);
+    layout->addWidget(tls_);
     layout->addStretch(1);
     setMinimumSize(DialogUnitsToPixels(kPageSizeDlu));
     connect(edit_, &QLineEdit::textEdited, this, [this] { SetModified(true); });
+    connect(tls_, &CTlsFilesBox::Edited, this, [this] { SetModified(true); });
 }
 
 bool CPPageServer::OnInitDialog()
 {
-    if (doc_ && hive_)
+    if (doc_ && hive_) {
         serverName_ = QString::fromStdU16String(ReadServerName(*hive_));
+        tls_->SetFiles(ReadTlsSettings(*hive_));
+    }
     edit_->setText(serverName_);
     return true;
 }
@@ -64,7 +70,11 @@ bool CPPageServer::ApplyStep()
         edit_->setFocus();
         return false;
     }
+    // A path that cannot serve is said now, not left to a silent plain-text
+    // connection; nothing is stored.
+    if (!tls_->Check()) return false;
     if (doc_ && hive_) {
+        WriteTlsSettings(*hive_, tls_->Files());
         WriteServerName(*hive_, serverName_.toStdU16String());
         doc_->Disconnect();
         doc_->Connect();

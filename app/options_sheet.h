@@ -1,13 +1,14 @@
 #pragma once
 // The Options sheet (command 32850, and the document after message 103):
 // CSheetOptions with its one page, CPPageServer, which edits the name of the
-// server that runs the Quorvis Service. Applying stores the name and
-// reconnects at once, even when the name did not change.
+// server that runs the Quorvis Service and the TLS files of the connection.
+// Applying stores them and reconnects at once, even when nothing changed.
 #include "property_sheet.h"
 
 #include <functional>
 
 class CQVViewerDoc;
+class CTlsFilesBox;
 class HiveStore;
 class QLineEdit;
 
@@ -22,6 +23,7 @@ public:
     bool OnOK() override;
 
     QLineEdit* ServerEdit() const { return edit_; }
+    CTlsFilesBox* TlsFilesBox() const { return tls_; }
     const QString& ServerName() const { return serverName_; }
 
 private:
@@ -31,6 +33,7 @@ private:
     HiveStore* hive_;    // not owned
     QString serverName_;
     QLineEdit* edit_;  // control 1055
+    CTlsFilesBox* tls_;
 };
 
 class CSheetOptions : public CPropertySheet {

@@ -4,6 +4,7 @@
 #include "app_resources.h"
 #include "debug_stream.h"
 #include "main_frame.h"
+#include "message_box.h"
 #include "message_box_handler.h"
 #include "ole_date.h"
 #include "period_rules.h"
@@ -96,6 +97,8 @@ bool CQVViewerApp::CreateDocumentAndFrame()
     doc_ = std::make_unique<CQVViewerDoc>(hive_);
     frame_ = std::make_unique<CMainFrame>(doc_.get(), &hive_);
     doc_->SetHost(frame_.get());
+    QObject::connect(doc_.get(), &CQVViewerDoc::Warning, frame_.get(),
+                     [](const QString& text) { ShowMessage(text, MessageIcon::Exclamation); });
     const bool created = doc_->OnNewDocument();
     frame_->View()->OnInitialUpdate();
     return created;

@@ -10,6 +10,7 @@
 #include "period_rules.h"
 #include "qv_grid.h"
 #include "qv_viewer_doc.h"
+#include "remote_activation.h"
 #include "report_host.h"
 #include "right_view.h"
 #include "tree_loaders.h"
@@ -17,7 +18,10 @@
 #include "tree_walk.h"
 #include "viewer_settings.h"
 
+#include "debug_stream.h"
+
 #include <QApplication>
+#include <QFile>
 #include <QLabel>
 #include <QTemporaryDir>
 #include <QTreeWidget>
@@ -140,18 +144,24 @@ int RunReportCommand(const ReportOptions& options) {
     // hive of this run's own.
     HiveStore hive(settings.filePath(QStringLiteral("user.reg")).toStdString());
     WriteServerName(hive, options.server.toStdU16String());
+    WriteTlsSettings(hive, {QFile::encodeName(options.tlsCaFile).toStdString(),
+                            QFile::encodeName(options.tlsCertFile).toStdString(),
+                            QFile::encodeName(options.tlsKeyFile).toStdString()});
 
+    CQVViewerDoc doc(hive);
+    QObject::connect(&doc, &CQVViewerDoc::Warning, [](const QString& text) { Say("warning: " + text); });
     int failures = 0;
-    SetMessageHandler([&failures](const QString& text, MessageIcon, int) {
+    SetMessageHandler([&failures, &doc](const QString& text, MessageIcon, int) {
         ++failures;
-        Say(text);
+        // Why a connection failed goes on the same line as its message.
+        const QString reason = QString::fromStdString(doc.ConnectFailure());
+        Say(reason.isEmpty() ? text : QStringLiteral("%1 (%2)").arg(text, reason));
         return 0;
     });
     struct RestoreMessages {
         ~RestoreMessages() { SetMessageHandler({}); }
     } restore;
 
-    CQVViewerDoc doc(hive);
     CommandPeriod period(options);
     CRightView view(&period);
     // Declared after the view: the trees' objects take their reports
@@ -204,5 +214,9 @@ int ReportMain(int argc, char** argv) {
     // A report program needs no screen.
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
+    // Every failure is one line on standard error, with its reason: the
+    // viewer's trace and the transport's log would say it again.
+    TraceStream.RemoveAllWriters();
+    SilenceTransportLog();
     return RunReportCommand(*parsed.options);
 }

@@ -36,7 +36,9 @@ ParsedOptions ParseReportOptions(const QStringList& arguments) {
     const std::map<QString, QString*> valued = {{"--server", &options.server}, {"--tree", &tree},
                                                 {"--path", &path},            {"--period", &period},
                                                 {"--from", &from},            {"--to", &to},
-                                                {"--html", &options.htmlFile}, {"--csv", &options.csvFile}};
+                                                {"--html", &options.htmlFile}, {"--csv", &options.csvFile},
+                                                {"--tls-ca", &options.tlsCaFile}, {"--tls-cert", &options.tlsCertFile},
+                                                {"--tls-key", &options.tlsKeyFile}};
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
         if (argument == "--help" || argument == "-h") {
@@ -76,6 +78,10 @@ ParsedOptions ParseReportOptions(const QStringList& arguments) {
         return Refuse(QStringLiteral("--from and --to belong to --period custom"));
     }
     if (options.htmlFile.isEmpty() && options.csvFile.isEmpty()) return Refuse(QStringLiteral("--html or --csv is required"));
+    if (options.tlsCertFile.isEmpty() != options.tlsKeyFile.isEmpty())
+        return Refuse(QStringLiteral("--tls-cert and --tls-key go together"));
+    if (!options.tlsCertFile.isEmpty() && options.tlsCaFile.isEmpty())
+        return Refuse(QStringLiteral("--tls-cert needs --tls-ca"));
     return {options, {}};
 }
 
@@ -83,10 +89,12 @@ QString ReportUsage() {
     return QStringLiteral(
         "usage: qvreport --server NAME --tree users|computers|applications --path \"A/B/C\"\n"
         "                --period today|week|month|year|custom [--from \"YYYY-MM-DD HH:MM\"] [--to ...]\n"
-        "                [--html FILE] [--csv FILE]\n"
+        "                [--html FILE] [--csv FILE] [--tls-ca FILE [--tls-cert FILE --tls-key FILE]]\n"
         "       qvreport --help | --version\n"
         "Builds the report of the tree item named by --path (display texts, top level first)\n"
         "for the period and writes it as the viewer's Export Report would (--html) or as CSV\n"
-        "with the milliseconds after \"Time Spent\" (--csv). Exit status: 0 written, 1 failed,\n"
+        "with the milliseconds after \"Time Spent\" (--csv). With --tls-ca it connects over TLS,\n"
+        "checking the service's certificate against that CA and the server's host name, and\n"
+        "shows the service the client certificate of --tls-cert. Exit status: 0 written, 1 failed,\n"
         "2 bad command line.\n");
 }

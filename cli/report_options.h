@@ -20,6 +20,9 @@ struct ReportOptions {
     double to = 0.0;
     QString htmlFile;
     QString csvFile;
+    QString tlsCaFile;  // empty: plain text
+    QString tlsCertFile;  // with tlsKeyFile, or neither
+    QString tlsKeyFile;
     bool help = false;
     bool version = false;
 };

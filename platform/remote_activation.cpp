@@ -4,11 +4,13 @@
 #include "qv_contract.h"
 #include "wire_values.h"
 
+#include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
 #include <pwd.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdio>
 #include <mutex>
 
 namespace {
@@ -170,6 +172,15 @@ bool ValidPort(std::string_view port) {
     return value > 0 && value <= 65535;
 }
 
+std::shared_ptr<grpc::ChannelCredentials> Credentials(const ChannelSecurity& security) {
+    if (security.caPem.empty()) return grpc::InsecureChannelCredentials();
+    grpc::SslCredentialsOptions tls;
+    tls.pem_root_certs = security.caPem;
+    tls.pem_cert_chain = security.certPem;
+    tls.pem_private_key = security.keyPem;
+    return grpc::SslCredentials(tls);
+}
+
 }  // namespace
 
 std::string ChannelTarget(std::string_view serverName) {
@@ -190,13 +201,21 @@ std::string ChannelTarget(std::string_view serverName) {
     return ValidPort(serverName.substr(colon + 1)) ? std::string(serverName) : std::string();
 }
 
+void SilenceTransportLog() {
+    gpr_set_log_function([](gpr_log_func_args* args) {
+        const std::string_view message = args->message;
+        if (message.starts_with("assertion failed")) std::fprintf(stderr, "%s:%d: %s\n", args->file, args->line, args->message);
+    });
+}
+
 void SetCallWaiter(CallWaiter waiter) {
     std::lock_guard lock(waiterLock);
     currentWaiter = std::move(waiter);
 }
 
 ActivationResult ActivateRemoteObject(std::string_view serverName, std::string_view classId,
-                                      std::string_view interfaceId, RemoteDeadlines deadlines) {
+                                      std::string_view interfaceId, RemoteDeadlines deadlines,
+                                      const ChannelSecurity& security) {
     ActivationResult result;
     const std::string target = ChannelTarget(serverName);
     if (target.empty()) {
@@ -204,7 +223,7 @@ ActivationResult ActivateRemoteObject(std::string_view serverName, std::string_v
         result.description = "not a server name: " + std::string(serverName);
         return result;
     }
-    auto channel = grpc::CreateChannel(target, grpc::InsecureChannelCredentials());
+    auto channel = grpc::CreateChannel(target, Credentials(security));
     auto object = std::make_shared<GrpcRemoteObject>(channel, std::string(classId), deadlines);
     result.hr = object->QueryInterface(interfaceId, result.description);
     if (result.hr >= 0) result.object = std::move(object);

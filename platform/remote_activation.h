@@ -25,6 +25,16 @@ std::string ChannelTarget(std::string_view serverName);
 using CallWaiter = std::function<void(std::future<void>& answer)>;
 void SetCallWaiter(CallWaiter waiter);  // an empty waiter restores the default
 
+// TLS for the channel, as PEM texts. Without a CA the channel is plain
+// text. With one, the service's certificate must be signed by it and name
+// the host of the server name; the caller's certificate and key go along
+// when given, and the service then knows the caller by its certificate.
+struct ChannelSecurity {
+    std::string caPem;
+    std::string certPem;
+    std::string keyPem;
+};
+
 struct RemoteDeadlines {
     std::chrono::milliseconds connect{10'000};
     std::chrono::milliseconds call{120'000};
@@ -53,8 +63,15 @@ struct ActivationResult {
     std::shared_ptr<RemoteObject> object;  // set when hr is not a failure
 };
 
+// Stops the transport's own log lines (a failed handshake's details, which
+// the activation's description repeats) from reaching standard error; an
+// internal assertion is still written before the transport aborts.
+void SilenceTransportLog();
+
 // Activates classId on serverName asking for interfaceId. The caller's
-// claimed user name is the login name of this process's user.
+// claimed user name is the login name of this process's user. A failed TLS
+// handshake, like any failed connection, is 0x800706BA; the transport's
+// reason is in the description.
 ActivationResult ActivateRemoteObject(std::string_view serverName, std::string_view classId,
-                                      std::string_view interfaceId,
-                                      RemoteDeadlines deadlines = {});
+                                      std::string_view interfaceId, RemoteDeadlines deadlines = {},
+                                      const ChannelSecurity& security = {});

@@ -2,6 +2,7 @@
 
 #include "app_resources.h"
 #include "data_access_error.h"
+#include "debug_stream.h"
 #include "hresult_text.h"
 #include "icon_image.h"
 #include "message_box.h"
@@ -57,7 +58,8 @@ QPixmap ListPicture(const QPixmap& picture, int size) {
 }  // namespace
 
 CQVViewerDoc::CQVViewerDoc(HiveStore& hive, QObject* parent)
-    : QObject(parent), hive_(hive), activator_([](std::string_view server) { return ActivateQuorvisService(server); }) {
+    : QObject(parent), hive_(hive),
+      activator_([this](std::string_view server) { return ActivateQuorvisService(server, {}, security_); }) {
     theDocument = this;
     InstallUiCallWaiter();
 }
@@ -92,6 +94,11 @@ void CQVViewerDoc::Connect() {
     DropImagesAndCaches();
     listsMade_ = true;
     programInfoHalted_ = false;
+    connectFailure_.clear();
+    // Files that cannot serve fail the connection as an activation would,
+    // never falling back to plain text.
+    const TlsFilesCheck tls = ReadTlsFiles(ReadTlsSettings(hive_), security_);
+    WarnOnce(tls.warning);
 
     QString failure;
     MessageIcon icon = MessageIcon::Error;
@@ -99,22 +106,34 @@ void CQVViewerDoc::Connect() {
         ScopedWaitCursor wait;
         try {
             const ScopedCallPurpose purpose(QStringLiteral("connecting to %1").arg(server));
-            const ActivationResult activation = activator_(Utf16ToUtf8(server.toStdU16String()));
+            const ActivationResult activation = Failed(tls.hr) ? ActivationResult{tls.hr, tls.problem, nullptr}
+                                                               : activator_(Utf16ToUtf8(server.toStdU16String()));
             if (ServiceCallsAbandoned()) return;  // the viewer is closing: nobody waits for the answer
             if (Failed(activation.hr) && activation.hr != E_NOINTERFACE) {
                 // Earlier state stays: the interface held before and the trees.
                 failure = ActivationFailureText(activation.hr, server);
+                connectFailure_ = activation.description.empty() ? std::string(HResultText(activation.hr))
+                                                                 : activation.description;
             } else {
                 TakeService(activation.hr == E_NOINTERFACE ? nullptr : activation.object);
                 for (IDocumentHost::TreeId tree : kFillOrder) host_->RefreshRoot(tree);
             }
-        } catch (const DataAccessError&) {
+        } catch (const DataAccessError& error) {
             service_.reset();
             failure = FormatResString(kIdsCannotConnect, {server});
+            connectFailure_ = error.what();
             icon = MessageIcon::Exclamation;
         }
     }
+    if (!connectFailure_.empty())
+        TraceStream << "qvviewer: cannot connect to " << server.toStdString() << ": " << connectFailure_ << '\n';
     if (!failure.isEmpty()) ShowMessage(failure, icon);
+}
+
+void CQVViewerDoc::WarnOnce(const std::string& text) {
+    if (text.empty() || !warned_.insert(text).second) return;
+    TraceStream << "qvviewer: " << text << '\n';
+    emit Warning(QString::fromStdString(text));
 }
 
 // Asks the object for IQVQuery again. An object that does not offer it

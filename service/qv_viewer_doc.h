@@ -16,6 +16,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <set>
+#include <string>
 #include <string_view>
 
 class HiveStore;
@@ -51,8 +53,9 @@ public:
 
     // The new-document step: false without a main frame; else Connect.
     bool OnNewDocument();
-    // Reads the server name and activates the service; everything it has to
-    // say it says in message boxes.
+    // Reads the server name and its TLS files and activates the service;
+    // everything it has to say it says in message boxes, and why a
+    // connection failed also in the trace.
     void Connect();
     // Drops the image lists and caches and empties the three trees; the
     // service interface stays.
@@ -64,6 +67,9 @@ public:
     // The loaders' rule after a data-access error: forget the interface.
     void ReleaseService() { service_.reset(); }
     void SetActivator(Activator activator);
+    // Why the last Connect failed, in the failing side's words; empty after
+    // a connection.
+    const std::string& ConnectFailure() const { return connectFailure_; }
 
     // Image index of an icon resource in each list (-1: none), added once.
     int GetSmallImageIndex(unsigned resId);
@@ -83,7 +89,13 @@ public:
     const QList<QPixmap>& LargeImages() const { return largeImages_; }
     bool HasImageLists() const { return listsMade_; }
 
+signals:
+    // Something the operator should know that stops nothing (a private key
+    // file others can read); each text once in the document's life.
+    void Warning(const QString& text);
+
 private:
+    void WarnOnce(const std::string& text);
     void DropImagesAndCaches();
     void TakeService(const std::shared_ptr<RemoteObject>& object);
     int ImageIndex(unsigned resId, int size, QList<QPixmap>& list, std::map<quint32, int>& cache);
@@ -93,6 +105,9 @@ private:
     HiveStore& hive_;
     IDocumentHost* host_ = nullptr;  // not owned
     Activator activator_;
+    ChannelSecurity security_;  // read by Connect for the default activator
+    std::string connectFailure_;
+    std::set<std::string> warned_;
     std::unique_ptr<IQVQuery> service_;
     bool listsMade_ = false;
     QList<QPixmap> smallImages_;

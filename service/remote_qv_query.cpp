@@ -18,6 +18,8 @@ HRESULT RemoteQVQuery::Take(RemoteAnswer answer, RecordsetPtr& result) {
     return answer.hr;
 }
 
-ActivationResult ActivateQuorvisService(std::string_view serverName, RemoteDeadlines deadlines) {
-    return ActivateRemoteObject(serverName, qv::contract::kClassId, qv::contract::kQueryInterfaceId, deadlines);
+ActivationResult ActivateQuorvisService(std::string_view serverName, RemoteDeadlines deadlines,
+                                        const ChannelSecurity& security) {
+    return ActivateRemoteObject(serverName, qv::contract::kClassId, qv::contract::kQueryInterfaceId, deadlines,
+                                security);
 }

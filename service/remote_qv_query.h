@@ -23,4 +23,5 @@ private:
 };
 
 // The service's object on serverName, asked for IQVQuery.
-ActivationResult ActivateQuorvisService(std::string_view serverName, RemoteDeadlines deadlines = {});
+ActivationResult ActivateQuorvisService(std::string_view serverName, RemoteDeadlines deadlines = {},
+                                        const ChannelSecurity& security = {});

@@ -1,5 +1,7 @@
 #include "viewer_settings.h"
 
+#include "utf.h"
+
 #include <cstring>
 #include <iostream>
 #include <optional>
@@ -10,6 +12,9 @@ constexpr char16_t kStartDate[] = u"StartDate";
 constexpr char16_t kEndDate[] = u"EndDate";
 constexpr char16_t kPeriodType[] = u"PeriodType";
 constexpr char16_t kServer[] = u"Server";
+constexpr char16_t kTlsCaFile[] = u"TlsCaFile";
+constexpr char16_t kTlsCertFile[] = u"TlsCertFile";
+constexpr char16_t kTlsKeyFile[] = u"TlsKeyFile";
 constexpr std::size_t kDateBytes = sizeof(double);
 
 // A date of another size than 8 bytes is ignored.
@@ -25,6 +30,17 @@ void WriteDate(HiveKey& key, std::u16string_view name, double date) {
     std::uint8_t bytes[kDateBytes];
     std::memcpy(bytes, &date, kDateBytes);
     key.SetBinary(name, bytes);
+}
+
+std::string ReadPath(const HiveKey& key, std::u16string_view name) {
+    return Utf16ToUtf8(key.GetString(name).value_or(std::u16string()));
+}
+
+void WritePath(HiveKey& key, std::u16string_view name, const std::string& path) {
+    if (path.empty())
+        key.DeleteValue(name);
+    else
+        key.SetString(name, Utf8ToUtf16(path));
 }
 
 bool Store(HiveStore& hive) {
@@ -72,5 +88,20 @@ bool WriteServerName(HiveStore& hive, std::u16string_view server) {
     HiveKey* key = hive.OpenKey(kViewerKey, true);
     if (!key) return false;
     key->SetString(kServer, server);
+    return Store(hive);
+}
+
+TlsFiles ReadTlsSettings(HiveStore& hive) {
+    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    if (!key) return {};
+    return {ReadPath(*key, kTlsCaFile), ReadPath(*key, kTlsCertFile), ReadPath(*key, kTlsKeyFile)};
+}
+
+bool WriteTlsSettings(HiveStore& hive, const TlsFiles& files) {
+    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    if (!key) return false;
+    WritePath(*key, kTlsCaFile, files.caFile);
+    WritePath(*key, kTlsCertFile, files.certFile);
+    WritePath(*key, kTlsKeyFile, files.keyFile);
     return Store(hive);
 }

@@ -2,10 +2,12 @@
 // The viewer's own settings under the key
 // "SOFTWARE\Marrowind Software\Quorvis\Viewer" of the current user's hive:
 // the report period ("StartDate", "EndDate" as 8 raw little-endian bytes of
-// the OLE date, "PeriodType" as a DWORD) and the server name ("Server").
-// An absent value leaves the caller's value as it was.
+// the OLE date, "PeriodType" as a DWORD), the server name ("Server") and the
+// files of a TLS connection to it ("TlsCaFile", "TlsCertFile",
+// "TlsKeyFile"). An absent value leaves the caller's value as it was.
 #include "hive_store.h"
 #include "report_period.h"
+#include "tls_files.h"
 
 #include <string>
 
@@ -21,3 +23,9 @@ bool SaveSettings(HiveStore& hive, const ReportPeriod& period);
 std::u16string ReadServerName(HiveStore& hive);
 // Stores the name and writes the hive file at once; false when it could not.
 bool WriteServerName(HiveStore& hive, std::u16string_view server);
+
+// The three paths, UTF-8; an absent or unreadable value is empty.
+TlsFiles ReadTlsSettings(HiveStore& hive);
+// Stores the paths (an empty one removes its value) and writes the hive
+// file at once; false when it could not.
+bool WriteTlsSettings(HiveStore& hive, const TlsFiles& files);

@@ -1,0 +1,147 @@
+// qvreport over TLS against real qvservice processes: with the operator's
+// client certificate it writes the very report it writes over plain text;
+// each way a secure connection can fail ends in exit status 1 and one line
+// that says why.
+#include "../server/service_process.h"
+#include "../server/test_support.h"
+
+#include <QFile>
+#include <QProcess>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace qv::test;
+
+constexpr std::int64_t kJan2025 = 1'735'689'600'000;
+
+struct ToolRun {
+    int exitCode;
+    QString err;
+};
+
+ToolRun Qvreport(const QStringList& arguments) {
+    // Qt's own note on a missing runtime folder is no line of qvreport's.
+    static const TempDir runtime;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.Path()));
+    process.setProcessEnvironment(environment);
+    process.start(QStringLiteral(QVREPORT_PATH), arguments);
+    process.waitForFinished(120'000);
+    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+            QString::fromLocal8Bit(process.readAllStandardError())};
+}
+
+QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+class QvreportTlsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        certs_ = QString::fromStdString(CopyTestCertificates(dir_));
+        WriteRecords(dir_.File("store.db"),
+                     {{"alice", "pc-1", "browser.exe", "Web Browser", "news", kJan2025, 60'000, 1, 2},
+                      {"alice", "pc-1", "editor.exe", "Text Editor", "notes", kJan2025, 90'000, 3, 4},
+                      {"bob", "pc-2", "browser.exe", "Web Browser", "mail", kJan2025, 30'000, 5, 6}});
+    }
+
+    // A service on a free loopback port; "localhost:PORT" for the host name
+    // its certificate carries.
+    QString Serve(std::vector<std::string> extra) {
+        std::vector<std::string> args = {"serve", "--store", dir_.File("store.db"), "--listen", "127.0.0.1:0"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        services_.push_back(std::make_unique<ServiceProcess>(args));
+        const std::string address = services_.back()->WaitUntilListening();
+        EXPECT_FALSE(address.empty()) << services_.back()->Log();
+        return QStringLiteral("localhost") + QString::fromStdString(address.substr(address.rfind(':')));
+    }
+
+    QString ServeTls(const QString& certificate) {
+        return Serve({"--tls-cert", Cert(certificate + ".pem"), "--tls-key", Cert(certificate + ".key"), "--client-ca",
+                      Cert("test-ca.pem"), "--allow", "alice"});
+    }
+
+    std::string Cert(const QString& name) const { return (certs_ + "/" + name).toStdString(); }
+
+    QStringList Report(const QString& server, const QString& html) const {
+        return {"--server", server, "--tree", "users", "--path", "alice/pc-1", "--period", "custom",
+                "--from", "2024-12-31 00:00", "--to", "2025-01-03 00:00", "--html", html};
+    }
+
+    QStringList Tls(const QString& ca, const QString& client = {}) const {
+        QStringList args = {"--tls-ca", certs_ + "/" + ca};
+        if (!client.isEmpty()) args << "--tls-cert" << certs_ + "/" + client + ".pem" << "--tls-key" << certs_ + "/" + client + ".key";
+        return args;
+    }
+
+    QString Out(const char* name) const { return QString::fromStdString(dir_.File(name)); }
+
+    TempDir dir_;
+    QString certs_;
+    std::vector<std::unique_ptr<ServiceProcess>> services_;
+};
+
+TEST_F(QvreportTlsTest, WritesTheSameReportAsOverPlainText) {
+    const QString plain = Serve({});
+    const QString secure = ServeTls("test-server");
+    const ToolRun overPlain = Qvreport(Report(plain, Out("plain.htm")));
+    ASSERT_EQ(overPlain.exitCode, 0) << overPlain.err.toStdString();
+    const ToolRun overTls = Qvreport(Report(secure, Out("tls.htm")) + Tls("test-ca.pem", "test-client-alice"));
+    ASSERT_EQ(overTls.exitCode, 0) << overTls.err.toStdString();
+    EXPECT_TRUE(overTls.err.isEmpty()) << overTls.err.toStdString();
+    EXPECT_TRUE(Read(Out("plain.htm")).contains("Text Editor"));
+    EXPECT_EQ(Read(Out("tls.htm")), Read(Out("plain.htm")));
+
+    // The certificate also names 127.0.0.1.
+    QString byAddress = secure;
+    byAddress.replace(QStringLiteral("localhost"), QStringLiteral("127.0.0.1"));
+    const ToolRun numeric = Qvreport(Report(byAddress, Out("ip.htm")) + Tls("test-ca.pem", "test-client-alice"));
+    ASSERT_EQ(numeric.exitCode, 0) << numeric.err.toStdString();
+    EXPECT_EQ(Read(Out("ip.htm")), Read(Out("plain.htm")));
+}
+
+TEST_F(QvreportTlsTest, EachFailureIsOneLineAndExitStatusOne) {
+    const QString plain = Serve({});
+    const QString secure = ServeTls("test-server");
+    const QString otherName = ServeTls("test-server-other-name");
+    const QString expired = ServeTls("test-server-expired");
+    struct Case {
+        const char* what;
+        QStringList args;
+        const char* says;
+    };
+    const Case cases[] = {
+        {"TLS to a plain service", Report(plain, Out("x.htm")) + Tls("test-ca.pem", "test-client-alice"),
+         "is not available"},
+        {"plain text to a TLS service", Report(secure, Out("x.htm")), "is not available"},
+        {"unknown CA", Report(secure, Out("x.htm")) + Tls("test-other-ca.pem", "test-client-alice"), "is not available"},
+        {"name mismatch", Report(otherName, Out("x.htm")) + Tls("test-ca.pem", "test-client-alice"), "is not available"},
+        {"expired certificate", Report(expired, Out("x.htm")) + Tls("test-ca.pem", "test-client-alice"),
+         "is not available"},
+        {"client certificate of another CA", Report(secure, Out("x.htm")) + Tls("test-ca.pem", "test-client-other-ca"),
+         "is not available"},
+        {"no client certificate", Report(secure, Out("x.htm")) + Tls("test-ca.pem"), "Access is denied"},
+        {"no CA file", Report(secure, Out("x.htm")) + Tls("none.pem", "test-client-alice"), "none.pem"},
+    };
+    for (const Case& c : cases) {
+        const ToolRun run = Qvreport(c.args);
+        EXPECT_EQ(run.exitCode, 1) << c.what << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.startsWith("qvreport: ")) << c.what << ": " << run.err.toStdString();
+        EXPECT_EQ(run.err.count('\n'), 1) << c.what << ": " << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(c.says)) << c.what << ": " << run.err.toStdString();
+        EXPECT_FALSE(QFile::exists(Out("x.htm"))) << c.what;
+    }
+}
+
+TEST_F(QvreportTlsTest, ClientFilesMustGoTogether) {
+    const QStringList base = Report("localhost:1", Out("x.htm"));
+    EXPECT_EQ(Qvreport(base + QStringList{"--tls-cert", "a.pem"} + Tls("test-ca.pem")).exitCode, 2);
+    EXPECT_EQ(Qvreport(base + QStringList{"--tls-cert", "a.pem", "--tls-key", "a.key"}).exitCode, 2);
+}
+
+}  // namespace

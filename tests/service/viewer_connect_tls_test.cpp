@@ -1,0 +1,112 @@
+// Connect over TLS against a real qvservice that names its callers by client
+// certificate: the hive's TLS files fill the trees; a wrong CA, a missing
+// file or an open key each say what the operator must know, and the
+// connection works again afterwards.
+#include "doc_test_support.h"
+#include "qv_viewer_doc.h"
+#include "tree_loaders.h"
+#include "tree_walk.h"
+#include "viewer_settings.h"
+#include "../server/service_process.h"
+#include "../server/test_support.h"
+
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+namespace {
+
+using namespace qv::test;
+
+constexpr std::int64_t kJan2025 = 1'735'689'600'000;
+
+class TlsTrees : public RecordingHost {
+public:
+    explicit TlsTrees(CQVViewerDoc& doc) {
+        tree = [this](TreeId id) { return &trees[id]; };
+        refresh = [this, &doc](TreeId id) {
+            ClearTreeObjects(trees[id]);
+            if (id == Users) LoadUsersTop(doc, trees[id]);
+            if (id == Computers) LoadComputersTop(doc, trees[id]);
+            if (id == Applications) LoadApplicationsTop(doc, trees[id]);
+        };
+    }
+    QTreeWidget trees[3];
+};
+
+QStringList TopTexts(const QTreeWidget& tree) {
+    QStringList texts;
+    for (int i = 0; i < tree.topLevelItemCount(); ++i) texts << tree.topLevelItem(i)->text(0);
+    return texts;
+}
+
+TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
+    TempDir dir;
+    const std::string certs = CopyTestCertificates(dir);
+    const std::string store = dir.File("store.db");
+    WriteRecords(store, {{"alice", "pc-1", "editor", "Text Editor", "notes", kJan2025, 60'000, 1, 2},
+                         {"bob", "pc-2", "browser", "Web Browser", "news", kJan2025, 60'000, 1, 2}});
+    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", certs + "/test-server.pem",
+                            "--tls-key", certs + "/test-server.key", "--client-ca", certs + "/test-ca.pem", "--allow",
+                            "alice"});
+    const std::string address = service.WaitUntilListening();
+    ASSERT_FALSE(address.empty()) << service.Log();
+    const std::string server = "localhost" + address.substr(address.rfind(':'));
+    const TlsFiles alice{certs + "/test-ca.pem", certs + "/test-client-alice.pem", certs + "/test-client-alice.key"};
+
+    HiveStore hive(dir.File("user.reg"));
+    ASSERT_TRUE(WriteServerName(hive, std::u16string(server.begin(), server.end())));
+    ASSERT_TRUE(WriteTlsSettings(hive, alice));
+    CQVViewerDoc doc(hive);
+    TlsTrees host(doc);
+    doc.SetHost(&host);
+    MessageCapture capture;
+    QStringList warnings;
+    QObject::connect(&doc, &CQVViewerDoc::Warning, [&warnings](const QString& text) { warnings << text; });
+    doc.Connect();
+    ASSERT_TRUE(capture.messages.empty()) << capture.messages[0].text.toStdString() << "\n" << doc.ConnectFailure();
+    EXPECT_EQ(TopTexts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
+    EXPECT_TRUE(doc.ConnectFailure().empty());
+    EXPECT_TRUE(warnings.isEmpty());
+
+    // Another CA: the service's certificate is not trusted. The trees are
+    // emptied by the Apply, the message is the unreachable server's, the
+    // reason goes to the trace, and the interface held before stays.
+    IQVQuery* working = doc.Service();
+    ASSERT_TRUE(WriteTlsSettings(hive, {certs + "/test-other-ca.pem", alice.certFile, alice.keyFile}));
+    doc.Disconnect();
+    doc.Connect();
+    ASSERT_EQ(capture.messages.size(), 1u);
+    EXPECT_EQ(capture.messages[0].text.toStdString(), "`" + server + "` is not available.");
+    EXPECT_EQ(capture.messages[0].icon, MessageIcon::Error);
+    EXPECT_FALSE(doc.ConnectFailure().empty());
+    EXPECT_EQ(doc.Service(), working);
+    host.RefreshRoot(IDocumentHost::Users);
+    EXPECT_EQ(TopTexts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"})) << "Refresh still works";
+
+    // A CA file that is not there: no plain-text fallback, a message that
+    // names the reason, the file in the trace.
+    ASSERT_TRUE(WriteTlsSettings(hive, {dir.File("gone.pem"), alice.certFile, alice.keyFile}));
+    doc.Connect();
+    ASSERT_EQ(capture.messages.size(), 2u);
+    EXPECT_EQ(capture.messages[1].text.toStdString(),
+              "Can not connect to `" + server + "`. Failed with message - The system cannot find the file specified.");
+    EXPECT_NE(doc.ConnectFailure().find("gone.pem"), std::string::npos) << doc.ConnectFailure();
+
+    // A key others can read still serves; the operator hears of it once.
+    std::filesystem::permissions(alice.keyFile, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    ASSERT_TRUE(WriteTlsSettings(hive, alice));
+    doc.Disconnect();
+    doc.Connect();
+    doc.Connect();
+    EXPECT_EQ(capture.messages.size(), 2u);
+    EXPECT_EQ(TopTexts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains(QString::fromStdString(alice.keyFile))) << warnings[0].toStdString();
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+}
+
+}  // namespace
