@@ -22,6 +22,16 @@ if(QV_SANITIZE)
   add_link_options(${_qv_san})
 endif()
 
+if(QV_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "QV_FUZZ needs clang (libFuzzer): configure with CC=clang CXX=clang++")
+  endif()
+  # Every library is instrumented for coverage so that the fuzzers see the
+  # branches of the code they call; only the fuzz targets link libFuzzer.
+  add_compile_options(-fsanitize=fuzzer-no-link)
+  add_link_options(-fsanitize=fuzzer-no-link)
+endif()
+
 # qv_add_folder_library(<name> [SOURCES extra...] [PUBLIC libs...] [PRIVATE libs...])
 # One static library of every *.cpp and *.h of the calling folder, whose
 # headers its users include by name.

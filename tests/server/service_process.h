@@ -32,6 +32,7 @@ class ServiceProcess {
   int Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(30));
   int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
   const std::string& Log() const { return m_log; }
+  pid_t Pid() const { return m_pid; }
 
  private:
   // Reads what standard error holds, waiting at most timeoutMs; false at its end.

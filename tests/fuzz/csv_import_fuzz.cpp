@@ -1,0 +1,92 @@
+// libFuzzer target of the import's CSV reading. The records of a text do not
+// depend on how it is cut into chunks, and a failure is the same failure on
+// the same line. Behind the header line, the text imports into a fresh store
+// or is refused with an import error; on success the store counts as many
+// records as the parser saw.
+#include "csv_import.h"
+#include "csv_parser.h"
+#include "sqlite_db.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <optional>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using qv::server::CsvError;
+using qv::server::CsvParser;
+
+constexpr std::size_t kMaxImportBytes = 4096;
+constexpr std::size_t kMaxChunkBytes = 13;
+
+struct Outcome {
+    std::vector<std::pair<std::vector<std::string>, std::size_t>> records;
+    std::optional<std::pair<std::size_t, std::string>> error;
+    friend bool operator==(const Outcome&, const Outcome&) = default;
+};
+
+Outcome Parse(std::string_view text, std::size_t chunk) {
+    Outcome outcome;
+    CsvParser parser([&](std::vector<std::string>& fields, std::size_t line) { outcome.records.emplace_back(fields, line); });
+    try {
+        for (std::size_t at = 0; at < text.size(); at += chunk)
+            parser.Feed(text.substr(at, chunk));
+        parser.Finish();
+    } catch (const CsvError& error) {
+        outcome.error.emplace(error.Line(), error.what());
+    }
+    return outcome;
+}
+
+// One scratch folder for the whole run, removed at exit.
+const std::string& ScratchDir() {
+    static const std::string dir = [] {
+        std::string pattern = "/tmp/qv-csv-fuzz-XXXXXX";
+        if (!::mkdtemp(pattern.data()))
+            std::abort();
+        return pattern;
+    }();
+    static const struct Remover {
+        ~Remover() {
+            std::remove((dir + "/in.csv").c_str());
+            ::rmdir(dir.c_str());
+        }
+    } remover;
+    return dir;
+}
+
+void Import(std::string_view text, const Outcome& parsed) {
+    qv::server::ImportOptions options;
+    options.csvPath = ScratchDir() + "/in.csv";
+    options.storePath = ":memory:";  // a fresh store every time, without disk writes
+    {
+        std::ofstream out(options.csvPath, std::ios::binary | std::ios::trunc);
+        out << qv::server::kCsvHeader << '\n' << text;
+    }
+    try {
+        const qv::server::ImportSummary summary = qv::server::ImportCsv(options);
+        std::int64_t records = 0;
+        for (const auto& [fields, line] : parsed.records)
+            records += fields.size() == 1 && fields[0].empty() ? 0 : 1;
+        if (parsed.error || summary.records != records)
+            std::abort();
+    } catch (const qv::server::ImportError&) {
+    } catch (const qv::server::StoreError&) {
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const Outcome whole = Parse(text, text.size() + 1);
+    if (Parse(text, 1 + size % kMaxChunkBytes) != whole)
+        std::abort();
+    if (size <= kMaxImportBytes)
+        Import(text, whole);
+    return 0;
+}

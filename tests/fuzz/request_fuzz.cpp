@@ -1,0 +1,108 @@
+// libFuzzer target of what the service reads from a caller: the 56-byte
+// query request, the 24-byte program-information request, and the class and
+// interface ids of an activation. Every request is answered from a small
+// store or refused with InvalidRequest; every activation reply can be sent
+// (its description is valid UTF-8).
+#include "activity_query.h"
+#include "connection_pool.h"
+#include "qv_contract.h"
+#include "query_request.h"
+#include "quorvis_service.h"
+#include "record_writer.h"
+#include "store_schema.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+#include <grpcpp/server_context.h>
+
+#include <cstdlib>
+
+namespace {
+
+using namespace qv::server;
+
+constexpr std::size_t kMaxRequestBytes = qv::contract::kQueryRequestSize + 8;
+constexpr std::size_t kMaxIdBytes = 64;
+constexpr std::int64_t kFirstRecordMs = 1'600'000'000'000;  // September 2020
+constexpr std::int64_t kRecordSpacingMs = 5'000'000'000;    // about two months
+constexpr int kRecords = 6;
+
+Database& Store() {
+    static const std::unique_ptr<Database> db = [] {
+        auto store = std::make_unique<Database>(":memory:", Database::Mode::Create);
+        EnsureSchema(*store);
+        Transaction transaction(*store, Transaction::Kind::Immediate);
+        RecordWriter writer(*store);
+        for (int i = 0; i < kRecords; ++i) {
+            writer.Add(ActivityRecord{"user" + std::to_string(i % 2), "pc" + std::to_string(i % 3), "app.exe",
+                                      "An app", "Window " + std::to_string(i), kFirstRecordMs + i * kRecordSpacingMs,
+                                      60'000 * (i + 1), i, 2 * i});
+        }
+        writer.Finish();
+        transaction.Commit();
+        return store;
+    }();
+    return *db;
+}
+
+void Drain(ResultCursor& cursor) {
+    quorvis::v1::ResultPart part;
+    for (const FieldSpec& field : cursor.Fields()) {
+        auto* added = part.mutable_header()->add_fields();
+        added->set_name(std::string(field.name));
+        added->set_ado_type(field.adoType);
+    }
+    for (quorvis::v1::Row row; cursor.Next(row); row.Clear()) {
+        if (static_cast<std::size_t>(row.values_size()) != cursor.Fields().size())
+            std::abort();
+        *part.add_rows() = row;
+    }
+    std::string wire;
+    if (!part.SerializeToString(&wire))
+        std::abort();
+}
+
+void Query(std::string_view bytes) {
+    try {
+        Drain(*OpenActivityQuery(Store(), ParseActivityRequest(bytes)));
+    } catch (const InvalidRequest&) {
+    }
+}
+
+void ProgramInfo(std::string_view bytes) {
+    try {
+        Drain(*OpenProgramInfo(Store(), ParseProgramInfoRequest(bytes)));
+    } catch (const InvalidRequest&) {
+    }
+}
+
+void Activate(const std::string& classId, const std::string& interfaceId) {
+    static ConnectionPool pool(":memory:");
+    static QuorvisService service(pool, AccessPolicy());
+    grpc::ServerContext context;
+    quorvis::v1::ActivateRequest request;
+    request.set_class_id(classId);
+    request.set_interface_id(interfaceId);
+    quorvis::v1::ActivateReply reply;
+    if (!service.Activate(&context, &request, &reply).ok())
+        std::abort();
+    const bool known = reply.hresult() == qv::contract::kOk;
+    std::string wire;
+    if (!reply.SerializeToString(&wire) || known != reply.description().empty())
+        std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzedDataProvider input(data, size);
+    switch (input.ConsumeIntegralInRange<int>(0, 2)) {
+    case 0: Query(input.ConsumeBytesAsString(kMaxRequestBytes)); break;
+    case 1: ProgramInfo(input.ConsumeBytesAsString(kMaxRequestBytes)); break;
+    default: {
+        const std::string classId = input.ConsumeRandomLengthString(kMaxIdBytes);
+        Activate(classId, input.ConsumeRandomLengthString(kMaxIdBytes));
+        break;
+    }
+    }
+    return 0;
+}

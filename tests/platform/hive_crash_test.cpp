@@ -1,0 +1,112 @@
+// A process saving the hive again and again, killed with SIGKILL during a
+// save: the file still parses and holds one whole generation of values, the
+// last saved or the one being saved.
+#include "hive_store.h"
+#include "kill_point.h"
+#include "temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <poll.h>
+#include <random>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kKills = 20;
+constexpr int kValues = 300;  // tens of kilobytes: a save takes a while
+constexpr std::uint32_t kMaxSavesBeforeKill = 3;
+constexpr int kReadLimitMs = 30'000;
+constexpr auto kKillLimit = std::chrono::seconds(30);
+const std::u16string kKey = u"Software\\Marrowind Software\\Quorvis\\CrashTest";
+
+std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+std::u16string ValueName(int i) { return u"Value " + Ascii(std::to_string(i)); }
+
+std::u16string ValueText(std::uint32_t generation, int i) {
+    return Ascii("generation " + std::to_string(generation) + " item " + std::to_string(i)) + u" \u00e4 " +
+           Ascii(std::string(64, static_cast<char>('a' + i % 26)));
+}
+
+bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
+    HiveKey* key = store.OpenKey(kKey, true);
+    if (!key)
+        return false;
+    for (int i = 0; i < kValues; ++i)
+        key->SetString(ValueName(i), ValueText(generation, i));
+    key->SetDword(u"Generation", generation);
+    return store.Save();
+}
+
+// The child: saves generation after generation, reporting each on the pipe.
+[[noreturn]] void SaveForever(const std::string& path, int report) {
+    HiveStore store(path);
+    if (store.Load() != HiveStore::LoadResult::Loaded)
+        _exit(2);
+    for (std::uint32_t generation = store.OpenKey(kKey, false)->GetDword(u"Generation").value_or(0) + 1;; ++generation) {
+        if (!SaveGeneration(store, generation) || write(report, &generation, sizeof generation) != sizeof generation)
+            _exit(3);
+    }
+}
+
+// The next generation the child reports; 0 at the end of the pipe or after the limit.
+std::uint32_t ReadGeneration(int fd) {
+    pollfd wait{fd, POLLIN, 0};
+    std::uint32_t generation = 0;
+    if (poll(&wait, 1, kReadLimitMs) <= 0 || read(fd, &generation, sizeof generation) != sizeof generation)
+        return 0;
+    return generation;
+}
+
+TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
+    TempDir tmp;
+    const std::string path = tmp.File("user.reg");
+    {
+        HiveStore store(path);
+        ASSERT_EQ(store.Load(), HiveStore::LoadResult::Missing);
+        ASSERT_TRUE(SaveGeneration(store, 0));
+    }
+    const auto fileBytes = std::filesystem::file_size(path);
+    std::mt19937_64 random(14);
+    for (int run = 1; run <= kKills; ++run) {
+        int report[2];
+        ASSERT_EQ(pipe(report), 0);
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            close(report[0]);
+            SaveForever(path, report[1]);
+        }
+        close(report[1]);
+        // Past a few whole saves, then somewhere inside one of the next two.
+        std::uint32_t reported = 0;
+        for (std::uint32_t saves = 1 + random() % kMaxSavesBeforeKill; saves > 0; --saves)
+            reported = ReadGeneration(report[0]);
+        const auto io = kill_point::IoBytes(child);
+        const auto outcome =
+            reported && io ? kill_point::KillAtIo(child, *io + random() % (2 * fileBytes), kKillLimit) : kill_point::Outcome::TimedOut;
+        if (outcome != kill_point::Outcome::Killed)
+            kill(child, SIGKILL);
+        int status = 0;
+        waitpid(child, &status, 0);
+        for (std::uint32_t more; (more = ReadGeneration(report[0])) != 0;)
+            reported = more;
+        close(report[0]);
+        ASSERT_NE(reported, 0u) << "run " << run << ": the child saved nothing (status " << status << ")";
+        ASSERT_EQ(outcome, kill_point::Outcome::Killed) << "run " << run;
+
+        HiveStore store(path);
+        ASSERT_EQ(store.Load(), HiveStore::LoadResult::Loaded) << "run " << run;
+        HiveKey* key = store.OpenKey(kKey, false);
+        ASSERT_NE(key, nullptr);
+        const std::uint32_t generation = key->GetDword(u"Generation").value_or(0);
+        ASSERT_TRUE(generation == reported || generation == reported + 1)
+            << "run " << run << ": generation " << generation << " after " << reported << " was reported";
+        for (int i = 0; i < kValues; ++i)
+            ASSERT_EQ(key->GetString(ValueName(i)), ValueText(generation, i)) << "run " << run << " value " << i;
+    }
+}
+
+}  // namespace
