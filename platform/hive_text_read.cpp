@@ -68,7 +68,9 @@ bool Reader::NextLine(std::string_view& line) {
     if (end == std::string_view::npos)
         end = text_.size();
     line = text_.substr(offset_, end - offset_);
-    if (!line.empty() && line.back() == '\r')  // files edited on other systems
+    // Files edited on other systems end lines in CR LF, or worse; a kept
+    // option line must not lose one CR per save.
+    while (!line.empty() && line.back() == '\r')
         line.remove_suffix(1);
     offset_ = end + 1;
     ++lineNo_;

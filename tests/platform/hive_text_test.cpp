@@ -66,6 +66,20 @@ TEST(HiveText, ToleratedInput) {
     EXPECT_EQ(key->Options(), std::vector<std::string>{"#time=1d0"});
 }
 
+TEST(HiveText, StrayCarriageReturnsEndTheLineAndAreNotWrittenBack) {
+    const std::string text = kHead + "#opt=1\r\r\r\n[A] 7\r\r\n#time=1\r\r\n\"x\"=\"y\"\r\r\n";
+    HiveTree tree;
+    std::string error;
+    ASSERT_TRUE(ParseHiveText(text, tree, error)) << error;
+    EXPECT_EQ(tree.Preamble(), std::vector<std::string>{"#opt=1"});
+    const std::string written = FormatHiveText(tree);
+    EXPECT_EQ(written.find('\r'), std::string::npos) << written;
+    HiveTree again;
+    ASSERT_TRUE(ParseHiveText(written, again, error)) << error;
+    EXPECT_EQ(FormatHiveText(again), written);
+    EXPECT_EQ(again.OpenKey(u"A", false)->GetString(u"x"), u"y");
+}
+
 TEST(HiveText, ValuesRoundTripThroughTheText) {
     HiveTree tree;
     HiveKey* key = tree.OpenKey(u"Software\\Marrowind Software\\Quorvis\\Viewer", true);
