@@ -1,5 +1,6 @@
 #include "hive_store.h"
 
+#include "hive_save_files.h"
 #include "hive_text.h"
 
 #include <cerrno>
@@ -231,10 +232,13 @@ bool HiveStore::Save(std::string* error) {
     std::string dir = DirName(target);
     if (!MakeDirs(dir))
         return fail("cannot create the directory " + dir, errno);
-    std::string temp = dir + "/.qvviewer-hive-XXXXXX";
+    RemoveStaleHiveSaveFiles(dir);
+    std::string temp = dir + "/" + kHiveSaveFilePattern;
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0)
         return fail("cannot create a file in " + dir, errno);
+    // Held while the file is written: marks it as a save in progress.
+    ::flock(fd, LOCK_EX);
     // Keep the old file's permissions; a new file stays private to the user.
     struct stat old {};
     if (::stat(target.c_str(), &old) == 0)

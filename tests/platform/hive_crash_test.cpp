@@ -7,8 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <poll.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <random>
 #include <unistd.h>
 
@@ -49,6 +54,20 @@ bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
         if (!SaveGeneration(store, generation) || write(report, &generation, sizeof generation) != sizeof generation)
             _exit(3);
     }
+}
+
+std::vector<std::string> SaveFilesIn(const std::string& dir) {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+        if (entry.path().filename().string().starts_with(".qvviewer-hive-"))
+            names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void MakeOld(const std::string& path) {
+    const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0) << path;
 }
 
 // The next generation the child reports; 0 at the end of the pipe or after the limit.
@@ -107,6 +126,24 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
         for (int i = 0; i < kValues; ++i)
             ASSERT_EQ(key->GetString(ValueName(i)), ValueText(generation, i)) << "run " << run << " value " << i;
     }
+
+    // The files of the killed saves go with the next save once they are old;
+    // a save still writing (its file locked) and a fresh file are left alone.
+    std::vector<std::string> left = SaveFilesIn(tmp.Path());
+    ASSERT_FALSE(left.empty()) << "no kill landed inside a save";
+    for (const std::string& file : left)
+        MakeOld(file);
+    const int writing = open(left.front().c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_EQ(flock(writing, LOCK_EX), 0);
+    HiveStore store(path);
+    ASSERT_EQ(store.Load(), HiveStore::LoadResult::Loaded);
+    ASSERT_TRUE(store.Save());
+    EXPECT_EQ(SaveFilesIn(tmp.Path()), std::vector<std::string>{left.front()});
+    close(writing);
+    const std::string fresh = tmp.File(".qvviewer-hive-fresh1");
+    { std::ofstream(fresh) << "partial"; }
+    ASSERT_TRUE(store.Save());
+    EXPECT_EQ(SaveFilesIn(tmp.Path()), std::vector<std::string>{fresh}) << "the unlocked old file goes, the fresh stays";
 }
 
 }  // namespace
