@@ -20,7 +20,7 @@ namespace {
 
 constexpr int kKills = 20;
 constexpr std::size_t kBaseRecords = 300;
-constexpr std::size_t kLargeRecords = 6000;
+constexpr std::size_t kLargeRecords = 3000;
 constexpr auto kRunLimit = std::chrono::seconds(60);
 
 struct Totals {
