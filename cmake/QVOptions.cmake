@@ -15,7 +15,9 @@ target_compile_definitions(qv_options INTERFACE
   $<$<CONFIG:Debug>:_GLIBCXX_ASSERTIONS>)
 
 if(QV_SANITIZE)
-  set(_qv_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  # With debug information whatever the build type: reports and the
+  # program's own stack traces name source lines.
+  set(_qv_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined -g)
   # Sanitizer flags go on every target, generated code included, so that
   # container annotations and ODR checks agree across translation units.
   add_compile_options(${_qv_san})

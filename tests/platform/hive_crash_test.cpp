@@ -20,7 +20,7 @@
 namespace {
 
 constexpr int kKills = 20;
-constexpr int kValues = 300;  // tens of kilobytes: a save takes a while
+constexpr int kValues = 100;  // some kilobytes: a save takes a while
 constexpr std::uint32_t kMaxSavesBeforeKill = 3;
 constexpr int kReadLimitMs = 30'000;
 constexpr auto kKillLimit = std::chrono::seconds(30);
