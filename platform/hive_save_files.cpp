@@ -3,20 +3,18 @@
 #include <ctime>
 #include <dirent.h>
 #include <fcntl.h>
-#include <string_view>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 void RemoveStaleHiveSaveFiles(const std::string& dir) {
-    const std::string_view prefix = std::string_view(kHiveSaveFilePattern).substr(0, std::string_view(kHiveSaveFilePattern).find('X'));
     DIR* listing = ::opendir(dir.c_str());
     if (!listing)
         return;
     const std::time_t staleBefore = std::time(nullptr) - kHiveSaveFileStaleAge.count();
     while (const dirent* entry = ::readdir(listing)) {
         const std::string_view name = entry->d_name;
-        if (!name.starts_with(prefix))
+        if (!name.starts_with(kHiveSaveFilePrefix))
             continue;
         const std::string path = dir + "/" + std::string(name);
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);

@@ -4,8 +4,10 @@
 // that can be locked and is no longer fresh was left by a killed save.
 #include <chrono>
 #include <string>
+#include <string_view>
 
-inline constexpr const char* kHiveSaveFilePattern = ".qvviewer-hive-XXXXXX";
+inline constexpr std::string_view kHiveSaveFilePrefix = ".qvviewer-hive-";
+inline constexpr const char* kHiveSaveFilePattern = ".qvviewer-hive-XXXXXX";  // for mkostemp
 inline constexpr std::chrono::seconds kHiveSaveFileStaleAge{60};
 
 // Removes the save files left in dir by killed saves; best effort.

@@ -1,6 +1,7 @@
 // A process saving the hive again and again, killed with SIGKILL during a
 // save: the file still parses and holds one whole generation of values, the
 // last saved or the one being saved.
+#include "hive_save_files.h"
 #include "hive_store.h"
 #include "kill_point.h"
 #include "temp_dir.h"
@@ -59,7 +60,7 @@ bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
 std::vector<std::string> SaveFilesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().filename().string().starts_with(".qvviewer-hive-"))
+        if (entry.path().filename().string().starts_with(kHiveSaveFilePrefix))
             names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     return names;
@@ -140,7 +141,7 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
     ASSERT_TRUE(store.Save());
     EXPECT_EQ(SaveFilesIn(tmp.Path()), std::vector<std::string>{left.front()});
     close(writing);
-    const std::string fresh = tmp.File(".qvviewer-hive-fresh1");
+    const std::string fresh = tmp.File(std::string(kHiveSaveFilePrefix) + "fresh1");
     { std::ofstream(fresh) << "partial"; }
     ASSERT_TRUE(store.Save());
     EXPECT_EQ(SaveFilesIn(tmp.Path()), std::vector<std::string>{fresh}) << "the unlocked old file goes, the fresh stays";
