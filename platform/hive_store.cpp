@@ -18,7 +18,6 @@ namespace {
 
 // A settings hive is a few kilobytes; anything this large is not one.
 constexpr off_t kMaxHiveBytes = 64 * 1024 * 1024;
-constexpr mode_t kNewFileMode = 0600;
 constexpr mode_t kNewDirMode = 0700;
 constexpr int kMaxSetAsideAttempts = 100;
 
