@@ -31,7 +31,7 @@ struct Outcome {
 
 Outcome Parse(std::string_view text, std::size_t chunk) {
     Outcome outcome;
-    CsvParser parser([&](std::vector<std::string>& fields, std::size_t line) { outcome.records.emplace_back(fields, line); });
+    CsvParser parser(qv::server::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) { outcome.records.emplace_back(fields, line); });
     try {
         for (std::size_t at = 0; at < text.size(); at += chunk)
             parser.Feed(text.substr(at, chunk));
@@ -40,6 +40,11 @@ Outcome Parse(std::string_view text, std::size_t chunk) {
         outcome.error.emplace(error.Line(), error.what());
     }
     return outcome;
+}
+
+void RemoveStore(const std::string& path) {
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+        std::remove((path + suffix).c_str());
 }
 
 // One scratch folder for the whole run, removed at exit.
@@ -53,6 +58,7 @@ const std::string& ScratchDir() {
     static const struct Remover {
         ~Remover() {
             std::remove((dir + "/in.csv").c_str());
+            RemoveStore(dir + "/store.db");
             ::rmdir(dir.c_str());
         }
     } remover;
@@ -62,7 +68,8 @@ const std::string& ScratchDir() {
 void Import(std::string_view text, const Outcome& parsed) {
     qv::server::ImportOptions options;
     options.csvPath = ScratchDir() + "/in.csv";
-    options.storePath = ":memory:";  // a fresh store every time, without disk writes
+    options.storePath = ScratchDir() + "/store.db";
+    RemoveStore(options.storePath);  // a fresh store every time
     {
         std::ofstream out(options.csvPath, std::ios::binary | std::ios::trunc);
         out << qv::server::kCsvHeader << '\n' << text;
