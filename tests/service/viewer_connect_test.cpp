@@ -3,6 +3,7 @@
 // unreachable server empties them, says so and keeps the old interface; and
 // each other way the activation can fail has its own message.
 #include "doc_test_support.h"
+#include "trees_host.h"
 #include "qv_contract.h"
 #include "gui_test_environment.h"
 #include "qv_viewer_doc.h"
@@ -48,33 +49,6 @@ std::string Serve(const TempDir& dir, std::unique_ptr<ServiceProcess>& service, 
 }
 
 std::u16string Name(const std::string& address) { return {address.begin(), address.end()}; }
-
-// The frame's part: three trees, each refilled by its top-level loader.
-class TreesHost : public RecordingHost {
-public:
-    TreesHost(CQVViewerDoc& doc) {
-        tree = [this](TreeId id) { return &trees[id]; };
-        refresh = [this, &doc](TreeId id) {
-            ClearTreeObjects(trees[id]);
-            if (id == Users) LoadUsersTop(doc, trees[id]);
-            if (id == Computers) LoadComputersTop(doc, trees[id]);
-            if (id == Applications) LoadApplicationsTop(doc, trees[id]);
-        };
-    }
-    QTreeWidget trees[3];
-};
-
-QStringList Texts(const QTreeWidget& tree) {
-    QStringList texts;
-    for (int i = 0; i < tree.topLevelItemCount(); ++i) texts << tree.topLevelItem(i)->text(0);
-    return texts;
-}
-
-QStringList Texts(const QTreeWidgetItem* item) {
-    QStringList texts;
-    for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
-    return texts;
-}
 
 TEST(ViewerConnect, TreesFillFromTheServiceAndEmptyOnAServerChange) {
     TempDir dir;

@@ -3,6 +3,7 @@
 // file or an open key each say what the operator must know, and the
 // connection works again afterwards.
 #include "doc_test_support.h"
+#include "trees_host.h"
 #include "qv_viewer_doc.h"
 #include "tree_loaders.h"
 #include "tree_walk.h"
@@ -23,26 +24,6 @@ using namespace qv::test;
 
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;
 
-class TlsTrees : public RecordingHost {
-public:
-    explicit TlsTrees(CQVViewerDoc& doc) {
-        tree = [this](TreeId id) { return &trees[id]; };
-        refresh = [this, &doc](TreeId id) {
-            ClearTreeObjects(trees[id]);
-            if (id == Users) LoadUsersTop(doc, trees[id]);
-            if (id == Computers) LoadComputersTop(doc, trees[id]);
-            if (id == Applications) LoadApplicationsTop(doc, trees[id]);
-        };
-    }
-    QTreeWidget trees[3];
-};
-
-QStringList TopTexts(const QTreeWidget& tree) {
-    QStringList texts;
-    for (int i = 0; i < tree.topLevelItemCount(); ++i) texts << tree.topLevelItem(i)->text(0);
-    return texts;
-}
-
 TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     TempDir dir;
     const std::string certs = CopyTestCertificates(dir);
@@ -61,14 +42,14 @@ TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     ASSERT_TRUE(WriteServerName(hive, std::u16string(server.begin(), server.end())));
     ASSERT_TRUE(WriteTlsSettings(hive, alice));
     CQVViewerDoc doc(hive);
-    TlsTrees host(doc);
+    TreesHost host(doc);
     doc.SetHost(&host);
     MessageCapture capture;
     QStringList warnings;
     QObject::connect(&doc, &CQVViewerDoc::Warning, [&warnings](const QString& text) { warnings << text; });
     doc.Connect();
     ASSERT_TRUE(capture.messages.empty()) << capture.messages[0].text.toStdString() << "\n" << doc.ConnectFailure();
-    EXPECT_EQ(TopTexts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
+    EXPECT_EQ(Texts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
     EXPECT_TRUE(doc.ConnectFailure().empty());
     EXPECT_TRUE(warnings.isEmpty());
 
@@ -85,7 +66,7 @@ TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     EXPECT_FALSE(doc.ConnectFailure().empty());
     EXPECT_EQ(doc.Service(), working);
     host.RefreshRoot(IDocumentHost::Users);
-    EXPECT_EQ(TopTexts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"})) << "Refresh still works";
+    EXPECT_EQ(Texts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"})) << "Refresh still works";
 
     // A CA file that is not there: no plain-text fallback, a message that
     // names the reason, the file in the trace.
@@ -103,7 +84,7 @@ TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     doc.Connect();
     doc.Connect();
     EXPECT_EQ(capture.messages.size(), 2u);
-    EXPECT_EQ(TopTexts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
+    EXPECT_EQ(Texts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
     ASSERT_EQ(warnings.size(), 1);
     EXPECT_TRUE(warnings[0].contains(QString::fromStdString(alice.keyFile))) << warnings[0].toStdString();
     EXPECT_EQ(service.Stop(SIGTERM), 0);

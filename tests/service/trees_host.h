@@ -1,0 +1,43 @@
+#pragma once
+// The frame's part in the end-to-end tests of Connect: three trees, each
+// refilled by its top-level loader, their tree objects freed at the end.
+#include "doc_test_support.h"
+#include "qv_viewer_doc.h"
+#include "tree_loaders.h"
+#include "tree_walk.h"
+
+#include <QStringList>
+#include <QTreeWidget>
+
+namespace qv::test {
+
+class TreesHost : public RecordingHost {
+public:
+    explicit TreesHost(CQVViewerDoc& doc) {
+        tree = [this](TreeId id) { return &trees[id]; };
+        refresh = [this, &doc](TreeId id) {
+            ClearTreeObjects(trees[id]);
+            if (id == Users) LoadUsersTop(doc, trees[id]);
+            if (id == Computers) LoadComputersTop(doc, trees[id]);
+            if (id == Applications) LoadApplicationsTop(doc, trees[id]);
+        };
+    }
+    ~TreesHost() override {
+        for (QTreeWidget& each : trees) ClearTreeObjects(each);
+    }
+    QTreeWidget trees[3];
+};
+
+inline QStringList Texts(const QTreeWidget& tree) {
+    QStringList texts;
+    for (int i = 0; i < tree.topLevelItemCount(); ++i) texts << tree.topLevelItem(i)->text(0);
+    return texts;
+}
+
+inline QStringList Texts(const QTreeWidgetItem* item) {
+    QStringList texts;
+    for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
+    return texts;
+}
+
+}  // namespace qv::test
