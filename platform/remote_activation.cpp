@@ -121,8 +121,17 @@ private:
         WireAnswerBuilder builder;
         pb::ResultPart part;
         bool started = false;
+        std::size_t rows = 0;
+        std::size_t bytes = 0;
         // The first message is the header alone; the rest carry rows.
         while (answer.hr >= 0 && reader->Read(&part)) {
+            rows += static_cast<std::size_t>(part.rows_size());
+            bytes += part.ByteSizeLong();
+            if (rows > deadlines_.maxRows || bytes > deadlines_.maxBytes) {
+                answer.hr = E_OUTOFMEMORY;
+                answer.description = TooLarge(rows > deadlines_.maxRows);
+                break;
+            }
             if (!started) {
                 if (!part.has_header() || part.rows_size() > 0) {
                     answer.hr = E_UNEXPECTED;
@@ -153,6 +162,12 @@ private:
             answer.recordset = builder.Finish();
         }
         return answer;
+    }
+
+    std::string TooLarge(bool byRows) const {
+        const std::string limit = byRows ? std::to_string(deadlines_.maxRows) + " rows"
+                                         : std::to_string(deadlines_.maxBytes >> 20) + " MiB";
+        return "the service's answer holds more than " + limit + "; choose a shorter period or fewer items";
     }
 
     std::unique_ptr<pb::QuorvisService::Stub> stub_;

@@ -35,9 +35,17 @@ struct ChannelSecurity {
     std::string keyPem;
 };
 
+// The most one answer may hold: far above any real report, low enough that a
+// service streaming without end fails the call instead of exhausting memory.
+inline constexpr std::size_t kMaxAnswerRows = 5'000'000;
+inline constexpr std::size_t kMaxAnswerBytes = std::size_t{512} << 20;  // as encoded on the wire
+
+// How long a call waits, and how much its answer may hold.
 struct RemoteDeadlines {
     std::chrono::milliseconds connect{10'000};
     std::chrono::milliseconds call{120'000};
+    std::size_t maxRows = kMaxAnswerRows;
+    std::size_t maxBytes = kMaxAnswerBytes;
 };
 
 // The outcome of one operation: a status, the failing side's description,

@@ -3,6 +3,7 @@
 #include "quorvis.pb.h"
 #include "utf.h"
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -35,6 +36,21 @@ std::optional<Decimal> ParseDecimalText(const std::string& text) {
 }
 
 
+// The value type each wire field type holds; empty and null fit any field.
+// Field types outside the contract are not checked.
+std::optional<unsigned> TagOfField(int adoType) {
+    switch (adoType) {
+    case adInteger: return VT_I4;
+    case adDouble: return VT_R8;
+    case adDate: return VT_DATE;
+    case adDecimal: return VT_DECIMAL;
+    case adBigInt: return VT_I8;
+    case adVarWChar: return VT_BSTR;
+    case adLongVarBinary: return VT_ARRAY | VT_UI1;
+    default: return std::nullopt;
+    }
+}
+
 }  // namespace
 
 HRESULT DecodeWireValue(const Value& value, Variant& out, std::string& error) {
@@ -66,10 +82,12 @@ HRESULT DecodeWireValue(const Value& value, Variant& out, std::string& error) {
         if ((ok = unsignedInteger && fitsUInt32())) out = Variant::UInt(static_cast<std::uint32_t>(value.unsigned_integer()));
         break;
     case VT_R8:
-        if ((ok = data == Value::kReal)) out = Variant::R8(value.real());
-        break;
     case VT_DATE:
-        if ((ok = data == Value::kReal)) out = Variant::Date(value.real());
+        if ((ok = data == Value::kReal) && !std::isfinite(value.real())) {
+            error = "value of type " + std::to_string(value.tag()) + " is not a finite number";
+            return DISP_E_OVERFLOW;
+        }
+        if (ok) out = value.tag() == VT_R8 ? Variant::R8(value.real()) : Variant::Date(value.real());
         break;
     case VT_BSTR:
         // Titles need not be valid UTF-8: bad sequences show as U+FFFD
@@ -108,6 +126,7 @@ HRESULT WireAnswerBuilder::Start(const quorvis::v1::ResultHeader& header, std::s
     fields.reserve(static_cast<std::size_t>(header.fields_size()));
     for (const auto& field : header.fields())
         fields.push_back(FieldDef{field.name(), field.ado_type(), field.defined_size()});
+    fields_ = fields;
     recordset_ = std::make_unique<Recordset>(std::move(fields));
     return header.hresult();
 }
@@ -124,7 +143,14 @@ HRESULT WireAnswerBuilder::AddRow(const quorvis::v1::Row& row, std::string& erro
     }
     std::vector<Variant> values(recordset_->FieldCount());
     for (int i = 0; i < row.values_size(); ++i) {
-        HRESULT hr = DecodeWireValue(row.values(i), values[static_cast<std::size_t>(i)], error);
+        const auto& value = row.values(i);
+        const auto expected = TagOfField(fields_[static_cast<std::size_t>(i)].type);
+        if (expected && value.tag() != *expected && value.tag() != VT_EMPTY && value.tag() != VT_NULL) {
+            error = "field " + fields_[static_cast<std::size_t>(i)].name + " holds a value of type " +
+                    std::to_string(value.tag()) + " where type " + std::to_string(*expected) + " belongs";
+            return DISP_E_TYPEMISMATCH;
+        }
+        HRESULT hr = DecodeWireValue(value, values[static_cast<std::size_t>(i)], error);
         if (hr < 0) return hr;
     }
     return recordset_->AddRow(std::move(values));

@@ -7,6 +7,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace quorvis::v1 {
 class ResultHeader;
@@ -25,5 +26,6 @@ public:
     std::unique_ptr<Recordset> Finish() { return std::move(recordset_); }
 
 private:
+    std::vector<FieldDef> fields_;
     std::unique_ptr<Recordset> recordset_;
 };

@@ -35,6 +35,7 @@ inline constexpr std::int32_t kFail = HResult(0x80004005);            // E_FAIL:
 inline constexpr std::int32_t kInvalidArg = HResult(0x80070057);      // E_INVALIDARG: malformed request
 inline constexpr std::int32_t kClassNotRegistered = HResult(0x80040154);  // REGDB_E_CLASSNOTREG
 inline constexpr std::int32_t kAccessDenied = HResult(0x8001011B);    // RPC_E_ACCESS_DENIED
+inline constexpr std::int32_t kServerTooBusy = HResult(0x800706BB);   // RPC_S_SERVER_TOO_BUSY: too many calls of one caller
 // Not sent by the service: the client's mapping of an unreachable server or
 // an elapsed deadline.
 inline constexpr std::int32_t kServerUnavailable = HResult(0x800706BA);

@@ -26,9 +26,12 @@ std::string Usage() {
   return "usage:\n"
          "  qvservice serve --store FILE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
          "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]] [--trust-claimed-names]\n"
+         "                  [--call-timeout SECONDS] [--max-calls-per-caller N]\n"
          "      listens on [::]:" +
          std::to_string(qv::contract::kDefaultPort) +
-         " unless told otherwise; SIGINT or SIGTERM stop it\n"
+         " unless told otherwise; a call ends after " + std::to_string(kDefaultCallTimeout.count()) +
+         " s and a caller has\n      at most " + std::to_string(kDefaultMaxCallsPerCaller) +
+         " calls at once unless told otherwise; SIGINT or SIGTERM stop it\n"
          "  qvservice import --store FILE [--icons DIR] RECORDS.csv\n"
          "  qvservice demo --store FILE [--records N]\n"
          "  qvservice init --store FILE\n"
@@ -36,9 +39,26 @@ std::string Usage() {
          "  qvservice --help | --version\n";
 }
 
+constexpr std::chrono::seconds kMaxCallTimeout{7 * 24 * 3600};
+constexpr int kMaxCallsPerCaller = 100'000;
+
+// A whole number from 1 to max, or the fallback when the option is absent.
+long long PositiveNumber(const CommandLine& line, std::string_view name, long long fallback, long long max) {
+  const auto found = line.options.find(name);
+  if (found == line.options.end()) return fallback;
+  const std::string& text = found->second;
+  const bool digits = !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string::npos;
+  const long long value = digits ? std::stoll(text) : 0;
+  if (value < 1 || value > max)
+    throw UsageError("--" + std::string(name) + " takes a whole number from 1 to " + std::to_string(max));
+  return value;
+}
+
 int Serve(const std::vector<std::string>& args) {
   const CommandLine line =
-      ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca"}, {"trust-claimed-names"});
+      ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca", "call-timeout",
+                              "max-calls-per-caller"},
+                       {"trust-claimed-names"});
   if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
   ServeOptions options;
   options.storePath = line.Get("store");
@@ -49,6 +69,10 @@ int Serve(const std::vector<std::string>& args) {
   options.tlsKeyFile = line.Get("tls-key", "");
   options.clientCaFile = line.Get("client-ca", "");
   options.trustClaimedNames = line.flags.contains("trust-claimed-names");
+  options.limits.callTimeout = std::chrono::seconds(
+      PositiveNumber(line, "call-timeout", kDefaultCallTimeout.count(), kMaxCallTimeout.count()));
+  options.limits.maxCallsPerCaller =
+      static_cast<int>(PositiveNumber(line, "max-calls-per-caller", kDefaultMaxCallsPerCaller, kMaxCallsPerCaller));
   return RunServe(options);
 }
 

@@ -24,8 +24,9 @@ bool SameId(std::string_view a, std::string_view b) {
 // passed, server shutting down).
 class CancelCheck {
  public:
-  CancelCheck(Database& db, grpc::ServerContext& context) : m_db(db) {
-    sqlite3_progress_handler(db.Handle(), kOpsPerCheck, &Cancelled, &context);
+  CancelCheck(Database& db, grpc::ServerContext& context, const CallWatchdog::Watch& watch)
+      : m_db(db), m_call{&context, &watch} {
+    sqlite3_progress_handler(db.Handle(), kOpsPerCheck, &Cancelled, &m_call);
   }
   ~CancelCheck() { sqlite3_progress_handler(m_db.Handle(), 0, nullptr, nullptr); }
   CancelCheck(const CancelCheck&) = delete;
@@ -33,8 +34,16 @@ class CancelCheck {
 
  private:
   static constexpr int kOpsPerCheck = 100000;
-  static int Cancelled(void* context) { return static_cast<grpc::ServerContext*>(context)->IsCancelled() ? 1 : 0; }
+  struct Call {
+    grpc::ServerContext* context;
+    const CallWatchdog::Watch* watch;
+  };
+  static int Cancelled(void* data) {
+    const auto* call = static_cast<const Call*>(data);
+    return call->watch->Expired() || call->context->IsCancelled() ? 1 : 0;
+  }
   Database& m_db;
+  Call m_call;
 };
 
 // Close enough to a row's encoded size to keep batches under their byte
@@ -67,6 +76,31 @@ class QuorvisService::InFlight {
 
  private:
   QuorvisService& m_service;
+};
+
+// One of a caller's operations in flight, if the caller has a slot left.
+class QuorvisService::CallerSlot {
+ public:
+  CallerSlot(QuorvisService& service, std::string caller) : m_service(service), m_caller(std::move(caller)) {
+    std::lock_guard lock(service.m_callsMutex);
+    int& calls = service.m_callsByCaller[m_caller];
+    m_admitted = calls < service.m_limits.maxCallsPerCaller;
+    if (m_admitted) ++calls;
+    else if (calls == 0) service.m_callsByCaller.erase(m_caller);
+  }
+  ~CallerSlot() {
+    if (!m_admitted) return;
+    std::lock_guard lock(m_service.m_callsMutex);
+    if (--m_service.m_callsByCaller[m_caller] == 0) m_service.m_callsByCaller.erase(m_caller);
+  }
+  CallerSlot(const CallerSlot&) = delete;
+  CallerSlot& operator=(const CallerSlot&) = delete;
+  bool Admitted() const { return m_admitted; }
+
+ private:
+  QuorvisService& m_service;
+  std::string m_caller;
+  bool m_admitted = false;
 };
 
 bool QuorvisService::WaitUntilIdle(std::chrono::steady_clock::time_point deadline) {
@@ -133,10 +167,34 @@ grpc::Status QuorvisService::Answer(grpc::ServerContext* context, const quorvis:
     writer->Write(header);
     return grpc::Status::OK;
   }
+  const std::string caller = m_policy.CallerOf(*context);
+  const CallerSlot slot(*this, caller);
+  if (!slot.Admitted()) {
+    LogLine("too many calls of caller '" + Printable(caller) + "' at once (" + operation + ")");
+    Fail(header, contract::kServerTooBusy,
+         "The service is already answering " + std::to_string(m_limits.maxCallsPerCaller) +
+             " calls of this caller; try again when one of them has ended.");
+    writer->Write(header);
+    return grpc::Status::OK;
+  }
+  const auto watch = m_watchdog.Start(*context);
+  grpc::Status status = Stream(context, request, writer, operation, open, *watch);
+  if (watch->Expired()) {
+    const std::string limit = std::to_string(m_limits.callTimeout.count()) + " s";
+    LogLine(std::string(operation) + " from '" + Printable(caller) + "' ended at the call time limit of " + limit);
+    status = grpc::Status(grpc::StatusCode::DEADLINE_EXCEEDED, "the call outlasted the service's time limit of " + limit);
+  }
+  return status;
+}
+
+grpc::Status QuorvisService::Stream(grpc::ServerContext* context, const quorvis::v1::OperationRequest& request,
+                                    grpc::ServerWriter<ResultPart>* writer, const char* operation,
+                                    const Opener& open, const CallWatchdog::Watch& watch) {
+  ResultPart header;
   bool headerSent = false;
   try {
     auto db = m_pool.Acquire();
-    CancelCheck cancelCheck(*db, *context);
+    CancelCheck cancelCheck(*db, *context, watch);
     const auto cursor = open(*db, request.request());
     // The first row is read before the header goes out: the store does the
     // query's work there, so its failures still become a failed answer.
@@ -175,7 +233,7 @@ grpc::Status QuorvisService::Answer(grpc::ServerContext* context, const quorvis:
   } catch (const InvalidRequest& error) {
     Fail(header, contract::kInvalidArg, error.what());
   } catch (const StoreError& error) {
-    if (context->IsCancelled()) return grpc::Status(grpc::StatusCode::CANCELLED, "the caller went away");
+    if (watch.Expired() || context->IsCancelled()) return grpc::Status(grpc::StatusCode::CANCELLED, "the caller went away");
     LogLine(std::string(operation) + " failed: " + error.what());
     // Rows already sent cannot be taken back: fail the whole call instead.
     if (headerSent) return grpc::Status(grpc::StatusCode::INTERNAL, "the store failed while answering");

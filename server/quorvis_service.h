@@ -4,6 +4,7 @@
 #pragma once
 
 #include "access_policy.h"
+#include "call_watchdog.h"
 #include "connection_pool.h"
 #include "result_cursor.h"
 
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,9 +21,20 @@
 
 namespace qv::server {
 
+// A caller that stops reading must not hold a worker thread and a read
+// snapshot for ever, nor may one caller take every worker.
+inline constexpr std::chrono::seconds kDefaultCallTimeout{300};
+inline constexpr int kDefaultMaxCallsPerCaller = 8;
+
+struct CallLimits {
+  std::chrono::seconds callTimeout = kDefaultCallTimeout;
+  int maxCallsPerCaller = kDefaultMaxCallsPerCaller;
+};
+
 class QuorvisService final : public quorvis::v1::QuorvisService::Service {
  public:
-  QuorvisService(ConnectionPool& pool, AccessPolicy policy) : m_pool(pool), m_policy(std::move(policy)) {}
+  QuorvisService(ConnectionPool& pool, AccessPolicy policy, CallLimits limits = {})
+      : m_pool(pool), m_policy(std::move(policy)), m_limits(limits), m_watchdog(limits.callTimeout) {}
 
   grpc::Status Activate(grpc::ServerContext* context, const quorvis::v1::ActivateRequest* request,
                         quorvis::v1::ActivateReply* reply) override;
@@ -37,6 +50,7 @@ class QuorvisService final : public quorvis::v1::QuorvisService::Service {
 
  private:
   class InFlight;
+  class CallerSlot;
   struct Refusal {
     std::int32_t hresult;
     std::string description;
@@ -48,12 +62,18 @@ class QuorvisService final : public quorvis::v1::QuorvisService::Service {
   grpc::Status Answer(grpc::ServerContext* context, const quorvis::v1::OperationRequest& request,
                       grpc::ServerWriter<quorvis::v1::ResultPart>* writer, const char* operation,
                       const Opener& open);
+  grpc::Status Stream(grpc::ServerContext* context, const quorvis::v1::OperationRequest& request,
+                      grpc::ServerWriter<quorvis::v1::ResultPart>* writer, const char* operation,
+                      const Opener& open, const CallWatchdog::Watch& watch);
 
   ConnectionPool& m_pool;  // not owned
   AccessPolicy m_policy;
+  CallLimits m_limits;
+  CallWatchdog m_watchdog;
   std::mutex m_callsMutex;
   std::condition_variable m_callsDone;
   int m_calls = 0;
+  std::map<std::string, int> m_callsByCaller;  // operations only; activation is cheap
 };
 
 }  // namespace qv::server

@@ -140,7 +140,7 @@ ServiceHost::ServiceHost(const ServeOptions& options)
     : m_options(options),
       m_keeper(options.storePath, Database::Mode::ReadWrite),
       m_pool(options.storePath),
-      m_service(m_pool, AccessPolicy(options.allowed, !options.clientCaFile.empty())) {
+      m_service(m_pool, AccessPolicy(options.allowed, !options.clientCaFile.empty()), options.limits) {
   CheckSchema(m_keeper);
 }
 

@@ -23,6 +23,7 @@ struct ServeOptions {
   std::string tlsKeyFile;
   std::string clientCaFile;
   bool trustClaimedNames = false;  // --allow without client certificates off loopback
+  CallLimits limits;
 };
 
 struct ListenAddress {
