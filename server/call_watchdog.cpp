@@ -39,8 +39,10 @@ void CallWatchdog::Run() {
     }
     // Every call has the same limit, so the oldest one is due first.
     auto first = m_calls.begin();
-    if (std::chrono::steady_clock::now() < first->second.deadline) {
-      m_changed.wait_until(lock, first->second.deadline);
+    // A copy: the entry may end while this waits.
+    const auto deadline = first->second.deadline;
+    if (std::chrono::steady_clock::now() < deadline) {
+      m_changed.wait_until(lock, deadline);
       continue;
     }
     // Under the lock: the call's context cannot end meanwhile.

@@ -21,7 +21,7 @@ namespace qv::server {
 
 namespace {
 
-constexpr int kMaxThreads = 32;
+constexpr int kMaxThreads = 256;
 constexpr int kMaxRequestBytes = 64 * 1024;
 constexpr auto kShutdownGrace = std::chrono::seconds(5);
 
