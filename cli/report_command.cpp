@@ -46,13 +46,20 @@ public:
         if (id == Users) LoadUsersTop(doc_, trees_[id]);
         if (id == Computers) LoadComputersTop(doc_, trees_[id]);
         if (id == Applications) LoadApplicationsTop(doc_, trees_[id]);
+        // A loader leaves its tree empty when an answer fails; the reason is
+        // the service object's, while the document still holds it.
+        if (const IQVQuery* service = doc_.Service(); service && !service->ErrorDescription().empty())
+            failure_ = QString::fromStdString(service->ErrorDescription());
     }
+    // Why the last failed tree load failed; empty when none did.
+    const QString& Failure() const { return failure_; }
     void ResetCurrentObject(TreeId) override {}
     void PostCommand(int) override {}
 
 private:
     CQVViewerDoc& doc_;
     QTreeWidget trees_[3];
+    QString failure_;
 };
 
 // The report view's host: the period of the command line.
@@ -170,7 +177,9 @@ int RunReportCommand(const ReportOptions& options) {
     doc.SetHost(&trees);
     doc.Connect();
     if (failures || !doc.Service()) {
-        if (!failures) Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer").arg(options.server));
+        if (!failures)
+            Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer%2")
+                    .arg(options.server, trees.Failure().isEmpty() ? QString() : QStringLiteral(": ") + trees.Failure()));
         return kExitFailed;
     }
     CTreeObject* object = FindItem(*trees.Tree(TreeOf(options.tree)), options.path);

@@ -37,8 +37,8 @@ struct ChannelSecurity {
 
 // The most one answer may hold: far above any real report, low enough that a
 // service streaming without end fails the call instead of exhausting memory.
-inline constexpr std::size_t kMaxAnswerRows = 5'000'000;
-inline constexpr std::size_t kMaxAnswerBytes = std::size_t{512} << 20;  // as encoded on the wire
+inline constexpr std::size_t kMaxAnswerRows = 2'000'000;
+inline constexpr std::size_t kMaxAnswerBytes = std::size_t{256} << 20;  // as encoded on the wire
 
 // How long a call waits, and how much its answer may hold.
 struct RemoteDeadlines {
