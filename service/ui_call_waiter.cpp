@@ -14,9 +14,11 @@
 
 namespace {
 
-// All but the abandonment are touched on the GUI thread only.
+// All but the abandonment and the purpose are touched on the GUI thread only.
 WaitNotice waitNotice;
-QString currentPurpose;
+// Each thread's own: calls made off the GUI thread (a load benchmark's
+// viewers) must not share it.
+thread_local QString currentPurpose;
 int pendingWaits = 0;
 std::atomic<bool> abandoned{false};
 
