@@ -3,6 +3,7 @@
 // then the ways it refuses to write.
 #include "../server/service_process.h"
 #include "../server/test_support.h"
+#include "qvreport_run.h"
 #include "format_duration.h"
 #include "report_options.h"
 
@@ -19,24 +20,6 @@ namespace {
 using namespace qv::test;
 
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;
-
-struct ToolRun {
-    int exitCode;
-    QString err;
-};
-
-ToolRun Qvreport(const QStringList& arguments) {
-    QProcess process;
-    process.start(QStringLiteral(QVREPORT_PATH), arguments);
-    process.waitForFinished(120'000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-QByteArray Read(const std::string& path) {
-    QFile file(QString::fromStdString(path));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Totals {
     std::int64_t ms = 0, keyboard = 0, mouse = 0;

@@ -4,6 +4,7 @@
 // that says why.
 #include "../server/service_process.h"
 #include "../server/test_support.h"
+#include "qvreport_run.h"
 
 #include <QFile>
 #include <QProcess>
@@ -16,29 +17,6 @@ namespace {
 using namespace qv::test;
 
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;
-
-struct ToolRun {
-    int exitCode;
-    QString err;
-};
-
-ToolRun Qvreport(const QStringList& arguments) {
-    // Qt's own note on a missing runtime folder is no line of qvreport's.
-    static const TempDir runtime;
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(runtime.Path()));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QVREPORT_PATH), arguments);
-    process.waitForFinished(120'000);
-    return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-            QString::fromLocal8Bit(process.readAllStandardError())};
-}
-
-QByteArray Read(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 class QvreportTlsTest : public ::testing::Test {
 protected:
