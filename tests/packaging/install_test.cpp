@@ -3,6 +3,7 @@
 // program, and programs that answer --help and --version.
 #include <gtest/gtest.h>
 
+#include "run_command.h"
 #include "temp_dir.h"
 
 #include <cstdio>
@@ -12,21 +13,8 @@
 
 namespace {
 
-struct CommandResult {
-  int exitCode = -1;
-  std::string output;  // standard output and error together
-};
-
-CommandResult RunCommand(const std::string& command) {
-  CommandResult result;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
-}
+// Standard output and error together.
+CommandResult RunWithErrors(const std::string& command) { return RunCommand(command + " 2>&1"); }
 
 std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
@@ -34,7 +22,7 @@ class InstallTree : public testing::Test {
  protected:
   void SetUp() override {
     const CommandResult installed =
-        RunCommand(Quoted(QV_CMAKE_COMMAND) + " --install " + Quoted(QV_BUILD_DIR) + " --prefix " + Quoted(prefix_.Path()));
+        RunWithErrors(Quoted(QV_CMAKE_COMMAND) + " --install " + Quoted(QV_BUILD_DIR) + " --prefix " + Quoted(prefix_.Path()));
     ASSERT_EQ(installed.exitCode, 0) << installed.output;
   }
   std::string Path(const std::string& relative) const { return prefix_.File(relative); }
@@ -58,10 +46,10 @@ TEST_F(InstallTree, PutsEveryFileInPlaceAndTheDesktopFilesValidate) {
   };
   for (const char* file : files) EXPECT_TRUE(std::filesystem::is_regular_file(Path(file))) << file;
 
-  const CommandResult desktop = RunCommand("desktop-file-validate " + Quoted(Path(files[3])));
+  const CommandResult desktop = RunWithErrors("desktop-file-validate " + Quoted(Path(files[3])));
   EXPECT_EQ(desktop.exitCode, 0) << desktop.output;
   EXPECT_EQ(desktop.output, "");
-  const CommandResult metainfo = RunCommand("appstreamcli validate --no-net " + Quoted(Path(files[5])));
+  const CommandResult metainfo = RunWithErrors("appstreamcli validate --no-net " + Quoted(Path(files[5])));
   EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
 
   // The unit is made for the prefix it was installed under.
@@ -73,7 +61,7 @@ TEST_F(InstallTree, PutsEveryFileInPlaceAndTheDesktopFilesValidate) {
   EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
 
   for (const char* page : {"qvviewer", "qvreport", "qvservice"}) {
-    const CommandResult text = RunCommand("gzip -dc " + Quoted(Path("share/man/man1/" + std::string(page) + ".1.gz")));
+    const CommandResult text = RunWithErrors("gzip -dc " + Quoted(Path("share/man/man1/" + std::string(page) + ".1.gz")));
     EXPECT_EQ(text.exitCode, 0) << text.output;
     EXPECT_NE(text.output.find(".SH NAME\n" + std::string(page) + " \\-"), std::string::npos) << page;
     EXPECT_NE(text.output.find("\"QVViewer " QV_VERSION "\""), std::string::npos) << page;
@@ -83,10 +71,10 @@ TEST_F(InstallTree, PutsEveryFileInPlaceAndTheDesktopFilesValidate) {
 TEST_F(InstallTree, InstalledProgramsAnswerHelpAndVersionWithoutADisplay) {
   for (const std::string program : {"qvviewer", "qvreport", "qvservice"}) {
     const std::string path = Quoted(Path("bin/" + program));
-    const CommandResult version = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version");
+    const CommandResult version = RunWithErrors("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version");
     EXPECT_EQ(version.exitCode, 0) << program << ": " << version.output;
     EXPECT_EQ(version.output, program + " " QV_VERSION "\n");
-    const CommandResult help = RunCommand("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --help");
+    const CommandResult help = RunWithErrors("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --help");
     EXPECT_EQ(help.exitCode, 0) << program << ": " << help.output;
     EXPECT_NE(help.output.find("usage"), std::string::npos) << help.output;
     EXPECT_NE(help.output.find("--version"), std::string::npos) << help.output;

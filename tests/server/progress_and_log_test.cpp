@@ -5,6 +5,7 @@
 #include "service_log.h"
 #include "service_process.h"
 #include "test_support.h"
+#include "../platform/run_command.h"
 
 #include <gtest/gtest.h>
 
@@ -19,21 +20,9 @@ namespace {
 using namespace qv::server;
 using namespace qv::test;
 
-struct ShellResult {
-  int exitCode = -1;
-  std::string output;
-};
-
 // Runs the command on a pseudo-terminal, as an operator's shell would.
-ShellResult RunOnTerminal(const std::string& command) {
-  ShellResult result;
-  FILE* pipe = ::popen(("script -q -e -c '" + command + "' /dev/null").c_str(), "r");
-  if (pipe == nullptr) return result;
-  char buffer[4096];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) result.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+CommandResult RunOnTerminal(const std::string& command) {
+  return RunCommand("script -q -e -c '" + command + "' /dev/null");
 }
 
 TEST(ProgressLine, FormatsRecordsPercentAndRate) {
@@ -51,12 +40,12 @@ TEST(ProgressLine, ShowsOnATerminalOnlyForImportAndDemo) {
                      << "ben,WS-02,app.exe,App,Main,2024-03-25T11:00:00Z,1000,1,1\n";
   const std::string program = QVSERVICE_PATH;
 
-  const ShellResult imported = RunOnTerminal(program + " import --store " + dir.File("a.db") + " " + csv);
+  const CommandResult imported = RunOnTerminal(program + " import --store " + dir.File("a.db") + " " + csv);
   EXPECT_EQ(imported.exitCode, 0) << imported.output;
   EXPECT_NE(imported.output.find("\r2 records, 100%"), std::string::npos) << imported.output;
   EXPECT_NE(imported.output.find("imported 2 records"), std::string::npos) << imported.output;
 
-  const ShellResult demo = RunOnTerminal(program + " demo --store " + dir.File("demo.db") + " --records 3000");
+  const CommandResult demo = RunOnTerminal(program + " demo --store " + dir.File("demo.db") + " --records 3000");
   EXPECT_EQ(demo.exitCode, 0) << demo.output;
   EXPECT_NE(demo.output.find(" records, 100%, "), std::string::npos) << demo.output;
   EXPECT_NE(demo.output.find("records/s"), std::string::npos) << demo.output;
