@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
       std::printf("built %lld records in %.1f s, %.0f MB\n", static_cast<long long>(summary.records), Seconds(start),
                   static_cast<double>(std::filesystem::file_size(store)) / 1e6);
     }
-    Database db(store, Database::Mode::ReadOnly);
+    SqliteDatabase db(store, Database::Mode::ReadOnly);
     {
       const double end = EpochMsToLocalOleDate(nowMs);
       std::printf("periods end at OLE date %.5f (local time)\n", end);

@@ -45,7 +45,7 @@ constexpr std::array<FieldSpec, 4> kProgramInfoFields{{
 // comes from one snapshot even while an import commits.
 class ActivityCursor final : public ResultCursor {
  public:
-  ActivityCursor(Database& db, const ActivityRequest& request) : m_transaction(db, Transaction::Kind::Deferred) {
+  ActivityCursor(Database& db, const ActivityRequest& request) : m_transaction(db, Transaction::Kind::Read) {
     if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
     const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
     m_statement.emplace(db, sql.text);

@@ -3,7 +3,7 @@
 
 #include "query_request.h"
 #include "result_cursor.h"
-#include "sqlite_db.h"
+#include "store_database.h"
 
 #include <cstdint>
 #include <memory>

@@ -44,7 +44,7 @@ class Builder {
   std::string Rollup(const BucketLevel& level, const BucketRange* range) {
     std::string sql = std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") +
                       ", time_ms, keyboard_events, mouse_events FROM " + level.name +
-                      (m_windows ? "_windows" : "_programs") + " WHERE 1";
+                      (m_windows ? "_windows" : "_programs") + " WHERE TRUE";
     if (range) sql += " AND bucket >= " + Param(range->first) + " AND bucket < " + Param(range->last);
     return sql + Filters();
   }
@@ -55,10 +55,12 @@ class Builder {
   std::string Raw(const MsRange& piece, std::int64_t maxDurationMs, const std::string& lengths) {
     const std::string from = Param(piece.from);
     const std::string to = Param(piece.to);
-    const std::string part = "(min(" + to + ", start_ms + duration_ms) - max(" + from + ", start_ms))";
+    const std::string end = "start_ms + duration_ms";
+    const std::string part = "(CASE WHEN " + to + " < " + end + " THEN " + to + " ELSE " + end + " END - CASE WHEN " +
+                             from + " > start_ms THEN " + from + " ELSE start_ms END)";
     const auto share = [&](const char* column) {
-      return std::string("CASE WHEN duration_ms = 0 THEN ") + column + " * 1.0 ELSE " + column + " * 1.0 * " + part +
-             " / duration_ms END";
+      const std::string events = std::string("CAST(") + column + " AS DOUBLE PRECISION)";
+      return "CASE WHEN duration_ms = 0 THEN " + events + " ELSE " + events + " * " + part + " / duration_ms END";
     };
     return std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") + ", " + part +
            ", " + share("keyboard_events") + ", " + share("mouse_events") + " FROM activity WHERE " + lengths +
@@ -74,8 +76,8 @@ class Builder {
                  ") SELECT e.id, e." + entity.nameColumn + ", a.nc, a.nu, a.np, a.ms, a.kb, a.mo FROM (SELECT " +
                  entity.partColumn +
                  " AS k, count(DISTINCT c) AS nc, count(DISTINCT u) AS nu, count(DISTINCT p) AS np, "
-                 "sum(ms) AS ms, total(kb) AS kb, total(mo) AS mo FROM parts GROUP BY " +
-                 entity.partColumn + ") a JOIN " + entity.table + " e ON e.id = a.k";
+                 "CAST(sum(ms) AS BIGINT) AS ms, sum(kb) AS kb, sum(mo) AS mo FROM parts GROUP BY " +
+                 entity.partColumn + ") a JOIN " + entity.table + " e ON e.id = a.k ORDER BY e.id";
     return std::move(m_sql);
   }
 

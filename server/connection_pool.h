@@ -1,9 +1,12 @@
-// Read-only store connections for the service's calls: one per call in
-// flight, kept for reuse. Read-only, so no request can change the store.
+// Read-only store connections for the service's calls: at most a set number
+// at once, kept for reuse. Read-only, so no request can change the store.
 #pragma once
 
-#include "sqlite_db.h"
+#include "store_database.h"
 
+#include <condition_variable>
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -13,7 +16,7 @@ namespace qv::server {
 
 class ConnectionPool {
  public:
-  explicit ConnectionPool(std::string path) : m_path(std::move(path)) {}
+  ConnectionPool(std::string store, std::size_t maxConnections);
 
   class Lease {
    public:
@@ -29,14 +32,20 @@ class ConnectionPool {
     std::unique_ptr<Database> m_db;
   };
 
-  Lease Acquire();
+  // Waits while every connection is in use, until one is free or giveUp
+  // says so (asked every 100 ms); throws StoreError then, and when no
+  // connection can be made.
+  Lease Acquire(const std::function<bool()>& giveUp = {});
 
  private:
   void Return(std::unique_ptr<Database> db);
 
-  std::string m_path;
+  std::string m_store;
+  std::size_t m_max;
   std::mutex m_mutex;
+  std::condition_variable m_returned;
   std::vector<std::unique_ptr<Database>> m_idle;  // owned
+  std::size_t m_leased = 0;
 };
 
 }  // namespace qv::server

@@ -131,9 +131,10 @@ void RefuseRepeat(Database& db, const Sha256::Digest& digest, const std::string&
 
 ImportSummary ImportInto(const std::string& storePath, const ImportOptions& options, const Sha256::Digest& digest,
                         const ProgressCallback& progress) {
-  Database db(storePath, Database::Mode::Create);
+  const auto store = OpenStore(storePath, Database::Mode::Create);
+  Database& db = *store;
   EnsureSchema(db);
-  Transaction transaction(db, Transaction::Kind::Immediate);
+  Transaction transaction(db, Transaction::Kind::Write);
   RefuseRepeat(db, digest, options.csvPath);
 
   RecordWriter writer(db);
@@ -198,7 +199,8 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
 ImportSummary ImportCsv(const ImportOptions& options, const ProgressCallback& progress) {
   const Sha256::Digest digest = ReadFile(options.csvPath, [](std::string_view) {});
   std::error_code error;
-  if (std::filesystem::exists(options.storePath, error) || error) {
+  // A database server's transaction alone leaves nothing behind.
+  if (IsPostgresStore(options.storePath) || std::filesystem::exists(options.storePath, error) || error) {
     return ImportInto(options.storePath, options, digest, progress);
   }
   NewStoreFile store(options.storePath);

@@ -157,22 +157,34 @@ class Generator {
   std::size_t m_titles = 0;
 };
 
+DemoSummary WriteDemo(Database& db, const DemoOptions& options, const ProgressCallback& progress) {
+  EnsureSchema(db);
+  Transaction transaction(db, Transaction::Kind::Write);
+  RecordWriter writer(db);
+  const DemoSummary summary = Generator(options, progress, writer).Run();
+  writer.Finish();
+  transaction.Commit();
+  return summary;
+}
+
 }  // namespace
 
-DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options, const ProgressCallback& progress) {
-  if (std::filesystem::exists(path)) throw std::runtime_error(path + " exists already; the demo writes a new store");
-  NewStoreFile store(path);
+DemoSummary WriteDemoStore(const std::string& store, const DemoOptions& options, const ProgressCallback& progress) {
+  if (IsPostgresStore(store)) {
+    const auto db = OpenStore(store, Database::Mode::Create);
+    if (db->SchemaVersion() != 0) {
+      throw std::runtime_error(db->Name() + " holds a store already; the demo writes a new store");
+    }
+    return WriteDemo(*db, options, progress);
+  }
+  if (std::filesystem::exists(store)) throw std::runtime_error(store + " exists already; the demo writes a new store");
+  NewStoreFile file(store);
   DemoSummary summary;
   {
-    Database db(store.BuildPath(), Database::Mode::Create);
-    EnsureSchema(db);
-    Transaction transaction(db, Transaction::Kind::Immediate);
-    RecordWriter writer(db);
-    summary = Generator(options, progress, writer).Run();
-    writer.Finish();
-    transaction.Commit();
+    const auto db = OpenStore(file.BuildPath(), Database::Mode::Create);
+    summary = WriteDemo(*db, options, progress);
   }
-  store.Publish();
+  file.Publish();
   return summary;
 }
 

@@ -23,9 +23,9 @@ struct DemoSummary {
   std::size_t windowTitles = 0;
 };
 
-// Refuses a store file that exists already; leaves none behind when it
+// Refuses a store that exists already; leaves none behind when it
 // fails. progress hears of each day written.
-DemoSummary WriteDemoStore(const std::string& path, const DemoOptions& options,
+DemoSummary WriteDemoStore(const std::string& store, const DemoOptions& options,
                            const ProgressCallback& progress = {});
 
 }  // namespace qv::server

@@ -8,39 +8,40 @@ namespace qv::server {
 EntityDirectory::EntityDirectory(Database& db)
     : m_db(db),
       m_users{Statement(db, "SELECT id FROM users WHERE name = ?1"),
-              Statement(db, "INSERT INTO users(name) VALUES(?1) ON CONFLICT DO NOTHING"), {}},
+              Statement(db, "INSERT INTO users(name) VALUES(?1) RETURNING id"), {}},
       m_computers{Statement(db, "SELECT id FROM computers WHERE name = ?1"),
-                  Statement(db, "INSERT INTO computers(name) VALUES(?1) ON CONFLICT DO NOTHING"), {}},
+                  Statement(db, "INSERT INTO computers(name) VALUES(?1) RETURNING id"), {}},
       m_programs{Statement(db, "SELECT id FROM programs WHERE process_name = ?1"),
-                 Statement(db, "INSERT INTO programs(process_name) VALUES(?1) ON CONFLICT DO NOTHING"), {}},
+                 Statement(db, "INSERT INTO programs(process_name) VALUES(?1) RETURNING id"), {}},
       m_windows{Statement(db, "SELECT id FROM window_titles WHERE title = ?1 AND program_id = ?2"),
-                Statement(db, "INSERT INTO window_titles(title, program_id) VALUES(?1, ?2) ON CONFLICT DO NOTHING"), {}},
-      m_setDescription(db, "UPDATE programs SET description = ?1 WHERE id = ?2 AND description IS NOT ?1"),
+                Statement(db, "INSERT INTO window_titles(title, program_id) VALUES(?1, ?2) RETURNING id"), {}},
+      m_setDescription(db, "UPDATE programs SET description = ?1 WHERE id = ?2 AND description IS DISTINCT FROM ?1"),
       m_setIcon(db, "UPDATE programs SET icon = ?1 WHERE id = ?2") {}
 
 std::int64_t EntityDirectory::Resolve(Lookup& lookup, const std::string& key, std::string_view name,
                                       std::int64_t programId) {
   if (const auto found = lookup.cache.find(key); found != lookup.cache.end()) return found->second;
-  // Insert first: a name met for the first time is usually new.
+  // Look up before inserting: a failed insert would still use up a key of
+  // a database server's sequence.
   std::int64_t id = 0;
-  lookup.insert.Reset();
-  lookup.insert.BindText(1, name);
-  if (programId != 0) lookup.insert.Bind(2, programId);
-  lookup.insert.Step();
-  if (m_db.Changes() > 0) {
-    id = m_db.LastInsertRowId();
-    ++m_created;
-  } else {
-    lookup.select.Reset();
-    lookup.select.BindText(1, name);
-    if (programId != 0) lookup.select.Bind(2, programId);
-    if (!lookup.select.Step()) throw StoreError(m_db.Path() + ": a name vanished while it was stored");
+  lookup.select.Reset();
+  lookup.select.BindText(1, name);
+  if (programId != 0) lookup.select.Bind(2, programId);
+  if (lookup.select.Step()) {
     id = lookup.select.Int64(0);
-    lookup.select.Reset();
+  } else {
+    lookup.insert.Reset();
+    lookup.insert.BindText(1, name);
+    if (programId != 0) lookup.insert.Bind(2, programId);
+    if (!lookup.insert.Step()) throw StoreError(m_db.Name() + ": a new name was not stored");
+    id = lookup.insert.Int64(0);
+    ++m_created;
   }
+  lookup.select.Reset();
+  lookup.insert.Reset();
   // Ids travel as 32-bit integers.
   if (id <= 0 || id > std::numeric_limits<std::int32_t>::max()) {
-    throw StoreError(m_db.Path() + ": id " + std::to_string(id) + " is out of the 32-bit range");
+    throw StoreError(m_db.Name() + ": id " + std::to_string(id) + " is out of the 32-bit range");
   }
   lookup.cache.emplace(key, id);
   return id;

@@ -3,7 +3,7 @@
 // byte for byte.
 #pragma once
 
-#include "sqlite_db.h"
+#include "store_database.h"
 
 #include <cstdint>
 #include <span>

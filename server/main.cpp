@@ -6,7 +6,7 @@
 #include "demo_data.h"
 #include "progress_line.h"
 #include "service_host.h"
-#include "sqlite_db.h"
+#include "store_database.h"
 #include "store_schema.h"
 
 #include <charconv>
@@ -24,23 +24,29 @@ constexpr int kExitUsage = 2;
 
 std::string Usage() {
   return "usage:\n"
-         "  qvservice serve --store FILE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
+         "  qvservice serve --store STORE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
          "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]] [--trust-claimed-names]\n"
-         "                  [--call-timeout SECONDS] [--max-calls-per-caller N]\n"
+         "                  [--call-timeout SECONDS] [--max-calls-per-caller N] [--db-connections N]\n"
          "      listens on [::]:" +
          std::to_string(qv::contract::kDefaultPort) +
          " unless told otherwise; a call ends after " + std::to_string(kDefaultCallTimeout.count()) +
          " s and a caller has\n      at most " + std::to_string(kDefaultMaxCallsPerCaller) +
-         " calls at once unless told otherwise; SIGINT or SIGTERM stop it\n"
-         "  qvservice import --store FILE [--icons DIR] RECORDS.csv\n"
-         "  qvservice demo --store FILE [--records N]\n"
-         "  qvservice init --store FILE\n"
-         "      creates an empty store unless FILE holds one\n"
-         "  qvservice --help | --version\n";
+         " calls at once unless told otherwise; it opens at most " +
+         std::to_string(kWorkerThreads) + " store connections unless told otherwise;\n"
+         "      SIGINT or SIGTERM stop it\n"
+         "  qvservice import --store STORE [--icons DIR] RECORDS.csv\n"
+         "  qvservice demo --store STORE [--records N]\n"
+         "  qvservice init --store STORE\n"
+         "      creates an empty store unless STORE holds one\n"
+         "  qvservice --help | --version\n"
+         "STORE is a SQLite file, or a PostgreSQL database named by a libpq URI\n"
+         "(postgresql://[USER@]HOST[:PORT]/DATABASE[?...]); its password comes from the URI,\n"
+         "PGPASSWORD or ~/.pgpass, as libpq reads them.\n";
 }
 
 constexpr std::chrono::seconds kMaxCallTimeout{7 * 24 * 3600};
 constexpr int kMaxCallsPerCaller = 100'000;
+constexpr int kMaxDbConnections = 10'000;
 
 // A whole number from 1 to max, or the fallback when the option is absent.
 long long PositiveNumber(const CommandLine& line, std::string_view name, long long fallback, long long max) {
@@ -57,7 +63,7 @@ long long PositiveNumber(const CommandLine& line, std::string_view name, long lo
 int Serve(const std::vector<std::string>& args) {
   const CommandLine line =
       ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca", "call-timeout",
-                              "max-calls-per-caller"},
+                              "max-calls-per-caller", "db-connections"},
                        {"trust-claimed-names"});
   if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
   ServeOptions options;
@@ -73,6 +79,8 @@ int Serve(const std::vector<std::string>& args) {
       PositiveNumber(line, "call-timeout", kDefaultCallTimeout.count(), kMaxCallTimeout.count()));
   options.limits.maxCallsPerCaller =
       static_cast<int>(PositiveNumber(line, "max-calls-per-caller", kDefaultMaxCallsPerCaller, kMaxCallsPerCaller));
+  options.dbConnections =
+      static_cast<std::size_t>(PositiveNumber(line, "db-connections", kWorkerThreads, kMaxDbConnections));
   return RunServe(options);
 }
 
@@ -111,8 +119,7 @@ int Demo(const std::vector<std::string>& args) {
 int Init(const std::vector<std::string>& args) {
   const CommandLine line = ParseCommandLine(args, {"store"});
   if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
-  Database db(line.Get("store"), Database::Mode::Create);
-  EnsureSchema(db);
+  EnsureSchema(*OpenStore(line.Get("store"), Database::Mode::Create));
   return 0;
 }
 

@@ -6,7 +6,7 @@
 #include "service_log.h"
 
 #include <algorithm>
-#include <sqlite3.h>
+#include <functional>
 
 namespace qv::server {
 
@@ -20,31 +20,31 @@ bool SameId(std::string_view a, std::string_view b) {
          std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) { return upper(x) == upper(y); });
 }
 
-// Lets SQLite give up when the caller has gone away (cancelled, deadline
+// Lets the store give up when the caller has gone away (cancelled, deadline
 // passed, server shutting down).
 class CancelCheck {
  public:
-  CancelCheck(Database& db, grpc::ServerContext& context, const CallWatchdog::Watch& watch)
-      : m_db(db), m_call{&context, &watch} {
-    sqlite3_progress_handler(db.Handle(), kOpsPerCheck, &Cancelled, &m_call);
-  }
-  ~CancelCheck() { sqlite3_progress_handler(m_db.Handle(), 0, nullptr, nullptr); }
+  CancelCheck(Database& db, std::function<bool()> callEnded) : m_db(db) { db.SetInterrupt(std::move(callEnded)); }
+  ~CancelCheck() { m_db.SetInterrupt({}); }
   CancelCheck(const CancelCheck&) = delete;
   CancelCheck& operator=(const CancelCheck&) = delete;
 
  private:
-  static constexpr int kOpsPerCheck = 100000;
-  struct Call {
-    grpc::ServerContext* context;
-    const CallWatchdog::Watch* watch;
-  };
-  static int Cancelled(void* data) {
-    const auto* call = static_cast<const Call*>(data);
-    return call->watch->Expired() || call->context->IsCancelled() ? 1 : 0;
-  }
   Database& m_db;
-  Call m_call;
 };
+
+// What the caller hears when the store fails; the log has the details.
+std::string StoreFailureText(const StoreError& error) {
+  switch (error.Reason()) {
+    case StoreError::Kind::Unreachable:
+      return "The service cannot reach its store; the service's log says why.";
+    case StoreError::Kind::ConnectionLost:
+      return "The service lost its connection to the store; the next request connects again. The service's log says "
+             "more.";
+    case StoreError::Kind::Failed: break;
+  }
+  return "The store cannot answer; the service's log says why.";
+}
 
 // Close enough to a row's encoded size to keep batches under their byte
 // budget, without the cost of computing the exact size of every row.
@@ -193,8 +193,9 @@ grpc::Status QuorvisService::Stream(grpc::ServerContext* context, const quorvis:
   ResultPart header;
   bool headerSent = false;
   try {
-    auto db = m_pool.Acquire();
-    CancelCheck cancelCheck(*db, *context, watch);
+    const auto callEnded = [context, &watch] { return watch.Expired() || context->IsCancelled(); };
+    auto db = m_pool.Acquire(callEnded);
+    CancelCheck cancelCheck(*db, callEnded);
     const auto cursor = open(*db, request.request());
     // The first row is read before the header goes out: the store does the
     // query's work there, so its failures still become a failed answer.
@@ -237,7 +238,7 @@ grpc::Status QuorvisService::Stream(grpc::ServerContext* context, const quorvis:
     LogLine(std::string(operation) + " failed: " + error.what());
     // Rows already sent cannot be taken back: fail the whole call instead.
     if (headerSent) return grpc::Status(grpc::StatusCode::INTERNAL, "the store failed while answering");
-    Fail(header, contract::kFail, "The store cannot answer; the service's log says why.");
+    Fail(header, contract::kFail, StoreFailureText(error));
   }
   writer->Write(header);
   return grpc::Status::OK;

@@ -44,9 +44,8 @@ RecordWriter::RecordWriter(Database& db)
     : m_db(db),
       m_entities(db),
       m_rollups(db),
-      m_insert(db,
-               "INSERT INTO activity(user_id, computer_id, program_id, window_id, start_ms, duration_ms, "
-               "keyboard_events, mouse_events) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)") {}
+      m_activity(db.Load("activity", {"user_id", "computer_id", "program_id", "window_id", "start_ms", "duration_ms",
+                                      "keyboard_events", "mouse_events"})) {}
 
 RecordIds RecordWriter::Add(const ActivityRecord& record) {
   ValidateRecord(record);
@@ -61,22 +60,16 @@ RecordIds RecordWriter::Add(const ActivityRecord& record) {
 
 void RecordWriter::AddResolved(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs,
                                std::int64_t keyboardEvents, std::int64_t mouseEvents) {
-  m_insert.Reset();
-  m_insert.Bind(1, ids.user);
-  m_insert.Bind(2, ids.computer);
-  m_insert.Bind(3, ids.program);
-  m_insert.Bind(4, ids.window);
-  m_insert.Bind(5, startMs);
-  m_insert.Bind(6, durationMs);
-  m_insert.Bind(7, keyboardEvents);
-  m_insert.Bind(8, mouseEvents);
-  m_insert.Step();
+  const SqlValue row[] = {ids.user, ids.computer, ids.program, ids.window, startMs, durationMs, keyboardEvents,
+                          mouseEvents};
+  m_activity->Add(row);
   m_rollups.Add(ids, startMs, durationMs, static_cast<double>(keyboardEvents), static_cast<double>(mouseEvents));
   m_maxDuration = std::max(m_maxDuration, durationMs);
   ++m_records;
 }
 
 void RecordWriter::Finish() {
+  m_activity->Finish();
   m_rollups.Flush();
   RaiseMaxDuration(m_db, m_maxDuration);
 }

@@ -5,10 +5,11 @@
 
 #include "entity_directory.h"
 #include "rollup_accumulator.h"
-#include "sqlite_db.h"
+#include "store_database.h"
 
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <stdexcept>
 #include <string>
 
@@ -56,7 +57,7 @@ class RecordWriter {
   Database& m_db;
   EntityDirectory m_entities;
   RollupAccumulator m_rollups;
-  Statement m_insert;
+  std::unique_ptr<BulkLoader> m_activity;
   std::int64_t m_maxDuration = 0;
   std::int64_t m_records = 0;
 };

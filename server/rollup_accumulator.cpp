@@ -1,5 +1,6 @@
 #include "rollup_accumulator.h"
 
+#include "store_schema.h"
 #include "time_buckets.h"
 
 #include <algorithm>
@@ -13,14 +14,21 @@ namespace {
 // Flushing keeps memory bounded while a large store is written.
 constexpr std::size_t kFlushThreshold = 1'000'000;
 
-std::string UpsertSql(const char* table, bool windowLevel) {
-  const std::string columns = windowLevel ? "program_id, bucket, user_id, computer_id, window_id"
-                                          : "bucket, user_id, computer_id, program_id";
-  return std::string("INSERT INTO ") + table + "(" + columns + ", time_ms, keyboard_events, mouse_events) VALUES(" +
-         (windowLevel ? "?1, ?2, ?3, ?4, ?5" : "?1, ?2, ?3, ?4") +
-         ", ?6, ?7, ?8) ON CONFLICT DO UPDATE SET time_ms = time_ms + excluded.time_ms, "
-         "keyboard_events = keyboard_events + excluded.keyboard_events, "
-         "mouse_events = mouse_events + excluded.mouse_events";
+std::vector<std::string> Columns(bool windowLevel) {
+  std::vector<std::string> columns;
+  for (const char* key : {windowLevel ? "program_id" : "bucket", windowLevel ? "bucket" : "user_id",
+                          windowLevel ? "user_id" : "computer_id", windowLevel ? "computer_id" : "program_id"}) {
+    columns.emplace_back(key);
+  }
+  if (windowLevel) columns.emplace_back("window_id");
+  for (const char* sum : {"time_ms", "keyboard_events", "mouse_events"}) columns.emplace_back(sum);
+  return columns;
+}
+
+std::string Joined(const std::vector<std::string>& columns) {
+  std::string joined;
+  for (const auto& column : columns) joined += (joined.empty() ? "" : ", ") + column;
+  return joined;
 }
 
 }  // namespace
@@ -63,8 +71,20 @@ void RollupAccumulator::Flush() {
   m_pending = 0;
 }
 
+// The batch is loaded into a staging table and merged from there in one
+// statement: a round trip per row would dominate on a database server.
 void RollupAccumulator::Write(Table& table, const std::string& tableName, bool windowLevel) {
-  Statement upsert(m_db, UpsertSql(tableName.c_str(), windowLevel));
+  if (table.empty()) return;
+  const std::vector<std::string> columns = Columns(windowLevel);
+  const std::string stage = std::string("rollup_stage_") + (windowLevel ? "windows" : "programs");
+  const Dialect& types = m_db.Types();
+  std::string definitions;
+  for (std::size_t i = 0; i < columns.size(); ++i) {
+    const bool sum = i + 2 >= columns.size();
+    definitions += (i ? ", " : "") + columns[i] + " " + (sum ? types.real : types.integer);
+  }
+  m_db.Exec("CREATE TEMP TABLE IF NOT EXISTS " + stage + "(" + definitions + ")");
+
   // In key order, so that the tables' b-trees are written front to back.
   std::vector<std::pair<Key, Sums>> rows(table.begin(), table.end());
   table.clear();
@@ -73,19 +93,27 @@ void RollupAccumulator::Write(Table& table, const std::string& tableName, bool w
                        : std::tuple(k.bucket, k.user, k.computer, k.program, std::int64_t{0});
   };
   std::sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) { return order(a.first) < order(b.first); });
+  const auto loader = m_db.Load(stage, columns);
+  std::vector<SqlValue> values;
   for (const auto& [key, sums] : rows) {
-    upsert.Reset();
-    const auto keyParts = order(key);
-    upsert.Bind(1, std::get<0>(keyParts));
-    upsert.Bind(2, std::get<1>(keyParts));
-    upsert.Bind(3, std::get<2>(keyParts));
-    upsert.Bind(4, std::get<3>(keyParts));
-    if (windowLevel) upsert.Bind(5, std::get<4>(keyParts));
-    upsert.Bind(6, sums.timeMs);
-    upsert.Bind(7, sums.keyboardEvents);
-    upsert.Bind(8, sums.mouseEvents);
-    upsert.Step();
+    const auto [a, b, c, d, e] = order(key);
+    values.assign({a, b, c, d});
+    if (windowLevel) values.emplace_back(e);
+    values.insert(values.end(), {sums.timeMs, sums.keyboardEvents, sums.mouseEvents});
+    loader->Add(values);
   }
+  loader->Finish();
+
+  const std::string names = Joined(columns);
+  std::string merge = "INSERT INTO " + tableName + "(" + names + ") SELECT " + names + " FROM " + stage +
+                      " WHERE TRUE ON CONFLICT(" + kRollupKey[windowLevel ? 1 : 0] + ") DO UPDATE SET ";
+  const char* separator = "";
+  for (const char* sum : {"time_ms", "keyboard_events", "mouse_events"}) {
+    merge += separator + std::string(sum) + " = " + tableName + "." + sum + " + excluded." + sum;
+    separator = ", ";
+  }
+  m_db.Exec(merge);
+  m_db.Exec("DELETE FROM " + stage);
 }
 
 }  // namespace qv::server

@@ -3,7 +3,7 @@
 // several flushes and several imports sum up).
 #pragma once
 
-#include "sqlite_db.h"
+#include "store_database.h"
 #include "time_buckets.h"
 
 #include <array>

@@ -19,7 +19,7 @@ int RunServe(const ServeOptions& options) {
 
   ServiceHost host(options);
   const std::string address = host.Start();
-  LogLine("started, listening on " + address + ", store " + options.storePath +
+  LogLine("started, listening on " + address + ", store " + PrintableStoreName(options.storePath) +
           (options.allowed.empty() ? "" : ", " + std::to_string(options.allowed.size()) + " allowed caller(s)") +
           (options.tlsCertFile.empty() ? "" : ", TLS") + (options.clientCaFile.empty() ? "" : " with client certificates"));
 

@@ -21,7 +21,6 @@ namespace qv::server {
 
 namespace {
 
-constexpr int kMaxThreads = 256;
 constexpr int kMaxRequestBytes = 64 * 1024;
 constexpr auto kShutdownGrace = std::chrono::seconds(5);
 
@@ -138,10 +137,10 @@ std::vector<std::string> CheckServeSecurity(const ServeOptions& options) {
 
 ServiceHost::ServiceHost(const ServeOptions& options)
     : m_options(options),
-      m_keeper(options.storePath, Database::Mode::ReadWrite),
-      m_pool(options.storePath),
+      m_keeper(IsPostgresStore(options.storePath) ? nullptr : OpenStore(options.storePath, Database::Mode::ReadWrite)),
+      m_pool(options.storePath, options.dbConnections),
       m_service(m_pool, AccessPolicy(options.allowed, !options.clientCaFile.empty()), options.limits) {
-  CheckSchema(m_keeper);
+  CheckSchema(*m_pool.Acquire());
 }
 
 ServiceHost::~ServiceHost() {
@@ -158,7 +157,7 @@ std::string ServiceHost::Start() {
   int boundPort = 0;
   builder.AddListeningPort(target, Credentials(m_options), &boundPort);
   grpc::ResourceQuota quota("qvservice");
-  quota.SetMaxThreads(kMaxThreads);
+  quota.SetMaxThreads(kWorkerThreads);
   builder.SetResourceQuota(quota);
   builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
   // A second service on the same port must fail, not share the port unseen.

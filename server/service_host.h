@@ -4,10 +4,11 @@
 
 #include "connection_pool.h"
 #include "quorvis_service.h"
-#include "sqlite_db.h"
+#include "store_database.h"
 
 #include <grpcpp/server.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -15,8 +16,13 @@
 
 namespace qv::server {
 
+// The most threads that answer calls at once; unless told otherwise, also
+// the most store connections the service opens.
+inline constexpr int kWorkerThreads = 256;
+
 struct ServeOptions {
-  std::string storePath;
+  std::string storePath;  // a SQLite file or a PostgreSQL URI
+  std::size_t dbConnections = kWorkerThreads;
   std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = every address, default port
   std::vector<std::string> allowed;
   std::string tlsCertFile;
@@ -45,7 +51,7 @@ std::vector<std::string> CheckServeSecurity(const ServeOptions& options);
 
 class ServiceHost {
  public:
-  // Opens the store (it must exist); throws StoreError or std::runtime_error.
+  // Checks the store (it must exist); throws StoreError or std::runtime_error.
   explicit ServiceHost(const ServeOptions& options);
   ~ServiceHost();
 
@@ -58,7 +64,9 @@ class ServiceHost {
 
  private:
   ServeOptions m_options;
-  Database m_keeper;  // keeps the store's WAL files in place for the read-only connections
+  // A SQLite store's writable connection keeps its WAL files in place for
+  // the read-only ones; null for a database server.
+  std::unique_ptr<Database> m_keeper;
   ConnectionPool m_pool;
   QuorvisService m_service;
   std::unique_ptr<grpc::Server> m_server;

@@ -1,45 +1,48 @@
 #include "store_schema.h"
 
-#include "sqlite_db.h"
+#include "store_database.h"
 #include "time_buckets.h"
 
 #include <string>
+#include <string_view>
+#include <utility>
 
 namespace qv::server {
 
 namespace {
 
+// Type names in braces come from the engine's dialect.
 constexpr const char* kSchema = R"sql(
-CREATE TABLE users(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
-CREATE TABLE computers(id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE);
+CREATE TABLE users(id {id}, name {name} NOT NULL UNIQUE);
+CREATE TABLE computers(id {id}, name {name} NOT NULL UNIQUE);
 CREATE TABLE programs(
-  id INTEGER PRIMARY KEY,
-  process_name TEXT NOT NULL UNIQUE,
-  description TEXT NOT NULL DEFAULT '',
-  icon BLOB);
+  id {id},
+  process_name {name} NOT NULL UNIQUE,
+  description {name} NOT NULL DEFAULT '',
+  icon {blob});
 CREATE TABLE window_titles(
-  id INTEGER PRIMARY KEY,
-  program_id INTEGER NOT NULL REFERENCES programs(id),
-  title TEXT NOT NULL,
+  id {id},
+  program_id {integer} NOT NULL REFERENCES programs(id),
+  title {name} NOT NULL,
   UNIQUE(program_id, title));
 CREATE TABLE activity(
-  id INTEGER PRIMARY KEY,
-  user_id INTEGER NOT NULL REFERENCES users(id),
-  computer_id INTEGER NOT NULL REFERENCES computers(id),
-  program_id INTEGER NOT NULL REFERENCES programs(id),
-  window_id INTEGER NOT NULL REFERENCES window_titles(id),
-  start_ms INTEGER NOT NULL,
-  duration_ms INTEGER NOT NULL,
-  keyboard_events INTEGER NOT NULL,
-  mouse_events INTEGER NOT NULL);
+  id {id},
+  user_id {integer} NOT NULL REFERENCES users(id),
+  computer_id {integer} NOT NULL REFERENCES computers(id),
+  program_id {integer} NOT NULL REFERENCES programs(id),
+  window_id {integer} NOT NULL REFERENCES window_titles(id),
+  start_ms {integer} NOT NULL,
+  duration_ms {integer} NOT NULL,
+  keyboard_events {integer} NOT NULL,
+  mouse_events {integer} NOT NULL);
 CREATE INDEX activity_by_start ON activity(start_ms);
 CREATE TABLE imports(
-  id INTEGER PRIMARY KEY,
-  content_sha256 BLOB NOT NULL UNIQUE,
-  file_name TEXT NOT NULL,
-  imported_at_ms INTEGER NOT NULL,
-  records INTEGER NOT NULL);
-CREATE TABLE store_info(key TEXT PRIMARY KEY, value INTEGER NOT NULL) WITHOUT ROWID;
+  id {id},
+  content_sha256 {blob} NOT NULL UNIQUE,
+  file_name {name} NOT NULL,
+  imported_at_ms {integer} NOT NULL,
+  records {integer} NOT NULL);
+CREATE TABLE store_info(key TEXT PRIMARY KEY, value {integer} NOT NULL){keyed};
 INSERT INTO store_info(key, value) VALUES('max_duration_ms', 0);
 )sql";
 
@@ -50,14 +53,27 @@ std::string RollupSchema() {
   std::string sql;
   for (const BucketLevel& level : kBucketLevels) {
     const std::string name = level.name;
-    sql += "CREATE TABLE " + name + "_programs(bucket INTEGER NOT NULL, user_id INTEGER NOT NULL, "
-           "computer_id INTEGER NOT NULL, program_id INTEGER NOT NULL, time_ms INTEGER NOT NULL, "
-           "keyboard_events REAL NOT NULL, mouse_events REAL NOT NULL, "
-           "PRIMARY KEY(bucket, user_id, computer_id, program_id)) WITHOUT ROWID;\n";
-    sql += "CREATE TABLE " + name + "_windows(program_id INTEGER NOT NULL, bucket INTEGER NOT NULL, "
-           "user_id INTEGER NOT NULL, computer_id INTEGER NOT NULL, window_id INTEGER NOT NULL, "
-           "time_ms INTEGER NOT NULL, keyboard_events REAL NOT NULL, mouse_events REAL NOT NULL, "
-           "PRIMARY KEY(program_id, bucket, user_id, computer_id, window_id)) WITHOUT ROWID;\n";
+    sql += "CREATE TABLE " + name + "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
+           "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
+           "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+           "PRIMARY KEY(" + std::string(kRollupKey[0]) + ")){keyed};\n";
+    sql += "CREATE TABLE " + name + "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
+           "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
+           "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+           "PRIMARY KEY(" + std::string(kRollupKey[1]) + ")){keyed};\n";
+  }
+  return sql;
+}
+
+std::string WithTypes(std::string sql, const Dialect& types) {
+  const std::pair<std::string_view, const char*> names[] = {{"{id}", types.idColumn},   {"{integer}", types.integer},
+                                                            {"{real}", types.real},     {"{name}", types.name},
+                                                            {"{blob}", types.blob},     {"{keyed}", types.keyedTable}};
+  for (const auto& [token, type] : names) {
+    for (std::size_t at = sql.find(token); at != std::string::npos; at = sql.find(token, at)) {
+      sql.replace(at, token.size(), type);
+      at += std::string_view(type).size();
+    }
   }
   return sql;
 }
@@ -69,34 +85,31 @@ std::string LongRecordIndex() {
          std::to_string(kLongRecordMs);
 }
 
-int UserVersion(Database& db) {
-  Statement version(db, "PRAGMA user_version");
-  return version.Step() ? static_cast<int>(version.Int64(0)) : 0;
-}
-
-bool HasTables(Database& db) {
-  Statement count(db, "SELECT count(*) FROM sqlite_schema");
-  return count.Step() && count.Int64(0) > 0;
-}
-
 }  // namespace
 
 void EnsureSchema(Database& db) {
-  Transaction transaction(db, Transaction::Kind::Immediate);
-  if (UserVersion(db) == 0 && !HasTables(db)) {
-    db.Exec(kSchema);
-    db.Exec(RollupSchema().c_str());
-    db.Exec(("PRAGMA user_version = " + std::to_string(kStoreVersion)).c_str());
+  Transaction transaction(db, Transaction::Kind::Write);
+  if (db.SchemaVersion() == 0) {
+    if (db.HoldsForeignTables()) {
+      throw StoreError(db.Name() + " holds tables of another program; give the store a database of its own");
+    }
+    db.Exec(WithTypes(kSchema, db.Types()));
+    db.Exec(WithTypes(RollupSchema(), db.Types()));
+    db.SetSchemaVersion(kStoreVersion);
   }
   CheckSchema(db);
-  db.Exec(LongRecordIndex().c_str());
+  db.Exec(LongRecordIndex());
   transaction.Commit();
 }
 
 void CheckSchema(Database& db) {
-  const int version = UserVersion(db);
+  const int version = db.SchemaVersion();
+  if (version > kStoreVersion) {
+    throw StoreError(db.Name() + " holds a store of version " + std::to_string(version) +
+                     ", written by a newer qvservice; this one reads version " + std::to_string(kStoreVersion));
+  }
   if (version != kStoreVersion) {
-    throw StoreError(db.Path() + " is not a Quorvis store of version " + std::to_string(kStoreVersion) +
+    throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kStoreVersion) +
                      " (found version " + std::to_string(version) + ")");
   }
 }
@@ -107,7 +120,7 @@ std::int64_t ReadMaxDuration(Database& db) {
 }
 
 void RaiseMaxDuration(Database& db, std::int64_t durationMs) {
-  Statement raise(db, "UPDATE store_info SET value = max(value, ?1) WHERE key = 'max_duration_ms'");
+  Statement raise(db, "UPDATE store_info SET value = CASE WHEN value < ?1 THEN ?1 ELSE value END WHERE key = 'max_duration_ms'");
   raise.Bind(1, durationMs);
   raise.Step();
 }

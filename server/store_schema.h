@@ -3,6 +3,7 @@
 // and at window-title level, so that long periods are summed from few rows.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace qv::server {
@@ -10,6 +11,10 @@ namespace qv::server {
 class Database;
 
 inline constexpr int kStoreVersion = 1;
+
+// The keys of the rollup tables: at program level, and at window-title level.
+inline constexpr std::array<const char*, 2> kRollupKey{"bucket, user_id, computer_id, program_id",
+                                                       "program_id, bucket, user_id, computer_id, window_id"};
 
 // Records longer than this have an index of their own, so that one long
 // record does not widen the search of every period's edges.

@@ -28,9 +28,9 @@ constexpr int kRecords = 6;
 
 Database& Store() {
     static const std::unique_ptr<Database> db = [] {
-        auto store = std::make_unique<Database>(":memory:", Database::Mode::Create);
+        auto store = std::make_unique<SqliteDatabase>(":memory:", Database::Mode::Create);
         EnsureSchema(*store);
-        Transaction transaction(*store, Transaction::Kind::Immediate);
+        Transaction transaction(*store, Transaction::Kind::Write);
         RecordWriter writer(*store);
         for (int i = 0; i < kRecords; ++i) {
             writer.Add(ActivityRecord{"user" + std::to_string(i % 2), "pc" + std::to_string(i % 3), "app.exe",
@@ -76,7 +76,7 @@ void ProgramInfo(std::string_view bytes) {
 }
 
 void Activate(const std::string& classId, const std::string& interfaceId) {
-    static ConnectionPool pool(":memory:");
+    static ConnectionPool pool(":memory:", 1);
     static QuorvisService service(pool, AccessPolicy());
     grpc::ServerContext context;
     quorvis::v1::ActivateRequest request;

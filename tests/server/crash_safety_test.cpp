@@ -61,7 +61,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::int64_t CountRows(const std::string& store, const char* table) {
-  server::Database db(store, server::Database::Mode::ReadOnly);
+  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
   server::Statement integrity(db, "PRAGMA integrity_check");
   EXPECT_TRUE(integrity.Step());
   EXPECT_EQ(integrity.Bytes(0), "ok") << store;

@@ -25,7 +25,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 }
 
 std::int64_t Count(const std::string& store, const char* table) {
-  server::Database db(store, server::Database::Mode::ReadOnly);
+  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
   server::Statement count(db, std::string("SELECT count(*) FROM ") + table);
   count.Step();
   return count.Int64(0);

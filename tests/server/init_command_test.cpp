@@ -34,7 +34,7 @@ TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   const std::string filled = dir.File("filled.db");
   WriteRecords(filled, {{"anna", "WS-01", "app.exe", "App", "Main", 1'700'000'000'000, 1000, 1, 1}});
   ASSERT_EQ(RunQvservice({"init", "--store", filled}).exitCode, 0);
-  qv::server::Database db(filled, qv::server::Database::Mode::ReadOnly);
+  qv::server::SqliteDatabase db(filled, qv::server::Database::Mode::ReadOnly);
   qv::server::Statement count(db, "SELECT COUNT(*) FROM activity");
   ASSERT_TRUE(count.Step());
   EXPECT_EQ(count.Int64(0), 1);

@@ -2,6 +2,7 @@
 // test computes itself from the records it stored.
 #include "activity_query.h"
 #include "query_request.h"
+#include "sqlite_db.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -241,7 +242,7 @@ TEST_F(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecords) {
 // SQLite's virtual machine steps for one answer: a measure of the rows it
 // visits that does not depend on the machine's speed.
 std::int64_t QuerySteps(const std::string& store, std::int64_t from, std::int64_t to) {
-  server::Database db(store, server::Database::Mode::ReadOnly);
+  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
   std::int64_t steps = 0;
   sqlite3_progress_handler(
       db.Handle(), 1, [](void* count) { return ++*static_cast<std::int64_t*>(count), 0; }, &steps);
@@ -288,12 +289,12 @@ TEST_F(ServiceQueryOracle, AYearLongRecordCountsRightAndDoesNotWidenEveryQuery) 
   // A store written before long records had their index answers the same,
   // and gains the index at its next write.
   const auto hasIndex = [&] {
-    server::Database db(store, server::Database::Mode::ReadOnly);
+    server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
     server::Statement find(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'activity_long_by_start'");
     return find.Step() && find.Int64(0) == 1;
   };
   ASSERT_TRUE(hasIndex());
-  server::Database(store, server::Database::Mode::ReadWrite).Exec("DROP INDEX activity_long_by_start");
+  server::SqliteDatabase(store, server::Database::Mode::ReadWrite).Exec("DROP INDEX activity_long_by_start");
   ExpectEveryQueryMatches(store, stored, {{}}, periods);
   if (HasFatalFailure()) return;
   WriteRecords(store, {});

@@ -2,6 +2,7 @@
 // gRPC in this process.
 #include "icon_file.h"
 #include "query_request.h"
+#include "sqlite_db.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -136,8 +137,8 @@ TEST(ServiceContract, ProgramInformationCarriesNamesAndIconBytes) {
   const std::string store = Store(dir);
   const std::vector<unsigned char> icon = server::EncodeIconFile({{16, 32, std::vector<std::uint32_t>(256, 0xFF336699)}});
   {
-    server::Database db(store, server::Database::Mode::ReadWrite);
-    server::Transaction transaction(db, server::Transaction::Kind::Immediate);
+    server::SqliteDatabase db(store, server::Database::Mode::ReadWrite);
+    server::Transaction transaction(db, server::Transaction::Kind::Write);
     server::EntityDirectory entities(db);
     entities.SetIcon(entities.ProgramId("cmd.exe", ""), icon);
     transaction.Commit();

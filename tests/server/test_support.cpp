@@ -1,6 +1,6 @@
 #include "test_support.h"
 
-#include "sqlite_db.h"
+#include "store_database.h"
 #include "store_schema.h"
 
 #include <grpcpp/create_channel.h>
@@ -46,9 +46,10 @@ std::string CopyTestCertificates(const TempDir& dir) {
 
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<server::ActivityRecord>& records) {
-  server::Database db(storePath, server::Database::Mode::Create);
+  const auto store = server::OpenStore(storePath, server::Database::Mode::Create);
+  server::Database& db = *store;
   server::EnsureSchema(db);
-  server::Transaction transaction(db, server::Transaction::Kind::Immediate);
+  server::Transaction transaction(db, server::Transaction::Kind::Write);
   server::RecordWriter writer(db);
   std::vector<server::RecordIds> ids;
   for (const auto& record : records) ids.push_back(writer.Add(record));
@@ -58,9 +59,10 @@ std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
 }
 
 void WriteManyTitles(const std::string& storePath, std::size_t rows) {
-  server::Database db(storePath, server::Database::Mode::Create);
+  const auto store = server::OpenStore(storePath, server::Database::Mode::Create);
+  server::Database& db = *store;
   server::EnsureSchema(db);
-  server::Transaction transaction(db, server::Transaction::Kind::Immediate);
+  server::Transaction transaction(db, server::Transaction::Kind::Write);
   server::RecordWriter writer(db);
   const auto program = writer.Entities().ProgramId("browser.exe", "");
   const server::RecordIds base{writer.Entities().UserId("anna"), writer.Entities().ComputerId("WS-01"), program, 0};
