@@ -307,7 +307,10 @@ void PostgresCluster::PgCtl(const std::string& action, const std::vector<std::st
   }
 }
 
-void PostgresCluster::Start() { PgCtl("start", {"-l", LogPath()}); }
+void PostgresCluster::Start() {
+  PgCtl("start", {"-l", LogPath()});
+  m_running = true;
+}
 
 void PostgresCluster::CheckRunnable() const {
   if (!Available()) throw std::runtime_error(m_unavailable);
@@ -317,6 +320,8 @@ void PostgresCluster::CheckRunnable() const {
 std::string PostgresCluster::NewDatabase() {
   const std::lock_guard lock(m_mutex);
   CheckRunnable();
+  // A test that failed between Kill() and Restart() must not take the later tests down with it.
+  if (!m_running) Start();
   const std::string name = "qv_" + std::to_string(++m_nextDatabase);
   const std::string sockets = m_folder + "/sock";
   const char* keys[] = {"host", "port", "user", "dbname", nullptr};
@@ -338,13 +343,15 @@ std::string PostgresCluster::NewDatabase() {
 void PostgresCluster::Kill() {
   const std::lock_guard lock(m_mutex);
   CheckRunnable();
+  if (!m_running) return;
   PgCtl("stop", {"-m", "immediate"});
+  m_running = false;
 }
 
 void PostgresCluster::Restart() {
   const std::lock_guard lock(m_mutex);
   CheckRunnable();
-  Start();
+  if (!m_running) Start();
 }
 
 }  // namespace qv::test

@@ -33,8 +33,9 @@ class PostgresCluster {
   // Throws std::runtime_error when the cluster does not run.
   std::string NewDatabase();
   // Stops the server at once, as a crash would (connections are cut, no
-  // checkpoint); Restart() starts it again on the same socket and data.
-  // Both throw std::runtime_error with the server's log when they fail.
+  // checkpoint); Restart() starts it again on the same socket and data, as
+  // does the next NewDatabase(). Both do nothing when already so, and throw
+  // std::runtime_error with the server's log when they fail.
   void Kill();
   void Restart();
 
@@ -62,6 +63,7 @@ class PostgresCluster {
   pid_t m_watchdog = -1;
   int m_watchdogPipe = -1;  // its standard input: a line or end of file stops the cluster
   int m_nextDatabase = 0;
+  bool m_running = false;
 };
 
 }  // namespace qv::test
