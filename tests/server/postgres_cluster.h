@@ -1,0 +1,78 @@
+// A throw-away PostgreSQL cluster for the tests of the PostgreSQL store: its
+// own data and Unix socket in a private folder under /tmp, no TCP port, run
+// as an unprivileged user when the tests run as root (initdb refuses root).
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace qv::test {
+
+class PostgresCluster {
+ public:
+  // The one cluster of this test program: started on first use, stopped and
+  // removed at exit, or by its watchdog when the program dies without exiting.
+  static PostgresCluster& Shared();
+
+  ~PostgresCluster();
+  PostgresCluster(const PostgresCluster&) = delete;
+  PostgresCluster& operator=(const PostgresCluster&) = delete;
+
+  // False only when the server binaries are absent; Unavailable() says why.
+  bool Available() const { return m_unavailable.empty(); }
+  const std::string& Unavailable() const { return m_unavailable; }
+  // Why the cluster did not start although the binaries are present, with
+  // the output of initdb or the server's log; empty when it runs.
+  const std::string& Failure() const { return m_failure; }
+
+  // A new empty database, as a libpq URI for the user of the cluster.
+  // Throws std::runtime_error when the cluster does not run.
+  std::string NewDatabase();
+  // Stops the server at once, as a crash would (connections are cut, no
+  // checkpoint); Restart() starts it again on the same socket and data, as
+  // does the next NewDatabase(). Both do nothing when already so, and throw
+  // std::runtime_error with the server's log when they fail.
+  void Kill();
+  void Restart();
+
+ private:
+  PostgresCluster();
+  void Setup();
+  void MakeFolder();
+  void StartWatchdog();
+  void Start();
+  void CheckRunnable() const;
+  // Runs pg_ctl ACTION -w on the data; throws with its output and the server's log on failure.
+  void PgCtl(const std::string& action, const std::vector<std::string>& options);
+  std::vector<std::string> AsServerUser(std::vector<std::string> command) const;
+  std::string LogPath() const;
+
+  std::mutex m_mutex;
+  std::string m_unavailable;
+  std::string m_failure;
+  std::string m_binDir;
+  std::string m_folder;  // owned: removed by the watchdog
+  uid_t m_uid = 0;       // whom initdb, pg_ctl and the server run as
+  gid_t m_gid = 0;
+  bool m_switchUser = false;
+  pid_t m_owner = -1;  // the process that started the cluster
+  pid_t m_watchdog = -1;
+  int m_watchdogPipe = -1;  // its standard input: a line or end of file stops the cluster
+  int m_nextDatabase = 0;
+  bool m_running = false;
+};
+
+}  // namespace qv::test
+
+// In a test body: skips the test when the server binaries are absent and fails
+// it, with the server's own words, when they are present but do not start.
+#define QV_REQUIRE_POSTGRES()                                                                \
+  do {                                                                                       \
+    const auto& qvPostgresCluster = ::qv::test::PostgresCluster::Shared();                   \
+    if (!qvPostgresCluster.Available()) GTEST_SKIP() << qvPostgresCluster.Unavailable();     \
+    if (!qvPostgresCluster.Failure().empty()) GTEST_FAIL() << qvPostgresCluster.Failure();   \
+  } while (false)
