@@ -1,17 +1,18 @@
 // Quorvis Service benchmark: builds a store of demo activity and prints, for
 // each query kind and report period, the service's answer time next to the
-// time of a plain GROUP BY over the raw records of the same file.
-//   service_bench [--records N] [--store FILE] [--end YYYY-MM-DDTHH:MM:SS]
+// time of a plain GROUP BY over the raw records of the same store.
+//   service_bench [--records N] [--store FILE|postgresql://...] [--end YYYY-MM-DDTHH:MM:SS]
 // The store's activity and the periods end at --end, by default the last
 // Wednesday 15:00, so that Today and This Week hold a working day's records.
-// With --store, an existing file is reused (build it with the same --end)
-// and a missing one is built and kept.
+// With --store, an existing store is reused (build it with the same --end)
+// and a missing one (a file that does not exist, a database without the
+// store's tables) is built and kept.
 #include "activity_query.h"
 #include "demo_data.h"
 #include "ole_time.h"
 #include "query_request.h"
 #include "service_host.h"
-#include "sqlite_db.h"
+#include "store_database.h"
 #include "store_schema.h"
 
 #include "qv_contract.h"
@@ -113,11 +114,14 @@ Totals AskStore(Database& db, int kind, std::uint32_t program, const Period& per
 // forms: bounded through the start index, or a full scan.
 Totals PlainAggregate(Database& db, int kind, std::uint32_t program, const Period& period, bool useIndex) {
   static const char* kColumns[] = {"user_id", "computer_id", "program_id", "window_id"};
-  const std::string part = "(min(?2, start_ms + duration_ms) - max(?1, start_ms))";
-  std::string sql = std::string("SELECT ") + kColumns[kind] + ", sum(" + part +
-                    "), sum(CASE WHEN duration_ms = 0 THEN keyboard_events ELSE keyboard_events * 1.0 * " + part +
-                    " / duration_ms END), sum(CASE WHEN duration_ms = 0 THEN mouse_events ELSE mouse_events * 1.0 * " +
-                    part + " / duration_ms END) FROM activity WHERE " +
+  const std::string part = "(CASE WHEN ?2 < start_ms + duration_ms THEN ?2 ELSE start_ms + duration_ms END - "
+                           "CASE WHEN ?1 > start_ms THEN ?1 ELSE start_ms END)";
+  const auto share = [&](const char* column) {
+    const std::string events = std::string("CAST(") + column + " AS DOUBLE PRECISION)";
+    return "sum(CASE WHEN duration_ms = 0 THEN " + events + " ELSE " + events + " * " + part + " / duration_ms END)";
+  };
+  std::string sql = std::string("SELECT ") + kColumns[kind] + ", CAST(sum(" + part + ") AS BIGINT), " +
+                    share("keyboard_events") + ", " + share("mouse_events") + " FROM activity WHERE " +
                     (useIndex ? "start_ms >= ?3 AND start_ms < ?2" : "+start_ms < ?2") +
                     " AND (start_ms + duration_ms > ?1 OR (duration_ms = 0 AND start_ms >= ?1))" +
                     (program ? " AND program_id = ?4" : "") + " GROUP BY " + kColumns[kind];
@@ -161,7 +165,7 @@ int main(int argc, char** argv) {
     } else if (const Timestamp end = ParseTimestamp(argv[i + 1]); option == "--end" && end.fault == TimestampFault::None) {
       endMs = end.ms;
     } else {
-      std::cerr << "usage: service_bench [--records N] [--store FILE] [--end YYYY-MM-DDTHH:MM:SS]\n";
+      std::cerr << "usage: service_bench [--records N] [--store FILE|postgresql://...] [--end YYYY-MM-DDTHH:MM:SS]\n";
       return 2;
     }
   }
@@ -173,22 +177,25 @@ int main(int argc, char** argv) {
       store = (temporary / "store.db").string();
     }
     const std::int64_t nowMs = endMs;
-    if (!std::filesystem::exists(store)) {
+    const bool postgres = IsPostgresStore(store);
+    if (postgres ? OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0 : !std::filesystem::exists(store)) {
       const auto start = Clock::now();
       DemoOptions options;
       options.records = records;
       options.endMs = nowMs;
       const DemoSummary summary = WriteDemoStore(store, options);
-      std::printf("built %lld records in %.1f s, %.0f MB\n", static_cast<long long>(summary.records), Seconds(start),
-                  static_cast<double>(std::filesystem::file_size(store)) / 1e6);
+      std::printf("built %lld records in %.1f s", static_cast<long long>(summary.records), Seconds(start));
+      if (!postgres) std::printf(", %.0f MB", static_cast<double>(std::filesystem::file_size(store)) / 1e6);
+      std::printf("\n");
     }
-    SqliteDatabase db(store, Database::Mode::ReadOnly);
+    const auto connection = OpenStore(store, Database::Mode::ReadOnly);
+    Database& db = *connection;
     {
       const double end = EpochMsToLocalOleDate(nowMs);
       std::printf("periods end at OLE date %.5f (local time)\n", end);
       Statement count(db, "SELECT count(*) FROM activity");
       count.Step();
-      std::printf("store %s: %lld records\n", store.c_str(), static_cast<long long>(count.Int64(0)));
+      std::printf("store %s: %lld records\n", db.Name().c_str(), static_cast<long long>(count.Int64(0)));
     }
 
     ServeOptions serve;
@@ -234,8 +241,9 @@ int main(int argc, char** argv) {
                     plainMs, grpcMs, ratio);
       }
     }
-    std::printf("\nThis Year: the service is at least %.1fx faster than the plain aggregate (goal 10x): %s\n",
-                worstYearRatio, worstYearRatio >= 10.0 ? "met" : "NOT met");
+    std::printf("\nThis Year: the service is at least %.1fx faster than the plain aggregate; its time is at most %.3f "
+                "of the plain aggregate's (goal 0.1): %s\n",
+                worstYearRatio, 1.0 / worstYearRatio, worstYearRatio >= 10.0 ? "met" : "NOT met");
     std::printf("no answer slower than the plain aggregate: %s\n", allFaster ? "met" : "NOT met");
     host.Shutdown();
     host.Wait();

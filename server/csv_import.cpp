@@ -189,6 +189,7 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
   remember.Bind(4, writer.RecordCount());
   remember.Step();
   transaction.Commit();
+  db.RefreshPlannerStatistics();
   summary.records = writer.RecordCount();
   summary.newEntities = writer.Entities().CreatedCount();
   return summary;

@@ -164,6 +164,7 @@ DemoSummary WriteDemo(Database& db, const DemoOptions& options, const ProgressCa
   const DemoSummary summary = Generator(options, progress, writer).Run();
   writer.Finish();
   transaction.Commit();
+  db.RefreshPlannerStatistics();
   return summary;
 }
 

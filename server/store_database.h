@@ -103,6 +103,10 @@ class Database {
   // would make it unsafe to create the schema in.
   virtual bool HoldsForeignTables() = 0;
 
+  // After a large write has committed: lets the engine's planner learn the
+  // new sizes of the tables before the next query.
+  virtual void RefreshPlannerStatistics() {}
+
   // Asked now and then while a statement runs; when it says true the
   // statement stops with a StoreError. Empty: never.
   virtual void SetInterrupt(std::function<bool()> interrupted) = 0;
