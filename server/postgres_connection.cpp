@@ -161,8 +161,10 @@ Result Connection::NoCopy(Result result) const {
 }
 
 void Connection::Fail(const PGresult* result) const {
+  // libpq's own message gathers every later complaint after the first line.
   const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-  const std::string reason = OneLine(primary ? primary : PQerrorMessage(Handle()));
+  const std::string_view message = primary ? primary : PQerrorMessage(Handle());
+  const std::string reason = OneLine(message.substr(0, message.find('\n')));
   if (PQstatus(Handle()) == CONNECTION_BAD) {
     throw StoreError(m_name + ": the connection to the database was lost (" + reason + ")", 0,
                      StoreError::Kind::ConnectionLost);
