@@ -13,6 +13,9 @@ namespace qv::server::pg {
 namespace {
 constexpr int kBinaryFormat = 1;
 constexpr int kPollSliceMs = 100;
+// A server that does not answer a cancel within this is as good as gone
+// (a dead network would otherwise hold the request until TCP gives up).
+constexpr auto kCancelGrace = std::chrono::seconds(10);
 constexpr std::size_t kCopyChunkBytes = std::size_t{64} << 10;
 constexpr const char* kConnectTimeoutSeconds = "10";
 constexpr const char* kApplicationName = "qvservice";
@@ -44,8 +47,7 @@ Connection::Connection(const std::string& uri, std::string name) : m_name(std::m
     throw unreachable(ParsesAsConnectionString(uri) ? reason : WithoutQuotedText(reason));
   }
   // Notices ("already exists, skipping") are not for the service's log.
-  PQsetNoticeProcessor(
-      Handle(), [](void*, const char*) {}, nullptr);
+  PQsetNoticeProcessor(Handle(), [](void*, const char*) {}, nullptr);
   if (PQsetnonblocking(Handle(), 1) != 0) throw unreachable(OneLine(PQerrorMessage(Handle())));
 }
 
@@ -93,7 +95,7 @@ void Connection::CopyIn(const std::string& sql, std::string_view data) {
 }
 
 void Connection::Sent(int accepted) {
-  m_cancelled = false;
+  m_cancelledAt.reset();
   if (!accepted) Fail(nullptr);
   Flush();
 }
@@ -109,8 +111,12 @@ void Connection::Flush() {
 
 // Waits one slice at most for the socket, asking first whether to stop.
 void Connection::Await(short events) {
-  if (m_interrupted && !m_cancelled && m_interrupted()) {
-    m_cancelled = true;
+  if (m_cancelledAt && std::chrono::steady_clock::now() - *m_cancelledAt > kCancelGrace) {
+    throw StoreError(m_name + ": the database did not stop a statement when asked to", 0,
+                     StoreError::Kind::ConnectionLost);
+  }
+  if (m_interrupted && !m_cancelledAt && m_interrupted()) {
+    m_cancelledAt = std::chrono::steady_clock::now();
     const std::unique_ptr<PGcancel, CancelDeleter> cancel(PQgetCancel(Handle()));
     char error[256] = "";
     if (!cancel || !PQcancel(cancel.get(), error, sizeof error)) {

@@ -7,8 +7,10 @@
 
 #include <libpq-fe.h>
 
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -64,7 +66,8 @@ class Connection {
   std::string m_name;
   std::unique_ptr<PGconn, ConnectionDeleter> m_connection;
   std::function<bool()> m_interrupted;
-  bool m_cancelled = false;  // for the command under way
+  // When the command under way was asked to stop; empty while it was not.
+  std::optional<std::chrono::steady_clock::time_point> m_cancelledAt;
 };
 
 }  // namespace qv::server::pg

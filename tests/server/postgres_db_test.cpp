@@ -6,7 +6,7 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <cmath>
+#include <csignal>
 #include <limits>
 #include <thread>
 
@@ -254,6 +254,19 @@ TEST(PostgresDb, AnInterruptStopsALongStatementAndALostConnectionSaysSo) {
       << lost.what();
   EXPECT_TRUE(db->Broken());
   db->Rollback();
+}
+
+// Its backend stopped, the server cannot answer the cancel.
+TEST(PostgresDb, AServerThatIgnoresACancelCostsTheConnectionNotTheRequest) {
+  QV_REQUIRE_POSTGRES();
+  const auto stuck = Open(PostgresCluster::Shared().NewDatabase());
+  const pid_t backend = static_cast<pid_t>(One(*stuck, "SELECT pg_backend_pid()"));
+  stuck->SetInterrupt([] { return true; });
+  ASSERT_EQ(::kill(backend, SIGSTOP), 0);
+  const StoreError hung = Failure([&] { One(*stuck, "SELECT 1"); });
+  ::kill(backend, SIGCONT);
+  EXPECT_EQ(hung.Reason(), StoreError::Kind::ConnectionLost) << hung.what();
+  EXPECT_TRUE(stuck->Broken());
 }
 
 }  // namespace
