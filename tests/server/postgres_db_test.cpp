@@ -32,7 +32,7 @@ std::int64_t One(Database& db, const std::string& sql) {
   return statement.Int64(0);
 }
 
-// The text of the StoreError the call throws; empty when it throws none.
+// The StoreError the call throws; the test fails when it throws none.
 template <typename Call>
 StoreError Failure(Call call) {
   try {
