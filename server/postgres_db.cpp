@@ -47,6 +47,9 @@ class PostgresDatabase final : public Database {
   int SchemaVersion() override;
   void SetSchemaVersion(int version) override;
   bool HoldsForeignTables() override;
+  // Until autovacuum comes round, the planner would see the tables' sizes of
+  // before the write.
+  void RefreshPlannerStatistics() override { Exec("ANALYZE"); }
   void SetInterrupt(std::function<bool()> interrupted) override {
     m_connection.ReplaceInterrupt(std::move(interrupted));
   }
