@@ -63,7 +63,7 @@ Result Connection::Run(const std::string& sql, const std::vector<Parameter>& par
   const std::vector<int> formats(count, kBinaryFormat);
   for (int k = 0; k < count; ++k) {
     types[k] = parameters[k].type;
-    values[k] = parameters[k].type == 0 ? nullptr : parameters[k].bytes.data();
+    values[k] = parameters[k].null ? nullptr : parameters[k].bytes.data();
     lengths[k] = static_cast<int>(parameters[k].bytes.size());
   }
   Sent(PQsendQueryParams(Handle(), sql.c_str(), count, types.data(), values.data(), lengths.data(), formats.data(),

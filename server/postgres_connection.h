@@ -24,7 +24,8 @@ struct ResultDeleter {
 using Result = std::unique_ptr<PGresult, ResultDeleter>;
 
 struct Parameter {
-  Oid type = 0;  // 0: null, its type left to the server
+  Oid type = 0;  // 0: left to the server
+  bool null = true;
   std::string bytes;
 };
 

@@ -66,14 +66,14 @@ class PostgresStatement final : public StatementBackend {
   PostgresStatement(PostgresDatabase& db, std::string_view sql) : m_db(db), m_sql(pg::TranslateParameters(sql)) {}
 
   void Bind(int index, std::int64_t value) override {
-    Set(index, {pg::kInt8Oid, BigEndian(static_cast<std::uint64_t>(value))});
+    Set(index, {pg::kInt8Oid, false, BigEndian(static_cast<std::uint64_t>(value))});
   }
   void Bind(int index, double value) override {
-    Set(index, {pg::kFloat8Oid, BigEndian(std::bit_cast<std::uint64_t>(value))});
+    Set(index, {pg::kFloat8Oid, false, BigEndian(std::bit_cast<std::uint64_t>(value))});
   }
-  void BindText(int index, std::string_view value) override { Set(index, {pg::kByteaOid, std::string(value)}); }
+  void BindText(int index, std::string_view value) override { Set(index, {pg::kByteaOid, false, std::string(value)}); }
   void BindBlob(int index, std::span<const unsigned char> value) override {
-    Set(index, {pg::kByteaOid, std::string(reinterpret_cast<const char*>(value.data()), value.size())});
+    Set(index, {pg::kByteaOid, false, std::string(reinterpret_cast<const char*>(value.data()), value.size())});
   }
   void BindNull(int index) override { Set(index, {}); }
 
@@ -86,6 +86,10 @@ class PostgresStatement final : public StatementBackend {
     // again, as SQLite does.
     m_result.reset();
     m_parameters.resize(m_sql.parameters);  // unbound ones are null, as in SQLite
+    for (int k = 0; k < m_sql.parameters; ++k) {
+      // The server cannot infer the type of a number the text skips; any will do.
+      if (!m_sql.used[k] && m_parameters[k].type == 0) m_parameters[k].type = pg::kInt8Oid;
+    }
     m_result = m_db.Connection().Run(m_sql.text, m_parameters);
     m_row = 0;
     m_finished = PQntuples(m_result.get()) == 0;

@@ -43,6 +43,8 @@ TranslatedSql TranslateParameters(std::string_view sql) {
       }
       if (number < 1 || number > kMaxParameters) throw std::logic_error("SQL parameter number out of range");
       out.parameters = std::max(out.parameters, number);
+      out.used.resize(out.parameters);
+      out.used[number - 1] = true;
       out.text += '$';
       out.text += std::to_string(number);
       at = digits;

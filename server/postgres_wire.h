@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
+#include <vector>
 
 namespace qv::server::pg {
 
@@ -28,7 +29,8 @@ constexpr Oid kNumericOid = 1700;
 
 struct TranslatedSql {
   std::string text;
-  int parameters = 0;  // the highest parameter number used
+  int parameters = 0;      // the highest parameter number used
+  std::vector<bool> used;  // by number - 1: whether the text holds it
 };
 
 // SQLite's "?N" (and bare "?") parameters become "$N", except inside string

@@ -71,6 +71,11 @@ TEST(PostgresDb, ParametersAndValuesRoundTripByteForByte) {
   EXPECT_EQ(mixed.Bytes(1), "?1 it's ?2");
   EXPECT_EQ(mixed.Int64(2), -7);
   EXPECT_FALSE(mixed.Step());
+  Statement gaps(*db, "SELECT ?4");  // numbers the text skips, bound or not, as SQLite allows
+  gaps.BindNull(2);
+  gaps.Bind(4, 2.5);
+  ASSERT_TRUE(gaps.Step());
+  EXPECT_EQ(gaps.Double(0), 2.5);
 
   const std::string odd("a\0b\xff\xfe\xc3", 6);  // a NUL and bytes that are not UTF-8
   const unsigned char blob[] = {0, 1, 0xff};
