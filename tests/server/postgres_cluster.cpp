@@ -32,14 +32,14 @@ namespace fs = std::filesystem;
 constexpr const char* kUser = "qvtest";
 // The socket lives in a private folder, so the default port cannot clash.
 constexpr const char* kPort = "5432";
-constexpr const char* kStartLimitSeconds = "60";
+constexpr const char* kWaitLimitSeconds = "60";
 constexpr const char* kDebianRoot = "/usr/lib/postgresql";
 constexpr std::size_t kMaxVersionDigits = 4;
 // Runs in the watchdog: waits for a line or the end of its input, which comes
 // when the test program exits or dies, then stops the server and removes the
-// folder. $1 is pg_ctl, $2 the folder.
+// folder. $1 is pg_ctl, $2 the folder, $3 how long pg_ctl may wait.
 constexpr const char* kWatchdogScript =
-    "read -r _; \"$1\" stop -D \"$2/data\" -m immediate -w -t 60 >/dev/null 2>&1; rm -rf \"$2\"";
+    "read -r _; \"$1\" stop -D \"$2/data\" -m immediate -w -t \"$3\" >/dev/null 2>&1; rm -rf \"$2\"";
 
 struct Outcome {
   int exitCode = -1;
@@ -275,8 +275,8 @@ void PostgresCluster::StartWatchdog() {
   std::string error;
   // Its own session: a Ctrl-C or a kill of the test's process group must
   // leave it alive to clean up after the test.
-  const std::vector<std::string> watchdog{"/bin/sh", "-c", kWatchdogScript, "qv-pg-watchdog", m_binDir + "/pg_ctl",
-                                          m_folder};
+  const std::vector<std::string> watchdog{
+      "/bin/sh", "-c", kWatchdogScript, "qv-pg-watchdog", m_binDir + "/pg_ctl", m_folder, kWaitLimitSeconds};
   m_watchdog = Spawn(AsServerUser(watchdog), readEnd.Get(), devNull.Get(), true, &error);
   if (m_watchdog < 0) {
     close(m_watchdogPipe);
@@ -298,7 +298,7 @@ std::string PostgresCluster::LogPath() const { return m_folder + "/server.log"; 
 
 void PostgresCluster::PgCtl(const std::string& action, const std::vector<std::string>& options) {
   std::vector<std::string> command{m_binDir + "/pg_ctl", action, "-D", m_folder + "/data", "-w", "-t",
-                                   kStartLimitSeconds};
+                                   kWaitLimitSeconds};
   command.insert(command.end(), options.begin(), options.end());
   const Outcome outcome = Run(AsServerUser(command));
   if (outcome.exitCode != 0) {
