@@ -49,7 +49,13 @@ class PostgresDatabase final : public Database {
   bool HoldsForeignTables() override;
   // Until autovacuum comes round, the planner would see the tables' sizes of
   // before the write.
-  void RefreshPlannerStatistics() override { Exec("ANALYZE"); }
+  void RefreshPlannerStatistics() noexcept override {
+    try {
+      Exec("ANALYZE");
+    } catch (const StoreError&) {
+      // The write is committed; the server's autovacuum analyses the tables later.
+    }
+  }
   void SetInterrupt(std::function<bool()> interrupted) override {
     m_connection.ReplaceInterrupt(std::move(interrupted));
   }
@@ -372,7 +378,12 @@ bool PostgresDatabase::HoldsForeignTables() {
 
 std::unique_ptr<Database> OpenPostgres(const std::string& uri, const std::string& name, Database::Mode mode) {
   auto db = std::make_unique<PostgresDatabase>(uri, name);
-  if (mode == Database::Mode::ReadOnly) db->Exec("SET default_transaction_read_only = on");
+  if (mode == Database::Mode::ReadOnly) {
+    // The service's answers sum some thousand rollup rows: starting parallel
+    // workers for them costs more than it saves, and many callers at once
+    // keep the server's cores busy anyway.
+    db->Exec("SET default_transaction_read_only = on; SET max_parallel_workers_per_gather = 0");
+  }
   return db;
 }
 

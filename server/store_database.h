@@ -104,8 +104,8 @@ class Database {
   virtual bool HoldsForeignTables() = 0;
 
   // After a large write has committed: lets the engine's planner learn the
-  // new sizes of the tables before the next query.
-  virtual void RefreshPlannerStatistics() {}
+  // new sizes of the tables before the next query. Best effort.
+  virtual void RefreshPlannerStatistics() noexcept {}
 
   // Asked now and then while a statement runs; when it says true the
   // statement stops with a StoreError. Empty: never.
