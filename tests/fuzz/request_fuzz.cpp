@@ -9,6 +9,7 @@
 #include "query_request.h"
 #include "quorvis_service.h"
 #include "record_writer.h"
+#include "sqlite_db.h"
 #include "store_schema.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
