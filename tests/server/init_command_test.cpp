@@ -47,6 +47,16 @@ TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   EXPECT_NE(refused.err.find("qvservice: "), std::string::npos) << refused.err;
   EXPECT_EQ(Contents(text), words);
 
+  // A store of a newer program is refused by every command, and left alone.
+  qv::server::SqliteDatabase(fresh, qv::server::Database::Mode::ReadWrite).SetSchemaVersion(2);
+  for (const char* command : {"init", "serve"}) {
+    const ToolResult newer = RunQvservice({command, "--store", fresh});
+    EXPECT_EQ(newer.exitCode, 1) << command;
+    EXPECT_NE(newer.err.find("holds a store of version 2, written by a newer qvservice"), std::string::npos)
+        << command << ": " << newer.err;
+  }
+  EXPECT_EQ(qv::server::SqliteDatabase(fresh, qv::server::Database::Mode::ReadOnly).SchemaVersion(), 2);
+
   EXPECT_EQ(RunQvservice({"init"}).exitCode, 2);
   EXPECT_EQ(RunQvservice({"init", "--store", fresh, "extra"}).exitCode, 2);
 }
