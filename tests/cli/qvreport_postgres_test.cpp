@@ -146,11 +146,12 @@ bool SaysTheStoreFailed(const QString& err) {
            err.contains("The service cannot reach its store");
 }
 
-// Runs statements on the database; the number of rows the last one touched.
+// Runs one statement on the database: the number of rows it touched, or its error.
 std::string Execute(const std::string& uri, const std::string& sql) {
     const std::unique_ptr<PGconn, decltype(&PQfinish)> connection(PQconnectdb(uri.c_str()), &PQfinish);
     const std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(connection.get(), sql.c_str()), &PQclear);
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK) return "error: " + std::string(PQerrorMessage(connection.get()));
+    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
+        return "error: " + std::string(PQerrorMessage(connection.get()));
     return PQcmdTuples(result.get());
 }
 
