@@ -33,17 +33,21 @@ const QStringList kAllTime{"--period", "custom", "--from", "2000-01-01 00:00", "
 
 // Records over three days of March 2025 in whole seconds: every fifth
 // crosses an hour edge (some of them midnight), every seventh lasts nothing,
-// and one spans two days. exotic adds a user and titles that are not plain
-// ASCII, one of them with a byte that is not UTF-8, and one quoted with a comma.
+// and one spans two days. exotic adds names that differ only in case, and
+// titles that are not ASCII, not UTF-8, quoted with a comma, empty, padded,
+// or hold a NUL byte.
 std::vector<ActivityRecord> Records(unsigned seed, int count, bool exotic) {
-    const std::array<const char*, 3> users{"anna", "ben", exotic ? "\xC3\xA7" "a\xC4\x9F" "la" : "carl"};
-    const std::array<const char*, 3> computers{"WS-01", "WS-02", "LAB-7"};
+    using namespace std::string_literals;
+    std::vector<std::string> users{"anna", "ben", "carl"}, computers{"WS-01", "WS-02", "LAB-7"};
+    std::vector<std::string> titles{"Inbox", "Report", "News", "Plan"};
+    if (exotic) {
+        users.insert(users.end(), {"\xC3\xA7" "a\xC4\x9F" "la", "Anna"});
+        computers.push_back("ws-01");
+        titles.insert(titles.end(), {"Gr\xC3\xB6\xC3\x9F" "e \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC", "bad \xFF byte",
+                                     "a \"quoted\", title", "", "  padded  ", "nul\0inside"s});
+    }
     const std::array<std::pair<const char*, const char*>, 3> programs{
         {{"browser.exe", "Web Browser"}, {"editor.exe", "Text Editor"}, {"mail.exe", "Mail"}}};
-    const std::array<const char*, 4> titles =
-        exotic ? std::array<const char*, 4>{"Inbox", "Gr\xC3\xB6\xC3\x9F" "e \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC",
-                                            "bad \xFF byte", "a \"quoted\", title"}
-               : std::array<const char*, 4>{"Inbox", "Report", "News", "Plan"};
     std::mt19937_64 random(seed);
     std::vector<ActivityRecord> records;
     for (int i = 0; i < count; ++i) {
@@ -157,7 +161,7 @@ std::string Execute(const std::string& uri, const std::string& sql) {
 
 }  // namespace
 
-TEST(QvreportPostgres, ReportsEqualSqlitesByteForByteAndARepeatedImportIsRefused) {
+TEST(QvreportPostgres, ReportsEqualSqlitesByteForByteAndRefusedImportsAddNothing) {
     QV_REQUIRE_POSTGRES();
     const TempDir dir;
     const std::string csv = WriteCsv(dir, "records.csv", Records(7, 600, true));
@@ -166,19 +170,30 @@ TEST(QvreportPostgres, ReportsEqualSqlitesByteForByteAndARepeatedImportIsRefused
         const ToolResult imported = Import(store, csv);
         ASSERT_EQ(imported.exitCode, 0) << store << ": " << imported.err;
     }
-    // Refused before the comparisons, so that rows it added would show in them.
+    // Both refused before the comparisons, so that rows they added would show in them.
     const ToolResult again = Import(postgres, csv);
     EXPECT_EQ(again.exitCode, 1);
     EXPECT_NE(again.err.find("imported before"), std::string::npos) << again.err;
+    const std::string bad = WriteCsv(dir, "bad.csv", Records(8, 300, true));
+    std::ofstream(bad, std::ios::app) << "anna,WS-01,browser.exe,Web Browser,x,2025-03-01T10:00:00Z,soon,0,0\r\n";
+    const ToolResult badRow = Import(postgres, bad);
+    EXPECT_EQ(badRow.exitCode, 1);
+    EXPECT_NE(badRow.err.find("duration_ms is not a whole number"), std::string::npos) << badRow.err;
 
     const Served fromSqlite = Serve(sqlite), fromPostgres = Serve(postgres);
     ASSERT_FALSE(fromSqlite.address.isEmpty()) << fromSqlite.process->Log();
     ASSERT_FALSE(fromPostgres.address.isEmpty()) << fromPostgres.process->Log();
     const QString cagla = QString::fromUtf8("\xC3\xA7" "a\xC4\x9F" "la");
     const std::vector<std::pair<QString, QString>> items{
-        {"users", "anna"},          {"users", "anna/WS-01"},         {"users", "anna/WS-01/Web Browser"},
-        {"users", cagla + "/LAB-7/Mail"}, {"computers", "WS-02"},  {"computers", "WS-02/ben/Text Editor"},
-        {"applications", "Web Browser"}, {"applications", "Mail/" + cagla}};
+        {"users", "anna"},
+        {"users", "anna/WS-01"},
+        {"users", "anna/WS-01/Web Browser"},
+        {"users", "Anna/ws-01/Web Browser"},
+        {"users", cagla + "/LAB-7/Mail"},
+        {"computers", "ws-01"},
+        {"computers", "WS-02/ben/Text Editor"},
+        {"applications", "Web Browser"},
+        {"applications", "Mail/" + cagla}};
     const std::vector<QStringList> periods{
         kAllTime,
         {"--period", "custom", "--from", "2025-03-01 00:00", "--to", "2025-03-04 00:00"},
