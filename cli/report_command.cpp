@@ -176,7 +176,8 @@ int RunReportCommand(const ReportOptions& options) {
     CommandTrees trees(doc);
     doc.SetHost(&trees);
     doc.Connect();
-    if (failures || !doc.Service()) {
+    // A tree whose load failed is empty: walking it would call the failure a missing item.
+    if (failures || !doc.Service() || !trees.Failure().isEmpty()) {
         if (!failures)
             Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer%2")
                     .arg(options.server, trees.Failure().isEmpty() ? QString() : QStringLiteral(": ") + trees.Failure()));
