@@ -106,15 +106,22 @@ QTreeWidgetItem* ChildNamed(QTreeWidgetItem* parent, const QString& text, QStrin
     return nullptr;
 }
 
+// Why the service's last answer failed, as ": reason"; empty when it did not.
+QString ServiceReason(const CQVViewerDoc& doc) {
+    const IQVQuery* service = doc.Service();
+    if (!service || service->ErrorDescription().empty()) return {};
+    return QStringLiteral(": ") + QString::fromStdString(service->ErrorDescription());
+}
+
 // Walks the path from the top level, loading each level on the way.
-CTreeObject* FindItem(QTreeWidget& tree, const QStringList& path) {
+CTreeObject* FindItem(QTreeWidget& tree, const QStringList& path, const CQVViewerDoc& doc) {
     QTreeWidgetItem* item = tree.invisibleRootItem();
     QStringList walked;
     for (const QString& element : path) {
         if (item != tree.invisibleRootItem()) {
             CTreeObject* object = TreeObjectOf(item);
             if (!object || !object->LoadChildren(item)) {
-                Say(QStringLiteral("cannot load the items under \"%1\"").arg(walked.join('/')));
+                Say(QStringLiteral("cannot load the items under \"%1\"%2").arg(walked.join('/'), ServiceReason(doc)));
                 return nullptr;
             }
         }
@@ -178,12 +185,13 @@ int RunReportCommand(const ReportOptions& options) {
     doc.Connect();
     // A tree whose load failed is empty: walking it would call the failure a missing item.
     if (failures || !doc.Service() || !trees.Failure().isEmpty()) {
-        if (!failures)
-            Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer%2")
-                    .arg(options.server, trees.Failure().isEmpty() ? QString() : QStringLiteral(": ") + trees.Failure()));
+        if (!failures && trees.Failure().isEmpty())
+            Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer").arg(options.server));
+        else if (!failures)
+            Say(QStringLiteral("the Quorvis Service on \"%1\" could not list its items: %2").arg(options.server, trees.Failure()));
         return kExitFailed;
     }
-    CTreeObject* object = FindItem(*trees.Tree(TreeOf(options.tree)), options.path);
+    CTreeObject* object = FindItem(*trees.Tree(TreeOf(options.tree)), options.path, doc);
     if (!object || failures) return kExitFailed;
     object->CreateReport();
     if (failures || !object->Report()) return kExitFailed;
