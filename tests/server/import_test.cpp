@@ -5,6 +5,7 @@
 #include "new_store_file.h"
 #include "query_request.h"
 #include "sqlite_db.h"
+#include "store_engines.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -42,11 +43,14 @@ std::string ImportFailure(const server::ImportOptions& options) {
 
 const std::string kHeader = std::string(server::kCsvHeader) + "\r\n";
 
-TEST(ServiceImport, StoresRecordsNamesTimesAndIcons) {
+class ServiceImportOnEachEngine : public EachStoreEngine {};
+QV_ON_EACH_STORE_ENGINE(ServiceImportOnEachEngine);
+
+TEST_P(ServiceImportOnEachEngine, StoresRecordsNamesTimesAndIcons) {
   setenv("TZ", "UTC0", 1);
   tzset();
   TempDir dir;
-  const std::string store = dir.File("store.db");
+  const std::string store = NewStore(dir);
   const std::string csv = dir.File("records.csv");
   WriteFile(csv, "\xEF\xBB\xBF" + kHeader +
                      "anna,WS-01,app.exe,\"Editor, the best\",\"Line one\nline two\",2024-03-25T10:00:00Z,60000,10,20\r\n"

@@ -2,8 +2,8 @@
 // test computes itself from the records it stored.
 #include "activity_query.h"
 #include "query_request.h"
-#include "postgres_cluster.h"
 #include "sqlite_db.h"
+#include "store_engines.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -152,24 +152,15 @@ std::vector<ActivityRecord> RandomRecords(std::mt19937_64& random, std::size_t c
   return records;
 }
 
-// Each test runs against both engines of the store.
-class ServiceQueryOracle : public ::testing::TestWithParam<std::string> {
+class ServiceQueryOracle : public EachStoreEngine {
  protected:
   static void SetUpTestSuite() {
     setenv("TZ", kZone, 1);
     tzset();
   }
-  void SetUp() override {
-    if (Postgres()) QV_REQUIRE_POSTGRES();
-  }
-  bool Postgres() const { return GetParam() == "PostgreSQL"; }
-  std::string NewStore(const TempDir& dir) const {
-    return Postgres() ? PostgresCluster::Shared().NewDatabase() : dir.File("store.db");
-  }
 };
 
-INSTANTIATE_TEST_SUITE_P(Engines, ServiceQueryOracle, ::testing::Values("SQLite", "PostgreSQL"),
-                         [](const auto& engine) { return engine.param; });
+QV_ON_EACH_STORE_ENGINE(ServiceQueryOracle);
 
 void ExpectMatches(const Answer& answer, const std::map<std::int64_t, Expected>& expected, const std::string& what) {
   ASSERT_TRUE(answer.status.ok()) << what << ": " << answer.status.error_message();
