@@ -108,6 +108,9 @@ void CheckSchema(Database& db) {
     throw StoreError(db.Name() + " holds a store of version " + std::to_string(version) +
                      ", written by a newer qvservice; this one reads version " + std::to_string(kStoreVersion));
   }
+  if (version == 0) {
+    throw StoreError(db.Name() + " holds no Quorvis store; qvservice init, import or demo creates one");
+  }
   if (version != kStoreVersion) {
     throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kStoreVersion) +
                      " (found version " + std::to_string(version) + ")");

@@ -57,6 +57,13 @@ TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   }
   EXPECT_EQ(qv::server::SqliteDatabase(fresh, qv::server::Database::Mode::ReadOnly).SchemaVersion(), 2);
 
+  // An empty file is no store yet: serve says how to make one.
+  const std::string empty = dir.File("empty.db");
+  std::ofstream(empty).flush();
+  const ToolResult unfilled = RunQvservice({"serve", "--store", empty, "--listen", "127.0.0.1:0"});
+  EXPECT_EQ(unfilled.exitCode, 1);
+  EXPECT_NE(unfilled.err.find("holds no Quorvis store; qvservice init"), std::string::npos) << unfilled.err;
+
   EXPECT_EQ(RunQvservice({"init"}).exitCode, 2);
   EXPECT_EQ(RunQvservice({"init", "--store", fresh, "extra"}).exitCode, 2);
 }
