@@ -14,16 +14,16 @@ namespace {
 // Flushing keeps memory bounded while a large store is written.
 constexpr std::size_t kFlushThreshold = 1'000'000;
 
+// In the order of the table's key, as RollupAccumulator::Write sorts.
 std::vector<std::string> Columns(bool windowLevel) {
-  std::vector<std::string> columns;
-  for (const char* key : {windowLevel ? "program_id" : "bucket", windowLevel ? "bucket" : "user_id",
-                          windowLevel ? "user_id" : "computer_id", windowLevel ? "computer_id" : "program_id"}) {
-    columns.emplace_back(key);
-  }
-  if (windowLevel) columns.emplace_back("window_id");
-  for (const char* sum : {"time_ms", "keyboard_events", "mouse_events"}) columns.emplace_back(sum);
+  std::vector<std::string> columns =
+      windowLevel ? std::vector<std::string>{"program_id", "bucket", "user_id", "computer_id", "window_id"}
+                  : std::vector<std::string>{"bucket", "user_id", "computer_id", "program_id"};
+  columns.insert(columns.end(), {"time_ms", "keyboard_events", "mouse_events"});
   return columns;
 }
+
+bool IsEventSum(const std::string& column) { return column == "keyboard_events" || column == "mouse_events"; }
 
 std::string Joined(const std::vector<std::string>& columns) {
   std::string joined;
@@ -79,9 +79,8 @@ void RollupAccumulator::Write(Table& table, const std::string& tableName, bool w
   const std::string stage = std::string("rollup_stage_") + (windowLevel ? "windows" : "programs");
   const Dialect& types = m_db.Types();
   std::string definitions;
-  for (std::size_t i = 0; i < columns.size(); ++i) {
-    const bool sum = i + 2 >= columns.size();
-    definitions += (i ? ", " : "") + columns[i] + " " + (sum ? types.real : types.integer);
+  for (const auto& column : columns) {
+    definitions += (definitions.empty() ? "" : ", ") + column + " " + (IsEventSum(column) ? types.real : types.integer);
   }
   m_db.Exec("CREATE TEMP TABLE IF NOT EXISTS " + stage + "(" + definitions + ")");
 
