@@ -133,8 +133,8 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
                         const ProgressCallback& progress) {
   const auto store = OpenStore(storePath, Database::Mode::Create);
   Database& db = *store;
-  EnsureSchema(db);
   Transaction transaction(db, Transaction::Kind::Write);
+  PrepareSchema(db);
   RefuseRepeat(db, digest, options.csvPath);
 
   RecordWriter writer(db);

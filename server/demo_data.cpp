@@ -158,8 +158,8 @@ class Generator {
 };
 
 DemoSummary WriteDemo(Database& db, const DemoOptions& options, const ProgressCallback& progress) {
-  EnsureSchema(db);
   Transaction transaction(db, Transaction::Kind::Write);
+  PrepareSchema(db);
   RecordWriter writer(db);
   const DemoSummary summary = Generator(options, progress, writer).Run();
   writer.Finish();

@@ -89,6 +89,11 @@ std::string LongRecordIndex() {
 
 void EnsureSchema(Database& db) {
   Transaction transaction(db, Transaction::Kind::Write);
+  PrepareSchema(db);
+  transaction.Commit();
+}
+
+void PrepareSchema(Database& db) {
   if (db.SchemaVersion() == 0) {
     if (db.HoldsForeignTables()) {
       throw StoreError(db.Name() + " holds tables of another program; give the store a database of its own");
@@ -99,7 +104,6 @@ void EnsureSchema(Database& db) {
   }
   CheckSchema(db);
   db.Exec(LongRecordIndex());
-  transaction.Commit();
 }
 
 void CheckSchema(Database& db) {

@@ -21,7 +21,10 @@ inline constexpr std::array<const char*, 2> kRollupKey{"bucket, user_id, compute
 inline constexpr std::int64_t kLongRecordMs = 86'400'000;
 
 // Creates the tables in an empty store, or adds what an older store of this
-// version lacks; checks the version of any other.
+// version lacks; checks the version of any other. Runs in the caller's write
+// transaction, so that a failed write leaves no empty tables behind either.
+void PrepareSchema(Database& db);
+// The same in a write transaction of its own.
 void EnsureSchema(Database& db);
 // Checks that the store carries this program's tables.
 void CheckSchema(Database& db);

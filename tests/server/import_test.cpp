@@ -93,6 +93,19 @@ TEST_P(ServiceImportOnEachEngine, StoresRecordsNamesTimesAndIcons) {
   EXPECT_EQ(Cell(tool, tool.rows[0], "Icon").tag(), contract::kTagByteArray) << "found as tool.ico";
 }
 
+TEST_P(ServiceImportOnEachEngine, AFailedFirstImportLeavesNoStoreBehind) {
+  TempDir dir;
+  const std::string store = NewStore(dir);
+  const std::string bad = dir.File("bad.csv");
+  WriteFile(bad, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\nben,WS-02\n");
+  EXPECT_NE(ImportFailure({store, bad, ""}).find("line 3: expected 9 fields"), std::string::npos);
+  if (Postgres()) {
+    EXPECT_EQ(server::OpenStore(store, server::Database::Mode::ReadOnly)->SchemaVersion(), 0) << "no empty tables";
+  } else {
+    EXPECT_FALSE(std::filesystem::exists(store));
+  }
+}
+
 TEST(ServiceImport, BadInputImportsNothing) {
   TempDir dir;
   const std::string store = dir.File("store.db");
