@@ -1,6 +1,6 @@
 #include "new_store_file.h"
 
-#include "sqlite_db.h"
+#include "store_database.h"
 
 #include <cerrno>
 #include <cstdio>
