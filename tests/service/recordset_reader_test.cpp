@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <cmath>
+#include <optional>
 
 namespace {
 
@@ -58,13 +59,11 @@ TEST(RecordsetReaderTrace, WritesEachRowAndTheEndLineByteForByte) {
     expected += "[SQL] ID=<null>,Name=<long string>,#2=<blob 2 bytes long>,Icon=<blob 0 bytes long>\n";
     expected += "[SQL] ----- End of Recordset -----\n";
     EXPECT_EQ(trace.Text(), expected);
-}
 
-TEST(RecordsetReaderTrace, EmptyOpenResultSetWritesOnlyTheEndLine) {
-    TraceCapture trace;
-    RecordsetReader reader(MakeRecordset({{"ID", adInteger, 4}}, {}));
-    EXPECT_TRUE(reader.IsEOF());
-    EXPECT_EQ(trace.Text(), "[SQL] ----- End of Recordset -----\n");
+    // An empty open result set writes only the end line.
+    RecordsetReader empty(MakeRecordset({{"ID", adInteger, 4}}, {}));
+    EXPECT_TRUE(empty.IsEOF());
+    EXPECT_EQ(trace.Text(), expected + "[SQL] ----- End of Recordset -----\n");
 }
 
 TEST(RecordsetReaderTrace, InvalidDatesAndUnknownTagsAreNamed) {
@@ -113,46 +112,44 @@ TEST(RecordsetReader, FailuresArriveAsTheDataAccessError) {
 
 TEST(FieldReaders, ConvertByTheVariantRules) {
     std::setlocale(LC_ALL, "C");
-    Decimal fits = *Decimal::FromDigits(false, "42", 0);
-    Decimal huge = *Decimal::FromDigits(false, "123456789012345678901", 0);
-    Decimal negative = *Decimal::FromDigits(true, "75", -1);  // -7.5
-    RecordsetReader reader(MakeRecordset(
-        {{"V", adDouble, 8}},
-        {{Variant::Null()}, {Variant()}, {Variant::R8(2.9)}, {Variant::R8(-2.9)}, {Variant::R8(2.5)},
-         {Variant::I4(-7)}, {Variant::Dec(fits)}, {Variant::Dec(negative)}, {Variant::Dec(huge)},
-         {Variant::Str(Text(u"12"))}, {Variant::I8(5'000'000'000)}, {Variant::R8(1e12)}, {Variant::UI4(4'000'000'000u)}}));
+    const auto decimal = [](bool negative, const char* digits, int scale) {
+        return Variant::Dec(*Decimal::FromDigits(negative, digits, scale));
+    };
+    const struct {
+        Variant value;
+        std::optional<std::int32_t> asInt;  // none: refused
+        std::optional<double> asDouble = {};
+        std::optional<std::u16string> asText = {};
+    } cases[] = {
+        {Variant::Null(), 0, 0.0, u""},
+        {Variant(), 0},
+        {Variant::R8(2.9), 2, {}, u"2.9"},  // truncated, not rounded
+        {Variant::R8(-2.9), -2},
+        {Variant::R8(2.5), 2},
+        {Variant::I4(-7), -7, -7.0},
+        {decimal(false, "42", 0), 42},
+        {decimal(true, "75", -1), -7},  // -7.5 has no unsigned form: via the double, truncated
+        {decimal(false, "123456789012345678901", 0), {}, 1.2345678901234568e20},  // too large even for the leading digits
+        {Variant::Str(Text(u"12")), 12},  // text through the unsigned conversion
+        {Variant::I8(5'000'000'000), {}, 5e9},
+        {Variant::R8(1e12), {}},  // a real beyond 32 bits is refused, not undefined
+        {Variant::UI4(4'000'000'000u), static_cast<std::int32_t>(4'000'000'000u)},  // the unsigned bits
+    };
+    std::vector<std::vector<Variant>> rows;
+    for (const auto& c : cases) rows.push_back({c.value});
+    RecordsetReader reader(MakeRecordset({{"V", adDouble, 8}}, std::move(rows)));
     Field v = reader.GetField("V");
-    auto next = [&] { reader.MoveNext(); };
-
-    EXPECT_EQ(GetFieldInt(v), 0);
-    EXPECT_EQ(GetFieldString(v), u"");
-    EXPECT_EQ(GetFieldDouble(v), 0.0);
-    next();
-    EXPECT_EQ(GetFieldInt(v), 0);
-    next();
-    EXPECT_EQ(GetFieldInt(v), 2);  // truncated, not rounded
-    EXPECT_EQ(GetFieldString(v), u"2.9");
-    next();
-    EXPECT_EQ(GetFieldInt(v), -2);
-    next();
-    EXPECT_EQ(GetFieldInt(v), 2);
-    next();
-    EXPECT_EQ(GetFieldInt(v), -7);
-    EXPECT_EQ(GetFieldDouble(v), -7.0);
-    next();
-    EXPECT_EQ(GetFieldInt(v), 42);
-    next();
-    EXPECT_EQ(GetFieldInt(v), -7);  // no unsigned form: via the double, truncated
-    next();
-    EXPECT_THROW(GetFieldInt(v), DataAccessError);  // too large even for the leading digits
-    EXPECT_NEAR(GetFieldDouble(v), 1.2345678901234568e20, 1e6);
-    next();
-    EXPECT_EQ(GetFieldInt(v), 12);  // text through the unsigned conversion
-    next();
-    EXPECT_THROW(GetFieldInt(v), DataAccessError);  // 64-bit value out of range
-    EXPECT_EQ(GetFieldDouble(v), 5e9);
-    next();
-    EXPECT_THROW(GetFieldInt(v), DataAccessError);  // a real beyond 32 bits is refused, not undefined
-    next();
-    EXPECT_EQ(GetFieldInt(v), static_cast<std::int32_t>(4'000'000'000u));  // the unsigned bits
+    for (std::size_t row = 0; row < std::size(cases); ++row, reader.MoveNext()) {
+        const auto& c = cases[row];
+        if (c.asInt)
+            EXPECT_EQ(GetFieldInt(v), *c.asInt) << row;
+        else
+            EXPECT_THROW(GetFieldInt(v), DataAccessError) << row;
+        if (c.asDouble) {
+            EXPECT_NEAR(GetFieldDouble(v), *c.asDouble, std::abs(*c.asDouble) * 1e-14) << row;
+        }
+        if (c.asText) {
+            EXPECT_EQ(GetFieldString(v), *c.asText) << row;
+        }
+    }
 }

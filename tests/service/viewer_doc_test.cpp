@@ -19,6 +19,7 @@
 
 #include <condition_variable>
 #include <future>
+#include <optional>
 
 QV_GUI_TEST_ENVIRONMENT(QGuiApplication)
 
@@ -51,6 +52,21 @@ protected:
         Activation(S_OK);
         doc_.Connect();
         doc_.SetService(std::make_unique<FakeQVQuery>(service_));
+    }
+
+    // Connected to the fake, with program id's information asked and cached.
+    void ConnectWithEditorCached(quint32 id) {
+        ConnectToFake();
+        service_->programs[id] = ProgramInfoTable(u"Editor", u"editor.exe", Variant::Null());
+        ASSERT_TRUE(Ask(id));
+    }
+
+    // Program id's information, when the document has it.
+    std::optional<ProgramInfo> Ask(quint32 id) {
+        ProgramInfo info;
+        info.id = id;
+        if (!doc_.GetProgramInfo(info)) return std::nullopt;
+        return info;
     }
 
     QTemporaryDir dir_;
@@ -179,59 +195,46 @@ TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIcons) {
     service_->programs[9] = ProgramInfoTable(u"Cursor", u"c.exe", Variant::Bytes(IconFileBytes({SolidPart(32, 8, kRed)}, 2)));
     service_->programs[10] = ProgramInfoTable(u"Text", u"t.exe", Text(u"not bytes"));
 
-    ProgramInfo editor;
-    editor.id = 7;
-    ASSERT_TRUE(doc_.GetProgramInfo(editor));
-    EXPECT_EQ(editor.description, "Text Editor");
-    EXPECT_EQ(editor.processName, "editor.exe");
+    const auto editor = Ask(7);
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->description, "Text Editor");
+    EXPECT_EQ(editor->processName, "editor.exe");
     // 32 pixels: the 8-bit image beats the 4-bit one; 16: no such image, the
     // first one, scaled.
-    EXPECT_EQ(doc_.LargeImages().at(editor.largeImage).toImage().pixel(16, 16), kGreen);
-    EXPECT_EQ(doc_.SmallImages().at(editor.smallImage).toImage().pixel(8, 8), kRed);
-    EXPECT_EQ(service_->infoQueries.size(), 1u);
+    EXPECT_EQ(doc_.LargeImages().at(editor->largeImage).toImage().pixel(16, 16), kGreen);
+    EXPECT_EQ(doc_.SmallImages().at(editor->smallImage).toImage().pixel(8, 8), kRed);
+    ASSERT_EQ(service_->infoQueries.size(), 1u);
     EXPECT_EQ(service_->infoQueries[0].kind, 2);
     EXPECT_EQ(service_->infoQueries[0].programId, 7u);
 
-    ProgramInfo again;
-    again.id = 7;
-    ASSERT_TRUE(doc_.GetProgramInfo(again));
-    EXPECT_EQ(again.smallImage, editor.smallImage);
-    EXPECT_EQ(again.description, editor.description);
+    const auto again = Ask(7);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->smallImage, editor->smallImage);
+    EXPECT_EQ(again->description, editor->description);
     EXPECT_EQ(service_->infoQueries.size(), 1u);
 
-    const int defaultSmall = doc_.GetSmallImageIndex(kIdiProgram);
-    const int defaultLarge = doc_.GetLargeImageIndex(kIdiProgram);
+    // No description: the process name; no usable icon: the default images.
     for (std::uint32_t id : {8u, 9u, 10u}) {
-        ProgramInfo info;
-        info.id = id;
-        ASSERT_TRUE(doc_.GetProgramInfo(info)) << id;
-        EXPECT_EQ(info.smallImage, defaultSmall) << id;
-        EXPECT_EQ(info.largeImage, defaultLarge) << id;
+        const auto info = Ask(id);
+        ASSERT_TRUE(info) << id;
+        EXPECT_EQ(info->smallImage, doc_.GetSmallImageIndex(kIdiProgram)) << id;
+        EXPECT_EQ(info->largeImage, doc_.GetLargeImageIndex(kIdiProgram)) << id;
+        if (id == 8) {
+            EXPECT_EQ(info->description, "shell.exe");
+        }
     }
-    ProgramInfo shell;
-    shell.id = 8;
-    doc_.GetProgramInfo(shell);
-    EXPECT_EQ(shell.description, "shell.exe");
 
-    // No row, or a failing service: false, nothing cached, interface kept.
-    ProgramInfo unknown;
-    unknown.id = 11;
-    EXPECT_FALSE(doc_.GetProgramInfo(unknown));
-    EXPECT_FALSE(doc_.GetProgramInfo(unknown));
+    // No row, or a failing service: nothing, nothing cached, interface kept.
+    EXPECT_FALSE(Ask(11));
+    EXPECT_FALSE(Ask(11));
     service_->infoStatus = E_FAIL;
-    ProgramInfo failing;
-    failing.id = 12;
-    EXPECT_FALSE(doc_.GetProgramInfo(failing));
+    EXPECT_FALSE(Ask(12));
     EXPECT_NE(doc_.Service(), nullptr);
     EXPECT_EQ(service_->infoQueries.size(), 7u);
 }
 
 TEST_F(ViewerDocTest, DisconnectAndReconnectStartFromEmptyListsAndCaches) {
-    ConnectToFake();
-    service_->programs[7] = ProgramInfoTable(u"Editor", u"editor.exe", Variant::Null());
-    ProgramInfo info;
-    info.id = 7;
-    ASSERT_TRUE(doc_.GetProgramInfo(info));
+    ConnectWithEditorCached(7);
     doc_.GetSmallImageIndex(kIdiUser);
     ASSERT_FALSE(doc_.SmallImages().isEmpty());
 
@@ -242,9 +245,10 @@ TEST_F(ViewerDocTest, DisconnectAndReconnectStartFromEmptyListsAndCaches) {
     EXPECT_TRUE(doc_.SmallImages().isEmpty());
     EXPECT_TRUE(doc_.LargeImages().isEmpty());
     doc_.SetService(std::make_unique<FakeQVQuery>(service_));
-    ASSERT_TRUE(doc_.GetProgramInfo(info));
+    const auto info = Ask(7);
+    ASSERT_TRUE(info);
     EXPECT_EQ(service_->infoQueries.size(), 2u);
-    EXPECT_EQ(info.smallImage, 0);
+    EXPECT_EQ(info->smallImage, 0);
 
     // Disconnect: lists gone, trees emptied in the order Computers, Users,
     // Applications through the registered walk, the interface kept.
@@ -266,44 +270,31 @@ TEST_F(ViewerDocTest, DisconnectAndReconnectStartFromEmptyListsAndCaches) {
     Activation(S_OK);
     doc_.Connect();
     doc_.SetService(std::make_unique<FakeQVQuery>(service_));
-    ASSERT_TRUE(doc_.GetProgramInfo(info));
+    EXPECT_TRUE(Ask(7));
     EXPECT_EQ(service_->infoQueries.size(), 3u);
 }
 
 TEST_F(ViewerDocTest, AFailedProgramInfoCallEndsTheCallsUntilRefreshOrConnect) {
-    ConnectToFake();
-    service_->programs[1] = ProgramInfoTable(u"Editor", u"edit", Variant::Null());
-    ProgramInfo cached;
-    cached.id = 1;
-    ASSERT_TRUE(doc_.GetProgramInfo(cached));
+    ConnectWithEditorCached(1);
     // An answer without a row fails that program only.
-    ProgramInfo rowless;
-    rowless.id = 2;
-    EXPECT_FALSE(doc_.GetProgramInfo(rowless));
+    EXPECT_FALSE(Ask(2));
     EXPECT_FALSE(doc_.ProgramInfoHalted());
     // A failed call (the service did not answer in time) ends the calls.
     service_->infoStatus = HRESULT_RPC_S_SERVER_UNAVAILABLE;
-    for (quint32 id : {3u, 4u, 5u}) {
-        ProgramInfo info;
-        info.id = id;
-        EXPECT_FALSE(doc_.GetProgramInfo(info)) << id;
-    }
+    for (quint32 id : {3u, 4u, 5u}) EXPECT_FALSE(Ask(id)) << id;
     EXPECT_EQ(service_->infoQueries.size(), 3u);
     EXPECT_TRUE(doc_.ProgramInfoHalted());
-    ProgramInfo again;
-    again.id = 1;
-    EXPECT_TRUE(doc_.GetProgramInfo(again));  // the cache still answers
-    EXPECT_EQ(again.description, QStringLiteral("Editor"));
+    const auto cached = Ask(1);
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->description, QStringLiteral("Editor"));
 
     service_->infoStatus = S_OK;
     doc_.ResumeProgramInfo();
-    ProgramInfo resumed;
-    resumed.id = 3;
-    EXPECT_FALSE(doc_.GetProgramInfo(resumed));
+    EXPECT_FALSE(Ask(3));
     EXPECT_EQ(service_->infoQueries.size(), 4u);
     // Connect starts asking again as well.
     service_->infoStatus = E_FAIL;
-    EXPECT_FALSE(doc_.GetProgramInfo(resumed));
+    EXPECT_FALSE(Ask(3));
     EXPECT_TRUE(doc_.ProgramInfoHalted());
     ConnectToFake();
     EXPECT_FALSE(doc_.ProgramInfoHalted());
@@ -316,9 +307,7 @@ TEST_F(ViewerDocTest, AWaitSaysWhatItIsWaitingFor) {
     StalledCall call;
     call.duringWait = [&, released = call.released] { *released = true; };
     service_->infoCall = call;
-    ProgramInfo info;
-    info.id = 42;
-    EXPECT_FALSE(doc_.GetProgramInfo(info));
+    EXPECT_FALSE(Ask(42));
     SetWaitNotice({});
     const std::vector<QString> expected = {QStringLiteral("Waiting for the Quorvis Service: information on program 42..."),
                                            QString()};
@@ -334,9 +323,7 @@ TEST_F(ViewerDocTest, QuitDuringAPendingCallDropsItsAnswerAndEndsTheLoop) {
     bool answered = true;
     HRESULT refused = S_OK;
     QTimer::singleShot(0, [&] {
-        ProgramInfo info;
-        info.id = 7;
-        answered = doc_.GetProgramInfo(info);
+        answered = Ask(7).has_value();
         // Nothing more goes to the service, and nothing is asked of the
         // operator, whose window is gone.
         try {
