@@ -51,8 +51,6 @@ IconPart FaultyPart(int side, int bits) {
     return part;
 }
 
-QRgb Pixel(const QImage& image, int x, int y) { return image.pixel(x, y); }
-
 std::size_t ChunkLength(const std::vector<std::uint8_t>& png, std::size_t at) {
     return (std::size_t{png[at]} << 24) | (std::size_t{png[at + 1]} << 16) | (std::size_t{png[at + 2]} << 8) | png[at + 3];
 }
@@ -64,6 +62,15 @@ std::size_t FindChunk(const std::vector<std::uint8_t>& png, const char* type) {
     return 0;
 }
 
+// A PNG whose header is sound and whose compressed pixels are garbage.
+std::vector<std::uint8_t> GarbledPng(int side) {
+    auto png = PngBytes(side, qRgba(0, 0, 255, 255));
+    const std::size_t idat = FindChunk(png, "IDAT");
+    EXPECT_NE(idat, 0u);
+    std::fill_n(png.begin() + static_cast<std::ptrdiff_t>(idat + 8), ChunkLength(png, idat), 0x55);
+    return png;
+}
+
 }  // namespace
 
 TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstImage) {
@@ -71,11 +78,11 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstImage) {
     const auto bytes = IconFileBytes({SolidPart(32, 4, kRed), SolidPart(32, 8, kGreen), SolidPart(48, 32, kBlue)});
     const auto images = IconFileImages::Read(bytes);
     ASSERT_TRUE(images);
-    EXPECT_EQ(Pixel(images->ImageFor(32), 5, 5), kGreen);
+    EXPECT_EQ(images->ImageFor(32).pixel(5, 5), kGreen);
     // No 16-pixel image: the first image, at its own size.
     const QImage small = images->ImageFor(16);
     EXPECT_EQ(small.width(), 32);
-    EXPECT_EQ(Pixel(small, 5, 5), kRed);
+    EXPECT_EQ(small.pixel(5, 5), kRed);
 
     // Equal depth: the first of them; the width comes from the bitmap
     // header, not from the directory.
@@ -91,7 +98,7 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstImage) {
     const auto withPng = IconFileBytes({SolidPart(16, 4, kRed), PngPart(16, qRgba(0, 0, 255, 255))});
     const auto pngImages = IconFileImages::Read(withPng);
     ASSERT_TRUE(pngImages);
-    EXPECT_EQ(Pixel(pngImages->ImageFor(16), 3, 3), kBlue);
+    EXPECT_EQ(pngImages->ImageFor(16).pixel(3, 3), kBlue);
 }
 
 TEST(IconFileChoice, AFaultyImageIsLeftOutAndTheSoundOnesChosenFrom) {
@@ -103,24 +110,20 @@ TEST(IconFileChoice, AFaultyImageIsLeftOutAndTheSoundOnesChosenFrom) {
     ASSERT_EQ(file->images.size(), 2u);
     const auto images = IconFileImages::Read(bytes);
     ASSERT_TRUE(images);
-    EXPECT_EQ(Pixel(images->ImageFor(32), 5, 5), kRed);
-    EXPECT_EQ(Pixel(images->ImageFor(16), 5, 5), kGreen);
+    EXPECT_EQ(images->ImageFor(32).pixel(5, 5), kRed);
+    EXPECT_EQ(images->ImageFor(16).pixel(5, 5), kGreen);
 
     // No width matches: the first sound image, not the faulty first one.
     const auto firstFaulty = IconFileImages::Read(IconFileBytes({FaultyPart(16, 8), SolidPart(32, 4, kRed)}));
     ASSERT_TRUE(firstFaulty);
     const QImage small = firstFaulty->ImageFor(16);
     EXPECT_EQ(small.width(), 32);
-    EXPECT_EQ(Pixel(small, 5, 5), kRed);
+    EXPECT_EQ(small.pixel(5, 5), kRed);
 
     // A PNG whose pixels cannot be decoded yields to the next image in rank.
-    auto garbage = PngBytes(32, qRgba(0, 0, 255, 255));
-    const std::size_t idat = FindChunk(garbage, "IDAT");
-    ASSERT_NE(idat, 0u);
-    std::fill_n(garbage.begin() + static_cast<std::ptrdiff_t>(idat + 8), ChunkLength(garbage, idat), 0x55);
-    const auto pngFirst = IconFileImages::Read(IconFileBytes({{32, 32, 32, garbage}, SolidPart(32, 4, kGreen)}));
+    const auto pngFirst = IconFileImages::Read(IconFileBytes({{32, 32, 32, GarbledPng(32)}, SolidPart(32, 4, kGreen)}));
     ASSERT_TRUE(pngFirst);
-    EXPECT_EQ(Pixel(pngFirst->ImageFor(32), 5, 5), kGreen);
+    EXPECT_EQ(pngFirst->ImageFor(32).pixel(5, 5), kGreen);
 
     // Only when no image is sound is the file refused, saying what was wrong.
     problem.clear();
@@ -143,10 +146,10 @@ TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
         const auto images = IconFileImages::Read(IconFileBytes({BitmapPart(16, 16, bits, pixels)}));
         ASSERT_TRUE(images) << bits;
         const QImage image = images->ImageFor(16);
-        EXPECT_EQ(Pixel(image, 0, 0), kRed) << bits;
-        EXPECT_EQ(Pixel(image, 15, 15), kBlue) << bits;
-        EXPECT_EQ(qAlpha(Pixel(image, 1, 1)), 0) << bits;
-        EXPECT_EQ(qAlpha(Pixel(image, 2, 1)), 255) << bits;
+        EXPECT_EQ(image.pixel(0, 0), kRed) << bits;
+        EXPECT_EQ(image.pixel(15, 15), kBlue) << bits;
+        EXPECT_EQ(qAlpha(image.pixel(1, 1)), 0) << bits;
+        EXPECT_EQ(qAlpha(image.pixel(2, 1)), 255) << bits;
     }
 
     // A 32-bit image with no alpha at all is an old-style one: its mask rules.
@@ -155,12 +158,12 @@ TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
     const std::size_t maskAt = 40 + 16 * 16 * 4;
     old.data[maskAt + 15 * 4] = 0x80;  // top row's first pixel (rows are stored bottom first)
     const QImage image = IconFileImages::Read(IconFileBytes({old}))->ImageFor(16);
-    EXPECT_EQ(qAlpha(Pixel(image, 0, 0)), 0);
-    EXPECT_EQ(Pixel(image, 1, 0), kGreen);
+    EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
+    EXPECT_EQ(image.pixel(1, 0), kGreen);
 
     // A palette shorter than the depth allows; indexes past it read black.
     const auto shortPalette = BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 1);
-    EXPECT_EQ(Pixel(IconFileImages::Read(IconFileBytes({shortPalette}))->ImageFor(16), 0, 0), kRed);
+    EXPECT_EQ(IconFileImages::Read(IconFileBytes({shortPalette}))->ImageFor(16).pixel(0, 0), kRed);
 }
 
 TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
@@ -202,16 +205,13 @@ TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
 TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
     const auto good = IconFileBytes({SolidPart(32, 4, kRed)});
     const std::size_t at = ImageAt(good, 0);
-    const auto with32 = [&](std::size_t field, std::uint32_t value) {
+    const auto with = [&](auto put, std::size_t field, std::uint32_t value) {
         auto bytes = good;
-        Put32(bytes, at + field, value);
+        put(bytes, at + field, value);
         return bytes;
     };
-    const auto with16 = [&](std::size_t field, std::uint32_t value) {
-        auto bytes = good;
-        Put16(bytes, at + field, value);
-        return bytes;
-    };
+    const auto with32 = [&](std::size_t field, std::uint32_t value) { return with(Put32, field, value); };
+    const auto with16 = [&](std::size_t field, std::uint32_t value) { return with(Put16, field, value); };
     EXPECT_TRUE(Refused(with32(0, 12)));          // an old core header
     EXPECT_TRUE(Refused(with32(0, 0x7FFFFFFF)));  // header larger than the image
     EXPECT_TRUE(Refused(with32(4, 0)));           // width 0
@@ -261,11 +261,7 @@ TEST(IconFileHardening, EmbeddedPngFaultsAreRefused) {
     colourType[8 + 8 + 9] = 5;
     EXPECT_TRUE(Refused(part(colourType)));
     // A PNG whose compressed pixels are garbage gives no image, not a failure.
-    auto badData = png;
-    const std::size_t idat = FindChunk(png, "IDAT");
-    ASSERT_NE(idat, 0u);
-    for (std::size_t i = idat + 8; i < idat + 8 + ChunkLength(png, idat); ++i) badData[i] = 0x55;
-    const auto images = IconFileImages::Read(part(badData));
+    const auto images = IconFileImages::Read(part(GarbledPng(32)));
     ASSERT_TRUE(images);
     EXPECT_TRUE(images->ImageFor(32).isNull());
 }
