@@ -4,6 +4,7 @@
 #include "../service/doc_test_support.h"
 #include "../service/fake_qv_query.h"
 #include "../service/stalled_call.h"
+#include "../service/trees_host.h"
 #include "qv_viewer_doc.h"
 #include "resource_ids.h"
 #include "tree_loaders.h"
@@ -27,18 +28,6 @@ private:
     CQVViewerDoc* doc_ = nullptr;
     std::shared_ptr<FakeServiceState> service_;
     QTreeWidget tree_;
-
-    QStringList Texts(QTreeWidgetItem* parent = nullptr) const {
-        QStringList texts;
-        const int count = parent ? parent->childCount() : tree_.topLevelItemCount();
-        for (int i = 0; i < count; ++i) texts << (parent ? parent->child(i) : tree_.topLevelItem(i))->text(0);
-        return texts;
-    }
-    static QStringList Texts(const QTreeWidget* tree) {
-        QStringList texts;
-        for (int i = 0; i < tree->topLevelItemCount(); ++i) texts << tree->topLevelItem(i)->text(0);
-        return texts;
-    }
 
     // A top-level item carrying the object, as a loader would have made it.
     QTreeWidgetItem* Item(CTreeObject* object, QTreeWidgetItem* parent = nullptr) {
@@ -83,7 +72,7 @@ private slots:
                                                    {Variant::Null(), Variant::Null(), Variant::I4(1)}}));
         LoadUsersTop(*doc_, tree_);
         ExpectLastQuery(0, 0, 0, 0);
-        QCOMPARE(Texts(), (QStringList{"", "alice", "Bob", "carol"}));
+        QCOMPARE(Texts(tree_), (QStringList{"", "alice", "Bob", "carol"}));
         const int userImage = doc_->GetSmallImageIndex(kIdiUser);
         QVERIFY(userImage >= 0);
         for (int i = 0; i < tree_.topLevelItemCount(); ++i) {
@@ -105,7 +94,7 @@ private slots:
         service_->Answer(1, 0, 0, 0, EntityTable("Users", {{Variant::I4(7), Text(u"pc-7"), Variant::I4(1)}}));
         LoadComputersTop(*doc_, tree_);
         ExpectLastQuery(1, 0, 0, 0);
-        QCOMPARE(Texts(), QStringList{"pc-7"});
+        QCOMPARE(Texts(tree_), QStringList{"pc-7"});
         QVERIFY(TreeObjectOf(tree_.topLevelItem(0))->inherits("CWorkstationObject"));
         QCOMPARE(TreeImageIndex(tree_.topLevelItem(0)), doc_->GetSmallImageIndex(kIdiComputer));
         ClearTreeObjects(tree_);
@@ -119,7 +108,7 @@ private slots:
         service_->programs[5] = ProgramInfoTable(u"Alpha Editor", u"zed.exe", Variant::Null());
         LoadApplicationsTop(*doc_, tree_);
         ExpectLastQuery(2, 0, 0, 0);
-        QCOMPARE(Texts(), (QStringList{"ant.exe", "Alpha Editor", "Alpha Editor"}));
+        QCOMPARE(Texts(tree_), (QStringList{"ant.exe", "Alpha Editor", "Alpha Editor"}));
         QCOMPARE(service_->infoQueries.size(), 2u);  // 6 (no row: not cached) and 5
         QCOMPARE(TreeImageIndex(tree_.topLevelItem(0)), doc_->GetSmallImageIndex(kIdiProgram));
         QVERIFY(TreeObjectOf(tree_.topLevelItem(1))->inherits("CProgramObject"));
@@ -140,7 +129,7 @@ private slots:
         pane.SetDocument(doc_);
         pane.ReloadTree();
         QCOMPARE(service_->infoQueries.size(), 1u);
-        QCOMPARE(Texts(pane.Tree()), (QStringList{"a.exe", "b.exe", "c.exe"}));
+        QCOMPARE(Texts(*pane.Tree()), (QStringList{"a.exe", "b.exe", "c.exe"}));
         const int fallback = doc_->GetSmallImageIndex(kIdiProgram);
         for (int i = 0; i < 3; ++i) QCOMPARE(TreeImageIndex(pane.Tree()->topLevelItem(i)), fallback);
         QVERIFY(doc_->Service());
@@ -154,7 +143,7 @@ private slots:
         service_->infoCall = {};
         pane.ReloadTree();
         QCOMPARE(service_->infoQueries.size(), 4u);
-        QCOMPARE(Texts(pane.Tree()), (QStringList{"a.exe", "Bee", "c.exe"}));
+        QCOMPARE(Texts(*pane.Tree()), (QStringList{"a.exe", "Bee", "c.exe"}));
     }
 
     void childLoadersAskWithTheirIdsAndMakeTheirKinds() {
@@ -247,7 +236,7 @@ private slots:
                                                    {Variant::I4(2), Text(u"b"), Variant::R8(1e20)},
                                                    {Variant::I4(3), Text(u"c"), Variant::I4(1)}}));
         LoadUsersTop(*doc_, tree_);
-        QCOMPARE(Texts(), QStringList{"a"});
+        QCOMPARE(Texts(tree_), QStringList{"a"});
         QVERIFY(doc_->Service());
     }
 
