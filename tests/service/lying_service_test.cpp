@@ -76,25 +76,23 @@ TEST_F(LyingServiceTest, StalledAndMalformedAnswersFailWithTheirReasonAndTheNext
 }
 
 TEST_F(LyingServiceTest, AnEndlessAnswerStopsAtItsRowOrByteLimit) {
-    RemoteDeadlines byRows{1000ms, 20'000ms, 10'000};
-    ActivationResult rowsLimited = ActivateQuorvisService(address_, byRows);
-    ASSERT_EQ(rowsLimited.hr, S_OK) << rowsLimited.description;
-    RemoteQVQuery service(rowsLimited.object);
-    fake_.behaviour = Behaviour::Endless;
-    auto [hr, description] = Ask(service);
-    EXPECT_EQ(hr, E_OUTOFMEMORY);
-    EXPECT_NE(description.find("more than 10000 rows"), std::string::npos) << description;
-    ExpectGoodAnswer(service);
-
-    RemoteDeadlines byBytes{1000ms, 20'000ms, kMaxAnswerRows, std::size_t{4} << 20};
-    ActivationResult bytesLimited = ActivateQuorvisService(address_, byBytes);
-    ASSERT_EQ(bytesLimited.hr, S_OK) << bytesLimited.description;
-    RemoteQVQuery large(bytesLimited.object);
-    fake_.behaviour = Behaviour::EndlessLarge;
-    std::tie(hr, description) = Ask(large);
-    EXPECT_EQ(hr, E_OUTOFMEMORY);
-    EXPECT_NE(description.find("more than 4 MiB"), std::string::npos) << description;
-    ExpectGoodAnswer(large);
+    struct Case {
+        RemoteDeadlines limits;
+        Behaviour behaviour;
+        const char* says;
+    };
+    for (const Case& endless : {Case{{1000ms, 20'000ms, 10'000}, Behaviour::Endless, "more than 10000 rows"},
+                                Case{{1000ms, 20'000ms, kMaxAnswerRows, std::size_t{4} << 20}, Behaviour::EndlessLarge,
+                                     "more than 4 MiB"}}) {
+        ActivationResult activation = ActivateQuorvisService(address_, endless.limits);
+        ASSERT_EQ(activation.hr, S_OK) << activation.description;
+        RemoteQVQuery service(activation.object);
+        fake_.behaviour = endless.behaviour;
+        const auto [hr, description] = Ask(service);
+        EXPECT_EQ(hr, E_OUTOFMEMORY);
+        EXPECT_NE(description.find(endless.says), std::string::npos) << description;
+        ExpectGoodAnswer(service);
+    }
 }
 
 TEST(SilentListener, ActivationGivesUpAtItsConnectDeadline) {
