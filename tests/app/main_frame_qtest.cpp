@@ -155,33 +155,6 @@ private slots:
         QVERIFY(toggle->isChecked());
     }
 
-    void switchingTabsClosesTheOldReportAndShowsTheNewOne() {
-        FakeSource source;
-        CMainFrame frame(nullptr, hive.get());
-        FillTrees(frame, source);
-        frame.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&frame));
-        ShowFront(frame, 124);
-        QTreeWidgetItem* user = frame.Pane(124)->Tree()->topLevelItem(0);
-        QTRY_VERIFY(FakeOf(user)->lastReport);
-        const QPointer<QObject> userReport = FakeOf(user)->lastReport;
-
-        ShowFront(frame, 125);
-        QVERIFY(!userReport);
-        QCOMPARE(frame.Pane(124)->CurrentObject(), nullptr);
-        QTreeWidgetItem* computer = frame.Pane(125)->Tree()->topLevelItem(0);
-        QVERIFY(FakeOf(computer)->lastReport);
-        QCOMPARE(frame.GetActiveTreePane(), frame.Pane(125));
-
-        ShowFront(frame, 124);
-        QVERIFY(!FakeOf(computer)->lastReport);
-        QVERIFY(FakeOf(user)->lastReport);  // the Users report is back
-        QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(user));
-
-        frame.ReleaseTrees();
-        QCOMPARE(FakeObject::live, 0);
-    }
-
     void refreshReloadsTheCurrentTreeAndTheCaptionStays() {
         int queries = 0;
         CQVViewerDoc doc(*hive);
@@ -231,7 +204,7 @@ private slots:
         SetExportFileChooser({});
     }
 
-    void aRestoredFrontPaneLeavesOneReportAlive() {
+    void aRestoredFrontPaneAndEachTabChangeLeaveOneReportAlive() {
         {
             CMainFrame frame(nullptr, hive.get());
             frame.show();
@@ -257,6 +230,18 @@ private slots:
         QVERIFY(!FakeOf(program)->lastReport);
         QCOMPARE(frame.Pane(126)->CurrentObject(), nullptr);
 
+        // A tab change closes the old report and shows the new one.
+        ShowFront(frame, 125);
+        QVERIFY(!FakeOf(user)->lastReport);
+        QCOMPARE(frame.Pane(124)->CurrentObject(), nullptr);
+        QTreeWidgetItem* computer = frame.Pane(125)->Tree()->topLevelItem(0);
+        QVERIFY(FakeOf(computer)->lastReport);
+        QCOMPARE(frame.GetActiveTreePane(), frame.Pane(125));
+        ShowFront(frame, 124);
+        QVERIFY(!FakeOf(computer)->lastReport);
+        QVERIFY(FakeOf(user)->lastReport);
+        QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(user));
+
         // Back to Applications: its report is made again, the only one.
         ShowFront(frame, 126);
         QVERIFY(FakeOf(program)->lastReport);
@@ -267,6 +252,7 @@ private slots:
                 alive += FakeOf(frame.Pane(id)->Tree()->topLevelItem(i))->lastReport ? 1 : 0;
         QCOMPARE(alive, 1);
         frame.ReleaseTrees();
+        QCOMPARE(FakeObject::live, 0);
     }
 
     void closingDuringAPendingCallDropsItsAnswer() {
