@@ -24,6 +24,10 @@ private slots:
                                      .arg(QVVIEWER_VERSION_PATCH + 0)
                                      .arg(QVVIEWER_VERSION_TWEAK + 0);
         QCOMPARE(dialog.VersionLabel()->text(), expected);
+        QStringList texts;
+        for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+        QVERIFY(texts.contains(QStringLiteral("QVViewer Version")));
+        QVERIFY(texts.filter(QStringLiteral("href=")).size() == 1);  // the vendor's link
     }
 };
 

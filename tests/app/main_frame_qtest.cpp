@@ -74,8 +74,18 @@ private slots:
         FakeObject::live = 0;
     }
 
-    void toolbarToggleKeysAndStatusBar() {
+    void textsToolbarToggleKeysAndStatusBar() {
         CMainFrame frame(nullptr, hive.get());
+        // Each shown text once: menus, commands, toolbar, panes, indicators.
+        QStringList menus;
+        for (const QAction* menu : frame.menuBar()->actions()) menus.append(menu->text());
+        QCOMPARE(menus, QStringList({"&File", "&Edit", "&View", "Tools", "&Help"}));
+        for (const auto& [id, text] : {std::pair{57636, "Find\tCtrl+F"}, {32844, "Refresh\tF5"}, {32850, "Options..."},
+                                       {57664, "&About QVViewer..."}})
+            QCOMPARE(frame.CommandAction(id)->text(), QString(text));
+        QCOMPARE(frame.StandardToolBar()->windowTitle(), QStringLiteral("Standard"));
+        for (const auto& [id, text] : {std::pair{124, "Users"}, {125, "Computers"}, {126, "Applications"}})
+            QCOMPARE(frame.Pane(id)->windowTitle(), QString(text));
         QMenu* toolbarsMenu = TopMenu(frame, 2)->actions().at(0)->menu();
         emit toolbarsMenu->aboutToShow();
         QVERIFY(!frame.CommandAction(32793)->isEnabled());  // user toolbar 1 is not defined
@@ -96,7 +106,9 @@ private slots:
         QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_S)), 0);
 
         CFrameStatusBar* status = frame.FrameStatusBar();
-        QCOMPARE(status->IndicatorPane(CFrameStatusBar::kScroll)->text(), QStringLiteral("SCRL"));
+        for (const auto& [indicator, text] : {std::pair{CFrameStatusBar::kCaps, "CAP"}, {CFrameStatusBar::kNum, "NUM"},
+                                              {CFrameStatusBar::kScroll, "SCRL"}})
+            QCOMPARE(status->IndicatorPane(indicator)->text(), QString(text));
         status->SetLockReader([](CFrameStatusBar::Indicator i) { return i == CFrameStatusBar::kNum; });
         QVERIFY(status->IndicatorPane(CFrameStatusBar::kNum)->isEnabled());
         QVERIFY(!status->IndicatorPane(CFrameStatusBar::kCaps)->isEnabled());

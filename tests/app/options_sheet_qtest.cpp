@@ -82,6 +82,8 @@ private slots:
         WriteServerName(*hive_, u"alpha");
         CSheetOptions sheet(doc_.get(), hive_.get(), CPropertySheet::Look::Tree, kIdbOptionsNavigation, 16);
         sheet.show();
+        QCOMPARE(sheet.windowTitle(), QStringLiteral("Options"));
+        QCOMPARE(sheet.NavigationTree()->topLevelItem(0)->text(0), QStringLiteral("General"));
         QCOMPARE(sheet.NavigationTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Server"));
         QCOMPARE(sheet.ServerPage()->ServerEdit()->text(), QStringLiteral("alpha"));
         QVERIFY(!sheet.ApplyButton()->isEnabled());
