@@ -24,14 +24,10 @@ private slots:
                                      .arg(QVVIEWER_VERSION_PATCH + 0)
                                      .arg(QVVIEWER_VERSION_TWEAK + 0);
         QCOMPARE(dialog.VersionLabel()->text(), expected);
-        QCOMPARE(dialog.findChild<QLabel*>(QStringLiteral("control1056")), dialog.VersionLabel());
-        auto* link = dialog.findChild<QLabel*>(QStringLiteral("control1041"));
-        QVERIFY(link != nullptr);
-        QVERIFY(link->text().contains(QStringLiteral("href=")));
-        bool versionCaption = false;
-        for (const QLabel* label : dialog.findChildren<QLabel*>())
-            versionCaption = versionCaption || label->text() == QStringLiteral("QVViewer Version");
-        QVERIFY(versionCaption);
+        QStringList texts;
+        for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+        QVERIFY(texts.contains(QStringLiteral("QVViewer Version")));
+        QVERIFY(texts.filter(QStringLiteral("href=")).size() == 1);  // the vendor's link
     }
 };
 

@@ -34,37 +34,29 @@ void ExpectPeriod(const ReportPeriod& period, double start, double end)
 
 }  // namespace
 
-TEST(PeriodRules, TodayIsTheLastTwentyFourHours)
+TEST(PeriodRules, EachRuleEndsNowAndStartsOnItsDayAtTheSameTime)
 {
-    const double now = At(2024, 5, 15);
-    ExpectPeriod(Recomputed(kPeriodToday, now), At(2024, 5, 14), now);
-}
-
-TEST(PeriodRules, ThisWeekStartsOnSundayAtTheSameTime)
-{
-    // 19 May 2024 is a Sunday: nothing is subtracted.
-    const double sunday = At(2024, 5, 19);
-    ExpectPeriod(Recomputed(kPeriodThisWeek, sunday), sunday, sunday);
-    // Saturday 25 May goes back six days; Wednesday 1 January 2025 goes back
-    // into the previous year.
-    ExpectPeriod(Recomputed(kPeriodThisWeek, At(2024, 5, 25)), sunday, At(2024, 5, 25));
-    ExpectPeriod(Recomputed(kPeriodThisWeek, At(2025, 1, 1)), At(2024, 12, 29), At(2025, 1, 1));
-}
-
-TEST(PeriodRules, ThisMonthStartsOnThePreviousMonthsLastDay)
-{
-    ExpectPeriod(Recomputed(kPeriodThisMonth, At(2024, 3, 1)), At(2024, 2, 29), At(2024, 3, 1));
-    ExpectPeriod(Recomputed(kPeriodThisMonth, At(2023, 3, 1)), At(2023, 2, 28), At(2023, 3, 1));
-    ExpectPeriod(Recomputed(kPeriodThisMonth, At(2024, 5, 31, 0, 0, 1)), At(2024, 4, 30, 0, 0, 1),
-                 At(2024, 5, 31, 0, 0, 1));
-}
-
-TEST(PeriodRules, ThisYearStartsOnTheThirtyFirstOfDecember)
-{
-    ExpectPeriod(Recomputed(kPeriodThisYear, At(2024, 1, 1, 0, 0, 0)), At(2023, 12, 31, 0, 0, 0),
-                 At(2024, 1, 1, 0, 0, 0));
-    ExpectPeriod(Recomputed(kPeriodThisYear, At(2024, 12, 31, 23, 59, 59)), At(2023, 12, 31, 23, 59, 59),
-                 At(2024, 12, 31, 23, 59, 59));
+    const struct {
+        std::int32_t type;
+        double now, start;
+    } cases[] = {
+        {kPeriodToday, At(2024, 5, 15), At(2024, 5, 14)},
+        // 19 May 2024 is a Sunday: nothing is subtracted; Saturday goes back
+        // six days; Wednesday 1 January 2025 into the previous year.
+        {kPeriodThisWeek, At(2024, 5, 19), At(2024, 5, 19)},
+        {kPeriodThisWeek, At(2024, 5, 25), At(2024, 5, 19)},
+        {kPeriodThisWeek, At(2025, 1, 1), At(2024, 12, 29)},
+        // The previous month's last day, leap or not.
+        {kPeriodThisMonth, At(2024, 3, 1), At(2024, 2, 29)},
+        {kPeriodThisMonth, At(2023, 3, 1), At(2023, 2, 28)},
+        {kPeriodThisMonth, At(2024, 5, 31, 0, 0, 1), At(2024, 4, 30, 0, 0, 1)},
+        {kPeriodThisYear, At(2024, 1, 1, 0, 0, 0), At(2023, 12, 31, 0, 0, 0)},
+        {kPeriodThisYear, At(2024, 12, 31, 23, 59, 59), At(2023, 12, 31, 23, 59, 59)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
+        ExpectPeriod(Recomputed(c.type, c.now), c.start, c.now);
+    }
 }
 
 TEST(PeriodRules, CustomAndUnknownTypesKeepTheirDates)

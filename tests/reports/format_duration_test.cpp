@@ -1,5 +1,4 @@
 #include "format_duration.h"
-#include "grid_export.h"
 
 #include <gtest/gtest.h>
 
@@ -27,10 +26,4 @@ TEST(FormatDuration, CountsPastTwoToThe31Seconds) {
     EXPECT_EQ(FormatDuration(2'147'483'648'000.0).toStdString(), "24855 days 03:14 hours");
     EXPECT_EQ(FormatDuration(1e15).toStdString(), "11574074 days 01:46 hours");
     EXPECT_EQ(FormatDuration(std::numeric_limits<double>::quiet_NaN()).toStdString(), "00 minutes");
-}
-
-TEST(GridExport, ProposedNameReplacesBackslashAndDropsSlash) {
-    EXPECT_EQ(ProposedExportName(QStringLiteral("a\\b/c")).toStdString(), "a-bc.htm");
-    EXPECT_EQ(ProposedExportName(QStringLiteral("chrome.exe (Google Chrome on PC-1)")).toStdString(),
-              "chrome.exe (Google Chrome on PC-1).htm");
 }

@@ -39,7 +39,6 @@ private slots:
         int finds = 0;
         AddCommands(commands, &finds);
         QCOMPARE(commands.DisplayText(kExit), QStringLiteral("Exit"));
-        QCOMPARE(commands.Categories(), QStringList({"Edit", "View", "File"}));
         QVERIFY(commands.Execute(kFind));
         QCOMPARE(finds, 1);
         QVERIFY(!commands.Execute(12345));

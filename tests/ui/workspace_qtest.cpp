@@ -64,7 +64,8 @@ private slots:
         w.panes.first()->BringToFront();
         w.window.hide();
         w.window.show();
-        QTest::qWait(50);
+        QVERIFY(QTest::qWaitForWindowExposed(&w.window));
+        QApplication::processEvents();
         QCOMPARE(changes.count(), 2);  // no change, no report
 
         w.panes.at(1)->BringToFront();
@@ -88,7 +89,6 @@ private slots:
         }
         HiveStore hive(path);
         QCOMPARE(hive.Load(), HiveStore::LoadResult::Loaded);
-        QVERIFY(OpenProfileKey(&hive, u"Workspace", false));
         QVERIFY(hive.OpenKey(u"Software\\Marrowind Software\\QVViewer\\Settings\\Workspace", false));
 
         Window w;
