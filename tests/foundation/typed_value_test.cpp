@@ -1,4 +1,5 @@
 // Typed values.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -64,12 +65,7 @@ TEST(FoundationTypedValue, TextsConvertToTextsOnly) {
 
 TEST(FoundationTypedValue, ViewsReachTheVariableAndReadOnlyViewsRefuse) {
     _value_t_data_t<std::int32_t> owned(5);
-    try {
-        owned.GetRef(1);
-        ADD_FAILURE() << "GetRef(1) gave a view";
-    } catch (const std::out_of_range& e) {
-        EXPECT_STREQ(e.what(), "out of range");
-    }
+    EXPECT_THAT([&] { owned.GetRef(1); }, testing::ThrowsMessage<std::out_of_range>("out of range"));
     EXPECT_THROW(owned.GetConstRef(1), std::out_of_range);
     owned.GetRef(0)->SetInt(9);
     EXPECT_EQ(owned.Value(), 9);
