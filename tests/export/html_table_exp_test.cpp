@@ -127,14 +127,9 @@ TEST_F(HtmlExport, TextsAreWrittenWholeInTheLocaleCodeSet) {
     EXPECT_NE(ReadAll(Path(u"ascii.htm"_s)).find(">Zo? ?? ok<"), std::string::npos);
 }
 
+// A folder without write permission: see the in-place rewrite below.
 TEST_F(HtmlExport, UnopenablePathsFailAndLeaveNothing) {
-    QStringList paths = {Path(u"missing/r.htm"_s), u"/etc/passwd/x.htm"_s, QString()};
-    if (geteuid() != 0) {  // root writes through permissions
-        ASSERT_TRUE(QDir(dir_.path()).mkdir(u"ro"_s));
-        ASSERT_EQ(chmod(QFile::encodeName(Path(u"ro"_s)).constData(), 0555), 0);
-        paths << Path(u"ro/r.htm"_s);
-    }
-    for (const QString& path : paths) {
+    for (const QString& path : QStringList{Path(u"missing/r.htm"_s), u"/etc/passwd/x.htm"_s, QString()}) {
         SCOPED_TRACE(path.toStdString());
         CHTMLTableExp out(path, u"t"_s);
         Row(out, {u"cell"_s});
@@ -142,9 +137,6 @@ TEST_F(HtmlExport, UnopenablePathsFailAndLeaveNothing) {
         EXPECT_FALSE(out.Succeeded());
         EXPECT_TRUE(out.ErrorText().startsWith(u"Cannot write \""_s + path + u"\": "_s));
         EXPECT_FALSE(QFileInfo::exists(path));
-    }
-    if (geteuid() != 0) {
-        EXPECT_TRUE(Entries(u"ro"_s).isEmpty());
     }
 }
 
@@ -220,7 +212,6 @@ TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
         EXPECT_TRUE(out.Succeeded()) << out.ErrorText().toStdString();
     }
     EXPECT_EQ(ReadAll(path), Golden(u"no_columns.htm"_s));
-    EXPECT_EQ(Entries(u"ro"_s), QStringList{u"r.htm"_s});
     EXPECT_EQ(Mode(path), 0640u);
 
     // An export cut short by an exception leaves the file as it was.
@@ -239,7 +230,7 @@ TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
     out.Close();
     EXPECT_FALSE(out.Succeeded());
     EXPECT_EQ(out.ErrorText(), u"Cannot write \""_s + fresh + u"\": Permission denied"_s);
-    EXPECT_FALSE(QFileInfo::exists(fresh));
+    EXPECT_EQ(Entries(u"ro"_s), QStringList{u"r.htm"_s}) << "no temporary file left";
 }
 
 TEST_F(HtmlExport, AnExceptionWhileWritingNeverReplacesTheTarget) {
