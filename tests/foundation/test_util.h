@@ -1,11 +1,7 @@
 #pragma once
-// Helpers of the foundation tests: scoped locale and environment variable,
-// a temporary directory.
-#include <unistd.h>
-
+// Helpers of the foundation tests: scoped locale and environment variable.
 #include <clocale>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -38,20 +34,6 @@ private:
     void Set(const char* value) { value ? ::setenv(name_, value, 1) : ::unsetenv(name_); }
     const char* name_;
     std::optional<std::string> old_;
-};
-
-// A fresh directory under the system's temporary directory, removed at the end.
-class TempDir {
-public:
-    TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qvfound-XXXXXX").string();
-        path_ = ::mkdtemp(pattern.data()) ? pattern : "";
-    }
-    ~TempDir() { std::filesystem::remove_all(path_); }
-    const std::filesystem::path& Path() const { return path_; }
-
-private:
-    std::filesystem::path path_;
 };
 
 }  // namespace test_util

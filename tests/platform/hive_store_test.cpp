@@ -1,6 +1,7 @@
 #include "hive_store.h"
 #include "set_aside_blocker.h"
 #include "temp_dir.h"
+#include "test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,14 @@ std::vector<std::string> Listing(const std::string& dir) {
         names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// Loads a hive that is expected to be refused, without its warning.
+HiveStore::LoadResult LoadQuietly(HiveStore& store) {
+    testing::internal::CaptureStderr();
+    const HiveStore::LoadResult result = store.Load();
+    testing::internal::GetCapturedStderr();
+    return result;
 }
 
 TEST(HiveStore, SavesAndLoadsThroughANewDirectory) {
@@ -66,9 +75,7 @@ TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
 
     // A second corrupt file, possibly within the same second, gets its own name.
     WriteWhole(path, second);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(store.Load(), HiveStore::LoadResult::SetAside);
-    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(LoadQuietly(store), HiveStore::LoadResult::SetAside);
     EXPECT_NE(store.SetAsidePath(), firstAside);
     EXPECT_EQ(ReadWhole(firstAside), first);
     EXPECT_EQ(ReadWhole(store.SetAsidePath()), second);
@@ -80,9 +87,7 @@ TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
     std::string dirPath = tmp.File("dir.reg");
     fs::create_directory(dirPath);
     HiveStore blocked(dirPath);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(blocked.Load(), HiveStore::LoadResult::SetAside);
-    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(LoadQuietly(blocked), HiveStore::LoadResult::SetAside);
     EXPECT_TRUE(fs::is_directory(blocked.SetAsidePath()));
 }
 
@@ -189,28 +194,15 @@ TEST(HiveStore, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
 }
 
 TEST(HiveStore, DefaultPathFollowsTheEnvironment) {
-    struct Saved {
-        const char* name;
-        std::string value;
-        bool set;
-    } saved[] = {{"QVVIEWER_HIVE", "", false}, {"XDG_CONFIG_HOME", "", false}, {"HOME", "", false}};
-    for (Saved& s : saved)
-        if (const char* v = std::getenv(s.name))
-            s.value = v, s.set = true;
-
-    setenv("HOME", "/home/op", 1);
-    setenv("QVVIEWER_HIVE", "/tmp/demo.reg", 1);
+    using test_util::ScopedEnv;
+    ScopedEnv home("HOME", "/home/op"), hive("QVVIEWER_HIVE", "/tmp/demo.reg"), config("XDG_CONFIG_HOME", "/cfg");
     EXPECT_EQ(DefaultHivePath(), "/tmp/demo.reg");
     unsetenv("QVVIEWER_HIVE");
-    setenv("XDG_CONFIG_HOME", "/cfg", 1);
     EXPECT_EQ(DefaultHivePath(), "/cfg/qvviewer/user.reg");
-    setenv("XDG_CONFIG_HOME", "relative", 1);
-    EXPECT_EQ(DefaultHivePath(), "/home/op/.config/qvviewer/user.reg");
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(DefaultHivePath(), "/home/op/.config/qvviewer/user.reg");
-
-    for (const Saved& s : saved)
-        s.set ? setenv(s.name, s.value.c_str(), 1) : unsetenv(s.name);
+    for (const char* ignored : {"relative", static_cast<const char*>(nullptr)}) {
+        ScopedEnv other("XDG_CONFIG_HOME", ignored);
+        EXPECT_EQ(DefaultHivePath(), "/home/op/.config/qvviewer/user.reg") << (ignored ? ignored : "unset");
+    }
 }
 
 }  // namespace

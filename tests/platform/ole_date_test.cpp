@@ -1,10 +1,10 @@
 #include "ole_date.h"
 
+#include "test_util.h"
+
 #include <gtest/gtest.h>
 
 #include <clocale>
-#include <cmath>
-#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -23,20 +23,14 @@ std::time_t Utc(int y, int mo, int d, int h, int mi, int s) {
 // Runs the test body in one time zone and restores the previous one.
 class OleDateInZone : public testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* tz = std::getenv("TZ"))
-            saved_ = tz, hadTz_ = true;
-        setenv("TZ", "Europe/Berlin", 1);
-        tzset();
-    }
+    void SetUp() override { tzset(); }
     void TearDown() override {
-        hadTz_ ? setenv("TZ", saved_.c_str(), 1) : unsetenv("TZ");
+        zone_.reset();
         tzset();
     }
 
 private:
-    std::string saved_;
-    bool hadTz_ = false;
+    std::optional<test_util::ScopedEnv> zone_{std::in_place, "TZ", "Europe/Berlin"};
 };
 
 TEST(OleDate, RefusesWhatIsNoDate) {
