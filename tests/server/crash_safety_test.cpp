@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <random>
 
@@ -53,11 +52,6 @@ std::string RandomCsv(std::mt19937_64& random, std::size_t count, TotalsByUser& 
     sum.mouse += static_cast<double>(mouse);
   }
   return csv;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
 }
 
 std::int64_t CountRows(const std::string& store, const char* table) {

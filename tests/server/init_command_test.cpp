@@ -8,18 +8,10 @@
 
 #include <csignal>
 #include <fstream>
-#include <sstream>
 
 namespace {
 
 using namespace qv::test;
-
-std::string Contents(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   TempDir dir;
@@ -45,7 +37,7 @@ TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   const ToolResult refused = RunQvservice({"init", "--store", text});
   EXPECT_EQ(refused.exitCode, 1);
   EXPECT_NE(refused.err.find("qvservice: "), std::string::npos) << refused.err;
-  EXPECT_EQ(Contents(text), words);
+  EXPECT_EQ(ReadFile(text), words);
 
   // A store of a newer program is refused by every command, and left alone.
   qv::server::SqliteDatabase(fresh, qv::server::Database::Mode::ReadWrite).SetSchemaVersion(2);

@@ -1,11 +1,12 @@
 #include "postgres_cluster.h"
 
+#include "child_process.h"
+#include "test_support.h"
+
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
@@ -13,15 +14,11 @@
 #include <fstream>
 #include <memory>
 #include <pwd.h>
-#include <spawn.h>
 #include <sstream>
 #include <stdexcept>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace qv::test {
 
@@ -41,98 +38,7 @@ constexpr std::size_t kMaxVersionDigits = 4;
 constexpr const char* kWatchdogScript =
     "read -r _; \"$1\" stop -D \"$2/data\" -m immediate -w -t \"$3\" >/dev/null 2>&1; rm -rf \"$2\"";
 
-struct Outcome {
-  int exitCode = -1;
-  std::string output;  // standard output and error together
-};
-
-class Fd {
- public:
-  explicit Fd(int fd) : m_fd(fd) {}
-  ~Fd() {
-    if (m_fd >= 0) close(m_fd);
-  }
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
-
- private:
-  int m_fd;
-};
-
 std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
-
-// Starts a program (looked up on PATH unless the name holds a slash) with the
-// given standard streams and no other inherited descriptor, in "/".
-pid_t Spawn(const std::vector<std::string>& command, int in, int out, bool ownSession, std::string* error) {
-  std::vector<std::string> args = command;
-  std::vector<char*> argv;
-  for (auto& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, in, STDIN_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, out, STDERR_FILENO);
-  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-  posix_spawn_file_actions_addchdir_np(&actions, "/");
-  // Signals the test program ignores or blocks (gRPC ignores SIGPIPE) would
-  // otherwise stay so in the server.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none;
-  sigemptyset(&none);
-  sigset_t defaults;
-  sigemptyset(&defaults);
-  for (const int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGQUIT, SIGHUP}) sigaddset(&defaults, signal);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
-  if (ownSession) flags |= POSIX_SPAWN_SETSID;
-  posix_spawnattr_setflags(&attributes, flags);
-
-  pid_t pid = -1;
-  const int rc = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
-  posix_spawnattr_destroy(&attributes);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) {
-    *error = "cannot run " + command[0] + ": " + std::strerror(rc);
-    return -1;
-  }
-  return pid;
-}
-
-Outcome Run(const std::vector<std::string>& command) {
-  Outcome outcome;
-  const Fd in(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  // A memory file, not a pipe: a server that kept the write end would make a
-  // pipe reader wait for ever.
-  const Fd out(memfd_create("qv-pg-output", MFD_CLOEXEC));
-  if (in.Get() < 0 || out.Get() < 0) {
-    outcome.output = Errno("cannot prepare the standard streams of " + command[0]);
-    return outcome;
-  }
-  const pid_t pid = Spawn(command, in.Get(), out.Get(), false, &outcome.output);
-  if (pid < 0) return outcome;
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  char buffer[4096];
-  off_t offset = 0;
-  for (ssize_t n; (n = pread(out.Get(), buffer, sizeof buffer, offset)) > 0; offset += n) {
-    outcome.output.append(buffer, static_cast<std::size_t>(n));
-  }
-  return outcome;
-}
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 bool HasServerTools(const fs::path& dir) {
   return access((dir / "initdb").c_str(), X_OK) == 0 && access((dir / "pg_ctl").c_str(), X_OK) == 0;
@@ -164,12 +70,6 @@ std::string FindServerTools() {
     }
   }
   if (!found.empty()) return found;
-
-  Outcome pgConfig = Run({"pg_config", "--bindir"});
-  while (!pgConfig.output.empty() && std::isspace(static_cast<unsigned char>(pgConfig.output.back()))) {
-    pgConfig.output.pop_back();
-  }
-  if (pgConfig.exitCode == 0 && HasServerTools(pgConfig.output)) return pgConfig.output;
 
   const char* path = std::getenv("PATH");
   std::istringstream dirs(path ? path : "");
@@ -210,8 +110,8 @@ void PostgresCluster::Setup() {
   m_binDir = FindServerTools();
   if (m_binDir.empty()) {
     m_unavailable =
-        "PostgreSQL server binaries (initdb, pg_ctl) not found in /usr/lib/postgresql/*/bin, "
-        "pg_config --bindir or PATH (install Debian's postgresql package)";
+        "PostgreSQL server binaries (initdb, pg_ctl) not found in /usr/lib/postgresql/*/bin "
+        "or PATH (install Debian's postgresql package)";
     return;
   }
   m_owner = getpid();
@@ -228,10 +128,11 @@ void PostgresCluster::Setup() {
   StartWatchdog();
 
   const std::string data = m_folder + "/data";
-  const Outcome initdb = Run(AsServerUser({m_binDir + "/initdb", "-D", data, "--auth=trust", "-U", kUser,
-                                           "--encoding=UTF8", "--locale=C", "--no-sync"}));
+  const ToolResult initdb = RunProgram(AsServerUser({m_binDir + "/initdb", "-D", data, "--auth=trust", "-U", kUser,
+                                                     "--encoding=UTF8", "--locale=C", "--no-sync"}),
+                                        true);
   if (initdb.exitCode != 0) {
-    throw std::runtime_error("initdb failed (exit " + std::to_string(initdb.exitCode) + "):\n" + initdb.output);
+    throw std::runtime_error("initdb failed (exit " + std::to_string(initdb.exitCode) + "):\n" + initdb.out);
   }
   // Fast and throw-away: no TCP, no durability; services under test open many connections.
   std::ofstream conf(data + "/postgresql.conf", std::ios::app);
@@ -269,16 +170,21 @@ void PostgresCluster::MakeFolder() {
 void PostgresCluster::StartWatchdog() {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error(Errno("cannot make the watchdog's pipe"));
-  const Fd readEnd(ends[0]);
   m_watchdogPipe = ends[1];
-  const Fd devNull(open("/dev/null", O_WRONLY | O_CLOEXEC));
-  std::string error;
+  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   // Its own session: a Ctrl-C or a kill of the test's process group must
   // leave it alive to clean up after the test.
   const std::vector<std::string> watchdog{
       "/bin/sh", "-c", kWatchdogScript, "qv-pg-watchdog", m_binDir + "/pg_ctl", m_folder, kWaitLimitSeconds};
-  m_watchdog = Spawn(AsServerUser(watchdog), readEnd.Get(), devNull.Get(), true, &error);
-  if (m_watchdog < 0) {
+  std::string error;
+  try {
+    m_watchdog = Spawn(AsServerUser(watchdog), ends[0], devNull, devNull, true);
+  } catch (const std::exception& failed) {
+    error = failed.what();
+  }
+  close(ends[0]);
+  close(devNull);
+  if (!error.empty()) {
     close(m_watchdogPipe);
     std::error_code ignored;  // the error that stops the start is the one to report
     fs::remove_all(m_folder, ignored);
@@ -300,10 +206,10 @@ void PostgresCluster::PgCtl(const std::string& action, const std::vector<std::st
   std::vector<std::string> command{m_binDir + "/pg_ctl", action, "-D", m_folder + "/data", "-w", "-t",
                                    kWaitLimitSeconds};
   command.insert(command.end(), options.begin(), options.end());
-  const Outcome outcome = Run(AsServerUser(command));
+  const ToolResult outcome = RunProgram(AsServerUser(command), true);
   if (outcome.exitCode != 0) {
     throw std::runtime_error("pg_ctl " + action + " failed (exit " + std::to_string(outcome.exitCode) + "):\n" +
-                             outcome.output + "\nserver log " + LogPath() + ":\n" + Slurp(LogPath()));
+                             outcome.out + "\nserver log " + LogPath() + ":\n" + ReadFile(LogPath()));
   }
 }
 

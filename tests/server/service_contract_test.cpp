@@ -8,23 +8,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
 #include <limits>
 #include <random>
-#include <sstream>
 
 namespace qv::test {
 namespace {
 
 using server::EncodeActivityRequest;
 using server::EncodeProgramInfoRequest;
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 std::string Store(const TempDir& dir) {
   const std::string path = dir.File("store.db");
@@ -93,7 +84,7 @@ TEST(ServiceContract, OnlyAllowedCallersGetIn) {
 TEST(ServiceContract, MalformedRequestsFailCleanlyAndLeaveTheStoreAlone) {
   TempDir dir;
   const std::string store = Store(dir);
-  const std::string before = ReadAll(store);
+  const std::string before = ReadFile(store);
   LocalService service(StoreOptions(store));
   ServiceClient client = service.Client();
 
@@ -129,7 +120,7 @@ TEST(ServiceContract, MalformedRequestsFailCleanlyAndLeaveTheStoreAlone) {
     EXPECT_TRUE(answer.hresult == contract::kOk || answer.hresult == contract::kInvalidArg) << answer.hresult;
   }
   EXPECT_EQ(client.Query(good).rows.size(), 2u) << "still answering";
-  EXPECT_EQ(ReadAll(store), before) << "the store is unchanged";
+  EXPECT_EQ(ReadFile(store), before) << "the store is unchanged";
 }
 
 TEST(ServiceContract, ProgramInformationCarriesNamesAndIconBytes) {

@@ -1,19 +1,12 @@
 #include "service_process.h"
 
-#include "test_support.h"
-
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
-#include <fstream>
 #include <poll.h>
-#include <spawn.h>
-#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace qv::test {
 
@@ -21,62 +14,31 @@ namespace {
 
 constexpr int kPollMs = 20;
 
-pid_t Spawn(const std::vector<std::string>& args, int stdoutFd, int stderrFd) {
-  std::vector<std::string> all{QVSERVICE_PATH};
-  all.insert(all.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& arg : all) argv.push_back(arg.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, stdoutFd, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, stderrFd, STDERR_FILENO);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, QVSERVICE_PATH, &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (rc != 0) throw std::runtime_error("cannot start " + std::string(QVSERVICE_PATH));
-  return pid;
-}
-
-int ExitCode(int status) { return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status); }
-
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+std::vector<std::string> Qvservice(const std::vector<std::string>& args) {
+  std::vector<std::string> command{QVSERVICE_PATH};
+  command.insert(command.end(), args.begin(), args.end());
+  return command;
 }
 
 }  // namespace
 
-ToolResult RunQvservice(const std::vector<std::string>& args) {
-  const TempDir dir;
-  const std::string outPath = dir.File("stdout");
-  const std::string errPath = dir.File("stderr");
-  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
-  if (out < 0 || err < 0) throw std::runtime_error("cannot make the output files of qvservice");
-  ToolResult result;
-  const pid_t pid = Spawn(args, out, err);
-  close(out);
-  close(err);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
-  result.exitCode = ExitCode(status);
-  result.out = Slurp(outPath);
-  result.err = Slurp(errPath);
-  return result;
-}
+ToolResult RunQvservice(const std::vector<std::string>& args) { return RunProgram(Qvservice(args)); }
 
 ServiceProcess::ServiceProcess(const std::vector<std::string>& args) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
-  const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  m_pid = Spawn(args, devNull, pipeFds[1]);
+  m_stderr = pipeFds[0];
+  const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
+  try {
+    m_pid = Spawn(Qvservice(args), devNull, devNull, pipeFds[1]);
+  } catch (...) {
+    close(devNull);
+    close(pipeFds[1]);
+    close(m_stderr);
+    throw;
+  }
   close(devNull);
   close(pipeFds[1]);
-  m_stderr = pipeFds[0];
 }
 
 ServiceProcess::~ServiceProcess() {

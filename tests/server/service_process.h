@@ -2,18 +2,14 @@
 // the service in the background, watched through its standard error.
 #pragma once
 
+#include "child_process.h"
+
 #include <chrono>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 namespace qv::test {
-
-struct ToolResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
-};
 
 // Runs qvservice with the arguments and waits for it to end.
 ToolResult RunQvservice(const std::vector<std::string>& args);

@@ -9,6 +9,8 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 namespace qv::test {
@@ -27,6 +29,20 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ignored;
   std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+  out.close();
+  if (!out) throw std::runtime_error("cannot write " + path);
 }
 
 std::string CopyTestCertificates(const TempDir& dir) {

@@ -28,6 +28,10 @@ class TempDir {
   std::string m_path;
 };
 
+// The bytes of a file; empty when it cannot be read.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);
+
 // Copies the test certificates and keys of tests/server/data into a folder
 // "certs" under dir, keys with mode 0600 (git keeps no modes), and returns
 // the folder.
