@@ -11,8 +11,6 @@
 
 #include <csignal>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace qv::test {
 namespace {
@@ -23,13 +21,6 @@ std::string SmallStore(const TempDir& dir) {
   const std::string path = dir.File("store.db");
   WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20}});
   return path;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -115,35 +106,40 @@ TEST(SecureSetUp, ClientCertificatesOfTheCaNameTheCallers) {
   TempDir dir;
   const std::string store = SmallStore(dir);
   const std::string certs = CopyTestCertificates(dir);
-  ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert",
-                          certs + "/test-server.pem", "--tls-key", certs + "/test-server.key", "--client-ca",
-                          certs + "/test-ca.pem"});
-  const std::string address = service.WaitUntilListening();
-  ASSERT_FALSE(address.empty()) << service.Log();
+  // No --allow, alice allowed, only mallory allowed: what the caller claims never counts.
+  for (const auto& [allowed, alice] : {std::pair{"", contract::kOk}, std::pair{"alice", contract::kOk},
+                                       std::pair{"mallory", contract::kAccessDenied}}) {
+    std::vector<std::string> args{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert",
+                                  certs + "/test-server.pem", "--tls-key", certs + "/test-server.key", "--client-ca",
+                                  certs + "/test-ca.pem"};
+    if (*allowed) args.insert(args.end(), {"--allow", allowed});
+    ServiceProcess service(args);
+    const std::string address = service.WaitUntilListening();
+    ASSERT_FALSE(address.empty()) << service.Log();
+    const auto client = [&](const std::string& name) {
+      grpc::SslCredentialsOptions tls;
+      tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
+      if (!name.empty()) {
+        tls.pem_private_key = ReadFile(certs + "/" + name + ".key");
+        tls.pem_cert_chain = ReadFile(certs + "/" + name + ".pem");
+      }
+      return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
+    };
+    grpc::Status status;
+    EXPECT_EQ(client("test-client-alice").Activate({"mallory"}, &status).hresult(), alice) << allowed;
 
-  const auto client = [&](const std::string& name) {
-    grpc::SslCredentialsOptions tls;
-    tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
-    if (!name.empty()) {
-      tls.pem_private_key = ReadFile(certs + "/" + name + ".key");
-      tls.pem_cert_chain = ReadFile(certs + "/" + name + ".pem");
-    }
-    return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
-  };
-  grpc::Status status;
-  EXPECT_EQ(client("test-client-alice").Activate({"mallory"}, &status).hresult(), contract::kOk);
+    // Without a certificate the caller is nobody, even when no --allow limits
+    // the names; it hears that, rather than losing the connection.
+    const auto nobody = client("").Activate({"alice"}, &status);
+    ASSERT_TRUE(status.ok()) << status.error_message();
+    EXPECT_EQ(nobody.hresult(), contract::kAccessDenied) << allowed;
+    EXPECT_TRUE(Contains(nobody.description(), "no client certificate")) << nobody.description();
 
-  // Without a certificate the caller is nobody, even though no --allow
-  // limits the names; it hears that, rather than losing the connection.
-  const auto nobody = client("").Activate({"alice"}, &status);
-  ASSERT_TRUE(status.ok()) << status.error_message();
-  EXPECT_EQ(nobody.hresult(), contract::kAccessDenied);
-  EXPECT_TRUE(Contains(nobody.description(), "no client certificate")) << nobody.description();
-
-  // A certificate of another CA fails the handshake.
-  client("test-client-other-ca").Activate({"alice"}, &status);
-  EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAVAILABLE) << status.error_message();
-  EXPECT_EQ(service.Stop(SIGTERM), 0);
+    // A certificate of another CA fails the handshake.
+    client("test-client-other-ca").Activate({"alice"}, &status);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAVAILABLE) << status.error_message();
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+  }
 }
 
 }  // namespace
