@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <set>
 
 namespace qv::test {
@@ -19,11 +18,6 @@ namespace {
 
 using server::ImportCsv;
 using server::ImportError;
-
-void WriteFile(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary);
-  out << bytes;
-}
 
 std::int64_t Count(const std::string& store, const char* table) {
   server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
@@ -96,123 +90,88 @@ TEST_P(ServiceImportOnEachEngine, StoresRecordsNamesTimesAndIcons) {
 TEST_P(ServiceImportOnEachEngine, AFailedFirstImportLeavesNoStoreBehind) {
   TempDir dir;
   const std::string store = NewStore(dir);
+  const auto files = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
+    return names;
+  };
   const std::string bad = dir.File("bad.csv");
   WriteFile(bad, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\nben,WS-02\n");
   EXPECT_NE(ImportFailure({store, bad, ""}).find("line 3: expected 9 fields"), std::string::npos);
   if (Postgres()) {
     EXPECT_EQ(server::OpenStore(store, server::Database::Mode::ReadOnly)->SchemaVersion(), 0) << "no empty tables";
   } else {
-    EXPECT_FALSE(std::filesystem::exists(store));
+    EXPECT_EQ(files(), (std::set<std::string>{"bad.csv"}));
+  }
+  const std::string good = dir.File("good.csv");
+  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
+  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
+  if (!Postgres()) {
+    EXPECT_EQ(files(), (std::set<std::string>{"bad.csv", "good.csv", "store.db"}));
   }
 }
 
 TEST(ServiceImport, BadInputImportsNothing) {
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
   TempDir dir;
   const std::string store = dir.File("store.db");
+  const std::string first = "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
   const std::string good = dir.File("good.csv");
-  WriteFile(good, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
+  WriteFile(good, kHeader + first);
   ASSERT_EQ(ImportCsv({store, good, ""}).records, 1);
 
-  const auto failure = [&](const std::string& content) {
-    const std::string path = dir.File("bad.csv");
-    WriteFile(path, content);
-    return ImportFailure({store, path, ""});
-  };
   const std::string row = "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,\"two\nlines\",2024-03-25T10:00:00Z,1000,1,1\n" +
-                    "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,abc,1,1\n")
-                .find("line 5: duration_ms is not a whole number"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,t,yesterday,1,1,1\n").find("line 3: start"), std::string::npos);
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,t,1,1,1\n").find("line 3: expected 9 fields, found 7"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + ",WS-02,b.exe,,t,2024-03-25T10:00:00Z,1,1,1\n").find("line 2: user is empty"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,-5,1,1\n").find("line 2: duration_ms"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,5,1,-1\n").find("mouse_events is negative"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,\"open").find("line 3: a quoted field is not closed"),
-            std::string::npos);
-  EXPECT_NE(failure("user,computer,process\n" + row).find("line 1: the header"), std::string::npos);
-  EXPECT_NE(failure("").find("empty"), std::string::npos);
+  const std::string skipped = kHeader + "ben,WS-02,b.exe,,t,2024-03-31T02:30:00,1000,1,1\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {kHeader + row + "ben,WS-02,b.exe,,\"two\nlines\",2024-03-25T10:00:00Z,1000,1,1\n" +
+           "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,abc,1,1\n",
+       "line 5: duration_ms is not a whole number"},
+      {kHeader + row + "ben,WS-02,b.exe,,t,yesterday,1,1,1\n", "line 3: start"},
+      {kHeader + row + "ben,WS-02,b.exe,t,1,1,1\n", "line 3: expected 9 fields, found 7"},
+      {kHeader + ",WS-02,b.exe,,t,2024-03-25T10:00:00Z,1,1,1\n", "line 2: user is empty"},
+      {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,-5,1,1\n", "line 2: duration_ms"},
+      {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,5,1,-1\n", "mouse_events is negative"},
+      {kHeader + row + "ben,WS-02,b.exe,,\"open", "line 3: a quoted field is not closed"},
+      {"user,computer,process\n" + row, "line 1: the header"},
+      {"", "empty"},
+      // Counts the reports cannot carry.
+      {kHeader + row + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n",
+       "line 3: keyboard_events is above 2147483647"},
+      {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,99999999999999999999\n",
+       "line 2: mouse_events is out of range"},
+      // The header's fields are compared, not their joined text.
+      {"\"user,computer\",process,description,window_title,start,duration_ms,keyboard_events,mouse_events\n" + row,
+       "line 1: the header must be exactly"},
+      {kHeader + row + "ben,WS-02,b.exe,,\"t\"\rx,2024-03-25T10:00:00Z,1000,1,1\n", "line 3: text after the closing quote"},
+      {kHeader + row + std::string(1 << 20, ',') + "\n", "line 3: more than 9 fields"},
+      // Local times the clocks skip or repeat place no record.
+      {skipped, "line 2: start '2024-03-31T02:30:00' does not exist in local time"},
+      {skipped, "give it with its UTC offset"},
+      {kHeader + row + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00,1000,1,1\n",
+       "line 3: start '2024-10-27T02:30:00' occurs twice in local time"},
+      // The same content again, under any file name.
+      {kHeader + first, "imported before"},
+  };
+  const std::string bad = dir.File("bad.csv");
+  for (const auto& [content, says] : cases) {
+    WriteFile(bad, content);
+    const std::string error = ImportFailure({store, bad, ""});
+    EXPECT_NE(error.find(says), std::string::npos) << error;
+  }
   EXPECT_NE(ImportFailure({store, dir.File("missing.csv"), ""}).find("cannot open"), std::string::npos);
-
   // A bad icon stops the whole import too.
   WriteFile(dir.File("b.exe.ico"), "not an icon");
-  const std::string withIcon = dir.File("icon.csv");
-  WriteFile(withIcon, kHeader + row);
-  EXPECT_NE(ImportFailure({store, withIcon, dir.Path()}).find("b.exe.ico: not an icon file"), std::string::npos);
-
-  // The same content again is refused, under any file name.
-  const std::string copy = dir.File("copy.csv");
-  WriteFile(copy, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
-  EXPECT_NE(ImportFailure({store, copy, ""}).find("imported before"), std::string::npos);
+  WriteFile(bad, kHeader + row);
+  EXPECT_NE(ImportFailure({store, bad, dir.Path()}).find("b.exe.ico: not an icon file"), std::string::npos);
 
   EXPECT_EQ(Count(store, "activity"), 1);
   EXPECT_EQ(Count(store, "users"), 1);
   EXPECT_EQ(Count(store, "day_programs"), 1);
   EXPECT_EQ(Count(store, "imports"), 1);
-}
 
-TEST(ServiceImport, RefusesRecordsTheReportsCannotCarryOrPlace) {
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  tzset();
-  TempDir dir;
-  const std::string store = dir.File("store.db");
-  const auto failure = [&](const std::string& content) {
-    const std::string path = dir.File("bad.csv");
-    WriteFile(path, content);
-    return ImportFailure({store, path, ""});
-  };
-  const std::string row = "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n")
-                .find("line 3: keyboard_events is above 2147483647"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,99999999999999999999\n")
-                .find("line 2: mouse_events is out of range"),
-            std::string::npos);
-  // The header's fields are compared, not their joined text.
-  EXPECT_NE(failure("\"user,computer\",process,description,window_title,start,duration_ms,keyboard_events,"
-                    "mouse_events\n" + row).find("line 1: the header must be exactly"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,\"t\"\rx,2024-03-25T10:00:00Z,1000,1,1\n")
-                .find("line 3: text after the closing quote"),
-            std::string::npos);
-  EXPECT_NE(failure(kHeader + row + std::string(1 << 20, ',') + "\n").find("line 3: more than 9 fields"),
-            std::string::npos);
-  const std::string skipped = failure(kHeader + "ben,WS-02,b.exe,,t,2024-03-31T02:30:00,1000,1,1\n");
-  EXPECT_NE(skipped.find("line 2: start '2024-03-31T02:30:00' does not exist in local time"), std::string::npos)
-      << skipped;
-  EXPECT_NE(skipped.find("give it with its UTC offset"), std::string::npos) << skipped;
-  EXPECT_NE(failure(kHeader + row + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00,1000,1,1\n")
-                .find("line 3: start '2024-10-27T02:30:00' occurs twice in local time"),
-            std::string::npos);
-
-  const std::string good = dir.File("good.csv");
   WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00+01:00,1000,2147483647,2147483647\n");
   EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
-}
-
-TEST(ServiceImport, AFailedImportLeavesNoNewStoreBehind) {
-  TempDir dir;
-  const auto files = [&] {
-    std::set<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
-    return names;
-  };
-  const std::string store = dir.File("store.db");
-  const std::string bad = dir.File("bad.csv");
-  WriteFile(bad, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n");
-  EXPECT_NE(ImportFailure({store, bad, ""}).find("line 2"), std::string::npos);
-  EXPECT_EQ(files(), (std::set<std::string>{"bad.csv"}));
-
-  const std::string good = dir.File("good.csv");
-  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
-  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
-  EXPECT_EQ(files(), (std::set<std::string>{"bad.csv", "good.csv", "store.db"}));
-  EXPECT_EQ(Count(store, "activity"), 1);
-
 }
 
 TEST(ServiceImport, ANewStoreNeverReplacesOneThatAppearedMeanwhile) {
@@ -224,8 +183,7 @@ TEST(ServiceImport, ANewStoreNeverReplacesOneThatAppearedMeanwhile) {
     WriteFile(store, "theirs");
     EXPECT_THROW(file.Publish(), server::StoreError);
   }
-  std::ifstream theirs(store);
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(theirs), {}), "theirs");
+  EXPECT_EQ(ReadFile(store), "theirs");
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "the new file is removed";
 }
 
