@@ -1,11 +1,9 @@
 // qvreport against a fake service whose answers lie: it ends at once with
 // the reason on standard error and writes nothing.
 #include "../service/lying_service.h"
-#include "../server/test_support.h"
+#include "qvreport_run.h"
 
 #include <QFile>
-#include <QProcess>
-#include <QStringList>
 
 #include <gtest/gtest.h>
 
@@ -26,14 +24,10 @@ TEST(QvreportLies, AMalformedAnswerEndsTheRunWithItsReason) {
                             Case{Behaviour::WrongType, "field ID holds a value of type 8"},
                             Case{Behaviour::NotANumber, "not a finite number"}}) {
         server.fake.behaviour = lie.behaviour;
-        QProcess process;
-        process.start(QStringLiteral(QVREPORT_PATH),
-                      {"--server", QString::fromStdString(server.Address()), "--tree", "users", "--path", "anna",
-                       "--period", "year", "--html", html});
-        ASSERT_TRUE(process.waitForFinished(60'000));
-        const QString err = QString::fromLocal8Bit(process.readAllStandardError());
-        EXPECT_EQ(process.exitCode(), 1) << err.toStdString();
-        EXPECT_TRUE(err.contains(lie.says)) << err.toStdString();
+        const qv::test::ToolRun run = qv::test::Qvreport({"--server", QString::fromStdString(server.Address()), "--tree",
+                                                          "users", "--path", "anna", "--period", "year", "--html", html});
+        EXPECT_EQ(run.exitCode, 1) << run.err.toStdString();
+        EXPECT_TRUE(run.err.contains(lie.says)) << run.err.toStdString();
         EXPECT_FALSE(QFile::exists(html));
     }
 }

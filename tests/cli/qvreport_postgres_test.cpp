@@ -6,8 +6,7 @@
 #include "../server/test_support.h"
 #include "qvreport_run.h"
 #include "csv_import.h"
-
-#include <libpq-fe.h>
+#include "store_database.h"
 
 #include <gtest/gtest.h>
 
@@ -148,15 +147,6 @@ std::map<std::string, Totals> Rows(const QByteArray& csv) {
 bool SaysTheStoreFailed(const QString& err) {
     return err.contains("The service lost its connection to the store") ||
            err.contains("The service cannot reach its store");
-}
-
-// Runs one statement on the database: the number of rows it touched, or its error.
-std::string Execute(const std::string& uri, const std::string& sql) {
-    const std::unique_ptr<PGconn, decltype(&PQfinish)> connection(PQconnectdb(uri.c_str()), &PQfinish);
-    const std::unique_ptr<PGresult, decltype(&PQclear)> result(PQexec(connection.get(), sql.c_str()), &PQclear);
-    if (PQresultStatus(result.get()) != PGRES_COMMAND_OK)
-        return "error: " + std::string(PQerrorMessage(connection.get()));
-    return PQcmdTuples(result.get());
 }
 
 }  // namespace
@@ -333,7 +323,7 @@ TEST(QvreportPostgres, AStoreOfANewerVersionIsRefused) {
     const std::string postgres = PostgresCluster::Shared().NewDatabase();
     const ToolResult init = RunQvservice({"init", "--store", postgres});
     ASSERT_EQ(init.exitCode, 0) << init.err;
-    ASSERT_EQ(Execute(postgres, "UPDATE store_info SET value = 2 WHERE key = 'schema_version'"), "1");
+    qv::server::OpenStore(postgres, qv::server::Database::Mode::ReadWrite)->SetSchemaVersion(2);
 
     const std::string newer = "holds a store of version 2, written by a newer qvservice";
     ServiceProcess serve({"serve", "--store", postgres, "--listen", "127.0.0.1:0"});

@@ -8,7 +8,6 @@
 #include "report_options.h"
 
 #include <QFile>
-#include <QProcess>
 #include <QStringList>
 
 #include <gtest/gtest.h>
@@ -44,6 +43,8 @@ protected:
                 "--from", "2024-12-31 00:00", "--to", "2025-01-03 00:00"};
     }
 
+    QString Out(const char* name) const { return QString::fromStdString(dir_.File(name)); }
+
     TempDir dir_;
     std::vector<qv::server::ActivityRecord> records_;
     std::unique_ptr<ServiceProcess> service_;
@@ -52,32 +53,37 @@ protected:
 
 }  // namespace
 
-TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotals) {
-    std::map<std::string, Totals> titles;  // anna's browser windows on WS-01
-    for (const auto& r : records_) {
-        if (r.user != "anna" || r.computer != "WS-01" || r.process != "browser.exe") continue;
-        Totals& t = titles[r.windowTitle];
-        t.ms += r.durationMs, t.keyboard += r.keyboardEvents, t.mouse += r.mouseEvents;
-    }
-    const std::string html = dir_.File("r.htm"), csv = dir_.File("r.csv");
-    const ToolRun run = Qvreport(Args("users", "anna/WS-01/Web Browser") + QStringList{"--html", QString::fromStdString(html),
-                                                                                    "--csv", QString::fromStdString(csv)});
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-
-    const QList<QByteArray> lines = Read(csv).split('\n');
-    ASSERT_GE(lines.size(), 2);
-    EXPECT_EQ(lines[0], "Window Title,Time Spent,Time Spent (ms),Keyboard Events,Mouse Events\r");
-    std::size_t rows = 0;
-    for (qsizetype i = 1; i < lines.size() && !lines[i].isEmpty(); ++i, ++rows) {
+// A report's CSV against the records' own sums, row by row.
+void ExpectTotals(const QByteArray& csv, const QByteArray& header, const std::map<std::string, Totals>& sums) {
+    const QList<QByteArray> lines = csv.split('\n');
+    ASSERT_EQ(lines.size(), static_cast<qsizetype>(sums.size()) + 2) << csv.toStdString();  // and the empty tail
+    EXPECT_EQ(lines[0], header + "\r");
+    for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
         const QList<QByteArray> cells = lines[i].chopped(1).split(',');
         ASSERT_EQ(cells.size(), 5) << lines[i].toStdString();
-        const Totals& expected = titles.at(cells[0].toStdString());
+        const Totals& expected = sums.at(cells[0].toStdString());
         EXPECT_EQ(cells[1], FormatDuration(static_cast<double>(expected.ms)).toUtf8());
         EXPECT_EQ(cells[2].toLongLong(), expected.ms);
         EXPECT_EQ(cells[3].toLongLong(), expected.keyboard);
         EXPECT_EQ(cells[4].toLongLong(), expected.mouse);
     }
-    EXPECT_EQ(rows, titles.size());
+}
+
+TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotals) {
+    std::map<std::string, Totals> titles, users;  // anna's browser windows on WS-01; the browser's users
+    for (const auto& r : records_) {
+        const auto add = [&r](Totals& t) { t.ms += r.durationMs, t.keyboard += r.keyboardEvents, t.mouse += r.mouseEvents; };
+        if (r.process != "browser.exe") continue;
+        add(users[r.user]);
+        if (r.user == "anna" && r.computer == "WS-01") add(titles[r.windowTitle]);
+    }
+    const QString html = Out("r.htm"), csv = Out("r.csv"), usersCsv = Out("users.csv");
+    ToolRun run = Qvreport(Args("users", "anna/WS-01/Web Browser") + QStringList{"--html", html, "--csv", csv});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ExpectTotals(Read(csv), "Window Title,Time Spent,Time Spent (ms),Keyboard Events,Mouse Events", titles);
+    run = Qvreport(Args("applications", "Web Browser") + QStringList{"--csv", usersCsv});
+    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+    ExpectTotals(Read(usersCsv), "User Name,Time Spent,Time Spent (ms),Keyboard Events,Mouse Events", users);
 
     // The same table as the viewer's export, with the caption as title and
     // the monitored user's window title escaped.
@@ -88,31 +94,8 @@ TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotals) {
     EXPECT_TRUE(page.endsWith("</html>\r\n"));
 }
 
-TEST_F(QvreportTest, ProgramReportSumsEachUser) {
-    std::map<std::string, Totals> users;
-    for (const auto& r : records_) {
-        if (r.process != "browser.exe") continue;
-        Totals& t = users[r.user];
-        t.ms += r.durationMs, t.keyboard += r.keyboardEvents, t.mouse += r.mouseEvents;
-    }
-    const std::string csv = dir_.File("users.csv");
-    const ToolRun run = Qvreport(Args("applications", "Web Browser") + QStringList{"--csv", QString::fromStdString(csv)});
-    ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
-    const QList<QByteArray> lines = Read(csv).split('\n');
-    EXPECT_EQ(lines[0], "User Name,Time Spent,Time Spent (ms),Keyboard Events,Mouse Events\r");
-    ASSERT_EQ(lines.size(), static_cast<qsizetype>(users.size()) + 2);  // and the empty tail
-    for (qsizetype i = 1; i <= static_cast<qsizetype>(users.size()); ++i) {
-        const QList<QByteArray> cells = lines[i].chopped(1).split(',');
-        const Totals& expected = users.at(cells[0].toStdString());
-        EXPECT_EQ(cells[2].toLongLong(), expected.ms);
-        EXPECT_EQ(cells[3].toLongLong(), expected.keyboard);
-        EXPECT_EQ(cells[4].toLongLong(), expected.mouse);
-    }
-}
-
 TEST_F(QvreportTest, RefusesWithAClearMessageAndWritesNothing) {
-    const std::string html = dir_.File("never.htm");
-    const QString out = QString::fromStdString(html);
+    const QString out = Out("never.htm");
 
     ToolRun run = Qvreport(Args("users", "anna/WS-09") + QStringList{"--html", out});
     EXPECT_EQ(run.exitCode, 1);
