@@ -68,30 +68,22 @@ double ToOle(std::int64_t ms) {
   return static_cast<double>(days) + timeOfDay;
 }
 
-std::int64_t KeyOf(const RecordIds& ids, server::QueryKind kind) {
+// The row a record adds to in an answer of the kind, and the row's name.
+std::pair<std::int64_t, const std::string&> RowOf(const Stored& stored, server::QueryKind kind) {
   switch (kind) {
-    case server::QueryKind::Users: return ids.user;
-    case server::QueryKind::Computers: return ids.computer;
-    case server::QueryKind::Programs: return ids.program;
-    case server::QueryKind::WindowTitles: return ids.window;
+    case server::QueryKind::Users: return {stored.ids.user, stored.record.user};
+    case server::QueryKind::Computers: return {stored.ids.computer, stored.record.computer};
+    case server::QueryKind::Programs: return {stored.ids.program, stored.record.process};
+    case server::QueryKind::WindowTitles: break;
   }
-  return 0;
-}
-
-const std::string& NameOf(const ActivityRecord& record, server::QueryKind kind) {
-  switch (kind) {
-    case server::QueryKind::Users: return record.user;
-    case server::QueryKind::Computers: return record.computer;
-    case server::QueryKind::Programs: return record.process;
-    case server::QueryKind::WindowTitles: return record.windowTitle;
-  }
-  return record.user;
+  return {stored.ids.window, stored.record.windowTitle};
 }
 
 std::map<std::int64_t, Expected> Oracle(const std::vector<Stored>& stored, server::QueryKind kind, Filter filter,
                                         const Period& period) {
   std::map<std::int64_t, Expected> rows;
-  for (const auto& [ids, record] : stored) {
+  for (const Stored& each : stored) {
+    const auto& [ids, record] = each;
     if ((filter.user && ids.user != filter.user) || (filter.computer && ids.computer != filter.computer) ||
         (filter.program && ids.program != filter.program)) {
       continue;
@@ -110,8 +102,9 @@ std::map<std::int64_t, Expected> Oracle(const std::vector<Stored>& stored, serve
         share = static_cast<double>(inside) / static_cast<double>(record.durationMs);
       }
     }
-    Expected& row = rows[KeyOf(ids, kind)];
-    row.name = NameOf(record, kind);
+    const auto [key, name] = RowOf(each, kind);
+    Expected& row = rows[key];
+    row.name = name;
     row.computers.insert(ids.computer);
     row.users.insert(ids.user);
     row.programs.insert(ids.program);

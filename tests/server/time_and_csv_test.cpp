@@ -17,17 +17,14 @@ namespace {
 
 using namespace server;
 
-class ServiceLocalTime : public ::testing::Test {
- protected:
-  static void Zone(const char* rule) {
-    setenv("TZ", rule, 1);
-    tzset();
-  }
-};
+void Zone(const char* rule) {
+  setenv("TZ", rule, 1);
+  tzset();
+}
 
 constexpr std::int64_t kOleZeroMs = -2209161600000;  // 1899-12-30 00:00 UTC
 
-TEST_F(ServiceLocalTime, OleDatesConvertBothWays) {
+TEST(ServiceLocalTime, OleDatesConvertBothWays) {
   Zone("UTC0");
   EXPECT_EQ(LocalOleDateToEpochMs(25569.0), 0);
   EXPECT_EQ(LocalOleDateToEpochMs(0.0), kOleZeroMs);
@@ -58,7 +55,7 @@ std::optional<std::int64_t> Instant(std::string_view text) {
   return parsed.ms;
 }
 
-TEST_F(ServiceLocalTime, TimestampsInLocalTimeOrWithAnOffset) {
+TEST(ServiceLocalTime, TimestampsInLocalTimeOrWithAnOffset) {
   Zone("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(Instant("2024-07-01T12:00:00"), 1719828000000);
   EXPECT_EQ(Instant("2024-07-01T10:00:00Z"), 1719828000000);
@@ -72,7 +69,7 @@ TEST_F(ServiceLocalTime, TimestampsInLocalTimeOrWithAnOffset) {
   }
 }
 
-TEST_F(ServiceLocalTime, LocalTimesTheClocksSkipOrRepeatNameNoInstant) {
+TEST(ServiceLocalTime, LocalTimesTheClocksSkipOrRepeatNameNoInstant) {
   // Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00.
   Zone("CET-1CEST,M3.5.0,M10.5.0/3");
   EXPECT_EQ(ParseTimestamp("2024-03-31T02:00:00").fault, TimestampFault::SkippedLocalTime);
@@ -125,13 +122,9 @@ TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
                                         {7, 0}, {-kMsPerDay, 3 * kMsPerDay}}) {
     std::int64_t total = 0;
     double shares = 0;
-    std::int64_t previous = 0;
-    bool first = true;
+    std::optional<std::int64_t> previous;
     ForEachBucket(start, duration, kMsPerHour, [&](std::int64_t bucket, std::int64_t part, double share) {
-      if (!first) {
-        EXPECT_EQ(bucket, previous + 1);
-      }
-      first = false;
+      EXPECT_EQ(bucket, previous.value_or(bucket - 1) + 1) << "buckets follow one another";
       previous = bucket;
       total += part;
       shares += share;
