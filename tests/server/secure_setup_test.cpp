@@ -26,17 +26,11 @@ std::string SmallStore(const TempDir& dir) {
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
 TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
-  for (const auto& [listen, loopback] : std::vector<std::pair<std::string, bool>>{{"127.0.0.1:1", true},
-                                                                                  {"127.8.9.10:1", true},
-                                                                                  {"[::1]:1", true},
-                                                                                  {"LocalHost:1", true},
-                                                                                  {"0.0.0.0:1", false},
-                                                                                  {"", false},
-                                                                                  {"[::]:1", false},
-                                                                                  {"10.0.0.1:1", false},
-                                                                                  {"128.0.0.1:1", false},
-                                                                                  {"[::ffff:10.0.0.1]:1", false},
-                                                                                  {"server.example:1", false}}) {
+  const std::vector<std::pair<std::string, bool>> addresses{
+      {"127.0.0.1:1", true},   {"127.8.9.10:1", true},          {"[::1]:1", true},          {"LocalHost:1", true},
+      {"0.0.0.0:1", false},    {"", false},                     {"[::]:1", false},          {"10.0.0.1:1", false},
+      {"128.0.0.1:1", false},  {"[::ffff:10.0.0.1]:1", false},  {"server.example:1", false}};
+  for (const auto& [listen, loopback] : addresses) {
     EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listen)), loopback) << listen;
   }
 
