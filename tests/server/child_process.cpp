@@ -54,7 +54,6 @@ pid_t Spawn(const std::vector<std::string>& command, int in, int out, int err, b
   posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-  posix_spawn_file_actions_addchdir_np(&actions, "/");
   // Signals the test program ignores or blocks (gRPC ignores SIGPIPE) would
   // otherwise stay so in the child.
   posix_spawnattr_t attributes;

@@ -13,9 +13,9 @@ struct ToolResult {
   std::string err;
 };
 
-// Starts the command (looked up on PATH unless its name holds a slash) in "/",
-// with the given standard streams, no other inherited descriptor and the
-// signals as a shell leaves them; in a session of its own when asked. Throws
+// Starts the command (looked up on PATH unless its name holds a slash) with
+// the given standard streams, no other inherited descriptor and the signals
+// as a shell leaves them; in a session of its own when asked. Throws
 // std::runtime_error when it cannot.
 pid_t Spawn(const std::vector<std::string>& command, int in, int out, int err, bool ownSession = false);
 

@@ -194,8 +194,9 @@ void PostgresCluster::StartWatchdog() {
 
 std::vector<std::string> PostgresCluster::AsServerUser(std::vector<std::string> command) const {
   if (!m_switchUser) return command;
-  std::vector<std::string> switched{"setpriv", "--reuid=" + std::to_string(m_uid),
-                                    "--regid=" + std::to_string(m_gid), "--clear-groups", "--"};
+  // In "/": the server's user may not enter the test's working folder.
+  std::vector<std::string> switched{"setpriv", "--reuid=" + std::to_string(m_uid), "--regid=" + std::to_string(m_gid),
+                                    "--clear-groups", "--", "env", "--chdir=/"};
   switched.insert(switched.end(), command.begin(), command.end());
   return switched;
 }
