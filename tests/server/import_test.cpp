@@ -82,6 +82,8 @@ TEST_P(ServiceImportOnEachEngine, StoresRecordsNamesTimesAndIcons) {
   const Answer app = client.ProgramInfo(server::EncodeProgramInfoRequest(1));
   ASSERT_EQ(app.rows.size(), 1u);
   EXPECT_EQ(Cell(app, app.rows[0], "Description").bytes(), "Editor, the best") << "an empty description keeps the old one";
+  EXPECT_EQ(Cell(app, app.rows[0], "ProcessName").bytes(), "app.exe");
+  EXPECT_EQ(Cell(app, app.rows[0], "Icon").tag(), contract::kTagByteArray);
   EXPECT_EQ(Cell(app, app.rows[0], "Icon").bytes(), std::string(icon.begin(), icon.end()));
   const Answer tool = client.ProgramInfo(server::EncodeProgramInfoRequest(2));
   EXPECT_EQ(Cell(tool, tool.rows[0], "Icon").tag(), contract::kTagByteArray) << "found as tool.ico";
