@@ -1,7 +1,7 @@
-#include "about_dlg.h"
+#include "app/about_dlg.h"
 
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <QDialogButtonBox>
 #include <QGridLayout>

@@ -1,7 +1,7 @@
-#include "frame_status_bar.h"
+#include "app/frame_status_bar.h"
 
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <QDir>
 #include <QFile>

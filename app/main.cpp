@@ -1,6 +1,6 @@
 // qvviewer: the Quorvis activity viewer.
-#include "qv_viewer_app.h"
-#include "viewer_command_line.h"
+#include "app/qv_viewer_app.h"
+#include "app/viewer_command_line.h"
 
 int main(int argc, char** argv)
 {

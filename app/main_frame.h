@@ -3,8 +3,8 @@
 // standard toolbar, the status bar and the three tree panes joined as tabs at
 // the left, routes the program's commands, tracks the current pane and keeps
 // the caption "QVViewer". The document reaches the trees through it.
-#include "document_host.h"
-#include "report_host.h"
+#include "service/document_host.h"
+#include "reports/report_host.h"
 
 #include <QMainWindow>
 

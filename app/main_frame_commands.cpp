@@ -1,22 +1,22 @@
 // The frame's commands: their ids, menu texts and keys, the menu bar, the
 // standard toolbar, and where each command goes.
-#include "main_frame.h"
+#include "app/main_frame.h"
 
-#include "about_dlg.h"
-#include "app_resources.h"
-#include "command_manager.h"
-#include "command_target.h"
-#include "context_menu_manager.h"
-#include "customize_dialog.h"
-#include "options_sheet.h"
-#include "qv_grid.h"
-#include "qv_viewer_app.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "right_view.h"
-#include "toolbar_manager.h"
-#include "visual_look.h"
-#include "workspace_bar.h"
+#include "app/about_dlg.h"
+#include "resources/app_resources.h"
+#include "ui/command_manager.h"
+#include "ui/command_target.h"
+#include "ui/context_menu_manager.h"
+#include "ui/customize_dialog.h"
+#include "app/options_sheet.h"
+#include "reports/qv_grid.h"
+#include "app/qv_viewer_app.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "reports/right_view.h"
+#include "ui/toolbar_manager.h"
+#include "ui/visual_look.h"
+#include "trees/workspace_bar.h"
 
 #include <QActionGroup>
 #include <QApplication>

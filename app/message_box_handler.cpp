@@ -1,7 +1,7 @@
-#include "message_box_handler.h"
+#include "app/message_box_handler.h"
 
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <QApplication>
 #include <QCursor>

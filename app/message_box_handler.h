@@ -1,7 +1,7 @@
 #pragma once
 // The message boxes that the application installs for ShowMessage, which the
 // layers below it call without knowing of widgets.
-#include "message_box.h"
+#include "service/message_box.h"
 
 #include <QMessageBox>
 

@@ -1,8 +1,8 @@
 // The frame's Options command: the sheet over the application's hive.
-#include "options_sheet.h"
+#include "app/options_sheet.h"
 
-#include "qv_viewer_app.h"
-#include "resource_ids.h"
+#include "app/qv_viewer_app.h"
+#include "resources/resource_ids.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "options_sheet.h"
+#include "app/options_sheet.h"
 
-#include "app_resources.h"
-#include "message_box.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "tls_files_box.h"
-#include "viewer_settings.h"
+#include "resources/app_resources.h"
+#include "service/message_box.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "app/tls_files_box.h"
+#include "service/viewer_settings.h"
 
 #include <QFontMetrics>
 #include <QLabel>

@@ -3,7 +3,7 @@
 // CSheetOptions with its one page, CPPageServer, which edits the name of the
 // server that runs the Quorvis Service and the TLS files of the connection.
 // Applying stores them and reconnects at once, even when nothing changed.
-#include "property_sheet.h"
+#include "ui/property_sheet.h"
 
 #include <functional>
 

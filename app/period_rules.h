@@ -2,7 +2,7 @@
 // The report period's rules: for Today, This Week, This Month and This Year
 // the period ends now and starts a number of whole days earlier, keeping the
 // time of day; a custom period keeps its own dates.
-#include "report_period.h"
+#include "service/report_period.h"
 
 // now is the current local date-time as an OLE date. Types 0-3: start and
 // end rewritten and marked valid; any other type: nothing changes. A now

@@ -3,8 +3,8 @@
 // program up in a fixed order (trace stream, Qt, profile, settings, the
 // document and the main frame, the connection), owns the current report
 // period and the settings hive, and writes the period back at exit.
-#include "hive_store.h"
-#include "report_period.h"
+#include "platform/hive_store.h"
+#include "service/report_period.h"
 
 #include <functional>
 #include <memory>

@@ -1,6 +1,6 @@
-#include "tls_files_box.h"
+#include "app/tls_files_box.h"
 
-#include "message_box.h"
+#include "service/message_box.h"
 
 #include <QFile>
 #include <QFileDialog>

@@ -2,7 +2,7 @@
 // The Server page's TLS files, below the server name: the CA that signed the
 // service's certificate and the operator's own certificate and key, each
 // with a file chooser. An empty CA means plain text.
-#include "tls_files.h"
+#include "platform/tls_files.h"
 
 #include <QWidget>
 

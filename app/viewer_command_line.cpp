@@ -1,4 +1,4 @@
-#include "viewer_command_line.h"
+#include "app/viewer_command_line.h"
 
 #include <string_view>
 

@@ -4,12 +4,12 @@
 // over and over until the time is up. Prints requests per second, latency
 // percentiles, errors and the service's peak memory.
 //   load_bench [--viewers N] [--seconds S] [--records N] [--store FILE]
-#include "data_access_error.h"
-#include "ole_date.h"
-#include "recordset_reader.h"
-#include "remote_qv_query.h"
-#include "../tests/server/service_process.h"
-#include "demo_data.h"
+#include "service/data_access_error.h"
+#include "platform/ole_date.h"
+#include "service/recordset_reader.h"
+#include "service/remote_qv_query.h"
+#include "tests/support/service_process.h"
+#include "qvservice/demo/demo_data.h"
 
 #include <algorithm>
 #include <csignal>

@@ -2,7 +2,7 @@
 // trace off, as after start-up) against a plain loop over the same decoded
 // rows. Prints rows per second, the ratio, and the peak memory per row.
 //   recordset_bench [--rows N]
-#include "recordset_reader.h"
+#include "service/recordset_reader.h"
 
 #include <sys/resource.h>
 

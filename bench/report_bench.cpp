@@ -2,17 +2,17 @@
 // and chart against the same query read without a grid, the sort of the
 // largest report by Time Spent, its HTML export, and the memory a row costs.
 //   report_bench [--rows N,N,...]
-#include "../tests/server/test_support.h"
-#include "grid_export.h"
-#include "hive_store.h"
-#include "html_table_exp.h"
-#include "qv_grid.h"
-#include "qv_viewer_doc.h"
-#include "recordset_reader.h"
-#include "remote_qv_query.h"
-#include "report_host.h"
-#include "right_view.h"
-#include "tree_object.h"
+#include "tests/support/test_support.h"
+#include "reports/grid_export.h"
+#include "platform/hive_store.h"
+#include "export/html_table_exp.h"
+#include "reports/qv_grid.h"
+#include "service/qv_viewer_doc.h"
+#include "service/recordset_reader.h"
+#include "service/remote_qv_query.h"
+#include "reports/report_host.h"
+#include "reports/right_view.h"
+#include "trees/tree_object.h"
 
 #include <QApplication>
 
@@ -96,7 +96,7 @@ int main(int argc, char** argv) {
             for (std::string item; std::getline(list, item, ',');) sizes.push_back(std::stoull(item));
         }
 
-    qv::test::TempDir dir;
+    TempDir dir;
     HiveStore hive(dir.File("user.reg"));
     BenchHost host;
     for (std::size_t size : sizes) {

@@ -7,16 +7,16 @@
 // With --store, an existing store is reused (build it with the same --end)
 // and a missing one (a file that does not exist, a database without the
 // store's tables) is built and kept.
-#include "activity_query.h"
-#include "demo_data.h"
-#include "ole_time.h"
-#include "query_request.h"
-#include "service_host.h"
-#include "store_database.h"
-#include "store_schema.h"
+#include "qvservice/query/activity_query.h"
+#include "qvservice/demo/demo_data.h"
+#include "qvservice/model/ole_time.h"
+#include "qvservice/query/query_request.h"
+#include "qvservice/rpc/service_host.h"
+#include "qvservice/store/store_database.h"
+#include "qvservice/model/store_schema.h"
 
-#include "qv_contract.h"
-#include "quorvis.grpc.pb.h"
+#include "proto/qv_contract.h"
+#include "proto/quorvis.grpc.pb.h"
 
 #include <grpcpp/create_channel.h>
 

@@ -3,14 +3,14 @@
 // answered and read without inserting items. Prints items per second and
 // the share the tree work adds.
 //   tree_load_bench [--users N] [--children N]
-#include "../tests/server/test_support.h"
-#include "hive_store.h"
-#include "qv_viewer_doc.h"
-#include "recordset_reader.h"
-#include "remote_qv_query.h"
-#include "tree_loaders.h"
-#include "tree_object.h"
-#include "tree_walk.h"
+#include "tests/support/test_support.h"
+#include "platform/hive_store.h"
+#include "service/qv_viewer_doc.h"
+#include "service/recordset_reader.h"
+#include "service/remote_qv_query.h"
+#include "trees/tree_loaders.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
 
 #include <QApplication>
 #include <QTreeWidget>
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--users") == 0) users = std::strtoull(argv[i + 1], nullptr, 10);
         if (std::strcmp(argv[i], "--children") == 0) children = std::strtoull(argv[i + 1], nullptr, 10);
     }
-    qv::test::TempDir dir;
+    TempDir dir;
     qv::test::WriteRecords(dir.File("top.db"), Users(users, "app.exe"));
     qv::test::WriteRecords(dir.File("wide.db"), Users(children, "big.exe"));
     HiveStore hive(dir.File("user.reg"));

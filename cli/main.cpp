@@ -1,4 +1,4 @@
 // qvreport: a Quorvis report from the command line.
-#include "report_command.h"
+#include "cli/report_command.h"
 
 int main(int argc, char** argv) { return ReportMain(argc, argv); }

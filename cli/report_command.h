@@ -3,7 +3,7 @@
 // by display texts, build the item's report with the viewer's report
 // classes, and write the files. Every failure is one line on standard
 // error; the exit status says whether the files were written.
-#include "report_options.h"
+#include "cli/report_options.h"
 
 inline constexpr int kExitWritten = 0;
 inline constexpr int kExitFailed = 1;

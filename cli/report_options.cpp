@@ -1,6 +1,6 @@
-#include "report_options.h"
+#include "cli/report_options.h"
 
-#include "ole_date.h"
+#include "platform/ole_date.h"
 
 #include <QRegularExpression>
 

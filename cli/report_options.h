@@ -2,7 +2,7 @@
 // The command line of qvreport, read into what the report needs: the
 // server, the tree and the path of display texts to walk, the period, and
 // the files to write.
-#include "report_period.h"
+#include "service/report_period.h"
 
 #include <QString>
 #include <QStringList>

@@ -1,6 +1,10 @@
 # One target carries the language level, warnings and sanitizer flags for
 # every library and program of the project.
 add_library(qv_options INTERFACE)
+# One include directory for the whole project: every include is written from
+# the repository root ("service/query_request.h"), so no two headers of the
+# same name can be confused.
+target_include_directories(qv_options INTERFACE ${PROJECT_SOURCE_DIR})
 target_compile_options(qv_options INTERFACE
   -Wall -Wextra -Wnon-virtual-dtor -Wold-style-cast)
 target_compile_definitions(qv_options INTERFACE
@@ -34,13 +38,17 @@ if(QV_FUZZ)
   add_link_options(-fsanitize=fuzzer-no-link)
 endif()
 
-# qv_add_folder_library(<name> [SOURCES extra...] [PUBLIC libs...] [PRIVATE libs...])
-# One static library of every *.cpp and *.h of the calling folder, whose
-# headers its users include by name.
-function(qv_add_folder_library name)
-  cmake_parse_arguments(L "" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h)
+# qv_add_library(<name> [RECURSE] [SOURCES extra...] [PUBLIC libs...] [PRIVATE libs...])
+# One static library of every *.cpp and *.h of the calling folder (and of its
+# sub-folders with RECURSE), but for a main.cpp, which is the folder's program.
+function(qv_add_library name)
+  cmake_parse_arguments(L "RECURSE" "" "SOURCES;PUBLIC;PRIVATE" ${ARGN})
+  set(glob GLOB)
+  if(L_RECURSE)
+    set(glob GLOB_RECURSE)
+  endif()
+  file(${glob} sources CONFIGURE_DEPENDS *.cpp *.h)
+  list(FILTER sources EXCLUDE REGEX "/main\\.cpp$")
   add_library(${name} STATIC ${sources} ${L_SOURCES})
-  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${name} PUBLIC ${L_PUBLIC} PRIVATE qv_options ${L_PRIVATE})
+  target_link_libraries(${name} PUBLIC qv_options ${L_PUBLIC} PRIVATE ${L_PRIVATE})
 endfunction()

@@ -25,18 +25,18 @@ function(qv_add_test name)
   endif()
 endfunction()
 
-# qv_add_folder_tests(<folder> LIBS ...)
+# qv_add_folder_tests(<folder> [LIBS ...] [SOURCES extra...] [TIMEOUT s])
 # The tests of one folder without listing them: every *_test.cpp becomes one
 # GoogleTest program <folder>_tests; every *_qtest.cpp its own QtTest
 # program (QTEST_MAIN), run on the offscreen platform.
 function(qv_add_folder_tests folder)
-  cmake_parse_arguments(T "" "TIMEOUT" "LIBS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "LIBS;SOURCES" ${ARGN})
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
   file(GLOB gtests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(gtests)
-    qv_add_test(${folder}_tests SOURCES ${gtests} LIBS ${T_LIBS} TIMEOUT ${T_TIMEOUT})
+    qv_add_test(${folder}_tests SOURCES ${gtests} ${T_SOURCES} LIBS ${T_LIBS} TIMEOUT ${T_TIMEOUT})
   endif()
   file(GLOB qtests CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_qtest.cpp)
   foreach(src IN LISTS qtests)

@@ -4,7 +4,7 @@
 // form the header record. A field that begins with = + - @, a tab or a CR
 // gets a leading ' so that a spreadsheet takes it as text, not as a formula:
 // window titles and names come from the monitored users.
-#include "table_export.h"
+#include "export/table_export.h"
 
 class CCsvTableExport : public CTableExport {
 public:

@@ -1,9 +1,9 @@
-#include "html_table_exp.h"
+#include "export/html_table_exp.h"
 
 #include <string>
 
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // vendor link, one table, page closing. The title, cell texts and picture
 // path are escaped (& < > " ') so that report data cannot break or inject
 // markup; everything else is written exactly as the page layout demands.
-#include "table_export.h"
+#include "export/table_export.h"
 
 class CHTMLTableExp : public CTableExport {
 public:

@@ -1,4 +1,4 @@
-#include "table_export.h"
+#include "export/table_export.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -17,7 +17,7 @@
 #include <QFile>
 #include <QRandomGenerator>
 
-#include "exceptions.h"
+#include "foundation/exceptions.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "bstr.h"
+#include "foundation/bstr.h"
 
 BStr::BStr(const char16_t* text) {
     if (text) {

@@ -1,6 +1,6 @@
-#include "critical_section.h"
+#include "foundation/critical_section.h"
 
-#include "exceptions.h"
+#include "foundation/exceptions.h"
 
 bool TCriticalSection::Lock(std::uint32_t /*timeoutMs*/) {
     // The source position is the original's, kept because it is part of the

@@ -4,7 +4,7 @@
 // critical-section record. The timed Lock is not supported.
 #include <mutex>
 
-#include "lock.h"
+#include "foundation/lock.h"
 
 class TCriticalSection final : public ILock {
 public:

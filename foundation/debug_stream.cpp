@@ -1,4 +1,4 @@
-#include "debug_stream.h"
+#include "foundation/debug_stream.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -6,7 +6,7 @@
 #include <new>
 #include <stdexcept>
 
-#include "text_conv.h"
+#include "foundation/text_conv.h"
 
 // ---- TCategorySet ---------------------------------------------------------------
 

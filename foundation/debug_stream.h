@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-#include "bstr.h"
-#include "mutex.h"
-#include "smart_ptr.h"
-#include "stream_writers.h"
+#include "foundation/bstr.h"
+#include "foundation/mutex.h"
+#include "foundation/smart_ptr.h"
+#include "foundation/stream_writers.h"
 
 // The category bits. A position of 32 or more raises std::out_of_range with
 // the text "invalid bitset<N> position". Reads and changes are atomic.

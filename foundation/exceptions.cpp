@@ -1,13 +1,13 @@
-#include "exceptions.h"
+#include "foundation/exceptions.h"
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "critical_section.h"
-#include "stack.h"
-#include "type_name.h"
+#include "foundation/critical_section.h"
+#include "foundation/stack.h"
+#include "foundation/type_name.h"
 
 namespace {
 

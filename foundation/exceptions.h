@@ -20,7 +20,7 @@
 #include <utility>
 #include <vector>
 
-#include "typed_value.h"
+#include "foundation/typed_value.h"
 
 class EGeneric : public std::exception {
 public:

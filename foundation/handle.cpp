@@ -1,9 +1,9 @@
-#include "handle.h"
+#include "foundation/handle.h"
 
 #include <cerrno>
 #include <unistd.h>
 
-#include "exceptions.h"
+#include "foundation/exceptions.h"
 
 namespace {
 bool Closable(int fd) { return fd != THandle::kNone && fd != 0; }

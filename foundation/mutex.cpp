@@ -1,9 +1,9 @@
-#include "mutex.h"
+#include "foundation/mutex.h"
 
 #include <cerrno>
 #include <ctime>
 
-#include "exceptions.h"
+#include "foundation/exceptions.h"
 
 namespace {
 

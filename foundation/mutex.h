@@ -9,7 +9,7 @@
 // Every failing call raises ESystemException with the pthread error code.
 #include <pthread.h>
 
-#include "lock.h"
+#include "foundation/lock.h"
 
 class TMutex final : public ILock {
 public:

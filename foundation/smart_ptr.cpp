@@ -1,10 +1,10 @@
-#include "smart_ptr.h"
+#include "foundation/smart_ptr.h"
 
 #include <cinttypes>
 #include <cstdio>
 #include <typeinfo>
 
-#include "type_name.h"
+#include "foundation/type_name.h"
 
 // Process heap set-up: the original switched the Windows process
 // heap to the low-fragmentation heap and turned off msvcrt's small-block

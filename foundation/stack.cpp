@@ -1,4 +1,4 @@
-#include "stack.h"
+#include "foundation/stack.h"
 
 #include <backtrace.h>
 #include <cinttypes>
@@ -7,8 +7,8 @@
 
 #include <boost/stacktrace/stacktrace.hpp>
 
-#include "mutex.h"
-#include "type_name.h"
+#include "foundation/mutex.h"
+#include "foundation/type_name.h"
 
 // The exception hook of the original (a vectored exception handler that let
 // every exception pass) has no counterpart: Linux has no vectored handlers,

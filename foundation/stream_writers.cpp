@@ -1,4 +1,4 @@
-#include "stream_writers.h"
+#include "foundation/stream_writers.h"
 
 #include <cerrno>
 #include <csignal>

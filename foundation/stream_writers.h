@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "smart_ptr.h"
+#include "foundation/smart_ptr.h"
 
 class TStreamWriter : public virtual SmartPtrObj {
 public:

@@ -1,10 +1,10 @@
-#include "text_conv.h"
+#include "foundation/text_conv.h"
 
 #include <cerrno>
 #include <climits>
 #include <cwchar>
 
-#include "exceptions.h"
+#include "foundation/exceptions.h"
 
 // The restartable one-character forms of mbsrtowcs/wcsrtombs, so that a zero
 // character inside the text does not end the conversion.

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "bstr.h"
+#include "foundation/bstr.h"
 
 std::string WideToAnsi(std::wstring_view text);
 std::wstring AnsiToWide(std::string_view text);

@@ -1,4 +1,4 @@
-#include "type_name.h"
+#include "foundation/type_name.h"
 
 #include <cstdlib>
 #include <cxxabi.h>

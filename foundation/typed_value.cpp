@@ -1,13 +1,13 @@
-#include "typed_value.h"
+#include "foundation/typed_value.h"
 
 #include <cstdio>
 #include <ctime>
 #include <stdexcept>
 #include <type_traits>
 
-#include "exceptions.h"
-#include "text_conv.h"
-#include "type_name.h"
+#include "foundation/exceptions.h"
+#include "foundation/text_conv.h"
+#include "foundation/type_name.h"
 
 // ---- the base: every request refused ---------------------------------------
 

@@ -18,8 +18,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "bstr.h"
-#include "smart_ptr.h"
+#include "foundation/bstr.h"
+#include "foundation/smart_ptr.h"
 
 // Kind codes: the numbers of the COM variant types.
 using ValueKind = std::uint16_t;

@@ -1,4 +1,4 @@
-#include "decimal.h"
+#include "platform/decimal.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "hive_key.h"
+#include "platform/hive_key.h"
 
 #include <algorithm>
 #include <ctime>

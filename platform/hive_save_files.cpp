@@ -1,4 +1,4 @@
-#include "hive_save_files.h"
+#include "platform/hive_save_files.h"
 
 #include <ctime>
 #include <dirent.h>

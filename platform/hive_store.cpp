@@ -1,7 +1,7 @@
-#include "hive_store.h"
+#include "platform/hive_store.h"
 
-#include "hive_save_files.h"
-#include "hive_text.h"
+#include "platform/hive_save_files.h"
+#include "platform/hive_text.h"
 
 #include <cerrno>
 #include <cstdio>

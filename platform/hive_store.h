@@ -10,7 +10,7 @@
 // parsed is set aside as "<file>.corrupt-<unix time>" with a warning on
 // standard error, and the program goes on with an empty hive; it is never
 // overwritten unseen.
-#include "hive_key.h"
+#include "platform/hive_key.h"
 
 #include <functional>
 #include <string>

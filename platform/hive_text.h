@@ -6,7 +6,7 @@
 // line after ",\"), other types as hex(N): or str(N):"..."; '@' names the
 // default value; ';' starts a comment, '#' an option line that is kept.
 // Strings are pure ASCII with \xNNNN escapes for other characters.
-#include "hive_key.h"
+#include "platform/hive_key.h"
 
 #include <string>
 #include <string_view>

@@ -1,6 +1,6 @@
-#include "hive_text.h"
+#include "platform/hive_text.h"
 
-#include "utf.h"
+#include "platform/utf.h"
 
 #include <algorithm>
 #include <charconv>

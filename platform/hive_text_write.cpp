@@ -1,4 +1,4 @@
-#include "hive_text.h"
+#include "platform/hive_text.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "hresult_text.h"
+#include "platform/hresult_text.h"
 
 #include <algorithm>
 #include <iterator>

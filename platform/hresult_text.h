@@ -3,7 +3,7 @@
 // (without the trailing line break). Stands in for the system message table:
 // it covers the codes this viewer can meet and gives an empty text for any
 // other code.
-#include "hresult.h"
+#include "platform/hresult.h"
 
 #include <string_view>
 

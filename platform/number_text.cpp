@@ -1,6 +1,6 @@
-#include "number_text.h"
+#include "platform/number_text.h"
 
-#include "utf.h"
+#include "platform/utf.h"
 
 #include <algorithm>
 #include <charconv>

@@ -3,7 +3,7 @@
 // write them. The decimal point is that of the C library's numeric locale
 // (LC_NUMERIC), which the application takes from the user's environment at
 // start-up; tests pass their own NumberFormat.
-#include "decimal.h"
+#include "platform/decimal.h"
 
 #include <cstdint>
 #include <optional>

@@ -1,4 +1,4 @@
-#include "ole_date.h"
+#include "platform/ole_date.h"
 
 #include <algorithm>
 #include <cerrno>

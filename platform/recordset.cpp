@@ -1,7 +1,7 @@
-#include "recordset.h"
+#include "platform/recordset.h"
 
-#include "recordset_sort.h"
-#include "utf.h"
+#include "platform/recordset_sort.h"
+#include "platform/utf.h"
 
 #include <limits>
 

@@ -6,8 +6,8 @@
 // library's own codes where it has one), with a text for the last failure in
 // ErrorDescription(); nothing here throws for bad input. For the UI thread
 // only.
-#include "hresult.h"
-#include "variant.h"
+#include "platform/hresult.h"
+#include "platform/variant.h"
 
 #include <cstdint>
 #include <string>

@@ -1,4 +1,4 @@
-#include "recordset_sort.h"
+#include "platform/recordset_sort.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,7 +1,7 @@
 #pragma once
 // The sort of a record set: reading its sort text and ordering its rows.
-#include "hresult.h"
-#include "recordset.h"
+#include "platform/hresult.h"
+#include "platform/recordset.h"
 
 #include <cstdint>
 #include <string>

@@ -1,8 +1,8 @@
-#include "remote_activation.h"
+#include "platform/remote_activation.h"
 
-#include "quorvis.grpc.pb.h"
-#include "qv_contract.h"
-#include "wire_values.h"
+#include "proto/quorvis.grpc.pb.h"
+#include "proto/qv_contract.h"
+#include "platform/wire_values.h"
 
 #include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>

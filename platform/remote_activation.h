@@ -4,8 +4,8 @@
 // and one interface id travel with every call, and every outcome is an
 // HRESULT. Transport failures (unreachable or unresolvable server, elapsed
 // deadline) become 0x800706BA, as an unavailable RPC server does.
-#include "hresult.h"
-#include "recordset.h"
+#include "platform/hresult.h"
+#include "platform/recordset.h"
 
 #include <chrono>
 #include <cstddef>

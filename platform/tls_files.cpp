@@ -1,4 +1,4 @@
-#include "tls_files.h"
+#include "platform/tls_files.h"
 
 #include <sys/stat.h>
 

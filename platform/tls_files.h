@@ -3,8 +3,8 @@
 // signed the service's certificate, and the caller's own certificate and
 // key. Read into the PEM texts of a ChannelSecurity, with a reason that
 // names the file when one cannot serve.
-#include "hresult.h"
-#include "remote_activation.h"
+#include "platform/hresult.h"
+#include "platform/remote_activation.h"
 
 #include <string>
 

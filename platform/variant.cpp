@@ -1,6 +1,6 @@
-#include "variant.h"
+#include "platform/variant.h"
 
-#include "ole_date.h"
+#include "platform/ole_date.h"
 
 #include <cmath>
 #include <cwchar>

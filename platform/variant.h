@@ -2,10 +2,10 @@
 // Variant: the OLE Automation variant of the original platform, a 16-bit type
 // tag and a value. Result sets deliver their field values as variants, and
 // the readers above convert them with ChangeType under the platform's rules.
-#include "bstr.h"
-#include "decimal.h"
-#include "hresult.h"
-#include "number_text.h"
+#include "foundation/bstr.h"
+#include "platform/decimal.h"
+#include "platform/hresult.h"
+#include "platform/number_text.h"
 
 #include <cstdint>
 #include <type_traits>

@@ -1,7 +1,7 @@
-#include "wire_values.h"
+#include "platform/wire_values.h"
 
-#include "quorvis.pb.h"
-#include "utf.h"
+#include "proto/quorvis.pb.h"
+#include "platform/utf.h"
 
 #include <cmath>
 #include <limits>

@@ -2,8 +2,8 @@
 // Turns the service's streamed answer (header, then row batches) into a
 // Recordset. Every value is checked against its tag: a malformed answer is
 // refused with a description, never trusted.
-#include "hresult.h"
-#include "recordset.h"
+#include "platform/hresult.h"
+#include "platform/recordset.h"
 
 #include <memory>
 #include <string>

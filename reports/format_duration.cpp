@@ -1,4 +1,4 @@
-#include "format_duration.h"
+#include "reports/format_duration.h"
 
 #include <cmath>
 #include <cstdint>

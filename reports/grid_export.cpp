@@ -1,10 +1,10 @@
-#include "grid_export.h"
+#include "reports/grid_export.h"
 
-#include "app_resources.h"
-#include "grid_ctrl.h"
-#include "resource_ids.h"
-#include "table_export.h"
-#include "variant.h"
+#include "resources/app_resources.h"
+#include "ui/grid_ctrl.h"
+#include "resources/resource_ids.h"
+#include "export/table_export.h"
+#include "platform/variant.h"
 
 #include <vector>
 

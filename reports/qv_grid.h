@@ -3,7 +3,7 @@
 // "Time Spent" cells, pointing at the report's milliseconds) sort by that
 // value instead of their text; everything else sorts as the stock grid does.
 // CIconGridItem: a cell that draws a small icon before its text.
-#include "grid_ctrl.h"
+#include "ui/grid_ctrl.h"
 
 #include <QPixmap>
 

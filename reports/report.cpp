@@ -1,15 +1,15 @@
-#include "report.h"
+#include "reports/report.h"
 
-#include "app_resources.h"
-#include "data_access_error.h"
-#include "format_duration.h"
-#include "qv_grid.h"
-#include "qv_viewer_doc.h"
-#include "recordset_reader.h"
-#include "report_host.h"
-#include "resource_ids.h"
-#include "right_view.h"
-#include "t_chart.h"
+#include "resources/app_resources.h"
+#include "service/data_access_error.h"
+#include "reports/format_duration.h"
+#include "reports/qv_grid.h"
+#include "service/qv_viewer_doc.h"
+#include "service/recordset_reader.h"
+#include "reports/report_host.h"
+#include "resources/resource_ids.h"
+#include "reports/right_view.h"
+#include "reports/t_chart.h"
 
 #include <QLabel>
 

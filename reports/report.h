@@ -4,7 +4,7 @@
 // and the pie of the largest shares. It owns the values behind the "Time
 // Spent" cells (the grid cells only point at them). Errors of the service
 // or of reading the answer end a run and go to the caller.
-#include "variant.h"
+#include "platform/variant.h"
 
 #include <QObject>
 #include <QPixmap>

@@ -1,8 +1,8 @@
-#include "report_errors.h"
+#include "reports/report_errors.h"
 
-#include "data_access_error.h"
-#include "hresult_text.h"
-#include "message_box.h"
+#include "service/data_access_error.h"
+#include "platform/hresult_text.h"
+#include "service/message_box.h"
 
 QString ReportErrorText(const std::exception& error) {
     if (const auto* access = dynamic_cast<const DataAccessError*>(&error)) {

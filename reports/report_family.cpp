@@ -1,11 +1,11 @@
-#include "report_family.h"
+#include "reports/report_family.h"
 
-#include "app_resources.h"
-#include "qv_grid.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "right_view.h"
-#include "tree_object.h"
+#include "resources/app_resources.h"
+#include "reports/qv_grid.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "reports/right_view.h"
+#include "trees/tree_object.h"
 
 #include <QLabel>
 

@@ -2,7 +2,7 @@
 // The six reports. Each knows which question to put to the service for its
 // tree item, the columns of its grid, its caption line and its icon; rows
 // come in the service's "TimeSpent Desc" order.
-#include "report.h"
+#include "reports/report.h"
 
 // A user's computers.
 class CUserReport : public CReport {

@@ -2,7 +2,7 @@
 // What the report view needs from the window around it: the application's
 // report period, and the current tree pane's selection. The main frame
 // provides it; tests provide their own.
-#include "report_period.h"
+#include "service/report_period.h"
 
 #include <QtGlobal>
 

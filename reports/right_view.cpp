@@ -1,16 +1,16 @@
-#include "right_view.h"
+#include "reports/right_view.h"
 
-#include "find_dialog.h"
-#include "ole_date.h"
-#include "qv_grid.h"
-#include "report.h"
-#include "report_errors.h"
-#include "report_family.h"
-#include "report_host.h"
-#include "resource_ids.h"
-#include "t_chart.h"
-#include "tree_object.h"
-#include "wait_cursor.h"
+#include "ui/find_dialog.h"
+#include "platform/ole_date.h"
+#include "reports/qv_grid.h"
+#include "reports/report.h"
+#include "reports/report_errors.h"
+#include "reports/report_family.h"
+#include "reports/report_host.h"
+#include "resources/resource_ids.h"
+#include "reports/t_chart.h"
+#include "trees/tree_object.h"
+#include "service/scoped_wait_cursor.h"
 
 #include <QButtonGroup>
 #include <QDateEdit>
@@ -258,7 +258,7 @@ QObject* CRightView::MakeReport(ReportKind kind, CTreeObject& item) {
 void CRightView::RunReport(QObject& object) {
     auto* report = qobject_cast<CReport*>(&object);
     if (!report || !grid_) return;
-    const CWaitCursor wait;
+    const ScopedWaitCursor wait;
     try {
         report->Generate(0);
     } catch (const std::exception& error) {

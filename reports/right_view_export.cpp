@@ -1,12 +1,12 @@
 // The report view's Export Report: the caption names the file, the grid
 // fills the table, and a failed write is told instead of passing as saved.
-#include "right_view.h"
+#include "reports/right_view.h"
 
-#include "grid_export.h"
-#include "html_table_exp.h"
-#include "message_box.h"
-#include "qv_grid.h"
-#include "report_errors.h"
+#include "reports/grid_export.h"
+#include "export/html_table_exp.h"
+#include "service/message_box.h"
+#include "reports/qv_grid.h"
+#include "reports/report_errors.h"
 
 #include <QFileDialog>
 #include <QLabel>

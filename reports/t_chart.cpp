@@ -1,4 +1,4 @@
-#include "t_chart.h"
+#include "reports/t_chart.h"
 
 #include <QChart>
 #include <QChartView>

@@ -1,6 +1,6 @@
 // Icons and bitmap strips, rendered from our SVG artwork at the size asked.
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <QPainter>
 #include <QSvgRenderer>

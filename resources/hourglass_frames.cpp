@@ -1,8 +1,8 @@
 // The ten frames of the hourglass (160): eight frames of sand running from
 // the upper bulb into the lower, then two frames turning the glass over, so
 // the loop starts again with a full upper bulb.
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <QPainter>
 #include <QPainterPath>

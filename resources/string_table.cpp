@@ -1,6 +1,6 @@
 // The string table: every text the program shows or writes by id.
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <algorithm>
 #include <iterator>

@@ -1,6 +1,6 @@
-#include "data_access_error.h"
+#include "service/data_access_error.h"
 
-#include "hresult_text.h"
+#include "platform/hresult_text.h"
 
 #include <cstdio>
 

@@ -3,7 +3,7 @@
 // value conversion raises it, with the 32-bit status and, where the failing
 // object gave one, its description. Loaders and Connect catch it; reports
 // let it pass to their caller.
-#include "hresult.h"
+#include "platform/hresult.h"
 
 #include <stdexcept>
 #include <string>

@@ -1,7 +1,7 @@
 // The field readers: one field's current value as text, integer or double,
 // by the platform's variant conversions.
-#include "data_access_error.h"
-#include "recordset_reader.h"
+#include "service/data_access_error.h"
+#include "service/recordset_reader.h"
 
 #include <cmath>
 #include <limits>

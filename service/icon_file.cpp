@@ -1,4 +1,4 @@
-#include "icon_file.h"
+#include "service/icon_file.h"
 
 #include <algorithm>
 #include <array>

@@ -1,4 +1,4 @@
-#include "icon_image.h"
+#include "service/icon_image.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 // Images of an icon file for the document's image lists: the decoder ranks
 // the sound images by width and colour depth; bitmaps are turned into pixels
 // here, embedded PNGs are decoded by Qt.
-#include "icon_file.h"
+#include "service/icon_file.h"
 
 #include <QImage>
 

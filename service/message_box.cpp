@@ -1,6 +1,6 @@
-#include "message_box.h"
+#include "service/message_box.h"
 
-#include "ui_call_waiter.h"
+#include "service/ui_call_waiter.h"
 
 #include <iostream>
 #include <mutex>

@@ -1,7 +1,7 @@
-#include "qv_query.h"
+#include "service/qv_query.h"
 
-#include "data_access_error.h"
-#include "ui_call_waiter.h"
+#include "service/data_access_error.h"
+#include "service/ui_call_waiter.h"
 
 #include <QString>
 

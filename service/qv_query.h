@@ -2,9 +2,9 @@
 // IQVQuery: the Quorvis Service's query interface, as the viewer sees it.
 // Each operation sends its request record and receives a result set; a
 // negative status means failure, with the object's text in ErrorDescription.
-#include "hresult.h"
-#include "query_request.h"
-#include "recordset.h"
+#include "platform/hresult.h"
+#include "proto/query_request.h"
+#include "platform/recordset.h"
 
 #include <memory>
 #include <string>

@@ -1,11 +1,11 @@
-#include "recordset_reader.h"
+#include "service/recordset_reader.h"
 
-#include "data_access_error.h"
-#include "debug_stream.h"
-#include "exceptions.h"
-#include "ole_date.h"
-#include "text_conv.h"
-#include "utf.h"
+#include "service/data_access_error.h"
+#include "foundation/debug_stream.h"
+#include "foundation/exceptions.h"
+#include "platform/ole_date.h"
+#include "foundation/text_conv.h"
+#include "platform/utf.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "remote_qv_query.h"
+#include "service/remote_qv_query.h"
 
-#include "qv_contract.h"
+#include "proto/qv_contract.h"
 
 HRESULT RemoteQVQuery::Query(const QueryRequest& request, RecordsetPtr& result) {
     auto bytes = RequestBytes(request);

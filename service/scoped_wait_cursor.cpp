@@ -1,4 +1,4 @@
-#include "scoped_wait_cursor.h"
+#include "service/scoped_wait_cursor.h"
 
 #include <QCursor>
 #include <QGuiApplication>

@@ -1,7 +1,7 @@
-#include "ui_call_waiter.h"
+#include "service/ui_call_waiter.h"
 
-#include "remote_activation.h"
-#include "scoped_wait_cursor.h"
+#include "platform/remote_activation.h"
+#include "service/scoped_wait_cursor.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

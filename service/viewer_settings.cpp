@@ -1,6 +1,6 @@
-#include "viewer_settings.h"
+#include "service/viewer_settings.h"
 
-#include "utf.h"
+#include "platform/utf.h"
 
 #include <cstring>
 #include <iostream>

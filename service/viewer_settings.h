@@ -5,9 +5,9 @@
 // the OLE date, "PeriodType" as a DWORD), the server name ("Server") and the
 // files of a TLS connection to it ("TlsCaFile", "TlsCertFile",
 // "TlsKeyFile"). An absent value leaves the caller's value as it was.
-#include "hive_store.h"
-#include "report_period.h"
-#include "tls_files.h"
+#include "platform/hive_store.h"
+#include "service/report_period.h"
+#include "platform/tls_files.h"
 
 #include <string>
 

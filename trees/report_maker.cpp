@@ -1,4 +1,4 @@
-#include "report_maker.h"
+#include "trees/report_maker.h"
 
 namespace {
 IReportMaker* installedMaker = nullptr;

@@ -1,11 +1,11 @@
-#include "tree_loaders.h"
+#include "trees/tree_loaders.h"
 
-#include "data_access_error.h"
-#include "qv_viewer_doc.h"
-#include "recordset_reader.h"
-#include "resource_ids.h"
-#include "tree_object.h"
-#include "tree_walk.h"
+#include "service/data_access_error.h"
+#include "service/qv_viewer_doc.h"
+#include "service/recordset_reader.h"
+#include "resources/resource_ids.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
 
 #include <QIcon>
 #include <QTreeWidget>

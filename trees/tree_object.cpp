@@ -1,7 +1,7 @@
-#include "tree_object.h"
+#include "trees/tree_object.h"
 
-#include "qv_viewer_doc.h"
-#include "tree_loaders.h"
+#include "service/qv_viewer_doc.h"
+#include "trees/tree_loaders.h"
 
 #include <QTreeWidgetItem>
 #include <QVariant>

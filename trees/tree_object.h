@@ -5,8 +5,8 @@
 // shown while its item is the selected one. Its kind (tested at run time by
 // class name or inherits()) decides how children are fetched, which report is
 // built and which key the report sends.
-#include "query_request.h"
-#include "report_maker.h"
+#include "proto/query_request.h"
+#include "trees/report_maker.h"
 
 #include <QObject>
 #include <QString>

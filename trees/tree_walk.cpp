@@ -1,7 +1,7 @@
-#include "tree_walk.h"
+#include "trees/tree_walk.h"
 
-#include "qv_viewer_doc.h"
-#include "tree_object.h"
+#include "service/qv_viewer_doc.h"
+#include "trees/tree_object.h"
 
 #include <QTreeWidget>
 #include <QTreeWidgetItem>

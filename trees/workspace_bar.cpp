@@ -1,13 +1,13 @@
-#include "workspace_bar.h"
+#include "trees/workspace_bar.h"
 
-#include "app_resources.h"
-#include "message_box.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "tree_loaders.h"
-#include "tree_object.h"
-#include "tree_walk.h"
-#include "wait_cursor.h"
+#include "resources/app_resources.h"
+#include "service/message_box.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "trees/tree_loaders.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
+#include "service/scoped_wait_cursor.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -85,7 +85,7 @@ CTreeObject* CWorkSpaceBar::GetSelectedObject() {
 }
 
 void CWorkSpaceBar::ShowSelectedReport() {
-    const CWaitCursor wait;
+    const ScopedWaitCursor wait;
     CTreeObject* object = GetSelectedObject();
     if (!object || object == currentObject_) return;
     CloseReport();

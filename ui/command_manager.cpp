@@ -1,7 +1,7 @@
-#include "command_manager.h"
+#include "ui/command_manager.h"
 
-#include "hive_key.h"
-#include "profile_store.h"
+#include "platform/hive_key.h"
+#include "ui/profile_store.h"
 
 #include <QRegularExpression>
 #include <QWidget>

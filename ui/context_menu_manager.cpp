@@ -1,6 +1,6 @@
-#include "context_menu_manager.h"
+#include "ui/context_menu_manager.h"
 
-#include "command_manager.h"
+#include "ui/command_manager.h"
 
 #include <QMenu>
 #include <QWidget>

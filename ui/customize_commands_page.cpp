@@ -1,8 +1,8 @@
 // The Commands page: pick a command by category and put it on a toolbar;
 // take buttons off, add separators, reorder, reset the standard toolbar.
-#include "command_manager.h"
-#include "customize_dialog.h"
-#include "toolbar_manager.h"
+#include "ui/command_manager.h"
+#include "ui/customize_dialog.h"
+#include "ui/toolbar_manager.h"
 
 #include <QComboBox>
 #include <QGridLayout>

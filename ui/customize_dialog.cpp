@@ -1,4 +1,4 @@
-#include "customize_dialog.h"
+#include "ui/customize_dialog.h"
 
 #include <QDialogButtonBox>
 #include <QTabWidget>

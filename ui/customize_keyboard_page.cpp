@@ -1,8 +1,8 @@
 // The Keyboard page: the keys of a command, a new key pressed in the edit
 // field and assigned (taken from any command that had it), keys removed, all
 // keys reset to their defaults.
-#include "command_manager.h"
-#include "customize_dialog.h"
+#include "ui/command_manager.h"
+#include "ui/customize_dialog.h"
 
 #include <QComboBox>
 #include <QGridLayout>

@@ -1,9 +1,9 @@
 // The Toolbars page: show or hide each toolbar; make, rename and delete the
 // user-defined ones (at most ten); reset the standard one.
-#include "customize_dialog.h"
+#include "ui/customize_dialog.h"
 
 #include <algorithm>
-#include "toolbar_manager.h"
+#include "ui/toolbar_manager.h"
 
 #include <QGridLayout>
 #include <QLineEdit>

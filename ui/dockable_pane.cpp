@@ -1,4 +1,4 @@
-#include "dockable_pane.h"
+#include "ui/dockable_pane.h"
 
 CDockablePane::CDockablePane(int paneId, const QString& title, QWidget* parent)
     : QDockWidget(title, parent), paneId_(paneId) {

@@ -1,6 +1,6 @@
-#include "pane_tab_group.h"
+#include "ui/pane_tab_group.h"
 
-#include "dockable_pane.h"
+#include "ui/dockable_pane.h"
 
 #include <QMainWindow>
 

@@ -1,8 +1,8 @@
-#include "profile_store.h"
+#include "ui/profile_store.h"
 
-#include "app_resources.h"
-#include "hive_store.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "platform/hive_store.h"
+#include "resources/resource_ids.h"
 
 std::u16string ProfileKeyPath(std::u16string_view subkey) {
     std::u16string path(kProfileRoot);

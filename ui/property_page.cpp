@@ -1,4 +1,4 @@
-#include "property_page.h"
+#include "ui/property_page.h"
 
 CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent) : QWidget(parent), caption_(caption) {}
 

@@ -1,6 +1,6 @@
-#include "property_sheet.h"
+#include "ui/property_sheet.h"
 
-#include "app_resources.h"
+#include "resources/app_resources.h"
 
 #include <QDialogButtonBox>
 #include <QHBoxLayout>

@@ -3,7 +3,7 @@
 // the left and OK, Cancel and Apply buttons. With the tree look, pages can be
 // grouped under categories; with any other look every page is a plain entry
 // of the navigation. The sheet does not own its pages beyond Qt parenting.
-#include "property_page.h"
+#include "ui/property_page.h"
 
 #include <QColor>
 #include <QDialog>

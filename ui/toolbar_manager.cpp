@@ -1,8 +1,8 @@
-#include "toolbar_manager.h"
+#include "ui/toolbar_manager.h"
 
-#include "command_manager.h"
-#include "hive_key.h"
-#include "profile_store.h"
+#include "ui/command_manager.h"
+#include "platform/hive_key.h"
+#include "ui/profile_store.h"
 
 #include <QMainWindow>
 #include <QToolBar>

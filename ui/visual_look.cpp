@@ -1,7 +1,7 @@
-#include "visual_look.h"
+#include "ui/visual_look.h"
 
-#include "hive_key.h"
-#include "profile_store.h"
+#include "platform/hive_key.h"
+#include "ui/profile_store.h"
 
 #include <QApplication>
 #include <QMainWindow>

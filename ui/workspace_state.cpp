@@ -1,10 +1,10 @@
-#include "workspace_state.h"
+#include "ui/workspace_state.h"
 
-#include "command_manager.h"
-#include "hive_key.h"
-#include "hive_store.h"
-#include "profile_store.h"
-#include "toolbar_manager.h"
+#include "ui/command_manager.h"
+#include "platform/hive_key.h"
+#include "platform/hive_store.h"
+#include "ui/profile_store.h"
+#include "ui/toolbar_manager.h"
 
 #include <QByteArray>
 #include <QMainWindow>

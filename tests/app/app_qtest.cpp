@@ -1,13 +1,13 @@
-#include "qv_viewer_app.h"
+#include "app/qv_viewer_app.h"
 
-#include "hive_store.h"
-#include "main_frame.h"
-#include "ole_date.h"
-#include "options_sheet.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "viewer_settings.h"
-#include "../platform/set_aside_blocker.h"
+#include "platform/hive_store.h"
+#include "app/main_frame.h"
+#include "platform/ole_date.h"
+#include "app/options_sheet.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "service/viewer_settings.h"
+#include "tests/support/set_aside_blocker.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>

@@ -1,14 +1,14 @@
 // The Options sheet's Server page: the server name and the TLS files, checked
 // on Apply (a wrong entry keeps the sheet open and stores nothing), stored
 // and reconnected otherwise.
-#include "options_sheet.h"
+#include "app/options_sheet.h"
 
-#include "hive_store.h"
-#include "message_box.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "tls_files_box.h"
-#include "viewer_settings.h"
+#include "platform/hive_store.h"
+#include "service/message_box.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "app/tls_files_box.h"
+#include "service/viewer_settings.h"
 
 #include <QFileDialog>
 #include <QLineEdit>

@@ -1,6 +1,6 @@
-#include "period_rules.h"
+#include "app/period_rules.h"
 
-#include "ole_date.h"
+#include "platform/ole_date.h"
 
 #include <gtest/gtest.h>
 

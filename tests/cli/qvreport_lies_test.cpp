@@ -1,7 +1,7 @@
 // qvreport against a fake service whose answers lie: it ends at once with
 // the reason on standard error and writes nothing.
-#include "../service/lying_service.h"
-#include "qvreport_run.h"
+#include "tests/service/lying_service.h"
+#include "tests/cli/qvreport_run.h"
 
 #include <QFile>
 
@@ -14,7 +14,7 @@ using qv::test::Behaviour;
 TEST(QvreportLies, AMalformedAnswerEndsTheRunWithItsReason) {
     qv::test::LyingServer server;
     ASSERT_FALSE(server.Address().empty());
-    qv::test::TempDir dir;
+    TempDir dir;
     const QString html = QString::fromStdString(dir.File("never.htm"));
     struct Case {
         Behaviour behaviour;

@@ -1,12 +1,12 @@
 // qvreport against PostgreSQL stores, end to end: the same reports as from
 // SQLite for the same CSV, two services on one database, a database that
 // dies and comes back, two imports at once, and a store of a newer version.
-#include "../server/postgres_cluster.h"
-#include "../server/service_process.h"
-#include "../server/test_support.h"
-#include "qvreport_run.h"
-#include "csv_import.h"
-#include "store_database.h"
+#include "tests/support/postgres_cluster.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
+#include "tests/cli/qvreport_run.h"
+#include "qvservice/import/csv_import.h"
+#include "qvservice/store/store_database.h"
 
 #include <gtest/gtest.h>
 

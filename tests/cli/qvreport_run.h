@@ -1,6 +1,6 @@
 #pragma once
 // Runs the qvreport program and reads what it wrote.
-#include "../server/test_support.h"
+#include "tests/support/test_support.h"
 
 #include <QFile>
 #include <QProcess>

@@ -1,11 +1,11 @@
 // qvreport end to end: a store written here, a real qvservice on it, and
 // the program's files checked row by row against this test's own sums;
 // then the ways it refuses to write.
-#include "../server/service_process.h"
-#include "../server/test_support.h"
-#include "qvreport_run.h"
-#include "format_duration.h"
-#include "report_options.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
+#include "tests/cli/qvreport_run.h"
+#include "reports/format_duration.h"
+#include "cli/report_options.h"
 
 #include <QFile>
 #include <QStringList>

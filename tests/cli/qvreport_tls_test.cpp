@@ -2,9 +2,9 @@
 // client certificate it writes the very report it writes over plain text;
 // each way a secure connection can fail ends in exit status 1 and one line
 // that says why.
-#include "../server/service_process.h"
-#include "../server/test_support.h"
-#include "qvreport_run.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
+#include "tests/cli/qvreport_run.h"
 
 #include <QFile>
 #include <QStringList>

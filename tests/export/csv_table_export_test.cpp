@@ -1,4 +1,4 @@
-#include "csv_table_export.h"
+#include "export/csv_table_export.h"
 
 #include <gtest/gtest.h>
 

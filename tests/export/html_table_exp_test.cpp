@@ -1,4 +1,4 @@
-#include "html_table_exp.h"
+#include "export/html_table_exp.h"
 
 #include <gtest/gtest.h>
 

@@ -7,9 +7,9 @@
 #include <sstream>
 #include <thread>
 
-#include "debug_stream.h"
-#include "temp_dir.h"
-#include "test_util.h"
+#include "foundation/debug_stream.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_util.h"
 
 namespace {
 
@@ -134,7 +134,7 @@ TEST(FoundationStreamWriters, FileWriterTouchesNothingUntilItWrites) {
     EXPECT_TRUE(std::filesystem::is_empty(dir.Path()));
     writer.Write("line 1\n", 7);
     writer.Write("line 2\nnot this", 7);
-    EXPECT_EQ(ReadWhole(writer.Path()), "line 1\nline 2\n");
+    EXPECT_EQ(ReadFile(writer.Path()), "line 1\nline 2\n");
     TFileWriter(dir.Path()).Write("a directory is no file", 5);  // dropped silently
 }
 

@@ -6,8 +6,8 @@
 #include <latch>
 #include <thread>
 
-#include "exceptions.h"
-#include "type_name.h"
+#include "foundation/exceptions.h"
+#include "foundation/type_name.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <thread>
 #include <unistd.h>
 
-#include "critical_section.h"
-#include "exceptions.h"
-#include "handle.h"
-#include "mutex.h"
+#include "foundation/critical_section.h"
+#include "foundation/exceptions.h"
+#include "foundation/handle.h"
+#include "foundation/mutex.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <latch>
 #include <thread>
 
-#include "smart_ptr.h"
+#include "foundation/smart_ptr.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <latch>
 #include <thread>
 
-#include "exceptions.h"
-#include "stack.h"
+#include "foundation/exceptions.h"
+#include "foundation/stack.h"
 
 namespace {
 
@@ -73,7 +73,7 @@ TEST(FoundationStack, RealFramesNameModuleSymbolAndSourceLine) {
     ASSERT_FALSE(frames.empty());
     const FrameInfo info = LookupFrame(frames[0]);
     const std::string text = FormatFrame(frames[0], info);
-    const std::string expected = "foundation_stack_test!(anonymous namespace)::"
+    const std::string expected = "foundation_tests!(anonymous namespace)::"
                                  "FoundationStack_RealFramesNameModuleSymbolAndSourceLine_Test::"
                                  "TestBody()+";
     EXPECT_EQ(text.substr(0, std::min(text.size(), expected.size())), expected);

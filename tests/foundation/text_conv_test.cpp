@@ -3,9 +3,9 @@
 
 #include <cerrno>
 
-#include "exceptions.h"
-#include "test_util.h"
-#include "text_conv.h"
+#include "foundation/exceptions.h"
+#include "tests/support/test_util.h"
+#include "foundation/text_conv.h"
 
 namespace {
 

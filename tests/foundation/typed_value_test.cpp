@@ -5,10 +5,10 @@
 #include <ctime>
 #include <stdexcept>
 
-#include "exceptions.h"
-#include "test_util.h"
-#include "type_name.h"
-#include "typed_value.h"
+#include "foundation/exceptions.h"
+#include "tests/support/test_util.h"
+#include "foundation/type_name.h"
+#include "foundation/typed_value.h"
 
 namespace {
 

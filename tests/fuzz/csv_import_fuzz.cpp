@@ -3,9 +3,9 @@
 // the same line. Behind the header line, the text imports into a fresh store
 // or is refused with an import error; on success the store counts as many
 // records as the parser saw.
-#include "csv_import.h"
-#include "csv_parser.h"
-#include "sqlite_db.h"
+#include "qvservice/import/csv_import.h"
+#include "qvservice/import/csv_parser.h"
+#include "qvservice/store/sqlite_db.h"
 
 #include <cstdio>
 #include <cstdlib>

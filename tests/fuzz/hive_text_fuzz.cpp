@@ -3,7 +3,7 @@
 // is the same tree, and writing it again gives the same text. Input that is
 // not a hive drives the setters instead, and the tree they build must come
 // back from its text unchanged.
-#include "hive_text.h"
+#include "platform/hive_text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

@@ -2,7 +2,7 @@
 // decoded into pixels that match the image's size, without reading outside
 // the input. Built as a fuzzer with clang; the GoogleTest program runs the
 // same entry point over crafted inputs.
-#include "icon_file.h"
+#include "service/icon_file.h"
 
 #include <cstdlib>
 

@@ -2,8 +2,8 @@
 // into fields that build the same date again; text converts to each number
 // type or is refused with an HRESULT, and a number written as text reads back
 // as a number that writes the same text.
-#include "ole_date.h"
-#include "variant.h"
+#include "platform/ole_date.h"
+#include "platform/variant.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 

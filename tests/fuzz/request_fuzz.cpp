@@ -3,14 +3,14 @@
 // interface ids of an activation. Every request is answered from a small
 // store or refused with InvalidRequest; every activation reply can be sent
 // (its description is valid UTF-8).
-#include "activity_query.h"
-#include "connection_pool.h"
-#include "qv_contract.h"
-#include "query_request.h"
-#include "quorvis_service.h"
-#include "record_writer.h"
-#include "sqlite_db.h"
-#include "store_schema.h"
+#include "qvservice/query/activity_query.h"
+#include "qvservice/rpc/connection_pool.h"
+#include "proto/qv_contract.h"
+#include "qvservice/query/query_request.h"
+#include "qvservice/rpc/quorvis_service.h"
+#include "qvservice/model/record_writer.h"
+#include "qvservice/store/sqlite_db.h"
+#include "qvservice/model/store_schema.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <grpcpp/server_context.h>

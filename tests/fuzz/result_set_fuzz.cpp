@@ -4,10 +4,10 @@
 // answer is refused with a description or becomes a record set whose every
 // value the readers convert or refuse with DataAccessError, sorted by any
 // of its fields.
-#include "data_access_error.h"
-#include "quorvis.pb.h"
-#include "recordset_reader.h"
-#include "wire_values.h"
+#include "service/data_access_error.h"
+#include "proto/quorvis.pb.h"
+#include "service/recordset_reader.h"
+#include "platform/wire_values.h"
 
 #include <google/protobuf/stubs/logging.h>
 

@@ -3,8 +3,8 @@
 // program, and programs that answer --help and --version.
 #include <gtest/gtest.h>
 
-#include "run_command.h"
-#include "temp_dir.h"
+#include "tests/support/run_command.h"
+#include "tests/support/temp_dir.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -53,7 +53,7 @@ TEST_F(InstallTree, PutsEveryFileInPlaceAndTheDesktopFilesValidate) {
   EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
 
   // The unit is made for the prefix it was installed under.
-  const std::string unit = ReadWhole(Path("lib/systemd/system/qvservice.service"));
+  const std::string unit = ReadFile(Path("lib/systemd/system/qvservice.service"));
   EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve --store ${QVSERVICE_STORE}"), std::string::npos)
       << unit;
   EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init "), std::string::npos) << unit;

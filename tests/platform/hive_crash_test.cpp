@@ -1,10 +1,10 @@
 // A process saving the hive again and again, killed with SIGKILL during a
 // save: the file still parses and holds one whole generation of values, the
 // last saved or the one being saved.
-#include "hive_save_files.h"
-#include "hive_store.h"
-#include "kill_point.h"
-#include "temp_dir.h"
+#include "platform/hive_save_files.h"
+#include "platform/hive_store.h"
+#include "tests/platform/kill_point.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

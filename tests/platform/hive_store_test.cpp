@@ -1,7 +1,7 @@
-#include "hive_store.h"
-#include "set_aside_blocker.h"
-#include "temp_dir.h"
-#include "test_util.h"
+#include "platform/hive_store.h"
+#include "tests/support/set_aside_blocker.h"
+#include "tests/support/temp_dir.h"
+#include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -61,7 +61,7 @@ TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
     std::string path = tmp.File("user.reg");
     const std::string first = "WINE REGISTRY Version 2\n[A] 0\n\"x\"=dword:xyz\n";
     const std::string second = "garbage";
-    WriteWhole(path, first);
+    WriteFile(path, first);
     HiveStore store(path);
     testing::internal::CaptureStderr();
     EXPECT_EQ(store.Load(), HiveStore::LoadResult::SetAside);
@@ -70,18 +70,18 @@ TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
     EXPECT_EQ(std::count(warning.begin(), warning.end(), '\n'), 1);
     std::string firstAside = store.SetAsidePath();
     EXPECT_EQ(firstAside.rfind(path + ".corrupt-", 0), 0u);
-    EXPECT_EQ(ReadWhole(firstAside), first);
+    EXPECT_EQ(ReadFile(firstAside), first);
     EXPECT_FALSE(fs::exists(path));
 
     // A second corrupt file, possibly within the same second, gets its own name.
-    WriteWhole(path, second);
+    WriteFile(path, second);
     EXPECT_EQ(LoadQuietly(store), HiveStore::LoadResult::SetAside);
     EXPECT_NE(store.SetAsidePath(), firstAside);
-    EXPECT_EQ(ReadWhole(firstAside), first);
-    EXPECT_EQ(ReadWhole(store.SetAsidePath()), second);
+    EXPECT_EQ(ReadFile(firstAside), first);
+    EXPECT_EQ(ReadFile(store.SetAsidePath()), second);
 
     ASSERT_TRUE(store.Save());
-    EXPECT_EQ(ReadWhole(path).rfind("WINE REGISTRY Version 2\n", 0), 0u);
+    EXPECT_EQ(ReadFile(path).rfind("WINE REGISTRY Version 2\n", 0), 0u);
 
     // A directory in the file's place cannot be read either.
     std::string dirPath = tmp.File("dir.reg");
@@ -98,7 +98,7 @@ TEST(HiveStore, FailureBeforeTheRenameLeavesTheOldFileWhole) {
     store.Load();
     store.OpenKey(kViewerKey, true)->SetString(u"Server", u"old");
     ASSERT_TRUE(store.Save());
-    const std::string before = ReadWhole(path);
+    const std::string before = ReadFile(path);
 
     store.OpenKey(kViewerKey, false)->SetString(u"Server", u"new");
     store.SetRenameFunction([](const char*, const char*) {
@@ -108,7 +108,7 @@ TEST(HiveStore, FailureBeforeTheRenameLeavesTheOldFileWhole) {
     std::string error;
     EXPECT_FALSE(store.Save(&error));
     EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
-    EXPECT_EQ(ReadWhole(path), before);
+    EXPECT_EQ(ReadFile(path), before);
     EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});  // no temporary file left
 }
 
@@ -170,7 +170,7 @@ TEST(HiveStore, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
     TempDir tmp;
     std::string path = tmp.File("user.reg");
     const std::string corrupt = "not a hive";
-    WriteWhole(path, corrupt);
+    WriteFile(path, corrupt);
     SetAsideBlocker blocker(path);
     HiveStore store(path);
     testing::internal::CaptureStderr();
@@ -180,14 +180,14 @@ TEST(HiveStore, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
     EXPECT_FALSE(store.Save(&error));
     testing::internal::GetCapturedStderr();
     EXPECT_NE(error.find("could not be set aside"), std::string::npos) << error;
-    EXPECT_EQ(ReadWhole(path), corrupt);  // never overwritten unseen
+    EXPECT_EQ(ReadFile(path), corrupt);  // never overwritten unseen
 
     blocker.Release();
     testing::internal::CaptureStderr();
     ASSERT_TRUE(store.Save(&error)) << error;
     testing::internal::GetCapturedStderr();
     ASSERT_FALSE(store.SetAsidePath().empty());
-    EXPECT_EQ(ReadWhole(store.SetAsidePath()), corrupt);
+    EXPECT_EQ(ReadFile(store.SetAsidePath()), corrupt);
     HiveStore again(path);
     ASSERT_EQ(again.Load(), HiveStore::LoadResult::Loaded);
     EXPECT_EQ(again.OpenKey(kViewerKey, false)->GetString(u"Server"), u"kept");

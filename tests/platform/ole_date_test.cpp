@@ -1,6 +1,6 @@
-#include "ole_date.h"
+#include "platform/ole_date.h"
 
-#include "test_util.h"
+#include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
 

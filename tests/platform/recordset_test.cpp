@@ -1,4 +1,4 @@
-#include "recordset.h"
+#include "platform/recordset.h"
 
 #include <gtest/gtest.h>
 

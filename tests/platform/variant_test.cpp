@@ -1,5 +1,5 @@
-#include "hresult_text.h"
-#include "variant.h"
+#include "platform/hresult_text.h"
+#include "platform/variant.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
-#include "qv_grid.h"
+#include "reports/qv_grid.h"
 
-#include "variant.h"
+#include "platform/variant.h"
 
 #include <QImage>
 #include <QPainter>

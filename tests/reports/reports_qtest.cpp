@@ -1,17 +1,17 @@
 // The six reports in the report view against a fake service: the request
 // each sends, captions, rows, the chart's slices, Refresh, Find, layout,
 // drill-down and a run that fails half way.
-#include "../service/doc_test_support.h"
-#include "../service/fake_qv_query.h"
-#include "ole_date.h"
-#include "qv_grid.h"
-#include "qv_viewer_doc.h"
-#include "report.h"
-#include "report_host.h"
-#include "right_view.h"
-#include "t_chart.h"
-#include "tree_object.h"
-#include "viewer_settings.h"
+#include "tests/support/doc_test_support.h"
+#include "tests/support/fake_qv_query.h"
+#include "platform/ole_date.h"
+#include "reports/qv_grid.h"
+#include "service/qv_viewer_doc.h"
+#include "reports/report.h"
+#include "reports/report_host.h"
+#include "reports/right_view.h"
+#include "reports/t_chart.h"
+#include "trees/tree_object.h"
+#include "service/viewer_settings.h"
 
 #include <QAbstractButton>
 #include <QDateEdit>

@@ -1,8 +1,8 @@
 // The icon-file decoder: which image it picks, the pixels it makes, and the
 // faulty files it refuses (bytes come from the network).
-#include "icon_bytes.h"
-#include "icon_file.h"
-#include "icon_image.h"
+#include "tests/service/icon_bytes.h"
+#include "service/icon_file.h"
+#include "service/icon_image.h"
 
 #include <QBuffer>
 #include <QImage>

@@ -2,9 +2,9 @@
 // A fake Quorvis Service for the tests: it activates, and answers Query as
 // told: well, not at all, half and then nothing, with rows that lie about
 // their width, types or numbers, or without end.
-#include "quorvis.grpc.pb.h"
-#include "variant.h"
-#include "recordset.h"
+#include "proto/quorvis.grpc.pb.h"
+#include "platform/variant.h"
+#include "platform/recordset.h"
 
 #include <grpcpp/grpcpp.h>
 

@@ -2,11 +2,11 @@
 // stops half way, lies about its rows or streams without end: every call ends
 // within its deadline or answer limit with a description, and the next call
 // on the same object works.
-#include "qv_contract.h"
-#include "recordset_reader.h"
-#include "remote_qv_query.h"
+#include "proto/qv_contract.h"
+#include "service/recordset_reader.h"
+#include "service/remote_qv_query.h"
 
-#include "lying_service.h"
+#include "tests/service/lying_service.h"
 
 #include <gtest/gtest.h>
 #include <netinet/in.h>

@@ -1,6 +1,6 @@
-#include "data_access_error.h"
-#include "debug_stream.h"
-#include "recordset_reader.h"
+#include "service/data_access_error.h"
+#include "foundation/debug_stream.h"
+#include "service/recordset_reader.h"
 
 #include <gtest/gtest.h>
 

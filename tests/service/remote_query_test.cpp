@@ -1,11 +1,11 @@
 // The viewer's client against a real qvservice on a loopback port: every
 // activation outcome the viewer tells apart, and answers read through the
 // same readers the trees and reports use.
-#include "data_access_error.h"
-#include "recordset_reader.h"
-#include "remote_qv_query.h"
-#include "../server/service_process.h"
-#include "../server/test_support.h"
+#include "service/data_access_error.h"
+#include "service/recordset_reader.h"
+#include "service/remote_qv_query.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -26,7 +26,7 @@ qv::server::ActivityRecord Record(std::string user, std::string computer, std::s
 }
 
 TEST(RemoteQuery, AnswersReadThroughTheFieldReadersAndRefusalsArriveAsTheError) {
-    qv::test::TempDir dir;
+    TempDir dir;
     const std::string store = dir.File("store.db");
     qv::test::WriteRecords(store, {Record("alice", "pc-1", "editor", kJan2025, 3 * 3'600'000),
                                    Record("alice", "pc-2", "editor", kJan2025 + kDay, 2 * 3'600'000),
@@ -71,7 +71,7 @@ TEST(RemoteQuery, AnswersReadThroughTheFieldReadersAndRefusalsArriveAsTheError) 
 
 TEST(RemoteQuery, AMillionRowAnswerIsReadWhole) {
     constexpr std::size_t kRows = 1'000'000;
-    qv::test::TempDir dir;
+    TempDir dir;
     const std::string store = dir.File("million.db");
     qv::test::WriteManyTitles(store, kRows);
     ServiceProcess process({"serve", "--store", store, "--listen", "127.0.0.1:0"});

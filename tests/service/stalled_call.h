@@ -3,8 +3,8 @@
 // worker thread, through the viewer's call waiter (paint and timer events
 // flow, input does not), until it is released, the viewer abandons its
 // calls, or its deadline passes; then it fails as an elapsed deadline does.
-#include "hresult.h"
-#include "ui_call_waiter.h"
+#include "platform/hresult.h"
+#include "service/ui_call_waiter.h"
 
 #include <QTimer>
 

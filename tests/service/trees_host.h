@@ -1,10 +1,10 @@
 #pragma once
 // The frame's part in the end-to-end tests of Connect: three trees, each
 // refilled by its top-level loader, their tree objects freed at the end.
-#include "doc_test_support.h"
-#include "qv_viewer_doc.h"
-#include "tree_loaders.h"
-#include "tree_walk.h"
+#include "tests/support/doc_test_support.h"
+#include "service/qv_viewer_doc.h"
+#include "trees/tree_loaders.h"
+#include "trees/tree_walk.h"
 
 #include <QStringList>
 #include <QTreeWidget>

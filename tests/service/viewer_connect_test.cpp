@@ -2,20 +2,20 @@
 // fill through the loaders and open level by level; a server change to an
 // unreachable server empties them, says so and keeps the old interface; and
 // each other way the activation can fail has its own message.
-#include "doc_test_support.h"
-#include "trees_host.h"
-#include "qv_contract.h"
-#include "gui_test_environment.h"
-#include "qv_viewer_doc.h"
-#include "recordset_reader.h"
-#include "remote_qv_query.h"
-#include "resource_ids.h"
-#include "tree_loaders.h"
-#include "tree_object.h"
-#include "tree_walk.h"
-#include "viewer_settings.h"
-#include "../server/service_process.h"
-#include "../server/test_support.h"
+#include "tests/support/doc_test_support.h"
+#include "tests/service/trees_host.h"
+#include "proto/qv_contract.h"
+#include "tests/support/gui_test_environment.h"
+#include "service/qv_viewer_doc.h"
+#include "service/recordset_reader.h"
+#include "service/remote_qv_query.h"
+#include "resources/resource_ids.h"
+#include "trees/tree_loaders.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
+#include "service/viewer_settings.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
 
 #include <QApplication>
 #include <QPointer>

@@ -2,14 +2,14 @@
 // certificate: the hive's TLS files fill the trees; a wrong CA, a missing
 // file or an open key each say what the operator must know, and the
 // connection works again afterwards.
-#include "doc_test_support.h"
-#include "trees_host.h"
-#include "qv_viewer_doc.h"
-#include "tree_loaders.h"
-#include "tree_walk.h"
-#include "viewer_settings.h"
-#include "../server/service_process.h"
-#include "../server/test_support.h"
+#include "tests/support/doc_test_support.h"
+#include "tests/service/trees_host.h"
+#include "service/qv_viewer_doc.h"
+#include "trees/tree_loaders.h"
+#include "trees/tree_walk.h"
+#include "service/viewer_settings.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
 
 #include <QTreeWidget>
 

@@ -2,16 +2,16 @@
 // of steps, the image lists and caches, GetProgramInfo, and the waiter that
 // keeps the GUI thread serving events during a call (the stalled calls
 // below are released only by events served inside the wait).
-#include "data_access_error.h"
-#include "doc_test_support.h"
-#include "fake_qv_query.h"
-#include "gui_test_environment.h"
-#include "icon_bytes.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "stalled_call.h"
-#include "ui_call_waiter.h"
-#include "viewer_settings.h"
+#include "service/data_access_error.h"
+#include "tests/support/doc_test_support.h"
+#include "tests/support/fake_qv_query.h"
+#include "tests/support/gui_test_environment.h"
+#include "tests/service/icon_bytes.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "tests/service/stalled_call.h"
+#include "service/ui_call_waiter.h"
+#include "service/viewer_settings.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>
@@ -19,8 +19,6 @@
 #include <QTimer>
 
 #include <optional>
-
-QV_GUI_TEST_ENVIRONMENT(QGuiApplication)
 
 namespace {
 

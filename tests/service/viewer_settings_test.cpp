@@ -1,6 +1,6 @@
-#include "viewer_settings.h"
+#include "service/viewer_settings.h"
 
-#include "../platform/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,17 @@
 // The loaders against a fake service: requests, "Name Asc" order, objects,
 // images, expand marks, program texts, and which failures release the
 // document's interface. Plain QTreeWidgets stand in for the panes' trees.
-#include "../service/doc_test_support.h"
-#include "../service/fake_qv_query.h"
-#include "../service/stalled_call.h"
-#include "../service/trees_host.h"
-#include "qv_viewer_doc.h"
-#include "resource_ids.h"
-#include "tree_loaders.h"
-#include "tree_object.h"
-#include "tree_walk.h"
-#include "viewer_settings.h"
-#include "workspace_bar.h"
+#include "tests/support/doc_test_support.h"
+#include "tests/support/fake_qv_query.h"
+#include "tests/service/stalled_call.h"
+#include "tests/service/trees_host.h"
+#include "service/qv_viewer_doc.h"
+#include "resources/resource_ids.h"
+#include "trees/tree_loaders.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
+#include "service/viewer_settings.h"
+#include "trees/workspace_bar.h"
 
 #include <QPointer>
 #include <QTreeWidget>

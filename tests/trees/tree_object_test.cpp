@@ -1,7 +1,7 @@
 // The tree objects: the key each kind writes, the report they own, and the
 // walk that releases objects hanging on items.
-#include "tree_object.h"
-#include "tree_walk.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
 
 #include <QPointer>
 #include <QTreeWidgetItem>

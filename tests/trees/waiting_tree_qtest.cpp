@@ -1,8 +1,8 @@
 // The waiting tree control in its pane: fetch on every opening, children
 // dropped (and their objects released) on closing, the waiting display and
 // the hourglass while a fetch blocks.
-#include "fake_tree.h"
-#include "tree_walk.h"
+#include "tests/support/fake_tree.h"
+#include "trees/tree_walk.h"
 
 #include <QSignalSpy>
 #include <QTest>

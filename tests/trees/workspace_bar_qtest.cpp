@@ -1,6 +1,6 @@
 // The tree pane: which report is shown for which selection, Refresh,
 // clearing and drill-down.
-#include "fake_tree.h"
+#include "tests/support/fake_tree.h"
 
 #include <QTest>
 

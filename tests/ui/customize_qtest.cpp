@@ -1,9 +1,9 @@
 // Commands with user keys, toolbars with user-defined ones, and the
 // Customize dialog that edits both.
-#include "command_manager.h"
-#include "customize_dialog.h"
-#include "hive_key.h"
-#include "toolbar_manager.h"
+#include "ui/command_manager.h"
+#include "ui/customize_dialog.h"
+#include "platform/hive_key.h"
+#include "ui/toolbar_manager.h"
 
 #include <QComboBox>
 #include <QKeySequenceEdit>

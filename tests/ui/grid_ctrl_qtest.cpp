@@ -1,4 +1,4 @@
-#include "grid_ctrl.h"
+#include "ui/grid_ctrl.h"
 
 #include <QHeaderView>
 #include <QPainter>

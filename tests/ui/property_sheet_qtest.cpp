@@ -1,6 +1,6 @@
-#include "property_sheet.h"
+#include "ui/property_sheet.h"
 
-#include "resource_ids.h"
+#include "resources/resource_ids.h"
 
 #include <QPushButton>
 #include <QTreeWidget>

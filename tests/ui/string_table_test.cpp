@@ -1,5 +1,5 @@
-#include "app_resources.h"
-#include "resource_ids.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 
 #include <gtest/gtest.h>
 

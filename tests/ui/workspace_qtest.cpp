@@ -1,13 +1,13 @@
 // Panes joined as tabs, the workspace kept in the hive, and the looks.
-#include "command_manager.h"
-#include "dockable_pane.h"
-#include "hive_key.h"
-#include "hive_store.h"
-#include "pane_tab_group.h"
-#include "profile_store.h"
-#include "toolbar_manager.h"
-#include "visual_look.h"
-#include "workspace_state.h"
+#include "ui/command_manager.h"
+#include "ui/dockable_pane.h"
+#include "platform/hive_key.h"
+#include "platform/hive_store.h"
+#include "ui/pane_tab_group.h"
+#include "ui/profile_store.h"
+#include "ui/toolbar_manager.h"
+#include "ui/visual_look.h"
+#include "ui/workspace_state.h"
 
 #include <QApplication>
 #include <QMainWindow>

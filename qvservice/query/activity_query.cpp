@@ -1,0 +1,112 @@
+#include "qvservice/query/activity_query.h"
+
+#include "qvservice/query/activity_sql.h"
+#include "proto/qv_contract.h"
+#include "qvservice/model/store_schema.h"
+
+#include <array>
+#include <limits>
+#include <optional>
+
+namespace qv::server {
+
+namespace {
+
+using contract::kAdoBigInt;
+using contract::kAdoDouble;
+using contract::kAdoInteger;
+using contract::kAdoLongVarBinary;
+using contract::kAdoVarWChar;
+
+// Text fields declare the longest text the store accepts; binary fields
+// ADO's size of a long binary.
+constexpr int kTextSize = 65535;
+constexpr int kLongBinarySize = std::numeric_limits<std::int32_t>::max();
+
+constexpr std::array<FieldSpec, 8> kActivityFields{{
+    {"ID", kAdoInteger, 4},
+    {"Name", kAdoVarWChar, kTextSize},
+    {"Computers", kAdoInteger, 4},
+    {"Users", kAdoInteger, 4},
+    {"Processes", kAdoInteger, 4},
+    {"TimeSpent", kAdoBigInt, 8},
+    {"KeyboardEvents", kAdoDouble, 8},
+    {"MouseEvents", kAdoDouble, 8},
+}};
+
+constexpr std::array<FieldSpec, 4> kProgramInfoFields{{
+    {"ID", kAdoInteger, 4},
+    {"ProcessName", kAdoVarWChar, kTextSize},
+    {"Description", kAdoVarWChar, kTextSize},
+    {"Icon", kAdoLongVarBinary, kLongBinarySize},
+}};
+
+// Holds a read transaction for the life of the cursor, so that every row
+// comes from one snapshot even while an import commits.
+class ActivityCursor final : public ResultCursor {
+ public:
+  ActivityCursor(Database& db, const ActivityRequest& request) : m_transaction(db, Transaction::Kind::Read) {
+    if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
+    const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
+    m_statement.emplace(db, sql.text);
+    for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
+      const int index = static_cast<int>(i + 1);
+      std::visit([&](auto value) { m_statement->Bind(index, value); }, sql.parameters[i]);
+    }
+  }
+
+  std::span<const FieldSpec> Fields() const override { return kActivityFields; }
+
+  bool Next(quorvis::v1::Row& row) override {
+    if (!m_statement || !m_statement->Step()) return false;
+    const Statement& s = *m_statement;
+    AddInt32(row, s.Int64(0));
+    AddText(row, s.Bytes(1));
+    AddInt32(row, s.Int64(2));
+    AddInt32(row, s.Int64(3));
+    AddInt32(row, s.Int64(4));
+    AddInt64(row, s.Int64(5));
+    AddDouble(row, s.Double(6));
+    AddDouble(row, s.Double(7));
+    return true;
+  }
+
+ private:
+  Transaction m_transaction;
+  std::optional<Statement> m_statement;
+};
+
+class ProgramInfoCursor final : public ResultCursor {
+ public:
+  ProgramInfoCursor(Database& db, std::uint32_t programId)
+      : m_statement(db, "SELECT id, process_name, description, icon FROM programs WHERE id = ?1") {
+    m_statement.Bind(1, static_cast<std::int64_t>(programId));
+  }
+
+  std::span<const FieldSpec> Fields() const override { return kProgramInfoFields; }
+
+  bool Next(quorvis::v1::Row& row) override {
+    if (!m_statement.Step()) return false;
+    AddInt32(row, m_statement.Int64(0));
+    AddText(row, m_statement.Bytes(1));
+    AddText(row, m_statement.Bytes(2));
+    const bool noIcon = m_statement.IsNull(3);
+    AddBytesOrNull(row, noIcon ? std::string_view() : m_statement.Bytes(3), noIcon);
+    return true;
+  }
+
+ private:
+  Statement m_statement;
+};
+
+}  // namespace
+
+std::unique_ptr<ResultCursor> OpenActivityQuery(Database& db, const ActivityRequest& request) {
+  return std::make_unique<ActivityCursor>(db, request);
+}
+
+std::unique_ptr<ResultCursor> OpenProgramInfo(Database& db, std::uint32_t programId) {
+  return std::make_unique<ProgramInfoCursor>(db, programId);
+}
+
+}  // namespace qv::server

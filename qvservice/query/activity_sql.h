@@ -1,0 +1,25 @@
+// The SQL text and parameters of one activity query: a union of the rollup
+// rows and raw record pieces that make up the period, grouped by the entity
+// of the request's kind.
+#pragma once
+
+#include "qvservice/query/query_request.h"
+
+#include <cstdint>
+#include <string>
+#include <variant>
+#include <vector>
+
+namespace qv::server {
+
+struct ActivitySql {
+  std::string text;
+  std::vector<std::variant<std::int64_t, double>> parameters;
+};
+
+// Result columns: id, name, computers, users, processes, time ms, keyboard,
+// mouse. maxDurationMs, the longest record stored, bounds the raw scan of the
+// period's ends; for records up to a day long, a day does.
+ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs);
+
+}  // namespace qv::server

@@ -1,0 +1,55 @@
+#include "qvservice/rpc/access_policy.h"
+
+#include "proto/qv_contract.h"
+
+#include <algorithm>
+#include <grpc/grpc_security_constants.h>
+#include <grpcpp/server_context.h>
+
+namespace qv::server {
+
+namespace {
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [&](char x, char y) {
+           return lower(x) == lower(y);
+         });
+}
+
+}  // namespace
+
+std::string AccessPolicy::CallerOf(const grpc::ServerContext& context) const {
+  if (m_certificateIdentity) {
+    const auto auth = context.auth_context();
+    if (!auth) return {};
+    const auto names = auth->FindPropertyValues(GRPC_X509_CN_PROPERTY_NAME);
+    return names.empty() ? std::string() : std::string(names.front().data(), names.front().size());
+  }
+  const auto& metadata = context.client_metadata();
+  const auto claim = metadata.find(grpc::string_ref(contract::kUserMetadataKey.data(), contract::kUserMetadataKey.size()));
+  return claim == metadata.end() ? std::string() : std::string(claim->second.data(), claim->second.size());
+}
+
+bool AccessPolicy::Allows(std::string_view caller) const {
+  if (caller.empty() && m_certificateIdentity) return false;
+  if (m_allowed.empty()) return true;
+  if (caller.empty()) return false;
+  return std::any_of(m_allowed.begin(), m_allowed.end(), [&](const std::string& name) { return EqualNoCase(name, caller); });
+}
+
+std::vector<std::string> SplitNames(std::string_view list) {
+  std::vector<std::string> names;
+  while (!list.empty()) {
+    const std::size_t comma = list.find(',');
+    std::string_view name = list.substr(0, comma);
+    while (!name.empty() && name.front() == ' ') name.remove_prefix(1);
+    while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+    if (!name.empty()) names.emplace_back(name);
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return names;
+}
+
+}  // namespace qv::server

@@ -1,0 +1,78 @@
+// The service on its listening port: the store, the object and the gRPC
+// server around them.
+#pragma once
+
+#include "qvservice/rpc/connection_pool.h"
+#include "qvservice/rpc/quorvis_service.h"
+#include "qvservice/store/store_database.h"
+
+#include <grpcpp/server.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::server {
+
+// The most threads that answer calls at once; unless told otherwise, also
+// the most store connections the service opens.
+inline constexpr int kWorkerThreads = 256;
+
+struct ServeOptions {
+  std::string storePath;  // a SQLite file or a PostgreSQL URI
+  std::size_t dbConnections = kWorkerThreads;
+  std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = every address, default port
+  std::vector<std::string> allowed;
+  std::string tlsCertFile;
+  std::string tlsKeyFile;
+  std::string clientCaFile;
+  bool trustClaimedNames = false;  // --allow without client certificates off loopback
+  CallLimits limits;
+};
+
+struct ListenAddress {
+  std::string host;
+  std::uint16_t port = 0;
+};
+
+// Throws std::invalid_argument for a malformed address.
+ListenAddress ParseListenAddress(const std::string& text);
+
+// The address names this machine's loopback interface only: "localhost",
+// 127.0.0.0/8 or ::1.
+bool IsLoopbackOnly(const ListenAddress& address);
+
+// Refuses (std::runtime_error) a set-up in which a claimed, forgeable user
+// name would decide who reads the records; returns the warnings to log at
+// start for one that works but is exposed.
+std::vector<std::string> CheckServeSecurity(const ServeOptions& options);
+
+class ServiceHost {
+ public:
+  // Checks the store (it must exist); throws StoreError or std::runtime_error.
+  explicit ServiceHost(const ServeOptions& options);
+  ~ServiceHost();
+
+  // Starts listening; returns the address with the port actually bound.
+  std::string Start();
+  // Lets the calls in flight finish for a grace period, then cancels what is
+  // left and stops.
+  void Shutdown();
+  void Wait();
+
+ private:
+  ServeOptions m_options;
+  // A SQLite store's writable connection keeps its WAL files in place for
+  // the read-only ones; null for a database server.
+  std::unique_ptr<Database> m_keeper;
+  ConnectionPool m_pool;
+  QuorvisService m_service;
+  std::unique_ptr<grpc::Server> m_server;
+};
+
+// serve: runs until SIGINT or SIGTERM; returns the exit code.
+int RunServe(const ServeOptions& options);
+
+}  // namespace qv::server

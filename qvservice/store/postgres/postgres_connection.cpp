@@ -1,0 +1,181 @@
+#include "qvservice/store/postgres/postgres_connection.h"
+
+#include "qvservice/store/postgres/postgres_wire.h"
+
+#include <poll.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+namespace qv::server::pg {
+
+namespace {
+constexpr int kBinaryFormat = 1;
+constexpr int kPollSliceMs = 100;
+// A server that does not answer a cancel within this is as good as gone
+// (a dead network would otherwise hold the request until TCP gives up).
+constexpr auto kCancelGrace = std::chrono::seconds(10);
+constexpr std::size_t kCopyChunkBytes = std::size_t{64} << 10;
+constexpr const char* kConnectTimeoutSeconds = "10";
+constexpr const char* kApplicationName = "qvservice";
+
+struct CancelDeleter {
+  void operator()(PGcancel* cancel) const { PQfreeCancel(cancel); }
+};
+
+bool ParsesAsConnectionString(const std::string& uri) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(uri.c_str(), &error);
+  PQfreemem(error);
+  PQconninfoFree(options);
+  return options != nullptr;
+}
+}  // namespace
+
+Connection::Connection(const std::string& uri, std::string name) : m_name(std::move(name)) {
+  // The URI comes last so that its own settings win over these defaults.
+  const char* const keys[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
+  const char* const values[] = {kConnectTimeoutSeconds, kApplicationName, uri.c_str(), nullptr};
+  m_connection.reset(PQconnectdbParams(keys, values, 1));
+  const auto unreachable = [&](const std::string& reason) {
+    return StoreError("cannot connect to the store " + m_name + ": " + reason, 0, StoreError::Kind::Unreachable);
+  };
+  if (!m_connection) throw unreachable("out of memory");
+  if (PQstatus(Handle()) != CONNECTION_OK) {
+    const std::string reason = OneLine(PQerrorMessage(Handle()));
+    throw unreachable(ParsesAsConnectionString(uri) ? reason : WithoutQuotedText(reason));
+  }
+  // Notices ("already exists, skipping") are not for the service's log.
+  PQsetNoticeProcessor(Handle(), [](void*, const char*) {}, nullptr);
+  if (PQsetnonblocking(Handle(), 1) != 0) throw unreachable(OneLine(PQerrorMessage(Handle())));
+}
+
+bool Connection::Broken() const {
+  return PQstatus(Handle()) == CONNECTION_BAD || PQtransactionStatus(Handle()) == PQTRANS_ACTIVE;
+}
+
+Result Connection::Run(const std::string& sql, const std::vector<Parameter>& parameters) {
+  const int count = static_cast<int>(parameters.size());
+  std::vector<Oid> types(count);
+  std::vector<const char*> values(count);
+  std::vector<int> lengths(count);
+  const std::vector<int> formats(count, kBinaryFormat);
+  for (int k = 0; k < count; ++k) {
+    types[k] = parameters[k].type;
+    values[k] = parameters[k].null ? nullptr : parameters[k].bytes.data();
+    lengths[k] = static_cast<int>(parameters[k].bytes.size());
+  }
+  Sent(PQsendQueryParams(Handle(), sql.c_str(), count, types.data(), values.data(), lengths.data(), formats.data(),
+                         kBinaryFormat));
+  return NoCopy(Collect());
+}
+
+Result Connection::Simple(const std::string& sql) {
+  Sent(PQsendQuery(Handle(), sql.c_str()));
+  return NoCopy(Collect());
+}
+
+void Connection::CopyIn(const std::string& sql, std::string_view data) {
+  Sent(PQsendQuery(Handle(), sql.c_str()));
+  const Result started = Collect();
+  if (PQresultStatus(started.get()) != PGRES_COPY_IN) throw std::logic_error("not a COPY FROM STDIN: " + sql);
+  while (!data.empty()) {
+    const std::string_view chunk = data.substr(0, kCopyChunkBytes);
+    const int queued = PQputCopyData(Handle(), chunk.data(), static_cast<int>(chunk.size()));
+    if (queued < 0) Fail(nullptr);
+    if (queued > 0) data.remove_prefix(chunk.size());
+    Flush();
+  }
+  int ended = 0;
+  while ((ended = PQputCopyEnd(Handle(), nullptr)) == 0) Flush();
+  if (ended < 0) Fail(nullptr);
+  Flush();
+  Collect();
+}
+
+void Connection::Sent(int accepted) {
+  m_cancelledAt.reset();
+  if (!accepted) Fail(nullptr);
+  Flush();
+}
+
+void Connection::Flush() {
+  for (;;) {
+    const int pending = PQflush(Handle());
+    if (pending == 0) return;
+    if (pending < 0) Fail(nullptr);
+    Await(POLLIN | POLLOUT);
+  }
+}
+
+// Waits one slice at most for the socket, asking first whether to stop.
+void Connection::Await(short events) {
+  if (m_cancelledAt && std::chrono::steady_clock::now() - *m_cancelledAt > kCancelGrace) {
+    throw StoreError(m_name + ": the database did not stop a statement when asked to", 0,
+                     StoreError::Kind::ConnectionLost);
+  }
+  if (m_interrupted && !m_cancelledAt && m_interrupted()) {
+    m_cancelledAt = std::chrono::steady_clock::now();
+    const std::unique_ptr<PGcancel, CancelDeleter> cancel(PQgetCancel(Handle()));
+    char error[256] = "";
+    if (!cancel || !PQcancel(cancel.get(), error, sizeof error)) {
+      throw StoreError(m_name + ": cannot stop a statement: " + OneLine(error));
+    }
+  }
+  pollfd watch{PQsocket(Handle()), events, 0};
+  if (watch.fd < 0) Fail(nullptr);
+  const int ready = poll(&watch, 1, kPollSliceMs);
+  if (ready < 0 && errno != EINTR) throw StoreError(m_name + ": cannot wait for the database: " + std::strerror(errno));
+  // When reading fails for a lost server, the next result tells why.
+  if (ready > 0 && (watch.revents & ~POLLOUT) != 0 && !PQconsumeInput(Handle()) &&
+      PQstatus(Handle()) != CONNECTION_BAD) {
+    Fail(nullptr);
+  }
+}
+
+// The results of what was sent: the last one, or the first failure thrown.
+Result Connection::Collect() {
+  Result last;
+  Result failed;
+  for (;;) {
+    while (PQisBusy(Handle()) && PQstatus(Handle()) != CONNECTION_BAD) Await(POLLIN);
+    Result next(PQgetResult(Handle()));
+    if (!next) break;
+    const ExecStatusType status = PQresultStatus(next.get());
+    const bool copying = status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH;
+    if (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE || status == PGRES_NONFATAL_ERROR) {
+      if (!failed) failed = std::move(next);
+    } else {
+      last = std::move(next);
+    }
+    if (copying) break;  // no more results until the COPY's data is through
+  }
+  if (failed) Fail(failed.get());
+  if (!last) Fail(nullptr);
+  return last;
+}
+
+// A COPY reached through a statement leaves the connection waiting for data
+// (Broken then says so): only CopyIn may start one.
+Result Connection::NoCopy(Result result) const {
+  const ExecStatusType status = PQresultStatus(result.get());
+  if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+    throw std::logic_error("a COPY outside a bulk load");
+  }
+  return result;
+}
+
+void Connection::Fail(const PGresult* result) const {
+  // libpq's own message gathers every later complaint after the first line.
+  const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+  const std::string_view message = primary ? primary : PQerrorMessage(Handle());
+  const std::string reason = OneLine(message.substr(0, message.find('\n')));
+  if (PQstatus(Handle()) == CONNECTION_BAD) {
+    throw StoreError(m_name + ": the connection to the database was lost (" + reason + ")", 0,
+                     StoreError::Kind::ConnectionLost);
+  }
+  throw StoreError(m_name + ": " + reason);
+}
+
+}  // namespace qv::server::pg

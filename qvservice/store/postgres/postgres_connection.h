@@ -1,0 +1,74 @@
+// One libpq connection driven without blocking: every command is sent, then
+// waited for in short slices, so that an interrupt can cancel it and a lost
+// server is told apart from a refused statement.
+#pragma once
+
+#include "qvservice/store/store_database.h"
+
+#include <libpq-fe.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace qv::server::pg {
+
+struct ResultDeleter {
+  void operator()(PGresult* result) const { PQclear(result); }
+};
+using Result = std::unique_ptr<PGresult, ResultDeleter>;
+
+struct Parameter {
+  Oid type = 0;  // 0: left to the server
+  bool null = true;
+  std::string bytes;
+};
+
+class Connection {
+ public:
+  // uri: a libpq connection string; name: the store as messages call it.
+  // Throws StoreError (kind Unreachable).
+  Connection(const std::string& uri, std::string name);
+
+  const std::string& Name() const { return m_name; }
+  // Returns the one it replaces.
+  std::function<bool()> ReplaceInterrupt(std::function<bool()> interrupted) {
+    return std::exchange(m_interrupted, std::move(interrupted));
+  }
+  // Lost, or left in the middle of a command by an error: of no further use.
+  bool Broken() const;
+
+  // The calls below throw StoreError: kind ConnectionLost when the
+  // connection broke, else Failed. Results are never null.
+  // One statement with parameters; rows in binary form, all in memory.
+  Result Run(const std::string& sql, const std::vector<Parameter>& parameters);
+  // Statements separated by ";", without parameters; the last one's result.
+  Result Simple(const std::string& sql);
+  // One COPY ... FROM STDIN and all its data.
+  void CopyIn(const std::string& sql, std::string_view data);
+
+ private:
+  struct ConnectionDeleter {
+    void operator()(PGconn* connection) const { PQfinish(connection); }
+  };
+  PGconn* Handle() const { return m_connection.get(); }
+  void Sent(int accepted);
+  void Flush();
+  void Await(short events);
+  Result Collect();
+  Result NoCopy(Result result) const;
+  [[noreturn]] void Fail(const PGresult* result) const;
+
+  std::string m_name;
+  std::unique_ptr<PGconn, ConnectionDeleter> m_connection;
+  std::function<bool()> m_interrupted;
+  // When the command under way was asked to stop; empty while it was not.
+  std::optional<std::chrono::steady_clock::time_point> m_cancelledAt;
+};
+
+}  // namespace qv::server::pg

@@ -1,0 +1,44 @@
+// The SQLite engine of the store: a file on the service's own disk.
+#pragma once
+
+#include "qvservice/store/store_database.h"
+
+#include <string>
+#include <string_view>
+
+struct sqlite3;
+
+namespace qv::server {
+
+class SqliteDatabase final : public Database {
+ public:
+  SqliteDatabase(const std::string& path, Mode mode);
+  ~SqliteDatabase() override;
+
+  sqlite3* Handle() const { return m_db; }
+  const Dialect& Types() const override;
+  std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
+  void Exec(const std::string& sql) override;
+  std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
+  void Begin(TransactionKind kind) override;
+  void Commit() override;
+  void Rollback() noexcept override;
+  int SchemaVersion() override;
+  void SetSchemaVersion(int version) override;
+  bool HoldsForeignTables() override;
+  void SetInterrupt(std::function<bool()> interrupted) override;
+
+  [[noreturn]] void Fail(const std::string& context, int code) const;
+
+ private:
+  static int Interrupted(void* self);
+
+  sqlite3* m_db = nullptr;  // owned
+  std::function<bool()> m_interrupted;
+};
+
+// Text that is valid UTF-8 is stored as text; anything else as a blob, so
+// every byte survives and equal bytes still compare equal.
+bool IsValidUtf8(std::string_view text);
+
+}  // namespace qv::server

@@ -1,0 +1,219 @@
+// CSV import: what a good file stores, and that a bad row, a repeated file
+// or a bad icon leaves the store as it was.
+#include "qvservice/import/csv_import.h"
+#include "qvservice/model/icon_file.h"
+#include "qvservice/store/new_store_file.h"
+#include "qvservice/query/query_request.h"
+#include "qvservice/store/sqlite_db.h"
+#include "tests/support/store_engines.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+namespace qv::test {
+namespace {
+
+using server::ImportCsv;
+using server::ImportError;
+
+std::int64_t Count(const std::string& store, const char* table) {
+  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
+  server::Statement count(db, std::string("SELECT count(*) FROM ") + table);
+  count.Step();
+  return count.Int64(0);
+}
+
+std::string ImportFailure(const server::ImportOptions& options) {
+  try {
+    ImportCsv(options);
+  } catch (const ImportError& error) {
+    return error.what();
+  }
+  return "no failure";
+}
+
+const std::string kHeader = std::string(server::kCsvHeader) + "\r\n";
+
+class ServiceImportOnEachEngine : public EachStoreEngine {};
+QV_ON_EACH_STORE_ENGINE(ServiceImportOnEachEngine);
+
+TEST_P(ServiceImportOnEachEngine, StoresRecordsNamesTimesAndIcons) {
+  setenv("TZ", "UTC0", 1);
+  tzset();
+  TempDir dir;
+  const std::string store = NewStore(dir);
+  const std::string csv = dir.File("records.csv");
+  WriteFile(csv, "\xEF\xBB\xBF" + kHeader +
+                     "anna,WS-01,app.exe,\"Editor, the best\",\"Line one\nline two\",2024-03-25T10:00:00Z,60000,10,20\r\n"
+                     "anna,WS-01,app.exe,,\"say \"\"hi\"\"\",2024-03-25T12:30:00+02:00,30000,1,2\r\n"
+                     "\r\n"
+                     "j\xC3\xBCrgen,WS-02,tool.exe,Tool,T,2024-03-25T11:00:00,0,5,0\n");
+  const std::vector<std::uint32_t> pixels(16 * 16, 0xFF00AA00);
+  const auto icon = server::EncodeIconFile({{16, 32, pixels}});
+  WriteFile(dir.File("app.exe.ico"), std::string(icon.begin(), icon.end()));
+  WriteFile(dir.File("tool.ico"), std::string(icon.begin(), icon.end()));
+
+  const auto summary = ImportCsv({store, csv, dir.Path()});
+  EXPECT_EQ(summary.records, 3);
+  EXPECT_EQ(summary.icons, 2u);
+
+  LocalService service(StoreOptions(store));
+  ServiceClient client = service.Client();
+  const Answer users = client.Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
+  ASSERT_EQ(users.rows.size(), 2u);
+  for (const auto& row : users.rows) {
+    const std::string name = Cell(users, row, "Name").bytes();
+    EXPECT_EQ(Cell(users, row, "TimeSpent").integer(), name == "anna" ? 90000 : 0) << name;
+    EXPECT_EQ(Cell(users, row, "KeyboardEvents").real(), name == "anna" ? 11 : 5) << name;
+  }
+  // 10:00Z and 12:30+02:00 are both in the hour of 10:00 UTC; 11:00 local (UTC here) is not.
+  const double tenUtc = 45376.0 + 10.0 / 24;
+  const Answer tenToEleven =
+      client.Query(server::EncodeActivityRequest(3, 0, 0, 0, tenUtc, tenUtc + 1.0 / 24));
+  ASSERT_EQ(tenToEleven.rows.size(), 2u);
+  const Answer titles = client.Query(server::EncodeActivityRequest(3, 0, 0, 1, 0, 0));
+  std::set<std::string> names;
+  for (const auto& row : titles.rows) names.insert(Cell(titles, row, "Name").bytes());
+  EXPECT_EQ(names, (std::set<std::string>{"Line one\nline two", "say \"hi\""}));
+
+  const Answer app = client.ProgramInfo(server::EncodeProgramInfoRequest(1));
+  ASSERT_EQ(app.rows.size(), 1u);
+  EXPECT_EQ(Cell(app, app.rows[0], "Description").bytes(), "Editor, the best") << "an empty description keeps the old one";
+  EXPECT_EQ(Cell(app, app.rows[0], "ProcessName").bytes(), "app.exe");
+  EXPECT_EQ(Cell(app, app.rows[0], "Icon").tag(), contract::kTagByteArray);
+  EXPECT_EQ(Cell(app, app.rows[0], "Icon").bytes(), std::string(icon.begin(), icon.end()));
+  const Answer tool = client.ProgramInfo(server::EncodeProgramInfoRequest(2));
+  EXPECT_EQ(Cell(tool, tool.rows[0], "Icon").tag(), contract::kTagByteArray) << "found as tool.ico";
+}
+
+TEST_P(ServiceImportOnEachEngine, AFailedFirstImportLeavesNoStoreBehind) {
+  TempDir dir;
+  const std::string store = NewStore(dir);
+  const auto files = [&] {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
+    return names;
+  };
+  const std::string bad = dir.File("bad.csv");
+  WriteFile(bad, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\nben,WS-02\n");
+  EXPECT_NE(ImportFailure({store, bad, ""}).find("line 3: expected 9 fields"), std::string::npos);
+  if (Postgres()) {
+    EXPECT_EQ(server::OpenStore(store, server::Database::Mode::ReadOnly)->SchemaVersion(), 0) << "no empty tables";
+  } else {
+    EXPECT_EQ(files(), (std::set<std::string>{"bad.csv"}));
+  }
+  const std::string good = dir.File("good.csv");
+  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
+  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
+  if (!Postgres()) {
+    EXPECT_EQ(files(), (std::set<std::string>{"bad.csv", "good.csv", "store.db"}));
+  }
+}
+
+TEST(ServiceImport, BadInputImportsNothing) {
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
+  TempDir dir;
+  const std::string store = dir.File("store.db");
+  const std::string first = "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
+  const std::string good = dir.File("good.csv");
+  WriteFile(good, kHeader + first);
+  ASSERT_EQ(ImportCsv({store, good, ""}).records, 1);
+
+  const std::string row = "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
+  const std::string skipped = kHeader + "ben,WS-02,b.exe,,t,2024-03-31T02:30:00,1000,1,1\n";
+  const std::pair<std::string, std::string> cases[] = {
+      {kHeader + row + "ben,WS-02,b.exe,,\"two\nlines\",2024-03-25T10:00:00Z,1000,1,1\n" +
+           "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,abc,1,1\n",
+       "line 5: duration_ms is not a whole number"},
+      {kHeader + row + "ben,WS-02,b.exe,,t,yesterday,1,1,1\n", "line 3: start"},
+      {kHeader + row + "ben,WS-02,b.exe,t,1,1,1\n", "line 3: expected 9 fields, found 7"},
+      {kHeader + ",WS-02,b.exe,,t,2024-03-25T10:00:00Z,1,1,1\n", "line 2: user is empty"},
+      {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,-5,1,1\n", "line 2: duration_ms"},
+      {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,5,1,-1\n", "mouse_events is negative"},
+      {kHeader + row + "ben,WS-02,b.exe,,\"open", "line 3: a quoted field is not closed"},
+      {"user,computer,process\n" + row, "line 1: the header"},
+      {"", "empty"},
+      // Counts the reports cannot carry.
+      {kHeader + row + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n",
+       "line 3: keyboard_events is above 2147483647"},
+      {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,99999999999999999999\n",
+       "line 2: mouse_events is out of range"},
+      // The header's fields are compared, not their joined text.
+      {"\"user,computer\",process,description,window_title,start,duration_ms,keyboard_events,mouse_events\n" + row,
+       "line 1: the header must be exactly"},
+      {kHeader + row + "ben,WS-02,b.exe,,\"t\"\rx,2024-03-25T10:00:00Z,1000,1,1\n", "line 3: text after the closing quote"},
+      {kHeader + row + std::string(1 << 20, ',') + "\n", "line 3: more than 9 fields"},
+      // Local times the clocks skip or repeat place no record.
+      {skipped, "line 2: start '2024-03-31T02:30:00' does not exist in local time"},
+      {skipped, "give it with its UTC offset"},
+      {kHeader + row + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00,1000,1,1\n",
+       "line 3: start '2024-10-27T02:30:00' occurs twice in local time"},
+      // The same content again, under any file name.
+      {kHeader + first, "imported before"},
+  };
+  const std::string bad = dir.File("bad.csv");
+  for (const auto& [content, says] : cases) {
+    WriteFile(bad, content);
+    const std::string error = ImportFailure({store, bad, ""});
+    EXPECT_NE(error.find(says), std::string::npos) << error;
+  }
+  EXPECT_NE(ImportFailure({store, dir.File("missing.csv"), ""}).find("cannot open"), std::string::npos);
+  // A bad icon stops the whole import too.
+  WriteFile(dir.File("b.exe.ico"), "not an icon");
+  WriteFile(bad, kHeader + row);
+  EXPECT_NE(ImportFailure({store, bad, dir.Path()}).find("b.exe.ico: not an icon file"), std::string::npos);
+
+  EXPECT_EQ(Count(store, "activity"), 1);
+  EXPECT_EQ(Count(store, "users"), 1);
+  EXPECT_EQ(Count(store, "day_programs"), 1);
+  EXPECT_EQ(Count(store, "imports"), 1);
+
+  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-10-27T02:30:00+01:00,1000,2147483647,2147483647\n");
+  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
+}
+
+TEST(ServiceImport, ANewStoreNeverReplacesOneThatAppearedMeanwhile) {
+  TempDir dir;
+  const std::string store = dir.File("store.db");
+  {
+    server::NewStoreFile file(store);
+    WriteFile(file.BuildPath(), "built");
+    WriteFile(store, "theirs");
+    EXPECT_THROW(file.Publish(), server::StoreError);
+  }
+  EXPECT_EQ(ReadFile(store), "theirs");
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "the new file is removed";
+}
+
+TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStored) {
+  const std::vector<std::uint32_t> small(16 * 16, 0xFF112233);
+  std::vector<std::uint32_t> large(32 * 32, 0xFFFFFFFF);
+  large[0] = 0;  // transparent
+  large[1] = 0xFF000000;
+  const auto icon = server::EncodeIconFile({{16, 32, small}, {32, 4, large}, {32, 8, large}});
+  EXPECT_FALSE(server::IconFileProblem(icon));
+  EXPECT_EQ(icon[4], 3) << "three images";
+
+  auto cursor = icon;
+  cursor[2] = 2;
+  EXPECT_TRUE(server::IconFileProblem(cursor));
+  auto outside = icon;
+  outside[6 + 12] = 0xFF;  // first image's offset far past the end
+  outside[6 + 13] = 0xFF;
+  EXPECT_TRUE(server::IconFileProblem(outside));
+  auto none = icon;
+  none[4] = 0;
+  EXPECT_TRUE(server::IconFileProblem(none));
+  EXPECT_TRUE(server::IconFileProblem(std::vector<unsigned char>(icon.begin(), icon.begin() + 20)));
+  EXPECT_THROW(server::EncodeIconFile({{16, 32, std::vector<std::uint32_t>(100)}}), std::invalid_argument);
+  std::vector<std::uint32_t> colourful(16 * 16, 0xFF000000);
+  for (std::uint32_t i = 0; i < 17; ++i) colourful[i] = 0xFF000000 | i;
+  EXPECT_THROW(server::EncodeIconFile({{16, 4, colourful}}), std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,346 @@
+// Every query kind, id filter and period, checked against totals that the
+// test computes itself from the records it stored.
+#include "qvservice/query/activity_query.h"
+#include "qvservice/query/query_request.h"
+#include "qvservice/store/sqlite_db.h"
+#include "tests/support/store_engines.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+
+namespace qv::test {
+namespace {
+
+using server::ActivityRecord;
+using server::kMaxDurationMs;
+using server::RecordIds;
+
+// Central European time, with the change to summer time on 31 March 2024
+// inside the records' span. A POSIX rule, so no time zone files are needed.
+constexpr const char* kZone = "CET-1CEST,M3.5.0,M10.5.0/3";
+constexpr std::int64_t kBase = 1711321200000;  // 2024-03-25 00:00 local
+constexpr std::int64_t kHour = 3'600'000;
+constexpr std::int64_t kDay = 24 * kHour;
+
+struct Stored {
+  RecordIds ids;
+  ActivityRecord record;
+};
+
+struct Expected {
+  std::string name;
+  std::set<std::int64_t> computers, users, programs;
+  std::int64_t timeMs = 0;
+  double keyboard = 0;
+  double mouse = 0;
+};
+
+struct Filter {
+  std::uint32_t computer = 0, user = 0, program = 0;
+};
+
+// [from, to) in UTC milliseconds; none for all time.
+using Period = std::optional<std::pair<std::int64_t, std::int64_t>>;
+
+Filter Ids(std::int64_t computer, std::int64_t user, std::int64_t program) {
+  return {static_cast<std::uint32_t>(computer), static_cast<std::uint32_t>(user), static_cast<std::uint32_t>(program)};
+}
+
+// Local time to an OLE date, worked out with the calendar of <chrono>.
+double ToOle(std::int64_t ms) {
+  using namespace std::chrono;
+  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm local{};
+  localtime_r(&seconds, &local);
+  const sys_days date = year_month_day{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
+                                       day{static_cast<unsigned>(local.tm_mday)}};
+  const auto days = (date - sys_days{year{1899} / December / 30}).count();
+  const double timeOfDay = ((local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec) * 1000.0 + ms % 1000) / kDay;
+  return static_cast<double>(days) + timeOfDay;
+}
+
+// The row a record adds to in an answer of the kind, and the row's name.
+std::pair<std::int64_t, const std::string&> RowOf(const Stored& stored, QueryKind kind) {
+  switch (kind) {
+    case QueryKind::Users: return {stored.ids.user, stored.record.user};
+    case QueryKind::Computers: return {stored.ids.computer, stored.record.computer};
+    case QueryKind::Programs: return {stored.ids.program, stored.record.process};
+    case QueryKind::ProgramDetails: break;
+  }
+  return {stored.ids.window, stored.record.windowTitle};
+}
+
+std::map<std::int64_t, Expected> Oracle(const std::vector<Stored>& stored, QueryKind kind, Filter filter,
+                                        const Period& period) {
+  std::map<std::int64_t, Expected> rows;
+  for (const Stored& each : stored) {
+    const auto& [ids, record] = each;
+    if ((filter.user && ids.user != filter.user) || (filter.computer && ids.computer != filter.computer) ||
+        (filter.program && ids.program != filter.program)) {
+      continue;
+    }
+    const std::int64_t start = record.startMs;
+    const std::int64_t end = start + record.durationMs;
+    double share = 1.0;
+    std::int64_t inside = record.durationMs;
+    if (period) {
+      const auto [from, to] = *period;
+      if (record.durationMs == 0) {
+        if (start < from || start >= to) continue;
+      } else {
+        inside = std::min(end, to) - std::max(start, from);
+        if (inside <= 0) continue;
+        share = static_cast<double>(inside) / static_cast<double>(record.durationMs);
+      }
+    }
+    const auto [key, name] = RowOf(each, kind);
+    Expected& row = rows[key];
+    row.name = name;
+    row.computers.insert(ids.computer);
+    row.users.insert(ids.user);
+    row.programs.insert(ids.program);
+    row.timeMs += inside;
+    row.keyboard += static_cast<double>(record.keyboardEvents) * share;
+    row.mouse += static_cast<double>(record.mouseEvents) * share;
+  }
+  return rows;
+}
+
+std::vector<ActivityRecord> RandomRecords(std::mt19937_64& random, std::size_t count) {
+  const std::vector<std::string> users{"anna", "ben", "j\xC3\xBCrgen", "CORP\\dora"};
+  const std::vector<std::string> computers{"WS-01", "WS-02", "LAB-7", "kiosk"};
+  const std::vector<std::string> processes{"winword.exe", "excel.exe", "chrome.exe", "cmd.exe", "app.exe"};
+  const std::vector<std::string> titles{"Report.docx", "", "bad \xFF\xFE title", "\xD0\x9E\xD1\x82\xD1\x87\xD1\x91\xD1\x82"};
+  std::vector<ActivityRecord> records;
+  const auto pick = [&](const std::vector<std::string>& values) { return values[random() % values.size()]; };
+  const auto between = [&](std::int64_t low, std::int64_t high) {
+    return low + static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(high - low + 1));
+  };
+  for (std::size_t i = 0; i < count; ++i) {
+    ActivityRecord record;
+    record.user = pick(users);
+    record.computer = pick(computers);
+    record.process = pick(processes);
+    record.description = "Description of " + record.process;
+    record.windowTitle = pick(titles);
+    record.startMs = between(kBase - 3 * kDay, kBase + 40 * kDay);
+    const auto kind = random() % 20;
+    record.durationMs = kind < 2    ? 0
+                        : kind < 16 ? between(1, 20 * 60'000)
+                        : kind < 19 ? between(20 * 60'000, 6 * kHour)
+                                    : between(6 * kHour, 50 * kHour);
+    record.keyboardEvents = random() % 20 == 0 ? 0 : between(0, 1000);
+    record.mouseEvents = between(0, 700);
+    records.push_back(record);
+  }
+  return records;
+}
+
+class ServiceQueryOracle : public EachStoreEngine {
+ protected:
+  static void SetUpTestSuite() {
+    setenv("TZ", kZone, 1);
+    tzset();
+  }
+};
+
+QV_ON_EACH_STORE_ENGINE(ServiceQueryOracle);
+
+void ExpectMatches(const Answer& answer, const std::map<std::int64_t, Expected>& expected, const std::string& what) {
+  ASSERT_TRUE(answer.status.ok()) << what << ": " << answer.status.error_message();
+  ASSERT_EQ(answer.hresult, 0) << what << ": " << answer.description;
+  ASSERT_EQ(answer.rows.size(), expected.size()) << what;
+  for (const auto& row : answer.rows) {
+    const std::int64_t id = Cell(answer, row, "ID").integer();
+    const auto found = expected.find(id);
+    ASSERT_NE(found, expected.end()) << what << ": unexpected row " << id;
+    const Expected& e = found->second;
+    EXPECT_EQ(Cell(answer, row, "Name").bytes(), e.name) << what;
+    EXPECT_EQ(Cell(answer, row, "Computers").integer(), static_cast<std::int64_t>(e.computers.size())) << what;
+    EXPECT_EQ(Cell(answer, row, "Users").integer(), static_cast<std::int64_t>(e.users.size())) << what;
+    EXPECT_EQ(Cell(answer, row, "Processes").integer(), static_cast<std::int64_t>(e.programs.size())) << what;
+    EXPECT_EQ(Cell(answer, row, "TimeSpent").integer(), e.timeMs) << what << " id " << id;
+    EXPECT_NEAR(Cell(answer, row, "KeyboardEvents").real(), e.keyboard, 1e-6 * (1 + e.keyboard)) << what;
+    EXPECT_NEAR(Cell(answer, row, "MouseEvents").real(), e.mouse, 1e-6 * (1 + e.mouse)) << what;
+  }
+}
+
+void ExpectEveryQueryMatches(const std::string& store, const std::vector<Stored>& stored,
+                             const std::vector<Filter>& filters, const std::vector<Period>& periods) {
+  LocalService service(StoreOptions(store));
+  ServiceClient client = service.Client();
+  for (int kind = 0; kind <= 3; ++kind) {
+    for (const Filter& filter : filters) {
+      for (const auto& period : periods) {
+        const double start = period ? ToOle(period->first) : 0.0;
+        const double end = period ? ToOle(period->second) : 0.0;
+        const std::string what = "kind " + std::to_string(kind) + " ids " + std::to_string(filter.computer) + "/" +
+                                 std::to_string(filter.user) + "/" + std::to_string(filter.program) + " period " +
+                                 (period ? std::to_string(period->first) + "-" + std::to_string(period->second) : "all");
+        const Answer answer = client.Query(
+            server::EncodeActivityRequest(kind, filter.computer, filter.user, filter.program, start, end));
+        ExpectMatches(answer, Oracle(stored, static_cast<QueryKind>(kind), filter, period), what);
+        if (::testing::Test::HasFatalFailure()) return;
+      }
+    }
+  }
+}
+
+TEST_P(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecords) {
+  TempDir dir;
+  const std::string store = NewStore(dir);
+  std::mt19937_64 random(20240325);
+  // Two writes, so that the second adds to hour and day totals already stored.
+  std::vector<Stored> stored;
+  for (int batch = 0; batch < 2; ++batch) {
+    const auto records = RandomRecords(random, 1500);
+    const auto ids = WriteRecords(store, records);
+    for (std::size_t i = 0; i < records.size(); ++i) stored.push_back({ids[i], records[i]});
+  }
+  // A record on a day of its own, so that a period can lie wholly inside it.
+  const ActivityRecord lone{"anna", "WS-01", "cmd.exe", "", "Report.docx", kBase + 60 * kDay + 5 * kHour + 17, 40 * kHour,
+                            1000, 1};
+  stored.push_back({WriteRecords(store, {lone})[0], lone});
+
+  std::vector<Period> periods{
+      std::nullopt,
+      std::pair{kBase + 2 * kDay, kBase + 9 * kDay},                     // whole local days over the clock change
+      std::pair{kBase + 5 * kHour, kBase + 7 * kHour},                   // whole hours
+      std::pair{kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000},  // inside one hour
+      std::pair{kBase + 61 * kDay, kBase + 61 * kDay + 3 * kHour + 5},   // inside one long record
+      std::pair{kBase - 10 * kDay, kBase + 80 * kDay},                   // around everything
+  };
+  for (int i = 0; i < 8; ++i) {
+    const std::int64_t from = kBase - 4 * kDay + static_cast<std::int64_t>(random() % (46 * kDay));
+    const std::int64_t span = static_cast<std::int64_t>(random() % (i < 4 ? 3 * kDay : 45 * kDay));
+    periods.emplace_back(std::pair{from, from + span});
+  }
+  const std::vector<Filter> filters{{},
+                                    Ids(0, stored[0].ids.user, 0),
+                                    Ids(stored[1].ids.computer, 0, 0),
+                                    Ids(0, 0, stored[2].ids.program),
+                                    Ids(stored[3].ids.computer, stored[3].ids.user, 0),
+                                    Ids(stored[4].ids.computer, stored[4].ids.user, stored[4].ids.program),
+                                    Ids(0, 999, 0)};
+
+  ExpectEveryQueryMatches(store, stored, filters, periods);
+}
+
+// SQLite's virtual machine steps for one answer: a measure of the rows it
+// visits that does not depend on the machine's speed.
+std::int64_t QuerySteps(const std::string& store, std::int64_t from, std::int64_t to) {
+  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
+  std::int64_t steps = 0;
+  sqlite3_progress_handler(
+      db.Handle(), 1, [](void* count) { return ++*static_cast<std::int64_t*>(count), 0; }, &steps);
+  server::ActivityRequest request;
+  request.period = server::MsRange{from, to};
+  const auto cursor = server::OpenActivityQuery(db, request);
+  quorvis::v1::Row row;
+  while (cursor->Next(row)) row.Clear();
+  sqlite3_progress_handler(db.Handle(), 0, nullptr, nullptr);
+  return steps;
+}
+
+TEST_P(ServiceQueryOracle, AYearLongRecordCountsRightAndDoesNotWidenEveryQuery) {
+  TempDir dir;
+  const std::string store = NewStore(dir);
+  std::mt19937_64 random(366);
+  std::vector<Stored> stored;
+  auto records = RandomRecords(random, 3000);
+  for (std::size_t i = 0; i < records.size(); i += 2) {
+    records[i].startMs = kBase - 330 * kDay + static_cast<std::int64_t>(random() % (330 * kDay));
+  }
+  const ActivityRecord year{"ben", "LAB-7", "excel.exe", "", "Budget.xlsx", kBase - 300 * kDay + 17, kMaxDurationMs,
+                            2'000'000'000, 7};
+  records.push_back(year);
+  const auto ids = WriteRecords(store, records);
+  for (std::size_t i = 0; i < records.size(); ++i) stored.push_back({ids[i], records[i]});
+
+  std::vector<Period> periods{
+      std::nullopt,
+      std::pair{kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000},  // inside one hour
+      std::pair{kBase + 2 * kDay + 7, kBase + 9 * kDay - 7},             // days with ragged edges
+      std::pair{kBase - 300 * kDay + 17, kBase + 66 * kDay + 17},        // exactly the long record
+      std::pair{kBase - 300 * kDay + 18, kBase + 66 * kDay + 16},        // just inside it
+      std::pair{kBase + 66 * kDay + 16, kBase + 67 * kDay},              // its last millisecond
+      std::pair{kBase - 400 * kDay, kBase + 80 * kDay},                  // around everything
+  };
+  for (int i = 0; i < 4; ++i) {
+    const std::int64_t from = kBase - 320 * kDay + static_cast<std::int64_t>(random() % (360 * kDay));
+    periods.emplace_back(std::pair{from, from + static_cast<std::int64_t>(random() % (i < 2 ? kDay : 40 * kDay))});
+  }
+  ExpectEveryQueryMatches(store, stored, {{}, Ids(0, stored.back().ids.user, 0)}, periods);
+  // What follows looks into SQLite's own schema and virtual machine.
+  if (HasFatalFailure() || Postgres()) return;
+
+  // A store written before long records had their index answers the same,
+  // and gains the index at its next write.
+  const auto hasIndex = [&] {
+    server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
+    server::Statement find(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'activity_long_by_start'");
+    return find.Step() && find.Int64(0) == 1;
+  };
+  ASSERT_TRUE(hasIndex());
+  server::SqliteDatabase(store, server::Database::Mode::ReadWrite).Exec("DROP INDEX activity_long_by_start");
+  ExpectEveryQueryMatches(store, stored, {{}}, periods);
+  if (HasFatalFailure()) return;
+  WriteRecords(store, {});
+  EXPECT_TRUE(hasIndex());
+
+  // A year of short records and one a day long, with and without one that
+  // lasts the whole year: a period inside one hour must read about as much
+  // either way.
+  const auto steps = [&](bool withYear) {
+    const std::string path = dir.File(withYear ? "with.db" : "without.db");
+    std::vector<ActivityRecord> year{{"ben", "WS-01", "cmd.exe", "", "x", kBase - 3 * kDay, kDay, 1, 1}};
+    for (std::int64_t start = kBase - 366 * kDay; start < kBase + kDay; start += 1'561'000) {
+      year.push_back({"anna", "WS-01", "cmd.exe", "", "x", start, 600'000, 1, 1});
+    }
+    if (withYear) year.push_back({"ben", "WS-01", "cmd.exe", "", "x", kBase - 365 * kDay, kMaxDurationMs, 1, 1});
+    WriteRecords(path, year);
+    return QuerySteps(path, kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000);
+  };
+  const std::int64_t without = steps(false);
+  const std::int64_t with = steps(true);
+  EXPECT_LT(with, 2 * without) << "a year-long record made the query read " << with << " steps instead of " << without;
+}
+
+TEST_P(ServiceQueryOracle, AnswersCarryTheDocumentedFieldsAndTypes) {
+  TempDir dir;
+  const std::string store = NewStore(dir);
+  WriteRecords(store, {{"anna", "WS-01", "cmd.exe", "", "x", kBase, 1000, 1, 2}});
+  LocalService service(StoreOptions(store));
+  const Answer answer = service.Client().Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
+  const std::vector<std::tuple<std::string, int, std::uint32_t>> fields{
+      {"ID", 3, 3}, {"Name", 202, 8}, {"Computers", 3, 3}, {"Users", 3, 3}, {"Processes", 3, 3},
+      {"TimeSpent", 20, 20}, {"KeyboardEvents", 5, 5}, {"MouseEvents", 5, 5}};
+  ASSERT_EQ(answer.fields.size(), fields.size());
+  ASSERT_EQ(answer.rows.size(), 1u);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    EXPECT_EQ(answer.fields[i].name(), std::get<0>(fields[i]));
+    EXPECT_EQ(answer.fields[i].ado_type(), std::get<1>(fields[i]));
+    EXPECT_EQ(answer.rows[0].values(static_cast<int>(i)).tag(), std::get<2>(fields[i])) << std::get<0>(fields[i]);
+  }
+
+  // An empty or reversed period holds nothing: no rows, but no failure either.
+  for (const auto& [start, end] : {std::pair{ToOle(kBase + kDay), ToOle(kBase + kDay)},
+                                   std::pair{ToOle(kBase + kDay), ToOle(kBase - kDay)}}) {
+    const Answer empty = service.Client().Query(server::EncodeActivityRequest(0, 0, 0, 0, start, end));
+    EXPECT_EQ(empty.hresult, 0);
+    EXPECT_EQ(empty.fields.size(), fields.size());
+    EXPECT_TRUE(empty.rows.empty());
+  }
+}
+
+}  // namespace
+}  // namespace qv::test

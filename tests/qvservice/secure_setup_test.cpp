@@ -1,0 +1,140 @@
+// The service's rules for a secure set-up: who may be trusted by the name
+// it claims, which key files it accepts, and how client certificates name
+// the callers.
+#include "qvservice/command_line.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
+
+#include <grpcpp/create_channel.h>
+#include <grpcpp/security/credentials.h>
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <filesystem>
+
+namespace qv::test {
+namespace {
+
+using server::ServeOptions;
+
+std::string SmallStore(const TempDir& dir) {
+  const std::string path = dir.File("store.db");
+  WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20}});
+  return path;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
+  const std::vector<std::pair<std::string, bool>> addresses{
+      {"127.0.0.1:1", true},   {"127.8.9.10:1", true},          {"[::1]:1", true},          {"LocalHost:1", true},
+      {"0.0.0.0:1", false},    {"", false},                     {"[::]:1", false},          {"10.0.0.1:1", false},
+      {"128.0.0.1:1", false},  {"[::ffff:10.0.0.1]:1", false},  {"server.example:1", false}};
+  for (const auto& [listen, loopback] : addresses) {
+    EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listen)), loopback) << listen;
+  }
+
+  ServeOptions options;
+  options.listen = "0.0.0.0:47913";
+  options.allowed = {"alice"};
+  EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error);
+  options.trustClaimedNames = true;
+  const auto warnings = server::CheckServeSecurity(options);
+  ASSERT_EQ(warnings.size(), 2u);
+  EXPECT_TRUE(Contains(warnings[0], "--trust-claimed-names")) << warnings[0];
+  EXPECT_TRUE(Contains(warnings[1], "plain text on 0.0.0.0:47913")) << warnings[1];
+
+  options.tlsCertFile = "s.pem";
+  options.tlsKeyFile = "s.key";
+  options.clientCaFile = "ca.pem";
+  EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error) << "the flag contradicts --client-ca";
+  options.trustClaimedNames = false;
+  EXPECT_TRUE(server::CheckServeSecurity(options).empty());
+
+  options = {};
+  options.listen = "127.0.0.1:0";
+  options.allowed = {"alice"};
+  EXPECT_TRUE(server::CheckServeSecurity(options).empty());
+  options.allowed.clear();
+  options.listen = "";
+  EXPECT_EQ(server::CheckServeSecurity(options).size(), 1u) << "plain text on every address";
+}
+
+TEST(SecureSetUp, FlagsTakeNoValueAndComeOnce) {
+  const auto line = server::ParseCommandLine({"--a", "1", "--trust-claimed-names", "x"}, {"a"}, {"trust-claimed-names"});
+  EXPECT_TRUE(line.flags.contains("trust-claimed-names"));
+  EXPECT_EQ(line.Get("a"), "1");
+  EXPECT_EQ(line.positional, std::vector<std::string>{"x"});
+  EXPECT_THROW(server::ParseCommandLine({"--f", "--f"}, {}, {"f"}), server::UsageError);
+  EXPECT_THROW(server::ParseCommandLine({"--f=yes"}, {}, {"f"}), server::UsageError);
+}
+
+TEST(SecureSetUp, ClaimedNamesOffLoopbackAndOpenKeysAreRefusedAtStart) {
+  TempDir dir;
+  const std::string store = SmallStore(dir);
+  const std::string certs = CopyTestCertificates(dir);
+
+  const ToolResult open = RunQvservice({"serve", "--store", store, "--listen", "0.0.0.0:0", "--allow", "alice"});
+  EXPECT_NE(open.exitCode, 0);
+  EXPECT_TRUE(Contains(open.err, "--allow without --client-ca")) << open.err;
+
+  {
+    ServiceProcess local({"serve", "--store", store, "--listen", "127.0.0.1:0", "--allow", "alice"});
+    ASSERT_FALSE(local.WaitUntilListening().empty()) << local.Log();
+    EXPECT_EQ(local.Stop(SIGTERM), 0);
+    EXPECT_FALSE(Contains(local.Log(), "warning")) << local.Log();
+  }
+
+  const std::string key = certs + "/test-server.key";
+  for (const auto mode : {std::filesystem::perms::group_read, std::filesystem::perms::others_read}) {
+    std::filesystem::permissions(key, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write | mode);
+    const ToolResult readable = RunQvservice({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert",
+                                              certs + "/test-server.pem", "--tls-key", key});
+    EXPECT_EQ(readable.exitCode, 1);
+    EXPECT_TRUE(Contains(readable.err, key)) << readable.err;
+    EXPECT_TRUE(Contains(readable.err, "chmod 600")) << readable.err;
+  }
+}
+
+TEST(SecureSetUp, ClientCertificatesOfTheCaNameTheCallers) {
+  TempDir dir;
+  const std::string store = SmallStore(dir);
+  const std::string certs = CopyTestCertificates(dir);
+  // No --allow, alice allowed, only mallory allowed: what the caller claims never counts.
+  for (const auto& [allowed, alice] : {std::pair{"", contract::kOk}, std::pair{"alice", contract::kOk},
+                                       std::pair{"mallory", contract::kAccessDenied}}) {
+    std::vector<std::string> args{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert",
+                                  certs + "/test-server.pem", "--tls-key", certs + "/test-server.key", "--client-ca",
+                                  certs + "/test-ca.pem"};
+    if (*allowed) args.insert(args.end(), {"--allow", allowed});
+    ServiceProcess service(args);
+    const std::string address = service.WaitUntilListening();
+    ASSERT_FALSE(address.empty()) << service.Log();
+    const auto client = [&](const std::string& name) {
+      grpc::SslCredentialsOptions tls;
+      tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
+      if (!name.empty()) {
+        tls.pem_private_key = ReadFile(certs + "/" + name + ".key");
+        tls.pem_cert_chain = ReadFile(certs + "/" + name + ".pem");
+      }
+      return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
+    };
+    grpc::Status status;
+    EXPECT_EQ(client("test-client-alice").Activate({"mallory"}, &status).hresult(), alice) << allowed;
+
+    // Without a certificate the caller is nobody, even when no --allow limits
+    // the names; it hears that, rather than losing the connection.
+    const auto nobody = client("").Activate({"alice"}, &status);
+    ASSERT_TRUE(status.ok()) << status.error_message();
+    EXPECT_EQ(nobody.hresult(), contract::kAccessDenied) << allowed;
+    EXPECT_TRUE(Contains(nobody.description(), "no client certificate")) << nobody.description();
+
+    // A certificate of another CA fails the handshake.
+    client("test-client-other-ca").Activate({"alice"}, &status);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::UNAVAILABLE) << status.error_message();
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
+  }
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,147 @@
+// Activation, access and request checks of the service object, called over
+// gRPC in this process.
+#include "qvservice/query/query_request.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+
+namespace qv::test {
+namespace {
+
+using server::EncodeActivityRequest;
+using server::EncodeProgramInfoRequest;
+
+std::string Store(const TempDir& dir) {
+  const std::string path = dir.File("store.db");
+  WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "Command Processor", "C:\\", 1'700'000'000'000, 60'000, 10, 20},
+                      {"ben", "WS-02", "app.exe", "", "Main", 1'700'000'100'000, 30'000, 5, 5}});
+  return path;
+}
+
+TEST(ServiceContract, ActivationAnswersEachFailureWithItsHresult) {
+  TempDir dir;
+  LocalService service(StoreOptions(Store(dir)));
+  ServiceClient client = service.Client();
+  grpc::Status status;
+
+  EXPECT_EQ(client.Activate({}, &status).hresult(), contract::kOk);
+  EXPECT_TRUE(status.ok());
+  // Ids compare without regard to case; every object answers for IUnknown.
+  CallIdentity lower{"", "{023a7a55-6bb3-455a-a486-c78cd53165a8}", "{51cd9372-ccae-4194-aa67-c66cbb40b436}"};
+  EXPECT_EQ(client.Activate(lower).hresult(), contract::kOk);
+  EXPECT_EQ(client.Activate({"", std::string(contract::kClassId), std::string(contract::kUnknownInterfaceId)}).hresult(),
+            contract::kOk);
+
+  const auto unknownClass = client.Activate({"", "{00000000-1111-2222-3333-444444444444}", ""}, &status);
+  EXPECT_TRUE(status.ok()) << "service failures travel inside an OK status";
+  EXPECT_EQ(unknownClass.hresult(), contract::kClassNotRegistered);
+  EXPECT_FALSE(unknownClass.description().empty());
+
+  const auto noInterface = client.Activate({"", std::string(contract::kClassId), "{11111111-2222-3333-4444-555555555555}"});
+  EXPECT_EQ(noInterface.hresult(), contract::kNoInterface);
+  EXPECT_FALSE(noInterface.description().empty());
+
+  // The operations check the ids again and offer only IQVQuery.
+  const std::string request = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
+  EXPECT_EQ(client.Query(request, {"", "{BAD}", std::string(contract::kQueryInterfaceId)}).hresult,
+            contract::kClassNotRegistered);
+  const Answer viaUnknown =
+      client.Query(request, {"", std::string(contract::kClassId), std::string(contract::kUnknownInterfaceId)});
+  EXPECT_EQ(viaUnknown.hresult, contract::kNoInterface);
+  EXPECT_TRUE(viaUnknown.rows.empty());
+}
+
+TEST(ServiceContract, OnlyAllowedCallersGetIn) {
+  TempDir dir;
+  server::ServeOptions options = StoreOptions(Store(dir));
+  options.allowed = {"CORP\\alice", "carol", "j\xC3\xBCrgen"};
+  LocalService service(options);
+  ServiceClient client = service.Client();
+
+  EXPECT_EQ(client.Activate({}).hresult(), contract::kAccessDenied) << "a caller without a name";
+  EXPECT_EQ(client.Activate({"bob"}).hresult(), contract::kAccessDenied);
+  EXPECT_EQ(client.Activate({"corp\\ALICE"}).hresult(), contract::kOk);
+  EXPECT_EQ(client.Activate({"carol"}).hresult(), contract::kOk);
+  EXPECT_EQ(client.Activate({"j\xC3\xBCrgen"}).hresult(), contract::kOk) << "names need not be ASCII";
+
+  // Each operation checks the caller again.
+  const std::string request = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
+  const Answer refused = client.Query(request, {"bob"});
+  EXPECT_EQ(refused.hresult, contract::kAccessDenied);
+  EXPECT_TRUE(refused.rows.empty());
+  EXPECT_EQ(client.ProgramInfo(EncodeProgramInfoRequest(1), {"bob"}).hresult, contract::kAccessDenied);
+  EXPECT_EQ(client.Query(request, {"carol"}).rows.size(), 2u);
+  // An unknown class is reported before the caller is judged.
+  EXPECT_EQ(client.Activate({"bob", "{BAD}", ""}).hresult(), contract::kClassNotRegistered);
+}
+
+TEST(ServiceContract, MalformedRequestsFailCleanlyAndLeaveTheStoreAlone) {
+  TempDir dir;
+  const std::string store = Store(dir);
+  const std::string before = ReadFile(store);
+  LocalService service(StoreOptions(store));
+  ServiceClient client = service.Client();
+
+  const auto expectInvalid = [&](const Answer& answer, const std::string& mention) {
+    EXPECT_TRUE(answer.status.ok());
+    EXPECT_EQ(answer.hresult, contract::kInvalidArg) << mention;
+    EXPECT_NE(answer.description.find(mention), std::string::npos) << answer.description;
+    EXPECT_TRUE(answer.rows.empty());
+  };
+  const std::string good = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
+  expectInvalid(client.Query(""), "56");
+  expectInvalid(client.Query(good.substr(0, 55)), "55");
+  expectInvalid(client.Query(good + "x"), "57");
+  expectInvalid(client.Query(EncodeActivityRequest(4, 0, 0, 0, 0, 0)), "kind 4");
+  expectInvalid(client.Query(EncodeActivityRequest(-1, 0, 0, 0, 0, 0)), "kind -1");
+  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, std::nan(""), 45000)), "start");
+  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, 45000, std::numeric_limits<double>::infinity())), "end");
+  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, 45000, 1e12)), "end");
+  expectInvalid(client.ProgramInfo(EncodeProgramInfoRequest(1).substr(0, 20)), "24");
+  expectInvalid(client.ProgramInfo(good), "24");
+  std::string wrongKind = EncodeProgramInfoRequest(1);
+  wrongKind[0] = 1;
+  expectInvalid(client.ProgramInfo(wrongKind), "kind 1");
+
+  // Random bytes of the right size never break the service.
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 300; ++i) {
+    std::string bytes(contract::kQueryRequestSize, '\0');
+    for (char& byte : bytes) byte = static_cast<char>(random());
+    if (i % 2 == 0) bytes[1] = bytes[2] = bytes[3] = 0;  // often a valid kind
+    const Answer answer = client.Query(bytes);
+    EXPECT_TRUE(answer.status.ok());
+    EXPECT_TRUE(answer.hresult == contract::kOk || answer.hresult == contract::kInvalidArg) << answer.hresult;
+  }
+  EXPECT_EQ(client.Query(good).rows.size(), 2u) << "still answering";
+  EXPECT_EQ(ReadFile(store), before) << "the store is unchanged";
+}
+
+// Icons stored by an import are checked with the import.
+TEST(ServiceContract, ProgramInformationCarriesNamesAndANullForNoIcon) {
+  TempDir dir;
+  LocalService service(StoreOptions(Store(dir)));
+  ServiceClient client = service.Client();
+  const Answer cmd = client.ProgramInfo(EncodeProgramInfoRequest(1));
+  ASSERT_EQ(cmd.hresult, contract::kOk) << cmd.description;
+  ASSERT_EQ(cmd.rows.size(), 1u);
+  EXPECT_EQ(Cell(cmd, cmd.rows[0], "ProcessName").bytes(), "cmd.exe");
+  EXPECT_EQ(Cell(cmd, cmd.rows[0], "Description").bytes(), "Command Processor");
+  EXPECT_EQ(Cell(cmd, cmd.rows[0], "Icon").tag(), contract::kTagNull);
+  EXPECT_EQ(cmd.fields[static_cast<std::size_t>(cmd.Field("Icon"))].ado_type(), contract::kAdoLongVarBinary);
+  const Answer app = client.ProgramInfo(EncodeProgramInfoRequest(2));
+  ASSERT_EQ(app.rows.size(), 1u);
+  EXPECT_EQ(Cell(app, app.rows[0], "Description").bytes(), "");
+
+  const Answer unknown = client.ProgramInfo(EncodeProgramInfoRequest(77));
+  EXPECT_EQ(unknown.hresult, contract::kOk);
+  EXPECT_EQ(unknown.Field("Description"), 2);
+  EXPECT_TRUE(unknown.rows.empty());
+}
+
+}  // namespace
+}  // namespace qv::test

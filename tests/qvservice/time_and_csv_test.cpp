@@ -1,0 +1,199 @@
+// Local OLE dates, timestamps, the split of periods and records into
+// buckets, and the CSV reader.
+#include "qvservice/import/csv_parser.h"
+#include "qvservice/model/ole_time.h"
+#include "qvservice/model/time_buckets.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <optional>
+#include <random>
+
+namespace qv::test {
+namespace {
+
+using namespace server;
+
+void Zone(const char* rule) {
+  setenv("TZ", rule, 1);
+  tzset();
+}
+
+constexpr std::int64_t kOleZeroMs = -2209161600000;  // 1899-12-30 00:00 UTC
+
+TEST(ServiceLocalTime, OleDatesConvertBothWays) {
+  Zone("UTC0");
+  EXPECT_EQ(LocalOleDateToEpochMs(25569.0), 0);
+  EXPECT_EQ(LocalOleDateToEpochMs(0.0), kOleZeroMs);
+  EXPECT_EQ(LocalOleDateToEpochMs(2.5), kOleZeroMs + 2 * kMsPerDay + 12 * kMsPerHour);
+  // Below zero the fraction still counts forward from the day: -1.25 is 29 December 1899, 06:00.
+  EXPECT_EQ(LocalOleDateToEpochMs(-1.25), kOleZeroMs - kMsPerDay + 6 * kMsPerHour);
+  EXPECT_DOUBLE_EQ(EpochMsToLocalOleDate(kOleZeroMs - kMsPerDay + 6 * kMsPerHour), -1.25);
+  EXPECT_FALSE(LocalOleDateToEpochMs(std::nan("")));
+  EXPECT_FALSE(LocalOleDateToEpochMs(-1e9));
+  EXPECT_FALSE(LocalOleDateToEpochMs(3e6));
+
+  Zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  // 1 July 2024 12:00 summer time is 10:00 UTC; 1 January 12:00 is 11:00 UTC.
+  const double july = 45474.5;
+  const double january = 45292.5;
+  EXPECT_EQ(LocalOleDateToEpochMs(july), 1719828000000);
+  EXPECT_EQ(LocalOleDateToEpochMs(january), 1704106800000);
+  std::mt19937_64 random(3);
+  for (int i = 0; i < 1000; ++i) {
+    const std::int64_t ms = 1'600'000'000'000 + static_cast<std::int64_t>(random() % 300'000'000'000);
+    EXPECT_EQ(LocalOleDateToEpochMs(EpochMsToLocalOleDate(ms)), ms);
+  }
+}
+
+std::optional<std::int64_t> Instant(std::string_view text) {
+  const Timestamp parsed = ParseTimestamp(text);
+  if (parsed.fault != TimestampFault::None) return std::nullopt;
+  return parsed.ms;
+}
+
+TEST(ServiceLocalTime, TimestampsInLocalTimeOrWithAnOffset) {
+  Zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(Instant("2024-07-01T12:00:00"), 1719828000000);
+  EXPECT_EQ(Instant("2024-07-01T10:00:00Z"), 1719828000000);
+  EXPECT_EQ(Instant("2024-07-01T15:30:00+05:30"), 1719828000000);
+  EXPECT_EQ(Instant("2024-07-01T05:00:00-05:00"), 1719828000000);
+  EXPECT_EQ(Instant("2024-02-29T00:00:00Z"), 1709164800000);
+  for (const char* bad : {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-03-25 10:00:00", "2024-03-25T10:00",
+                          "2024-03-25T24:00:00", "2024-03-25T10:00:00+5:00", "2024-03-25T10:00:00Zx", "",
+                          "abcd-03-25T10:00:00", "2024-03-25T10:00:60"}) {
+    EXPECT_EQ(ParseTimestamp(bad).fault, TimestampFault::Malformed) << bad;
+  }
+}
+
+TEST(ServiceLocalTime, LocalTimesTheClocksSkipOrRepeatNameNoInstant) {
+  // Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00.
+  Zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(ParseTimestamp("2024-03-31T02:00:00").fault, TimestampFault::SkippedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-03-31T02:59:59").fault, TimestampFault::SkippedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-10-27T02:00:00").fault, TimestampFault::RepeatedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-10-27T02:59:59").fault, TimestampFault::RepeatedLocalTime);
+  // Just outside the changes, and with an offset inside them, the time is plain.
+  EXPECT_EQ(Instant("2024-03-31T01:59:59"), 1711846799000);
+  EXPECT_EQ(Instant("2024-03-31T03:00:00"), 1711846800000);
+  EXPECT_EQ(Instant("2024-10-27T01:59:59"), 1729987199000);
+  EXPECT_EQ(Instant("2024-10-27T03:00:00"), 1729994400000);
+  EXPECT_EQ(Instant("2024-10-27T02:30:00+02:00"), 1729989000000);
+  EXPECT_EQ(Instant("2024-10-27T02:30:00+01:00"), 1729992600000);
+  EXPECT_EQ(Instant("2024-03-31T02:30:00Z"), 1711852200000);
+
+  // The southern hemisphere, where summer time spans the new year.
+  Zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
+  EXPECT_EQ(ParseTimestamp("2024-10-06T02:30:00").fault, TimestampFault::SkippedLocalTime);
+  EXPECT_EQ(ParseTimestamp("2024-04-07T02:30:00").fault, TimestampFault::RepeatedLocalTime);
+  EXPECT_EQ(Instant("2024-01-15T12:00:00"), 1705280400000);
+}
+
+TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
+  std::mt19937_64 random(11);
+  for (int i = 0; i < 5000; ++i) {
+    const std::int64_t from = static_cast<std::int64_t>(random() % (400 * kMsPerDay)) - 200 * kMsPerDay;
+    const std::int64_t span = 1 + static_cast<std::int64_t>(random() % ((i % 3 == 0 ? 2 : 90) * kMsPerDay));
+    const PeriodPlan plan = PlanPeriod({from, from + span});
+    std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
+    for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
+      EXPECT_LE(plan.buckets[level].size(), level == 0 ? 1u : 2u);
+      const std::int64_t size = kBucketLevels[level].ms;
+      for (const auto& range : plan.buckets[level]) pieces.emplace_back(range.first * size, range.last * size);
+    }
+    for (const auto& raw : plan.raw) {
+      EXPECT_LT(raw.to - raw.from, 2 * kMsPerHour) << "raw records only for partial hours";
+      pieces.emplace_back(raw.from, raw.to);
+    }
+    std::sort(pieces.begin(), pieces.end());
+    std::int64_t at = from;
+    for (const auto& [begin, end] : pieces) {
+      ASSERT_EQ(begin, at) << "pieces must join without gap or overlap";
+      ASSERT_LT(begin, end);
+      at = end;
+    }
+    ASSERT_EQ(at, from + span);
+  }
+
+  for (const auto& [start, duration] : {std::pair<std::int64_t, std::int64_t>{-5, 10}, {kMsPerHour - 1, 2 * kMsPerHour},
+                                        {7, 0}, {-kMsPerDay, 3 * kMsPerDay}}) {
+    std::int64_t total = 0;
+    double shares = 0;
+    std::optional<std::int64_t> previous;
+    ForEachBucket(start, duration, kMsPerHour, [&](std::int64_t bucket, std::int64_t part, double share) {
+      EXPECT_EQ(bucket, previous.value_or(bucket - 1) + 1) << "buckets follow one another";
+      previous = bucket;
+      total += part;
+      shares += share;
+    });
+    EXPECT_EQ(total, duration);
+    EXPECT_NEAR(shares, 1.0, 1e-12);
+  }
+}
+
+constexpr std::size_t kMaxFields = 4;
+
+std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std::string& text, std::size_t chunk) {
+  std::vector<std::pair<std::vector<std::string>, std::size_t>> records;
+  CsvParser parser(kMaxFields, [&](std::vector<std::string>& fields, std::size_t line) {
+    records.emplace_back(fields, line);
+  });
+  for (std::size_t at = 0; at < text.size(); at += chunk) parser.Feed(std::string_view(text).substr(at, chunk));
+  parser.Finish();
+  return records;
+}
+
+TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunks) {
+  const std::string text =
+      "a,b,c\r\n"
+      "\"x, y\",\"say \"\"hi\"\"\",\r\n"
+      "\"two\nlines\",,\"\"\n"
+      "last,\"\xC3\xA4\",plain\rcr";
+  for (const std::size_t chunk : {std::size_t{1}, std::size_t{3}, text.size()}) {
+    const auto records = ParseCsv(text, chunk);
+    ASSERT_EQ(records.size(), 4u);
+    EXPECT_EQ(records[0].first, (std::vector<std::string>{"a", "b", "c"}));
+    EXPECT_EQ(records[1].first, (std::vector<std::string>{"x, y", "say \"hi\"", ""}));
+    EXPECT_EQ(records[2].first, (std::vector<std::string>{"two\nlines", "", ""}));
+    EXPECT_EQ(records[3].first, (std::vector<std::string>{"last", "\xC3\xA4", "plain\rcr"}));
+    EXPECT_EQ(records[2].second, 3u);
+    EXPECT_EQ(records[3].second, 5u) << "a record's line is the line it starts on";
+  }
+
+  const auto errorLine = [](const std::string& bad) -> std::size_t {
+    try {
+      ParseCsv(bad, 2);
+    } catch (const CsvError& error) {
+      return error.Line();
+    }
+    return 0;
+  };
+  EXPECT_EQ(errorLine("h\nok\n\"open\nstill open"), 3u);
+  EXPECT_EQ(errorLine("h\nab\"c\n"), 2u);
+  EXPECT_EQ(errorLine("h\n\"ab\"c\n"), 2u);
+  EXPECT_EQ(errorLine("h\n\"ab\"\rc\n"), 2u) << "a CR after a closing quote must end the line";
+  EXPECT_EQ(errorLine("h\n\"ab\"\r,c\n"), 2u);
+  EXPECT_EQ(errorLine("h\n1,2,3,4,5\n"), 2u);
+  EXPECT_EQ(ParseCsv("\"ab\"\r\n\"cd\"\r", 1), (decltype(ParseCsv("", 1)){{{"ab"}, 1}, {{"cd"}, 2}}));
+  EXPECT_EQ(ParseCsv("1,2,3,4\n,,,\n", 1).size(), 2u) << "as many fields as allowed";
+}
+
+TEST(ServiceCsvParser, RefusesTheFieldBeyondTheLimitAsItStarts) {
+  // A line of commas that never ends: the parser must stop at the field
+  // beyond the limit, not gather the whole line first.
+  CsvParser parser(kMaxFields, [](std::vector<std::string>&, std::size_t) {});
+  parser.Feed("a,b,c,d\n");
+  try {
+    parser.Feed(std::string(1 << 20, ','));
+    FAIL() << "no error";
+  } catch (const CsvError& error) {
+    EXPECT_EQ(error.Line(), 2u);
+    EXPECT_STREQ(error.what(), "more than 4 fields");
+  }
+}
+
+}  // namespace
+}  // namespace qv::test

@@ -1,0 +1,44 @@
+// The qvservice program run by the end-to-end tests: a one-shot command, or
+// the service in the background, watched through its standard error.
+#pragma once
+
+#include "tests/support/child_process.h"
+
+#include <chrono>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace qv::test {
+
+// Runs qvservice with the arguments and waits for it to end.
+ToolResult RunQvservice(const std::vector<std::string>& args);
+
+class ServiceProcess {
+ public:
+  explicit ServiceProcess(const std::vector<std::string>& args);
+  ~ServiceProcess();
+  ServiceProcess(const ServiceProcess&) = delete;
+  ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+  // The address the service announces, once it listens; empty when it ends
+  // or stays silent for the whole limit.
+  std::string WaitUntilListening(std::chrono::milliseconds limit = std::chrono::seconds(30));
+  // Sends the signal and returns the exit code (-1 if it does not end in time).
+  int Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(30));
+  int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
+  const std::string& Log() const { return m_log; }
+  pid_t Pid() const { return m_pid; }
+
+ private:
+  // Reads what standard error holds, waiting at most timeoutMs; false at its end.
+  bool ReadLog(int timeoutMs);
+
+  pid_t m_pid = -1;
+  int m_stderr = -1;
+  bool m_exited = false;
+  int m_exitCode = -1;
+  std::string m_log;
+};
+
+}  // namespace qv::test

@@ -1,0 +1,87 @@
+// Shared pieces of the service tests: a temporary folder, a store filled
+// through the library, a small client of the wire contract, and the service
+// running in this process on a free loopback port.
+#pragma once
+
+#include "proto/qv_contract.h"
+#include "tests/support/temp_dir.h"
+#include "proto/quorvis.grpc.pb.h"
+#include "qvservice/model/record_writer.h"
+#include "qvservice/rpc/service_host.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace qv::test {
+
+// Copies the test certificates and keys of tests/support/data into a folder
+// "certs" under dir, keys with mode 0600 (git keeps no modes), and returns
+// the folder.
+std::string CopyTestCertificates(const TempDir& dir);
+
+// Writes records in one transaction and returns their ids.
+std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
+                                            const std::vector<server::ActivityRecord>& records);
+
+// A store of `rows` window titles of one program ("browser.exe", id 1), one
+// second each, used by anna on WS-01; every odd title ends in a byte that is
+// not UTF-8. Written in one transaction, fast enough for a million.
+void WriteManyTitles(const std::string& storePath, std::size_t rows);
+
+struct Answer {
+  grpc::Status status;
+  std::int32_t hresult = 0;
+  std::string description;
+  std::vector<quorvis::v1::Field> fields;
+  std::vector<quorvis::v1::Row> rows;
+  std::size_t rowCount = 0;
+  std::size_t batches = 0;
+
+  // The position of a field by name; -1 when absent.
+  int Field(const std::string& name) const;
+};
+
+struct CallIdentity {
+  std::string user;
+  std::string classId{contract::kClassId};
+  std::string interfaceId{contract::kQueryInterfaceId};
+};
+
+class ServiceClient {
+ public:
+  explicit ServiceClient(std::shared_ptr<grpc::Channel> channel);
+
+  quorvis::v1::ActivateReply Activate(const CallIdentity& identity, grpc::Status* status = nullptr);
+  // onRow, when given, sees the rows instead of Answer::rows.
+  Answer Query(const std::string& request, const CallIdentity& identity = {},
+               const std::function<void(const quorvis::v1::Row&)>& onRow = {});
+  Answer ProgramInfo(const std::string& request, const CallIdentity& identity = {});
+
+ private:
+  Answer Read(bool programInfo, const std::string& request, const CallIdentity& identity,
+              const std::function<void(const quorvis::v1::Row&)>& onRow);
+
+  std::unique_ptr<quorvis::v1::QuorvisService::Stub> m_stub;
+};
+
+server::ServeOptions StoreOptions(const std::string& storePath);
+
+// The service in this process, listening on 127.0.0.1 and a free port.
+class LocalService {
+ public:
+  explicit LocalService(server::ServeOptions options);
+  ~LocalService();
+  const std::string& Address() const { return m_address; }
+  ServiceClient Client() const;
+
+ private:
+  std::unique_ptr<server::ServiceHost> m_host;
+  std::string m_address;
+};
+
+// The value of a row's field, found by the field's name.
+const quorvis::v1::Value& Cell(const Answer& answer, const quorvis::v1::Row& row, const std::string& field);
+
+}  // namespace qv::test
