@@ -61,12 +61,12 @@ std::size_t ReadAll(RecordsetPtr answer) {
 
 class Viewer {
  public:
-  Viewer(std::string address, unsigned seed, Figures& figures) : m_address(std::move(address)), m_random(seed), m_figures(figures) {}
+  Viewer(std::string address, unsigned seed, Figures& figures) : address_(std::move(address)), random_(seed), figures_(figures) {}
 
   void Session() {
     std::unique_ptr<RemoteQVQuery> service;
     Timed([&] {
-      ActivationResult activation = ActivateQuorvisService(m_address);
+      ActivationResult activation = ActivateQuorvisService(address_);
       if (activation.hr < 0) throw DataAccessError(activation.hr, activation.description);
       service = std::make_unique<RemoteQVQuery>(activation.object);
     });
@@ -79,7 +79,7 @@ class Viewer {
       QueryRequest request = RandomReport(ids);
       Timed([&] { ReadAll(RunQuery(service.get(), request)); });
     }
-    ++m_figures.sessions;
+    ++figures_.sessions;
   }
 
  private:
@@ -91,20 +91,20 @@ class Viewer {
 
   std::uint32_t Pick(const std::vector<std::uint32_t>& ids) {
     if (ids.empty()) return 0;
-    return ids[std::uniform_int_distribution<std::size_t>(0, ids.size() - 1)(m_random)];
+    return ids[std::uniform_int_distribution<std::size_t>(0, ids.size() - 1)(random_)];
   }
 
   // What a click in a tree asks for: the other trees' rows for one user,
   // computer or program, or one program's window titles, over a period.
   QueryRequest RandomReport(const Ids& ids) {
     QueryRequest request;
-    switch (std::uniform_int_distribution<int>(0, 3)(m_random)) {
+    switch (std::uniform_int_distribution<int>(0, 3)(random_)) {
     case 0: request = Request(QueryKind::Computers); request.userId = Pick(ids.users); break;
     case 1: request = Request(QueryKind::Programs); request.computerId = Pick(ids.computers); break;
     case 2: request = Request(QueryKind::Users); request.programId = Pick(ids.programs); break;
     default: request = Request(QueryKind::ProgramDetails); request.programId = Pick(ids.programs); break;
     }
-    const double days = kPeriodDays[std::uniform_int_distribution<std::size_t>(0, std::size(kPeriodDays) - 1)(m_random)];
+    const double days = kPeriodDays[std::uniform_int_distribution<std::size_t>(0, std::size(kPeriodDays) - 1)(random_)];
     if (days > 0) {
       const double now = OleDateNow();
       request.periodStart = now - days;
@@ -118,17 +118,17 @@ class Viewer {
     const auto start = Clock::now();
     try {
       work();
-      m_figures.latencyMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
+      figures_.latencyMs.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     } catch (const DataAccessError& error) {
-      if (m_figures.errors++ == 0) m_figures.firstError = error.Description();
+      if (figures_.errors++ == 0) figures_.firstError = error.Description();
     } catch (const std::exception& error) {
-      if (m_figures.errors++ == 0) m_figures.firstError = error.what();
+      if (figures_.errors++ == 0) figures_.firstError = error.what();
     }
   }
 
-  std::string m_address;
-  std::mt19937 m_random;
-  Figures& m_figures;
+  std::string address_;
+  std::mt19937 random_;
+  Figures& figures_;
 };
 
 long PeakKilobytes(pid_t pid) {

@@ -43,25 +43,25 @@ struct Entry {
 class Generator {
  public:
   Generator(const DemoOptions& options, const ProgressCallback& progress, RecordWriter& writer)
-      : m_options(options), m_progress(progress), m_writer(writer), m_random(options.seed) {}
+      : options_(options), progress_(progress), writer_(writer), random_(options.seed) {}
 
   DemoSummary Run() {
     Setup();
-    const std::int64_t lastDay = LocalDayNumber(m_endMs);
-    const std::int64_t firstDay = lastDay - m_options.days + 1;
+    const std::int64_t lastDay = LocalDayNumber(endMs_);
+    const std::int64_t firstDay = lastDay - options_.days + 1;
     std::int64_t workdays = 0;
     for (std::int64_t day = firstDay; day <= lastDay; ++day) workdays += IsWeekend(day) ? 0 : 1;
-    const double perDay = static_cast<double>(m_options.records) /
-                          std::max(1.0, static_cast<double>(workdays * static_cast<std::int64_t>(m_people.size())) * 0.96);
-    m_slotMs = std::max(1000.0, kWorkMsPerDay / std::max(perDay, 1.0));
+    const double perDay = static_cast<double>(options_.records) /
+                          std::max(1.0, static_cast<double>(workdays * static_cast<std::int64_t>(people_.size())) * 0.96);
+    slotMs_ = std::max(1000.0, kWorkMsPerDay / std::max(perDay, 1.0));
     for (std::int64_t day = firstDay; day <= lastDay; ++day) {
       Day(day);
-      if (m_progress) {
-        m_progress(m_writer.RecordCount(),
+      if (progress_) {
+        progress_(writer_.RecordCount(),
                    static_cast<double>(day - firstDay + 1) / static_cast<double>(lastDay - firstDay + 1));
       }
     }
-    return {m_writer.RecordCount(), m_programs.size(), m_titles};
+    return {writer_.RecordCount(), programs_.size(), titles_};
   }
 
  private:
@@ -70,38 +70,38 @@ class Generator {
     return weekday == 0 || weekday == 6;
   }
 
-  double Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(m_random); }
+  double Uniform(double low, double high) { return std::uniform_real_distribution<double>(low, high)(random_); }
   bool Chance(double p) { return Uniform(0, 1) < p; }
 
   void Setup() {
-    m_endMs = m_options.endMs != 0 ? m_options.endMs
+    endMs_ = options_.endMs != 0 ? options_.endMs
                                    : std::chrono::duration_cast<std::chrono::milliseconds>(
                                          std::chrono::system_clock::now().time_since_epoch()).count();
-    auto& entities = m_writer.Entities();
+    auto& entities = writer_.Entities();
     const auto catalog = DemoPrograms();
     for (std::size_t i = 0; i < catalog.size(); ++i) {
       Program program{entities.ProgramId(catalog[i].process, catalog[i].description), {}, 0, 0};
       entities.SetIcon(program.id, DemoIcon(i));
-      for (const auto& title : DemoWindowTitles(catalog[i], m_random)) {
+      for (const auto& title : DemoWindowTitles(catalog[i], random_)) {
         program.titles.push_back(entities.WindowId(program.id, title));
       }
-      m_titles += program.titles.size();
+      titles_ += program.titles.size();
       std::tie(program.keyboardRate, program.mouseRate) = DemoEventRates(catalog[i].kind);
-      m_programs.push_back(std::move(program));
+      programs_.push_back(std::move(program));
     }
-    for (const auto& name : DemoComputerNames(m_options.computers)) m_computers.push_back(entities.ComputerId(name));
-    const auto names = DemoUserNames(m_options.users);
+    for (const auto& name : DemoComputerNames(options_.computers)) computers_.push_back(entities.ComputerId(name));
+    const auto names = DemoUserNames(options_.users);
     for (std::size_t i = 0; i < names.size(); ++i) {
-      Person person{entities.UserId(names[i]), m_computers[i % m_computers.size()], {3, 9, 28, 8}};
-      const std::size_t extra = 6 + m_random() % 8;
+      Person person{entities.UserId(names[i]), computers_[i % computers_.size()], {3, 9, 28, 8}};
+      const std::size_t extra = 6 + random_() % 8;
       while (person.programs.size() < 4 + extra) {
-        const std::size_t pick = m_random() % catalog.size();
+        const std::size_t pick = random_() % catalog.size();
         if (std::find(person.programs.begin(), person.programs.end(), pick) == person.programs.end()) {
           person.programs.push_back(pick);
         }
       }
-      std::shuffle(person.programs.begin(), person.programs.end(), m_random);
-      m_people.push_back(std::move(person));
+      std::shuffle(person.programs.begin(), person.programs.end(), random_);
+      people_.push_back(std::move(person));
     }
   }
 
@@ -116,45 +116,45 @@ class Generator {
     const std::int64_t midnight = LocalDayStartMs(day);
     const bool weekend = IsWeekend(day);
     std::vector<Entry> entries;
-    for (const Person& person : m_people) {
+    for (const Person& person : people_) {
       if (weekend ? !Chance(0.03) : Chance(0.04)) continue;
       const std::int64_t computer =
-          m_computers.size() > m_people.size() && Chance(0.08)
-              ? m_computers[m_people.size() + m_random() % (m_computers.size() - m_people.size())]
+          computers_.size() > people_.size() && Chance(0.08)
+              ? computers_[people_.size() + random_() % (computers_.size() - people_.size())]
               : person.computer;
       const auto start = midnight + static_cast<std::int64_t>(Uniform(7.5, 9.5) * kMsPerHour);
       const auto end = start + static_cast<std::int64_t>((weekend ? Uniform(1, 3) : Uniform(7.5, 9.5)) * kMsPerHour);
       const auto lunch = start + static_cast<std::int64_t>(Uniform(3.5, 4.5) * kMsPerHour);
       const auto lunchEnd = lunch + static_cast<std::int64_t>(Uniform(0.5, 1.0) * kMsPerHour);
-      for (std::int64_t t = start; t < end && t < m_endMs;) {
+      for (std::int64_t t = start; t < end && t < endMs_;) {
         if (t >= lunch && t < lunchEnd) t = lunchEnd;
-        std::exponential_distribution<double> length(1.0 / (0.85 * m_slotMs));
-        auto duration = std::clamp(static_cast<std::int64_t>(length(m_random)), std::int64_t{200},
-                                   static_cast<std::int64_t>(10 * m_slotMs));
-        duration = std::min(duration, m_endMs - t);
-        const Program& program = m_programs[Favourite(person.programs)];
+        std::exponential_distribution<double> length(1.0 / (0.85 * slotMs_));
+        auto duration = std::clamp(static_cast<std::int64_t>(length(random_)), std::int64_t{200},
+                                   static_cast<std::int64_t>(10 * slotMs_));
+        duration = std::min(duration, endMs_ - t);
+        const Program& program = programs_[Favourite(person.programs)];
         const double seconds = static_cast<double>(duration) / 1000.0;
         entries.push_back({t, duration, {person.id, computer, program.id, Favourite(program.titles)},
                            std::llround(seconds * program.keyboardRate * Uniform(0.3, 1.7)),
                            std::llround(seconds * program.mouseRate * Uniform(0.3, 1.7))});
-        std::exponential_distribution<double> gap(1.0 / (0.15 * m_slotMs));
-        t += duration + static_cast<std::int64_t>(gap(m_random));
+        std::exponential_distribution<double> gap(1.0 / (0.15 * slotMs_));
+        t += duration + static_cast<std::int64_t>(gap(random_));
       }
     }
     std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.start < b.start; });
-    for (const Entry& e : entries) m_writer.AddResolved(e.ids, e.start, e.duration, e.keyboard, e.mouse);
+    for (const Entry& e : entries) writer_.AddResolved(e.ids, e.start, e.duration, e.keyboard, e.mouse);
   }
 
-  const DemoOptions& m_options;
-  const ProgressCallback& m_progress;
-  RecordWriter& m_writer;
-  std::mt19937_64 m_random;
-  std::int64_t m_endMs = 0;
-  double m_slotMs = 0;
-  std::vector<Program> m_programs;
-  std::vector<std::int64_t> m_computers;
-  std::vector<Person> m_people;
-  std::size_t m_titles = 0;
+  const DemoOptions& options_;
+  const ProgressCallback& progress_;
+  RecordWriter& writer_;
+  std::mt19937_64 random_;
+  std::int64_t endMs_ = 0;
+  double slotMs_ = 0;
+  std::vector<Program> programs_;
+  std::vector<std::int64_t> computers_;
+  std::vector<Person> people_;
+  std::size_t titles_ = 0;
 };
 
 DemoSummary WriteDemo(Database& db, const DemoOptions& options, const ProgressCallback& progress) {

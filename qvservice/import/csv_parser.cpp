@@ -3,65 +3,65 @@
 namespace qv::server {
 
 void CsvParser::Append(char c) {
-  if (m_field.size() >= kMaxFieldBytes) {
-    throw CsvError(m_recordLine, "a field is longer than " + std::to_string(kMaxFieldBytes) + " bytes");
+  if (field_.size() >= kMaxFieldBytes) {
+    throw CsvError(recordLine_, "a field is longer than " + std::to_string(kMaxFieldBytes) + " bytes");
   }
-  m_field.push_back(c);
+  field_.push_back(c);
 }
 
 void CsvParser::EndField() {
-  m_fields.push_back(std::move(m_field));
-  m_field.clear();
-  m_state = State::FieldStart;
+  fields_.push_back(std::move(field_));
+  field_.clear();
+  state_ = State::FieldStart;
 }
 
 void CsvParser::NextField() {
   EndField();
-  if (m_fields.size() >= m_maxFields) {
-    throw CsvError(m_recordLine, "more than " + std::to_string(m_maxFields) + " fields");
+  if (fields_.size() >= maxFields_) {
+    throw CsvError(recordLine_, "more than " + std::to_string(maxFields_) + " fields");
   }
 }
 
 void CsvParser::EndRecord() {
   EndField();
-  m_handler(m_fields, m_recordLine);
-  m_fields.clear();
-  m_recordStarted = false;
+  handler_(fields_, recordLine_);
+  fields_.clear();
+  recordStarted_ = false;
 }
 
 void CsvParser::Feed(std::string_view chunk) {
   for (const char c : chunk) {
-    if (m_pendingCr) {
+    if (pendingCr_) {
       // A CR counts as part of the line break only right before LF.
-      m_pendingCr = false;
+      pendingCr_ = false;
       if (c != '\n') Append('\r');
     }
-    if (!m_recordStarted) {
-      m_recordStarted = true;
-      m_recordLine = m_line;
+    if (!recordStarted_) {
+      recordStarted_ = true;
+      recordLine_ = line_;
     }
-    if (c == '\n') ++m_line;
-    switch (m_state) {
+    if (c == '\n') ++line_;
+    switch (state_) {
       case State::FieldStart:
       case State::Unquoted:
         if (c == '"') {
-          if (m_state == State::Unquoted) throw CsvError(m_recordLine, "a quote inside an unquoted field");
-          m_state = State::Quoted;
+          if (state_ == State::Unquoted) throw CsvError(recordLine_, "a quote inside an unquoted field");
+          state_ = State::Quoted;
         } else if (c == ',') {
           NextField();
         } else if (c == '\n') {
           EndRecord();
         } else if (c == '\r') {
-          m_pendingCr = true;
-          m_state = State::Unquoted;
+          pendingCr_ = true;
+          state_ = State::Unquoted;
         } else {
           Append(c);
-          m_state = State::Unquoted;
+          state_ = State::Unquoted;
         }
         break;
       case State::Quoted:
         if (c == '"') {
-          m_state = State::QuoteInQuoted;
+          state_ = State::QuoteInQuoted;
         } else {
           Append(c);
         }
@@ -69,20 +69,20 @@ void CsvParser::Feed(std::string_view chunk) {
       case State::QuoteInQuoted:
         if (c == '"') {
           Append('"');
-          m_state = State::Quoted;
+          state_ = State::Quoted;
         } else if (c == ',') {
           NextField();
         } else if (c == '\n') {
           EndRecord();
         } else if (c == '\r') {
-          m_state = State::CrAfterQuote;
+          state_ = State::CrAfterQuote;
         } else {
-          throw CsvError(m_recordLine, "text after the closing quote of a field");
+          throw CsvError(recordLine_, "text after the closing quote of a field");
         }
         break;
       case State::CrAfterQuote:
         // Only a line break may follow a closing quote; a CR on its own is text.
-        if (c != '\n') throw CsvError(m_recordLine, "text after the closing quote of a field");
+        if (c != '\n') throw CsvError(recordLine_, "text after the closing quote of a field");
         EndRecord();
         break;
     }
@@ -90,9 +90,9 @@ void CsvParser::Feed(std::string_view chunk) {
 }
 
 void CsvParser::Finish() {
-  if (m_state == State::Quoted) throw CsvError(m_recordLine, "a quoted field is not closed");
-  m_pendingCr = false;
-  if (m_recordStarted) EndRecord();
+  if (state_ == State::Quoted) throw CsvError(recordLine_, "a quoted field is not closed");
+  pendingCr_ = false;
+  if (recordStarted_) EndRecord();
 }
 
 }  // namespace qv::server

@@ -15,11 +15,11 @@ namespace qv::server {
 
 class CsvError : public std::runtime_error {
  public:
-  CsvError(std::size_t line, const std::string& what) : std::runtime_error(what), m_line(line) {}
-  std::size_t Line() const { return m_line; }
+  CsvError(std::size_t line, const std::string& what) : std::runtime_error(what), line_(line) {}
+  std::size_t Line() const { return line_; }
 
  private:
-  std::size_t m_line;
+  std::size_t line_;
 };
 
 class CsvParser {
@@ -29,7 +29,7 @@ class CsvParser {
   static constexpr std::size_t kMaxFieldBytes = 1 << 20;
 
   // A record with more than maxFields fields is refused as its extra field starts.
-  CsvParser(std::size_t maxFields, RecordHandler handler) : m_maxFields(maxFields), m_handler(std::move(handler)) {}
+  CsvParser(std::size_t maxFields, RecordHandler handler) : maxFields_(maxFields), handler_(std::move(handler)) {}
 
   void Feed(std::string_view chunk);
   // Ends the input: reports a last record without a line break.
@@ -43,15 +43,15 @@ class CsvParser {
   void NextField();
   void EndRecord();
 
-  std::size_t m_maxFields;
-  RecordHandler m_handler;
-  State m_state = State::FieldStart;
-  std::vector<std::string> m_fields;
-  std::string m_field;
-  bool m_recordStarted = false;
-  bool m_pendingCr = false;
-  std::size_t m_line = 1;
-  std::size_t m_recordLine = 1;
+  std::size_t maxFields_;
+  RecordHandler handler_;
+  State state_ = State::FieldStart;
+  std::vector<std::string> fields_;
+  std::string field_;
+  bool recordStarted_ = false;
+  bool pendingCr_ = false;
+  std::size_t line_ = 1;
+  std::size_t recordLine_ = 1;
 };
 
 }  // namespace qv::server

@@ -6,17 +6,17 @@
 namespace qv::server {
 
 EntityDirectory::EntityDirectory(Database& db)
-    : m_db(db),
-      m_users{Statement(db, "SELECT id FROM users WHERE name = ?1"),
+    : db_(db),
+      users_{Statement(db, "SELECT id FROM users WHERE name = ?1"),
               Statement(db, "INSERT INTO users(name) VALUES(?1) RETURNING id"), {}},
-      m_computers{Statement(db, "SELECT id FROM computers WHERE name = ?1"),
+      computers_{Statement(db, "SELECT id FROM computers WHERE name = ?1"),
                   Statement(db, "INSERT INTO computers(name) VALUES(?1) RETURNING id"), {}},
-      m_programs{Statement(db, "SELECT id FROM programs WHERE process_name = ?1"),
+      programs_{Statement(db, "SELECT id FROM programs WHERE process_name = ?1"),
                  Statement(db, "INSERT INTO programs(process_name) VALUES(?1) RETURNING id"), {}},
-      m_windows{Statement(db, "SELECT id FROM window_titles WHERE title = ?1 AND program_id = ?2"),
+      windows_{Statement(db, "SELECT id FROM window_titles WHERE title = ?1 AND program_id = ?2"),
                 Statement(db, "INSERT INTO window_titles(title, program_id) VALUES(?1, ?2) RETURNING id"), {}},
-      m_setDescription(db, "UPDATE programs SET description = ?1 WHERE id = ?2 AND description IS DISTINCT FROM ?1"),
-      m_setIcon(db, "UPDATE programs SET icon = ?1 WHERE id = ?2") {}
+      setDescription_(db, "UPDATE programs SET description = ?1 WHERE id = ?2 AND description IS DISTINCT FROM ?1"),
+      setIcon_(db, "UPDATE programs SET icon = ?1 WHERE id = ?2") {}
 
 std::int64_t EntityDirectory::Resolve(Lookup& lookup, const std::string& key, std::string_view name,
                                       std::int64_t programId) {
@@ -33,35 +33,35 @@ std::int64_t EntityDirectory::Resolve(Lookup& lookup, const std::string& key, st
     lookup.insert.Reset();
     lookup.insert.BindText(1, name);
     if (programId != 0) lookup.insert.Bind(2, programId);
-    if (!lookup.insert.Step()) throw StoreError(m_db.Name() + ": a new name was not stored");
+    if (!lookup.insert.Step()) throw StoreError(db_.Name() + ": a new name was not stored");
     id = lookup.insert.Int64(0);
-    ++m_created;
+    ++created_;
   }
   lookup.select.Reset();
   lookup.insert.Reset();
   // Ids travel as 32-bit integers.
   if (id <= 0 || id > std::numeric_limits<std::int32_t>::max()) {
-    throw StoreError(m_db.Name() + ": id " + std::to_string(id) + " is out of the 32-bit range");
+    throw StoreError(db_.Name() + ": id " + std::to_string(id) + " is out of the 32-bit range");
   }
   lookup.cache.emplace(key, id);
   return id;
 }
 
-std::int64_t EntityDirectory::UserId(std::string_view name) { return Resolve(m_users, std::string(name), name, 0); }
+std::int64_t EntityDirectory::UserId(std::string_view name) { return Resolve(users_, std::string(name), name, 0); }
 
 std::int64_t EntityDirectory::ComputerId(std::string_view name) {
-  return Resolve(m_computers, std::string(name), name, 0);
+  return Resolve(computers_, std::string(name), name, 0);
 }
 
 std::int64_t EntityDirectory::ProgramId(std::string_view processName, std::string_view description) {
-  const std::int64_t id = Resolve(m_programs, std::string(processName), processName, 0);
+  const std::int64_t id = Resolve(programs_, std::string(processName), processName, 0);
   if (!description.empty()) {
-    auto& known = m_descriptions[id];
+    auto& known = descriptions_[id];
     if (known != description) {
-      m_setDescription.Reset();
-      m_setDescription.BindText(1, description);
-      m_setDescription.Bind(2, id);
-      m_setDescription.Step();
+      setDescription_.Reset();
+      setDescription_.BindText(1, description);
+      setDescription_.Bind(2, id);
+      setDescription_.Step();
       known = description;
     }
   }
@@ -72,14 +72,14 @@ std::int64_t EntityDirectory::WindowId(std::int64_t programId, std::string_view 
   std::string key(sizeof programId, '\0');
   std::memcpy(key.data(), &programId, sizeof programId);
   key.append(title);
-  return Resolve(m_windows, key, title, programId);
+  return Resolve(windows_, key, title, programId);
 }
 
 void EntityDirectory::SetIcon(std::int64_t programId, std::span<const unsigned char> icon) {
-  m_setIcon.Reset();
-  m_setIcon.BindBlob(1, icon);
-  m_setIcon.Bind(2, programId);
-  m_setIcon.Step();
+  setIcon_.Reset();
+  setIcon_.BindBlob(1, icon);
+  setIcon_.Bind(2, programId);
+  setIcon_.Step();
 }
 
 }  // namespace qv::server

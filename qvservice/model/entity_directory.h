@@ -24,7 +24,7 @@ class EntityDirectory {
   std::int64_t WindowId(std::int64_t programId, std::string_view title);
   void SetIcon(std::int64_t programId, std::span<const unsigned char> icon);
 
-  std::size_t CreatedCount() const { return m_created; }
+  std::size_t CreatedCount() const { return created_; }
 
  private:
   struct Lookup {
@@ -34,15 +34,15 @@ class EntityDirectory {
   };
   std::int64_t Resolve(Lookup& lookup, const std::string& key, std::string_view name, std::int64_t programId);
 
-  Database& m_db;
-  Lookup m_users;
-  Lookup m_computers;
-  Lookup m_programs;
-  Lookup m_windows;
-  Statement m_setDescription;
-  Statement m_setIcon;
-  std::unordered_map<std::int64_t, std::string> m_descriptions;
-  std::size_t m_created = 0;
+  Database& db_;
+  Lookup users_;
+  Lookup computers_;
+  Lookup programs_;
+  Lookup windows_;
+  Statement setDescription_;
+  Statement setIcon_;
+  std::unordered_map<std::int64_t, std::string> descriptions_;
+  std::size_t created_ = 0;
 };
 
 }  // namespace qv::server

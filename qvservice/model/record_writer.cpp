@@ -41,19 +41,19 @@ void ValidateRecord(const ActivityRecord& record) {
 }
 
 RecordWriter::RecordWriter(Database& db)
-    : m_db(db),
-      m_entities(db),
-      m_rollups(db),
-      m_activity(db.Load("activity", {"user_id", "computer_id", "program_id", "window_id", "start_ms", "duration_ms",
+    : db_(db),
+      entities_(db),
+      rollups_(db),
+      activity_(db.Load("activity", {"user_id", "computer_id", "program_id", "window_id", "start_ms", "duration_ms",
                                       "keyboard_events", "mouse_events"})) {}
 
 RecordIds RecordWriter::Add(const ActivityRecord& record) {
   ValidateRecord(record);
   RecordIds ids;
-  ids.user = m_entities.UserId(record.user);
-  ids.computer = m_entities.ComputerId(record.computer);
-  ids.program = m_entities.ProgramId(record.process, record.description);
-  ids.window = m_entities.WindowId(ids.program, record.windowTitle);
+  ids.user = entities_.UserId(record.user);
+  ids.computer = entities_.ComputerId(record.computer);
+  ids.program = entities_.ProgramId(record.process, record.description);
+  ids.window = entities_.WindowId(ids.program, record.windowTitle);
   AddResolved(ids, record.startMs, record.durationMs, record.keyboardEvents, record.mouseEvents);
   return ids;
 }
@@ -62,16 +62,16 @@ void RecordWriter::AddResolved(const RecordIds& ids, std::int64_t startMs, std::
                                std::int64_t keyboardEvents, std::int64_t mouseEvents) {
   const SqlValue row[] = {ids.user, ids.computer, ids.program, ids.window, startMs, durationMs, keyboardEvents,
                           mouseEvents};
-  m_activity->Add(row);
-  m_rollups.Add(ids, startMs, durationMs, static_cast<double>(keyboardEvents), static_cast<double>(mouseEvents));
-  m_maxDuration = std::max(m_maxDuration, durationMs);
-  ++m_records;
+  activity_->Add(row);
+  rollups_.Add(ids, startMs, durationMs, static_cast<double>(keyboardEvents), static_cast<double>(mouseEvents));
+  maxDuration_ = std::max(maxDuration_, durationMs);
+  ++records_;
 }
 
 void RecordWriter::Finish() {
-  m_activity->Finish();
-  m_rollups.Flush();
-  RaiseMaxDuration(m_db, m_maxDuration);
+  activity_->Finish();
+  rollups_.Flush();
+  RaiseMaxDuration(db_, maxDuration_);
 }
 
 }  // namespace qv::server

@@ -50,16 +50,16 @@ class RecordWriter {
   // Writes what is still gathered in memory; call before committing.
   void Finish();
 
-  EntityDirectory& Entities() { return m_entities; }
-  std::int64_t RecordCount() const { return m_records; }
+  EntityDirectory& Entities() { return entities_; }
+  std::int64_t RecordCount() const { return records_; }
 
  private:
-  Database& m_db;
-  EntityDirectory m_entities;
-  RollupAccumulator m_rollups;
-  std::unique_ptr<BulkLoader> m_activity;
-  std::int64_t m_maxDuration = 0;
-  std::int64_t m_records = 0;
+  Database& db_;
+  EntityDirectory entities_;
+  RollupAccumulator rollups_;
+  std::unique_ptr<BulkLoader> activity_;
+  std::int64_t maxDuration_ = 0;
+  std::int64_t records_ = 0;
 };
 
 // Checks a record's fields; throws InvalidRecord.

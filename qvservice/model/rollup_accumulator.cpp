@@ -41,34 +41,34 @@ std::size_t RollupAccumulator::KeyHash::operator()(const Key& key) const {
   return hash;
 }
 
-RollupAccumulator::RollupAccumulator(Database& db) : m_db(db) {}
+RollupAccumulator::RollupAccumulator(Database& db) : db_(db) {}
 
 void RollupAccumulator::Add(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, double keyboardEvents,
                             double mouseEvents) {
   for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
     ForEachBucket(startMs, durationMs, kBucketLevels[level].ms, [&](std::int64_t bucket, std::int64_t timeMs, double share) {
       for (const bool windowLevel : {false, true}) {
-        Table& table = windowLevel ? m_windows[level] : m_programs[level];
+        Table& table = windowLevel ? windows_[level] : programs_[level];
         auto [entry, added] =
             table.try_emplace(Key{bucket, ids.user, ids.computer, ids.program, windowLevel ? ids.window : 0});
         entry->second.timeMs += timeMs;
         entry->second.keyboardEvents += keyboardEvents * share;
         entry->second.mouseEvents += mouseEvents * share;
-        if (added) ++m_pending;
+        if (added) ++pending_;
       }
     });
   }
-  if (m_pending >= kFlushThreshold) Flush();
+  if (pending_ >= kFlushThreshold) Flush();
 }
 
 void RollupAccumulator::Flush() {
-  if (m_pending == 0) return;
+  if (pending_ == 0) return;
   for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
     const std::string name = kBucketLevels[level].name;
-    Write(m_programs[level], name + "_programs", false);
-    Write(m_windows[level], name + "_windows", true);
+    Write(programs_[level], name + "_programs", false);
+    Write(windows_[level], name + "_windows", true);
   }
-  m_pending = 0;
+  pending_ = 0;
 }
 
 // The batch is loaded into a staging table and merged from there in one
@@ -77,12 +77,12 @@ void RollupAccumulator::Write(Table& table, const std::string& tableName, bool w
   if (table.empty()) return;
   const std::vector<std::string> columns = Columns(windowLevel);
   const std::string stage = std::string("rollup_stage_") + (windowLevel ? "windows" : "programs");
-  const Dialect& types = m_db.Types();
+  const Dialect& types = db_.Types();
   std::string definitions;
   for (const auto& column : columns) {
     definitions += (definitions.empty() ? "" : ", ") + column + " " + (IsEventSum(column) ? types.real : types.integer);
   }
-  m_db.Exec("CREATE TEMP TABLE IF NOT EXISTS " + stage + "(" + definitions + ")");
+  db_.Exec("CREATE TEMP TABLE IF NOT EXISTS " + stage + "(" + definitions + ")");
 
   // In key order, so that the tables' b-trees are written front to back.
   std::vector<std::pair<Key, Sums>> rows(table.begin(), table.end());
@@ -92,7 +92,7 @@ void RollupAccumulator::Write(Table& table, const std::string& tableName, bool w
                        : std::tuple(k.bucket, k.user, k.computer, k.program, std::int64_t{0});
   };
   std::sort(rows.begin(), rows.end(), [&](const auto& a, const auto& b) { return order(a.first) < order(b.first); });
-  const auto loader = m_db.Load(stage, columns);
+  const auto loader = db_.Load(stage, columns);
   std::vector<SqlValue> values;
   for (const auto& [key, sums] : rows) {
     const auto [a, b, c, d, e] = order(key);
@@ -111,8 +111,8 @@ void RollupAccumulator::Write(Table& table, const std::string& tableName, bool w
     merge += separator + std::string(sum) + " = " + tableName + "." + sum + " + excluded." + sum;
     separator = ", ";
   }
-  m_db.Exec(merge);
-  m_db.Exec("DELETE FROM " + stage);
+  db_.Exec(merge);
+  db_.Exec("DELETE FROM " + stage);
 }
 
 }  // namespace qv::server

@@ -48,10 +48,10 @@ class RollupAccumulator {
 
   void Write(Table& table, const std::string& tableName, bool windowLevel);
 
-  Database& m_db;
-  std::array<Table, kBucketLevelCount> m_programs;  // by bucket level
-  std::array<Table, kBucketLevelCount> m_windows;
-  std::size_t m_pending = 0;
+  Database& db_;
+  std::array<Table, kBucketLevelCount> programs_;  // by bucket level
+  std::array<Table, kBucketLevelCount> windows_;
+  std::size_t pending_ = 0;
 };
 
 }  // namespace qv::server

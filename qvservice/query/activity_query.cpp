@@ -45,21 +45,21 @@ constexpr std::array<FieldSpec, 4> kProgramInfoFields{{
 // comes from one snapshot even while an import commits.
 class ActivityCursor final : public ResultCursor {
  public:
-  ActivityCursor(Database& db, const ActivityRequest& request) : m_transaction(db, Transaction::Kind::Read) {
+  ActivityCursor(Database& db, const ActivityRequest& request) : transaction_(db, Transaction::Kind::Read) {
     if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
     const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
-    m_statement.emplace(db, sql.text);
+    statement_.emplace(db, sql.text);
     for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
       const int index = static_cast<int>(i + 1);
-      std::visit([&](auto value) { m_statement->Bind(index, value); }, sql.parameters[i]);
+      std::visit([&](auto value) { statement_->Bind(index, value); }, sql.parameters[i]);
     }
   }
 
   std::span<const FieldSpec> Fields() const override { return kActivityFields; }
 
   bool Next(quorvis::v1::Row& row) override {
-    if (!m_statement || !m_statement->Step()) return false;
-    const Statement& s = *m_statement;
+    if (!statement_ || !statement_->Step()) return false;
+    const Statement& s = *statement_;
     AddInt32(row, s.Int64(0));
     AddText(row, s.Bytes(1));
     AddInt32(row, s.Int64(2));
@@ -72,31 +72,31 @@ class ActivityCursor final : public ResultCursor {
   }
 
  private:
-  Transaction m_transaction;
-  std::optional<Statement> m_statement;
+  Transaction transaction_;
+  std::optional<Statement> statement_;
 };
 
 class ProgramInfoCursor final : public ResultCursor {
  public:
   ProgramInfoCursor(Database& db, std::uint32_t programId)
-      : m_statement(db, "SELECT id, process_name, description, icon FROM programs WHERE id = ?1") {
-    m_statement.Bind(1, static_cast<std::int64_t>(programId));
+      : statement_(db, "SELECT id, process_name, description, icon FROM programs WHERE id = ?1") {
+    statement_.Bind(1, static_cast<std::int64_t>(programId));
   }
 
   std::span<const FieldSpec> Fields() const override { return kProgramInfoFields; }
 
   bool Next(quorvis::v1::Row& row) override {
-    if (!m_statement.Step()) return false;
-    AddInt32(row, m_statement.Int64(0));
-    AddText(row, m_statement.Bytes(1));
-    AddText(row, m_statement.Bytes(2));
-    const bool noIcon = m_statement.IsNull(3);
-    AddBytesOrNull(row, noIcon ? std::string_view() : m_statement.Bytes(3), noIcon);
+    if (!statement_.Step()) return false;
+    AddInt32(row, statement_.Int64(0));
+    AddText(row, statement_.Bytes(1));
+    AddText(row, statement_.Bytes(2));
+    const bool noIcon = statement_.IsNull(3);
+    AddBytesOrNull(row, noIcon ? std::string_view() : statement_.Bytes(3), noIcon);
     return true;
   }
 
  private:
-  Statement m_statement;
+  Statement statement_;
 };
 
 }  // namespace

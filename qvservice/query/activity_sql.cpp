@@ -26,26 +26,26 @@ Entity EntityOf(QueryKind kind) {
 
 class Builder {
  public:
-  explicit Builder(const ActivityRequest& request) : m_request(request), m_windows(request.kind == QueryKind::ProgramDetails) {}
+  explicit Builder(const ActivityRequest& request) : request_(request), windows_(request.kind == QueryKind::ProgramDetails) {}
 
   std::string Param(std::int64_t value) {
-    m_sql.parameters.emplace_back(value);
-    return "?" + std::to_string(m_sql.parameters.size());
+    sql_.parameters.emplace_back(value);
+    return "?" + std::to_string(sql_.parameters.size());
   }
 
   // The request's id filters, each bound once per source.
   std::string Filters() {
     std::string where;
-    if (m_request.userId != 0) where += " AND user_id = " + Param(m_request.userId);
-    if (m_request.computerId != 0) where += " AND computer_id = " + Param(m_request.computerId);
-    if (m_request.programId != 0) where += " AND program_id = " + Param(m_request.programId);
+    if (request_.userId != 0) where += " AND user_id = " + Param(request_.userId);
+    if (request_.computerId != 0) where += " AND computer_id = " + Param(request_.computerId);
+    if (request_.programId != 0) where += " AND program_id = " + Param(request_.programId);
     return where;
   }
 
   std::string Rollup(const BucketLevel& level, const BucketRange* range) {
-    std::string sql = std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") +
+    std::string sql = std::string("SELECT user_id, computer_id, program_id") + (windows_ ? ", window_id" : "") +
                       ", time_ms, keyboard_events, mouse_events FROM " + level.name +
-                      (m_windows ? "_windows" : "_programs") + " WHERE TRUE";
+                      (windows_ ? "_windows" : "_programs") + " WHERE TRUE";
     if (range) sql += " AND bucket >= " + Param(range->first) + " AND bucket < " + Param(range->last);
     return sql + Filters();
   }
@@ -63,32 +63,32 @@ class Builder {
       const std::string events = std::string("CAST(") + column + " AS DOUBLE PRECISION)";
       return "CASE WHEN duration_ms = 0 THEN " + events + " ELSE " + events + " * " + part + " / duration_ms END";
     };
-    return std::string("SELECT user_id, computer_id, program_id") + (m_windows ? ", window_id" : "") + ", " + part +
+    return std::string("SELECT user_id, computer_id, program_id") + (windows_ ? ", window_id" : "") + ", " + part +
            ", " + share("keyboard_events") + ", " + share("mouse_events") + " FROM activity WHERE " + lengths +
            "start_ms >= " + Param(piece.from - maxDurationMs) + " AND start_ms < " + to +
            " AND (start_ms + duration_ms > " + from + " OR (duration_ms = 0 AND start_ms >= " + from + "))" + Filters();
   }
 
   ActivitySql Finish(const std::vector<std::string>& sources) {
-    const Entity entity = EntityOf(m_request.kind);
+    const Entity entity = EntityOf(request_.kind);
     std::string parts;
     for (const auto& source : sources) parts += (parts.empty() ? "" : " UNION ALL ") + source;
     // Summed per combination first, so that the distinct counts look at a
     // few hundred combinations rather than every rollup row.
-    m_sql.text = std::string("WITH parts(u, c, p") + (m_windows ? ", w" : "") + ", ms, kb, mo) AS (" + parts +
+    sql_.text = std::string("WITH parts(u, c, p") + (windows_ ? ", w" : "") + ", ms, kb, mo) AS (" + parts +
                  "), combinations AS (SELECT " + entity.partColumn + " AS k, u, c, p, CAST(sum(ms) AS BIGINT) AS ms, "
                  "sum(kb) AS kb, sum(mo) AS mo FROM parts GROUP BY " + entity.combination +
                  ") SELECT e.id, e." + entity.nameColumn + ", a.nc, a.nu, a.np, a.ms, a.kb, a.mo FROM (SELECT k, "
                  "count(DISTINCT c) AS nc, count(DISTINCT u) AS nu, count(DISTINCT p) AS np, "
                  "CAST(sum(ms) AS BIGINT) AS ms, sum(kb) AS kb, sum(mo) AS mo FROM combinations GROUP BY k) a JOIN " +
                  entity.table + " e ON e.id = a.k ORDER BY e.id";
-    return std::move(m_sql);
+    return std::move(sql_);
   }
 
  private:
-  const ActivityRequest& m_request;
-  const bool m_windows;
-  ActivitySql m_sql;
+  const ActivityRequest& request_;
+  const bool windows_;
+  ActivitySql sql_;
 };
 
 }  // namespace

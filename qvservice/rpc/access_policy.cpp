@@ -20,7 +20,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 }  // namespace
 
 std::string AccessPolicy::CallerOf(const grpc::ServerContext& context) const {
-  if (m_certificateIdentity) {
+  if (certificateIdentity_) {
     const auto auth = context.auth_context();
     if (!auth) return {};
     const auto names = auth->FindPropertyValues(GRPC_X509_CN_PROPERTY_NAME);
@@ -32,10 +32,10 @@ std::string AccessPolicy::CallerOf(const grpc::ServerContext& context) const {
 }
 
 bool AccessPolicy::Allows(std::string_view caller) const {
-  if (caller.empty() && m_certificateIdentity) return false;
-  if (m_allowed.empty()) return true;
+  if (caller.empty() && certificateIdentity_) return false;
+  if (allowed_.empty()) return true;
   if (caller.empty()) return false;
-  return std::any_of(m_allowed.begin(), m_allowed.end(), [&](const std::string& name) { return EqualNoCase(name, caller); });
+  return std::any_of(allowed_.begin(), allowed_.end(), [&](const std::string& name) { return EqualNoCase(name, caller); });
 }
 
 std::vector<std::string> SplitNames(std::string_view list) {

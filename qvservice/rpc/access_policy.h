@@ -20,15 +20,15 @@ class AccessPolicy {
   // allowed empty: every caller; names compare without regard to ASCII case,
   // as account names do.
   AccessPolicy(std::vector<std::string> allowed, bool certificateIdentity)
-      : m_allowed(std::move(allowed)), m_certificateIdentity(certificateIdentity) {}
+      : allowed_(std::move(allowed)), certificateIdentity_(certificateIdentity) {}
 
   std::string CallerOf(const grpc::ServerContext& context) const;
   bool Allows(std::string_view caller) const;
-  bool NamesByCertificate() const { return m_certificateIdentity; }
+  bool NamesByCertificate() const { return certificateIdentity_; }
 
  private:
-  std::vector<std::string> m_allowed;
-  bool m_certificateIdentity = false;
+  std::vector<std::string> allowed_;
+  bool certificateIdentity_ = false;
 };
 
 // "a,b,c" into its non-empty names.

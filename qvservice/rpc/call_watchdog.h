@@ -31,19 +31,19 @@ class CallWatchdog {
     Watch(const Watch&) = delete;
     Watch& operator=(const Watch&) = delete;
     // True once the limit passed and the call was cancelled.
-    bool Expired() const { return m_expired->load(); }
+    bool Expired() const { return expired_->load(); }
 
    private:
     friend class CallWatchdog;
     Watch(CallWatchdog& dog, std::uint64_t id, std::shared_ptr<std::atomic<bool>> expired)
-        : m_dog(dog), m_id(id), m_expired(std::move(expired)) {}
-    CallWatchdog& m_dog;
-    std::uint64_t m_id;
-    std::shared_ptr<std::atomic<bool>> m_expired;
+        : dog_(dog), id_(id), expired_(std::move(expired)) {}
+    CallWatchdog& dog_;
+    std::uint64_t id_;
+    std::shared_ptr<std::atomic<bool>> expired_;
   };
 
   std::unique_ptr<Watch> Start(grpc::ServerContext& context);
-  std::chrono::milliseconds Limit() const { return m_limit; }
+  std::chrono::milliseconds Limit() const { return limit_; }
 
  private:
   struct Entry {
@@ -53,13 +53,13 @@ class CallWatchdog {
   };
   void Run();
 
-  const std::chrono::milliseconds m_limit;
-  std::mutex m_mutex;
-  std::condition_variable m_changed;
-  std::map<std::uint64_t, Entry> m_calls;  // ids grow with time, so the first ends first
-  std::uint64_t m_nextId = 0;
-  bool m_stopping = false;
-  std::thread m_thread;
+  const std::chrono::milliseconds limit_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::map<std::uint64_t, Entry> calls_;  // ids grow with time, so the first ends first
+  std::uint64_t nextId_ = 0;
+  bool stopping_ = false;
+  std::thread thread_;
 };
 
 }  // namespace qv::server

@@ -8,29 +8,29 @@
 namespace qv::server {
 
 ConnectionPool::ConnectionPool(std::string store, std::size_t maxConnections)
-    : m_store(std::move(store)), m_max(std::max<std::size_t>(maxConnections, 1)) {}
+    : store_(std::move(store)), max_(std::max<std::size_t>(maxConnections, 1)) {}
 
 ConnectionPool::Lease::~Lease() {
-  if (m_db) m_pool->Return(std::move(m_db));
+  if (db_) pool_->Return(std::move(db_));
 }
 
 ConnectionPool::Lease ConnectionPool::Acquire(const std::function<bool()>& giveUp) {
-  std::unique_lock lock(m_mutex);
-  while (m_idle.empty() && m_leased >= m_max) {
-    m_returned.wait_for(lock, std::chrono::milliseconds(100));
-    if (m_idle.empty() && m_leased >= m_max && giveUp && giveUp()) {
-      throw StoreError("all " + std::to_string(m_max) + " store connections were busy until the call ended");
+  std::unique_lock lock(mutex_);
+  while (idle_.empty() && leased_ >= max_) {
+    returned_.wait_for(lock, std::chrono::milliseconds(100));
+    if (idle_.empty() && leased_ >= max_ && giveUp && giveUp()) {
+      throw StoreError("all " + std::to_string(max_) + " store connections were busy until the call ended");
     }
   }
-  ++m_leased;
-  if (!m_idle.empty()) {
-    auto db = std::move(m_idle.back());
-    m_idle.pop_back();
+  ++leased_;
+  if (!idle_.empty()) {
+    auto db = std::move(idle_.back());
+    idle_.pop_back();
     return Lease(*this, std::move(db));
   }
   lock.unlock();
   try {
-    auto db = OpenStore(m_store, Database::Mode::ReadOnly);
+    auto db = OpenStore(store_, Database::Mode::ReadOnly);
     CheckSchema(*db);
     return Lease(*this, std::move(db));
   } catch (...) {
@@ -40,16 +40,16 @@ ConnectionPool::Lease ConnectionPool::Acquire(const std::function<bool()>& giveU
 }
 
 void ConnectionPool::Return(std::unique_ptr<Database> db) {
-  std::lock_guard lock(m_mutex);
-  --m_leased;
+  std::lock_guard lock(mutex_);
+  --leased_;
   if (db && db->Broken()) {
     // The others waiting here most likely lost theirs the same way (a
     // restarted database server): the next calls start afresh.
-    m_idle.clear();
+    idle_.clear();
   } else if (db) {
-    m_idle.push_back(std::move(db));
+    idle_.push_back(std::move(db));
   }
-  m_returned.notify_one();
+  returned_.notify_one();
 }
 
 }  // namespace qv::server

@@ -20,16 +20,16 @@ class ConnectionPool {
 
   class Lease {
    public:
-    Lease(ConnectionPool& pool, std::unique_ptr<Database> db) : m_pool(&pool), m_db(std::move(db)) {}
+    Lease(ConnectionPool& pool, std::unique_ptr<Database> db) : pool_(&pool), db_(std::move(db)) {}
     Lease(Lease&&) = default;
     Lease& operator=(Lease&&) = default;
     ~Lease();
-    Database& operator*() const { return *m_db; }
-    Database* operator->() const { return m_db.get(); }
+    Database& operator*() const { return *db_; }
+    Database* operator->() const { return db_.get(); }
 
    private:
-    ConnectionPool* m_pool;  // not owned
-    std::unique_ptr<Database> m_db;
+    ConnectionPool* pool_;  // not owned
+    std::unique_ptr<Database> db_;
   };
 
   // Waits while every connection is in use, until one is free or giveUp
@@ -40,12 +40,12 @@ class ConnectionPool {
  private:
   void Return(std::unique_ptr<Database> db);
 
-  std::string m_store;
-  std::size_t m_max;
-  std::mutex m_mutex;
-  std::condition_variable m_returned;
-  std::vector<std::unique_ptr<Database>> m_idle;  // owned
-  std::size_t m_leased = 0;
+  std::string store_;
+  std::size_t max_;
+  std::mutex mutex_;
+  std::condition_variable returned_;
+  std::vector<std::unique_ptr<Database>> idle_;  // owned
+  std::size_t leased_ = 0;
 };
 
 }  // namespace qv::server

@@ -24,13 +24,13 @@ bool SameId(std::string_view a, std::string_view b) {
 // passed, server shutting down).
 class CancelCheck {
  public:
-  CancelCheck(Database& db, std::function<bool()> callEnded) : m_db(db) { db.SetInterrupt(std::move(callEnded)); }
-  ~CancelCheck() { m_db.SetInterrupt({}); }
+  CancelCheck(Database& db, std::function<bool()> callEnded) : db_(db) { db.SetInterrupt(std::move(callEnded)); }
+  ~CancelCheck() { db_.SetInterrupt({}); }
   CancelCheck(const CancelCheck&) = delete;
   CancelCheck& operator=(const CancelCheck&) = delete;
 
  private:
-  Database& m_db;
+  Database& db_;
 };
 
 // What the caller hears when the store fails; the log has the details.
@@ -63,49 +63,49 @@ void Fail(ResultPart& part, std::int32_t hresult, const std::string& description
 
 class QuorvisService::InFlight {
  public:
-  explicit InFlight(QuorvisService& service) : m_service(service) {
-    std::lock_guard lock(service.m_callsMutex);
-    ++service.m_calls;
+  explicit InFlight(QuorvisService& service) : service_(service) {
+    std::lock_guard lock(service.callsMutex_);
+    ++service.calls_;
   }
   ~InFlight() {
-    std::lock_guard lock(m_service.m_callsMutex);
-    if (--m_service.m_calls == 0) m_service.m_callsDone.notify_all();
+    std::lock_guard lock(service_.callsMutex_);
+    if (--service_.calls_ == 0) service_.callsDone_.notify_all();
   }
   InFlight(const InFlight&) = delete;
   InFlight& operator=(const InFlight&) = delete;
 
  private:
-  QuorvisService& m_service;
+  QuorvisService& service_;
 };
 
 // One of a caller's operations in flight, if the caller has a slot left.
 class QuorvisService::CallerSlot {
  public:
-  CallerSlot(QuorvisService& service, std::string caller) : m_service(service), m_caller(std::move(caller)) {
-    std::lock_guard lock(service.m_callsMutex);
-    int& calls = service.m_callsByCaller[m_caller];
-    m_admitted = calls < service.m_limits.maxCallsPerCaller;
-    if (m_admitted) ++calls;
-    else if (calls == 0) service.m_callsByCaller.erase(m_caller);
+  CallerSlot(QuorvisService& service, std::string caller) : service_(service), caller_(std::move(caller)) {
+    std::lock_guard lock(service.callsMutex_);
+    int& calls = service.callsByCaller_[caller_];
+    admitted_ = calls < service.limits_.maxCallsPerCaller;
+    if (admitted_) ++calls;
+    else if (calls == 0) service.callsByCaller_.erase(caller_);
   }
   ~CallerSlot() {
-    if (!m_admitted) return;
-    std::lock_guard lock(m_service.m_callsMutex);
-    if (--m_service.m_callsByCaller[m_caller] == 0) m_service.m_callsByCaller.erase(m_caller);
+    if (!admitted_) return;
+    std::lock_guard lock(service_.callsMutex_);
+    if (--service_.callsByCaller_[caller_] == 0) service_.callsByCaller_.erase(caller_);
   }
   CallerSlot(const CallerSlot&) = delete;
   CallerSlot& operator=(const CallerSlot&) = delete;
-  bool Admitted() const { return m_admitted; }
+  bool Admitted() const { return admitted_; }
 
  private:
-  QuorvisService& m_service;
-  std::string m_caller;
-  bool m_admitted = false;
+  QuorvisService& service_;
+  std::string caller_;
+  bool admitted_ = false;
 };
 
 bool QuorvisService::WaitUntilIdle(std::chrono::steady_clock::time_point deadline) {
-  std::unique_lock lock(m_callsMutex);
-  return m_callsDone.wait_until(lock, deadline, [this] { return m_calls == 0; });
+  std::unique_lock lock(callsMutex_);
+  return callsDone_.wait_until(lock, deadline, [this] { return calls_ == 0; });
 }
 
 std::optional<QuorvisService::Refusal> QuorvisService::Check(const grpc::ServerContext& context,
@@ -115,10 +115,10 @@ std::optional<QuorvisService::Refusal> QuorvisService::Check(const grpc::ServerC
   if (!SameId(classId, contract::kClassId)) {
     return Refusal{contract::kClassNotRegistered, "Class " + Printable(classId) + " is not registered on this server."};
   }
-  const std::string caller = m_policy.CallerOf(context);
-  if (!m_policy.Allows(caller)) {
+  const std::string caller = policy_.CallerOf(context);
+  if (!policy_.Allows(caller)) {
     LogLine("refused caller '" + Printable(caller) + "' from " + Printable(context.peer()) + " (" + operation + ")");
-    return Refusal{contract::kAccessDenied, caller.empty() && m_policy.NamesByCertificate()
+    return Refusal{contract::kAccessDenied, caller.empty() && policy_.NamesByCertificate()
                                                 ? "Access is denied. The caller gave no client certificate."
                                                 : "Access is denied."};
   }
@@ -167,20 +167,20 @@ grpc::Status QuorvisService::Answer(grpc::ServerContext* context, const quorvis:
     writer->Write(header);
     return grpc::Status::OK;
   }
-  const std::string caller = m_policy.CallerOf(*context);
+  const std::string caller = policy_.CallerOf(*context);
   const CallerSlot slot(*this, caller);
   if (!slot.Admitted()) {
     LogLine("too many calls of caller '" + Printable(caller) + "' at once (" + operation + ")");
     Fail(header, contract::kServerTooBusy,
-         "The service is already answering " + std::to_string(m_limits.maxCallsPerCaller) +
+         "The service is already answering " + std::to_string(limits_.maxCallsPerCaller) +
              " calls of this caller; try again when one of them has ended.");
     writer->Write(header);
     return grpc::Status::OK;
   }
-  const auto watch = m_watchdog.Start(*context);
+  const auto watch = watchdog_.Start(*context);
   grpc::Status status = Stream(context, request, writer, operation, open, *watch);
   if (watch->Expired()) {
-    const std::string limit = std::to_string(m_limits.callTimeout.count()) + " s";
+    const std::string limit = std::to_string(limits_.callTimeout.count()) + " s";
     LogLine(std::string(operation) + " from '" + Printable(caller) + "' ended at the call time limit of " + limit);
     status = grpc::Status(grpc::StatusCode::DEADLINE_EXCEEDED, "the call outlasted the service's time limit of " + limit);
   }
@@ -194,7 +194,7 @@ grpc::Status QuorvisService::Stream(grpc::ServerContext* context, const quorvis:
   bool headerSent = false;
   try {
     const auto callEnded = [context, &watch] { return watch.Expired() || context->IsCancelled(); };
-    auto db = m_pool.Acquire(callEnded);
+    auto db = pool_.Acquire(callEnded);
     CancelCheck cancelCheck(*db, callEnded);
     const auto cursor = open(*db, request.request());
     // The first row is read before the header goes out: the store does the

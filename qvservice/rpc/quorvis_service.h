@@ -35,7 +35,7 @@ struct CallLimits {
 class QuorvisService final : public quorvis::v1::QuorvisService::Service {
  public:
   QuorvisService(ConnectionPool& pool, AccessPolicy policy, CallLimits limits = {})
-      : m_pool(pool), m_policy(std::move(policy)), m_limits(limits), m_watchdog(limits.callTimeout) {}
+      : pool_(pool), policy_(std::move(policy)), limits_(limits), watchdog_(limits.callTimeout) {}
 
   grpc::Status Activate(grpc::ServerContext* context, const quorvis::v1::ActivateRequest* request,
                         quorvis::v1::ActivateReply* reply) override;
@@ -67,14 +67,14 @@ class QuorvisService final : public quorvis::v1::QuorvisService::Service {
                       grpc::ServerWriter<quorvis::v1::ResultPart>* writer, const char* operation,
                       const Opener& open, const CallWatchdog::Watch& watch);
 
-  ConnectionPool& m_pool;  // not owned
-  AccessPolicy m_policy;
-  CallLimits m_limits;
-  CallWatchdog m_watchdog;
-  std::mutex m_callsMutex;
-  std::condition_variable m_callsDone;
-  int m_calls = 0;
-  std::map<std::string, int> m_callsByCaller;  // operations only; activation is cheap
+  ConnectionPool& pool_;  // not owned
+  AccessPolicy policy_;
+  CallLimits limits_;
+  CallWatchdog watchdog_;
+  std::mutex callsMutex_;
+  std::condition_variable callsDone_;
+  int calls_ = 0;
+  std::map<std::string, int> callsByCaller_;  // operations only; activation is cheap
 };
 
 }  // namespace qv::server

@@ -136,49 +136,49 @@ std::vector<std::string> CheckServeSecurity(const ServeOptions& options) {
 }
 
 ServiceHost::ServiceHost(const ServeOptions& options)
-    : m_options(options),
-      m_keeper(IsPostgresStore(options.storePath) ? nullptr : OpenStore(options.storePath, Database::Mode::ReadWrite)),
-      m_pool(options.storePath, options.dbConnections),
-      m_service(m_pool, AccessPolicy(options.allowed, !options.clientCaFile.empty()), options.limits) {
-  CheckSchema(*m_pool.Acquire());
+    : options_(options),
+      keeper_(IsPostgresStore(options.storePath) ? nullptr : OpenStore(options.storePath, Database::Mode::ReadWrite)),
+      pool_(options.storePath, options.dbConnections),
+      service_(pool_, AccessPolicy(options.allowed, !options.clientCaFile.empty()), options.limits) {
+  CheckSchema(*pool_.Acquire());
 }
 
 ServiceHost::~ServiceHost() {
-  if (m_server) {
-    m_server->Shutdown(std::chrono::system_clock::now());
-    m_server->Wait();
+  if (server_) {
+    server_->Shutdown(std::chrono::system_clock::now());
+    server_->Wait();
   }
 }
 
 std::string ServiceHost::Start() {
-  const ListenAddress address = ParseListenAddress(m_options.listen);
+  const ListenAddress address = ParseListenAddress(options_.listen);
   const std::string target = FormatHost(address.host) + ":" + std::to_string(address.port);
   grpc::ServerBuilder builder;
   int boundPort = 0;
-  builder.AddListeningPort(target, Credentials(m_options), &boundPort);
+  builder.AddListeningPort(target, Credentials(options_), &boundPort);
   grpc::ResourceQuota quota("qvservice");
   quota.SetMaxThreads(kWorkerThreads);
   builder.SetResourceQuota(quota);
   builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
   // A second service on the same port must fail, not share the port unseen.
   builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
-  builder.RegisterService(&m_service);
-  m_server = builder.BuildAndStart();
-  if (!m_server || boundPort == 0) {
-    m_server.reset();
+  builder.RegisterService(&service_);
+  server_ = builder.BuildAndStart();
+  if (!server_ || boundPort == 0) {
+    server_.reset();
     throw std::runtime_error("cannot listen on " + target);
   }
   return FormatHost(address.host) + ":" + std::to_string(boundPort);
 }
 
 void ServiceHost::Shutdown() {
-  if (!m_server) return;
-  m_service.WaitUntilIdle(std::chrono::steady_clock::now() + kShutdownGrace);
-  m_server->Shutdown(std::chrono::system_clock::now());
+  if (!server_) return;
+  service_.WaitUntilIdle(std::chrono::steady_clock::now() + kShutdownGrace);
+  server_->Shutdown(std::chrono::system_clock::now());
 }
 
 void ServiceHost::Wait() {
-  if (m_server) m_server->Wait();
+  if (server_) server_->Wait();
 }
 
 }  // namespace qv::server

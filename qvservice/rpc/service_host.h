@@ -63,13 +63,13 @@ class ServiceHost {
   void Wait();
 
  private:
-  ServeOptions m_options;
+  ServeOptions options_;
   // A SQLite store's writable connection keeps its WAL files in place for
   // the read-only ones; null for a database server.
-  std::unique_ptr<Database> m_keeper;
-  ConnectionPool m_pool;
-  QuorvisService m_service;
-  std::unique_ptr<grpc::Server> m_server;
+  std::unique_ptr<Database> keeper_;
+  ConnectionPool pool_;
+  QuorvisService service_;
+  std::unique_ptr<grpc::Server> server_;
 };
 
 // serve: runs until SIGINT or SIGTERM; returns the exit code.

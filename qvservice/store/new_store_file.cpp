@@ -17,35 +17,35 @@ void RemoveStoreFiles(const std::string& path) {
 }
 
 NewStoreFile::NewStoreFile(std::string path)
-    : m_path(std::move(path)), m_building(m_path + ".new-" + std::to_string(getpid())) {
+    : path_(std::move(path)), building_(path_ + ".new-" + std::to_string(getpid())) {
   // Only a process with this id, which has died, can have left these behind.
-  RemoveStoreFiles(m_building);
+  RemoveStoreFiles(building_);
 }
 
 NewStoreFile::~NewStoreFile() {
-  if (!m_published) RemoveStoreFiles(m_building);
+  if (!published_) RemoveStoreFiles(building_);
 }
 
 void NewStoreFile::Publish() {
   // The last connection's close folds the write-ahead log into the file; a
   // log still there would be lost with the rename.
   std::error_code error;
-  if (std::filesystem::exists(m_building + "-wal", error) || error) {
-    throw StoreError(m_building + " is still in use; " + m_path + " was not created");
+  if (std::filesystem::exists(building_ + "-wal", error) || error) {
+    throw StoreError(building_ + " is still in use; " + path_ + " was not created");
   }
-  int result = renameat2(AT_FDCWD, m_building.c_str(), AT_FDCWD, m_path.c_str(), RENAME_NOREPLACE);
+  int result = renameat2(AT_FDCWD, building_.c_str(), AT_FDCWD, path_.c_str(), RENAME_NOREPLACE);
   if (result != 0 && (errno == EINVAL || errno == ENOSYS)) {
     // A file system or kernel that cannot rename without replacing: a hard
     // link refuses an existing name too.
-    result = link(m_building.c_str(), m_path.c_str());
-    if (result == 0) unlink(m_building.c_str());
+    result = link(building_.c_str(), path_.c_str());
+    if (result == 0) unlink(building_.c_str());
   }
   if (result != 0) {
     const int code = errno;
-    if (code == EEXIST) throw StoreError(m_path + " was created by another program meanwhile; it was left as it is");
-    throw StoreError("cannot create " + m_path + ": " + std::strerror(code));
+    if (code == EEXIST) throw StoreError(path_ + " was created by another program meanwhile; it was left as it is");
+    throw StoreError("cannot create " + path_ + ": " + std::strerror(code));
   }
-  m_published = true;
+  published_ = true;
 }
 
 }  // namespace qv::server

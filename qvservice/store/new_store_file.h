@@ -16,15 +16,15 @@ class NewStoreFile {
   NewStoreFile& operator=(const NewStoreFile&) = delete;
 
   // Where to build the store.
-  const std::string& BuildPath() const { return m_building; }
+  const std::string& BuildPath() const { return building_; }
   // Gives the store its final name; call once every connection to BuildPath
   // is closed. Throws StoreError when the final name is taken.
   void Publish();
 
  private:
-  std::string m_path;
-  std::string m_building;
-  bool m_published = false;
+  std::string path_;
+  std::string building_;
+  bool published_ = false;
 };
 
 // Removes a store file and the files SQLite keeps beside it.

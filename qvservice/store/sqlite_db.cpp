@@ -14,81 +14,81 @@ constexpr int kOpsPerInterruptCheck = 100000;
 
 class SqliteStatement final : public StatementBackend {
  public:
-  SqliteStatement(SqliteDatabase& db, std::string_view sql) : m_db(db) {
-    const int rc = sqlite3_prepare_v2(db.Handle(), sql.data(), static_cast<int>(sql.size()), &m_stmt, nullptr);
+  SqliteStatement(SqliteDatabase& db, std::string_view sql) : db_(db) {
+    const int rc = sqlite3_prepare_v2(db.Handle(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
     if (rc != SQLITE_OK) db.Fail("cannot prepare a statement", rc);
   }
-  ~SqliteStatement() override { sqlite3_finalize(m_stmt); }
+  ~SqliteStatement() override { sqlite3_finalize(stmt_); }
   SqliteStatement(const SqliteStatement&) = delete;
   SqliteStatement& operator=(const SqliteStatement&) = delete;
 
-  void Bind(int index, std::int64_t value) override { Check(sqlite3_bind_int64(m_stmt, index, value)); }
-  void Bind(int index, double value) override { Check(sqlite3_bind_double(m_stmt, index, value)); }
+  void Bind(int index, std::int64_t value) override { Check(sqlite3_bind_int64(stmt_, index, value)); }
+  void Bind(int index, double value) override { Check(sqlite3_bind_double(stmt_, index, value)); }
 
   void BindText(int index, std::string_view value) override {
     if (!IsValidUtf8(value)) {
       BindBlob(index, {reinterpret_cast<const unsigned char*>(value.data()), value.size()});
       return;
     }
-    Check(sqlite3_bind_text64(m_stmt, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
+    Check(sqlite3_bind_text64(stmt_, index, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8));
   }
 
   void BindBlob(int index, std::span<const unsigned char> value) override {
     // A zero-length blob must still be a blob, not null.
     static const unsigned char kEmpty = 0;
     const void* data = value.empty() ? &kEmpty : value.data();
-    Check(sqlite3_bind_blob64(m_stmt, index, data, value.size(), SQLITE_TRANSIENT));
+    Check(sqlite3_bind_blob64(stmt_, index, data, value.size(), SQLITE_TRANSIENT));
   }
 
-  void BindNull(int index) override { Check(sqlite3_bind_null(m_stmt, index)); }
+  void BindNull(int index) override { Check(sqlite3_bind_null(stmt_, index)); }
 
   bool Step() override {
-    const int rc = sqlite3_step(m_stmt);
+    const int rc = sqlite3_step(stmt_);
     if (rc == SQLITE_ROW) return true;
     if (rc == SQLITE_DONE) return false;
-    sqlite3_reset(m_stmt);
-    m_db.Fail("query failed", rc);
+    sqlite3_reset(stmt_);
+    db_.Fail("query failed", rc);
   }
 
   void Reset() override {
-    sqlite3_reset(m_stmt);
-    sqlite3_clear_bindings(m_stmt);
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
 
-  bool IsNull(int column) const override { return sqlite3_column_type(m_stmt, column) == SQLITE_NULL; }
-  std::int64_t Int64(int column) const override { return sqlite3_column_int64(m_stmt, column); }
-  double Double(int column) const override { return sqlite3_column_double(m_stmt, column); }
+  bool IsNull(int column) const override { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
+  std::int64_t Int64(int column) const override { return sqlite3_column_int64(stmt_, column); }
+  double Double(int column) const override { return sqlite3_column_double(stmt_, column); }
 
   std::string_view Bytes(int column) const override {
     // Blob first, then the size: the documented order that avoids conversions.
-    const void* data = sqlite3_column_blob(m_stmt, column);
-    const int size = sqlite3_column_bytes(m_stmt, column);
+    const void* data = sqlite3_column_blob(stmt_, column);
+    const int size = sqlite3_column_bytes(stmt_, column);
     if (!data || size <= 0) return {};
     return {static_cast<const char*>(data), static_cast<std::size_t>(size)};
   }
 
  private:
   void Check(int rc) const {
-    if (rc != SQLITE_OK) m_db.Fail("cannot bind a parameter", rc);
+    if (rc != SQLITE_OK) db_.Fail("cannot bind a parameter", rc);
   }
 
-  SqliteDatabase& m_db;
-  sqlite3_stmt* m_stmt = nullptr;  // owned
+  SqliteDatabase& db_;
+  sqlite3_stmt* stmt_ = nullptr;  // owned
 };
 
 // Within a write transaction, row-by-row inserts are SQLite's fastest load.
 class SqliteLoader final : public BulkLoader {
  public:
   SqliteLoader(SqliteDatabase& db, const std::string& table, const std::vector<std::string>& columns)
-      : m_width(columns.size()), m_insert(db, InsertSql(table, columns)) {}
+      : width_(columns.size()), insert_(db, InsertSql(table, columns)) {}
 
   void Add(std::span<const SqlValue> row) override {
-    if (row.size() != m_width) throw std::logic_error("a row of the wrong width for the table");
-    m_insert.Reset();
+    if (row.size() != width_) throw std::logic_error("a row of the wrong width for the table");
+    insert_.Reset();
     for (std::size_t i = 0; i < row.size(); ++i) {
-      std::visit([&](auto value) { m_insert.Bind(static_cast<int>(i + 1), value); }, row[i]);
+      std::visit([&](auto value) { insert_.Bind(static_cast<int>(i + 1), value); }, row[i]);
     }
-    m_insert.Step();
+    insert_.Step();
   }
   void Finish() override {}
 
@@ -103,8 +103,8 @@ class SqliteLoader final : public BulkLoader {
     return "INSERT INTO " + table + "(" + names + ") VALUES(" + values + ")";
   }
 
-  std::size_t m_width;
-  SqliteStatement m_insert;
+  std::size_t width_;
+  SqliteStatement insert_;
 };
 
 }  // namespace
@@ -116,15 +116,15 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : Database(pa
     case Mode::ReadWrite: flags |= SQLITE_OPEN_READWRITE; break;
     case Mode::Create: flags |= SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE; break;
   }
-  const int rc = sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr);
+  const int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
-    const std::string message = m_db ? sqlite3_errmsg(m_db) : sqlite3_errstr(rc);
-    sqlite3_close(m_db);
-    m_db = nullptr;
+    const std::string message = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    sqlite3_close(db_);
+    db_ = nullptr;
     throw StoreError("cannot open store " + path + ": " + message, rc, StoreError::Kind::Unreachable);
   }
-  sqlite3_extended_result_codes(m_db, 1);
-  sqlite3_busy_timeout(m_db, kBusyTimeoutMs);
+  sqlite3_extended_result_codes(db_, 1);
+  sqlite3_busy_timeout(db_, kBusyTimeoutMs);
   if (mode == Mode::ReadOnly) {
     Exec("PRAGMA query_only = ON");
   } else {
@@ -133,7 +133,7 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : Database(pa
   }
 }
 
-SqliteDatabase::~SqliteDatabase() { sqlite3_close_v2(m_db); }
+SqliteDatabase::~SqliteDatabase() { sqlite3_close_v2(db_); }
 
 const Dialect& SqliteDatabase::Types() const {
   static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB", " WITHOUT ROWID"};
@@ -146,7 +146,7 @@ std::unique_ptr<StatementBackend> SqliteDatabase::Prepare(std::string_view sql) 
 
 void SqliteDatabase::Exec(const std::string& sql) {
   char* error = nullptr;
-  const int rc = sqlite3_exec(m_db, sql.c_str(), nullptr, nullptr, &error);
+  const int rc = sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, &error);
   if (rc != SQLITE_OK) {
     const std::string message = error ? error : sqlite3_errstr(rc);
     sqlite3_free(error);
@@ -162,7 +162,7 @@ void SqliteDatabase::Begin(TransactionKind kind) { Exec(kind == TransactionKind:
 
 void SqliteDatabase::Commit() { Exec("COMMIT"); }
 
-void SqliteDatabase::Rollback() noexcept { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
+void SqliteDatabase::Rollback() noexcept { sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr); }
 
 int SqliteDatabase::SchemaVersion() {
   SqliteStatement version(*this, "PRAGMA user_version");
@@ -177,18 +177,18 @@ bool SqliteDatabase::HoldsForeignTables() {
 }
 
 void SqliteDatabase::SetInterrupt(std::function<bool()> interrupted) {
-  m_interrupted = std::move(interrupted);
-  if (m_interrupted) {
-    sqlite3_progress_handler(m_db, kOpsPerInterruptCheck, &SqliteDatabase::Interrupted, this);
+  interrupted_ = std::move(interrupted);
+  if (interrupted_) {
+    sqlite3_progress_handler(db_, kOpsPerInterruptCheck, &SqliteDatabase::Interrupted, this);
   } else {
-    sqlite3_progress_handler(m_db, 0, nullptr, nullptr);
+    sqlite3_progress_handler(db_, 0, nullptr, nullptr);
   }
 }
 
-int SqliteDatabase::Interrupted(void* self) { return static_cast<SqliteDatabase*>(self)->m_interrupted() ? 1 : 0; }
+int SqliteDatabase::Interrupted(void* self) { return static_cast<SqliteDatabase*>(self)->interrupted_() ? 1 : 0; }
 
 void SqliteDatabase::Fail(const std::string& context, int code) const {
-  throw StoreError(Name() + ": " + context + ": " + sqlite3_errmsg(m_db), code);
+  throw StoreError(Name() + ": " + context + ": " + sqlite3_errmsg(db_), code);
 }
 
 bool IsValidUtf8(std::string_view text) {

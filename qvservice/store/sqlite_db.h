@@ -15,7 +15,7 @@ class SqliteDatabase final : public Database {
   SqliteDatabase(const std::string& path, Mode mode);
   ~SqliteDatabase() override;
 
-  sqlite3* Handle() const { return m_db; }
+  sqlite3* Handle() const { return db_; }
   const Dialect& Types() const override;
   std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
   void Exec(const std::string& sql) override;
@@ -33,8 +33,8 @@ class SqliteDatabase final : public Database {
  private:
   static int Interrupted(void* self);
 
-  sqlite3* m_db = nullptr;  // owned
-  std::function<bool()> m_interrupted;
+  sqlite3* db_ = nullptr;  // owned
+  std::function<bool()> interrupted_;
 };
 
 // Text that is valid UTF-8 is stored as text; anything else as a blob, so

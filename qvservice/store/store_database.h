@@ -24,13 +24,13 @@ class StoreError : public std::runtime_error {
     ConnectionLost,  // the connection broke; a new one may work
   };
   explicit StoreError(const std::string& what, int code = 0, Kind kind = Kind::Failed)
-      : std::runtime_error(what), m_code(code), m_kind(kind) {}
-  int Code() const { return m_code; }
-  Kind Reason() const { return m_kind; }
+      : std::runtime_error(what), code_(code), kind_(kind) {}
+  int Code() const { return code_; }
+  Kind Reason() const { return kind_; }
 
  private:
-  int m_code;
-  Kind m_kind;
+  int code_;
+  Kind kind_;
 };
 
 // Column types in the schema's SQL, by engine.
@@ -84,7 +84,7 @@ class Database {
   Database& operator=(const Database&) = delete;
 
   // The store as messages name it; never holds a password.
-  const std::string& Name() const { return m_name; }
+  const std::string& Name() const { return name_; }
   virtual const Dialect& Types() const = 0;
 
   virtual std::unique_ptr<StatementBackend> Prepare(std::string_view sql) = 0;
@@ -114,51 +114,51 @@ class Database {
   virtual bool Broken() const { return false; }
 
  protected:
-  explicit Database(std::string name) : m_name(std::move(name)) {}
+  explicit Database(std::string name) : name_(std::move(name)) {}
 
  private:
-  std::string m_name;
+  std::string name_;
 };
 
 class Statement {
  public:
-  Statement(Database& db, std::string_view sql) : m_impl(db.Prepare(sql)) {}
-  void Bind(int index, std::int64_t value) { m_impl->Bind(index, value); }
-  void Bind(int index, double value) { m_impl->Bind(index, value); }
-  void BindText(int index, std::string_view value) { m_impl->BindText(index, value); }
-  void BindBlob(int index, std::span<const unsigned char> value) { m_impl->BindBlob(index, value); }
-  void BindNull(int index) { m_impl->BindNull(index); }
+  Statement(Database& db, std::string_view sql) : impl_(db.Prepare(sql)) {}
+  void Bind(int index, std::int64_t value) { impl_->Bind(index, value); }
+  void Bind(int index, double value) { impl_->Bind(index, value); }
+  void BindText(int index, std::string_view value) { impl_->BindText(index, value); }
+  void BindBlob(int index, std::span<const unsigned char> value) { impl_->BindBlob(index, value); }
+  void BindNull(int index) { impl_->BindNull(index); }
   // True while a row is available; throws StoreError.
-  bool Step() { return m_impl->Step(); }
-  void Reset() { m_impl->Reset(); }
-  bool IsNull(int column) const { return m_impl->IsNull(column); }
-  std::int64_t Int64(int column) const { return m_impl->Int64(column); }
-  double Double(int column) const { return m_impl->Double(column); }
+  bool Step() { return impl_->Step(); }
+  void Reset() { impl_->Reset(); }
+  bool IsNull(int column) const { return impl_->IsNull(column); }
+  std::int64_t Int64(int column) const { return impl_->Int64(column); }
+  double Double(int column) const { return impl_->Double(column); }
   // Text or blob bytes of the current row; valid until the next Step.
-  std::string_view Bytes(int column) const { return m_impl->Bytes(column); }
+  std::string_view Bytes(int column) const { return impl_->Bytes(column); }
 
  private:
-  std::unique_ptr<StatementBackend> m_impl;
+  std::unique_ptr<StatementBackend> impl_;
 };
 
 // Rolls back unless committed.
 class Transaction {
  public:
   using Kind = Database::TransactionKind;
-  Transaction(Database& db, Kind kind) : m_db(db) { db.Begin(kind); }
+  Transaction(Database& db, Kind kind) : db_(db) { db.Begin(kind); }
   ~Transaction() {
-    if (m_open) m_db.Rollback();
+    if (open_) db_.Rollback();
   }
   Transaction(const Transaction&) = delete;
   Transaction& operator=(const Transaction&) = delete;
   void Commit() {
-    m_db.Commit();
-    m_open = false;
+    db_.Commit();
+    open_ = false;
   }
 
  private:
-  Database& m_db;
-  bool m_open = true;
+  Database& db_;
+  bool open_ = true;
 };
 
 // "postgresql://..." or "postgres://..." names a PostgreSQL database (a libpq

@@ -38,22 +38,22 @@ std::string FormatProgress(std::int64_t records, double fraction, double seconds
 }
 
 ProgressLine::ProgressLine(int fd)
-    : m_fd(fd), m_enabled(::isatty(fd) == 1), m_start(std::chrono::steady_clock::now()), m_lastDraw(m_start) {}
+    : fd_(fd), enabled_(::isatty(fd) == 1), start_(std::chrono::steady_clock::now()), lastDraw_(start_) {}
 
 ProgressLine::~ProgressLine() {
-  if (m_open) WriteAll(m_fd, "\n");
+  if (open_) WriteAll(fd_, "\n");
 }
 
 void ProgressLine::Update(std::int64_t records, double fraction) {
-  if (!m_enabled) return;
+  if (!enabled_) return;
   const auto now = std::chrono::steady_clock::now();
-  if (m_open && now - m_lastDraw < kRedrawInterval) return;
-  m_lastDraw = now;
+  if (open_ && now - lastDraw_ < kRedrawInterval) return;
+  lastDraw_ = now;
   Draw(records, std::min(fraction, kBeforeTheEnd), false);
 }
 
 void ProgressLine::Finish(std::int64_t records) {
-  if (m_enabled) Draw(records, 1.0, true);
+  if (enabled_) Draw(records, 1.0, true);
 }
 
 ProgressCallback ProgressLine::Callback() {
@@ -61,9 +61,9 @@ ProgressCallback ProgressLine::Callback() {
 }
 
 void ProgressLine::Draw(std::int64_t records, double fraction, bool last) {
-  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - m_start;
-  WriteAll(m_fd, "\r" + FormatProgress(records, fraction, elapsed.count()) + kClearToEnd + (last ? "\n" : ""));
-  m_open = !last;
+  const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_;
+  WriteAll(fd_, "\r" + FormatProgress(records, fraction, elapsed.count()) + kClearToEnd + (last ? "\n" : ""));
+  open_ = !last;
 }
 
 }  // namespace qv::server

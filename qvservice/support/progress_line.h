@@ -24,7 +24,7 @@ class ProgressLine {
   ProgressLine(const ProgressLine&) = delete;
   ProgressLine& operator=(const ProgressLine&) = delete;
 
-  bool Enabled() const { return m_enabled; }
+  bool Enabled() const { return enabled_; }
   // Redraws at most every few tenths of a second; 100 percent is left to
   // Finish.
   void Update(std::int64_t records, double fraction);
@@ -35,11 +35,11 @@ class ProgressLine {
  private:
   void Draw(std::int64_t records, double fraction, bool last);
 
-  int m_fd;
-  bool m_enabled;
-  bool m_open = false;
-  std::chrono::steady_clock::time_point m_start;
-  std::chrono::steady_clock::time_point m_lastDraw;
+  int fd_;
+  bool enabled_;
+  bool open_ = false;
+  std::chrono::steady_clock::time_point start_;
+  std::chrono::steady_clock::time_point lastDraw_;
 };
 
 }  // namespace qv::server

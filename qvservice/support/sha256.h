@@ -22,7 +22,7 @@ class Sha256 {
   Digest Final();
 
  private:
-  evp_md_ctx_st* m_context;  // owned
+  evp_md_ctx_st* context_;  // owned
 };
 
 }  // namespace qv::server

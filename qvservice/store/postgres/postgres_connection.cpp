@@ -33,15 +33,15 @@ bool ParsesAsConnectionString(const std::string& uri) {
 }
 }  // namespace
 
-Connection::Connection(const std::string& uri, std::string name) : m_name(std::move(name)) {
+Connection::Connection(const std::string& uri, std::string name) : name_(std::move(name)) {
   // The URI comes last so that its own settings win over these defaults.
   const char* const keys[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
   const char* const values[] = {kConnectTimeoutSeconds, kApplicationName, uri.c_str(), nullptr};
-  m_connection.reset(PQconnectdbParams(keys, values, 1));
+  connection_.reset(PQconnectdbParams(keys, values, 1));
   const auto unreachable = [&](const std::string& reason) {
-    return StoreError("cannot connect to the store " + m_name + ": " + reason, 0, StoreError::Kind::Unreachable);
+    return StoreError("cannot connect to the store " + name_ + ": " + reason, 0, StoreError::Kind::Unreachable);
   };
-  if (!m_connection) throw unreachable("out of memory");
+  if (!connection_) throw unreachable("out of memory");
   if (PQstatus(Handle()) != CONNECTION_OK) {
     const std::string reason = OneLine(PQerrorMessage(Handle()));
     throw unreachable(ParsesAsConnectionString(uri) ? reason : WithoutQuotedText(reason));
@@ -95,7 +95,7 @@ void Connection::CopyIn(const std::string& sql, std::string_view data) {
 }
 
 void Connection::Sent(int accepted) {
-  m_cancelledAt.reset();
+  cancelledAt_.reset();
   if (!accepted) Fail(nullptr);
   Flush();
 }
@@ -111,22 +111,22 @@ void Connection::Flush() {
 
 // Waits one slice at most for the socket, asking first whether to stop.
 void Connection::Await(short events) {
-  if (m_cancelledAt && std::chrono::steady_clock::now() - *m_cancelledAt > kCancelGrace) {
-    throw StoreError(m_name + ": the database did not stop a statement when asked to", 0,
+  if (cancelledAt_ && std::chrono::steady_clock::now() - *cancelledAt_ > kCancelGrace) {
+    throw StoreError(name_ + ": the database did not stop a statement when asked to", 0,
                      StoreError::Kind::ConnectionLost);
   }
-  if (m_interrupted && !m_cancelledAt && m_interrupted()) {
-    m_cancelledAt = std::chrono::steady_clock::now();
+  if (interrupted_ && !cancelledAt_ && interrupted_()) {
+    cancelledAt_ = std::chrono::steady_clock::now();
     const std::unique_ptr<PGcancel, CancelDeleter> cancel(PQgetCancel(Handle()));
     char error[256] = "";
     if (!cancel || !PQcancel(cancel.get(), error, sizeof error)) {
-      throw StoreError(m_name + ": cannot stop a statement: " + OneLine(error));
+      throw StoreError(name_ + ": cannot stop a statement: " + OneLine(error));
     }
   }
   pollfd watch{PQsocket(Handle()), events, 0};
   if (watch.fd < 0) Fail(nullptr);
   const int ready = poll(&watch, 1, kPollSliceMs);
-  if (ready < 0 && errno != EINTR) throw StoreError(m_name + ": cannot wait for the database: " + std::strerror(errno));
+  if (ready < 0 && errno != EINTR) throw StoreError(name_ + ": cannot wait for the database: " + std::strerror(errno));
   // When reading fails for a lost server, the next result tells why.
   if (ready > 0 && (watch.revents & ~POLLOUT) != 0 && !PQconsumeInput(Handle()) &&
       PQstatus(Handle()) != CONNECTION_BAD) {
@@ -172,10 +172,10 @@ void Connection::Fail(const PGresult* result) const {
   const std::string_view message = primary ? primary : PQerrorMessage(Handle());
   const std::string reason = OneLine(message.substr(0, message.find('\n')));
   if (PQstatus(Handle()) == CONNECTION_BAD) {
-    throw StoreError(m_name + ": the connection to the database was lost (" + reason + ")", 0,
+    throw StoreError(name_ + ": the connection to the database was lost (" + reason + ")", 0,
                      StoreError::Kind::ConnectionLost);
   }
-  throw StoreError(m_name + ": " + reason);
+  throw StoreError(name_ + ": " + reason);
 }
 
 }  // namespace qv::server::pg

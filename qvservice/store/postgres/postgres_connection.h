@@ -35,10 +35,10 @@ class Connection {
   // Throws StoreError (kind Unreachable).
   Connection(const std::string& uri, std::string name);
 
-  const std::string& Name() const { return m_name; }
+  const std::string& Name() const { return name_; }
   // Returns the one it replaces.
   std::function<bool()> ReplaceInterrupt(std::function<bool()> interrupted) {
-    return std::exchange(m_interrupted, std::move(interrupted));
+    return std::exchange(interrupted_, std::move(interrupted));
   }
   // Lost, or left in the middle of a command by an error: of no further use.
   bool Broken() const;
@@ -56,7 +56,7 @@ class Connection {
   struct ConnectionDeleter {
     void operator()(PGconn* connection) const { PQfinish(connection); }
   };
-  PGconn* Handle() const { return m_connection.get(); }
+  PGconn* Handle() const { return connection_.get(); }
   void Sent(int accepted);
   void Flush();
   void Await(short events);
@@ -64,11 +64,11 @@ class Connection {
   Result NoCopy(Result result) const;
   [[noreturn]] void Fail(const PGresult* result) const;
 
-  std::string m_name;
-  std::unique_ptr<PGconn, ConnectionDeleter> m_connection;
-  std::function<bool()> m_interrupted;
+  std::string name_;
+  std::unique_ptr<PGconn, ConnectionDeleter> connection_;
+  std::function<bool()> interrupted_;
   // When the command under way was asked to stop; empty while it was not.
-  std::optional<std::chrono::steady_clock::time_point> m_cancelledAt;
+  std::optional<std::chrono::steady_clock::time_point> cancelledAt_;
 };
 
 }  // namespace qv::server::pg

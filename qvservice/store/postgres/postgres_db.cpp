@@ -31,7 +31,7 @@ std::string BigEndian(std::uint64_t bits) {
 
 class PostgresDatabase final : public Database {
  public:
-  PostgresDatabase(const std::string& uri, const std::string& name) : Database(name), m_connection(uri, name) {}
+  PostgresDatabase(const std::string& uri, const std::string& name) : Database(name), connection_(uri, name) {}
 
   const Dialect& Types() const override {
     static constexpr Dialect kTypes{
@@ -39,7 +39,7 @@ class PostgresDatabase final : public Database {
     return kTypes;
   }
   std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
-  void Exec(const std::string& sql) override { m_connection.Simple(sql); }
+  void Exec(const std::string& sql) override { connection_.Simple(sql); }
   std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
   void Begin(TransactionKind kind) override;
   void Commit() override;
@@ -57,19 +57,19 @@ class PostgresDatabase final : public Database {
     }
   }
   void SetInterrupt(std::function<bool()> interrupted) override {
-    m_connection.ReplaceInterrupt(std::move(interrupted));
+    connection_.ReplaceInterrupt(std::move(interrupted));
   }
-  bool Broken() const override { return m_connection.Broken(); }
+  bool Broken() const override { return connection_.Broken(); }
 
-  pg::Connection& Connection() { return m_connection; }
+  pg::Connection& Connection() { return connection_; }
 
  private:
-  pg::Connection m_connection;
+  pg::Connection connection_;
 };
 
 class PostgresStatement final : public StatementBackend {
  public:
-  PostgresStatement(PostgresDatabase& db, std::string_view sql) : m_db(db), m_sql(pg::TranslateParameters(sql)) {}
+  PostgresStatement(PostgresDatabase& db, std::string_view sql) : db_(db), sql_(pg::TranslateParameters(sql)) {}
 
   void Bind(int index, std::int64_t value) override {
     Set(index, {pg::kInt8Oid, false, BigEndian(static_cast<std::uint64_t>(value))});
@@ -84,26 +84,26 @@ class PostgresStatement final : public StatementBackend {
   void BindNull(int index) override { Set(index, {}); }
 
   bool Step() override {
-    if (m_result && !m_finished) {
-      m_finished = ++m_row >= PQntuples(m_result.get());
-      return !m_finished;
+    if (result_ && !finished_) {
+      finished_ = ++row_ >= PQntuples(result_.get());
+      return !finished_;
     }
     // The first step runs the statement; a step after the last row runs it
     // again, as SQLite does.
-    m_result.reset();
-    m_parameters.resize(m_sql.parameters);  // unbound ones are null, as in SQLite
-    for (int k = 0; k < m_sql.parameters; ++k) {
+    result_.reset();
+    parameters_.resize(sql_.parameters);  // unbound ones are null, as in SQLite
+    for (int k = 0; k < sql_.parameters; ++k) {
       // The server cannot infer the type of a number the text skips; any will do.
-      if (!m_sql.used[k] && m_parameters[k].type == 0) m_parameters[k].type = pg::kInt8Oid;
+      if (!sql_.used[k] && parameters_[k].type == 0) parameters_[k].type = pg::kInt8Oid;
     }
-    m_result = m_db.Connection().Run(m_sql.text, m_parameters);
-    m_row = 0;
-    m_finished = PQntuples(m_result.get()) == 0;
-    return !m_finished;
+    result_ = db_.Connection().Run(sql_.text, parameters_);
+    row_ = 0;
+    finished_ = PQntuples(result_.get()) == 0;
+    return !finished_;
   }
   void Reset() override {
-    m_result.reset();
-    m_parameters.clear();
+    result_.reset();
+    parameters_.clear();
   }
 
   bool IsNull(int column) const override { return At(column).null; }
@@ -119,28 +119,28 @@ class PostgresStatement final : public StatementBackend {
     bool null;
   };
   void Set(int index, Parameter parameter) {
-    if (index < 1 || index > m_sql.parameters) throw std::logic_error("SQL parameter index out of range");
-    if (m_parameters.size() < static_cast<std::size_t>(index)) m_parameters.resize(index);
-    m_parameters[index - 1] = std::move(parameter);
+    if (index < 1 || index > sql_.parameters) throw std::logic_error("SQL parameter index out of range");
+    if (parameters_.size() < static_cast<std::size_t>(index)) parameters_.resize(index);
+    parameters_[index - 1] = std::move(parameter);
   }
   Field At(int column) const {
-    if (!m_result || m_finished) throw std::logic_error("no row to read");
-    if (column < 0 || column >= PQnfields(m_result.get())) throw std::logic_error("no such column");
-    const PGresult* r = m_result.get();
-    return {PQftype(r, column), PQgetvalue(r, m_row, column), PQgetlength(r, m_row, column),
-            PQgetisnull(r, m_row, column) != 0};
+    if (!result_ || finished_) throw std::logic_error("no row to read");
+    if (column < 0 || column >= PQnfields(result_.get())) throw std::logic_error("no such column");
+    const PGresult* r = result_.get();
+    return {PQftype(r, column), PQgetvalue(r, row_, column), PQgetlength(r, row_, column),
+            PQgetisnull(r, row_, column) != 0};
   }
   [[noreturn]] void WrongType(int column, const Field& field, const char* wanted) const {
-    throw StoreError(m_db.Name() + ": column " + std::to_string(column) + " of a result holds no " + wanted +
+    throw StoreError(db_.Name() + ": column " + std::to_string(column) + " of a result holds no " + wanted +
                      " (type " + std::to_string(field.type) + ", " + std::to_string(field.size) + " bytes)");
   }
 
-  PostgresDatabase& m_db;  // not owned
-  pg::TranslatedSql m_sql;
-  std::vector<Parameter> m_parameters;
-  Result m_result;
-  int m_row = 0;
-  bool m_finished = false;
+  PostgresDatabase& db_;  // not owned
+  pg::TranslatedSql sql_;
+  std::vector<Parameter> parameters_;
+  Result result_;
+  int row_ = 0;
+  bool finished_ = false;
 };
 
 std::int64_t PostgresStatement::Int64(int column) const {
@@ -229,30 +229,30 @@ std::string_view PostgresStatement::Bytes(int column) const {
 class PostgresLoader final : public BulkLoader {
  public:
   PostgresLoader(PostgresDatabase& db, std::string copySql, std::vector<std::string> columns, std::vector<Oid> types)
-      : m_db(db),
-        m_copySql(std::move(copySql)),
-        m_columns(std::move(columns)),
-        m_types(std::move(types)),
-        m_buffer(kCopyHeader) {}
+      : db_(db),
+        copySql_(std::move(copySql)),
+        columns_(std::move(columns)),
+        types_(std::move(types)),
+        buffer_(kCopyHeader) {}
 
   void Add(std::span<const SqlValue> row) override {
-    if (row.size() != m_types.size()) {
+    if (row.size() != types_.size()) {
       throw std::logic_error("a row of " + std::to_string(row.size()) + " values for " +
-                             std::to_string(m_types.size()) + " columns");
+                             std::to_string(types_.size()) + " columns");
     }
-    const std::size_t rowStart = m_buffer.size();
+    const std::size_t rowStart = buffer_.size();
     try {
-      pg::AppendBigEndian(m_buffer, static_cast<std::int16_t>(row.size()));
+      pg::AppendBigEndian(buffer_, static_cast<std::int16_t>(row.size()));
       for (std::size_t k = 0; k < row.size(); ++k) {
-        pg::AppendBigEndian(m_buffer, std::int32_t{8});
-        pg::AppendBigEndian(m_buffer, Encoded(row[k], k));
+        pg::AppendBigEndian(buffer_, std::int32_t{8});
+        pg::AppendBigEndian(buffer_, Encoded(row[k], k));
       }
     } catch (...) {
-      m_buffer.resize(rowStart);  // no half row may reach the server
+      buffer_.resize(rowStart);  // no half row may reach the server
       throw;
     }
-    ++m_rows;
-    if (m_buffer.size() >= kCopyBatchBytes) Flush();
+    ++rows_;
+    if (buffer_.size() >= kCopyBatchBytes) Flush();
   }
   void Finish() override { Flush(); }
 
@@ -260,7 +260,7 @@ class PostgresLoader final : public BulkLoader {
   // The value as the column's binary form holds it; COPY's binary form has no
   // types of its own, so a value of the other kind would be misread.
   std::uint64_t Encoded(const SqlValue& value, std::size_t column) const {
-    if (m_types[column] == pg::kFloat8Oid) {
+    if (types_[column] == pg::kFloat8Oid) {
       const double real = std::holds_alternative<double>(value) ? std::get<double>(value)
                                                                 : static_cast<double>(std::get<std::int64_t>(value));
       return std::bit_cast<std::uint64_t>(real);
@@ -270,23 +270,23 @@ class PostgresLoader final : public BulkLoader {
     if (real >= -0x1p63 && real < 0x1p63 && real == static_cast<double>(static_cast<std::int64_t>(real))) {
       return static_cast<std::uint64_t>(static_cast<std::int64_t>(real));
     }
-    throw StoreError(m_db.Name() + ": the integer column " + m_columns[column] + " cannot hold the value " +
+    throw StoreError(db_.Name() + ": the integer column " + columns_[column] + " cannot hold the value " +
                      std::to_string(real));
   }
   void Flush() {
-    if (m_rows == 0) return;
-    std::string batch = std::exchange(m_buffer, std::string(kCopyHeader));
-    m_rows = 0;
+    if (rows_ == 0) return;
+    std::string batch = std::exchange(buffer_, std::string(kCopyHeader));
+    rows_ = 0;
     pg::AppendBigEndian(batch, std::int16_t{-1});
-    m_db.Connection().CopyIn(m_copySql, batch);
+    db_.Connection().CopyIn(copySql_, batch);
   }
 
-  PostgresDatabase& m_db;  // not owned
-  std::string m_copySql;
-  std::vector<std::string> m_columns;
-  std::vector<Oid> m_types;
-  std::string m_buffer;
-  std::size_t m_rows = 0;
+  PostgresDatabase& db_;  // not owned
+  std::string copySql_;
+  std::vector<std::string> columns_;
+  std::vector<Oid> types_;
+  std::string buffer_;
+  std::size_t rows_ = 0;
 };
 
 std::unique_ptr<StatementBackend> PostgresDatabase::Prepare(std::string_view sql) {
@@ -299,7 +299,7 @@ std::unique_ptr<BulkLoader> PostgresDatabase::Load(const std::string& table, con
   if (!plain) throw std::logic_error("bulk loads take plain table and column names");
   std::string list;
   for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
-  const Result probe = m_connection.Run("SELECT " + list + " FROM " + table + " LIMIT 0", {});
+  const Result probe = connection_.Run("SELECT " + list + " FROM " + table + " LIMIT 0", {});
   std::vector<Oid> types;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const Oid type = PQftype(probe.get(), static_cast<int>(k));
@@ -330,7 +330,7 @@ void PostgresDatabase::Begin(TransactionKind kind) {
 void PostgresDatabase::Commit() {
   // COMMIT of a transaction that a failed statement aborted succeeds, as a
   // rollback: that must not pass for a commit.
-  const Result done = m_connection.Simple("COMMIT");
+  const Result done = connection_.Simple("COMMIT");
   if (std::string_view(PQcmdStatus(done.get())) == "ROLLBACK") {
     throw StoreError(Name() + ": the transaction failed and was rolled back");
   }
@@ -339,14 +339,14 @@ void PostgresDatabase::Commit() {
 void PostgresDatabase::Rollback() noexcept {
   if (Broken()) return;
   // Rolling back is how a stopped request ends: it must not be stopped too.
-  std::function<bool()> interrupted = m_connection.ReplaceInterrupt(nullptr);
+  std::function<bool()> interrupted = connection_.ReplaceInterrupt(nullptr);
   try {
-    m_connection.Simple("ROLLBACK");
+    connection_.Simple("ROLLBACK");
   } catch (const std::exception&) {
     // Nothing to undo then: a lost connection takes its transaction with it,
     // and a failed ROLLBACK leaves none open.
   }
-  m_connection.ReplaceInterrupt(std::move(interrupted));
+  connection_.ReplaceInterrupt(std::move(interrupted));
 }
 
 int PostgresDatabase::SchemaVersion() {
