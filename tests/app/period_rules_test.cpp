@@ -1,31 +1,29 @@
 #include "app/period_rules.h"
 
 #include "platform/ole_date.h"
+#include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
-#include <cstdlib>
 #include <ctime>
-#include <string>
+#include <optional>
 
 namespace {
 
-double At(int year, int month, int day, int hour = 14, int minute = 30, int second = 15)
-{
+double At(int year, int month, int day, int hour = 14, int minute = 30, int second = 15) {
     return *OleDateFromFields(year, month, day, hour, minute, second);
 }
 
-ReportPeriod Recomputed(std::int32_t type, double now)
-{
+ReportPeriod Recomputed(std::int32_t type, double now) {
     ReportPeriod period;  // invalid dates: the rule must mark them valid
     period.type = type;
     RecomputePeriod(period, now);
     return period;
 }
 
-void ExpectPeriod(const ReportPeriod& period, double start, double end)
-{
+void ExpectPeriod(const ReportPeriod& period, double start, double end) {
     EXPECT_DOUBLE_EQ(period.start, start);
     EXPECT_DOUBLE_EQ(period.end, end);
     EXPECT_EQ(period.startStatus, kDateValid);
@@ -34,8 +32,7 @@ void ExpectPeriod(const ReportPeriod& period, double start, double end)
 
 }  // namespace
 
-TEST(PeriodRules, EachRuleEndsNowAndStartsOnItsDayAtTheSameTime)
-{
+TEST(PeriodRules, EachRuleEndsNowAndStartsOnItsDayAtTheSameTime) {
     const struct {
         std::int32_t type;
         double now, start;
@@ -59,8 +56,7 @@ TEST(PeriodRules, EachRuleEndsNowAndStartsOnItsDayAtTheSameTime)
     }
 }
 
-TEST(PeriodRules, CustomAndUnknownTypesKeepTheirDates)
-{
+TEST(PeriodRules, CustomAndUnknownTypesKeepTheirDates) {
     for (std::int32_t type : {std::int32_t{kPeriodCustom}, 5, 1000, -1}) {
         ReportPeriod period;
         period.type = type;
@@ -76,8 +72,7 @@ TEST(PeriodRules, CustomAndUnknownTypesKeepTheirDates)
     }
 }
 
-TEST(PeriodRules, FirstStartIsThisYearEndingNow)
-{
+TEST(PeriodRules, FirstStartIsThisYearEndingNow) {
     const double now = At(2024, 7, 4);
     const ReportPeriod period = InitialPeriod(now);
     EXPECT_EQ(period.type, kPeriodThisYear);
@@ -90,60 +85,37 @@ TEST(PeriodRules, FirstStartIsThisYearEndingNow)
 
 namespace {
 
-// Runs the test body in a European zone with both clock changes and restores
-// the previous zone.
+// Runs the test body in a European zone with both clock changes.
 class PeriodRulesInZone : public testing::Test {
 protected:
-    void SetUp() override
-    {
-        if (const char* tz = std::getenv("TZ"))
-            saved_ = tz, hadTz_ = true;
-        setenv("TZ", "Europe/Berlin", 1);
-        tzset();
-    }
-    void TearDown() override
-    {
-        hadTz_ ? setenv("TZ", saved_.c_str(), 1) : unsetenv("TZ");
+    void SetUp() override { tzset(); }
+    void TearDown() override {
+        zone_.reset();
         tzset();
     }
 
     // 23:59:59.6 local time of the day, as the system clock gives it.
-    static double LastTenthsOf(int year, int month, int day)
-    {
-        std::tm t{};
-        t.tm_year = year - 1900;
-        t.tm_mon = month - 1;
-        t.tm_mday = day;
-        t.tm_hour = 23;
-        t.tm_min = 59;
-        t.tm_sec = 59;
-        t.tm_isdst = -1;
-        const std::time_t time = std::mktime(&t);
-        return *OleDateFromTime(time, kSixTenths);
+    static double LastTenthsOf(int year, int month, int day) {
+        std::tm t = test_util::Tm(year, month, day, 23, 59, 59);
+        return *OleDateFromTime(std::mktime(&t), 600'000'000);
     }
 
-    static void ExpectStartDay(std::int32_t type, double now, int year, int month, int day)
-    {
+    static void ExpectStartDay(std::int32_t type, double now, int year, int month, int day) {
         const ReportPeriod period = Recomputed(type, now);
         EXPECT_DOUBLE_EQ(period.end, now);
         EXPECT_NEAR(period.start - std::trunc(period.start), now - std::trunc(now), 1e-9) << "time of day kept";
         const auto start = OleDateDayFields(period.start);
         ASSERT_TRUE(start);
-        EXPECT_EQ(start->year, year) << "type " << type;
-        EXPECT_EQ(start->month, month) << "type " << type;
-        EXPECT_EQ(start->day, day) << "type " << type;
+        EXPECT_EQ((std::array{start->year, start->month, start->day}), (std::array{year, month, day})) << type;
     }
 
 private:
-    static constexpr long kSixTenths = 600'000'000;
-    std::string saved_;
-    bool hadTz_ = false;
+    std::optional<test_util::ScopedEnv> zone_{std::in_place, "TZ", "Europe/Berlin"};
 };
 
 }  // namespace
 
-TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDay)
-{
+TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDay) {
     // Friday 31 May 2024, the last day of a month.
     const double monthEnd = LastTenthsOf(2024, 5, 31);
     ExpectStartDay(kPeriodThisMonth, monthEnd, 2024, 4, 30);
@@ -157,8 +129,7 @@ TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDay)
     ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 5, 25), 2024, 5, 19);
 }
 
-TEST_F(PeriodRulesInZone, LastHalfSecondAcrossTheClockChanges)
-{
+TEST_F(PeriodRulesInZone, LastHalfSecondAcrossTheClockChanges) {
     // 31 March 2024 (a Sunday) lost an hour; the Saturday before ends a week
     // that the change does not split.
     ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 3, 30), 2024, 3, 24);

@@ -29,10 +29,8 @@ protected:
 
     // A service on a free loopback port; "localhost:PORT" for the host name
     // its certificate carries.
-    QString Serve(std::vector<std::string> extra) {
-        std::vector<std::string> args = {"serve", "--store", dir_.File("store.db"), "--listen", "127.0.0.1:0"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        services_.push_back(std::make_unique<ServiceProcess>(args));
+    QString Serve(const std::vector<std::string>& extra) {
+        services_.push_back(qv::test::Serve(dir_.File("store.db"), extra));
         const std::string address = services_.back()->WaitUntilListening();
         EXPECT_FALSE(address.empty()) << services_.back()->Log();
         return QStringLiteral("localhost") + QString::fromStdString(address.substr(address.rfind(':')));
@@ -112,12 +110,6 @@ TEST_F(QvreportTlsTest, EachFailureIsOneLineAndExitStatusOne) {
         EXPECT_TRUE(run.err.contains(c.says)) << c.what << ": " << run.err.toStdString();
         EXPECT_FALSE(QFile::exists(Out("x.htm"))) << c.what;
     }
-}
-
-TEST_F(QvreportTlsTest, ClientFilesMustGoTogether) {
-    const QStringList base = Report("localhost:1", Out("x.htm"));
-    EXPECT_EQ(Qvreport(base + QStringList{"--tls-cert", "a.pem"} + Tls("test-ca.pem")).exitCode, 2);
-    EXPECT_EQ(Qvreport(base + QStringList{"--tls-cert", "a.pem", "--tls-key", "a.key"}).exitCode, 2);
 }
 
 }  // namespace

@@ -41,8 +41,7 @@ unsigned Mode(const QString& path) {
 
 void Row(CTableExport& out, const QStringList& cells) {
     out.BeginRow();
-    for (const QString& cell : cells)
-        out.WriteCell(cell, 0, 2);
+    for (const QString& cell : cells) out.WriteCell(cell, 0, 2);
     out.EndRow();
 }
 

@@ -1,5 +1,4 @@
 // Trace streams and writers.
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -27,9 +26,7 @@ struct Recorder : TStreamWriter {
     void Write(const char* bytes, std::uint32_t count) noexcept override {
         text.append(bytes, count);
         ++writes;
-        if (log) {
-            log->push_back(name + std::string(bytes, count));
-        }
+        if (log) log->push_back(name + std::string(bytes, count));
     }
     std::vector<std::string>* log;
     std::string name, text;
@@ -85,9 +82,7 @@ TEST(FoundationDebugStream, EmptyWritesTakeNoLock) {
 TEST(FoundationDebugStream, ChainsFromTwoThreadsNeverInterleave) {
     Recorded r;
     auto statements = [&](char id) {
-        for (int i = 0; i < 300; ++i) {
-            r.stream << id << ' ' << "statement " << i << '\n';
-        }
+        for (int i = 0; i < 300; ++i) r.stream << id << ' ' << "statement " << i << '\n';
     };
     std::thread a(statements, 'A'), b(statements, 'B');
     a.join();
@@ -107,18 +102,6 @@ TEST(FoundationDebugStream, ChainsFromTwoThreadsNeverInterleave) {
     held.reset();
     copy.reset();  // each holder released once: the mutex is free
     EXPECT_EQ(other.wait_for(30s), std::future_status::ready);
-}
-
-TEST(FoundationDebugStream, CategoryBits) {
-    Recorded r;
-    TCategorySet& bits = r.stream.Categories();
-    bits.set(kRecordsetTraceCategory);
-    bits.set(31);
-    EXPECT_EQ(bits.to_ulong(), 0x80000008u);
-    bits.reset(3);
-    EXPECT_FALSE(bits.test(3));
-    EXPECT_THAT([&] { bits.test(32); }, testing::ThrowsMessage<std::out_of_range>("invalid bitset<N> position"));
-    EXPECT_THROW(bits.set(40), std::out_of_range);
 }
 
 TEST(FoundationStreamWriters, FileWriterTouchesNothingUntilItWrites) {

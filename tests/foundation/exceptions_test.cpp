@@ -14,9 +14,7 @@ namespace {
 // The first `count` lines of the text.
 std::string Head(const std::string& text, int count) {
     std::size_t end = text.find('\n');
-    while (--count > 0 && end != std::string::npos) {
-        end = text.find('\n', end + 1);
-    }
+    while (--count > 0 && end != std::string::npos) end = text.find('\n', end + 1);
     return text.substr(0, end);
 }
 
@@ -75,9 +73,7 @@ TEST(FoundationException, RenderingOnManyThreadsKeepsEachText) {
             }
         });
     }
-    for (std::thread& t : threads) {
-        t.join();
-    }
+    for (std::thread& t : threads) t.join();
     EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 

@@ -43,9 +43,7 @@ struct Holder {
 
 bool FreeForOthers(TMutex& mutex) {
     return std::async(std::launch::async, [&] {
-               if (!mutex.Lock(0)) {
-                   return false;
-               }
+               if (!mutex.Lock(0)) return false;
                mutex.Unlock();
                return true;
            }).get();

@@ -51,9 +51,7 @@ TEST(FoundationStackFormat, StackListsTheOutermostCallFirst) {
 struct SymbolUser {
     SymbolUser() : ok(AcquireSymbols()) {}
     ~SymbolUser() {
-        if (ok) {
-            ReleaseSymbols();
-        }
+        if (ok) ReleaseSymbols();
     }
     const bool ok;
 };
@@ -116,9 +114,7 @@ TEST(FoundationStack, TwoThreadsConstructExceptionsAtOnceWithOneEngineStart) {
                 }
             });
         }
-        for (std::thread& t : threads) {
-            t.join();
-        }
+        for (std::thread& t : threads) t.join();
     }
     EXPECT_EQ(complete, std::vector<int>(kThreads, kRounds));
     EXPECT_EQ(SymbolEngineStartCount(), startsBefore + 1);

@@ -87,8 +87,6 @@ TEST(FoundationTypedValue, ViewsReachTheVariableAndReadOnlyViewsRefuse) {
 
 TEST(FoundationTypedValue, ListsCompareByTheirFirstElement) {
     _value_t_cont_t<std::int32_t> list({10, 20});
-    EXPECT_TRUE(list.IsList());
-    EXPECT_EQ(list.Count(), 2u);
     list.SetInt(25, 1);
     list.GetRef(0)->SetInt(15);
     EXPECT_EQ(list.Items(), (std::vector<std::int32_t>{15, 25}));

@@ -6,13 +6,13 @@
 #include "qvservice/import/csv_import.h"
 #include "qvservice/import/csv_parser.h"
 #include "qvservice/store/sqlite_db.h"
+#include "tests/support/temp_dir.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -48,27 +48,15 @@ void RemoveStore(const std::string& path) {
 }
 
 // One scratch folder for the whole run, removed at exit.
-const std::string& ScratchDir() {
-    static const std::string dir = [] {
-        std::string pattern = "/tmp/qv-csv-fuzz-XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        return pattern;
-    }();
-    static const struct Remover {
-        ~Remover() {
-            std::remove((dir + "/in.csv").c_str());
-            RemoveStore(dir + "/store.db");
-            ::rmdir(dir.c_str());
-        }
-    } remover;
+const TempDir& Scratch() {
+    static const TempDir dir;
     return dir;
 }
 
 void Import(std::string_view text, const Outcome& parsed) {
     qv::server::ImportOptions options;
-    options.csvPath = ScratchDir() + "/in.csv";
-    options.storePath = ScratchDir() + "/store.db";
+    options.csvPath = Scratch().File("in.csv");
+    options.storePath = Scratch().File("store.db");
     RemoveStore(options.storePath);  // a fresh store every time
     {
         std::ofstream out(options.csvPath, std::ios::binary | std::ios::trunc);

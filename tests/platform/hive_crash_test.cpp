@@ -38,10 +38,8 @@ std::u16string ValueText(std::uint32_t generation, int i) {
 
 bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
     HiveKey* key = store.OpenKey(kKey, true);
-    if (!key)
-        return false;
-    for (int i = 0; i < kValues; ++i)
-        key->SetString(ValueName(i), ValueText(generation, i));
+    if (!key) return false;
+    for (int i = 0; i < kValues; ++i) key->SetString(ValueName(i), ValueText(generation, i));
     key->SetDword(u"Generation", generation);
     return store.Save();
 }
@@ -49,8 +47,7 @@ bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
 // The child: saves generation after generation, reporting each on the pipe.
 [[noreturn]] void SaveForever(const std::string& path, int report) {
     HiveStore store(path);
-    if (store.Load() != HiveStore::LoadResult::Loaded)
-        _exit(2);
+    if (store.Load() != HiveStore::LoadResult::Loaded) _exit(2);
     for (std::uint32_t generation = store.OpenKey(kKey, false)->GetDword(u"Generation").value_or(0) + 1;; ++generation) {
         if (!SaveGeneration(store, generation) || write(report, &generation, sizeof generation) != sizeof generation)
             _exit(3);
@@ -75,9 +72,8 @@ void MakeOld(const std::string& path) {
 std::uint32_t ReadGeneration(int fd) {
     pollfd wait{fd, POLLIN, 0};
     std::uint32_t generation = 0;
-    if (poll(&wait, 1, kReadLimitMs) <= 0 || read(fd, &generation, sizeof generation) != sizeof generation)
-        return 0;
-    return generation;
+    const bool got = poll(&wait, 1, kReadLimitMs) > 0 && read(fd, &generation, sizeof generation) == sizeof generation;
+    return got ? generation : 0;
 }
 
 TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
@@ -107,12 +103,10 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
         const auto io = kill_point::IoBytes(child);
         const auto outcome =
             reported && io ? kill_point::KillAtIo(child, *io + random() % (2 * fileBytes), kKillLimit) : kill_point::Outcome::TimedOut;
-        if (outcome != kill_point::Outcome::Killed)
-            kill(child, SIGKILL);
+        if (outcome != kill_point::Outcome::Killed) kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
-        for (std::uint32_t more; (more = ReadGeneration(report[0])) != 0;)
-            reported = more;
+        for (std::uint32_t more; (more = ReadGeneration(report[0])) != 0;) reported = more;
         close(report[0]);
         ASSERT_NE(reported, 0u) << "run " << run << ": the child saved nothing (status " << status << ")";
         ASSERT_EQ(outcome, kill_point::Outcome::Killed) << "run " << run;
@@ -132,8 +126,7 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
     // a save still writing (its file locked) and a fresh file are left alone.
     std::vector<std::string> left = SaveFilesIn(tmp.Path());
     ASSERT_FALSE(left.empty()) << "no kill landed inside a save";
-    for (const std::string& file : left)
-        MakeOld(file);
+    for (const std::string& file : left) MakeOld(file);
     const int writing = open(left.front().c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(flock(writing, LOCK_EX), 0);
     HiveStore store(path);

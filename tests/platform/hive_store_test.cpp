@@ -23,13 +23,22 @@ std::vector<std::string> Listing(const std::string& dir) {
     return names;
 }
 
-// Loads a hive that is expected to be refused, without its warning.
-HiveStore::LoadResult LoadQuietly(HiveStore& store) {
+// Runs call without the warning it writes.
+template <class F>
+auto Quietly(F call) {
     testing::internal::CaptureStderr();
-    const HiveStore::LoadResult result = store.Load();
+    const auto result = call();
     testing::internal::GetCapturedStderr();
     return result;
 }
+
+HiveStore::LoadResult LoadQuietly(HiveStore& store) { return Quietly([&] { return store.Load(); }); }
+
+class HiveStoreTest : public testing::Test {
+protected:
+    TempDir tmp;
+    const std::string path = tmp.File("user.reg");
+};
 
 TEST(HiveStore, SavesAndLoadsThroughANewDirectory) {
     TempDir tmp;
@@ -56,9 +65,7 @@ TEST(HiveStore, SavesAndLoadsThroughANewDirectory) {
     EXPECT_EQ(Listing(tmp.File("config/qvviewer")), std::vector<std::string>{"user.reg"});
 }
 
-TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
-    TempDir tmp;
-    std::string path = tmp.File("user.reg");
+TEST_F(HiveStoreTest, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
     const std::string first = "WINE REGISTRY Version 2\n[A] 0\n\"x\"=dword:xyz\n";
     const std::string second = "garbage";
     WriteFile(path, first);
@@ -91,9 +98,7 @@ TEST(HiveStore, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
     EXPECT_TRUE(fs::is_directory(blocked.SetAsidePath()));
 }
 
-TEST(HiveStore, FailureBeforeTheRenameLeavesTheOldFileWhole) {
-    TempDir tmp;
-    std::string path = tmp.File("user.reg");
+TEST_F(HiveStoreTest, FailureBeforeTheRenameLeavesTheOldFileWhole) {
     HiveStore store(path);
     store.Load();
     store.OpenKey(kViewerKey, true)->SetString(u"Server", u"old");
@@ -112,9 +117,7 @@ TEST(HiveStore, FailureBeforeTheRenameLeavesTheOldFileWhole) {
     EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});  // no temporary file left
 }
 
-TEST(HiveStore, TwoStoresOnOneFileKeepEachOthersChanges) {
-    TempDir tmp;
-    std::string path = tmp.File("user.reg");
+TEST_F(HiveStoreTest, TwoStoresOnOneFileKeepEachOthersChanges) {
     const std::u16string look = u"Software\\Marrowind Software\\QVViewer";
     {
         HiveStore first(path);
@@ -166,26 +169,20 @@ TEST(HiveStore, TwoStoresOnOneFileKeepEachOthersChanges) {
     EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});
 }
 
-TEST(HiveStore, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
-    TempDir tmp;
-    std::string path = tmp.File("user.reg");
+TEST_F(HiveStoreTest, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
     const std::string corrupt = "not a hive";
     WriteFile(path, corrupt);
     SetAsideBlocker blocker(path);
     HiveStore store(path);
-    testing::internal::CaptureStderr();
-    EXPECT_EQ(store.Load(), HiveStore::LoadResult::Blocked);
+    EXPECT_EQ(LoadQuietly(store), HiveStore::LoadResult::Blocked);
     store.OpenKey(kViewerKey, true)->SetString(u"Server", u"kept");
     std::string error;
-    EXPECT_FALSE(store.Save(&error));
-    testing::internal::GetCapturedStderr();
+    EXPECT_FALSE(Quietly([&] { return store.Save(&error); }));
     EXPECT_NE(error.find("could not be set aside"), std::string::npos) << error;
     EXPECT_EQ(ReadFile(path), corrupt);  // never overwritten unseen
 
     blocker.Release();
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(store.Save(&error)) << error;
-    testing::internal::GetCapturedStderr();
+    ASSERT_TRUE(Quietly([&] { return store.Save(&error); })) << error;
     ASSERT_FALSE(store.SetAsidePath().empty());
     EXPECT_EQ(ReadFile(store.SetAsidePath()), corrupt);
     HiveStore again(path);

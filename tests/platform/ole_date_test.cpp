@@ -10,13 +10,7 @@
 namespace {
 
 std::time_t Utc(int y, int mo, int d, int h, int mi, int s) {
-    std::tm t{};
-    t.tm_year = y - 1900;
-    t.tm_mon = mo - 1;
-    t.tm_mday = d;
-    t.tm_hour = h;
-    t.tm_min = mi;
-    t.tm_sec = s;
+    std::tm t = test_util::Tm(y, mo, d, h, mi, s);
     return timegm(&t);
 }
 

@@ -1,9 +1,8 @@
-// The progress line of import and demo, and the log's plain lines under the
-// journal.
+// The progress line of import and demo on a terminal (without one they print
+// none: the end-to-end import test), and the log's plain lines under the journal.
 #include "qvservice/import/csv_import.h"
 #include "qvservice/support/progress_line.h"
 #include "qvservice/support/service_log.h"
-#include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 #include "tests/support/run_command.h"
 
@@ -49,17 +48,9 @@ TEST(ProgressLine, ShowsOnATerminalOnlyForImportAndDemo) {
   EXPECT_EQ(demo.exitCode, 0) << demo.output;
   EXPECT_NE(demo.output.find(" records, 100%, "), std::string::npos) << demo.output;
   EXPECT_NE(demo.output.find("records/s"), std::string::npos) << demo.output;
-
-  const ToolResult piped = RunQvservice({"import", "--store", dir.File("b.db"), csv});
-  EXPECT_EQ(piped.exitCode, 0) << piped.err;
-  EXPECT_EQ(piped.err, "");
-  EXPECT_EQ(piped.out.find('\r'), std::string::npos) << piped.out;
-  const ToolResult pipedDemo = RunQvservice({"demo", "--store", dir.File("demo2.db"), "--records", "3000"});
-  EXPECT_EQ(pipedDemo.exitCode, 0) << pipedDemo.err;
-  EXPECT_EQ(pipedDemo.err, "");
 }
 
-TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInode) {
+TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLines) {
   TempDir dir;
   const int journal = ::open(dir.File("journal").c_str(), O_CREAT | O_WRONLY, 0600);
   const int other = ::open(dir.File("other").c_str(), O_CREAT | O_WRONLY, 0600);
@@ -78,9 +69,7 @@ TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInode) {
   EXPECT_FALSE(IsJournalStream(":", journal));
   ::close(journal);
   ::close(other);
-}
 
-TEST(ServiceLog, JournalLinesAreBareAndOthersStamped) {
   EXPECT_EQ(FormatLogLine("started", true), "started\n");
   const std::string stamped = FormatLogLine("started", false);
   EXPECT_EQ(stamped.size(), std::string("2026-12-06 20:10:00 qvservice: started\n").size()) << stamped;

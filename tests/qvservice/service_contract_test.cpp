@@ -1,5 +1,6 @@
 // Activation, access and request checks of the service object, called over
 // gRPC in this process.
+#include "platform/remote_activation.h"
 #include "qvservice/query/query_request.h"
 #include "tests/support/test_support.h"
 
@@ -7,7 +8,6 @@
 
 #include <cmath>
 #include <limits>
-#include <random>
 
 namespace qv::test {
 namespace {
@@ -106,19 +106,57 @@ TEST(ServiceContract, MalformedRequestsFailCleanlyAndLeaveTheStoreAlone) {
   std::string wrongKind = EncodeProgramInfoRequest(1);
   wrongKind[0] = 1;
   expectInvalid(client.ProgramInfo(wrongKind), "kind 1");
-
-  // Random bytes of the right size never break the service.
-  std::mt19937_64 random(7);
-  for (int i = 0; i < 300; ++i) {
-    std::string bytes(contract::kQueryRequestSize, '\0');
-    for (char& byte : bytes) byte = static_cast<char>(random());
-    if (i % 2 == 0) bytes[1] = bytes[2] = bytes[3] = 0;  // often a valid kind
-    const Answer answer = client.Query(bytes);
-    EXPECT_TRUE(answer.status.ok());
-    EXPECT_TRUE(answer.hresult == contract::kOk || answer.hresult == contract::kInvalidArg) << answer.hresult;
-  }
+  // Random requests of every size are the request fuzz target's.
   EXPECT_EQ(client.Query(good).rows.size(), 2u) << "still answering";
   EXPECT_EQ(ReadFile(store), before) << "the store is unchanged";
+}
+
+// Rows of the longest titles: a batch ends at its byte budget long before its
+// row count, or the answer outgrows what a client takes in one message.
+TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
+  TempDir dir;
+  const std::string store = dir.File("store.db");
+  std::vector<server::ActivityRecord> records;
+  for (int i = 0; i < 80; ++i) {
+    std::string title = std::to_string(i) + " ";
+    title.resize(server::kMaxTextBytes, 't');
+    records.push_back({"anna", "WS-01", "app.exe", "", title, 1'700'000'000'000 + i, 1000, 1, 1});
+  }
+  WriteRecords(store, records);
+  LocalService service(StoreOptions(store));
+  std::size_t titleBytes = 0;
+  const Answer answer = service.Client().Query(EncodeActivityRequest(3, 0, 0, 1, 0, 0), {}, [&](const auto& row) {
+    titleBytes += row.values(1).bytes().size();
+  });
+  ASSERT_TRUE(answer.status.ok()) << answer.status.error_message();
+  EXPECT_EQ(answer.rowCount, records.size());
+  EXPECT_EQ(titleBytes, records.size() * server::kMaxTextBytes);
+  EXPECT_GE(answer.batches, titleBytes / contract::kBatchBytes);
+}
+
+// The reader of the viewer and qvreport takes an answer of exactly its row cap
+// and refuses one row more.
+TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCap) {
+  TempDir dir;
+  constexpr std::size_t kRows = 2500;  // three batches
+  WriteManyTitles(dir.File("store.db"), kRows);
+  LocalService service(StoreOptions(dir.File("store.db")));
+  const std::string request = EncodeActivityRequest(3, 0, 0, 1, 0, 0);
+  for (const std::size_t cap : {kRows, kRows - 1}) {
+    RemoteDeadlines deadlines;
+    deadlines.maxRows = cap;
+    const ActivationResult activation =
+        ActivateRemoteObject(service.Address(), contract::kClassId, contract::kQueryInterfaceId, deadlines);
+    ASSERT_EQ(activation.hr, S_OK) << activation.description;
+    const RemoteAnswer answer = activation.object->Query(std::as_bytes(std::span(request)));
+    if (cap == kRows) {
+      ASSERT_EQ(answer.hr, S_OK) << answer.description;
+      EXPECT_EQ(answer.recordset->RecordCount(), kRows);
+    } else {
+      EXPECT_EQ(answer.hr, E_OUTOFMEMORY);
+      EXPECT_NE(answer.description.find("more than 2499 rows"), std::string::npos) << answer.description;
+    }
+  }
 }
 
 // Icons stored by an import are checked with the import.

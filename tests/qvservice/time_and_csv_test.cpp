@@ -146,6 +146,16 @@ std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std
   return records;
 }
 
+// The line and reason of the parser's refusal; {0, ""} when it takes the text.
+std::pair<std::size_t, std::string> Refusal(const std::string& text, std::size_t chunk = 2) {
+  try {
+    ParseCsv(text, chunk);
+  } catch (const CsvError& error) {
+    return {error.Line(), error.what()};
+  }
+  return {0, ""};
+}
+
 TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunks) {
   const std::string text =
       "a,b,c\r\n"
@@ -163,25 +173,26 @@ TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunks) {
     EXPECT_EQ(records[3].second, 5u) << "a record's line is the line it starts on";
   }
 
-  const auto errorLine = [](const std::string& bad) -> std::size_t {
-    try {
-      ParseCsv(bad, 2);
-    } catch (const CsvError& error) {
-      return error.Line();
-    }
-    return 0;
-  };
-  EXPECT_EQ(errorLine("h\nok\n\"open\nstill open"), 3u);
-  EXPECT_EQ(errorLine("h\nab\"c\n"), 2u);
-  EXPECT_EQ(errorLine("h\n\"ab\"c\n"), 2u);
-  EXPECT_EQ(errorLine("h\n\"ab\"\rc\n"), 2u) << "a CR after a closing quote must end the line";
-  EXPECT_EQ(errorLine("h\n\"ab\"\r,c\n"), 2u);
-  EXPECT_EQ(errorLine("h\n1,2,3,4,5\n"), 2u);
+  EXPECT_EQ(Refusal("h\nok\n\"open\nstill open").first, 3u);
+  EXPECT_EQ(Refusal("h\nab\"c\n").first, 2u);
+  EXPECT_EQ(Refusal("h\n\"ab\"c\n").first, 2u);
+  EXPECT_EQ(Refusal("h\n\"ab\"\rc\n").first, 2u) << "a CR after a closing quote must end the line";
+  EXPECT_EQ(Refusal("h\n\"ab\"\r,c\n").first, 2u);
+  EXPECT_EQ(Refusal("h\n1,2,3,4,5\n").first, 2u);
   EXPECT_EQ(ParseCsv("\"ab\"\r\n\"cd\"\r", 1), (decltype(ParseCsv("", 1)){{{"ab"}, 1}, {{"cd"}, 2}}));
   EXPECT_EQ(ParseCsv("1,2,3,4\n,,,\n", 1).size(), 2u) << "as many fields as allowed";
 }
 
-TEST(ServiceCsvParser, RefusesTheFieldBeyondTheLimitAsItStarts) {
+TEST(ServiceCsvParser, RefusesAFieldOrARecordBeyondItsLimit) {
+  // A field of exactly the limit, quoted or not, is taken; a byte more is refused.
+  const std::string full(CsvParser::kMaxFieldBytes, 'x');
+  const auto records = ParseCsv("h\n" + full + ",\"" + full + "\"\n", 1 << 16);
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[1].first, (std::vector<std::string>{full, full}));
+  const std::pair<std::size_t, std::string> tooLong{2, "a field is longer than 1048576 bytes"};
+  EXPECT_EQ(Refusal("h\n" + full + "x\n", 1 << 16), tooLong);
+  EXPECT_EQ(Refusal("h\n\"" + full + "x\"\n", 1 << 16), tooLong);
+
   // A line of commas that never ends: the parser must stop at the field
   // beyond the limit, not gather the whole line first.
   CsvParser parser(kMaxFields, [](std::vector<std::string>&, std::size_t) {});

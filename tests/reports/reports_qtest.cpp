@@ -107,15 +107,10 @@ private:
     }
     QList<QPieSlice*> Slices() { return view_->Chart()->Series()->slices(); }
     QString Caption() { return view_->CaptionLine()->text(); }
+    QDateEdit* StartDate() { return view_->findChild<QDateEdit*>("Control1046"); }
+    QTimeEdit* EndTime() { return view_->findChild<QTimeEdit*>("Control1045"); }
     void ExpectQuery(std::int32_t kind, quint32 computer, quint32 user, quint32 program) {
-        QVERIFY(!service_->queries.empty());
-        const QueryRequest& request = service_->queries.back();
-        QCOMPARE(request.kind, kind);
-        QCOMPARE(request.computerId, computer);
-        QCOMPARE(request.userId, user);
-        QCOMPARE(request.programId, program);
-        QCOMPARE(request.periodStart, 45000.25);
-        QCOMPARE(request.periodEnd, 45001.75);
+        QCOMPARE(service_->LastQuery(), std::tuple(kind, computer, user, program, 45000.25, 45001.75));
     }
 
 private slots:
@@ -227,7 +222,9 @@ private slots:
         // The legend lists every slice, "Others" included, in slice order.
         QCOMPARE(view_->Chart()->Legend()->count(), 13);
         QCOMPARE(view_->Chart()->Legend()->item(12)->text(), QStringLiteral("Others"));
-        QCOMPARE(Slices()[0]->color(), CTChart::Palette()[0]);
+        // The palette's first hues, slice by slice.
+        QCOMPARE(Slices()[0]->color(), QColor(0x4E, 0x79, 0xA7));
+        QCOMPARE(Slices()[1]->color(), QColor(0xF2, 0x8E, 0x2B));
     }
 
     void computerReportShowsProgramsWithIcons() {
@@ -253,10 +250,10 @@ private slots:
         QCOMPARE(Column(0), QStringList({"r3", "r2", "r1"}));
 
         // The custom period takes both pickers of each end.
-        view_->findChild<QDateEdit*>("Control1046")->setDate(QDate(2026, 3, 4));
+        StartDate()->setDate(QDate(2026, 3, 4));
         view_->findChild<QTimeEdit*>("Control1044")->setTime(QTime(10, 30));
         view_->findChild<QDateEdit*>("Control1047")->setDate(QDate(2026, 3, 5));
-        view_->findChild<QTimeEdit*>("Control1045")->setTime(QTime(18, 15));
+        EndTime()->setTime(QTime(18, 15));
         view_->OnRefresh();
         QCOMPARE(host_->periodsStored, 1);
         QCOMPARE(host_->period.start, *OleDateFromFields(2026, 3, 4, 10, 30));
@@ -266,14 +263,13 @@ private slots:
         QCOMPARE(Grid().SortColumn(), -1);
 
         // A run writes the period back into date and time pickers alike.
-        QCOMPARE(view_->findChild<QTimeEdit*>("Control1045")->time(), QTime(18, 15));
+        QCOMPARE(EndTime()->time(), QTime(18, 15));
         // Pickers follow the period choice; the values change only on a run.
-        auto* today = view_->findChild<QAbstractButton*>("Control1050");
-        today->click();
-        QVERIFY(!view_->findChild<QDateEdit*>("Control1046")->isEnabled());
-        QCOMPARE(view_->findChild<QDateEdit*>("Control1046")->date(), QDate(2026, 3, 4));
+        view_->findChild<QAbstractButton*>("Control1050")->click();  // Today
+        QVERIFY(!StartDate()->isEnabled());
+        QCOMPARE(StartDate()->date(), QDate(2026, 3, 4));
         view_->findChild<QAbstractButton*>("Control1054")->click();
-        QVERIFY(view_->findChild<QDateEdit*>("Control1046")->isEnabled());
+        QVERIFY(StartDate()->isEnabled());
 
         // Nothing selected: the period is stored and nothing runs.
         host_->selected = nullptr;
@@ -290,10 +286,10 @@ private slots:
                          *OleDateFromFields(2024, 5, 25, 23, 59, 59) + tenths, kDateValid, kPeriodThisWeek};
         CUserObject user(7, "alice");
         user.CreateReport();
-        QCOMPARE(view_->findChild<QDateEdit*>("Control1046")->date(), QDate(2024, 5, 19));
+        QCOMPARE(StartDate()->date(), QDate(2024, 5, 19));
         QCOMPARE(view_->findChild<QTimeEdit*>("Control1044")->time().hour(), 23);
         QCOMPARE(view_->findChild<QDateEdit*>("Control1047")->date(), QDate(2024, 5, 25));
-        QCOMPARE(view_->findChild<QTimeEdit*>("Control1045")->time().hour(), 23);
+        QCOMPARE(EndTime()->time().hour(), 23);
     }
 
     void layoutKeepsItsMinimums() {
@@ -301,10 +297,10 @@ private slots:
         QApplication::processEvents();
         const QRect chart = view_->Chart()->geometry();
         const QRect grid = Grid().geometry();
-        QVERIFY(chart.width() >= CRightView::kMinChartWidth);
-        QVERIFY(chart.height() >= CRightView::kMinChartHeight);
-        QVERIFY(grid.height() >= CRightView::kMinGridHeight);
-        QCOMPARE(grid.top(), chart.bottom() + 1 + CRightView::kGridGap);
+        QVERIFY(chart.width() >= 400);
+        QVERIFY(chart.height() >= 150);
+        QVERIFY(grid.height() >= 150);
+        QCOMPARE(grid.top(), chart.bottom() + 1 + 3);
         QVERIFY(view_->widget()->height() > view_->viewport()->height());
 
         view_->resize(1200, 900);
@@ -423,10 +419,6 @@ private slots:
 
     void exportProposesTheCaptionAndTellsAFailure() {
         MessageCapture messages;
-        // Before any report the grid has no columns; its export is a page
-        // without a table, so the command is offered.
-        QCOMPARE(Grid().GetColumnCount(), 0);
-        QVERIFY(view_->IsCommandEnabled(32849));
         CUserObject user(7, "alice");
         service_->Answer(1, 0, 7, 0, ReportTable({{1, u"<b>pc</b>", Variant::R8(3'600'000), 4, 5}}));
         user.CreateReport();

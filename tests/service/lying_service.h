@@ -67,47 +67,27 @@ public:
         if (now == Behaviour::EndlessLarge) AddField(header, "Name", adVarWChar);
         writer->Write(header);
         pb::ResultPart rows;
-        switch (now) {
-        case Behaviour::Good:
-            AddRow(rows, 1, 2.5);
-            AddRow(rows, 2, 4.0);
-            writer->Write(rows);
-            break;
-        case Behaviour::HalfThenStall:
-            AddRow(rows, 1, 2.5);
-            writer->Write(rows);
-            StallUntilCancelled(*context);
-            break;
-        case Behaviour::WrongWidth:
-            AddRow(rows, 1, 2.5);
-            rows.mutable_rows(0)->add_values()->set_tag(VT_NULL);
-            writer->Write(rows);
-            break;
-        case Behaviour::WrongType:
-            AddRow(rows, 1, 2.5);
-            rows.mutable_rows(0)->mutable_values(0)->set_tag(VT_BSTR);
-            rows.mutable_rows(0)->mutable_values(0)->set_bytes("one");
-            writer->Write(rows);
-            break;
-        case Behaviour::NotANumber:
-            AddRow(rows, 1, std::numeric_limits<double>::quiet_NaN());
-            writer->Write(rows);
-            break;
-        case Behaviour::Endless:
-        case Behaviour::EndlessLarge:
-            for (int i = 0; i < kRowsPerMessage; ++i) {
-                AddRow(rows, i, 1.0);
-                if (now == Behaviour::EndlessLarge) {
-                    auto* name = rows.mutable_rows(i)->add_values();
-                    name->set_tag(VT_BSTR);
-                    name->set_bytes(std::string(1000, 'x'));
-                }
+        if (now != Behaviour::Endless && now != Behaviour::EndlessLarge) {
+            AddRow(rows, 1, now == Behaviour::NotANumber ? std::numeric_limits<double>::quiet_NaN() : 2.5);
+            if (now == Behaviour::Good) AddRow(rows, 2, 4.0);
+            if (now == Behaviour::WrongWidth) rows.mutable_rows(0)->add_values()->set_tag(VT_NULL);
+            if (now == Behaviour::WrongType) {
+                rows.mutable_rows(0)->mutable_values(0)->set_tag(VT_BSTR);
+                rows.mutable_rows(0)->mutable_values(0)->set_bytes("one");
             }
-            while (!context->IsCancelled() && writer->Write(rows)) {
-            }
-            break;
-        case Behaviour::Silent: break;
+            writer->Write(rows);
+            if (now == Behaviour::HalfThenStall) StallUntilCancelled(*context);
+            return grpc::Status::OK;
         }
+        for (int i = 0; i < kRowsPerMessage; ++i) {
+            AddRow(rows, i, 1.0);
+            if (now == Behaviour::EndlessLarge) {
+                auto* name = rows.mutable_rows(i)->add_values();
+                name->set_tag(VT_BSTR);
+                name->set_bytes(std::string(1000, 'x'));
+            }
+        }
+        while (!context->IsCancelled() && writer->Write(rows)) continue;
         return grpc::Status::OK;
     }
 

@@ -21,15 +21,22 @@ struct StalledCall {
     // Runs on the GUI thread inside the wait.
     std::function<void()> duringWait;
     std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
+    // Set when the call ended only because its deadline passed: neither the
+    // release nor the abandonment reached the worker, so the wait proved nothing.
+    std::shared_ptr<std::atomic<bool>> timedOut = std::make_shared<std::atomic<bool>>(false);
 
     HRESULT operator()() const {
         if (duringWait) QTimer::singleShot(0, duringWait);
-        auto answer = std::async(std::launch::async, [released = released] {
+        std::future<void> waited = std::async(std::launch::async, [released = released, timedOut = timedOut] {
             const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-            while (!*released && !ServiceCallsAbandoned() && std::chrono::steady_clock::now() < deadline)
+            while (!*released && !ServiceCallsAbandoned()) {
+                if (std::chrono::steady_clock::now() >= deadline) {
+                    *timedOut = true;
+                    return;
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
         });
-        std::future<void> waited = std::move(answer);
         WaitWithEventLoop(waited);
         return HRESULT_RPC_S_SERVER_UNAVAILABLE;
     }

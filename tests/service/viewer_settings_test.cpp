@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace {
+
+auto Fields(const ReportPeriod& p) { return std::tuple(p.start, p.startStatus, p.end, p.endStatus, p.type); }
 
 std::vector<std::uint8_t> DateBytes(double date) {
     std::vector<std::uint8_t> bytes(sizeof date);
@@ -14,56 +17,40 @@ std::vector<std::uint8_t> DateBytes(double date) {
     return bytes;
 }
 
-}  // namespace
-
-TEST(ViewerSettings, PeriodAndServerRoundTripThroughTheHiveFile) {
+// The byte forms are the registry's: 8 raw little-endian
+// bytes per date and a DWORD, under the viewer's key whatever its case.
+TEST(ViewerSettings, PeriodAndServerRoundTripAndMisshapenValuesKeepTheDefaults) {
     TempDir dir;
     const std::string path = dir.File("user.reg");
     {
         HiveStore hive(path);
         hive.Load();
-        ReportPeriod period{45000.25, kDateValid, 45031.75, kDateValid, kPeriodCustom};
-        ASSERT_TRUE(SaveSettings(hive, period));
+        ReportPeriod untouched{10.5, kDateInvalid, 11.5, kDateInvalid, kPeriodThisYear};
+        ASSERT_TRUE(LoadSettings(hive, untouched));  // nothing stored yet
+        EXPECT_EQ(Fields(untouched), Fields({10.5, kDateInvalid, 11.5, kDateInvalid, kPeriodThisYear}));
+        EXPECT_EQ(ReadServerName(hive), u"");
+        ASSERT_TRUE(SaveSettings(hive, {45000.25, kDateValid, 45031.75, kDateValid, kPeriodCustom}));
         ASSERT_TRUE(WriteServerName(hive, u"quorvis.example:5000"));
     }
     HiveStore hive(path);
     ASSERT_EQ(hive.Load(), HiveStore::LoadResult::Loaded);
     ReportPeriod period;
     ASSERT_TRUE(LoadSettings(hive, period));
-    EXPECT_EQ(period.start, 45000.25);
-    EXPECT_EQ(period.end, 45031.75);
-    EXPECT_EQ(period.startStatus, kDateValid);
-    EXPECT_EQ(period.endStatus, kDateValid);
-    EXPECT_EQ(period.type, kPeriodCustom);
+    EXPECT_EQ(Fields(period), Fields({45000.25, kDateValid, 45031.75, kDateValid, kPeriodCustom}));
     EXPECT_EQ(ReadServerName(hive), u"quorvis.example:5000");
-
-    // The byte forms: 8 raw little-endian bytes and a DWORD, under the
-    // viewer's key whatever the case of its name.
     HiveKey* key = hive.OpenKey(u"software\\marrowind software\\quorvis\\viewer", false);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->GetValue(u"STARTDATE")->type, REG_BINARY);
     EXPECT_EQ(key->GetValue(u"StartDate")->data, DateBytes(45000.25));
     EXPECT_EQ(key->GetDword(u"PeriodType"), 4u);
-}
 
-TEST(ViewerSettings, AbsentOrMisshapenValuesLeaveTheDefaults) {
-    TempDir dir;
-    HiveStore hive(dir.File("user.reg"));
-    hive.Load();
-    ReportPeriod period{10.5, kDateInvalid, 11.5, kDateInvalid, kPeriodThisYear};
-    ASSERT_TRUE(LoadSettings(hive, period));
-    EXPECT_EQ(period.start, 10.5);
-    EXPECT_EQ(period.startStatus, kDateInvalid);
-    EXPECT_EQ(period.type, kPeriodThisYear);
-    EXPECT_EQ(ReadServerName(hive), u"");
-
-    HiveKey* key = hive.OpenKey(kViewerKey, true);
+    // A date of 4 bytes is ignored; a sound one beside it is read.
     const std::uint8_t four[4] = {1, 2, 3, 4};
-    key->SetBinary(u"StartDate", four);  // a date of 4 bytes is ignored
+    key->SetBinary(u"StartDate", four);
     key->SetBinary(u"EndDate", DateBytes(99.0));
-    ASSERT_TRUE(LoadSettings(hive, period));
-    EXPECT_EQ(period.start, 10.5);
-    EXPECT_EQ(period.startStatus, kDateInvalid);
-    EXPECT_EQ(period.end, 99.0);
-    EXPECT_EQ(period.endStatus, kDateValid);
+    ReportPeriod mixed{10.5, kDateInvalid, 11.5, kDateInvalid, kPeriodThisYear};
+    ASSERT_TRUE(LoadSettings(hive, mixed));
+    EXPECT_EQ(Fields(mixed), Fields({10.5, kDateInvalid, 99.0, kDateValid, kPeriodCustom}));  // the stored type
 }
+
+}  // namespace

@@ -18,16 +18,16 @@ namespace {
 
 class Fd {
  public:
-  explicit Fd(int fd) : m_fd(fd) {
+  explicit Fd(int fd) : fd_(fd) {
     if (fd < 0) throw std::runtime_error(std::string("cannot prepare a child's streams: ") + std::strerror(errno));
   }
-  ~Fd() { close(m_fd); }
+  ~Fd() { close(fd_); }
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
-  int Get() const { return m_fd; }
+  int Get() const { return fd_; }
 
  private:
-  int m_fd;
+  int fd_;
 };
 
 std::string ReadAll(int fd) {

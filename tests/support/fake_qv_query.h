@@ -35,6 +35,12 @@ struct FakeServiceState {
     void Answer(std::int32_t kind, std::uint32_t computer, std::uint32_t user, std::uint32_t program, FakeTable table) {
         answers[{kind, computer, user, program}] = std::move(table);
     }
+    // The last request's key and period; kind -1 when nothing was asked.
+    std::tuple<std::int32_t, std::uint32_t, std::uint32_t, std::uint32_t, double, double> LastQuery() const {
+        if (queries.empty()) return {-1, 0, 0, 0, 0, 0};
+        const QueryRequest& q = queries.back();
+        return {q.kind, q.computerId, q.userId, q.programId, q.periodStart, q.periodEnd};
+    }
 };
 
 inline RecordsetPtr MakeRecordset(const FakeTable& table) {

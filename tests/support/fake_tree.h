@@ -1,10 +1,12 @@
 #pragma once
 // Tree objects and a pane whose children come from a scripted source instead
 // of the service: counts fetches, live objects and reports, and can block a
-// fetch the way a slow service call does (events keep flowing, input not).
+// fetch the way a slow service call does (events keep flowing, input not)
+// until a condition holds, so no test hangs on a fixed time.
 #include "trees/tree_object.h"
 #include "trees/workspace_bar.h"
 
+#include <QDeadlineTimer>
 #include <QEventLoop>
 #include <QPointer>
 #include <QTimer>
@@ -12,11 +14,23 @@
 
 #include <functional>
 
+// Serves events (not input) until done() holds or ten seconds have passed.
+inline void BlockUntil(const std::function<bool()>& done) {
+    QEventLoop wait;
+    QTimer poll;
+    const QDeadlineTimer limit(10'000);
+    QObject::connect(&poll, &QTimer::timeout, &wait, [&] {
+        if (done() || limit.hasExpired()) wait.quit();
+    });
+    poll.start(1);
+    if (!done()) wait.exec(QEventLoop::ExcludeUserInputEvents);
+}
+
 struct FakeSource {
     int loads = 0;
     int childrenPerLoad = 3;
     bool succeed = true;
-    int blockMs = 0;
+    std::function<bool()> blockUntil;                   // a fetch blocks until it holds
     std::function<void(QTreeWidgetItem*)> duringLoad;  // runs while the fetch blocks
 };
 
@@ -34,11 +48,7 @@ public:
     bool LoadChildren(QTreeWidgetItem* item) override {
         ++source_->loads;
         if (source_->duringLoad) source_->duringLoad(item);
-        if (source_->blockMs > 0) {
-            QEventLoop wait;
-            QTimer::singleShot(source_->blockMs, &wait, &QEventLoop::quit);
-            wait.exec(QEventLoop::ExcludeUserInputEvents);
-        }
+        if (source_->blockUntil) BlockUntil(source_->blockUntil);
         if (!source_->succeed) return false;
         AddChildren(item, source_->childrenPerLoad, this, source_);
         return true;
@@ -65,11 +75,13 @@ private:
     FakeSource* source_;
 };
 
-// A pane whose top level holds `topItems` fake objects.
+// A pane whose top level holds `topItems` fake objects, loaded unless told not to.
 class FakePane : public CWorkSpaceBar {
 public:
-    explicit FakePane(FakeSource* source, int topItems = 2)
-        : CWorkSpaceBar(999, QStringLiteral("Test")), source_(source), topItems_(topItems) {}
+    explicit FakePane(FakeSource* source, int topItems = 2, bool load = true)
+        : CWorkSpaceBar(999, QStringLiteral("Test")), source_(source), topItems_(topItems) {
+        if (load) Tree()->RefreshRoot();
+    }
     void LoadRoot() override {
         ++rootLoads;
         FakeObject::AddChildren(Tree()->invisibleRootItem(), topItems_, nullptr, source_);

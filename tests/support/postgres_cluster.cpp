@@ -90,45 +90,45 @@ PostgresCluster::PostgresCluster() {
   try {
     Setup();
   } catch (const std::exception& e) {
-    m_failure = std::string("the test PostgreSQL cluster did not start: ") + e.what();
+    failure_ = std::string("the test PostgreSQL cluster did not start: ") + e.what();
   }
 }
 
 PostgresCluster::~PostgresCluster() {
   // A forked child that exits must not stop the cluster of its parent.
-  if (m_watchdog < 0 || getpid() != m_owner) return;
+  if (watchdog_ < 0 || getpid() != owner_) return;
   // A line wakes the watchdog even while a forked child still holds the
   // pipe; should the write fail, the end of file from close() does the same.
   const char line = '\n';
-  [[maybe_unused]] const ssize_t written = write(m_watchdogPipe, &line, 1);
-  close(m_watchdogPipe);
-  while (waitpid(m_watchdog, nullptr, 0) < 0 && errno == EINTR) {
+  [[maybe_unused]] const ssize_t written = write(watchdogPipe_, &line, 1);
+  close(watchdogPipe_);
+  while (waitpid(watchdog_, nullptr, 0) < 0 && errno == EINTR) {
   }
 }
 
 void PostgresCluster::Setup() {
-  m_binDir = FindServerTools();
-  if (m_binDir.empty()) {
-    m_unavailable =
+  binDir_ = FindServerTools();
+  if (binDir_.empty()) {
+    unavailable_ =
         "PostgreSQL server binaries (initdb, pg_ctl) not found in /usr/lib/postgresql/*/bin "
         "or PATH (install Debian's postgresql package)";
     return;
   }
-  m_owner = getpid();
+  owner_ = getpid();
   // initdb and the server refuse to run as root.
   if (geteuid() == 0) {
     const passwd* account = getpwnam("postgres");
     if (account == nullptr) account = getpwnam("nobody");
     if (account == nullptr) throw std::runtime_error("running as root, and there is no user postgres or nobody");
-    m_uid = account->pw_uid;
-    m_gid = account->pw_gid;
-    m_switchUser = true;
+    uid_ = account->pw_uid;
+    gid_ = account->pw_gid;
+    switchUser_ = true;
   }
   MakeFolder();
   StartWatchdog();
 
-  const std::string data = m_folder + "/data";
-  const ToolResult initdb = RunProgram(AsServerUser({m_binDir + "/initdb", "-D", data, "--auth=trust", "-U", kUser,
+  const std::string data = folder_ + "/data";
+  const ToolResult initdb = RunProgram(AsServerUser({binDir_ + "/initdb", "-D", data, "--auth=trust", "-U", kUser,
                                                      "--encoding=UTF8", "--locale=C", "--no-sync"}),
                                         true);
   if (initdb.exitCode != 0) {
@@ -137,7 +137,7 @@ void PostgresCluster::Setup() {
   // Fast and throw-away: no TCP, no durability; services under test open many connections.
   std::ofstream conf(data + "/postgresql.conf", std::ios::app);
   conf << "\nlisten_addresses = ''\n"
-       << "unix_socket_directories = '" << m_folder << "/sock'\n"
+       << "unix_socket_directories = '" << folder_ << "/sock'\n"
        << "port = " << kPort << "\n"
        << "fsync = off\n"
        << "full_page_writes = off\n"
@@ -151,18 +151,18 @@ void PostgresCluster::Setup() {
 void PostgresCluster::MakeFolder() {
   std::string pattern = "/tmp/qv-pg-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error(Errno("cannot make " + pattern));
-  m_folder = pattern;
-  const std::string sockets = m_folder + "/sock";
+  folder_ = pattern;
+  const std::string sockets = folder_ + "/sock";
   std::string error;
   if (mkdir(sockets.c_str(), 0700) != 0) error = Errno("cannot make " + sockets);
-  for (const std::string& dir : {m_folder, sockets}) {
-    if (error.empty() && m_switchUser && chown(dir.c_str(), m_uid, m_gid) != 0) {
+  for (const std::string& dir : {folder_, sockets}) {
+    if (error.empty() && switchUser_ && chown(dir.c_str(), uid_, gid_) != 0) {
       error = Errno("cannot hand " + dir + " over to the server's user");
     }
   }
   if (!error.empty()) {
     std::error_code ignored;  // the error that stops the start is the one to report
-    fs::remove_all(m_folder, ignored);
+    fs::remove_all(folder_, ignored);
     throw std::runtime_error(error);
   }
 }
@@ -170,41 +170,41 @@ void PostgresCluster::MakeFolder() {
 void PostgresCluster::StartWatchdog() {
   int ends[2];
   if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error(Errno("cannot make the watchdog's pipe"));
-  m_watchdogPipe = ends[1];
+  watchdogPipe_ = ends[1];
   const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
   // Its own session: a Ctrl-C or a kill of the test's process group must
   // leave it alive to clean up after the test.
   const std::vector<std::string> watchdog{
-      "/bin/sh", "-c", kWatchdogScript, "qv-pg-watchdog", m_binDir + "/pg_ctl", m_folder, kWaitLimitSeconds};
+      "/bin/sh", "-c", kWatchdogScript, "qv-pg-watchdog", binDir_ + "/pg_ctl", folder_, kWaitLimitSeconds};
   std::string error;
   try {
-    m_watchdog = Spawn(AsServerUser(watchdog), ends[0], devNull, devNull, true);
+    watchdog_ = Spawn(AsServerUser(watchdog), ends[0], devNull, devNull, true);
   } catch (const std::exception& failed) {
     error = failed.what();
   }
   close(ends[0]);
   close(devNull);
   if (!error.empty()) {
-    close(m_watchdogPipe);
+    close(watchdogPipe_);
     std::error_code ignored;  // the error that stops the start is the one to report
-    fs::remove_all(m_folder, ignored);
+    fs::remove_all(folder_, ignored);
     throw std::runtime_error(error);
   }
 }
 
 std::vector<std::string> PostgresCluster::AsServerUser(std::vector<std::string> command) const {
-  if (!m_switchUser) return command;
+  if (!switchUser_) return command;
   // In "/": the server's user may not enter the test's working folder.
-  std::vector<std::string> switched{"setpriv", "--reuid=" + std::to_string(m_uid), "--regid=" + std::to_string(m_gid),
+  std::vector<std::string> switched{"setpriv", "--reuid=" + std::to_string(uid_), "--regid=" + std::to_string(gid_),
                                     "--clear-groups", "--", "env", "--chdir=/"};
   switched.insert(switched.end(), command.begin(), command.end());
   return switched;
 }
 
-std::string PostgresCluster::LogPath() const { return m_folder + "/server.log"; }
+std::string PostgresCluster::LogPath() const { return folder_ + "/server.log"; }
 
 void PostgresCluster::PgCtl(const std::string& action, const std::vector<std::string>& options) {
-  std::vector<std::string> command{m_binDir + "/pg_ctl", action, "-D", m_folder + "/data", "-w", "-t",
+  std::vector<std::string> command{binDir_ + "/pg_ctl", action, "-D", folder_ + "/data", "-w", "-t",
                                    kWaitLimitSeconds};
   command.insert(command.end(), options.begin(), options.end());
   const ToolResult outcome = RunProgram(AsServerUser(command), true);
@@ -216,21 +216,21 @@ void PostgresCluster::PgCtl(const std::string& action, const std::vector<std::st
 
 void PostgresCluster::Start() {
   PgCtl("start", {"-l", LogPath()});
-  m_running = true;
+  running_ = true;
 }
 
 void PostgresCluster::CheckRunnable() const {
-  if (!Available()) throw std::runtime_error(m_unavailable);
-  if (!m_failure.empty()) throw std::runtime_error(m_failure);
+  if (!Available()) throw std::runtime_error(unavailable_);
+  if (!failure_.empty()) throw std::runtime_error(failure_);
 }
 
 std::string PostgresCluster::NewDatabase() {
-  const std::lock_guard lock(m_mutex);
+  const std::lock_guard lock(mutex_);
   CheckRunnable();
   // A test that failed between Kill() and Restart() must not take the later tests down with it.
-  if (!m_running) Start();
-  const std::string name = "qv_" + std::to_string(++m_nextDatabase);
-  const std::string sockets = m_folder + "/sock";
+  if (!running_) Start();
+  const std::string name = "qv_" + std::to_string(++nextDatabase_);
+  const std::string sockets = folder_ + "/sock";
   const char* keys[] = {"host", "port", "user", "dbname", nullptr};
   const char* values[] = {sockets.c_str(), kPort, kUser, "postgres", nullptr};
   const std::unique_ptr<PGconn, decltype(&PQfinish)> connection(PQconnectdbParams(keys, values, 0), &PQfinish);
@@ -248,17 +248,17 @@ std::string PostgresCluster::NewDatabase() {
 }
 
 void PostgresCluster::Kill() {
-  const std::lock_guard lock(m_mutex);
+  const std::lock_guard lock(mutex_);
   CheckRunnable();
-  if (!m_running) return;
+  if (!running_) return;
   PgCtl("stop", {"-m", "immediate"});
-  m_running = false;
+  running_ = false;
 }
 
 void PostgresCluster::Restart() {
-  const std::lock_guard lock(m_mutex);
+  const std::lock_guard lock(mutex_);
   CheckRunnable();
-  if (!m_running) Start();
+  if (!running_) Start();
 }
 
 }  // namespace qv::test

@@ -23,11 +23,11 @@ class PostgresCluster {
   PostgresCluster& operator=(const PostgresCluster&) = delete;
 
   // False only when the server binaries are absent; Unavailable() says why.
-  bool Available() const { return m_unavailable.empty(); }
-  const std::string& Unavailable() const { return m_unavailable; }
+  bool Available() const { return unavailable_.empty(); }
+  const std::string& Unavailable() const { return unavailable_; }
   // Why the cluster did not start although the binaries are present, with
   // the output of initdb or the server's log; empty when it runs.
-  const std::string& Failure() const { return m_failure; }
+  const std::string& Failure() const { return failure_; }
 
   // A new empty database, as a libpq URI for the user of the cluster.
   // Throws std::runtime_error when the cluster does not run.
@@ -51,19 +51,19 @@ class PostgresCluster {
   std::vector<std::string> AsServerUser(std::vector<std::string> command) const;
   std::string LogPath() const;
 
-  std::mutex m_mutex;
-  std::string m_unavailable;
-  std::string m_failure;
-  std::string m_binDir;
-  std::string m_folder;  // owned: removed by the watchdog
-  uid_t m_uid = 0;       // whom initdb, pg_ctl and the server run as
-  gid_t m_gid = 0;
-  bool m_switchUser = false;
-  pid_t m_owner = -1;  // the process that started the cluster
-  pid_t m_watchdog = -1;
-  int m_watchdogPipe = -1;  // its standard input: a line or end of file stops the cluster
-  int m_nextDatabase = 0;
-  bool m_running = false;
+  std::mutex mutex_;
+  std::string unavailable_;
+  std::string failure_;
+  std::string binDir_;
+  std::string folder_;  // owned: removed by the watchdog
+  uid_t uid_ = 0;       // whom initdb, pg_ctl and the server run as
+  gid_t gid_ = 0;
+  bool switchUser_ = false;
+  pid_t owner_ = -1;  // the process that started the cluster
+  pid_t watchdog_ = -1;
+  int watchdogPipe_ = -1;  // its standard input: a line or end of file stops the cluster
+  int nextDatabase_ = 0;
+  bool running_ = false;
 };
 
 }  // namespace qv::test

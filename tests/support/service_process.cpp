@@ -24,17 +24,23 @@ std::vector<std::string> Qvservice(const std::vector<std::string>& args) {
 
 ToolResult RunQvservice(const std::vector<std::string>& args) { return RunProgram(Qvservice(args)); }
 
+std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vector<std::string>& extra) {
+  std::vector<std::string> args{"serve", "--store", store, "--listen", "127.0.0.1:0"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return std::make_unique<ServiceProcess>(args);
+}
+
 ServiceProcess::ServiceProcess(const std::vector<std::string>& args) {
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
-  m_stderr = pipeFds[0];
+  stderr_ = pipeFds[0];
   const int devNull = open("/dev/null", O_RDWR | O_CLOEXEC);
   try {
-    m_pid = Spawn(Qvservice(args), devNull, devNull, pipeFds[1]);
+    pid_ = Spawn(Qvservice(args), devNull, devNull, pipeFds[1]);
   } catch (...) {
     close(devNull);
     close(pipeFds[1]);
-    close(m_stderr);
+    close(stderr_);
     throw;
   }
   close(devNull);
@@ -42,19 +48,19 @@ ServiceProcess::ServiceProcess(const std::vector<std::string>& args) {
 }
 
 ServiceProcess::~ServiceProcess() {
-  if (!m_exited && m_pid > 0) {
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, nullptr, 0);
+  if (!exited_ && pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
   }
-  if (m_stderr >= 0) close(m_stderr);
+  if (stderr_ >= 0) close(stderr_);
 }
 
 bool ServiceProcess::ReadLog(int timeoutMs) {
-  pollfd fd{m_stderr, POLLIN, 0};
+  pollfd fd{stderr_, POLLIN, 0};
   if (poll(&fd, 1, timeoutMs) <= 0) return true;
   char buffer[4096];
-  const ssize_t n = read(m_stderr, buffer, sizeof buffer);
-  if (n > 0) m_log.append(buffer, static_cast<std::size_t>(n));
+  const ssize_t n = read(stderr_, buffer, sizeof buffer);
+  if (n > 0) log_.append(buffer, static_cast<std::size_t>(n));
   return n > 0 || (n < 0 && errno == EINTR);
 }
 
@@ -62,9 +68,9 @@ std::string ServiceProcess::WaitUntilListening(std::chrono::milliseconds limit) 
   const auto deadline = std::chrono::steady_clock::now() + limit;
   static const std::string kMark = "listening on ";
   while (std::chrono::steady_clock::now() < deadline) {
-    if (const std::size_t at = m_log.find(kMark); at != std::string::npos) {
-      const std::size_t end = m_log.find_first_of(",\n", at);
-      if (end != std::string::npos) return m_log.substr(at + kMark.size(), end - at - kMark.size());
+    if (const std::size_t at = log_.find(kMark); at != std::string::npos) {
+      const std::size_t end = log_.find_first_of(",\n", at);
+      if (end != std::string::npos) return log_.substr(at + kMark.size(), end - at - kMark.size());
     }
     if (!ReadLog(kPollMs)) return {};
   }
@@ -72,31 +78,31 @@ std::string ServiceProcess::WaitUntilListening(std::chrono::milliseconds limit) 
 }
 
 int ServiceProcess::Stop(int signal, std::chrono::milliseconds limit) {
-  if (!m_exited) kill(m_pid, signal);
+  if (!exited_) kill(pid_, signal);
   return WaitForExit(limit);
 }
 
 int ServiceProcess::WaitForExit(std::chrono::milliseconds limit) {
   const auto deadline = std::chrono::steady_clock::now() + limit;
-  while (!m_exited && std::chrono::steady_clock::now() < deadline) {
+  while (!exited_ && std::chrono::steady_clock::now() < deadline) {
     int status = 0;
-    if (waitpid(m_pid, &status, WNOHANG) == m_pid) {
-      m_exited = true;
-      m_exitCode = ExitCode(status);
+    if (waitpid(pid_, &status, WNOHANG) == pid_) {
+      exited_ = true;
+      exitCode_ = ExitCode(status);
       break;
     }
     // At the end of standard error there is nothing to wait on but the exit itself.
     if (!ReadLog(kPollMs)) poll(nullptr, 0, kPollMs);
   }
-  if (m_exited) {
-    pollfd fd{m_stderr, POLLIN, 0};
+  if (exited_) {
+    pollfd fd{stderr_, POLLIN, 0};
     char buffer[4096];
     ssize_t n = 0;
-    while (poll(&fd, 1, 0) > 0 && (n = read(m_stderr, buffer, sizeof buffer)) > 0) {
-      m_log.append(buffer, static_cast<std::size_t>(n));
+    while (poll(&fd, 1, 0) > 0 && (n = read(stderr_, buffer, sizeof buffer)) > 0) {
+      log_.append(buffer, static_cast<std::size_t>(n));
     }
   }
-  return m_exited ? m_exitCode : -1;
+  return exited_ ? exitCode_ : -1;
 }
 
 }  // namespace qv::test

@@ -5,6 +5,7 @@
 #include "tests/support/child_process.h"
 
 #include <chrono>
+#include <memory>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -27,18 +28,22 @@ class ServiceProcess {
   // Sends the signal and returns the exit code (-1 if it does not end in time).
   int Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(30));
   int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
-  const std::string& Log() const { return m_log; }
-  pid_t Pid() const { return m_pid; }
+  const std::string& Log() const { return log_; }
+  pid_t Pid() const { return pid_; }
 
  private:
   // Reads what standard error holds, waiting at most timeoutMs; false at its end.
   bool ReadLog(int timeoutMs);
 
-  pid_t m_pid = -1;
-  int m_stderr = -1;
-  bool m_exited = false;
-  int m_exitCode = -1;
-  std::string m_log;
+  pid_t pid_ = -1;
+  int stderr_ = -1;
+  bool exited_ = false;
+  int exitCode_ = -1;
+  std::string log_;
 };
+
+// `qvservice serve` on the store and a free loopback port, with the extra
+// options; WaitUntilListening() tells its address.
+std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vector<std::string>& extra = {});
 
 }  // namespace qv::test

@@ -79,7 +79,7 @@ const quorvis::v1::Value& Cell(const Answer& answer, const quorvis::v1::Row& row
 }
 
 ServiceClient::ServiceClient(std::shared_ptr<grpc::Channel> channel)
-    : m_stub(quorvis::v1::QuorvisService::NewStub(std::move(channel))) {}
+    : stub_(quorvis::v1::QuorvisService::NewStub(std::move(channel))) {}
 
 quorvis::v1::ActivateReply ServiceClient::Activate(const CallIdentity& identity, grpc::Status* status) {
   grpc::ClientContext context;
@@ -89,7 +89,7 @@ quorvis::v1::ActivateReply ServiceClient::Activate(const CallIdentity& identity,
   request.set_class_id(identity.classId);
   request.set_interface_id(identity.interfaceId);
   quorvis::v1::ActivateReply reply;
-  const grpc::Status result = m_stub->Activate(&context, request, &reply);
+  const grpc::Status result = stub_->Activate(&context, request, &reply);
   if (status) *status = result;
   return reply;
 }
@@ -112,7 +112,7 @@ Answer ServiceClient::Read(bool programInfo, const std::string& request, const C
   operation.set_class_id(identity.classId);
   operation.set_interface_id(identity.interfaceId);
   operation.set_request(request);
-  auto reader = programInfo ? m_stub->QueryProgramInfo(&context, operation) : m_stub->Query(&context, operation);
+  auto reader = programInfo ? stub_->QueryProgramInfo(&context, operation) : stub_->Query(&context, operation);
   Answer answer;
   quorvis::v1::ResultPart part;
   bool first = true;
@@ -148,17 +148,17 @@ server::ServeOptions StoreOptions(const std::string& storePath) {
 
 LocalService::LocalService(server::ServeOptions options) {
   if (options.listen.empty()) options.listen = "127.0.0.1:0";
-  m_host = std::make_unique<server::ServiceHost>(options);
-  m_address = m_host->Start();
+  host_ = std::make_unique<server::ServiceHost>(options);
+  address_ = host_->Start();
 }
 
 LocalService::~LocalService() {
-  m_host->Shutdown();
-  m_host->Wait();
+  host_->Shutdown();
+  host_->Wait();
 }
 
 ServiceClient LocalService::Client() const {
-  return ServiceClient(grpc::CreateChannel(m_address, grpc::InsecureChannelCredentials()));
+  return ServiceClient(grpc::CreateChannel(address_, grpc::InsecureChannelCredentials()));
 }
 
 }  // namespace qv::test

@@ -63,7 +63,7 @@ class ServiceClient {
   Answer Read(bool programInfo, const std::string& request, const CallIdentity& identity,
               const std::function<void(const quorvis::v1::Row&)>& onRow);
 
-  std::unique_ptr<quorvis::v1::QuorvisService::Stub> m_stub;
+  std::unique_ptr<quorvis::v1::QuorvisService::Stub> stub_;
 };
 
 server::ServeOptions StoreOptions(const std::string& storePath);
@@ -73,12 +73,12 @@ class LocalService {
  public:
   explicit LocalService(server::ServeOptions options);
   ~LocalService();
-  const std::string& Address() const { return m_address; }
+  const std::string& Address() const { return address_; }
   ServiceClient Client() const;
 
  private:
-  std::unique_ptr<server::ServiceHost> m_host;
-  std::string m_address;
+  std::unique_ptr<server::ServiceHost> host_;
+  std::string address_;
 };
 
 // The value of a row's field, found by the field's name.

@@ -1,11 +1,25 @@
 #pragma once
-// Helpers of the foundation tests: scoped locale and environment variable.
+// Helpers of the tests: broken-down times, scoped locale and environment variable.
 #include <clocale>
 #include <cstdlib>
+#include <ctime>
 #include <optional>
 #include <string>
 
 namespace test_util {
+
+// A broken-down time whose daylight saving mktime decides.
+inline std::tm Tm(int year, int month, int day, int hour, int minute, int second) {
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return t;
+}
 
 class ScopedLocale {
 public:

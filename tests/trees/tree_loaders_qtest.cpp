@@ -41,14 +41,7 @@ private:
     }
 
     void ExpectLastQuery(std::int32_t kind, quint32 computer, quint32 user, quint32 program) {
-        QVERIFY(!service_->queries.empty());
-        const QueryRequest& request = service_->queries.back();
-        QCOMPARE(request.kind, kind);
-        QCOMPARE(request.computerId, computer);
-        QCOMPARE(request.userId, user);
-        QCOMPARE(request.programId, program);
-        QCOMPARE(request.periodStart, 0.0);
-        QCOMPARE(request.periodEnd, 0.0);
+        QCOMPARE(service_->LastQuery(), std::tuple(kind, computer, user, program, 0.0, 0.0));
     }
 
 private slots:

@@ -16,7 +16,6 @@ private slots:
 
     void showingWithNothingSelectedSelectsTheFirstItemOnce() {
         FakePane pane(&source);
-        pane.Tree()->RefreshRoot();
         QCOMPARE(pane.Tree()->selectedItems().size(), 0);
 
         pane.ShowSelectedReport();
@@ -40,7 +39,6 @@ private slots:
 
     void reloadDropsEverythingAndShowsTheFirstItem() {
         FakePane pane(&source);
-        pane.Tree()->RefreshRoot();
         QTreeWidgetItem* second = pane.Tree()->topLevelItem(1);
         second->setExpanded(true);
         pane.Tree()->setCurrentItem(second->child(0));
@@ -64,7 +62,6 @@ private slots:
 
     void drillDownOpensTheSelectedItemAndSelectsTheChild() {
         FakePane pane(&source);
-        pane.Tree()->RefreshRoot();
         pane.SelectChildById(2);  // nothing selected: nothing happens
         QCOMPARE(source.loads, 0);
 
@@ -83,7 +80,6 @@ private slots:
 
     void releasingSiblingsClosesTheCurrentReportFirst() {
         FakePane pane(&source, 3);
-        pane.Tree()->RefreshRoot();
         pane.Tree()->setCurrentItem(pane.Tree()->topLevelItem(2));
         const QPointer<QObject> report = FakeOf(pane.Tree()->topLevelItem(2))->lastReport;
 

@@ -20,12 +20,21 @@ constexpr int kFind = 57636;
 constexpr int kRefresh = 32844;
 constexpr int kExit = 57665;
 
-void AddCommands(CCommandManager& commands, int* runs) {
-    commands.Add(kFind, QStringLiteral("Edit"), QStringLiteral("Find\tCtrl+F"), [runs] { ++*runs; },
-                 {QKeySequence(Qt::CTRL | Qt::Key_F)});
-    commands.Add(kRefresh, QStringLiteral("View"), QStringLiteral("Refresh\tF5"), [] {});
-    commands.Add(kExit, QStringLiteral("File"), QStringLiteral("E&xit"), [] {});
-}
+// A window with three commands (Find counts its runs) and a standard toolbar.
+struct Frame {
+    QMainWindow window;
+    CCommandManager commands{&window};
+    CToolbarManager toolbars{&window, commands};
+    int finds = 0;
+
+    explicit Frame(const QList<int>& standard = {kFind}) {
+        commands.Add(kFind, QStringLiteral("Edit"), QStringLiteral("Find\tCtrl+F"), [this] { ++finds; },
+                     {QKeySequence(Qt::CTRL | Qt::Key_F)});
+        commands.Add(kRefresh, QStringLiteral("View"), QStringLiteral("Refresh\tF5"), [] {});
+        commands.Add(kExit, QStringLiteral("File"), QStringLiteral("E&xit"), [] {});
+        toolbars.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), standard);
+    }
+};
 
 }  // namespace
 
@@ -34,13 +43,11 @@ class CustomizeTest : public QObject {
 
 private slots:
     void keysMoveBetweenCommandsAndSurviveTheHive() {
-        QMainWindow window;
-        CCommandManager commands(&window);
-        int finds = 0;
-        AddCommands(commands, &finds);
+        Frame frame;
+        CCommandManager& commands = frame.commands;
         QCOMPARE(commands.DisplayText(kExit), QStringLiteral("Exit"));
         QVERIFY(commands.Execute(kFind));
-        QCOMPARE(finds, 1);
+        QCOMPARE(frame.finds, 1);
         QVERIFY(!commands.Execute(12345));
 
         const QKeySequence ctrlF(Qt::CTRL | Qt::Key_F);
@@ -55,9 +62,8 @@ private slots:
         commands.SaveKeys(key);
         QCOMPARE(key.ValueNames().size(), 2u);  // only the two changed commands
 
-        QMainWindow other;
-        CCommandManager restored(&other);
-        AddCommands(restored, &finds);
+        Frame other;
+        CCommandManager& restored = other.commands;
         key.SetString(u"notanumber", u"Ctrl+Q");
         key.SetString(u"4242", u"Ctrl+Q");
         restored.LoadKeys(key);
@@ -70,12 +76,8 @@ private slots:
     }
 
     void userToolbarsAreLimitedToTenAndSurviveTheHive() {
-        QMainWindow window;
-        CCommandManager commands(&window);
-        int runs = 0;
-        AddCommands(commands, &runs);
-        CToolbarManager toolbars(&window, commands);
-        toolbars.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), {kFind, 0, kRefresh, 777});
+        Frame frame({kFind, 0, kRefresh, 777});
+        CToolbarManager& toolbars = frame.toolbars;
         QCOMPARE(toolbars.Buttons(toolbars.Standard()), QList<int>({kFind, 0, kRefresh}));  // 777 is no command
 
         for (int i = 0; i < CToolbarManager::kMaxUserToolbars; ++i)
@@ -94,11 +96,8 @@ private slots:
         HiveKey key(u"Toolbars", 0);
         toolbars.Save(key);
 
-        QMainWindow other;
-        CCommandManager otherCommands(&other);
-        AddCommands(otherCommands, &runs);
-        CToolbarManager restored(&other, otherCommands);
-        restored.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), {kFind});
+        Frame other;
+        CToolbarManager& restored = other.toolbars;
         restored.CreateUserToolbar(QStringLiteral("Replaced"));
         key.SetString(u"User2Buttons", u"57665,junk,99999");
         restored.Load(key);
@@ -113,15 +112,12 @@ private slots:
     }
 
     void theDialogPutsCommandsOnToolbarsAndAssignsKeys() {
-        QMainWindow window;
-        CCommandManager commands(&window);
-        int runs = 0;
-        AddCommands(commands, &runs);
-        CToolbarManager toolbars(&window, commands);
-        toolbars.CreateStandard(QStringLiteral("Standard"), QStringLiteral("Standard"), {kFind});
+        Frame frame;
+        CCommandManager& commands = frame.commands;
+        CToolbarManager& toolbars = frame.toolbars;
         QToolBar* mine = toolbars.CreateUserToolbar(QStringLiteral("Mine"));
 
-        CCustomizeDialog dialog(commands, toolbars, &window);
+        CCustomizeDialog dialog(commands, toolbars, &frame.window);
         QCOMPARE(dialog.Tabs()->count(), 3);
 
         auto* page = dialog.findChild<QWidget*>(QStringLiteral("CommandsPage"));

@@ -26,8 +26,7 @@ void Fill(CGridCtrl& grid, const QList<QPair<QString, int>>& rows, quintptr firs
 
 Ids Shown(const CGridCtrl& grid) {
     Ids out;
-    for (int i = 0; i < grid.GetRowCount(); ++i)
-        out << grid.GetRow(i)->GetData();
+    for (int i = 0; i < grid.GetRowCount(); ++i) out << grid.GetRow(i)->GetData();
     return out;
 }
 
@@ -49,133 +48,127 @@ public:
 class GridCtrlTest : public QObject {
     Q_OBJECT
 private slots:
-    void columns();
-    void rowsShowOnAdjustLayout();
-    void headerClickSorts();
-    void values();
-    void doubleClickAndDrawing();
+    void columns() {
+        CGridCtrl grid;
+        grid.InsertColumn(0, "Name", 120);
+        grid.InsertColumn(5, "Count", 80);  // out of range: appended
+        grid.InsertColumn(1, "Middle", 60);
+        QCOMPARE(grid.GetColumnName(2), QString("Count"));
+        QCOMPARE(grid.GetColumnName(3), QString());
+
+        grid.Sort(2, false);
+        grid.DeleteAllColumns();
+        QCOMPARE(grid.SortColumn(), -1);
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
+    }
+
+    void rowsShowOnAdjustLayout() {
+        CGridCtrl grid;
+        Fill(grid, {{"a", 1}, {"b", 2}});
+        QCOMPARE(grid.GetRowCount(), 0);
+        QCOMPARE(grid.model()->rowCount(), 0);
+        grid.AdjustLayout();
+        QCOMPARE(grid.model()->rowCount(), 2);
+
+        // A replaced cell of a shown row reaches the view; a bad index is refused.
+        grid.GetRow(1)->ReplaceItem(0, std::make_unique<CGridItem>(QString("B")));
+        QCOMPARE(grid.model()->index(1, 0).data().toString(), QString("B"));
+        QVERIFY(!grid.GetRow(1)->ReplaceItem(7, std::make_unique<CGridItem>(1)));
+
+        grid.AddRow(grid.CreateRow(1));  // fewer cells than columns
+        grid.AddRow(nullptr);
+        grid.AdjustLayout();
+        QCOMPARE(grid.GetRowCount(), 3);
+        QVERIFY(!grid.GetRow(2)->GetItem(1));
+        QVERIFY(!grid.GetRow(3));
+
+        grid.RemoveAll();
+        QCOMPARE(grid.model()->rowCount(), 0);
+    }
+
+    void headerClickSorts() {
+        CGridCtrl grid;
+        grid.resize(400, 300);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        // 9 before 10 as numbers, "b" before "C" ignoring case, equal counts in
+        // the order added.
+        Fill(grid, {{"C", 10}, {"a", 9}, {"b", 10}, {"d", 100}});
+        grid.AdjustLayout();
+
+        ClickHeader(grid, 1);
+        QCOMPARE(Shown(grid), (Ids{2, 1, 3, 4}));
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+        grid.SetCurSel(1);
+        ClickHeader(grid, 1);
+        QCOMPARE(Shown(grid), (Ids{4, 1, 3, 2}));
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        // The selection follows its row, by shown position.
+        QCOMPARE(grid.GetCurSelPosition(), 1);
+        QCOMPARE(grid.GetCurSel()->GetData(), quintptr{1});
+
+        ClickHeader(grid, 0);
+        QVERIFY(grid.IsSortAscending());
+        QCOMPARE(Shown(grid), (Ids{2, 3, 1, 4}));
+
+        // Rows shown later take their place in the sort ("B" before "b": the tie
+        // of the folded texts goes by the plain ones).
+        grid.RemoveAll();
+        Fill(grid, {{"b", 0}, {"B", 0}, {"a", 0}});
+        grid.AdjustLayout();
+        QCOMPARE(Shown(grid), (Ids{3, 2, 1}));
+
+        grid.Sort(-1);
+        QCOMPARE(Shown(grid), (Ids{1, 2, 3}));
+        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
+        grid.SetCurSel(99);
+        QCOMPARE(grid.GetCurSelPosition(), -1);
+    }
+
+    void values() {
+        QCOMPARE(CellText(CGridItem(0xFFFFFFFFu)), QString("-1"));
+        QCOMPARE(CellText(CGridItem(qlonglong{5})), QString());
+        QCOMPARE(CellText(CGridItem(2.5)), QString());
+
+        const auto cmp = &CGridCtrl::CompareValues;
+        QCOMPARE(cmp(QVariant(), QVariant(0)), -1);
+        QCOMPARE(cmp(qlonglong{-1}, QVariant(qulonglong{1} << 63)), -1);
+        QCOMPARE(cmp(2.5, 2), 1);
+        QCOMPARE(cmp(qQNaN(), -1e300), -1);
+        QCOMPARE(cmp(QString("apple"), QString("Banana")), -1);
+        QCOMPARE(cmp(QString("a"), QString("A")), -cmp(QString("A"), QString("a")));
+        QVERIFY(cmp(QString("a"), QString("A")) != 0);
+    }
+
+    void doubleClickAndDrawing() {
+        CGridCtrl grid;
+        grid.resize(300, 200);
+        grid.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        Fill(grid, {{"first", 0}, {"second", 0}});
+        grid.AdjustLayout();
+        grid.GetRow(0)->ReplaceItem(1, std::make_unique<SwatchItem>());
+        QCOMPARE(grid.rowHeight(0), grid.fontMetrics().height() + 4);
+
+        // The cell draws itself through the delegate, its neighbour does not.
+        const QImage shot = grid.viewport()->grab().toImage();
+        QCOMPARE(QColor(shot.pixel(grid.visualRect(grid.model()->index(0, 1)).center())), QColor(Qt::green));
+        QVERIFY(QColor(shot.pixel(grid.visualRect(grid.model()->index(1, 1)).center())) != QColor(Qt::green));
+
+        // A real double click is a click and then the double click.
+        QSignalSpy spy(&grid, &CGridCtrl::RowDoubleClicked);
+        const auto doubleClick = [&grid](QPoint at) {
+            QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, at);
+            QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, at);
+        };
+        doubleClick(grid.visualRect(grid.model()->index(1, 0)).center());
+        QCOMPARE(spy.count(), 1);
+        QCOMPARE(spy.at(0).at(0).toInt(), 1);
+        QCOMPARE(grid.GetCurSelPosition(), 1);
+        doubleClick(QPoint(10, grid.viewport()->height() - 3));  // below the rows
+        QCOMPARE(spy.count(), 1);
+    }
 };
-
-void GridCtrlTest::columns() {
-    CGridCtrl grid;
-    grid.InsertColumn(0, "Name", 120);
-    grid.InsertColumn(5, "Count", 80);  // out of range: appended
-    grid.InsertColumn(1, "Middle", 60);
-    QCOMPARE(grid.GetColumnName(2), QString("Count"));
-    QCOMPARE(grid.GetColumnName(3), QString());
-
-    grid.Sort(2, false);
-    grid.DeleteAllColumns();
-    QCOMPARE(grid.SortColumn(), -1);
-    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
-}
-
-void GridCtrlTest::rowsShowOnAdjustLayout() {
-    CGridCtrl grid;
-    Fill(grid, {{"a", 1}, {"b", 2}});
-    QCOMPARE(grid.GetRowCount(), 0);
-    QCOMPARE(grid.model()->rowCount(), 0);
-    grid.AdjustLayout();
-    QCOMPARE(grid.model()->rowCount(), 2);
-
-    // A replaced cell of a shown row reaches the view; a bad index is refused.
-    grid.GetRow(1)->ReplaceItem(0, std::make_unique<CGridItem>(QString("B")));
-    QCOMPARE(grid.model()->index(1, 0).data().toString(), QString("B"));
-    QVERIFY(!grid.GetRow(1)->ReplaceItem(7, std::make_unique<CGridItem>(1)));
-
-    grid.AddRow(grid.CreateRow(1));  // fewer cells than columns
-    grid.AddRow(nullptr);
-    grid.AdjustLayout();
-    QCOMPARE(grid.GetRowCount(), 3);
-    QVERIFY(!grid.GetRow(2)->GetItem(1));
-    QVERIFY(!grid.GetRow(3));
-
-    grid.RemoveAll();
-    QCOMPARE(grid.model()->rowCount(), 0);
-}
-
-void GridCtrlTest::headerClickSorts() {
-    CGridCtrl grid;
-    grid.resize(400, 300);
-    grid.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    // 9 before 10 as numbers, "b" before "C" ignoring case, equal counts in
-    // the order added.
-    Fill(grid, {{"C", 10}, {"a", 9}, {"b", 10}, {"d", 100}});
-    grid.AdjustLayout();
-
-    ClickHeader(grid, 1);
-    QCOMPARE(Shown(grid), (Ids{2, 1, 3, 4}));
-    QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
-    grid.SetCurSel(1);
-    ClickHeader(grid, 1);
-    QCOMPARE(Shown(grid), (Ids{4, 1, 3, 2}));
-    QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
-    // The selection follows its row, by shown position.
-    QCOMPARE(grid.GetCurSelPosition(), 1);
-    QCOMPARE(grid.GetCurSel()->GetData(), quintptr{1});
-
-    ClickHeader(grid, 0);
-    QVERIFY(grid.IsSortAscending());
-    QCOMPARE(Shown(grid), (Ids{2, 3, 1, 4}));
-
-    // Rows shown later take their place in the sort ("B" before "b": the tie
-    // of the folded texts goes by the plain ones).
-    grid.RemoveAll();
-    Fill(grid, {{"b", 0}, {"B", 0}, {"a", 0}});
-    grid.AdjustLayout();
-    QCOMPARE(Shown(grid), (Ids{3, 2, 1}));
-
-    grid.Sort(-1);
-    QCOMPARE(Shown(grid), (Ids{1, 2, 3}));
-    QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
-    grid.SetCurSel(99);
-    QCOMPARE(grid.GetCurSelPosition(), -1);
-}
-
-void GridCtrlTest::values() {
-    QCOMPARE(CellText(CGridItem(0xFFFFFFFFu)), QString("-1"));
-    QCOMPARE(CellText(CGridItem(qlonglong{5})), QString());
-    QCOMPARE(CellText(CGridItem(2.5)), QString());
-
-    const auto cmp = &CGridCtrl::CompareValues;
-    QCOMPARE(cmp(QVariant(), QVariant(0)), -1);
-    QCOMPARE(cmp(qlonglong{-1}, QVariant(qulonglong{1} << 63)), -1);
-    QCOMPARE(cmp(2.5, 2), 1);
-    QCOMPARE(cmp(qQNaN(), -1e300), -1);
-    QCOMPARE(cmp(QString("apple"), QString("Banana")), -1);
-    QCOMPARE(cmp(QString("a"), QString("A")), -cmp(QString("A"), QString("a")));
-    QVERIFY(cmp(QString("a"), QString("A")) != 0);
-}
-
-void GridCtrlTest::doubleClickAndDrawing() {
-    CGridCtrl grid;
-    grid.resize(300, 200);
-    grid.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&grid));
-    Fill(grid, {{"first", 0}, {"second", 0}});
-    grid.AdjustLayout();
-    grid.GetRow(0)->ReplaceItem(1, std::make_unique<SwatchItem>());
-    QCOMPARE(grid.rowHeight(0), grid.fontMetrics().height() + 4);
-
-    // The cell draws itself through the delegate, its neighbour does not.
-    const QImage shot = grid.viewport()->grab().toImage();
-    QCOMPARE(QColor(shot.pixel(grid.visualRect(grid.model()->index(0, 1)).center())), QColor(Qt::green));
-    QVERIFY(QColor(shot.pixel(grid.visualRect(grid.model()->index(1, 1)).center())) != QColor(Qt::green));
-
-    // A real double click is a click and then the double click.
-    QSignalSpy spy(&grid, &CGridCtrl::RowDoubleClicked);
-    const auto doubleClick = [&grid](QPoint at) {
-        QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, at);
-        QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, at);
-    };
-    doubleClick(grid.visualRect(grid.model()->index(1, 0)).center());
-    QCOMPARE(spy.count(), 1);
-    QCOMPARE(spy.at(0).at(0).toInt(), 1);
-    QCOMPARE(grid.GetCurSelPosition(), 1);
-    doubleClick(QPoint(10, grid.viewport()->height() - 3));  // below the rows
-    QCOMPARE(spy.count(), 1);
-}
 
 QTEST_MAIN(GridCtrlTest)
 #include "grid_ctrl_qtest.moc"

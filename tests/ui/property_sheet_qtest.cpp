@@ -13,13 +13,7 @@ class CountingPage : public CPropertyPage {
 public:
     using CPropertyPage::CPropertyPage;
     bool OnInitDialog() override { ++inits; return true; }
-    bool OnApply() override
-    {
-        ++applies;
-        if (refuse)
-            return false;
-        return CPropertyPage::OnApply();
-    }
+    bool OnApply() override { return ++applies, !refuse && CPropertyPage::OnApply(); }
     bool OnOK() override { ++oks; return !refuse; }
     void OnCancel() override { ++cancels; }
 
@@ -32,8 +26,7 @@ public:
 class PropertySheetTest : public QObject {
     Q_OBJECT
 private slots:
-    void treeLookGroupsPagesUnderCategories()
-    {
+    void treeLookGroupsPagesUnderCategories() {
         CPropertySheet sheet(QStringLiteral("Options"));
         sheet.SetLook(CPropertySheet::Look::Tree, 170);
         QVERIFY(sheet.SetIconsList(kIdbOptionsNavigation, 16));
@@ -68,8 +61,7 @@ private slots:
         QVERIFY(!plain.SetIconsList(kIdiUser, 16));
     }
 
-    void applyOkAndCancelReachTheInitialisedPages()
-    {
+    void applyOkAndCancelReachTheInitialisedPages() {
         CPropertySheet sheet(QStringLiteral("Options"));
         auto* shown = new CountingPage(QStringLiteral("A"));
         auto* never = new CountingPage(QStringLiteral("B"));

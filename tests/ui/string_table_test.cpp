@@ -7,8 +7,7 @@
 
 // The texts are checked where they are shown (the style header by the
 // export's pages); here the lookup and the placeholders.
-TEST(StringTable, LooksUpByIdAndMissesCleanly)
-{
+TEST(StringTable, LooksUpByIdAndMissesCleanly) {
     EXPECT_EQ(LoadResString(kIdsFieldEmpty), LoadResString(108));
     EXPECT_FALSE(HasResString(99));
     EXPECT_TRUE(LoadResString(99).isEmpty());
@@ -16,8 +15,7 @@ TEST(StringTable, LooksUpByIdAndMissesCleanly)
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
 }
 
-TEST(StringTable, FillsPlaceholdersInOrder)
-{
+TEST(StringTable, FillsPlaceholdersInOrder) {
     // Arguments in order; "% s" takes its argument as "%s" does; "%%" is a
     // percent sign; a placeholder inside an argument is not expanded again;
     // missing arguments give nothing.

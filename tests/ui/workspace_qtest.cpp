@@ -118,22 +118,28 @@ private slots:
     void looksAreStylesAndPalettesKeptAsApplicationLook() {
         QTemporaryDir dir;
         HiveStore hive(dir.filePath(QStringLiteral("user.reg")).toStdString());
-        QCOMPARE(ReadApplicationLook(&hive), 32830);
         QCOMPARE(ReadApplicationLook(nullptr), 32830);
-        WriteApplicationLook(&hive, 32828);
-        QCOMPARE(ReadApplicationLook(&hive), 32828);
-        OpenProfileKey(&hive, {}, false)->SetDword(kApplicationLookValue, 5);
+        OpenProfileKey(&hive, {}, true)->SetDword(kApplicationLookValue, 5);
         QCOMPARE(ReadApplicationLook(&hive), 32830);  // not a look: the default
 
         QMainWindow window;
         QVERIFY(!ApplyVisualLook(32825, &window));
-        for (int id = kFirstLookId; id <= kLastLookId; ++id) {
-            QVERIFY(ApplyVisualLook(id, &window));
-            QCOMPARE(QApplication::style()->name(), LookStyleName(id).toLower());
-            QCOMPARE(QApplication::palette().color(QPalette::Window), LookPalette(id).color(QPalette::Window));
-            QCOMPARE(window.dockOptions().testFlag(QMainWindow::AnimatedDocks), id == kLastLookId);
+        const struct {
+            int id;
+            const char* style;
+            QRgb window, highlight;
+        } looks[] = {{32826, "windows", 0xffd4d0c8, 0xff0a246a},
+                     {32827, "fusion", 0xfff9f8f7, 0xffb6bdd2},
+                     {32828, "fusion", 0xffc3daf9, 0xffffe6a0},
+                     {32829, "fusion", 0xffece9d8, 0xff316ac5},
+                     {32830, "fusion", 0xffeeede5, 0xffc1d2ee}};
+        for (const auto& look : looks) {
+            QVERIFY(ApplyVisualLook(look.id, &window));
+            QCOMPARE(QApplication::style()->name(), QString::fromLatin1(look.style));
+            QCOMPARE(QApplication::palette().color(QPalette::Window).rgba(), look.window);
+            QCOMPARE(QApplication::palette().color(QPalette::Highlight).rgba(), look.highlight);
+            QCOMPARE(window.dockOptions().testFlag(QMainWindow::AnimatedDocks), look.id == 32830);
         }
-        QVERIFY(LookPalette(32827).color(QPalette::Window) != LookPalette(32828).color(QPalette::Window));
     }
 };
 
