@@ -1,0 +1,87 @@
+// The files of a SQLite store: private from their creation, published so
+// that a crash keeps them, no personal data left behind by a killed build,
+// and import's messages safe for a terminal.
+#include "qvservice/demo/demo_data.h"
+#include "qvservice/import/csv_import.h"
+#include "tests/support/fsync_spy.h"
+#include "tests/support/service_process.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace qv::test {
+namespace {
+
+const std::string kRecords = std::string(server::kCsvHeader) + "\nanna,WS-01,app.exe,App,Main,2024-03-25T10:00:00Z,60000,1,2\n";
+
+mode_t Permissions(const std::string& path) {
+    struct stat status {};
+    return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
+}
+
+TEST(StoreFiles, NewStoresAreTheirOwnersAlone) {
+    TempDir dir;
+    WriteFile(dir.File("records.csv"), kRecords);
+    const mode_t previous = ::umask(022);
+    server::ImportCsv({dir.File("imported.db"), dir.File("records.csv"), ""});
+    server::WriteDemoStore(dir.File("demo.db"), {.records = 50, .days = 5, .users = 2, .computers = 2});
+    const ToolResult init = RunQvservice({"init", "--store", dir.File("init.db")});
+    ::umask(previous);
+    ASSERT_EQ(init.exitCode, 0) << init.err;
+    for (const char* store : {"imported.db", "demo.db", "init.db"}) {
+        EXPECT_EQ(Permissions(dir.File(store)), 0600) << store;
+    }
+}
+
+TEST(StoreFiles, PublishedStoreIsSyncedAndKilledBuildsLeaveNothing) {
+    TempDir dir;
+    const std::string store = dir.File("store.db");
+    const pid_t gone = ::fork();
+    if (gone == 0) ::_exit(0);
+    ::waitpid(gone, nullptr, 0);
+    const std::string deadBuild = store + ".new-" + std::to_string(gone);
+    const std::string liveBuild = store + ".new-1";
+    for (const std::string& leftover : {deadBuild, deadBuild + "-wal", liveBuild}) WriteFile(leftover, "personal data");
+    WriteFile(dir.File("records.csv"), kRecords);
+
+    const std::string folder = std::filesystem::canonical(dir.Path());
+    bool syncedWithStore = false;
+    {
+        const FsyncWatch watch([&](const std::string& path) {
+            if (path == folder && std::filesystem::exists(store)) syncedWithStore = true;
+        });
+        server::ImportCsv({store, dir.File("records.csv"), ""});
+    }
+
+    EXPECT_TRUE(syncedWithStore);
+    EXPECT_FALSE(std::filesystem::exists(deadBuild));
+    EXPECT_FALSE(std::filesystem::exists(deadBuild + "-wal"));
+    EXPECT_TRUE(std::filesystem::exists(liveBuild)) << "pid 1 still runs";
+}
+
+TEST(StoreFiles, ImportShowsFieldsAndNamesEscaped) {
+    TempDir dir;
+    const std::string store = dir.File("store.db");
+    const std::string sneaky = dir.File("a\x1B]0;title\x07.csv");
+    WriteFile(sneaky, kRecords);
+    server::ImportCsv({store, sneaky, ""});
+    WriteFile(dir.File("again.csv"), kRecords);
+    WriteFile(dir.File("bad.csv"), std::string(server::kCsvHeader) + "\nanna,WS,app.exe,,,2024-03-25T10:00:00Z,1\x1B[2J,1,2\n");
+    for (const char* file : {"again.csv", "bad.csv"}) {
+        try {
+            server::ImportCsv({store, dir.File(file), ""});
+            ADD_FAILURE() << file << " was imported";
+        } catch (const server::ImportError& error) {
+            const std::string message = error.what();
+            EXPECT_EQ(message.find_first_of("\x1B\x07"), std::string::npos) << message;
+            EXPECT_NE(message.find("\\x1B"), std::string::npos) << message;
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qv::test
