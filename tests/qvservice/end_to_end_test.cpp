@@ -39,7 +39,7 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortAndStopsCleanlyOnSignals) {
   const std::string store = SmallStore(dir);
   for (const int signal : {SIGTERM, SIGINT}) {
     const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
-    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--allow", "alice"});
+    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--allow", "alice", "--trust-claimed-names"});
     const std::string address = service.WaitUntilListening();
     ASSERT_FALSE(address.empty()) << service.Log();
     ServiceClient client(Connect(address));

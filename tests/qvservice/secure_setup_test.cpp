@@ -28,7 +28,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
   const std::vector<std::pair<std::string, bool>> addresses{
       {"127.0.0.1:1", true},   {"127.8.9.10:1", true},          {"[::1]:1", true},          {"LocalHost:1", true},
-      {"0.0.0.0:1", false},    {"", false},                     {"[::]:1", false},          {"10.0.0.1:1", false},
+      {"0.0.0.0:1", false},    {"", true},                      {"[::]:1", false},          {"10.0.0.1:1", false},
       {"128.0.0.1:1", false},  {"[::ffff:10.0.0.1]:1", false},  {"server.example:1", false}};
   for (const auto& [listen, loopback] : addresses) {
     EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listen)), loopback) << listen;
@@ -38,7 +38,7 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
   options.listen = "0.0.0.0:47913";
   options.allowed = {"alice"};
   EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error);
-  options.trustClaimedNames = true;
+  options.trustClaimedNames = options.insecure = true;
   const auto warnings = server::CheckServeSecurity(options);
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_TRUE(Contains(warnings[0], "--trust-claimed-names")) << warnings[0];
@@ -54,10 +54,10 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
   options = {};
   options.listen = "127.0.0.1:0";
   options.allowed = {"alice"};
-  EXPECT_TRUE(server::CheckServeSecurity(options).empty());
+  EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error) << "any local user can claim alice";
   options.allowed.clear();
   options.listen = "";
-  EXPECT_EQ(server::CheckServeSecurity(options).size(), 1u) << "plain text on every address";
+  EXPECT_TRUE(server::CheckServeSecurity(options).empty()) << "loopback unless told otherwise";
 }
 
 TEST(SecureSetUp, FlagsTakeNoValueAndComeOnce) {
@@ -79,10 +79,10 @@ TEST(SecureSetUp, ClaimedNamesOffLoopbackAndOpenKeysAreRefusedAtStart) {
   EXPECT_TRUE(Contains(open.err, "--allow without --client-ca")) << open.err;
 
   {
-    ServiceProcess local({"serve", "--store", store, "--listen", "127.0.0.1:0", "--allow", "alice"});
+    ServiceProcess local({"serve", "--store", store, "--listen", "127.0.0.1:0", "--allow", "alice", "--trust-claimed-names"});
     ASSERT_FALSE(local.WaitUntilListening().empty()) << local.Log();
     EXPECT_EQ(local.Stop(SIGTERM), 0);
-    EXPECT_FALSE(Contains(local.Log(), "warning")) << local.Log();
+    EXPECT_FALSE(Contains(local.Log(), "--insecure")) << local.Log();
   }
 
   const std::string key = certs + "/test-server.key";
