@@ -5,6 +5,7 @@
 #include "ui/context_menu_manager.h"
 #include "app/frame_status_bar.h"
 #include "service/message_box.h"
+#include "service/qv_viewer_doc.h"
 #include "platform/ole_date.h"
 #include "ui/pane_tab_group.h"
 #include "app/period_rules.h"
@@ -70,6 +71,12 @@ CMainFrame::CMainFrame(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
     RestoreLayout();
     CreateContextMenus();
     UpdateFrameTitle();
+    // A reconnection shows a report as start-up does; start-up's own first
+    // report is the view's first showing.
+    if (doc_)
+        connect(doc_, &CQVViewerDoc::Connected, this, [this] {
+            if (view_->Initialised()) SelectFirstItem();
+        });
 
     // Enabled and checked states follow the window, as an idle update would.
     auto* updater = new QTimer(this);

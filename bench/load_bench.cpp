@@ -179,10 +179,10 @@ int main(int argc, char** argv) {
     const auto summary = qv::server::WriteDemoStore(store, options);
     std::printf("built a store of %lld records\n", static_cast<long long>(summary.records));
   }
-  // The simulated viewers share this process's login name, so the service
-  // is told to let that one caller have a call per viewer.
+  // The simulated viewers share this process's login name and address, so
+  // the service is told to let that one caller have a call per viewer.
   qv::test::ServiceProcess process({"serve", "--store", store, "--listen", "127.0.0.1:0", "--max-calls-per-caller",
-                                    std::to_string(viewers)});
+                                    std::to_string(viewers), "--max-calls-per-address", std::to_string(viewers)});
   const std::string address = process.WaitUntilListening();
   if (address.empty()) {
     std::cerr << "load_bench: the service did not start\n" << process.Log();

@@ -30,7 +30,28 @@
 
 namespace {
 
-void Say(const QString& text) { std::fprintf(stderr, "qvreport: %s\n", text.toLocal8Bit().constData()); }
+// Names and reasons come from the store and the network: a control
+// character in them must not reach the terminal as one. It is escaped as
+// the service's log escapes it (\x1B), beyond Latin-1 as \uHHHH.
+QString Printable(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const char32_t c : text.toStdU32String()) {
+        switch (QChar::category(c)) {
+        case QChar::Other_Control:
+        case QChar::Other_Format:
+        case QChar::Separator_Line:
+        case QChar::Separator_Paragraph:
+            out += QLatin1String(c < 0x100 ? "\\x" : "\\u") +
+                   QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(c < 0x100 ? 2 : 4, u'0');
+            break;
+        default: out += QString::fromUcs4(&c, 1);
+        }
+    }
+    return out;
+}
+
+void Say(const QString& text) { std::fprintf(stderr, "qvreport: %s\n", Printable(text).toLocal8Bit().constData()); }
 
 // The frame's part for the document: three trees, each filled by its
 // top-level loader when the document asks.

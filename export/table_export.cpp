@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cwchar>
 #include <exception>
+#include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <iconv.h>
@@ -38,8 +40,8 @@ std::string RandomSuffix() {
 }
 
 int OpenNewFile(const char* path) {
-    // Mode 0666 lets the umask decide, as for any newly created file.
-    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // Reports hold personal data: the owner's alone; the umask may only narrow it.
+    return open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
 }
 
 TemporaryFileOpener& Opener() {
@@ -52,6 +54,96 @@ std::string TempBase(const std::string& target) {
     const std::size_t nameStart = slash == std::string::npos ? 0 : slash + 1;
     const std::size_t nameLength = std::min(target.size() - nameStart, kMaxTempBase);
     return target.substr(0, nameStart + nameLength);
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// In a sticky folder that everyone may write, an entry that belongs neither
+// to the user nor to the folder's owner was put there by someone else: the
+// kernel's protected_symlinks (and protected_fifos, protected_regular) rule.
+bool PlantedByAnother(const struct stat& folder, const struct stat& entry) {
+    const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+    return shared && entry.st_uid != geteuid() && entry.st_uid != folder.st_uid;
+}
+
+constexpr int kMaxLinks = 40;  // as the kernel's ELOOP limit
+
+// The path with every link resolved, as realpath gives it, but a link
+// planted by another user is refused instead of followed; a last element
+// that does not exist yet is kept. 0, or an errno; EPERM for a planted link.
+int ResolveTarget(const std::string& path, std::string& resolved) {
+    std::vector<std::string> pending;  // elements still to walk, last first
+    const auto push = [&pending](const std::string& text) {
+        std::size_t end = text.size();
+        while (end > 0) {
+            const std::size_t slash = text.rfind('/', end - 1);
+            const std::size_t start = slash == std::string::npos ? 0 : slash + 1;
+            if (end > start) pending.push_back(text.substr(start, end - start));
+            if (slash == std::string::npos) break;
+            end = slash;
+        }
+    };
+    resolved.clear();
+    if (path.front() != '/') {
+        char* cwd = getcwd(nullptr, 0);
+        if (!cwd) return errno;
+        resolved = cwd;
+        std::free(cwd);
+        if (resolved == "/") resolved.clear();
+    }
+    push(path);
+    int links = 0;
+    while (!pending.empty()) {
+        const std::string element = std::move(pending.back());
+        pending.pop_back();
+        if (element == ".") continue;
+        if (element == "..") {
+            resolved.resize(resolved.empty() ? 0 : resolved.rfind('/'));
+            continue;
+        }
+        const std::string next = resolved + "/" + element;
+        struct stat entry {};
+        if (lstat(next.c_str(), &entry) != 0) {
+            const bool last = std::all_of(pending.begin(), pending.end(), [](const std::string& e) { return e == "."; });
+            if (errno != ENOENT || !last) return errno;
+            resolved = next;
+            break;
+        }
+        if (!S_ISLNK(entry.st_mode)) {
+            resolved = next;
+            continue;
+        }
+        struct stat folder {};
+        const std::string folderPath = resolved.empty() ? "/" : resolved;
+        if (++links > kMaxLinks) return ELOOP;
+        if (stat(folderPath.c_str(), &folder) != 0) return errno;
+        if (PlantedByAnother(folder, entry)) return EPERM;
+        std::string text(static_cast<std::size_t>(entry.st_size > 0 ? entry.st_size : PATH_MAX) + 1, '\0');
+        const ssize_t n = readlink(next.c_str(), text.data(), text.size());
+        if (n < 0) return errno;
+        if (static_cast<std::size_t>(n) >= text.size()) return ENAMETOOLONG;  // changed while read
+        text.resize(static_cast<std::size_t>(n));
+        if (text.empty()) return ENOENT;
+        if (text.front() == '/') resolved.clear();
+        push(text);
+    }
+    if (resolved.empty()) resolved = "/";
+    return 0;
+}
+
+// Makes the rename in the folder survive a crash. A folder that cannot be
+// opened for reading or synced on its file system is left as it is.
+int SyncFolder(const std::string& path) {
+    const int fd = open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return 0;
+    int error = 0;
+    if (fsync(fd) != 0 && errno != EINVAL && errno != ENOTSUP) error = errno;
+    close(fd);
+    return error;
 }
 
 }  // namespace
@@ -76,21 +168,29 @@ CTableExport::CTableExport(const QString& path) : path_(path), uncaughtAtStart_(
         Fail(EINVAL);
         return;
     }
-    target_ = encoded.toStdString();
-
+    if (encoded.endsWith('/')) {
+        Fail(EISDIR);
+        return;
+    }
     // Through a link to the file it names, so the link survives the rename.
+    if (const int error = ResolveTarget(encoded.toStdString(), target_)) {
+        if (error == EPERM)
+            FailWith(QStringLiteral("it is a link that another user made in a shared folder"));
+        else
+            Fail(error);
+        return;
+    }
     struct stat st {};
-    if (lstat(target_.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-        if (char* real = realpath(target_.c_str(), nullptr)) {
-            target_ = real;
-            std::free(real);
+    const bool exists = lstat(target_.c_str(), &st) == 0;
+    if (exists) {
+        struct stat folder {};
+        if (stat(FolderOf(target_).c_str(), &folder) == 0 && PlantedByAnother(folder, st)) {
+            FailWith(QStringLiteral("it belongs to another user in a shared folder"));
+            return;
         }
     }
-    const bool exists = stat(target_.c_str(), &st) == 0;
     if (exists && !S_ISREG(st.st_mode)) {
-        fd_ = open(target_.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOCTTY);
-        if (fd_ < 0)
-            Fail(errno);
+        OpenStream(st);
         return;
     }
     // A file the user may not write is not silently replaced.
@@ -112,7 +212,7 @@ CTableExport::CTableExport(const QString& path) : path_(path), uncaughtAtStart_(
     if (fd_ < 0) {
         // A file the user may write, in a folder the user may not.
         if (exists && (error == EACCES || error == EPERM))
-            OpenInPlace();
+            OpenInPlace(st);
         else
             Fail(error);
         return;
@@ -124,13 +224,41 @@ CTableExport::CTableExport(const QString& path) : path_(path), uncaughtAtStart_(
     buffer_.reserve(kBufferSize);
 }
 
-void CTableExport::OpenInPlace() {
+void CTableExport::OpenInPlace(const struct stat& seen) {
     // Not truncated yet: until the export is complete the old file stays.
-    fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
+    if (fd_ < 0)
+        Fail(errno);
+    else if (IsStillThe(seen, true))
+        inPlace_ = true;
+}
+
+void CTableExport::OpenStream(const struct stat& seen) {
+    // A pipe or a terminal takes the bytes as they come; anything else that
+    // is no regular file (a disk, a folder) would be overwritten or replaced.
+    if (!S_ISFIFO(seen.st_mode) && !S_ISCHR(seen.st_mode)) {
+        FailWith(QStringLiteral("it is not a regular file"));
+        return;
+    }
+    // Never truncated: O_TRUNC would empty a regular file swapped in since.
+    fd_ = open(target_.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW);
     if (fd_ < 0)
         Fail(errno);
     else
-        inPlace_ = true;
+        IsStillThe(seen, false);
+}
+
+bool CTableExport::IsStillThe(const struct stat& seen, bool regular) {
+    struct stat now {};
+    if (fstat(fd_, &now) != 0) {
+        Fail(errno);
+        return false;
+    }
+    if (now.st_dev != seen.st_dev || now.st_ino != seen.st_ino || S_ISREG(now.st_mode) != regular) {
+        FailWith(QStringLiteral("the file was replaced while it was opened"));
+        return false;
+    }
+    return true;
 }
 
 CTableExport::~CTableExport() {
@@ -203,6 +331,10 @@ void CTableExport::CloseOutput() {
             return;
         }
         tempPath_.clear();
+        if (const int error = SyncFolder(target_)) {
+            Fail(error);
+            return;
+        }
     }
     succeeded_ = true;
 }

@@ -11,8 +11,14 @@
 // memory and, once whole, written over the truncated file. A write failure
 // at that point leaves the file cut short, and is reported.
 //
-// A target that exists but is not a regular file (a device, a pipe) is
-// written directly, since renaming over it would replace the node itself.
+// A pipe or a character device is written directly, never truncated, since
+// renaming over it would replace the node itself; any other target that is
+// not a regular file is refused. Links are followed, except where the kernel's
+// protected_symlinks rule would not: a link in a sticky folder that everyone
+// may write, owned neither by the user nor by the folder's owner, is refused,
+// as is any such entry there that another user owns. A new file is made for
+// the user alone (0600, narrowed by the umask); a replaced one keeps its mode.
+// After the rename the folder is synced, so the export survives a crash.
 // Paths are not limited in length beyond what the system allows.
 #include <cstdint>
 #include <functional>
@@ -20,6 +26,8 @@
 #include <string_view>
 
 #include <QString>
+
+struct stat;
 
 // Creates the temporary file beside the target: a new file, exclusive, for
 // writing; a descriptor, or -1 with errno set. Tests replace it to fail as
@@ -65,7 +73,10 @@ protected:
     void CloseOutput();
 
 private:
-    void OpenInPlace();
+    void OpenInPlace(const struct stat& seen);
+    void OpenStream(const struct stat& seen);
+    // fd_ is still the node that was looked at, and of the kind expected.
+    bool IsStillThe(const struct stat& seen, bool regular);
     void Fail(int error);
     void FailWith(const QString& reason);
     bool FlushBuffer();

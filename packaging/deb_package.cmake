@@ -43,6 +43,6 @@ set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/debian/conffiles)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_SERVICE_DESCRIPTION
-    "Quorvis Service: the activity store that QVViewer reads\nqvservice keeps activity records in an SQLite store and answers the\nviewer's queries over gRPC; it imports records from CSV files. The package\nruns it under systemd as the system user qvservice.")
+    "Quorvis Service: the activity store that QVViewer reads\nqvservice keeps activity records in an SQLite store and answers the\nviewer's queries over gRPC; it imports records from CSV files. The package\nruns it under systemd as the system user qvservice, answering on this\nmachine's loopback address only until /etc/default/qvservice says otherwise.")
 
 include(CPack)

@@ -89,6 +89,16 @@ bool WriteAll(int fd, const std::string& text) {
     return true;
 }
 
+// Makes the renames and new entries in dir survive a crash; errno on failure.
+int SyncDir(const std::string& dir) {
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return errno;
+    const int err = ::fsync(fd) == 0 ? 0 : errno;
+    ::close(fd);
+    return err;
+}
+
 bool MakeDirs(const std::string& dir) {
     if (dir.empty() || dir == "/" || dir == ".")
         return true;
@@ -97,7 +107,12 @@ bool MakeDirs(const std::string& dir) {
         return S_ISDIR(st.st_mode);
     if (!MakeDirs(DirName(dir)))
         return false;
-    return ::mkdir(dir.c_str(), kNewDirMode) == 0 || errno == EEXIST;
+    if (::mkdir(dir.c_str(), kNewDirMode) != 0)
+        return errno == EEXIST;
+    // A hive saved into a folder that a crash forgets would be lost with it.
+    const int err = SyncDir(DirName(dir));
+    errno = err;
+    return err == 0;
 }
 
 // Renames without replacing an existing file.
@@ -257,10 +272,6 @@ bool HiveStore::Save(std::string* error) {
     }
     // The file now holds every change; later saves merge only newer ones.
     tree_.ClearChanges();
-    int dirFd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    bool synced = dirFd >= 0 && ::fsync(dirFd) == 0;
-    err = synced ? 0 : errno;
-    if (dirFd >= 0)
-        ::close(dirFd);
-    return synced ? true : fail("written, but the directory " + dir + " could not be flushed", err);
+    err = SyncDir(dir);
+    return err == 0 ? true : fail("written, but the directory " + dir + " could not be flushed", err);
 }

@@ -11,6 +11,7 @@
 
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <iostream>
 #include <unistd.h>
@@ -26,12 +27,17 @@ std::string Usage() {
   return "usage:\n"
          "  qvservice serve --store STORE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
          "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]] [--trust-claimed-names]\n"
-         "                  [--call-timeout SECONDS] [--max-calls-per-caller N] [--db-connections N]\n"
-         "      listens on [::]:" +
+         "                  [--insecure] [--call-timeout SECONDS] [--max-calls-per-caller N]\n"
+         "                  [--max-calls-per-address N] [--db-connections N]\n"
+         "      listens on 127.0.0.1:" +
          std::to_string(qv::contract::kDefaultPort) +
-         " unless told otherwise; a call ends after " + std::to_string(kDefaultCallTimeout.count()) +
+         " unless told otherwise; any other address needs\n"
+         "      --tls-cert, --tls-key and --client-ca, or --insecure; --allow without --client-ca\n"
+         "      needs --trust-claimed-names; a call ends after " +
+         std::to_string(kDefaultCallTimeout.count()) +
          " s and a caller has\n      at most " + std::to_string(kDefaultMaxCallsPerCaller) +
-         " calls at once unless told otherwise; it opens at most " +
+         " calls at once (" + std::to_string(kDefaultMaxCallsPerAddress) +
+         " from one address, for claimed names)\n      unless told otherwise; it opens at most " +
          std::to_string(kWorkerThreads) + " store connections unless told otherwise;\n"
          "      SIGINT or SIGTERM stop it\n"
          "  qvservice import --store STORE [--icons DIR] RECORDS.csv\n"
@@ -40,8 +46,18 @@ std::string Usage() {
          "      creates an empty store unless STORE holds one\n"
          "  qvservice --help | --version\n"
          "STORE is a SQLite file, or a PostgreSQL database named by a libpq URI\n"
-         "(postgresql://[USER@]HOST[:PORT]/DATABASE[?...]); its password comes from the URI,\n"
-         "PGPASSWORD or ~/.pgpass, as libpq reads them.\n";
+         "(postgresql://[USER@]HOST[:PORT]/DATABASE[?...]); keep its password in ~/.pgpass\n"
+         "(mode 600), where libpq finds it, never in the URI. Without --store, the store is\n"
+         "taken from the environment variable QVSERVICE_STORE, which other users cannot see.\n";
+}
+
+// The store named on the command line, or in the environment: a command
+// line is visible to every local user, and a store URI may hold a password.
+std::string StoreOf(const CommandLine& line) {
+  if (line.options.contains("store")) return line.Get("store");
+  const char* store = std::getenv("QVSERVICE_STORE");
+  if (store == nullptr || *store == '\0') throw UsageError("--store is required (or QVSERVICE_STORE in the environment)");
+  return store;
 }
 
 constexpr std::chrono::seconds kMaxCallTimeout{7 * 24 * 3600};
@@ -63,11 +79,11 @@ long long PositiveNumber(const CommandLine& line, std::string_view name, long lo
 int Serve(const std::vector<std::string>& args) {
   const CommandLine line =
       ParseCommandLine(args, {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca", "call-timeout",
-                              "max-calls-per-caller", "db-connections"},
-                       {"trust-claimed-names"});
+                              "max-calls-per-caller", "max-calls-per-address", "db-connections"},
+                       {"trust-claimed-names", "insecure"});
   if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
   ServeOptions options;
-  options.storePath = line.Get("store");
+  options.storePath = StoreOf(line);
   options.listen = line.Get("listen", "");
   options.allowed = SplitNames(line.Get("allow", ""));
   if (line.options.contains("allow") && options.allowed.empty()) throw UsageError("--allow names nobody");
@@ -75,10 +91,13 @@ int Serve(const std::vector<std::string>& args) {
   options.tlsKeyFile = line.Get("tls-key", "");
   options.clientCaFile = line.Get("client-ca", "");
   options.trustClaimedNames = line.flags.contains("trust-claimed-names");
+  options.insecure = line.flags.contains("insecure");
   options.limits.callTimeout = std::chrono::seconds(
       PositiveNumber(line, "call-timeout", kDefaultCallTimeout.count(), kMaxCallTimeout.count()));
   options.limits.maxCallsPerCaller =
       static_cast<int>(PositiveNumber(line, "max-calls-per-caller", kDefaultMaxCallsPerCaller, kMaxCallsPerCaller));
+  options.limits.maxCallsPerAddress = static_cast<int>(
+      PositiveNumber(line, "max-calls-per-address", kDefaultMaxCallsPerAddress, kMaxCallsPerCaller));
   options.dbConnections =
       static_cast<std::size_t>(PositiveNumber(line, "db-connections", kWorkerThreads, kMaxDbConnections));
   return RunServe(options);
@@ -89,7 +108,7 @@ int Import(const std::vector<std::string>& args) {
   if (line.positional.size() != 1) throw UsageError("import takes one RECORDS.csv");
   ProgressLine progress(STDERR_FILENO);
   const ImportSummary summary =
-      ImportCsv({line.Get("store"), line.positional.front(), line.Get("icons", "")}, progress.Callback());
+      ImportCsv({StoreOf(line), line.positional.front(), line.Get("icons", "")}, progress.Callback());
   progress.Finish(summary.records);
   std::cout << "imported " << summary.records << " records (" << summary.newEntities
             << " new users, computers, programs and window titles, " << summary.icons << " icons)\n";
@@ -106,7 +125,7 @@ int Demo(const std::vector<std::string>& args) {
     throw UsageError("--records takes a whole number");
   }
   ProgressLine progress(STDERR_FILENO);
-  const DemoSummary summary = WriteDemoStore(line.Get("store"), options, progress.Callback());
+  const DemoSummary summary = WriteDemoStore(StoreOf(line), options, progress.Callback());
   progress.Finish(summary.records);
   std::cout << "wrote " << summary.records << " records of " << options.users << " users on " << options.computers
             << " computers with " << summary.programs << " programs and " << summary.windowTitles
@@ -114,12 +133,12 @@ int Demo(const std::vector<std::string>& args) {
   return 0;
 }
 
-// The package's unit runs it before serve, so that a fresh install starts
-// with an empty store.
+// The package's unit runs it before every start of serve, so that a fresh
+// install starts with an empty store.
 int Init(const std::vector<std::string>& args) {
   const CommandLine line = ParseCommandLine(args, {"store"});
   if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
-  EnsureSchema(*OpenStore(line.Get("store"), Database::Mode::Create));
+  InitSchema(*OpenStore(StoreOf(line), Database::Mode::Create));
   return 0;
 }
 
@@ -127,6 +146,7 @@ int Init(const std::vector<std::string>& args) {
 
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + (argc > 1 ? 2 : argc), argv + argc);
+  HideStorePasswords(argc, argv);
   const std::string command = argc > 1 ? argv[1] : "";
   try {
     if (command == "serve") return Serve(args);

@@ -31,12 +31,11 @@ qint32 EventCount(const Field& field) {
 
 CReport::CReport(CRightView* view, CTreeObject* item) : view_(view), item_(item) {}
 
-// The grid's cells point at the time values: they go first.
+// The grid's cells point at the time values: they go first. Whatever else
+// the view shows of this report would pass for a live one (after a failed
+// reconnect, another server's).
 CReport::~CReport() {
-    if (view_ && view_->GridOwner() == this) {
-        view_->Grid()->RemoveAll();
-        view_->SetGridOwner(nullptr);
-    }
+    if (view_ && view_->GridOwner() == this) view_->ShowNoReport();
 }
 
 void CReport::FreeTimeValues() { timeValues_.clear(); }

@@ -304,6 +304,16 @@ void CRightView::SetGridOwner(const CReport* report) {
     searchPosition_ = -1;
 }
 
+void CRightView::ShowNoReport() {
+    grid_->RemoveAll();
+    grid_->DeleteAllColumns();
+    grid_->AdjustLayout();
+    SetGridOwner(nullptr);
+    captionIcon_->clear();
+    captionLine_->clear();
+    chart_->ResetChart();
+}
+
 void CRightView::OnFindDialogClosed() {
     findDialog_ = nullptr;
     searchPosition_ = -1;

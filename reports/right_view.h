@@ -66,6 +66,7 @@ public:
     // The first showing: grid and chart set up, laid out, the current
     // tree's first item selected (which builds its report).
     void OnInitialUpdate();
+    bool Initialised() const { return initialised_; }
 
     CQVGrid* Grid() const { return grid_; }
     CTChart* Chart() const { return chart_; }
@@ -76,6 +77,8 @@ public:
     const CReport* GridOwner() const { return gridOwner_; }
     // Each run of a report fills the grid anew; the search starts over.
     void SetGridOwner(const CReport* report);
+    // The shown report is gone: no caption, columns, rows or slices of it stay.
+    void ShowNoReport();
 
     // The values behind the pickers and the period buttons.
     double FromDate() const { return fromDate_; }

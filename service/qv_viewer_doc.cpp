@@ -102,6 +102,7 @@ void CQVViewerDoc::Connect() {
 
     QString failure;
     MessageIcon icon = MessageIcon::Error;
+    bool connected = false;
     {
         ScopedWaitCursor wait;
         try {
@@ -117,6 +118,7 @@ void CQVViewerDoc::Connect() {
             } else {
                 TakeService(activation.hr == E_NOINTERFACE ? nullptr : activation.object);
                 for (IDocumentHost::TreeId tree : kFillOrder) host_->RefreshRoot(tree);
+                connected = true;
             }
         } catch (const DataAccessError& error) {
             service_.reset();
@@ -128,6 +130,7 @@ void CQVViewerDoc::Connect() {
     if (!connectFailure_.empty())
         TraceStream << "qvviewer: cannot connect to " << server.toStdString() << ": " << connectFailure_ << '\n';
     if (!failure.isEmpty()) ShowMessage(failure, icon);
+    if (connected) emit Connected();
 }
 
 void CQVViewerDoc::WarnOnce(const std::string& text) {

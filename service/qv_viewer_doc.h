@@ -93,6 +93,8 @@ signals:
     // Something the operator should know that stops nothing (a private key
     // file others can read); each text once in the document's life.
     void Warning(const QString& text);
+    // A Connect activated the service and refilled the trees.
+    void Connected();
 
 private:
     void WarnOnce(const std::string& text);

@@ -159,6 +159,9 @@ class Generator {
 
 DemoSummary WriteDemo(Database& db, const DemoOptions& options, const ProgressCallback& progress) {
   Transaction transaction(db, Transaction::Kind::Write);
+  // Only under the writers' lock: a database shared with other hosts may
+  // have been filled since it was opened.
+  if (db.SchemaVersion() != 0) throw std::runtime_error(db.Name() + " holds a store already; the demo writes a new store");
   PrepareSchema(db);
   RecordWriter writer(db);
   const DemoSummary summary = Generator(options, progress, writer).Run();
@@ -171,13 +174,7 @@ DemoSummary WriteDemo(Database& db, const DemoOptions& options, const ProgressCa
 }  // namespace
 
 DemoSummary WriteDemoStore(const std::string& store, const DemoOptions& options, const ProgressCallback& progress) {
-  if (IsPostgresStore(store)) {
-    const auto db = OpenStore(store, Database::Mode::Create);
-    if (db->SchemaVersion() != 0) {
-      throw std::runtime_error(db->Name() + " holds a store already; the demo writes a new store");
-    }
-    return WriteDemo(*db, options, progress);
-  }
+  if (IsPostgresStore(store)) return WriteDemo(*OpenStore(store, Database::Mode::Create), options, progress);
   if (std::filesystem::exists(store)) throw std::runtime_error(store + " exists already; the demo writes a new store");
   NewStoreFile file(store);
   DemoSummary summary;

@@ -5,6 +5,7 @@
 #include "qvservice/store/new_store_file.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/record_writer.h"
+#include "qvservice/support/service_log.h"
 #include "qvservice/support/sha256.h"
 #include "qvservice/model/store_schema.h"
 
@@ -21,13 +22,19 @@ namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// A file name is shown whole up to this.
+constexpr std::size_t kMaxShownPathBytes = 4096;
+
+// Names and fields from the file, the folder or the store reach a terminal:
+// escaped, as the service's log has them.
+std::string Shown(std::string_view path) { return Printable(path, kMaxShownPathBytes); }
 constexpr const char* kGiveOffset = "give it with its UTC offset, as YYYY-MM-DDTHH:MM:SS+HH:MM, or in UTC with Z";
 
 // Reads the file in chunks, hashing every byte, and hands each chunk on.
 template <typename Consume>
 Sha256::Digest ReadFile(const std::string& path, Consume consume) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw ImportError("cannot open " + path);
+  if (!in) throw ImportError("cannot open " + Shown(path));
   Sha256 hash;
   std::string chunk(kChunkBytes, '\0');
   while (in) {
@@ -38,7 +45,7 @@ Sha256::Digest ReadFile(const std::string& path, Consume consume) {
     hash.Update(piece);
     consume(piece);
   }
-  if (in.bad()) throw ImportError("cannot read " + path);
+  if (in.bad()) throw ImportError("cannot read " + Shown(path));
   return hash.Final();
 }
 
@@ -46,10 +53,10 @@ std::int64_t ParseCount(const std::string& text, const char* name) {
   std::int64_t value = 0;
   const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (error == std::errc::result_out_of_range) {
-    throw InvalidRecord(std::string(name) + " is out of range: '" + text + "'");
+    throw InvalidRecord(std::string(name) + " is out of range: '" + Printable(text) + "'");
   }
   if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-    throw InvalidRecord(std::string(name) + " is not a whole number: '" + text + "'");
+    throw InvalidRecord(std::string(name) + " is not a whole number: '" + Printable(text) + "'");
   }
   return value;
 }
@@ -60,12 +67,12 @@ std::int64_t ParseStart(const std::string& text) {
     case TimestampFault::None: return start.ms;
     case TimestampFault::Malformed: break;
     case TimestampFault::SkippedLocalTime:
-      throw InvalidRecord("start '" + text + "' does not exist in local time (the clocks skip it); " + kGiveOffset);
+      throw InvalidRecord("start '" + Printable(text) + "' does not exist in local time (the clocks skip it); " + kGiveOffset);
     case TimestampFault::RepeatedLocalTime:
-      throw InvalidRecord("start '" + text + "' occurs twice in local time (the clocks go back over it); " +
+      throw InvalidRecord("start '" + Printable(text) + "' occurs twice in local time (the clocks go back over it); " +
                           kGiveOffset);
   }
-  throw InvalidRecord("start is not a time of the form YYYY-MM-DDTHH:MM:SS[Z|+HH:MM]: '" + text + "'");
+  throw InvalidRecord("start is not a time of the form YYYY-MM-DDTHH:MM:SS[Z|+HH:MM]: '" + Printable(text) + "'");
 }
 
 ActivityRecord ToRecord(std::vector<std::string>& fields) {
@@ -111,9 +118,9 @@ std::size_t StoreIcons(const std::string& dir, const std::set<std::string>& proc
     std::ifstream in(path, std::ios::binary);
     std::vector<unsigned char> bytes(kMaxIconBytes + 1);
     in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    if (in.bad()) throw ImportError("cannot read " + path);
+    if (in.bad()) throw ImportError("cannot read " + Shown(path));
     bytes.resize(static_cast<std::size_t>(in.gcount()));
-    if (const auto problem = IconFileProblem(bytes)) throw ImportError(path + ": " + *problem);
+    if (const auto problem = IconFileProblem(bytes)) throw ImportError(Shown(path) + ": " + *problem);
     writer.Entities().SetIcon(writer.Entities().ProgramId(process, {}), bytes);
     ++stored;
   }
@@ -124,7 +131,7 @@ void RefuseRepeat(Database& db, const Sha256::Digest& digest, const std::string&
   Statement seen(db, "SELECT file_name, records FROM imports WHERE content_sha256 = ?1");
   seen.BindBlob(1, digest);
   if (seen.Step()) {
-    throw ImportError(path + " holds the same content as " + std::string(seen.Bytes(0)) + ", imported before (" +
+    throw ImportError(Shown(path) + " holds the same content as " + Shown(seen.Bytes(0)) + ", imported before (" +
                       std::to_string(seen.Int64(1)) + " records); nothing imported");
   }
 }
@@ -175,8 +182,8 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
   } catch (const CsvError& error) {
     throw ImportError("line " + std::to_string(error.Line()) + ": " + error.what());
   }
-  if (!headerSeen) throw ImportError(options.csvPath + " is empty: it needs the header line " + kCsvHeader);
-  if (parsed != digest) throw ImportError(options.csvPath + " changed while it was read; nothing imported");
+  if (!headerSeen) throw ImportError(Shown(options.csvPath) + " is empty: it needs the header line " + kCsvHeader);
+  if (parsed != digest) throw ImportError(Shown(options.csvPath) + " changed while it was read; nothing imported");
 
   ImportSummary summary;
   if (!options.iconsDir.empty()) summary.icons = StoreIcons(options.iconsDir, processes, writer);

@@ -93,6 +93,11 @@ void EnsureSchema(Database& db) {
   transaction.Commit();
 }
 
+void InitSchema(Database& db) {
+  if (db.SchemaVersion() == kStoreVersion) return;
+  EnsureSchema(db);
+}
+
 void PrepareSchema(Database& db) {
   if (db.SchemaVersion() == 0) {
     if (db.HoldsForeignTables()) {

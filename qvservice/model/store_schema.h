@@ -26,6 +26,11 @@ inline constexpr std::int64_t kLongRecordMs = 86'400'000;
 void PrepareSchema(Database& db);
 // The same in a write transaction of its own.
 void EnsureSchema(Database& db);
+// init: EnsureSchema, but a store already of this version is only read, so
+// that a service restarted during an import does not wait for the import's
+// lock, and a service whose database role may only read still starts. (An
+// older store's long-record index then comes with its next import.)
+void InitSchema(Database& db);
 // Checks that the store carries this program's tables.
 void CheckSchema(Database& db);
 

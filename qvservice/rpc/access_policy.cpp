@@ -52,4 +52,13 @@ std::vector<std::string> SplitNames(std::string_view list) {
   return names;
 }
 
+std::string PeerHost(std::string_view peer) {
+  const std::size_t colon = peer.rfind(':');
+  const std::string_view port = colon == std::string_view::npos ? std::string_view() : peer.substr(colon + 1);
+  // A Unix socket's path ends in no port.
+  const bool numbered = !port.empty() && port.find_first_not_of("0123456789") == std::string_view::npos &&
+                        peer.substr(0, colon).find(':') != std::string_view::npos;
+  return std::string(numbered ? peer.substr(0, colon) : peer);
+}
+
 }  // namespace qv::server

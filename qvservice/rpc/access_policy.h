@@ -34,4 +34,8 @@ class AccessPolicy {
 // "a,b,c" into its non-empty names.
 std::vector<std::string> SplitNames(std::string_view list);
 
+// A peer as gRPC names it ("ipv4:10.0.0.7:51234") without its port: one
+// client opens many connections, each from a port of its own.
+std::string PeerHost(std::string_view peer);
+
 }  // namespace qv::server

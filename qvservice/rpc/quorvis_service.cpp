@@ -78,29 +78,53 @@ class QuorvisService::InFlight {
   QuorvisService& service_;
 };
 
-// One of a caller's operations in flight, if the caller has a slot left.
+// One of a caller's operations in flight, if the caller, its address and
+// the service each have a slot left.
 class QuorvisService::CallerSlot {
  public:
-  CallerSlot(QuorvisService& service, std::string caller) : service_(service), caller_(std::move(caller)) {
+  enum class Full { None, Caller, Address, Service };
+
+  // address: empty when the caller's name is not claimed but proven.
+  CallerSlot(QuorvisService& service, std::string caller, std::string address)
+      : service_(service), caller_(std::move(caller)), address_(std::move(address)) {
+    const CallLimits& limits = service.limits_;
     std::lock_guard lock(service.callsMutex_);
-    int& calls = service.callsByCaller_[caller_];
-    admitted_ = calls < service.limits_.maxCallsPerCaller;
-    if (admitted_) ++calls;
-    else if (calls == 0) service.callsByCaller_.erase(caller_);
+    const auto calls = [](const std::map<std::string, int>& counts, const std::string& key) {
+      const auto found = counts.find(key);
+      return found == counts.end() ? 0 : found->second;
+    };
+    if (calls(service.callsByCaller_, caller_) >= limits.maxCallsPerCaller) {
+      full_ = Full::Caller;
+    } else if (!address_.empty() && calls(service.callsByAddress_, address_) >= limits.maxCallsPerAddress) {
+      full_ = Full::Address;
+    } else if (limits.maxCalls > 0 && service.operations_ >= limits.maxCalls) {
+      full_ = Full::Service;
+    } else {
+      ++service.callsByCaller_[caller_];
+      if (!address_.empty()) ++service.callsByAddress_[address_];
+      ++service.operations_;
+    }
   }
   ~CallerSlot() {
-    if (!admitted_) return;
+    if (full_ != Full::None) return;
     std::lock_guard lock(service_.callsMutex_);
-    if (--service_.callsByCaller_[caller_] == 0) service_.callsByCaller_.erase(caller_);
+    Release(service_.callsByCaller_, caller_);
+    if (!address_.empty()) Release(service_.callsByAddress_, address_);
+    --service_.operations_;
   }
   CallerSlot(const CallerSlot&) = delete;
   CallerSlot& operator=(const CallerSlot&) = delete;
-  bool Admitted() const { return admitted_; }
+  Full Refused() const { return full_; }
 
  private:
+  static void Release(std::map<std::string, int>& counts, const std::string& key) {
+    if (--counts[key] == 0) counts.erase(key);
+  }
+
   QuorvisService& service_;
   std::string caller_;
-  bool admitted_ = false;
+  std::string address_;
+  Full full_ = Full::None;
 };
 
 bool QuorvisService::WaitUntilIdle(std::chrono::steady_clock::time_point deadline) {
@@ -168,12 +192,28 @@ grpc::Status QuorvisService::Answer(grpc::ServerContext* context, const quorvis:
     return grpc::Status::OK;
   }
   const std::string caller = policy_.CallerOf(*context);
-  const CallerSlot slot(*this, caller);
-  if (!slot.Admitted()) {
-    LogLine("too many calls of caller '" + Printable(caller) + "' at once (" + operation + ")");
-    Fail(header, contract::kServerTooBusy,
-         "The service is already answering " + std::to_string(limits_.maxCallsPerCaller) +
-             " calls of this caller; try again when one of them has ended.");
+  const CallerSlot slot(*this, caller, policy_.NamesByCertificate() ? std::string() : PeerHost(context->peer()));
+  if (slot.Refused() != CallerSlot::Full::None) {
+    std::string whose;
+    std::string description;
+    switch (slot.Refused()) {
+      case CallerSlot::Full::Caller:
+        whose = "caller '" + Printable(caller) + "'";
+        description = "The service is already answering " + std::to_string(limits_.maxCallsPerCaller) +
+                      " calls of this caller; try again when one of them has ended.";
+        break;
+      case CallerSlot::Full::Address:
+        whose = "address " + Printable(PeerHost(context->peer()));
+        description = "The service is already answering " + std::to_string(limits_.maxCallsPerAddress) +
+                      " calls from this caller's address; try again when one of them has ended.";
+        break;
+      default:
+        whose = "all callers";
+        description = "The service is answering as many calls as it can; try again when one of them has ended.";
+        break;
+    }
+    LogLine("too many calls of " + whose + " at once (" + operation + ")");
+    Fail(header, contract::kServerTooBusy, description);
     writer->Write(header);
     return grpc::Status::OK;
   }

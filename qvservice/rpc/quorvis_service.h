@@ -26,10 +26,15 @@ namespace qv::server {
 // scripts run a few dozen reports at once under one name: that must pass.
 inline constexpr std::chrono::seconds kDefaultCallTimeout{300};
 inline constexpr int kDefaultMaxCallsPerCaller = 32;
+// A claimed name costs nothing, so callers that claim theirs are also
+// counted by address; two operators' scripts behind one address must pass.
+inline constexpr int kDefaultMaxCallsPerAddress = 64;
 
 struct CallLimits {
   std::chrono::seconds callTimeout = kDefaultCallTimeout;
   int maxCallsPerCaller = kDefaultMaxCallsPerCaller;
+  int maxCallsPerAddress = kDefaultMaxCallsPerAddress;  // callers that claim their names
+  int maxCalls = 0;  // of every caller together, so that some workers stay free; 0: unbounded
 };
 
 class QuorvisService final : public quorvis::v1::QuorvisService::Service {
@@ -74,7 +79,9 @@ class QuorvisService final : public quorvis::v1::QuorvisService::Service {
   std::mutex callsMutex_;
   std::condition_variable callsDone_;
   int calls_ = 0;
-  std::map<std::string, int> callsByCaller_;  // operations only; activation is cheap
+  int operations_ = 0;  // operations only, here and below; activation is cheap
+  std::map<std::string, int> callsByCaller_;
+  std::map<std::string, int> callsByAddress_;
 };
 
 }  // namespace qv::server

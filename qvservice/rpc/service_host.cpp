@@ -11,6 +11,7 @@
 #include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <fstream>
@@ -22,6 +23,11 @@ namespace qv::server {
 namespace {
 
 constexpr int kMaxRequestBytes = 64 * 1024;
+// Workers that operations never take, so that activations and "too busy"
+// answers still get through when every caller's slots are in use.
+constexpr int kReservedWorkers = 32;
+// Beyond a caller's limit, room for its "too busy" answers and activations.
+constexpr int kSpareStreamsPerConnection = 8;
 constexpr auto kShutdownGrace = std::chrono::seconds(5);
 
 std::string ReadTextFile(const std::string& path, const char* what) {
@@ -63,6 +69,11 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options
   return grpc::SslServerCredentials(ssl);
 }
 
+CallLimits WithReserve(CallLimits limits) {
+  limits.maxCalls = kWorkerThreads - kReservedWorkers;
+  return limits;
+}
+
 std::string FormatHost(const std::string& host) {
   return host.find(':') != std::string::npos ? "[" + host + "]" : host;
 }
@@ -70,7 +81,8 @@ std::string FormatHost(const std::string& host) {
 }  // namespace
 
 ListenAddress ParseListenAddress(const std::string& text) {
-  if (text.empty()) return {"::", contract::kDefaultPort};
+  // Reaching further is a choice, made with an address and its safeguards.
+  if (text.empty()) return {"127.0.0.1", contract::kDefaultPort};
   ListenAddress address;
   std::string portText;
   if (text.front() == '[') {
@@ -117,20 +129,31 @@ std::vector<std::string> CheckServeSecurity(const ServeOptions& options) {
   if (options.trustClaimedNames && certificates) {
     throw std::runtime_error("--trust-claimed-names does not go with --client-ca, whose certificates name the callers");
   }
-  if (!options.allowed.empty() && !certificates && !loopback && !options.trustClaimedNames) {
-    throw std::runtime_error("--allow without --client-ca lets anyone who reaches " + where +
-                             " read as an allowed name by claiming it; give --client-ca with --tls-cert and "
-                             "--tls-key, listen on a loopback address only, or add --trust-claimed-names");
+  // On loopback too: any local account can claim any name.
+  if (!options.allowed.empty() && !certificates && !options.trustClaimedNames) {
+    throw std::runtime_error(
+        "--allow without --client-ca lets " + (loopback ? "any user of this machine" : "anyone who reaches " + where) +
+        " read as an allowed name by claiming it; give --client-ca with --tls-cert and --tls-key, or add "
+        "--trust-claimed-names" + (loopback ? "" : " and --insecure"));
+  }
+  if (!certificates && !loopback && !options.insecure) {
+    throw std::runtime_error("serving " + where +
+                             " without client certificates answers anyone who reaches it; give --tls-cert, "
+                             "--tls-key and --client-ca (see \"Secure set-up\" in the README), listen on a "
+                             "loopback address such as 127.0.0.1, or add --insecure");
   }
   std::vector<std::string> warnings;
   if (options.trustClaimedNames) {
     warnings.push_back("warning: --trust-claimed-names: every caller is who it claims to be; the names of --allow "
                        "keep out no one who knows them");
   }
-  if (options.tlsCertFile.empty() && !loopback) {
-    warnings.push_back("warning: plain text on " + where +
-                       ": activity records and user names cross the network unencrypted; give --tls-cert and "
-                       "--tls-key");
+  if (!certificates && !loopback) {
+    warnings.push_back(options.tlsCertFile.empty()
+                           ? "warning: --insecure: plain text on " + where +
+                                 ": activity records and user names cross the network unencrypted to callers "
+                                 "nobody authenticated; give --tls-cert, --tls-key and --client-ca"
+                           : "warning: --insecure: callers on " + where +
+                                 " are not authenticated; give --client-ca");
   }
   return warnings;
 }
@@ -139,7 +162,8 @@ ServiceHost::ServiceHost(const ServeOptions& options)
     : options_(options),
       keeper_(IsPostgresStore(options.storePath) ? nullptr : OpenStore(options.storePath, Database::Mode::ReadWrite)),
       pool_(options.storePath, options.dbConnections),
-      service_(pool_, AccessPolicy(options.allowed, !options.clientCaFile.empty()), options.limits) {
+      service_(pool_, AccessPolicy(options.allowed, !options.clientCaFile.empty()),
+               WithReserve(options.limits)) {
   CheckSchema(*pool_.Acquire());
 }
 
@@ -160,6 +184,11 @@ std::string ServiceHost::Start() {
   quota.SetMaxThreads(kWorkerThreads);
   builder.SetResourceQuota(quota);
   builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
+  // One connection must not open streams without end: each costs memory,
+  // and they would only wait for workers.
+  builder.AddChannelArgument(GRPC_ARG_MAX_CONCURRENT_STREAMS,
+                             std::max(options_.limits.maxCallsPerCaller, options_.limits.maxCallsPerAddress) +
+                                 kSpareStreamsPerConnection);
   // A second service on the same port must fail, not share the port unseen.
   builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
   builder.RegisterService(&service_);

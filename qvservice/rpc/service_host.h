@@ -23,12 +23,13 @@ inline constexpr int kWorkerThreads = 256;
 struct ServeOptions {
   std::string storePath;  // a SQLite file or a PostgreSQL URI
   std::size_t dbConnections = kWorkerThreads;
-  std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = every address, default port
+  std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = 127.0.0.1, default port
   std::vector<std::string> allowed;
   std::string tlsCertFile;
   std::string tlsKeyFile;
   std::string clientCaFile;
-  bool trustClaimedNames = false;  // --allow without client certificates off loopback
+  bool trustClaimedNames = false;  // --allow without client certificates
+  bool insecure = false;           // off loopback without client certificates
   CallLimits limits;
 };
 
@@ -45,8 +46,9 @@ ListenAddress ParseListenAddress(const std::string& text);
 bool IsLoopbackOnly(const ListenAddress& address);
 
 // Refuses (std::runtime_error) a set-up in which a claimed, forgeable user
-// name would decide who reads the records; returns the warnings to log at
-// start for one that works but is exposed.
+// name would decide who reads the records, or in which unauthenticated
+// callers off this machine would, unless the flag that owns up to it is
+// given; returns the warnings to log at start for one that is exposed.
 std::vector<std::string> CheckServeSecurity(const ServeOptions& options);
 
 class ServiceHost {

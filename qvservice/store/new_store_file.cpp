@@ -6,7 +6,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <csignal>
+#include <cstdlib>
 #include <filesystem>
+#include <limits>
+#include <string_view>
 #include <unistd.h>
 
 namespace qv::server {
@@ -16,10 +20,53 @@ void RemoveStoreFiles(const std::string& path) {
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::filesystem::remove(path + suffix, ignored);
 }
 
+namespace {
+
+constexpr std::string_view kBuildingInfix = ".new-";
+
+std::filesystem::path FolderOf(const std::string& path) {
+  const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+  return folder.empty() ? "." : folder;
+}
+
+// A killed build leaves "<store>.new-PID" (and SQLite's files beside it),
+// full of personal data: removed once no process has that id.
+void RemoveLeftovers(const std::string& path) {
+  const std::string prefix = std::filesystem::path(path).filename().string() + std::string(kBuildingInfix);
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry(FolderOf(path), error), end; !error && entry != end;
+       entry.increment(error)) {
+    const std::string name = entry->path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    const std::size_t digits = name.find_first_not_of("0123456789", prefix.size());
+    const std::string_view suffix = digits == std::string::npos ? "" : std::string_view(name).substr(digits);
+    if (digits == prefix.size() || (suffix != "" && suffix != "-wal" && suffix != "-shm" && suffix != "-journal")) {
+      continue;
+    }
+    const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+    if (pid <= 0 || pid > std::numeric_limits<pid_t>::max() || kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) {
+      continue;
+    }
+    RemoveStoreFiles(path + std::string(kBuildingInfix) + std::to_string(pid));
+  }
+}
+
+// Makes a rename in the folder survive a crash of the machine.
+int SyncFolder(const std::filesystem::path& folder) {
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return errno;
+  const int code = fsync(fd) == 0 ? 0 : errno;
+  close(fd);
+  return code;
+}
+
+}  // namespace
+
 NewStoreFile::NewStoreFile(std::string path)
-    : path_(std::move(path)), building_(path_ + ".new-" + std::to_string(getpid())) {
+    : path_(std::move(path)), building_(path_ + std::string(kBuildingInfix) + std::to_string(getpid())) {
   // Only a process with this id, which has died, can have left these behind.
   RemoveStoreFiles(building_);
+  RemoveLeftovers(path_);
 }
 
 NewStoreFile::~NewStoreFile() {
@@ -46,6 +93,9 @@ void NewStoreFile::Publish() {
     throw StoreError("cannot create " + path_ + ": " + std::strerror(code));
   }
   published_ = true;
+  if (const int code = SyncFolder(FolderOf(path_)); code != 0) {
+    throw StoreError(path_ + " was created, but its folder could not be flushed to disk: " + std::strerror(code));
+  }
 }
 
 }  // namespace qv::server

@@ -1,6 +1,7 @@
 // A new store is built under a temporary name beside its final path and takes
 // that name only when it is complete, so a failed write leaves no store file
-// behind, and a store that appeared meanwhile is never overwritten.
+// behind, and a store that appeared meanwhile is never overwritten. What a
+// killed build left is removed by the next one, once its process is gone.
 #pragma once
 
 #include <string>
@@ -17,8 +18,9 @@ class NewStoreFile {
 
   // Where to build the store.
   const std::string& BuildPath() const { return building_; }
-  // Gives the store its final name; call once every connection to BuildPath
-  // is closed. Throws StoreError when the final name is taken.
+  // Gives the store its final name, flushed to disk with its folder; call
+  // once every connection to BuildPath is closed. Throws StoreError when the
+  // final name is taken.
   void Publish();
 
  private:

@@ -1,6 +1,8 @@
 #include "qvservice/store/sqlite_db.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <stdexcept>
 
@@ -110,6 +112,12 @@ class SqliteLoader final : public BulkLoader {
 }  // namespace
 
 SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : Database(path) {
+  if (mode == Mode::Create && !path.empty() && path != ":memory:") {
+    // Activity records are personal data: a new store is the user's alone
+    // (SQLite would make it 0644), and its logs take the file's mode.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd >= 0) ::close(fd);
+  }
   int flags = SQLITE_OPEN_NOMUTEX;
   switch (mode) {
     case Mode::ReadOnly: flags |= SQLITE_OPEN_READONLY; break;

@@ -164,8 +164,18 @@ class Transaction {
 // "postgresql://..." or "postgres://..." names a PostgreSQL database (a libpq
 // connection URI); anything else a SQLite file.
 bool IsPostgresStore(std::string_view store);
-// The store argument without passwords, for logs and messages.
+// The store argument without passwords, for logs and messages: for a
+// PostgreSQL store, rebuilt from libpq's own reading of the URI, so that a
+// password is left out however it is spelt or escaped.
 std::string PrintableStoreName(std::string_view store);
+// True when libpq would read part of a PostgreSQL URI's user name or password
+// as its host, port or database (an "@" or "/" there left unescaped): libpq's
+// messages would then show that part, so such a URI is refused unconnected.
+bool MisreadsUserPart(std::string_view store);
+// Overwrites in place every argument that names a PostgreSQL store (alone or
+// as --store=URI) with its printable name, so that ps shows no password.
+// Call once the arguments have been copied.
+void HideStorePasswords(int argc, char** argv);
 // Throws StoreError.
 std::unique_ptr<Database> OpenStore(const std::string& store, Database::Mode mode);
 

@@ -154,7 +154,7 @@ TEST(QvreportPostgres, ALostDatabaseFailsClearlyAndTheServiceRecoversWithoutAPas
 
     EXPECT_EQ(service->Stop(SIGTERM), 0);
     EXPECT_EQ(service->Log().find(kPassword), std::string::npos) << service->Log();
-    EXPECT_NE(service->Log().find("qvtest@"), std::string::npos) << service->Log();
+    EXPECT_NE(service->Log().find("user=qvtest"), std::string::npos) << service->Log();
 }
 
 // Checked against sums of the records, and the titles, which hold every kind

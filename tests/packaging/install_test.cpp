@@ -54,9 +54,9 @@ TEST_F(InstallTree, PutsEveryFileInPlaceValidAndTheProgramsAnswerWithoutADisplay
 
   // The unit is made for the prefix it was installed under.
   const std::string unit = ReadFile(Path("lib/systemd/system/qvservice.service"));
-  EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve --store ${QVSERVICE_STORE}"), std::string::npos)
+  EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve $QVSERVICE_OPTIONS\n"), std::string::npos)
       << unit;
-  EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init "), std::string::npos) << unit;
+  EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init\n"), std::string::npos) << unit;
   EXPECT_NE(unit.find("\nEnvironmentFile=-" + Path("etc/default/qvservice") + "\n"), std::string::npos) << unit;
   EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
 

@@ -22,7 +22,7 @@ bool Contains(const std::string& text, const std::string& part) { return text.fi
 TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
   const std::vector<std::pair<std::string, bool>> addresses{
       {"127.0.0.1:1", true},   {"127.8.9.10:1", true},          {"[::1]:1", true},          {"LocalHost:1", true},
-      {"0.0.0.0:1", false},    {"", false},                     {"[::]:1", false},          {"10.0.0.1:1", false},
+      {"0.0.0.0:1", false},    {"", true},                      {"[::]:1", false},          {"10.0.0.1:1", false},
       {"128.0.0.1:1", false},  {"[::ffff:10.0.0.1]:1", false},  {"server.example:1", false}};
   for (const auto& [listen, loopback] : addresses) {
     EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listen)), loopback) << listen;
@@ -38,7 +38,7 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
   options.listen = "0.0.0.0:47913";
   options.allowed = {"alice"};
   EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error);
-  options.trustClaimedNames = true;
+  options.trustClaimedNames = options.insecure = true;
   const auto warnings = server::CheckServeSecurity(options);
   ASSERT_EQ(warnings.size(), 2u);
   EXPECT_TRUE(Contains(warnings[0], "--trust-claimed-names")) << warnings[0];
@@ -54,10 +54,10 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrusted) {
   options = {};
   options.listen = "127.0.0.1:0";
   options.allowed = {"alice"};
-  EXPECT_TRUE(server::CheckServeSecurity(options).empty());
+  EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error) << "any local user can claim alice";
   options.allowed.clear();
   options.listen = "";
-  EXPECT_EQ(server::CheckServeSecurity(options).size(), 1u) << "plain text on every address";
+  EXPECT_TRUE(server::CheckServeSecurity(options).empty()) << "loopback unless told otherwise";
 }
 
 TEST(SecureSetUp, FlagsTakeNoValueAndComeOnce) {

@@ -86,7 +86,7 @@ TEST(ViewerConnect, TreesFillFromTheServiceLevelByLevel) {
 TEST(ViewerConnect, ARefusedCallerIsToldAccessIsDenied) {
     TempDir dir;
     std::unique_ptr<ServiceProcess> service;
-    const std::string address = Serve(dir, service, {"--allow", "somebody-else"});
+    const std::string address = Serve(dir, service, {"--allow", "somebody-else", "--trust-claimed-names"});
     HiveStore hive(dir.File("user.reg"));
     ASSERT_TRUE(WriteServerName(hive, Name(address)));
     CQVViewerDoc doc(hive);

@@ -34,13 +34,17 @@ bool ParsesAsConnectionString(const std::string& uri) {
 }  // namespace
 
 Connection::Connection(const std::string& uri, std::string name) : name_(std::move(name)) {
+  const auto unreachable = [&](const std::string& reason) {
+    return StoreError("cannot connect to the store " + name_ + ": " + reason, 0, StoreError::Kind::Unreachable);
+  };
+  if (MisreadsUserPart(uri)) {
+    throw unreachable("libpq reads part of the URI's user name or password as its host or database; write \"@\" "
+                      "there as %40 and \"/\" as %2F");
+  }
   // The URI comes last so that its own settings win over these defaults.
   const char* const keys[] = {"connect_timeout", "fallback_application_name", "dbname", nullptr};
   const char* const values[] = {kConnectTimeoutSeconds, kApplicationName, uri.c_str(), nullptr};
   connection_.reset(PQconnectdbParams(keys, values, 1));
-  const auto unreachable = [&](const std::string& reason) {
-    return StoreError("cannot connect to the store " + name_ + ": " + reason, 0, StoreError::Kind::Unreachable);
-  };
   if (!connection_) throw unreachable("out of memory");
   if (PQstatus(Handle()) != CONNECTION_OK) {
     const std::string reason = OneLine(PQerrorMessage(Handle()));
@@ -56,6 +60,11 @@ bool Connection::Broken() const {
 }
 
 Result Connection::Run(const std::string& sql, const std::vector<Parameter>& parameters) {
+  Sent(SendParameters(sql, parameters));
+  return NoCopy(Collect());
+}
+
+int Connection::SendParameters(const std::string& sql, const std::vector<Parameter>& parameters) {
   const int count = static_cast<int>(parameters.size());
   std::vector<Oid> types(count);
   std::vector<const char*> values(count);
@@ -66,9 +75,8 @@ Result Connection::Run(const std::string& sql, const std::vector<Parameter>& par
     values[k] = parameters[k].null ? nullptr : parameters[k].bytes.data();
     lengths[k] = static_cast<int>(parameters[k].bytes.size());
   }
-  Sent(PQsendQueryParams(Handle(), sql.c_str(), count, types.data(), values.data(), lengths.data(), formats.data(),
-                         kBinaryFormat));
-  return NoCopy(Collect());
+  return PQsendQueryParams(Handle(), sql.c_str(), count, types.data(), values.data(), lengths.data(), formats.data(),
+                           kBinaryFormat);
 }
 
 Result Connection::Simple(const std::string& sql) {
@@ -92,6 +100,37 @@ void Connection::CopyIn(const std::string& sql, std::string_view data) {
   if (ended < 0) Fail(nullptr);
   Flush();
   Collect();
+}
+
+void Connection::Start(const std::string& sql, const std::vector<Parameter>& parameters) {
+  const int accepted = SendParameters(sql, parameters);
+  // Only right after the send, before anything is read.
+  if (accepted && !PQsetSingleRowMode(Handle())) throw StoreError(name_ + ": cannot read rows one at a time");
+  Sent(accepted);
+}
+
+Result Connection::NextRow() {
+  while (PQisBusy(Handle()) && PQstatus(Handle()) != CONNECTION_BAD) Await(POLLIN);
+  Result next(PQgetResult(Handle()));
+  if (next && PQresultStatus(next.get()) == PGRES_SINGLE_TUPLE) return next;
+  // The statement is over: what follows is read up to the end, so that the
+  // connection is free again, and the first failure thrown.
+  Result failed;
+  for (Result more = std::move(next);;) {
+    if (!more) break;
+    const ExecStatusType status = PQresultStatus(more.get());
+    if (status == PGRES_COPY_IN || status == PGRES_COPY_OUT || status == PGRES_COPY_BOTH) {
+      throw std::logic_error("a COPY outside a bulk load");
+    }
+    if (!failed && (status == PGRES_FATAL_ERROR || status == PGRES_BAD_RESPONSE || status == PGRES_NONFATAL_ERROR)) {
+      failed = std::move(more);
+    }
+    while (PQisBusy(Handle()) && PQstatus(Handle()) != CONNECTION_BAD) Await(POLLIN);
+    more.reset(PQgetResult(Handle()));
+  }
+  if (failed) Fail(failed.get());
+  if (PQstatus(Handle()) == CONNECTION_BAD) Fail(nullptr);
+  return nullptr;
 }
 
 void Connection::Sent(int accepted) {

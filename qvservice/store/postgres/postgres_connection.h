@@ -52,11 +52,19 @@ class Connection {
   // One COPY ... FROM STDIN and all its data.
   void CopyIn(const std::string& sql, std::string_view data);
 
+  // One statement whose rows come one at a time (libpq's single-row mode),
+  // so that no answer is ever held whole. The connection takes no other
+  // command until NextRow has returned null or thrown.
+  void Start(const std::string& sql, const std::vector<Parameter>& parameters);
+  // A result holding the next row; null after the last.
+  Result NextRow();
+
  private:
   struct ConnectionDeleter {
     void operator()(PGconn* connection) const { PQfinish(connection); }
   };
   PGconn* Handle() const { return connection_.get(); }
+  int SendParameters(const std::string& sql, const std::vector<Parameter>& parameters);
   void Sent(int accepted);
   void Flush();
   void Await(short events);

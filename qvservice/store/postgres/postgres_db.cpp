@@ -7,6 +7,8 @@
 #include <bit>
 #include <charconv>
 #include <climits>
+#include <deque>
+#include <optional>
 #include <stdexcept>
 #include <utility>
 
@@ -29,6 +31,8 @@ std::string BigEndian(std::uint64_t bits) {
   return out;
 }
 
+class PostgresStatement;
+
 class PostgresDatabase final : public Database {
  public:
   PostgresDatabase(const std::string& uri, const std::string& name) : Database(name), connection_(uri, name) {}
@@ -39,7 +43,7 @@ class PostgresDatabase final : public Database {
     return kTypes;
   }
   std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
-  void Exec(const std::string& sql) override { connection_.Simple(sql); }
+  void Exec(const std::string& sql) override { Connection().Simple(sql); }
   std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
   void Begin(TransactionKind kind) override;
   void Commit() override;
@@ -61,15 +65,31 @@ class PostgresDatabase final : public Database {
   }
   bool Broken() const override { return connection_.Broken(); }
 
-  pg::Connection& Connection() { return connection_; }
+  // The connection for a new command: a statement still streaming its rows
+  // reads the rest of them first.
+  pg::Connection& Connection();
+  // The connection for the statement that streams its rows now.
+  pg::Connection& StreamFor(PostgresStatement* statement) {
+    Connection();
+    streaming_ = statement;
+    return connection_;
+  }
+  pg::Connection& Streaming() { return connection_; }
+  void StreamEnded(const PostgresStatement* statement) {
+    if (streaming_ == statement) streaming_ = nullptr;
+  }
 
  private:
   pg::Connection connection_;
+  PostgresStatement* streaming_ = nullptr;  // not owned
 };
 
 class PostgresStatement final : public StatementBackend {
  public:
   PostgresStatement(PostgresDatabase& db, std::string_view sql) : db_(db), sql_(pg::TranslateParameters(sql)) {}
+  ~PostgresStatement() override { Drop(); }
+  PostgresStatement(const PostgresStatement&) = delete;
+  PostgresStatement& operator=(const PostgresStatement&) = delete;
 
   void Bind(int index, std::int64_t value) override {
     Set(index, {pg::kInt8Oid, false, BigEndian(static_cast<std::uint64_t>(value))});
@@ -83,27 +103,48 @@ class PostgresStatement final : public StatementBackend {
   }
   void BindNull(int index) override { Set(index, {}); }
 
+  // Rows come one at a time, so that a large answer is never held whole.
   bool Step() override {
-    if (result_ && !finished_) {
-      finished_ = ++row_ >= PQntuples(result_.get());
-      return !finished_;
+    if (!running_) {
+      // The first step runs the statement; a step after the last row runs it
+      // again, as SQLite does.
+      parameters_.resize(sql_.parameters);  // unbound ones are null, as in SQLite
+      for (int k = 0; k < sql_.parameters; ++k) {
+        // The server cannot infer the type of a number the text skips; any will do.
+        if (!sql_.used[k] && parameters_[k].type == 0) parameters_[k].type = pg::kInt8Oid;
+      }
+      row_.reset();
+      pg::Connection& connection = db_.StreamFor(this);
+      streaming_ = true;
+      try {
+        connection.Start(sql_.text, parameters_);
+      } catch (...) {
+        EndStream();
+        throw;
+      }
+      running_ = true;
     }
-    // The first step runs the statement; a step after the last row runs it
-    // again, as SQLite does.
-    result_.reset();
-    parameters_.resize(sql_.parameters);  // unbound ones are null, as in SQLite
-    for (int k = 0; k < sql_.parameters; ++k) {
-      // The server cannot infer the type of a number the text skips; any will do.
-      if (!sql_.used[k] && parameters_[k].type == 0) parameters_[k].type = pg::kInt8Oid;
+    try {
+      row_ = NextRow();
+    } catch (...) {
+      running_ = false;
+      throw;
     }
-    result_ = db_.Connection().Run(sql_.text, parameters_);
-    row_ = 0;
-    finished_ = PQntuples(result_.get()) == 0;
-    return !finished_;
+    running_ = row_ != nullptr;
+    return running_;
   }
   void Reset() override {
-    result_.reset();
+    Drop();
     parameters_.clear();
+  }
+
+  // Another command needs the connection: the rows not yet read wait here.
+  void ReadRest() {
+    try {
+      while (Result row = Streamed()) ahead_.push_back(std::move(row));
+    } catch (const StoreError& error) {
+      failure_ = error;  // for the step that reaches it
+    }
   }
 
   bool IsNull(int column) const override { return At(column).null; }
@@ -124,11 +165,52 @@ class PostgresStatement final : public StatementBackend {
     parameters_[index - 1] = std::move(parameter);
   }
   Field At(int column) const {
-    if (!result_ || finished_) throw std::logic_error("no row to read");
-    if (column < 0 || column >= PQnfields(result_.get())) throw std::logic_error("no such column");
-    const PGresult* r = result_.get();
-    return {PQftype(r, column), PQgetvalue(r, row_, column), PQgetlength(r, row_, column),
-            PQgetisnull(r, row_, column) != 0};
+    if (!row_) throw std::logic_error("no row to read");
+    if (column < 0 || column >= PQnfields(row_.get())) throw std::logic_error("no such column");
+    const PGresult* r = row_.get();
+    return {PQftype(r, column), PQgetvalue(r, 0, column), PQgetlength(r, 0, column), PQgetisnull(r, 0, column) != 0};
+  }
+  // The next row from the server; null after the last.
+  Result Streamed() {
+    if (!streaming_) return nullptr;
+    try {
+      Result row = db_.Streaming().NextRow();
+      if (!row) EndStream();
+      return row;
+    } catch (...) {
+      EndStream();
+      throw;
+    }
+  }
+  Result NextRow() {
+    if (!ahead_.empty()) {
+      Result row = std::move(ahead_.front());
+      ahead_.pop_front();
+      return row;
+    }
+    if (failure_) {
+      const StoreError failure = *failure_;
+      failure_.reset();
+      throw failure;
+    }
+    return Streamed();
+  }
+  void EndStream() {
+    streaming_ = false;
+    db_.StreamEnded(this);
+  }
+  // Ends the statement, reading what is left of its rows without keeping them.
+  void Drop() noexcept {
+    try {
+      while (Streamed()) {
+      }
+    } catch (const std::exception&) {
+      // Ended by a failure: the connection is idle again, or Broken says it is lost.
+    }
+    ahead_.clear();
+    failure_.reset();
+    row_.reset();
+    running_ = false;
   }
   [[noreturn]] void WrongType(int column, const Field& field, const char* wanted) const {
     throw StoreError(db_.Name() + ": column " + std::to_string(column) + " of a result holds no " + wanted +
@@ -138,10 +220,17 @@ class PostgresStatement final : public StatementBackend {
   PostgresDatabase& db_;  // not owned
   pg::TranslatedSql sql_;
   std::vector<Parameter> parameters_;
-  Result result_;
-  int row_ = 0;
-  bool finished_ = false;
+  Result row_;                        // the current row, a result of one row
+  std::deque<Result> ahead_;          // rows read early, when another command came
+  std::optional<StoreError> failure_; // how the rows read early ended
+  bool running_ = false;              // started, and its last row not yet passed
+  bool streaming_ = false;            // rows still to come from the server
 };
+
+pg::Connection& PostgresDatabase::Connection() {
+  if (streaming_) streaming_->ReadRest();
+  return connection_;
+}
 
 std::int64_t PostgresStatement::Int64(int column) const {
   const Field field = At(column);
@@ -299,7 +388,7 @@ std::unique_ptr<BulkLoader> PostgresDatabase::Load(const std::string& table, con
   if (!plain) throw std::logic_error("bulk loads take plain table and column names");
   std::string list;
   for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
-  const Result probe = connection_.Run("SELECT " + list + " FROM " + table + " LIMIT 0", {});
+  const Result probe = Connection().Run("SELECT " + list + " FROM " + table + " LIMIT 0", {});
   std::vector<Oid> types;
   for (std::size_t k = 0; k < columns.size(); ++k) {
     const Oid type = PQftype(probe.get(), static_cast<int>(k));
@@ -330,13 +419,18 @@ void PostgresDatabase::Begin(TransactionKind kind) {
 void PostgresDatabase::Commit() {
   // COMMIT of a transaction that a failed statement aborted succeeds, as a
   // rollback: that must not pass for a commit.
-  const Result done = connection_.Simple("COMMIT");
+  const Result done = Connection().Simple("COMMIT");
   if (std::string_view(PQcmdStatus(done.get())) == "ROLLBACK") {
     throw StoreError(Name() + ": the transaction failed and was rolled back");
   }
 }
 
 void PostgresDatabase::Rollback() noexcept {
+  try {
+    Connection();
+  } catch (const std::exception&) {
+    // Broken then says whether the connection is of any use.
+  }
   if (Broken()) return;
   // Rolling back is how a stopped request ends: it must not be stopped too.
   std::function<bool()> interrupted = connection_.ReplaceInterrupt(nullptr);
