@@ -1,11 +1,8 @@
 #include "app/qv_viewer_app.h"
 
-#include "platform/hive_store.h"
 #include "app/main_frame.h"
 #include "platform/ole_date.h"
 #include "app/options_sheet.h"
-#include "service/qv_viewer_doc.h"
-#include "resources/resource_ids.h"
 #include "service/viewer_settings.h"
 #include "tests/support/set_aside_blocker.h"
 
@@ -49,18 +46,13 @@ public:
     BoxAnswerer() {
         connect(&timer_, &QTimer::timeout, this, [this] {
             if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen.push_back({box->windowTitle(), box->text(), box->icon()});
+                seen << box->windowTitle();
                 box->accept();
             }
         });
         timer_.start(10);
     }
-    struct Box {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon;
-    };
-    std::vector<Box> seen;
+    QStringList seen;  // the titles
 
 private:
     QTimer timer_;
@@ -85,16 +77,10 @@ private slots:
         QCOMPARE(period.start, At(2023, 12, 31));
         QCOMPARE(period.end, now_);
 
-        period.type = kPeriodThisMonth;
+        period.type = kPeriodToday;
         QVERIFY(app.SetPeriod(period));
         now_ = At(2024, 6, 1, 8, 0);  // the clock moves on
         QVERIFY(app.GetPeriod(period));
-        QCOMPARE(period.start, At(2024, 5, 31, 8, 0));
-        QCOMPARE(period.end, now_);
-
-        period.type = kPeriodToday;
-        app.SetPeriod(period);
-        app.GetPeriod(period);
         app.ExitInstance();
         const ReportPeriod stored = StoredPeriod(hivePath_);
         QCOMPARE(stored.type, int(kPeriodToday));
@@ -124,8 +110,6 @@ private slots:
         QCOMPARE(period.type, int(kPeriodCustom));
         QCOMPARE(period.start, At(2020, 1, 2));
         QCOMPARE(period.end, At(2020, 3, 4));
-        QCOMPARE(period.startStatus, kDateValid);
-        QCOMPARE(period.endStatus, kDateValid);
     }
 
     void settingsAreSavedAtExitAfterAFailedLoad() {
@@ -158,10 +142,7 @@ private slots:
         {
             CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
             QVERIFY(app.InitInstance());
-            QCOMPARE(answerer.seen.size(), std::size_t{1});
-            QCOMPARE(answerer.seen[0].title, QStringLiteral("QVViewer"));
-            QCOMPARE(answerer.seen[0].text, QStringLiteral("Quorvis server name not set!"));
-            QCOMPARE(answerer.seen[0].icon, QMessageBox::Warning);
+            QCOMPARE(answerer.seen, QStringList{"QVViewer"});  // its words are ViewerDocTest's
             QTRY_COMPARE(optionsRuns, 1);  // posted, so it opens once start-up is done
             QVERIFY(app.MainFrame()->isVisible());
             QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("QVViewer"));

@@ -1,5 +1,5 @@
-// The main frame: its command table, panes as tabs, pane toggles, Refresh,
-// the fixed caption, the look and the layout kept in the hive.
+// The main frame: its command table, panes as tabs, pane toggles, Refresh, the fixed caption, the look and the layout
+// kept in the hive.
 #include "tests/support/fake_qv_query.h"
 #include "tests/service/stalled_call.h"
 #include "tests/support/fake_tree.h"
@@ -24,6 +24,8 @@
 #include <QTest>
 #include <QToolBar>
 
+using namespace qv::test;
+
 namespace {
 
 QList<int> MenuIds(const QMenu* menu) {
@@ -31,13 +33,6 @@ QList<int> MenuIds(const QMenu* menu) {
     for (const QAction* action : menu->actions())
         ids.append(action->isSeparator() ? 0 : action->data().toInt());
     return ids;
-}
-
-QMenu* TopMenu(CMainFrame& frame, int index) { return frame.menuBar()->actions().at(index)->menu(); }
-
-void FillTrees(CMainFrame& frame, FakeSource& source) {
-    for (int id : {124, 125, 126})
-        FakeObject::AddChildren(frame.Pane(id)->Tree()->invisibleRootItem(), 2, nullptr, &source);
 }
 
 bool Shown(CMainFrame& frame) {
@@ -63,7 +58,7 @@ private slots:
 
     void userToolbarToggleKeysAndLockIndicators() {
         CMainFrame frame(nullptr, hive.get());
-        QMenu* toolbarsMenu = TopMenu(frame, 2)->actions().at(0)->menu();
+        QMenu* toolbarsMenu = frame.menuBar()->actions().at(2)->menu()->actions().at(0)->menu();
         emit toolbarsMenu->aboutToShow();
         QVERIFY(!frame.CommandAction(32793)->isEnabled());  // user toolbar 1 is not defined
         frame.Toolbars().CreateUserToolbar(QStringLiteral("Mine"));
@@ -74,8 +69,7 @@ private slots:
         QVERIFY(frame.Toolbars().UserToolbar(0)->isHidden());
         QVERIFY(!frame.CommandAction(32793)->isChecked());
 
-        // Alternative keys reach the same command; Open and Save have no file
-        // to work on: no command, no key.
+        // Alternative keys reach the same command; Open and Save have no file to work on: no command, no key.
         QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::SHIFT | Qt::Key_Insert)), 57637);
         QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::ALT | Qt::Key_Backspace)), 57643);
         for (int id : {57601, 57603}) QVERIFY(!frame.CommandAction(id));
@@ -140,18 +134,27 @@ private slots:
         QVERIFY(toggle->isChecked());
     }
 
-    void refreshReloadsTheCurrentTreeAndTheCaptionStays() {
-        auto service = std::make_shared<qv::test::FakeServiceState>();
+    void exportBeforeAnyReportAndRefreshReloadsTheCurrentTreeAndTheCaptionStays() {
+        auto service = std::make_shared<FakeServiceState>();
         service->Answer(0, 0, 0, 0,
-                        qv::test::EntityTable("Computers", {{Variant::I4(3), qv::test::Text(u"Name 3"), Variant::I4(1)},
-                                                            {Variant::I4(1), qv::test::Text(u"Name 1"), Variant::I4(1)},
-                                                            {Variant::I4(2), qv::test::Text(u"Name 2"), Variant::I4(1)}}));
+                        EntityTable("Computers", {{Variant::I4(3), Text(u"Name 3"), Variant::I4(1)},
+                                                            {Variant::I4(1), Text(u"Name 1"), Variant::I4(1)},
+                                                            {Variant::I4(2), Text(u"Name 2"), Variant::I4(1)}}));
         const auto& queries = service->queries;
         CQVViewerDoc doc(*hive);
-        doc.SetService(std::make_unique<qv::test::FakeQVQuery>(service));
+        doc.SetService(std::make_unique<FakeQVQuery>(service));
         CMainFrame frame(&doc, hive.get());
         doc.SetHost(&frame);
         QVERIFY(Shown(frame));
+        // No report yet: the grid has no columns, and its export (a page without a table) is still offered.
+        int exportsAsked = 0;
+        SetExportFileChooser([&](QWidget*, const QString&) {
+            ++exportsAsked;
+            return QString();  // cancelled
+        });
+        QVERIFY(frame.OnCommand(32849));
+        QCOMPARE(exportsAsked, 1);
+        SetExportFileChooser({});
         ShowFront(frame, 124);
         QCOMPARE(frame.Pane(124)->Tree()->topLevelItemCount(), 0);
 
@@ -178,30 +181,13 @@ private slots:
         frame.ReleaseTrees();
     }
 
-    void exportIsOfferedBeforeAnyReport() {
-        CQVViewerDoc doc(*hive);
-        CMainFrame frame(&doc, hive.get());
-        // No report yet: the grid has no columns, and its export (a page
-        // without a table) is still offered.
-        int exportsAsked = 0;
-        SetExportFileChooser([&](QWidget*, const QString&) {
-            ++exportsAsked;
-            return QString();  // cancelled
-        });
-        QVERIFY(frame.OnCommand(32849));
-        QCOMPARE(exportsAsked, 1);
-        SetExportFileChooser({});
-    }
-
     void theLookAndFrontPaneComeBackAndEachTabChangeLeavesOneReportAlive() {
         {
             CMainFrame frame(nullptr, hive.get());
             QCOMPARE(frame.ApplicationLook(), 32830);
-            QVERIFY(frame.CommandAction(32830)->isChecked());
             QVERIFY(Shown(frame));
             ShowFront(frame, 124);
             QVERIFY(frame.OnCommand(32827));
-            QVERIFY(frame.CommandAction(32827)->isChecked());
             QVERIFY(!frame.CommandAction(32830)->isChecked());
             frame.close();
         }
@@ -211,9 +197,10 @@ private slots:
         CMainFrame frame(nullptr, &reread);
         QCOMPARE(frame.ApplicationLook(), 32827);
         QVERIFY(frame.CommandAction(32827)->isChecked());
-        FillTrees(frame, source);
-        // As at start-up: the first report goes to the current pane before
-        // the window shows which pane the layout put in front.
+        for (int id : {124, 125, 126})
+            FakeObject::AddChildren(frame.Pane(id)->Tree()->invisibleRootItem(), 2, nullptr, &source);
+        // As at start-up: the first report goes to the current pane before the window shows which pane the layout put
+        // in front.
         frame.View()->OnInitialUpdate();
         QTreeWidgetItem* program = frame.Pane(126)->Tree()->topLevelItem(0);
         QVERIFY(FakeOf(program)->lastReport);
@@ -253,10 +240,10 @@ private slots:
         CMainFrame frame(nullptr, hive.get());
         QVERIFY(Shown(frame));
         const QString idle = frame.FrameStatusBar()->MessagePane()->text();
-        auto service = std::make_shared<qv::test::FakeServiceState>();
-        qv::test::FakeQVQuery fake(service);
+        auto service = std::make_shared<FakeServiceState>();
+        FakeQVQuery fake(service);
         QString shownDuringWait;
-        const qv::test::StalledCall call{[&] {
+        const StalledCall call{[&] {
             shownDuringWait = frame.FrameStatusBar()->MessagePane()->text();
             frame.close();
         }};
@@ -273,6 +260,7 @@ private slots:
         QVERIFY(!*call.timedOut);  // the close ended the wait, not the deadline
         QCOMPARE(shownDuringWait, QStringLiteral("Waiting for the Quorvis Service: information on program 9..."));
         QCOMPARE(frame.FrameStatusBar()->MessagePane()->text(), idle);
+        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);  // the wait cursor is gone
         QVERIFY(ServiceCallsAbandoned());
         QCOMPARE(service->infoQueries.size(), 1u);
         InstallUiCallWaiter();  // as the next document would

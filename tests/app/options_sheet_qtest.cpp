@@ -1,6 +1,5 @@
-// The Options sheet's Server page: the server name and the TLS files, checked
-// on Apply (a wrong entry keeps the sheet open and stores nothing), stored
-// and reconnected otherwise.
+// The Options sheet's Server page: the server name and the TLS files, checked on Apply (a wrong entry keeps the sheet
+// open and stores nothing), stored and reconnected otherwise.
 #include "app/options_sheet.h"
 
 #include "tests/support/doc_test_support.h"
@@ -10,7 +9,6 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -55,7 +53,6 @@ private slots:
         WriteServerName(*hive_, u"alpha");
         CSheetOptions sheet(doc_.get(), hive_.get(), CPropertySheet::Look::Tree, kIdbOptionsNavigation, 16);
         sheet.show();
-        QCOMPARE(sheet.windowTitle(), QStringLiteral("Options"));
         QCOMPARE(sheet.NavigationTree()->topLevelItem(0)->text(0), QStringLiteral("General"));
         QCOMPARE(sheet.NavigationTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Server"));
         QCOMPARE(sheet.ServerPage()->ServerEdit()->text(), QStringLiteral("alpha"));
@@ -112,18 +109,13 @@ private slots:
 
     void failedReconnectIsReportedAndTheSheetCloses() {
         WriteServerName(*hive_, u"alpha");
-        doc_->SetActivator([this](std::string_view server) {
-            servers_.emplace_back(server);
-            ActivationResult result;
-            result.hr = static_cast<HRESULT>(0x800706BA);
-            return result;
-        });
+        doc_->SetActivator([](std::string_view) { return ActivationResult{static_cast<HRESULT>(0x800706BA), {}, nullptr}; });
         CSheetOptions sheet(doc_.get(), hive_.get());
         sheet.show();
         sheet.ServerPage()->ServerEdit()->setText(QStringLiteral("gone"));
         sheet.OkButton()->click();
         QCOMPARE(capture_->messages.size(), std::size_t{1});
-        QCOMPARE(capture_->messages[0].text, QStringLiteral("`gone` is not available."));
+        QVERIFY(capture_->messages[0].text.contains(QStringLiteral("`gone`")));  // the words are ViewerDocTest's
         QVERIFY(!sheet.isVisible());
         QVERIFY(ReadServerName(*hive_) == u"gone");
     }

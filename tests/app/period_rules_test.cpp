@@ -38,8 +38,8 @@ TEST(PeriodRules, EachRuleEndsNowAndStartsOnItsDayAtTheSameTime) {
         double now, start;
     } cases[] = {
         {kPeriodToday, At(2024, 5, 15), At(2024, 5, 14)},
-        // 19 May 2024 is a Sunday: nothing is subtracted; Saturday goes back
-        // six days; Wednesday 1 January 2025 into the previous year.
+        // 19 May 2024 is a Sunday: nothing is subtracted; Saturday goes back six days; Wednesday 1 January 2025 into
+        // the previous year.
         {kPeriodThisWeek, At(2024, 5, 19), At(2024, 5, 19)},
         {kPeriodThisWeek, At(2024, 5, 25), At(2024, 5, 19)},
         {kPeriodThisWeek, At(2025, 1, 1), At(2024, 12, 29)},
@@ -70,17 +70,6 @@ TEST(PeriodRules, CustomAndUnknownTypesKeepTheirDates) {
         EXPECT_EQ(period.endStatus, kDateValid) << type;
         EXPECT_EQ(period.type, type);
     }
-}
-
-TEST(PeriodRules, FirstStartIsThisYearEndingNow) {
-    const double now = At(2024, 7, 4);
-    const ReportPeriod period = InitialPeriod(now);
-    EXPECT_EQ(period.type, kPeriodThisYear);
-    ExpectPeriod(period, now - 1, now);
-    // The first report then starts on 31 December at the same time of day.
-    ReportPeriod first = period;
-    RecomputePeriod(first, now);
-    ExpectPeriod(first, At(2023, 12, 31), now);
 }
 
 namespace {
@@ -115,7 +104,7 @@ private:
 
 }  // namespace
 
-TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDay) {
+TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDayAcrossTheClockChanges) {
     // Friday 31 May 2024, the last day of a month.
     const double monthEnd = LastTenthsOf(2024, 5, 31);
     ExpectStartDay(kPeriodThisMonth, monthEnd, 2024, 4, 30);
@@ -127,11 +116,7 @@ TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDay) {
     ExpectStartDay(kPeriodThisMonth, yearEnd, 2024, 11, 30);
     // Saturday 25 May 2024: the week began on Sunday the 19th.
     ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 5, 25), 2024, 5, 19);
-}
-
-TEST_F(PeriodRulesInZone, LastHalfSecondAcrossTheClockChanges) {
-    // 31 March 2024 (a Sunday) lost an hour; the Saturday before ends a week
-    // that the change does not split.
+    // 31 March 2024 (a Sunday) lost an hour; the Saturday before ends a week that the change does not split.
     ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 3, 30), 2024, 3, 24);
     ExpectStartDay(kPeriodThisWeek, LastTenthsOf(2024, 3, 31), 2024, 3, 31);
     ExpectStartDay(kPeriodThisMonth, LastTenthsOf(2024, 3, 31), 2024, 2, 29);

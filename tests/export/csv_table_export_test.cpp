@@ -1,4 +1,5 @@
 #include "export/csv_table_export.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +12,9 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-std::string ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
+std::string ReadAll(const QString& path) { return ReadFile(QFile::encodeName(path).toStdString()); }
 
-// Fields that start like a spreadsheet formula are guarded with ' (see the
-// golden file's rows 2 to 4); inside a field nothing is guarded.
+// Fields that start like a spreadsheet formula are guarded with ' (the golden file's rows 2 to 4), nothing inside.
 TEST(CsvExport, QuotesWhereNeededInUtf8WhateverTheLocale) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());

@@ -1,10 +1,12 @@
 #include "export/html_table_exp.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <memory>
 #include <stdexcept>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -19,16 +21,8 @@ namespace {
 
 using namespace Qt::StringLiterals;
 
-std::string ReadAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll().toStdString() : std::string();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
+std::string ReadAll(const QString& path) { return ReadFile(QFile::encodeName(path).toStdString()); }
+void WriteAll(const QString& path, const std::string& bytes) { WriteFile(QFile::encodeName(path).toStdString(), bytes); }
 
 std::string Golden(const QString& name) {
     return ReadAll(u"" QV_EXPORT_DATA_DIR "/"_s + name);
@@ -139,9 +133,14 @@ TEST_F(HtmlExport, UnopenablePathsFailAndLeaveNothing) {
     }
 }
 
-TEST_F(HtmlExport, WriteFailureKeepsTheExistingTarget) {
+// A write that fails, an exception, or a Close while unwinding never replaces the target.
+TEST_F(HtmlExport, FailuresKeepTheExistingTarget) {
     const QString path = Path(u"r.htm"_s);
     WriteAll(path, "old report");
+    const auto expectKept = [&] {
+        EXPECT_EQ(ReadAll(path), "old report");
+        EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
+    };
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
     rlimit small = saved;
@@ -159,8 +158,32 @@ TEST_F(HtmlExport, WriteFailureKeepsTheExistingTarget) {
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(error, u"Cannot write \""_s + path + u"\": File too large"_s);
-    EXPECT_EQ(ReadAll(path), "old report");
-    EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
+    expectKept();
+
+    EXPECT_THROW(
+        {
+            CHTMLTableExp out(path, u"t"_s);
+            Row(out, {u"a"_s, u"b"_s});
+            throw std::runtime_error("grid failed");
+        },
+        std::runtime_error);
+    expectKept();
+    struct CloseOnUnwind {
+        CHTMLTableExp& out;
+        ~CloseOnUnwind() {
+            out.Close();
+            EXPECT_FALSE(out.Succeeded());
+            EXPECT_TRUE(out.ErrorText().endsWith(u"the export was interrupted"_s));
+        }
+    };
+    EXPECT_THROW(
+        {
+            CHTMLTableExp out(path, u"t"_s);
+            CloseOnUnwind closer{out};
+            throw std::runtime_error("grid failed");
+        },
+        std::runtime_error);
+    expectKept();
 
     // A device is written in place, never renamed over.
     if (access("/dev/full", W_OK) == 0) {
@@ -175,35 +198,21 @@ TEST_F(HtmlExport, WriteFailureKeepsTheExistingTarget) {
     }
 }
 
-// Makes `dir` a folder where no file can be created, also for root (whom
-// permissions do not stop) by failing the creation of the temporary file.
-class UnwritableFolder {
-public:
-    explicit UnwritableFolder(const QString& dir) : dir_(QFile::encodeName(dir)) {
-        if (geteuid() == 0) {
-            SetTemporaryFileOpener([](const char*) {
-                errno = EACCES;
-                return -1;
-            });
-        } else {
-            EXPECT_EQ(chmod(dir_.constData(), 0555), 0);
-        }
-    }
-    ~UnwritableFolder() {
-        SetTemporaryFileOpener({});
-        chmod(dir_.constData(), 0755);
-    }
-
-private:
-    QByteArray dir_;
-};
-
 TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir(u"ro"_s));
     const QString path = Path(u"ro/r.htm"_s);
-    WriteAll(path, QByteArray(20000, 'o'));  // longer than the export: truncated
+    WriteAll(path, std::string(20000, 'o'));  // longer than the export: truncated
     ASSERT_EQ(chmod(QFile::encodeName(path).constData(), 0640), 0);
-    UnwritableFolder folder(Path(u"ro"_s));
+    // No file can be created in the folder, also for root (whom permissions do not stop): the temporary file fails.
+    const QByteArray folder = QFile::encodeName(Path(u"ro"_s));
+    const std::shared_ptr<void> restore(nullptr, [&](void*) {
+        SetTemporaryFileOpener({});
+        chmod(folder.constData(), 0755);
+    });
+    if (geteuid() == 0)
+        SetTemporaryFileOpener([](const char*) { return errno = EACCES, -1; });
+    else
+        ASSERT_EQ(chmod(folder.constData(), 0555), 0);
     {
         CHTMLTableExp out(path, u"Users"_s);
         EXPECT_EQ(ReadAll(path), std::string(20000, 'o')) << "the old file stays until the export is whole";
@@ -230,39 +239,6 @@ TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
     EXPECT_FALSE(out.Succeeded());
     EXPECT_EQ(out.ErrorText(), u"Cannot write \""_s + fresh + u"\": Permission denied"_s);
     EXPECT_EQ(Entries(u"ro"_s), QStringList{u"r.htm"_s}) << "no temporary file left";
-}
-
-TEST_F(HtmlExport, AnExceptionWhileWritingNeverReplacesTheTarget) {
-    const QString path = Path(u"r.htm"_s);
-    WriteAll(path, "old report");
-    EXPECT_THROW(
-        {
-            CHTMLTableExp out(path, u"t"_s);
-            Row(out, {u"a"_s, u"b"_s});
-            throw std::runtime_error("grid failed");
-        },
-        std::runtime_error);
-    EXPECT_EQ(ReadAll(path), "old report");
-    EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
-
-    // Closed explicitly while unwinding (from a destructor): no rename either.
-    struct CloseOnUnwind {
-        CHTMLTableExp& out;
-        ~CloseOnUnwind() {
-            out.Close();
-            EXPECT_FALSE(out.Succeeded());
-            EXPECT_TRUE(out.ErrorText().endsWith(u"the export was interrupted"_s));
-        }
-    };
-    EXPECT_THROW(
-        {
-            CHTMLTableExp out(path, u"t"_s);
-            CloseOnUnwind closer{out};
-            throw std::runtime_error("grid failed");
-        },
-        std::runtime_error);
-    EXPECT_EQ(ReadAll(path), "old report");
-    EXPECT_EQ(Entries(), QStringList{u"r.htm"_s});
 }
 
 TEST_F(HtmlExport, ReplacingKeepsModeAndLinks) {

@@ -49,15 +49,21 @@ TEST(FoundationDebugStream, WritersGetEveryWriteInTheOrderAdded) {
     EXPECT_EQ(log, (std::vector<std::string>{"1:a", "2:a", "3:a", "4:a", "1:b", "2:b", "3:b", "4:b"}));
 }
 
-TEST(FoundationDebugStream, InsertionsPrintAndEmptyWrites) {
+TEST(FoundationDebugStream, InsertionsPrintAndEmptyWritesThatTakeNoLock) {
     Recorded r;
     r.stream << std::int32_t{-42} << ' ' << std::uint16_t{65535} << ' ' << static_cast<const char*>(nullptr) << ' '
              << std::string_view("a\0b", 3) << BStr() << BStr(u"") << BStr(u"com");
     EXPECT_EQ(r.writer->text, std::string("-42 65535 <null> a\0bcom", 23));
     const int writes = r.writer->writes;
     r.stream.Print("%s", "");
-    r.stream.Write(0, "x");
-    r.stream.Write(1, nullptr);
+    {
+        TLockedStream held(r.stream);  // an empty write that took the lock would wait forever
+        auto done = std::async(std::launch::async, [&] {
+            r.stream.Write(0, "x");
+            r.stream.Write(1, nullptr);
+        });
+        EXPECT_EQ(done.wait_for(30s), std::future_status::ready);
+    }
     EXPECT_EQ(r.writer->writes, writes);  // empty writes, null and empty COM strings reach nothing
     r.stream.Print("%s", std::string(5000, 'a').c_str());
     EXPECT_EQ(r.writer->text.size(), 23u + 4095u);
@@ -67,16 +73,6 @@ TEST(FoundationDebugStream, InsertionsPrintAndEmptyWrites) {
     r.stream << "formatted, not output " << 5;
     EXPECT_EQ(r.writer->RefCount(), 1);  // the stream let go of it
     EXPECT_EQ(r.writer->writes, writes + 1);
-}
-
-TEST(FoundationDebugStream, EmptyWritesTakeNoLock) {
-    Recorded r;
-    TLockedStream held(r.stream);  // a write that took the lock would wait forever
-    auto done = std::async(std::launch::async, [&] {
-        r.stream.Write(0, "x");
-        r.stream.Write(1, nullptr);
-    });
-    EXPECT_EQ(done.wait_for(30s), std::future_status::ready);
 }
 
 TEST(FoundationDebugStream, ChainsFromTwoThreadsNeverInterleave) {

@@ -32,13 +32,12 @@ TEST(FoundationException, RendersFieldsInTheOrderOfTheirFirstAddition) {
     e.SetField("Code", -1);
     EXPECT_EQ(Head(e.what(), 2), "Text: Something failed\nCode: -1 (0xffffffff)");
     EXPECT_EQ(e.FieldNames(), (std::vector<std::string>{"Text", "Code", "Line", "Empty", "Com"}));
-}
 
-TEST(FoundationException, ConstructionWithFieldsAddsTheStackLast) {
-    EStructuredException e({{"Text", "a"}, {"Code", 1}});
-    EXPECT_EQ(e.FieldNames(), (std::vector<std::string>{"Text", "Code", "Stack"}));
-    EXPECT_EQ(e.GetField("Stack")->GetString().rfind("\n-> ", 0), 0u);
-    EXPECT_EQ(Head(e.what(), 3), "Text: a\nCode: 1 (0x1)\nStack: ");
+    // Constructed with fields: the stack comes last.
+    EStructuredException s({{"Text", "a"}, {"Code", 1}});
+    EXPECT_EQ(s.FieldNames(), (std::vector<std::string>{"Text", "Code", "Stack"}));
+    EXPECT_EQ(s.GetField("Stack")->GetString().rfind("\n-> ", 0), 0u);
+    EXPECT_EQ(Head(s.what(), 3), "Text: a\nCode: 1 (0x1)\nStack: ");
 }
 
 TEST(FoundationException, CopiesShareValuesButNeverTheirText) {
@@ -77,7 +76,7 @@ TEST(FoundationException, RenderingOnManyThreadsKeepsEachText) {
     EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
-TEST(FoundationException, SystemExceptionCarriesCodeAndSystemText) {
+TEST(FoundationException, SystemBadCastAndNotImplementedFields) {
     try {
         errno = EIO;
         ThrowSystemError();
@@ -87,9 +86,6 @@ TEST(FoundationException, SystemExceptionCarriesCodeAndSystemText) {
     EXPECT_EQ(Head(ESystemException(4000).what(), 2), "Code: 4000 (0xfa0)\nText: ");  // no message
     EXPECT_EQ(TrimTrailingLineBreaks("Access is denied.\r\n\r\n"), "Access is denied.");
     EXPECT_EQ(TrimTrailingLineBreaks("two\nlines\n\r"), "two\nlines");
-}
-
-TEST(FoundationException, BadCastAndNotImplementedFields) {
     EXPECT_EQ(Head(EBadCastException(typeid(std::int32_t), typeid(std::string)).what(), 4),
               "Text: Bad cast\nFrom: " + TypeName(typeid(std::string)) + "\nTo: int\nStack: ");
     EXPECT_EQ(Head(ENotImplemented("F::G", "f.cpp", -2).what(), 5),

@@ -59,12 +59,9 @@ void ReleaseTogether(bool separate) {
     EXPECT_EQ(live, 0);
 }
 
-TEST(FoundationSmartPtr, LastReleaseOnTwoThreadsDestroysOnce) {
+TEST(FoundationSmartPtr, LastReleaseOnTwoThreadsDestroysOnceAndDescribeNamesTheObject) {
     ReleaseTogether(true);
     ReleaseTogether(false);
-}
-
-TEST(FoundationSmartPtr, DescribeGivesTypeNameAndAddress) {
     SmartPtr<Counted> object = MakeSmart<Child>();
     char expected[64];
     std::snprintf(expected, sizeof expected, "(anonymous namespace)::Child {0x%lx}",

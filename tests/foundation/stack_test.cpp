@@ -15,7 +15,7 @@ FrameInfo Frame(std::string module, std::optional<std::uintptr_t> base, std::opt
     return FrameInfo{std::move(module), base, std::move(symbol), std::move(source)};
 }
 
-TEST(FoundationStackFormat, FrameTextAndItsFallBacks) {
+TEST(FoundationStackFormat, FrameTextItsFallBacksAndTheStackOutermostFirst) {
     EXPECT_EQ(FormatFrame(0x7f12ab, FrameInfo{}), "!0x7f12ab");                    // in no module
     EXPECT_EQ(FormatFrame(0x1234, Frame("libqv", std::nullopt)), "libqv!0x1234");  // no base known
     EXPECT_EQ(FormatFrame(0x1234, Frame("libqv", 0x1000)), "libqv!+234");          // offset in the module
@@ -27,18 +27,12 @@ TEST(FoundationStackFormat, FrameTextAndItsFallBacks) {
     // Found among the exports only: the address text ends after the symbol.
     const FrameInfo exported = Frame("libc.so", 0x1000, FrameSymbol{"write", 0x10, true}, FrameSource{"write.c", 26});
     EXPECT_EQ(FormatFrame(0x1234, exported), "libc.so!+234<write+10>[write.c#26]");
-}
-
-TEST(FoundationStackFormat, SourceTextIsShortenedAfterEightyCharacters) {
     const std::string eighty = std::string(74, 'a') + ".cpp";  // + "#7" = 80
     EXPECT_EQ(FormatFrame(0x10, Frame("", {}, {}, FrameSource{"/src/" + eighty, 7})), "!0x10[" + eighty + "#7]");
     const std::string eightyOne = std::string(40, 'a') + std::string(35, 'b') + ".cpp";  // + "#7" = 81
     const std::string shortened = std::string(40, 'a') + ".." + std::string(34, 'b') + ".cpp#7";
     ASSERT_EQ(shortened.size(), 82u);
     EXPECT_EQ(FormatFrame(0x10, Frame("", {}, {}, FrameSource{"/src/" + eightyOne, 7})), "!0x10[" + shortened + "]");
-}
-
-TEST(FoundationStackFormat, StackListsTheOutermostCallFirst) {
     const char* names[] = {"", "inner", "middle", "outer"};
     auto lookup = [&](std::uintptr_t address) { return Frame("m", 0, FrameSymbol{names[address], 0}); };
     EXPECT_EQ(FormatStack({1, 2, 3}, lookup), "\n-> m!outer\n-> m!middle\n-> m!inner");

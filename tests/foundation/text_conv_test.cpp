@@ -21,7 +21,7 @@ bool RefusedWithEilseq(F call) {
     return false;
 }
 
-TEST(FoundationTextConv, ConvertsInTheLocaleOrRefuses) {
+TEST(FoundationTextConv, ConvertsInTheLocaleOrRefusesAndComStrings) {
     {
         ScopedLocale c("C");
         EXPECT_EQ(AnsiToWide(""), L"");
@@ -36,11 +36,7 @@ TEST(FoundationTextConv, ConvertsInTheLocaleOrRefuses) {
     EXPECT_EQ(WideToAnsi(L"caf\u00e9"), "caf\xc3\xa9");
     EXPECT_TRUE(RefusedWithEilseq([] { AnsiToWide("ab\xc3"); }));  // cut inside a character
     EXPECT_TRUE(RefusedWithEilseq([] { AnsiToWide("\xff"); }));
-}
 
-TEST(FoundationTextConv, ComStrings) {
-    ScopedLocale utf8("C.UTF-8");
-    ASSERT_TRUE(utf8.Ok());
     EXPECT_EQ(BStrToAnsi(BStr()), "");
     BStr empty = AnsiToBStr("");
     EXPECT_FALSE(empty.IsNull());

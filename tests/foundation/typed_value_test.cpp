@@ -85,7 +85,7 @@ TEST(FoundationTypedValue, ViewsReachTheVariableAndReadOnlyViewsRefuse) {
     EXPECT_THROW(readOnly.GetRef()->SetBool(true), EBadCastException);
 }
 
-TEST(FoundationTypedValue, ListsCompareByTheirFirstElement) {
+TEST(FoundationTypedValue, ListsCompareByTheirFirstElementAndValuesAsText) {
     _value_t_cont_t<std::int32_t> list({10, 20});
     list.SetInt(25, 1);
     list.GetRef(0)->SetInt(15);
@@ -101,9 +101,6 @@ TEST(FoundationTypedValue, ListsCompareByTheirFirstElement) {
     EXPECT_TRUE(MakeValue("abc")->Equals(MakeValue(BStr(u"abc")).Get()));
     EXPECT_THROW(five->Equals(MakeValue("5").Get()), EBadCastException);
     EXPECT_THROW(five->Equals(nullptr), EBadCastException);
-}
-
-TEST(FoundationTypedValue, ValueAsText) {
     EXPECT_EQ(ValueToText(MakeValue(-1).Get()), "-1");
     EXPECT_EQ(ValueToText(MakeValue(BStr(u"com")).Get()), "com");
     EXPECT_THROW(ValueToText(nullptr), EBadCastException);

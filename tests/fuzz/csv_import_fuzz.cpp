@@ -1,8 +1,5 @@
-// libFuzzer target of the import's CSV reading. The records of a text do not
-// depend on how it is cut into chunks, and a failure is the same failure on
-// the same line. Behind the header line, the text imports into a fresh store
-// or is refused with an import error; on success the store counts as many
-// records as the parser saw.
+// libFuzzer target of the import's CSV reading: records and failures do not depend on how the text is chunked; behind
+// the header it imports into a fresh store, counting the parser's records, or is refused with an import error.
 #include "qvservice/import/csv_import.h"
 #include "qvservice/import/csv_parser.h"
 #include "qvservice/store/sqlite_db.h"
@@ -42,22 +39,13 @@ Outcome Parse(std::string_view text, std::size_t chunk) {
     return outcome;
 }
 
-void RemoveStore(const std::string& path) {
-    for (const char* suffix : {"", "-wal", "-shm", "-journal"})
-        std::remove((path + suffix).c_str());
-}
-
-// One scratch folder for the whole run, removed at exit.
-const TempDir& Scratch() {
-    static const TempDir dir;
-    return dir;
-}
-
 void Import(std::string_view text, const Outcome& parsed) {
+    static const TempDir scratch;  // one for the whole run, removed at exit
     qv::server::ImportOptions options;
-    options.csvPath = Scratch().File("in.csv");
-    options.storePath = Scratch().File("store.db");
-    RemoveStore(options.storePath);  // a fresh store every time
+    options.csvPath = scratch.File("in.csv");
+    options.storePath = scratch.File("store.db");
+    // A fresh store every time.
+    for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((options.storePath + suffix).c_str());
     {
         std::ofstream out(options.csvPath, std::ios::binary | std::ios::trunc);
         out << qv::server::kCsvHeader << '\n' << text;

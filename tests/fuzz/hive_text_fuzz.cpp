@@ -1,8 +1,5 @@
-// libFuzzer target of the settings hive's text form. Any text is read or
-// refused with a line number; a tree that was read, written and read again
-// is the same tree, and writing it again gives the same text. Input that is
-// not a hive drives the setters instead, and the tree they build must come
-// back from its text unchanged.
+// libFuzzer target of the settings hive's text form: text is read or refused with a line number, and a tree read or
+// built by the setters comes back from its text unchanged, written again as the same text.
 #include "platform/hive_text.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -27,8 +24,7 @@ struct KeyImage {
     friend bool operator==(const KeyImage&, const KeyImage&) = default;
 };
 
-// Keys the file names explicitly; parents that exist only through their
-// subkeys come back implicitly, with a time of their own.
+// Keys the file names explicitly; parents known only by their subkeys come back implicitly, with a time of their own.
 std::vector<KeyImage> Image(const HiveTree& tree) {
     std::vector<KeyImage> keys;
     for (const auto& key : tree.Keys()) {
@@ -78,16 +74,14 @@ void BuildWithSetters(FuzzedDataProvider& input) {
         if (!key)
             continue;
         const std::u16string name = ConsumeName(input);
+        const auto data = [&] {
+            return input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, kMaxDataBytes));
+        };
         switch (input.ConsumeIntegralInRange<int>(0, 4)) {
         case 0: key->SetString(name, ConsumeName(input)); break;
         case 1: key->SetDword(name, input.ConsumeIntegral<std::uint32_t>()); break;
-        case 2: key->SetBinary(name, input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, kMaxDataBytes))); break;
-        case 3: {
-            const auto type = input.ConsumeIntegral<std::uint32_t>();
-            key->SetValue(name, RegValue{type, input.ConsumeBytes<std::uint8_t>(
-                                                   input.ConsumeIntegralInRange<std::size_t>(0, kMaxDataBytes))});
-            break;
-        }
+        case 2: key->SetBinary(name, data()); break;
+        case 3: key->SetValue(name, RegValue{input.ConsumeIntegral<std::uint32_t>(), data()}); break;
         default: key->DeleteValue(name); break;
         }
     }

@@ -1,7 +1,5 @@
-// libFuzzer target of the icon-file decoder: any bytes must be refused or
-// decoded into pixels that match the image's size, without reading outside
-// the input. Built as a fuzzer with clang; the GoogleTest program runs the
-// same entry point over crafted inputs.
+// libFuzzer target of the icon-file decoder: any bytes are refused or decode into pixels of the image's size, reading
+// nothing outside the input. The GoogleTest program runs the same entry point over crafted inputs.
 #include "service/icon_file.h"
 
 #include <cstdlib>

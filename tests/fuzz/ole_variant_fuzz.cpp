@@ -1,7 +1,5 @@
-// libFuzzer target of the OLE date and variant conversions. A date splits
-// into fields that build the same date again; text converts to each number
-// type or is refused with an HRESULT, and a number written as text reads back
-// as a number that writes the same text.
+// libFuzzer target of the OLE date and variant conversions: a date's fields build it again, and a value converts to
+// each type or is refused with an HRESULT; its text reads back as a value that writes the same text.
 #include "platform/ole_date.h"
 #include "platform/variant.h"
 
@@ -45,15 +43,11 @@ void Dates(double date, FuzzedDataProvider& input) {
     }
     if (const std::optional<std::time_t> time = OleDateToTime(date))
         Check(OleDateFromTime(*time).has_value(), "a date's time makes a date");
-    const int year = input.ConsumeIntegral<int>();
-    const int month = input.ConsumeIntegral<int>();
-    const int day = input.ConsumeIntegral<int>();
-    const int hour = input.ConsumeIntegral<int>();
-    const int minute = input.ConsumeIntegral<int>();
-    const int second = input.ConsumeIntegral<int>();
-    if (const std::optional<double> built = OleDateFromFields(year, month, day, hour, minute, second)) {
+    int f[6];
+    for (int& field : f) field = input.ConsumeIntegral<int>();
+    if (const std::optional<double> built = OleDateFromFields(f[0], f[1], f[2], f[3], f[4], f[5])) {
         const std::optional<DateFields> fields = OleDateToFields(*built);
-        Check(fields && SameFields(*fields, DateFields{year, month, day, hour, minute, second}),
+        Check(fields && SameFields(*fields, DateFields{f[0], f[1], f[2], f[3], f[4], f[5]}),
               "a date built from fields splits into them");
     }
 }
@@ -83,8 +77,7 @@ void Conversions(const Variant& value, const NumberFormat& format) {
             continue;
         Variant again;
         const HRESULT back = ChangeType(text, to, again, format);
-        // Fifteen digits round the largest doubles up past the range, as the
-        // platform's conversions do.
+        // Fifteen digits round the largest doubles up past the range, as the platform's conversions do.
         if (back == DISP_E_OVERFLOW && to == VT_R8 && std::abs(converted.Real()) > kLargestFifteenDigitDouble)
             continue;
         Check(back >= 0, "a value's text converts back to its type");

@@ -1,8 +1,5 @@
-// libFuzzer target of what the service reads from a caller: the 56-byte
-// query request, the 24-byte program-information request, and the class and
-// interface ids of an activation. Every request is answered from a small
-// store or refused with InvalidRequest; every activation reply can be sent
-// (its description is valid UTF-8).
+// libFuzzer target of what the service reads from a caller (query and program-information requests, activation ids):
+// each is answered from a small store or refused with InvalidRequest, and every reply's description is UTF-8.
 #include "qvservice/query/activity_query.h"
 #include "qvservice/rpc/connection_pool.h"
 #include "proto/qv_contract.h"
@@ -62,16 +59,10 @@ void Drain(ResultCursor& cursor) {
         std::abort();
 }
 
-void Query(std::string_view bytes) {
+template <typename Parse, typename Open>
+void Answer(std::string_view bytes, Parse parse, Open open) {
     try {
-        Drain(*OpenActivityQuery(Store(), ParseActivityRequest(bytes)));
-    } catch (const InvalidRequest&) {
-    }
-}
-
-void ProgramInfo(std::string_view bytes) {
-    try {
-        Drain(*OpenProgramInfo(Store(), ParseProgramInfoRequest(bytes)));
+        Drain(*open(Store(), parse(bytes)));
     } catch (const InvalidRequest&) {
     }
 }
@@ -97,8 +88,8 @@ void Activate(const std::string& classId, const std::string& interfaceId) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     switch (input.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: Query(input.ConsumeBytesAsString(kMaxRequestBytes)); break;
-    case 1: ProgramInfo(input.ConsumeBytesAsString(kMaxRequestBytes)); break;
+    case 0: Answer(input.ConsumeBytesAsString(kMaxRequestBytes), ParseActivityRequest, OpenActivityQuery); break;
+    case 1: Answer(input.ConsumeBytesAsString(kMaxRequestBytes), ParseProgramInfoRequest, OpenProgramInfo); break;
     default: {
         const std::string classId = input.ConsumeRandomLengthString(kMaxIdBytes);
         Activate(classId, input.ConsumeRandomLengthString(kMaxIdBytes));

@@ -1,9 +1,5 @@
-// libFuzzer target of the viewer's reading of an answer: the ResultPart
-// messages of a stream, each as its bytes come off the wire (the input holds
-// them one after another, each behind a two-byte little-endian length). The
-// answer is refused with a description or becomes a record set whose every
-// value the readers convert or refuse with DataAccessError, sorted by any
-// of its fields.
+// libFuzzer target of the viewer's reading of an answer: ResultPart messages, each behind a two-byte little-endian
+// length, are refused or become a record set whose values convert or throw DataAccessError, sorted by any field.
 #include "service/data_access_error.h"
 #include "proto/quorvis.pb.h"
 #include "service/recordset_reader.h"
@@ -23,8 +19,7 @@ void Check(bool condition) {
         std::abort();
 }
 
-// As the client reads its stream: the header alone first, then row batches,
-// stopping at the first failure.
+// As the client reads its stream: the header alone first, then row batches, stopping at the first failure.
 std::unique_ptr<Recordset> Decode(std::string_view wire, std::size_t& rowsSent) {
     WireAnswerBuilder builder;
     std::string description;
@@ -94,8 +89,7 @@ void ReadAll(std::unique_ptr<Recordset> recordset, std::size_t rowsSent) {
 
 }  // namespace
 
-// Strings that are not UTF-8 are refused by the parser, as on the wire; its
-// log line for each would drown the fuzzer's own output.
+// The parser refuses strings that are not UTF-8, as on the wire; its log line for each would drown the fuzzer's.
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     google::protobuf::SetLogHandler(nullptr);
     return 0;

@@ -1,80 +1,97 @@
-// What `cmake --install` puts under a prefix: every file in its place, the
-// desktop entry and AppStream file valid, the unit naming the installed
-// program, and programs that answer --help and --version.
+// What `cmake --install` puts under a prefix, installed once for every case: each file in its place, valid
+// desktop and AppStream files, programs that answer without a display, and the unit run as systemd would.
 #include <gtest/gtest.h>
 
 #include "tests/support/run_command.h"
 #include "tests/support/temp_dir.h"
 
-#include <cstdio>
 #include <filesystem>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <memory>
+#include <regex>
 
 namespace {
 
-// Standard output and error together.
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 CommandResult RunWithErrors(const std::string& command) { return RunCommand(command + " 2>&1"); }
 
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
 class InstallTree : public testing::Test {
- protected:
-  void SetUp() override {
-    const CommandResult installed =
-        RunWithErrors(Quoted(QV_CMAKE_COMMAND) + " --install " + Quoted(QV_BUILD_DIR) + " --prefix " + Quoted(prefix_.Path()));
-    ASSERT_EQ(installed.exitCode, 0) << installed.output;
-  }
-  std::string Path(const std::string& relative) const { return prefix_.File(relative); }
+protected:
+    static void SetUpTestSuite() {
+        prefix_ = std::make_unique<TempDir>();
+        installed_ = RunWithErrors(Quoted(QV_CMAKE_COMMAND) + " --install " + Quoted(QV_BUILD_DIR) + " --prefix " +
+                                   Quoted(prefix_->Path()));
+    }
+    static void TearDownTestSuite() { prefix_.reset(); }
+    void SetUp() override { ASSERT_EQ(installed_.exitCode, 0) << installed_.output; }
+    static std::string Path(const std::string& relative) { return prefix_->File(relative); }
 
-  TempDir prefix_;
+    static inline std::unique_ptr<TempDir> prefix_;
+    static inline CommandResult installed_;
 };
 
 TEST_F(InstallTree, PutsEveryFileInPlaceValidAndTheProgramsAnswerWithoutADisplay) {
-  const char* const files[] = {
-      "bin/qvviewer",
-      "bin/qvreport",
-      "bin/qvservice",
-      "share/applications/com.marrowind.QVViewer.desktop",
-      "share/icons/hicolor/scalable/apps/com.marrowind.QVViewer.svg",
-      "share/metainfo/com.marrowind.QVViewer.metainfo.xml",
-      "lib/systemd/system/qvservice.service",
-      "etc/default/qvservice",
-      "share/man/man1/qvviewer.1.gz",
-      "share/man/man1/qvreport.1.gz",
-      "share/man/man1/qvservice.1.gz",
-  };
-  for (const char* file : files) EXPECT_TRUE(std::filesystem::is_regular_file(Path(file))) << file;
+    // The other files are read, validated or run below.
+    EXPECT_TRUE(std::filesystem::is_regular_file(Path("share/icons/hicolor/scalable/apps/com.marrowind.QVViewer.svg")));
+    const CommandResult desktop = RunWithErrors("desktop-file-validate " + Quoted(Path("share/applications/com.marrowind.QVViewer.desktop")));
+    EXPECT_EQ(desktop.exitCode, 0) << desktop.output;
+    EXPECT_EQ(desktop.output, "");
+    const CommandResult metainfo = RunWithErrors("appstreamcli validate --no-net " + Quoted(Path("share/metainfo/com.marrowind.QVViewer.metainfo.xml")));
+    EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
 
-  const CommandResult desktop = RunWithErrors("desktop-file-validate " + Quoted(Path(files[3])));
-  EXPECT_EQ(desktop.exitCode, 0) << desktop.output;
-  EXPECT_EQ(desktop.output, "");
-  const CommandResult metainfo = RunWithErrors("appstreamcli validate --no-net " + Quoted(Path(files[5])));
-  EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
+    // The unit is made for the prefix it was installed under.
+    const std::string unit = ReadFile(Path("lib/systemd/system/qvservice.service"));
+    EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve $QVSERVICE_OPTIONS\n"), std::string::npos)
+        << unit;
+    EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init\n"), std::string::npos) << unit;
+    EXPECT_NE(unit.find("\nEnvironmentFile=-" + Path("etc/default/qvservice") + "\n"), std::string::npos) << unit;
+    EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
 
-  // The unit is made for the prefix it was installed under.
-  const std::string unit = ReadFile(Path("lib/systemd/system/qvservice.service"));
-  EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve $QVSERVICE_OPTIONS\n"), std::string::npos)
-      << unit;
-  EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init\n"), std::string::npos) << unit;
-  EXPECT_NE(unit.find("\nEnvironmentFile=-" + Path("etc/default/qvservice") + "\n"), std::string::npos) << unit;
-  EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
+    for (const std::string program : {"qvviewer", "qvreport", "qvservice"}) {
+        const CommandResult text = RunWithErrors("gzip -dc " + Quoted(Path("share/man/man1/" + program + ".1.gz")));
+        EXPECT_EQ(text.exitCode, 0) << text.output;
+        EXPECT_NE(text.output.find(".SH NAME\n" + program + " \\-"), std::string::npos) << program;
+        EXPECT_NE(text.output.find("\"QVViewer " QV_VERSION "\""), std::string::npos) << program;
+        const std::string path = Quoted(Path("bin/" + program));
+        const CommandResult version = RunWithErrors("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version");
+        EXPECT_EQ(version.exitCode, 0) << program << ": " << version.output;
+        EXPECT_EQ(version.output, program + " " QV_VERSION "\n");
+        const CommandResult help = RunWithErrors("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --help");
+        EXPECT_EQ(help.exitCode, 0) << program << ": " << help.output;
+        EXPECT_NE(help.output.find("usage"), std::string::npos) << help.output;
+        EXPECT_NE(help.output.find("--version"), std::string::npos) << help.output;
+    }
+}
 
-  // One install for all: each program's manual page, --version and --help.
-  for (const std::string program : {"qvviewer", "qvreport", "qvservice"}) {
-    const CommandResult text = RunWithErrors("gzip -dc " + Quoted(Path("share/man/man1/" + program + ".1.gz")));
-    EXPECT_EQ(text.exitCode, 0) << text.output;
-    EXPECT_NE(text.output.find(".SH NAME\n" + program + " \\-"), std::string::npos) << program;
-    EXPECT_NE(text.output.find("\"QVViewer " QV_VERSION "\""), std::string::npos) << program;
-    const std::string path = Quoted(Path("bin/" + program));
-    const CommandResult version = RunWithErrors("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --version");
-    EXPECT_EQ(version.exitCode, 0) << program << ": " << version.output;
-    EXPECT_EQ(version.output, program + " " QV_VERSION "\n");
-    const CommandResult help = RunWithErrors("env -u DISPLAY -u WAYLAND_DISPLAY " + path + " --help");
-    EXPECT_EQ(help.exitCode, 0) << program << ": " << help.output;
-    EXPECT_NE(help.output.find("usage"), std::string::npos) << help.output;
-    EXPECT_NE(help.output.find("--version"), std::string::npos) << help.output;
-  }
+std::string UnitCommand(const std::string& unit, const std::string& key) {
+    std::smatch line;
+    return std::regex_search(unit, line, std::regex("\n" + key + "=(.*)")) ? line[1].str() : "false";
+}
+
+// The store may name a database and its user: it stays off the command line and out of a world-readable file.
+TEST_F(InstallTree, TheUnitServesLoopbackOnlyAndKeepsTheStoreOutOfSight) {
+    TempDir work;
+    const std::string defaults = Path("etc/default/qvservice");
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(defaults).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+
+    // systemd's expansion of $VAR is the shell's word splitting; the trace shows the command lines as ps would.
+    const std::string unit = ReadFile(Path("lib/systemd/system/qvservice.service"));
+    const std::string log = Quoted(work.File("log")), trace = work.File("trace");
+    WriteFile(work.File("start.sh"),
+              "set -a; . " + Quoted(defaults) + "; QVSERVICE_STORE=" + Quoted(work.File("store.db")) + "; set +a\n" +
+                  "exec 2>" + Quoted(trace) + "; set -x\n" + UnitCommand(unit, "ExecStartPre") + " || exit 1\n" +
+                  UnitCommand(unit, "ExecStart") + " 2>" + log + " & pid=$!\n" +
+                  "set +x; i=0; while [ $i -lt 300 ] && ! grep -q 'listening on\\|qvservice:' " + log +
+                  "; do sleep 0.1; i=$((i + 1)); done\nkill $pid; wait $pid; cat " + log + "\n");
+    const CommandResult run = RunCommand("env -i PATH=/usr/bin:/bin sh " + Quoted(work.File("start.sh")));
+    const std::string commands = ReadFile(trace);
+    EXPECT_NE(commands.find(" serve"), std::string::npos) << commands << run.output;
+    EXPECT_EQ(commands.find("store.db"), std::string::npos) << commands;
+    // The port may be taken on this machine; either way the log names the address.
+    EXPECT_TRUE(run.output.find("listening on 127.0.0.1:47913") != std::string::npos ||
+                run.output.find("cannot listen on 127.0.0.1:47913") != std::string::npos)
+        << run.output;
 }
 
 }  // namespace

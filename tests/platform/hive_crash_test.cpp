@@ -1,6 +1,5 @@
-// A process saving the hive again and again, killed with SIGKILL during a
-// save: the file still parses and holds one whole generation of values, the
-// last saved or the one being saved.
+// A process saving the hive again and again, killed during a save: the file still parses and holds one whole
+// generation of values, the last saved or the one being saved.
 #include "platform/hive_save_files.h"
 #include "platform/hive_store.h"
 #include "tests/platform/kill_point.h"
@@ -22,9 +21,6 @@ namespace {
 
 constexpr int kKills = 20;
 constexpr int kValues = 100;  // some kilobytes: a save takes a while
-constexpr std::uint32_t kMaxSavesBeforeKill = 3;
-constexpr int kReadLimitMs = 30'000;
-constexpr auto kKillLimit = std::chrono::seconds(30);
 const std::u16string kKey = u"Software\\Marrowind Software\\Quorvis\\CrashTest";
 
 std::u16string Ascii(const std::string& text) { return std::u16string(text.begin(), text.end()); }
@@ -63,16 +59,11 @@ std::vector<std::string> SaveFilesIn(const std::string& dir) {
     return names;
 }
 
-void MakeOld(const std::string& path) {
-    const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
-    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), old, 0), 0) << path;
-}
-
 // The next generation the child reports; 0 at the end of the pipe or after the limit.
 std::uint32_t ReadGeneration(int fd) {
     pollfd wait{fd, POLLIN, 0};
     std::uint32_t generation = 0;
-    const bool got = poll(&wait, 1, kReadLimitMs) > 0 && read(fd, &generation, sizeof generation) == sizeof generation;
+    const bool got = poll(&wait, 1, 30'000) > 0 && read(fd, &generation, sizeof generation) == sizeof generation;
     return got ? generation : 0;
 }
 
@@ -98,11 +89,11 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
         close(report[1]);
         // Past a few whole saves, then somewhere inside one of the next two.
         std::uint32_t reported = 0;
-        for (std::uint32_t saves = 1 + random() % kMaxSavesBeforeKill; saves > 0; --saves)
+        for (std::uint32_t saves = 1 + random() % 3; saves > 0; --saves)
             reported = ReadGeneration(report[0]);
         const auto io = kill_point::IoBytes(child);
         const auto outcome =
-            reported && io ? kill_point::KillAtIo(child, *io + random() % (2 * fileBytes), kKillLimit) : kill_point::Outcome::TimedOut;
+            reported && io ? kill_point::KillAtIo(child, *io + random() % (2 * fileBytes), std::chrono::seconds(30)) : kill_point::Outcome::TimedOut;
         if (outcome != kill_point::Outcome::Killed) kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
@@ -126,7 +117,8 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
     // a save still writing (its file locked) and a fresh file are left alone.
     std::vector<std::string> left = SaveFilesIn(tmp.Path());
     ASSERT_FALSE(left.empty()) << "no kill landed inside a save";
-    for (const std::string& file : left) MakeOld(file);
+    const timespec old[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - 3600, 0}};
+    for (const std::string& file : left) ASSERT_EQ(utimensat(AT_FDCWD, file.c_str(), old, 0), 0) << file;
     const int writing = open(left.front().c_str(), O_RDONLY | O_CLOEXEC);
     ASSERT_EQ(flock(writing, LOCK_EX), 0);
     HiveStore store(path);

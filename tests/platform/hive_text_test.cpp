@@ -45,7 +45,7 @@ TEST(HiveText, BadInputIsRefusedWithItsLineNumber) {
     }
 }
 
-TEST(HiveText, ToleratedInput) {
+TEST(HiveText, ToleratedInputAndStrayCarriageReturns) {
     std::string text = "WINE REGISTRY Version 2\r\n;; comment\r\n#arch=win64\r\n\r\n[Software\\\\A] 5\r\n#time=1d0\r\n"
                        "\"s\"=\"v\"\r\n\"x\"=\"\\x00e9a\\x41424\"\r\n\"dup\"=\"1\"\r\n\"DUP\"=\"2\"\r\n"
                        "[software\\\\a] 6\r\n\"later\"=dword:a\r\n\"o\"=\"\\101\\tb\\q\"\r\n\"h\"=hex:01,02,\r\n";
@@ -64,15 +64,13 @@ TEST(HiveText, ToleratedInput) {
     EXPECT_EQ(key->GetValue(u"h"), (RegValue{REG_BINARY, {1, 2}}));
     EXPECT_EQ(tree.Preamble(), std::vector<std::string>{"#arch=win64"});
     EXPECT_EQ(key->Options(), std::vector<std::string>{"#time=1d0"});
-}
 
-TEST(HiveText, StrayCarriageReturnsEndTheLineAndAreNotWrittenBack) {
-    const std::string text = kHead + "#opt=1\r\r\r\n[A] 7\r\r\n#time=1\r\r\n\"x\"=\"y\"\r\r\n";
-    HiveTree tree;
-    std::string error;
-    ASSERT_TRUE(ParseHiveText(text, tree, error)) << error;
-    EXPECT_EQ(tree.Preamble(), std::vector<std::string>{"#opt=1"});
-    const std::string written = FormatHiveText(tree);
+    // Stray carriage returns end the line and are not written back.
+    const std::string strays = kHead + "#opt=1\r\r\r\n[A] 7\r\r\n#time=1\r\r\n\"x\"=\"y\"\r\r\n";
+    HiveTree strayTree;
+    ASSERT_TRUE(ParseHiveText(strays, strayTree, error)) << error;
+    EXPECT_EQ(strayTree.Preamble(), std::vector<std::string>{"#opt=1"});
+    const std::string written = FormatHiveText(strayTree);
     EXPECT_EQ(written.find('\r'), std::string::npos) << written;
     HiveTree again;
     ASSERT_TRUE(ParseHiveText(written, again, error)) << error;

@@ -1,6 +1,5 @@
 #pragma once
-// Kills a child process at a chosen point of its work. The point is counted
-// in the bytes the child has read and written (/proc/<pid>/io), so a kill
+// Kills a child process at a point counted in the bytes it has read and written (/proc/<pid>/io), so a kill
 // lands at the same stage of an operation however fast the machine runs it.
 #include <chrono>
 #include <csignal>
@@ -13,55 +12,39 @@
 
 namespace kill_point {
 
-inline constexpr auto kPollInterval = std::chrono::microseconds(100);
-
 // rchar + wchar of a child that has not been reaped yet.
 inline std::optional<std::uint64_t> IoBytes(pid_t pid) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/io");
     std::string key;
-    std::uint64_t value = 0;
-    std::uint64_t total = 0;
+    std::uint64_t value = 0, total = 0;
     int found = 0;
-    while (in >> key >> value) {
-        if (key == "rchar:" || key == "wchar:") {
-            total += value;
-            ++found;
-        }
-    }
+    while (in >> key >> value)
+        if (key == "rchar:" || key == "wchar:") total += value, ++found;
     return found == 2 ? std::optional(total) : std::nullopt;
-}
-
-// True once the child has ended; it stays unreaped for its owner to collect.
-inline bool HasEnded(pid_t pid) {
-    siginfo_t info{};
-    return waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
 }
 
 enum class Outcome { Killed, EndedFirst, TimedOut };
 
-// Sends SIGKILL once the child's I/O reaches `bytes`. `observed` receives the
-// largest count seen, which after EndedFirst is the whole run's.
-inline Outcome KillAtIo(pid_t pid, std::uint64_t bytes, std::chrono::milliseconds limit, std::uint64_t* observed = nullptr) {
+// Sends SIGKILL once the child's I/O reaches `bytes`; the child stays unreaped. `observed` receives the largest
+// count seen, which after EndedFirst is the whole run's.
+inline Outcome KillAtIo(pid_t pid, std::uint64_t bytes, std::chrono::milliseconds limit,
+                        std::uint64_t* observed = nullptr) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     std::uint64_t seen = 0;
     Outcome outcome = Outcome::TimedOut;
-    while (std::chrono::steady_clock::now() < deadline) {
-        const bool ended = HasEnded(pid);
-        if (const auto io = IoBytes(pid))
-            seen = std::max(seen, *io);
-        if (ended) {
+    while (outcome == Outcome::TimedOut && std::chrono::steady_clock::now() < deadline) {
+        siginfo_t info{};
+        const bool ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                           info.si_pid == pid;
+        if (const auto io = IoBytes(pid)) seen = std::max(seen, *io);
+        if (ended)
             outcome = Outcome::EndedFirst;
-            break;
-        }
-        if (seen >= bytes) {
-            ::kill(pid, SIGKILL);
-            outcome = Outcome::Killed;
-            break;
-        }
-        std::this_thread::sleep_for(kPollInterval);
+        else if (seen >= bytes)
+            ::kill(pid, SIGKILL), outcome = Outcome::Killed;
+        else
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
-    if (observed)
-        *observed = seen;
+    if (observed) *observed = seen;
     return outcome;
 }
 

@@ -6,6 +6,7 @@
 
 #include <clocale>
 #include <limits>
+#include <memory>
 
 namespace {
 
@@ -13,19 +14,6 @@ std::time_t Utc(int y, int mo, int d, int h, int mi, int s) {
     std::tm t = test_util::Tm(y, mo, d, h, mi, s);
     return timegm(&t);
 }
-
-// Runs the test body in one time zone and restores the previous one.
-class OleDateInZone : public testing::Test {
-protected:
-    void SetUp() override { tzset(); }
-    void TearDown() override {
-        zone_.reset();
-        tzset();
-    }
-
-private:
-    std::optional<test_util::ScopedEnv> zone_{std::in_place, "TZ", "Europe/Berlin"};
-};
 
 TEST(OleDate, RefusesWhatIsNoDate) {
     for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
@@ -75,7 +63,10 @@ TEST(OleDate, FormatsWithTheLocalesDateAndTime) {
     EXPECT_EQ(FormatOleDate(-1.25), "Fri Dec 29 06:00:00 1899");
 }
 
-TEST_F(OleDateInZone, DaylightSavingChangesRoundTrip) {
+TEST(OleDate, InBerlinDaylightSavingRoundTripsAndSubSecondsKeepTheirDay) {
+    const std::shared_ptr<void> retzset(nullptr, [](void*) { tzset(); });  // after the zone is restored
+    const test_util::ScopedEnv zone("TZ", "Europe/Berlin");
+    tzset();
     // 31 March 2024: at 02:00 CET the clocks went to 03:00 CEST.
     EXPECT_EQ(OleDateToTime(*OleDateFromFields(2024, 3, 31, 1, 59, 59)), Utc(2024, 3, 31, 0, 59, 59));
     EXPECT_EQ(OleDateToTime(*OleDateFromFields(2024, 3, 31, 3, 0, 0)), Utc(2024, 3, 31, 1, 0, 0));
@@ -87,20 +78,24 @@ TEST_F(OleDateInZone, DaylightSavingChangesRoundTrip) {
         ASSERT_TRUE(date);
         EXPECT_EQ(OleDateToTime(*date), t);
     }
-    // 27 October 2024: 02:00-03:00 happens twice; both map to the same local
-    // time, which maps back to one of them.
-    std::optional<double> summer = OleDateFromTime(Utc(2024, 10, 27, 0, 30, 0));
-    std::optional<double> winter = OleDateFromTime(Utc(2024, 10, 27, 1, 30, 0));
+    // 27 October 2024: 02:00-03:00 happens twice; both map to one local time, which maps back to one of them.
+    const std::optional<double> summer = OleDateFromTime(Utc(2024, 10, 27, 0, 30, 0));
     EXPECT_EQ(summer, OleDateFromFields(2024, 10, 27, 2, 30, 0));
-    EXPECT_EQ(summer, winter);
+    EXPECT_EQ(summer, OleDateFromTime(Utc(2024, 10, 27, 1, 30, 0)));
     std::time_t back = *OleDateToTime(*summer);
     EXPECT_TRUE(back == Utc(2024, 10, 27, 0, 30, 0) || back == Utc(2024, 10, 27, 1, 30, 0));
     EXPECT_EQ(OleDateToFields(*OleDateFromTime(Utc(2024, 7, 1, 10, 0, 0)))->hour, 12);
+    // Saturday 30 March 2024 23:59:59.6 CET, the night before the clocks go forward.
+    const std::optional<double> date = OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), 600000000);
+    ASSERT_TRUE(date);
+    EXPECT_NEAR(*date - *OleDateFromFields(2024, 3, 30, 23, 59, 59), 0.6 / 86400, 1e-9);
+    EXPECT_EQ(OleDateDayFields(*date)->day, 30);
+    EXPECT_FALSE(OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), 1000000000));
+    EXPECT_FALSE(OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), -1));
 }
 
 TEST(OleDate, DayFieldsNeverRoundIntoTheNextDay) {
-    // Saturday 30 December 1899 23:59:59.6 and Friday 29 December 1899 (a
-    // negative date, whose fraction still counts forward) 23:59:59.6.
+    // Saturday 30 December 1899 23:59:59.6 and Friday 29 December 1899 (negative, still counting forward).
     const double lastTenths = (86399.6) / 86400;
     EXPECT_EQ(OleDateToFields(lastTenths)->day, 31);  // rounding, as before
     const auto day = OleDateDayFields(lastTenths);
@@ -117,17 +112,6 @@ TEST(OleDate, DayFieldsNeverRoundIntoTheNextDay) {
         EXPECT_EQ(OleDateToFields(45000 + second / 86400.0, SecondRounding::Down)->second, second % 60) << second;
     EXPECT_FALSE(OleDateDayFields(std::numeric_limits<double>::quiet_NaN()));
     EXPECT_FALSE(OleDateDayFields(1e300));
-}
-
-TEST_F(OleDateInZone, SubSecondTimeKeepsItsDay) {
-    // Saturday 30 March 2024 23:59:59.6 CET, the night before the clocks go
-    // forward.
-    const std::optional<double> date = OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), 600000000);
-    ASSERT_TRUE(date);
-    EXPECT_NEAR(*date - *OleDateFromFields(2024, 3, 30, 23, 59, 59), 0.6 / 86400, 1e-9);
-    EXPECT_EQ(OleDateDayFields(*date)->day, 30);
-    EXPECT_FALSE(OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), 1000000000));
-    EXPECT_FALSE(OleDateFromTime(Utc(2024, 3, 30, 22, 59, 59), -1));
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The TLS files a client names: what each wrong one reads as, and the
-// warning for a private key that others can read.
+// The TLS files a client names: what each wrong one reads as, and the warning for a key others can read.
 #include "tests/support/temp_dir.h"
 #include "platform/tls_files.h"
 

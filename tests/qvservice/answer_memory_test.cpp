@@ -1,5 +1,4 @@
-// A large answer streams through the service on either engine: the
-// PostgreSQL store must not hold the whole answer in the service's memory.
+// A large answer streams through the service: the PostgreSQL store must not hold it whole in memory.
 #include "qvservice/model/entity_directory.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/model/time_buckets.h"
@@ -9,7 +8,6 @@
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 
-#include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -19,8 +17,7 @@ namespace qv::test {
 
 constexpr std::int64_t kTitles = 500'000;
 
-// The program's titles and their rows of the coarsest rollup, which alone answer a question over all
-// time; each by one statement, as a round trip per title would take minutes on a database server.
+// The program's titles and their coarsest rollup rows (all that an all-time question reads), each by one statement.
 static std::int64_t WriteTitles(const std::string& store) {
     const auto db = server::OpenStore(store, server::Database::Mode::Create);
     server::EnsureSchema(*db);
@@ -45,15 +42,13 @@ static std::int64_t WriteTitles(const std::string& store) {
 static long PeakWhileAnswering(const std::string& store) {
     const auto program = static_cast<std::uint32_t>(WriteTitles(store));
     ServiceProcess process({"serve", "--store", store, "--listen", "127.0.0.1:0"});
-    ServiceClient client(grpc::CreateChannel(process.WaitUntilListening(), grpc::InsecureChannelCredentials()));
+    ServiceClient client(process.WaitUntilListening());
     const Answer answer = client.Query(server::EncodeActivityRequest(3, 0, 0, program, 0, 0), {}, [](const auto&) {});
     EXPECT_TRUE(answer.status.ok()) << answer.status.error_message() << process.Log();
     EXPECT_EQ(answer.rowCount, static_cast<std::size_t>(kTitles)) << answer.description;
     std::ifstream status("/proc/" + std::to_string(process.Pid()) + "/status");
     long peak = 0;
-    for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) peak = std::stol(line.substr(6));
-    }
+    for (std::string line; std::getline(status, line);) peak = line.starts_with("VmHWM:") ? std::stol(line.substr(6)) : peak;
     EXPECT_EQ(process.Stop(SIGTERM), 0) << process.Log();
     return peak;
 }

@@ -1,6 +1,4 @@
-// qvservice import killed with SIGKILL at random points of a large import:
-// the store still opens, holds every record of the file or none of them, and
-// answers exactly as the store before or after the whole import does.
+// qvservice import killed with SIGKILL at random points: the store opens and answers as before or after the import.
 #include "tests/platform/kill_point.h"
 #include "qvservice/import/csv_import.h"
 #include "qvservice/query/query_request.h"
@@ -17,7 +15,6 @@
 #include <tuple>
 
 namespace qv::test {
-namespace {
 
 constexpr int kKills = 20;
 constexpr std::size_t kBaseRecords = 300;
@@ -26,7 +23,7 @@ constexpr auto kRunLimit = std::chrono::seconds(60);
 constexpr std::int64_t kFeb2024 = 1'706'745'600'000;
 constexpr std::int64_t kFourWeeks = 28LL * 86'400'000;
 
-std::int64_t CountRows(const std::string& store, const char* table) {
+static std::int64_t CountRows(const std::string& store, const char* table) {
   server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
   server::Statement integrity(db, "PRAGMA integrity_check");
   EXPECT_TRUE(integrity.Step());
@@ -36,10 +33,9 @@ std::int64_t CountRows(const std::string& store, const char* table) {
   return count.Int64(0);
 }
 
-// Every row of every kind of answer, over all time and over days with ragged
-// edges (hour and day totals, and records), by kind, period and id.
+// Every row of every kind of answer, over all time and over days with ragged edges, by kind, period and id.
 using Answers = std::map<std::tuple<int, double, std::int64_t>, std::string>;
-Answers AnswersOf(const std::string& store) {
+static Answers AnswersOf(const std::string& store) {
   LocalService service(StoreOptions(store));
   Answers answers;
   for (int kind = 0; kind <= 3; ++kind) {
@@ -103,5 +99,4 @@ TEST(ServiceCrashSafety, ImportKilledAtRandomPointsStoresAllOrNothing) {
   }
 }
 
-}  // namespace
 }  // namespace qv::test

@@ -1,12 +1,10 @@
-// The qvservice program itself: serving on a free loopback port, stopping on
-// signals, refusing callers, bad starts, and its init, import and demo commands.
+// The qvservice program: serving on loopback, stopping on signals, bad starts, and its init, import and demo commands.
 #include "qvservice/model/icon_file.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 
-#include <grpcpp/create_channel.h>
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -14,22 +12,18 @@
 #include <fstream>
 
 namespace qv::test {
-namespace {
 
 using server::EncodeActivityRequest;
+using namespace std::string_literals;
 
-std::string SmallStore(const TempDir& dir) {
+static std::string SmallStore(const TempDir& dir) {
   const std::string path = dir.File("store.db");
   WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20},
                       {"ben", "WS-02", "app.exe", "", "y", 1'700'000'100'000, 30'000, 5, 5}});
   return path;
 }
 
-ServiceClient Connect(const std::string& address) {
-  return ServiceClient(grpc::CreateChannel(address, grpc::InsecureChannelCredentials()));
-}
-
-TEST(ServiceEndToEnd, ServesOnALoopbackPortAndStopsCleanlyOnSignals) {
+TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStartsWithAClearMessage) {
   TempDir dir;
   const std::string store = SmallStore(dir);
   for (const int signal : {SIGTERM, SIGINT}) {
@@ -37,7 +31,7 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortAndStopsCleanlyOnSignals) {
     const auto service = Serve(store, {"--allow", "alice", "--trust-claimed-names"});
     const std::string address = service->WaitUntilListening();
     ASSERT_FALSE(address.empty()) << service->Log();
-    ServiceClient client = Connect(address);
+    ServiceClient client(address);
     EXPECT_EQ(client.Activate({"bob"}).hresult(), contract::kAccessDenied);
     EXPECT_EQ(client.Query(EncodeActivityRequest(0, 0, 0, 0, 0, 0), {"alice"}).rows.size(), 2u);
 
@@ -48,19 +42,15 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortAndStopsCleanlyOnSignals) {
 
     EXPECT_EQ(service->Stop(signal), 0);
     const std::string& log = service->Log();
-    EXPECT_NE(log.find("started, listening on " + address), std::string::npos) << log;
-    EXPECT_NE(log.find("refused caller 'bob'"), std::string::npos) << log;
+    for (const std::string& part :
+         {"started, listening on " + address, "refused caller 'bob'"s, "stopping on " + name, "stopped"s}) {
+      EXPECT_NE(log.find(part), std::string::npos) << part << ": " << log;
+    }
     EXPECT_EQ(log.find("refused caller 'alice'"), std::string::npos) << log;
-    EXPECT_NE(log.find("stopping on " + name), std::string::npos) << log;
-    EXPECT_NE(log.find("stopped"), std::string::npos) << log;
     EXPECT_EQ(log.find("--insecure"), std::string::npos) << "loopback needs no --insecure: " << log;
   }
-}
 
-TEST(ServiceEndToEnd, BadStartsEndWithAClearMessage) {
-  TempDir dir;
-  const std::string store = SmallStore(dir);
-  const std::vector<std::tuple<std::vector<std::string>, int, std::string>> starts{
+  std::vector<std::tuple<std::vector<std::string>, int, std::string>> starts{
       {{"serve", "--store", dir.File("none.db"), "--listen", "127.0.0.1:0"}, 1, "cannot open store"},
       {{"serve", "--store", store, "--listen", "127.0.0.1:99999"}, 1, "not a port number in 127.0.0.1:99999"},
       {{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", store}, 1, "TLS needs both --tls-cert and"},
@@ -77,6 +67,13 @@ TEST(ServiceEndToEnd, BadStartsEndWithAClearMessage) {
       {{"demo", "--store", dir.File("demo.db"), "--records", "many"}, 2, "--records takes a whole number"},
       {{"frobnicate"}, 2, "unknown command frobnicate"},
       {{}, 2, "no command"}};
+  for (const auto& [option, aboveMost] : {std::pair{"--call-timeout", "604801"},
+                                          std::pair{"--max-calls-per-caller", "100001"},
+                                          std::pair{"--db-connections", "10001"}}) {
+    for (const char* bad : {"0", "-1", "1.5", "many", "9999999999", aboveMost}) {
+      starts.push_back({{"serve", "--store", store, option, bad}, 2, option + " takes a whole number from 1 to "s});
+    }
+  }
   for (const auto& [args, exitCode, says] : starts) {
     const ToolResult run = RunQvservice(args);
     EXPECT_EQ(run.exitCode, exitCode) << says << ": " << run.err;
@@ -95,7 +92,6 @@ TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
   const ToolResult first = RunQvservice({"import", "--store", store, csv});
   EXPECT_EQ(first.exitCode, 0) << first.err;
   EXPECT_EQ(first.err, "");
-  EXPECT_NE(first.out.find("imported 1 records"), std::string::npos) << first.out;
   const ToolResult again = RunQvservice({"import", "--store", store, csv});
   EXPECT_EQ(again.exitCode, 1);
   EXPECT_NE(again.err.find("imported before"), std::string::npos) << again.err;
@@ -112,7 +108,7 @@ TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
   const auto service = Serve(demo);
   const std::string address = service->WaitUntilListening();
   ASSERT_FALSE(address.empty()) << service->Log();
-  ServiceClient client = Connect(address);
+  ServiceClient client(address);
   const Answer users = client.Query(EncodeActivityRequest(0, 0, 0, 0, 0, 0));
   EXPECT_EQ(users.rows.size(), 25u);
   const Answer programs = client.Query(EncodeActivityRequest(2, 0, 0, 0, 0, 0));
@@ -127,8 +123,7 @@ TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
   EXPECT_EQ(service->Stop(SIGTERM), 0);
 }
 
-// qvservice init, which the packaged unit runs before serve: a fresh store
-// for a fresh install, and never a change to a store that holds records.
+// qvservice init, which the packaged unit runs before serve: a fresh store, never a change to a filled one.
 TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   TempDir dir;
   const std::string fresh = dir.File("fresh.db");
@@ -173,5 +168,4 @@ TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
   EXPECT_NE(unfilled.err.find("holds no Quorvis store; qvservice init"), std::string::npos) << unfilled.err;
 }
 
-}  // namespace
 }  // namespace qv::test

@@ -1,11 +1,10 @@
-// CSV import: what a good file stores, and that a bad row, a repeated file
-// or a bad icon leaves the store as it was.
+// CSV import: what a good file stores, and that a bad row, a repeated file or a bad icon leaves the store as it was.
 #include "qvservice/import/csv_import.h"
 #include "qvservice/model/icon_file.h"
 #include "service/icon_file.h"
 #include "qvservice/store/new_store_file.h"
 #include "qvservice/query/query_request.h"
-#include "qvservice/store/sqlite_db.h"
+#include "qvservice/store/store_database.h"
 #include "tests/support/store_engines.h"
 #include "tests/support/test_support.h"
 
@@ -15,19 +14,18 @@
 #include <set>
 
 namespace qv::test {
-namespace {
 
 using server::ImportCsv;
 using server::ImportError;
 
-std::int64_t Count(const std::string& store, const char* table) {
-  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
-  server::Statement count(db, std::string("SELECT count(*) FROM ") + table);
+static std::int64_t Count(const std::string& store, const char* table) {
+  const auto db = server::OpenStore(store, server::Database::Mode::ReadOnly);
+  server::Statement count(*db, std::string("SELECT count(*) FROM ") + table);
   count.Step();
   return count.Int64(0);
 }
 
-std::string ImportFailure(const server::ImportOptions& options) {
+static std::string ImportFailure(const server::ImportOptions& options) {
   try {
     ImportCsv(options);
   } catch (const ImportError& error) {
@@ -90,7 +88,10 @@ TEST_P(ServiceImportOnEachEngine, StoresRecordsNamesTimesAndIcons) {
   EXPECT_EQ(Cell(tool, tool.rows[0], "Icon").tag(), contract::kTagByteArray) << "found as tool.ico";
 }
 
-TEST_P(ServiceImportOnEachEngine, AFailedImportLeavesTheStoreAsItWas) {
+// Local times the clocks skip or repeat are refused below, so the zone has summer time.
+TEST_P(ServiceImportOnEachEngine, BadInputImportsNothing) {
+  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
+  tzset();
   TempDir dir;
   const std::string store = NewStore(dir);
   const auto files = [&] {
@@ -98,39 +99,20 @@ TEST_P(ServiceImportOnEachEngine, AFailedImportLeavesTheStoreAsItWas) {
     for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.insert(entry.path().filename());
     return names;
   };
-  const std::string bad = dir.File("bad.csv");
-  WriteFile(bad, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\nben,WS-02\n");
+  const std::string first = "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
+  const std::string bad = dir.File("bad.csv"), good = dir.File("good.csv");
+  WriteFile(bad, kHeader + first + "ben,WS-02\n");
   EXPECT_NE(ImportFailure({store, bad, ""}).find("line 3: expected 9 fields"), std::string::npos);
   if (Postgres()) {
     EXPECT_EQ(server::OpenStore(store, server::Database::Mode::ReadOnly)->SchemaVersion(), 0) << "no empty tables";
   } else {
     EXPECT_EQ(files(), (std::set<std::string>{"bad.csv"}));
   }
-  const std::string good = dir.File("good.csv");
-  WriteFile(good, kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n");
-  EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
+  WriteFile(good, kHeader + first);
+  ASSERT_EQ(ImportCsv({store, good, ""}).records, 1);
   if (!Postgres()) {
     EXPECT_EQ(files(), (std::set<std::string>{"bad.csv", "good.csv", "store.db"}));
   }
-  // Refused later imports add nothing either.
-  EXPECT_NE(ImportFailure({store, good, ""}).find("imported before"), std::string::npos);
-  WriteFile(bad, kHeader + "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\nben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,soon,1,1\n");
-  EXPECT_NE(ImportFailure({store, bad, ""}).find("line 3: duration_ms is not a whole number"), std::string::npos);
-  LocalService service(StoreOptions(store));
-  const Answer users = service.Client().Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
-  ASSERT_EQ(users.rows.size(), 1u);
-  EXPECT_EQ(Cell(users, users.rows[0], "TimeSpent").integer(), 1000);
-}
-
-TEST(ServiceImport, BadInputImportsNothing) {
-  setenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3", 1);
-  tzset();
-  TempDir dir;
-  const std::string store = dir.File("store.db");
-  const std::string first = "anna,WS-01,app.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
-  const std::string good = dir.File("good.csv");
-  WriteFile(good, kHeader + first);
-  ASSERT_EQ(ImportCsv({store, good, ""}).records, 1);
 
   const std::string row = "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1,1\n";
   const std::pair<std::string, std::string> cases[] = {
@@ -161,7 +143,6 @@ TEST(ServiceImport, BadInputImportsNothing) {
       // The header's fields are compared, not their joined text.
       {"\"user,computer\",process,description,window_title,start,duration_ms,keyboard_events,mouse_events\n" + row,
        "line 1: the header must be exactly"},
-      {kHeader + row + std::string(1 << 20, ',') + "\n", "line 3: more than 9 fields"},
       // Local times the clocks skip or repeat place no record.
       {kHeader + "ben,WS-02,b.exe,,t,2024-03-31T02:30:00,1000,1,1\n",
        "line 2: start '2024-03-31T02:30:00' does not exist in local time (the clocks skip it); give it with its UTC"},
@@ -170,7 +151,6 @@ TEST(ServiceImport, BadInputImportsNothing) {
       // The same content again, under any file name.
       {kHeader + first, "imported before"},
   };
-  const std::string bad = dir.File("bad.csv");
   for (const auto& [content, says] : cases) {
     WriteFile(bad, content);
     const std::string error = ImportFailure({store, bad, ""});
@@ -182,10 +162,7 @@ TEST(ServiceImport, BadInputImportsNothing) {
   WriteFile(bad, kHeader + row);
   EXPECT_NE(ImportFailure({store, bad, dir.Path()}).find("b.exe.ico: not an icon file"), std::string::npos);
 
-  EXPECT_EQ(Count(store, "activity"), 1);
-  EXPECT_EQ(Count(store, "users"), 1);
-  EXPECT_EQ(Count(store, "day_programs"), 1);
-  EXPECT_EQ(Count(store, "imports"), 1);
+  for (const char* table : {"activity", "users", "day_programs", "imports"}) EXPECT_EQ(Count(store, table), 1) << table;
 
   // Text and counts at their most.
   WriteFile(good, kHeader + "ben,WS-02,b.exe,," + std::string(server::kMaxTextBytes, 't') +
@@ -206,8 +183,7 @@ TEST(ServiceImport, ANewStoreNeverReplacesOneThatAppearedMeanwhile) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "the new file is removed";
 }
 
-// The writer's icons read back through the viewer's own reader, pixel for
-// pixel: palettes, bit packing, row order and the transparency mask.
+// The writer's icons read back pixel for pixel through the viewer's reader: palettes, packing, row order, mask.
 TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStoredAndWrittenAsTheViewerReadsThem) {
   std::vector<std::uint32_t> small(16 * 16), large(32 * 32);
   for (std::uint32_t i = 0; i < small.size(); ++i) small[i] = i == 3 ? 0 : 0xFF000000 | (i * 0x010307);
@@ -231,16 +207,12 @@ TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStoredAndWrittenAsTheViewerR
     }
   }
 
-  auto cursor = icon;
-  cursor[2] = 2;
-  EXPECT_TRUE(server::IconFileProblem(cursor));
-  auto outside = icon;
-  outside[6 + 12] = 0xFF;  // first image's offset far past the end
-  outside[6 + 13] = 0xFF;
-  EXPECT_TRUE(server::IconFileProblem(outside));
-  auto none = icon;
-  none[4] = 0;
-  EXPECT_TRUE(server::IconFileProblem(none));
+  // A cursor file, no images, the first image's offset far past the end.
+  for (const auto& [at, value] : {std::pair{2, 2}, {4, 0}, {6 + 13, 0xFF}}) {
+    auto bad = icon;
+    bad[at] = static_cast<unsigned char>(value);
+    EXPECT_TRUE(server::IconFileProblem(bad)) << at;
+  }
   EXPECT_TRUE(server::IconFileProblem(std::vector<unsigned char>(icon.begin(), icon.begin() + 20)));
   EXPECT_THROW(server::EncodeIconFile({{16, 32, std::vector<std::uint32_t>(100)}}), std::invalid_argument);
   std::vector<std::uint32_t> colourful(16 * 16, 0xFF000000);
@@ -248,5 +220,4 @@ TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStoredAndWrittenAsTheViewerR
   EXPECT_THROW(server::EncodeIconFile({{16, 4, colourful}}), std::invalid_argument);
 }
 
-}  // namespace
 }  // namespace qv::test

@@ -1,5 +1,4 @@
-// The progress line of import and demo on a terminal (without one they print
-// none: the end-to-end import test), and the log's plain lines under the journal.
+// The progress line of import and demo on a terminal, and the log's plain lines under the journal.
 #include "qvservice/import/csv_import.h"
 #include "qvservice/support/progress_line.h"
 #include "qvservice/support/service_log.h"
@@ -14,24 +13,21 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace {
-
 using namespace qv::server;
 using namespace qv::test;
+using namespace std::string_literals;
 
 // Runs the command on a pseudo-terminal, as an operator's shell would.
-CommandResult RunOnTerminal(const std::string& command) {
+static CommandResult RunOnTerminal(const std::string& command) {
   return RunCommand("script -q -e -c '" + command + "' /dev/null");
 }
 
-TEST(ProgressLine, FormatsRecordsPercentAndRate) {
+TEST(ProgressLine, FormatsRecordsPercentAndRateAndShowsOnATerminalOnlyForImportAndDemo) {
   EXPECT_EQ(FormatProgress(1234, 0.5, 2.0), "1234 records,  50%, 617 records/s");
   EXPECT_EQ(FormatProgress(0, 0.0, 0.0), "0 records,   0%, 0 records/s");
   EXPECT_EQ(FormatProgress(10, 1.7, 1.0), "10 records, 100%, 10 records/s");
   EXPECT_EQ(FormatProgress(10, 0.999, 1.0), "10 records,  99%, 10 records/s");  // never 100 before the end
-}
 
-TEST(ProgressLine, ShowsOnATerminalOnlyForImportAndDemo) {
   TempDir dir;
   const std::string csv = dir.File("records.csv");
   std::ofstream(csv) << kCsvHeader << "\n"
@@ -54,8 +50,7 @@ TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLine
   TempDir dir;
   const int journal = ::open(dir.File("journal").c_str(), O_CREAT | O_WRONLY, 0600);
   const int other = ::open(dir.File("other").c_str(), O_CREAT | O_WRONLY, 0600);
-  ASSERT_GE(journal, 0);
-  ASSERT_GE(other, 0);
+  ASSERT_TRUE(journal >= 0 && other >= 0);
   struct stat status {};
   ASSERT_EQ(::fstat(journal, &status), 0);
   const std::string name = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
@@ -63,10 +58,9 @@ TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLine
   EXPECT_TRUE(IsJournalStream(name.c_str(), journal));
   EXPECT_FALSE(IsJournalStream(name.c_str(), other));  // a redirected child inherits the variable
   EXPECT_FALSE(IsJournalStream(nullptr, journal));
-  EXPECT_FALSE(IsJournalStream("", journal));
-  EXPECT_FALSE(IsJournalStream(std::to_string(status.st_dev).c_str(), journal));
-  EXPECT_FALSE(IsJournalStream((name + "x").c_str(), journal));
-  EXPECT_FALSE(IsJournalStream(":", journal));
+  for (const std::string& bad : {""s, std::to_string(status.st_dev), name + "x", ":"s}) {
+    EXPECT_FALSE(IsJournalStream(bad.c_str(), journal)) << bad;
+  }
   ::close(journal);
   ::close(other);
 
@@ -76,4 +70,3 @@ TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLine
   EXPECT_TRUE(stamped.ends_with(" qvservice: started\n")) << stamped;
 }
 
-}  // namespace

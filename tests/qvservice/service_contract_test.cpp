@@ -1,5 +1,4 @@
-// Activation, access and request checks of the service object, called over
-// gRPC in this process.
+// Activation, access and request checks of the service object, called over gRPC in this process.
 #include "platform/remote_activation.h"
 #include "qvservice/query/query_request.h"
 #include "tests/support/test_support.h"
@@ -10,21 +9,22 @@
 #include <limits>
 
 namespace qv::test {
-namespace {
 
 using server::EncodeActivityRequest;
 using server::EncodeProgramInfoRequest;
 
-std::string Store(const TempDir& dir) {
+static std::string Store(const TempDir& dir) {
   const std::string path = dir.File("store.db");
   WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "Command Processor", "C:\\", 1'700'000'000'000, 60'000, 10, 20},
                       {"ben", "WS-02", "app.exe", "", "Main", 1'700'000'100'000, 30'000, 5, 5}});
   return path;
 }
 
-TEST(ServiceContract, ActivationAnswersEachFailureWithItsHresult) {
+TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgramInformationCarriesNames) {
   TempDir dir;
-  LocalService service(StoreOptions(Store(dir)));
+  const std::string store = Store(dir);
+  const std::string before = ReadFile(store);
+  LocalService service(StoreOptions(store));
   ServiceClient client = service.Client();
   grpc::Status status;
 
@@ -53,6 +53,44 @@ TEST(ServiceContract, ActivationAnswersEachFailureWithItsHresult) {
       client.Query(request, {"", std::string(contract::kClassId), std::string(contract::kUnknownInterfaceId)});
   EXPECT_EQ(viaUnknown.hresult, contract::kNoInterface);
   EXPECT_TRUE(viaUnknown.rows.empty());
+
+  const auto expectInvalid = [&](const Answer& answer, const std::string& mention) {
+    EXPECT_TRUE(answer.status.ok());
+    EXPECT_EQ(answer.hresult, contract::kInvalidArg) << mention;
+    EXPECT_NE(answer.description.find(mention), std::string::npos) << answer.description;
+    EXPECT_TRUE(answer.rows.empty());
+  };
+  expectInvalid(client.Query(""), "56");
+  expectInvalid(client.Query(request.substr(0, 55)), "55");
+  expectInvalid(client.Query(request + "x"), "57");
+  expectInvalid(client.Query(EncodeActivityRequest(4, 0, 0, 0, 0, 0)), "kind 4");
+  expectInvalid(client.Query(EncodeActivityRequest(-1, 0, 0, 0, 0, 0)), "kind -1");
+  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, std::nan(""), 45000)), "start");
+  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, 45000, std::numeric_limits<double>::infinity())), "end");
+  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, 45000, 1e12)), "end");
+  expectInvalid(client.ProgramInfo(EncodeProgramInfoRequest(1).substr(0, 20)), "24");
+  expectInvalid(client.ProgramInfo(request), "24");
+  std::string wrongKind = EncodeProgramInfoRequest(1);
+  wrongKind[0] = 1;
+  expectInvalid(client.ProgramInfo(wrongKind), "kind 1");
+  // Random requests of every size are the request fuzz target's.
+  EXPECT_EQ(client.Query(request).rows.size(), 2u) << "still answering";
+  EXPECT_EQ(ReadFile(store), before) << "the store is unchanged";
+
+  // A program without an icon has a null one; icons stored by an import are checked with the import.
+  const Answer cmd = client.ProgramInfo(EncodeProgramInfoRequest(1));
+  ASSERT_EQ(cmd.hresult, contract::kOk) << cmd.description;
+  ASSERT_EQ(cmd.rows.size(), 1u);
+  EXPECT_EQ(Cell(cmd, cmd.rows[0], "Icon").tag(), contract::kTagNull);
+  EXPECT_EQ(cmd.fields[static_cast<std::size_t>(cmd.Field("Icon"))].ado_type(), contract::kAdoLongVarBinary);
+  const Answer app = client.ProgramInfo(EncodeProgramInfoRequest(2));
+  ASSERT_EQ(app.rows.size(), 1u);
+  EXPECT_EQ(Cell(app, app.rows[0], "Description").bytes(), "");
+
+  const Answer unknown = client.ProgramInfo(EncodeProgramInfoRequest(77));
+  EXPECT_EQ(unknown.hresult, contract::kOk);
+  EXPECT_EQ(unknown.Field("Description"), 2);
+  EXPECT_TRUE(unknown.rows.empty());
 }
 
 TEST(ServiceContract, OnlyAllowedCallersGetIn) {
@@ -62,11 +100,10 @@ TEST(ServiceContract, OnlyAllowedCallersGetIn) {
   LocalService service(options);
   ServiceClient client = service.Client();
 
-  EXPECT_EQ(client.Activate({}).hresult(), contract::kAccessDenied) << "a caller without a name";
-  EXPECT_EQ(client.Activate({"bob"}).hresult(), contract::kAccessDenied);
-  EXPECT_EQ(client.Activate({"corp\\ALICE"}).hresult(), contract::kOk);
-  EXPECT_EQ(client.Activate({"carol"}).hresult(), contract::kOk);
-  EXPECT_EQ(client.Activate({"j\xC3\xBCrgen"}).hresult(), contract::kOk) << "names need not be ASCII";
+  // A caller without a name is refused; names compare without case and need not be ASCII.
+  for (const auto& [name, hr] : {std::pair{"", contract::kAccessDenied}, {"bob", contract::kAccessDenied},
+                                 {"corp\\ALICE", contract::kOk}, {"carol", contract::kOk}, {"j\xC3\xBCrgen", contract::kOk}})
+    EXPECT_EQ(client.Activate({name}).hresult(), hr) << name;
 
   // Each operation checks the caller again.
   const std::string request = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
@@ -79,40 +116,7 @@ TEST(ServiceContract, OnlyAllowedCallersGetIn) {
   EXPECT_EQ(client.Activate({"bob", "{BAD}", ""}).hresult(), contract::kClassNotRegistered);
 }
 
-TEST(ServiceContract, MalformedRequestsFailCleanlyAndLeaveTheStoreAlone) {
-  TempDir dir;
-  const std::string store = Store(dir);
-  const std::string before = ReadFile(store);
-  LocalService service(StoreOptions(store));
-  ServiceClient client = service.Client();
-
-  const auto expectInvalid = [&](const Answer& answer, const std::string& mention) {
-    EXPECT_TRUE(answer.status.ok());
-    EXPECT_EQ(answer.hresult, contract::kInvalidArg) << mention;
-    EXPECT_NE(answer.description.find(mention), std::string::npos) << answer.description;
-    EXPECT_TRUE(answer.rows.empty());
-  };
-  const std::string good = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
-  expectInvalid(client.Query(""), "56");
-  expectInvalid(client.Query(good.substr(0, 55)), "55");
-  expectInvalid(client.Query(good + "x"), "57");
-  expectInvalid(client.Query(EncodeActivityRequest(4, 0, 0, 0, 0, 0)), "kind 4");
-  expectInvalid(client.Query(EncodeActivityRequest(-1, 0, 0, 0, 0, 0)), "kind -1");
-  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, std::nan(""), 45000)), "start");
-  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, 45000, std::numeric_limits<double>::infinity())), "end");
-  expectInvalid(client.Query(EncodeActivityRequest(0, 0, 0, 0, 45000, 1e12)), "end");
-  expectInvalid(client.ProgramInfo(EncodeProgramInfoRequest(1).substr(0, 20)), "24");
-  expectInvalid(client.ProgramInfo(good), "24");
-  std::string wrongKind = EncodeProgramInfoRequest(1);
-  wrongKind[0] = 1;
-  expectInvalid(client.ProgramInfo(wrongKind), "kind 1");
-  // Random requests of every size are the request fuzz target's.
-  EXPECT_EQ(client.Query(good).rows.size(), 2u) << "still answering";
-  EXPECT_EQ(ReadFile(store), before) << "the store is unchanged";
-}
-
-// Rows of the longest titles: a batch ends at its byte budget long before its
-// row count, or the answer outgrows what a client takes in one message.
+// Rows of the longest titles: a batch ends at its byte budget long before its row count.
 TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
   TempDir dir;
   const std::string store = dir.File("store.db");
@@ -134,8 +138,7 @@ TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
   EXPECT_GE(answer.batches, titleBytes / contract::kBatchBytes);
 }
 
-// The reader of the viewer and qvreport takes an answer of exactly its row cap
-// and refuses one row more.
+// The reader of the viewer and qvreport takes an answer of exactly its row cap and refuses one row more.
 TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCap) {
   TempDir dir;
   constexpr std::size_t kRows = 2500;  // three batches
@@ -159,27 +162,4 @@ TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCap) {
   }
 }
 
-// Icons stored by an import are checked with the import.
-TEST(ServiceContract, ProgramInformationCarriesNamesAndANullForNoIcon) {
-  TempDir dir;
-  LocalService service(StoreOptions(Store(dir)));
-  ServiceClient client = service.Client();
-  const Answer cmd = client.ProgramInfo(EncodeProgramInfoRequest(1));
-  ASSERT_EQ(cmd.hresult, contract::kOk) << cmd.description;
-  ASSERT_EQ(cmd.rows.size(), 1u);
-  EXPECT_EQ(Cell(cmd, cmd.rows[0], "ProcessName").bytes(), "cmd.exe");
-  EXPECT_EQ(Cell(cmd, cmd.rows[0], "Description").bytes(), "Command Processor");
-  EXPECT_EQ(Cell(cmd, cmd.rows[0], "Icon").tag(), contract::kTagNull);
-  EXPECT_EQ(cmd.fields[static_cast<std::size_t>(cmd.Field("Icon"))].ado_type(), contract::kAdoLongVarBinary);
-  const Answer app = client.ProgramInfo(EncodeProgramInfoRequest(2));
-  ASSERT_EQ(app.rows.size(), 1u);
-  EXPECT_EQ(Cell(app, app.rows[0], "Description").bytes(), "");
-
-  const Answer unknown = client.ProgramInfo(EncodeProgramInfoRequest(77));
-  EXPECT_EQ(unknown.hresult, contract::kOk);
-  EXPECT_EQ(unknown.Field("Description"), 2);
-  EXPECT_TRUE(unknown.rows.empty());
-}
-
-}  // namespace
 }  // namespace qv::test

@@ -1,5 +1,4 @@
-// The files of a SQLite store: private from their creation, published so that a crash keeps them, no
-// personal data left behind by a killed build, and import's messages safe for a terminal.
+// A SQLite store's files: private, published durably, no dead builds left behind, import's messages escaped.
 #include "qvservice/demo/demo_data.h"
 #include "qvservice/import/csv_import.h"
 #include "tests/support/fsync_spy.h"
@@ -21,7 +20,7 @@ static mode_t Permissions(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 ? status.st_mode & 07777 : 0;
 }
 
-TEST(StoreFiles, ImportPublishesAPrivateSyncedStoreAndLeavesNoDeadBuild) {
+TEST(StoreFiles, ImportPublishesAPrivateSyncedStoreLeavesNoDeadBuildAndEscapesWhatItShows) {
     TempDir dir;
     const std::string store = dir.File("store.db");
     // No process has an id as high as pid_max.
@@ -47,19 +46,17 @@ TEST(StoreFiles, ImportPublishesAPrivateSyncedStoreAndLeavesNoDeadBuild) {
     EXPECT_FALSE(std::filesystem::exists(deadBuild));
     EXPECT_FALSE(std::filesystem::exists(deadBuild + "-wal"));
     EXPECT_TRUE(std::filesystem::exists(liveBuild)) << "pid 1 still runs";
-}
 
-TEST(StoreFiles, ImportShowsFieldsAndNamesEscaped) {
-    TempDir dir;
-    const std::string store = dir.File("store.db"), sneaky = dir.File("a\x1B]0;title\x07.csv");
+    // Import's messages show fields and file names escaped.
+    const std::string escaped = dir.File("escaped.db"), sneaky = dir.File("a\x1B]0;title\x07.csv");
     WriteFile(sneaky, kRecords);
-    server::ImportCsv({store, sneaky, ""});
+    server::ImportCsv({escaped, sneaky, ""});
     WriteFile(dir.File("again.csv"), kRecords);
     WriteFile(dir.File("bad.csv"),
               std::string(server::kCsvHeader) + "\nanna,WS,app.exe,,,2024-03-25T10:00:00Z,1\x1B[2J,1,2\n");
     for (const char* file : {"again.csv", "bad.csv"}) {
         try {
-            server::ImportCsv({store, dir.File(file), ""});
+            server::ImportCsv({escaped, dir.File(file), ""});
             ADD_FAILURE() << file << " was imported";
         } catch (const server::ImportError& error) {
             const std::string message = error.what();

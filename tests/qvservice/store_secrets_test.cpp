@@ -1,5 +1,4 @@
-// A PostgreSQL store's password, however it is spelt in the URI, shows nowhere: not in the store's
-// printable name, the service's log, an error or the command line that ps shows.
+// A PostgreSQL store's password shows nowhere: not in its printable name, the log, an error or the command line.
 #include "qvservice/store/store_database.h"
 #include "tests/support/postgres_cluster.h"
 #include "tests/support/service_process.h"
@@ -15,7 +14,12 @@ constexpr const char* kSecret = "Zq7";
 
 static bool Shows(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(StoreSecrets, PrintableNameComesFromLibpqsReading) {
+// The cluster's URI with a password in its user part (the cluster trusts its socket, so any password does).
+static std::string WithPassword(std::string uri, const std::string& userPart) {
+    return uri.replace(0, std::string("postgresql://").size(), "postgresql://qvtest:" + userPart + "@");
+}
+
+TEST(StoreSecrets, PrintableNameComesFromLibpqsReadingAndNeitherLogNorErrorNorPsShowsThePassword) {
     const std::pair<const char*, const char*> read[] = {
         {"postgresql://qv:Zq7?x@db/q", "postgresql://qv@db/q"},
         {"postgresql://qv:Zq7%3Fa%2Fb%40c@db:5433/q", "postgresql://qv@db:5433/q"},
@@ -23,8 +27,16 @@ TEST(StoreSecrets, PrintableNameComesFromLibpqsReading) {
         {"postgresql://db/q?ssl%70assword=Zq7&options=-csearch_path%3Dquorvis",
          "postgresql://db/q?options=-csearch_path%3Dquorvis"},
         {"postgresql://[::1]:5432/q%0A?application_name=a%1Bb", "postgresql://[::1]:5432/q%0A?application_name=a%1Bb"},
+        {"postgres://qv:Zq7@h1:5432,h2:5432/q?sslmode=verify-full", "postgres://qv@h1:5432,h2:5432/q?sslmode=verify-full"},
+        {"postgresql:///q?host=/run/pg&password=Zq7&user=qv", "postgresql:///q?host=/run/pg&user=qv"},
+        {"postgresql://db/q?password=Zq7&sslpassword=Zq7", "postgresql://db/q"},
+        {"postgresql://qv:Zq7@", "postgresql://qv@"},
+        {"postgresql://", "postgresql://"},
+        {"/var/lib/qvservice/store.db", "/var/lib/qvservice/store.db"},
     };
     for (const auto& [store, printable] : read) EXPECT_EQ(PrintableStoreName(store), printable) << store;
+    EXPECT_TRUE(server::IsPostgresStore("postgres://db/q"));
+    EXPECT_FALSE(server::IsPostgresStore("postgresql.db"));
     // libpq would take a part of the first two passwords for the host or the database.
     for (const char* unread :
          {"postgresql://qv:p@Zq7@db/q", "postgresql://qv:Zq7/x@db/q", "postgresql://qv:Zq7%zz@db/q"})
@@ -36,14 +48,7 @@ TEST(StoreSecrets, PrintableNameComesFromLibpqsReading) {
     server::HideStorePasswords(4, argv);
     EXPECT_STREQ(argv[2], "postgresql://qv@db/q");
     EXPECT_STREQ(argv[3], "--store=postgres://db/q");
-}
 
-// The cluster's URI with a password in its user part (the cluster trusts its socket, so any password does).
-static std::string WithPassword(std::string uri, const std::string& userPart) {
-    return uri.replace(0, std::string("postgresql://").size(), "postgresql://qvtest:" + userPart + "@");
-}
-
-TEST(StoreSecrets, NeitherLogNorErrorNorPsShowsThePassword) {
     QV_REQUIRE_POSTGRES();
     const std::string database = PostgresCluster::Shared().NewDatabase();
     const std::string store = WithPassword(database, "Zq7%3Fa%2Fb%40c?d") + "&pass%77ord=Zq7";

@@ -1,5 +1,4 @@
-// Local OLE dates, timestamps, the split of periods and records into
-// buckets, and the CSV reader.
+// Local OLE dates, timestamps, the split of periods and records into buckets, and the CSV reader.
 #include "qvservice/import/csv_parser.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/time_buckets.h"
@@ -13,18 +12,24 @@
 #include <random>
 
 namespace qv::test {
-namespace {
 
 using namespace server;
 
-void Zone(const char* rule) {
+static void Zone(const char* rule) {
   setenv("TZ", rule, 1);
   tzset();
 }
 
 constexpr std::int64_t kOleZeroMs = -2209161600000;  // 1899-12-30 00:00 UTC
 
-TEST(ServiceLocalTime, OleDatesConvertBothWays) {
+static std::optional<std::int64_t> Instant(std::string_view text) {
+  const Timestamp parsed = ParseTimestamp(text);
+  if (parsed.fault != TimestampFault::None) return std::nullopt;
+  return parsed.ms;
+}
+
+// Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00; Australia's summer spans new year.
+TEST(ServiceLocalTime, OleDatesConvertBothWaysAndTimestampsNeverTakeOneTheClocksSkipOrRepeat) {
   Zone("UTC0");
   EXPECT_EQ(LocalOleDateToEpochMs(25569.0), 0);
   EXPECT_EQ(LocalOleDateToEpochMs(0.0), kOleZeroMs);
@@ -37,55 +42,29 @@ TEST(ServiceLocalTime, OleDatesConvertBothWays) {
   EXPECT_FALSE(LocalOleDateToEpochMs(3e6));
 
   Zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  // 1 July 2024 12:00 summer time is 10:00 UTC; 1 January 12:00 is 11:00 UTC.
-  const double july = 45474.5;
-  const double january = 45292.5;
-  EXPECT_EQ(LocalOleDateToEpochMs(july), 1719828000000);
-  EXPECT_EQ(LocalOleDateToEpochMs(january), 1704106800000);
   std::mt19937_64 random(3);
   for (int i = 0; i < 1000; ++i) {
     const std::int64_t ms = 1'600'000'000'000 + static_cast<std::int64_t>(random() % 300'000'000'000);
     EXPECT_EQ(LocalOleDateToEpochMs(EpochMsToLocalOleDate(ms)), ms);
   }
-}
-
-std::optional<std::int64_t> Instant(std::string_view text) {
-  const Timestamp parsed = ParseTimestamp(text);
-  if (parsed.fault != TimestampFault::None) return std::nullopt;
-  return parsed.ms;
-}
-
-TEST(ServiceLocalTime, TimestampsInLocalTimeOrWithAnOffset) {
-  Zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  EXPECT_EQ(Instant("2024-07-01T12:00:00"), 1719828000000);
-  EXPECT_EQ(Instant("2024-07-01T10:00:00Z"), 1719828000000);
-  EXPECT_EQ(Instant("2024-07-01T15:30:00+05:30"), 1719828000000);
-  EXPECT_EQ(Instant("2024-07-01T05:00:00-05:00"), 1719828000000);
-  EXPECT_EQ(Instant("2024-02-29T00:00:00Z"), 1709164800000);
+  const std::pair<const char*, std::int64_t> instants[] = {
+      {"2024-07-01T12:00:00", 1719828000000},       {"2024-07-01T10:00:00Z", 1719828000000},
+      {"2024-07-01T15:30:00+05:30", 1719828000000}, {"2024-07-01T05:00:00-05:00", 1719828000000},
+      {"2024-02-29T00:00:00Z", 1709164800000},      {"2024-03-31T01:59:59", 1711846799000},
+      {"2024-03-31T03:00:00", 1711846800000},       {"2024-10-27T01:59:59", 1729987199000},
+      {"2024-10-27T03:00:00", 1729994400000},       {"2024-10-27T02:30:00+02:00", 1729989000000},
+      {"2024-10-27T02:30:00+01:00", 1729992600000}, {"2024-03-31T02:30:00Z", 1711852200000}};
+  for (const auto& [text, ms] : instants) EXPECT_EQ(Instant(text), ms) << text;
   for (const char* bad : {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-03-25 10:00:00", "2024-03-25T10:00",
                           "2024-03-25T24:00:00", "2024-03-25T10:00:00+5:00", "2024-03-25T10:00:00Zx", "",
                           "abcd-03-25T10:00:00", "2024-03-25T10:00:60"}) {
     EXPECT_EQ(ParseTimestamp(bad).fault, TimestampFault::Malformed) << bad;
   }
-}
-
-TEST(ServiceLocalTime, LocalTimesTheClocksSkipOrRepeatNameNoInstant) {
-  // Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00.
-  Zone("CET-1CEST,M3.5.0,M10.5.0/3");
-  EXPECT_EQ(ParseTimestamp("2024-03-31T02:00:00").fault, TimestampFault::SkippedLocalTime);
-  EXPECT_EQ(ParseTimestamp("2024-03-31T02:59:59").fault, TimestampFault::SkippedLocalTime);
-  EXPECT_EQ(ParseTimestamp("2024-10-27T02:00:00").fault, TimestampFault::RepeatedLocalTime);
-  EXPECT_EQ(ParseTimestamp("2024-10-27T02:59:59").fault, TimestampFault::RepeatedLocalTime);
-  // Just outside the changes, and with an offset inside them, the time is plain.
-  EXPECT_EQ(Instant("2024-03-31T01:59:59"), 1711846799000);
-  EXPECT_EQ(Instant("2024-03-31T03:00:00"), 1711846800000);
-  EXPECT_EQ(Instant("2024-10-27T01:59:59"), 1729987199000);
-  EXPECT_EQ(Instant("2024-10-27T03:00:00"), 1729994400000);
-  EXPECT_EQ(Instant("2024-10-27T02:30:00+02:00"), 1729989000000);
-  EXPECT_EQ(Instant("2024-10-27T02:30:00+01:00"), 1729992600000);
-  EXPECT_EQ(Instant("2024-03-31T02:30:00Z"), 1711852200000);
-
-  // The southern hemisphere, where summer time spans the new year.
+  for (const auto& [text, fault] : {std::pair{"2024-03-31T02:00:00", TimestampFault::SkippedLocalTime},
+                                     {"2024-03-31T02:59:59", TimestampFault::SkippedLocalTime},
+                                     {"2024-10-27T02:00:00", TimestampFault::RepeatedLocalTime},
+                                     {"2024-10-27T02:59:59", TimestampFault::RepeatedLocalTime}})
+    EXPECT_EQ(ParseTimestamp(text).fault, fault) << text;
   Zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
   EXPECT_EQ(ParseTimestamp("2024-10-06T02:30:00").fault, TimestampFault::SkippedLocalTime);
   EXPECT_EQ(ParseTimestamp("2024-04-07T02:30:00").fault, TimestampFault::RepeatedLocalTime);
@@ -136,7 +115,7 @@ TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
 
 constexpr std::size_t kMaxFields = 4;
 
-std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std::string& text, std::size_t chunk) {
+static std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std::string& text, std::size_t chunk) {
   std::vector<std::pair<std::vector<std::string>, std::size_t>> records;
   CsvParser parser(kMaxFields, [&](std::vector<std::string>& fields, std::size_t line) {
     records.emplace_back(fields, line);
@@ -147,7 +126,7 @@ std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std
 }
 
 // The line and reason of the parser's refusal; {0, ""} when it takes the text.
-std::pair<std::size_t, std::string> Refusal(const std::string& text, std::size_t chunk = 2) {
+static std::pair<std::size_t, std::string> Refusal(const std::string& text, std::size_t chunk = 2) {
   try {
     ParseCsv(text, chunk);
   } catch (const CsvError& error) {
@@ -156,7 +135,7 @@ std::pair<std::size_t, std::string> Refusal(const std::string& text, std::size_t
   return {0, ""};
 }
 
-TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunks) {
+TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunksAndRefusesAFieldOrARecordBeyondItsLimit) {
   const std::string text =
       "a,b,c\r\n"
       "\"x, y\",\"say \"\"hi\"\"\",\r\n"
@@ -174,16 +153,13 @@ TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunks) {
   }
 
   EXPECT_EQ(Refusal("h\nok\n\"open\nstill open").first, 3u);
-  EXPECT_EQ(Refusal("h\nab\"c\n").first, 2u);
-  EXPECT_EQ(Refusal("h\n\"ab\"c\n").first, 2u);
-  EXPECT_EQ(Refusal("h\n\"ab\"\rc\n").first, 2u) << "a CR after a closing quote must end the line";
-  EXPECT_EQ(Refusal("h\n\"ab\"\r,c\n").first, 2u);
-  EXPECT_EQ(Refusal("h\n1,2,3,4,5\n").first, 2u);
+  // A CR after a closing quote must end the line.
+  for (const char* bad : {"h\nab\"c\n", "h\n\"ab\"c\n", "h\n\"ab\"\rc\n", "h\n\"ab\"\r,c\n", "h\n1,2,3,4,5\n"}) {
+    EXPECT_EQ(Refusal(bad).first, 2u) << bad;
+  }
   EXPECT_EQ(ParseCsv("\"ab\"\r\n\"cd\"\r", 1), (decltype(ParseCsv("", 1)){{{"ab"}, 1}, {{"cd"}, 2}}));
   EXPECT_EQ(ParseCsv("1,2,3,4\n,,,\n", 1).size(), 2u) << "as many fields as allowed";
-}
 
-TEST(ServiceCsvParser, RefusesAFieldOrARecordBeyondItsLimit) {
   // A field of exactly the limit, quoted or not, is taken; a byte more is refused.
   const std::string full(CsvParser::kMaxFieldBytes, 'x');
   const auto records = ParseCsv("h\n" + full + ",\"" + full + "\"\n", 1 << 16);
@@ -193,8 +169,7 @@ TEST(ServiceCsvParser, RefusesAFieldOrARecordBeyondItsLimit) {
   EXPECT_EQ(Refusal("h\n" + full + "x\n", 1 << 16), tooLong);
   EXPECT_EQ(Refusal("h\n\"" + full + "x\"\n", 1 << 16), tooLong);
 
-  // A line of commas that never ends: the parser must stop at the field
-  // beyond the limit, not gather the whole line first.
+  // A line of commas that never ends: the parser stops at the field beyond the limit.
   CsvParser parser(kMaxFields, [](std::vector<std::string>&, std::size_t) {});
   parser.Feed("a,b,c,d\n");
   try {
@@ -206,5 +181,4 @@ TEST(ServiceCsvParser, RefusesAFieldOrARecordBeyondItsLimit) {
   }
 }
 
-}  // namespace
 }  // namespace qv::test

@@ -1,7 +1,6 @@
 #pragma once
-// Icon files made byte by byte for the decoder's tests: bitmap images from
-// ARGB pixels (top row first), PNG images from given bytes, and the field
-// offsets a test changes to make a file faulty.
+// Icon files made byte by byte for the decoder's tests: bitmap images from ARGB pixels (top row first), PNG images from
+// given bytes, and the field offsets a test changes to make a file faulty.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -36,9 +35,8 @@ inline std::uint32_t Get32(const std::vector<std::uint8_t>& in, std::size_t at) 
 
 inline std::size_t RowStride(int width, int bits) { return (static_cast<std::size_t>(width) * bits + 31) / 32 * 4; }
 
-// A bitmap image. Palette images list their distinct colours first and pad
-// the palette to `paletteEntries` (default: all the depth allows). Pixels
-// with alpha 0 are masked out.
+// A bitmap image. Palette images list their distinct colours first and pad the palette to `paletteEntries` (default:
+// all the depth allows). Pixels with alpha 0 are masked out.
 inline IconPart BitmapPart(int width, int height, int bits, const std::vector<std::uint32_t>& argb,
                            std::uint32_t paletteEntries = 0) {
     std::vector<std::uint32_t> palette;

@@ -1,7 +1,6 @@
 #pragma once
-// A fake Quorvis Service for the tests: it activates, and answers Query as
-// told: well, not at all, half and then nothing, with rows that lie about
-// their width, types or numbers, or without end.
+// A fake Quorvis Service for the tests: it activates, and answers Query as told: well, not at all, half and then
+// nothing, with rows that lie about their width, types or numbers, or without end.
 #include "proto/quorvis.grpc.pb.h"
 #include "platform/variant.h"
 #include "platform/recordset.h"
@@ -19,7 +18,7 @@ namespace qv::test {
 
 namespace pb = quorvis::v1;
 
-enum class Behaviour { Good, Silent, HalfThenStall, WrongWidth, WrongType, NotANumber, Endless, EndlessLarge };
+enum class Behaviour { Good, Silent, HalfThenStall, WrongWidth, WrongType, NotANumber, Endless };
 
 inline void AddField(pb::ResultPart& part, const char* name, int adoType) {
     auto* field = part.mutable_header()->add_fields();
@@ -37,8 +36,7 @@ inline void AddRow(pb::ResultPart& part, std::int64_t id, double events) {
     second->set_real(events);
 }
 
-// Holds a call open until the client gives up; bounded so that a client
-// that never does cannot hang the test's end.
+// Holds a call open until the client gives up; bounded so that a client that never does cannot hang the test's end.
 inline void StallUntilCancelled(grpc::ServerContext& context) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (!context.IsCancelled() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -64,10 +62,9 @@ public:
         header.mutable_header()->set_hresult(0);
         AddField(header, "ID", adInteger);
         AddField(header, "KeyboardEvents", adDouble);
-        if (now == Behaviour::EndlessLarge) AddField(header, "Name", adVarWChar);
         writer->Write(header);
         pb::ResultPart rows;
-        if (now != Behaviour::Endless && now != Behaviour::EndlessLarge) {
+        if (now != Behaviour::Endless) {
             AddRow(rows, 1, now == Behaviour::NotANumber ? std::numeric_limits<double>::quiet_NaN() : 2.5);
             if (now == Behaviour::Good) AddRow(rows, 2, 4.0);
             if (now == Behaviour::WrongWidth) rows.mutable_rows(0)->add_values()->set_tag(VT_NULL);
@@ -79,14 +76,7 @@ public:
             if (now == Behaviour::HalfThenStall) StallUntilCancelled(*context);
             return grpc::Status::OK;
         }
-        for (int i = 0; i < kRowsPerMessage; ++i) {
-            AddRow(rows, i, 1.0);
-            if (now == Behaviour::EndlessLarge) {
-                auto* name = rows.mutable_rows(i)->add_values();
-                name->set_tag(VT_BSTR);
-                name->set_bytes(std::string(1000, 'x'));
-            }
-        }
+        for (int i = 0; i < kRowsPerMessage; ++i) AddRow(rows, i, 1.0);
         while (!context->IsCancelled() && writer->Write(rows)) continue;
         return grpc::Status::OK;
     }

@@ -1,6 +1,6 @@
 #pragma once
-// The frame's part in the end-to-end tests of Connect: three trees, each
-// refilled by its top-level loader, their tree objects freed at the end.
+// The frame's part in the end-to-end tests of Connect: three trees, each refilled by its top-level loader, their tree
+// objects freed at the end.
 #include "tests/support/doc_test_support.h"
 #include "service/qv_viewer_doc.h"
 #include "trees/tree_loaders.h"
@@ -28,16 +28,12 @@ public:
     QTreeWidget trees[3];
 };
 
-inline QStringList Texts(const QTreeWidget& tree) {
-    QStringList texts;
-    for (int i = 0; i < tree.topLevelItemCount(); ++i) texts << tree.topLevelItem(i)->text(0);
-    return texts;
-}
-
 inline QStringList Texts(const QTreeWidgetItem* item) {
     QStringList texts;
     for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
     return texts;
 }
+
+inline QStringList Texts(QTreeWidget& tree) { return Texts(tree.invisibleRootItem()); }
 
 }  // namespace qv::test

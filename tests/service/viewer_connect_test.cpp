@@ -1,23 +1,18 @@
-// Connect end to end against a real qvservice on loopback: the three trees
-// fill through the loaders and open level by level; a caller the service
-// refuses is told so. A failed reconnect is viewer_connect_tls_test's.
-#include "tests/support/doc_test_support.h"
+// Connect end to end against a real qvservice on loopback: the three trees fill through the loaders and open level by
+// level; over TLS the hive's files connect, and a wrong CA, a missing file or an open key each say what the operator
+// must know, the connection working again afterwards.
 #include "tests/service/trees_host.h"
 #include "tests/support/gui_test_environment.h"
-#include "service/qv_viewer_doc.h"
-#include "service/remote_qv_query.h"
 #include "resources/resource_ids.h"
-#include "trees/tree_loaders.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
-#include "service/viewer_settings.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 
-#include <QApplication>
 #include <QTreeWidget>
 
-QV_GUI_TEST_ENVIRONMENT(QApplication)
+#include <csignal>
+#include <filesystem>
 
 namespace {
 
@@ -25,8 +20,8 @@ using namespace qv::test;
 
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;
 
-std::string Serve(const TempDir& dir, std::unique_ptr<ServiceProcess>& service, std::vector<std::string> extra = {}) {
-    service.reset();
+TEST(ViewerConnect, TreesFillFromTheServiceLevelByLevel) {
+    TempDir dir;
     const std::string store = dir.File("store.db");
     WriteRecords(store, {
                             {"bob", "pc-1", "browser", "Web Browser", "news", kJan2025, 60'000, 1, 2},
@@ -34,22 +29,11 @@ std::string Serve(const TempDir& dir, std::unique_ptr<ServiceProcess>& service, 
                             {"alice", "pc-1", "browser", "Web Browser", "mail", kJan2025, 60'000, 1, 2},
                             {"alice", "pc-1", "editor", "Text Editor", "todo", kJan2025, 60'000, 1, 2},
                         });
-    std::vector<std::string> args = {"serve", "--store", store, "--listen", "127.0.0.1:0"};
-    args.insert(args.end(), extra.begin(), extra.end());
-    service = std::make_unique<ServiceProcess>(args);
-    const std::string address = service->WaitUntilListening();
-    EXPECT_FALSE(address.empty()) << service->Log();
-    return address;
-}
-
-std::u16string Name(const std::string& address) { return {address.begin(), address.end()}; }
-
-TEST(ViewerConnect, TreesFillFromTheServiceLevelByLevel) {
-    TempDir dir;
-    std::unique_ptr<ServiceProcess> service;
-    const std::string address = Serve(dir, service);
+    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0"});
+    const std::string address = service.WaitUntilListening();
+    ASSERT_FALSE(address.empty()) << service.Log();
     HiveStore hive(dir.File("user.reg"));
-    ASSERT_TRUE(WriteServerName(hive, Name(address)));
+    ASSERT_TRUE(WriteServerName(hive, std::u16string(address.begin(), address.end())));
     CQVViewerDoc doc(hive);
     TreesHost host(doc);
     doc.SetHost(&host);
@@ -81,23 +65,69 @@ TEST(ViewerConnect, TreesFillFromTheServiceLevelByLevel) {
     EXPECT_EQ(Texts(editor), QStringList{"alice"});
 }
 
-// The service's own refusal travels through the transport to the message;
-// the other refusals take the same path, their messages are the document's.
-TEST(ViewerConnect, ARefusedCallerIsToldAccessIsDenied) {
+TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     TempDir dir;
-    std::unique_ptr<ServiceProcess> service;
-    const std::string address = Serve(dir, service, {"--allow", "somebody-else", "--trust-claimed-names"});
+    const std::string certs = CopyTestCertificates(dir);
+    const std::string store = dir.File("store.db");
+    WriteRecords(store, {{"alice", "pc-1", "editor", "Text Editor", "notes", kJan2025, 60'000, 1, 2},
+                         {"bob", "pc-2", "browser", "Web Browser", "news", kJan2025, 60'000, 1, 2}});
+    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", certs + "/test-server.pem",
+                            "--tls-key", certs + "/test-server.key", "--client-ca", certs + "/test-ca.pem", "--allow",
+                            "alice"});
+    const std::string address = service.WaitUntilListening();
+    ASSERT_FALSE(address.empty()) << service.Log();
+    const std::string& server = address;  // the certificate names 127.0.0.1 too: no look-up
+    const TlsFiles alice{certs + "/test-ca.pem", certs + "/test-client-alice.pem", certs + "/test-client-alice.key"};
+
     HiveStore hive(dir.File("user.reg"));
-    ASSERT_TRUE(WriteServerName(hive, Name(address)));
+    ASSERT_TRUE(WriteServerName(hive, std::u16string(server.begin(), server.end())));
+    ASSERT_TRUE(WriteTlsSettings(hive, alice));
     CQVViewerDoc doc(hive);
-    RecordingHost host;
+    TreesHost host(doc);
     doc.SetHost(&host);
     MessageCapture capture;
+    QStringList warnings;
+    QObject::connect(&doc, &CQVViewerDoc::Warning, [&warnings](const QString& text) { warnings << text; });
     doc.Connect();
+    ASSERT_TRUE(capture.messages.empty()) << capture.messages[0].text.toStdString() << "\n" << doc.ConnectFailure();
+    EXPECT_EQ(Texts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
+    EXPECT_TRUE(doc.ConnectFailure().empty());
+    EXPECT_TRUE(warnings.isEmpty());
+
+    // Another CA: the service's certificate is not trusted. The trees are emptied by the Apply, the message is the
+    // unreachable server's, the reason goes to the trace, and the interface held before stays.
+    IQVQuery* working = doc.Service();
+    ASSERT_TRUE(WriteTlsSettings(hive, {certs + "/test-other-ca.pem", alice.certFile, alice.keyFile}));
+    doc.Disconnect();
+    doc.Connect();
+    for (const QTreeWidget& tree : host.trees) EXPECT_EQ(tree.topLevelItemCount(), 0);
     ASSERT_EQ(capture.messages.size(), 1u);
-    EXPECT_EQ(capture.messages[0].text.toStdString(), "Access is denied to Quorvis Service on `" + address + "`");
+    EXPECT_EQ(capture.messages[0].text.toStdString(), "`" + server + "` is not available.");
     EXPECT_EQ(capture.messages[0].icon, MessageIcon::Error);
-    EXPECT_EQ(doc.Service(), nullptr);
+    EXPECT_FALSE(doc.ConnectFailure().empty());
+    EXPECT_EQ(doc.Service(), working);
+    host.RefreshRoot(IDocumentHost::Users);
+    EXPECT_EQ(Texts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"})) << "Refresh still works";
+
+    // A CA file that is not there: no plain-text fallback, a message that names the reason, the file in the trace.
+    ASSERT_TRUE(WriteTlsSettings(hive, {dir.File("gone.pem"), alice.certFile, alice.keyFile}));
+    doc.Connect();
+    ASSERT_EQ(capture.messages.size(), 2u);
+    EXPECT_EQ(capture.messages[1].text.toStdString(),
+              "Can not connect to `" + server + "`. Failed with message - The system cannot find the file specified.");
+    EXPECT_NE(doc.ConnectFailure().find("gone.pem"), std::string::npos) << doc.ConnectFailure();
+
+    // A key others can read still serves; the operator hears of it once.
+    std::filesystem::permissions(alice.keyFile, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    ASSERT_TRUE(WriteTlsSettings(hive, alice));
+    doc.Disconnect();
+    doc.Connect();
+    doc.Connect();
+    EXPECT_EQ(capture.messages.size(), 2u);
+    EXPECT_EQ(Texts(host.trees[IDocumentHost::Users]), (QStringList{"alice", "bob"}));
+    ASSERT_EQ(warnings.size(), 1);
+    EXPECT_TRUE(warnings[0].contains(QString::fromStdString(alice.keyFile))) << warnings[0].toStdString();
+    EXPECT_EQ(service.Stop(SIGTERM), 0);
 }
 
 }  // namespace

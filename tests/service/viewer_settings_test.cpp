@@ -17,8 +17,8 @@ std::vector<std::uint8_t> DateBytes(double date) {
     return bytes;
 }
 
-// The byte forms are the registry's: 8 raw little-endian
-// bytes per date and a DWORD, under the viewer's key whatever its case.
+// The byte forms are the registry's: 8 raw little-endian bytes per date and a DWORD, under the viewer's key whatever
+// its case.
 TEST(ViewerSettings, PeriodAndServerRoundTripAndMisshapenValuesKeepTheDefaults) {
     TempDir dir;
     const std::string path = dir.File("user.reg");

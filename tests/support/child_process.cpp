@@ -54,13 +54,11 @@ pid_t Spawn(const std::vector<std::string>& command, int in, int out, int err, b
   posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
   posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
-  // Signals the test program ignores or blocks (gRPC ignores SIGPIPE) would
-  // otherwise stay so in the child.
+  // Signals the test program ignores or blocks (gRPC ignores SIGPIPE) would otherwise stay so in the child.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  sigset_t none;
+  sigset_t none, defaults;
   sigemptyset(&none);
-  sigset_t defaults;
   sigemptyset(&defaults);
   for (const int signal : {SIGPIPE, SIGCHLD, SIGINT, SIGTERM, SIGQUIT, SIGHUP}) sigaddset(&defaults, signal);
   posix_spawnattr_setsigmask(&attributes, &none);
@@ -82,8 +80,7 @@ int ExitCode(int waitStatus) {
 
 ToolResult RunProgram(const std::vector<std::string>& command, bool mergeErr) {
   const Fd in(open("/dev/null", O_RDONLY | O_CLOEXEC));
-  // Memory files, not pipes: a server the command leaves running may keep a
-  // write end open for ever.
+  // Memory files, not pipes: a server the command leaves running may keep a write end open for ever.
   const Fd out(memfd_create("qv-test-out", MFD_CLOEXEC));
   const Fd err(memfd_create("qv-test-err", MFD_CLOEXEC));
   const pid_t pid = Spawn(command, in.Get(), out.Get(), mergeErr ? out.Get() : err.Get());

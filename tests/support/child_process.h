@@ -13,10 +13,8 @@ struct ToolResult {
   std::string err;
 };
 
-// Starts the command (looked up on PATH unless its name holds a slash) with
-// the given standard streams, no other inherited descriptor and the signals
-// as a shell leaves them; in a session of its own when asked. Throws
-// std::runtime_error when it cannot.
+// Starts the command (on PATH) with these standard streams only and default signals, in its own session when asked.
+// Throws std::runtime_error when it cannot.
 pid_t Spawn(const std::vector<std::string>& command, int in, int out, int err, bool ownSession = false);
 
 // The exit code in a wait status, or 128 + the signal that ended the child.

@@ -1,7 +1,6 @@
 #pragma once
-// Pieces of the document's tests: a main frame that records what the
-// document asks of it, a remote object with a chosen answer to the
-// interface query, and the message boxes captured.
+// Pieces of the document's tests: a main frame that records what the document asks of it, a remote object with a chosen
+// answer to the interface query, and the message boxes captured.
 #include "service/document_host.h"
 #include "tests/support/fake_qv_query.h"
 #include "platform/hive_store.h"
@@ -49,8 +48,8 @@ private:
     HRESULT answer_;
 };
 
-// Connects the document as to a server that accepts it (so its image lists
-// exist), then hands it the service to query instead.
+// Connects the document as to a server that accepts it (so its image lists exist), then hands it the service to query
+// instead.
 inline void ConnectTo(CQVViewerDoc& doc, HiveStore& hive, std::unique_ptr<IQVQuery> service) {
     WriteServerName(hive, u"fake");
     doc.SetActivator([](std::string_view) {
@@ -62,8 +61,7 @@ inline void ConnectTo(CQVViewerDoc& doc, HiveStore& hive, std::unique_ptr<IQVQue
     doc.SetService(std::move(service));
 }
 
-// A document connected to a fake service, its settings in a temporary
-// folder, its frame a recording one.
+// A document connected to a fake service, its settings in a temporary folder, its frame a recording one.
 struct FakeServiceDocument {
     FakeServiceDocument() {
         doc.SetHost(&host);

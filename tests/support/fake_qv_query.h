@@ -1,7 +1,6 @@
 #pragma once
-// A fake IQVQuery for the document's and the loaders' rules: canned answers
-// by request, every request recorded, failures on demand. The state is
-// shared, so a test still sees it after the document has released the fake.
+// A fake IQVQuery for the document's and the loaders' rules: canned answers by request, every request recorded,
+// failures on demand. The state is shared, so a test still sees it after the document has released the fake.
 #include "service/qv_query.h"
 
 #include <cstdint>
@@ -27,8 +26,8 @@ struct FakeServiceState {
     std::vector<ProgramInfoRequest> infoQueries;
     HRESULT queryStatus = S_OK;
     HRESULT infoStatus = S_OK;
-    // Runs in place of the program-information answer when set; its status
-    // is the call's (a stalled call, see stalled_call.h).
+    // Runs in place of the program-information answer when set; its status is the call's (a stalled call, see
+    // stalled_call.h).
     std::function<HRESULT()> infoCall;
     int alive = 0;  // fakes not yet destroyed
 
@@ -49,49 +48,6 @@ inline RecordsetPtr MakeRecordset(const FakeTable& table) {
     return recordset;
 }
 
-class FakeQVQuery final : public IQVQuery {
-public:
-    explicit FakeQVQuery(std::shared_ptr<FakeServiceState> state) : state_(std::move(state)) { ++state_->alive; }
-    ~FakeQVQuery() override { --state_->alive; }
-
-    HRESULT Query(const QueryRequest& request, RecordsetPtr& result) override {
-        state_->queries.push_back(request);
-        if (Failed(state_->queryStatus)) return state_->queryStatus;
-        auto found = state_->answers.find({request.kind, request.computerId, request.userId, request.programId});
-        result = found != state_->answers.end() ? MakeRecordset(found->second) : MakeRecordset(EmptyOf(request));
-        return S_OK;
-    }
-
-    HRESULT QueryProgramInfo(const ProgramInfoRequest& request, RecordsetPtr& result) override {
-        state_->infoQueries.push_back(request);
-        if (state_->infoCall) return state_->infoCall();
-        if (Failed(state_->infoStatus)) return state_->infoStatus;
-        auto found = state_->programs.find(request.programId);
-        result = MakeRecordset(found != state_->programs.end()
-                                   ? found->second
-                                   : FakeTable{{{"Description", adVarWChar, 255},
-                                                {"ProcessName", adVarWChar, 255},
-                                                {"Icon", adLongVarBinary, 0}},
-                                               {}});
-        return S_OK;
-    }
-
-    std::string ErrorDescription() const override { return "the fake service failed"; }
-
-private:
-    // An answer without rows still has the fields a loader asks for.
-    static FakeTable EmptyOf(const QueryRequest&) {
-        return {{{"ID", adInteger, 4},
-                 {"Name", adVarWChar, 255},
-                 {"Computers", adInteger, 4},
-                 {"Users", adInteger, 4},
-                 {"Processes", adInteger, 4}},
-                {}};
-    }
-
-    std::shared_ptr<FakeServiceState> state_;
-};
-
 // A row of a users, computers or programs answer.
 inline FakeTable EntityTable(const char* countField, std::vector<std::tuple<Variant, Variant, Variant>> rows) {
     FakeTable table{{{"ID", adInteger, 4}, {"Name", adVarWChar, 255}, {countField, adInteger, 4}}, {}};
@@ -103,6 +59,37 @@ inline FakeTable ProgramInfoTable(std::u16string description, std::u16string pro
     return {{{"Description", adVarWChar, 255}, {"ProcessName", adVarWChar, 255}, {"Icon", adLongVarBinary, 0}},
             {{Variant::Str(BStr(description)), Variant::Str(BStr(process)), std::move(icon)}}};
 }
+
+class FakeQVQuery final : public IQVQuery {
+public:
+    explicit FakeQVQuery(std::shared_ptr<FakeServiceState> state) : state_(std::move(state)) { ++state_->alive; }
+    ~FakeQVQuery() override { --state_->alive; }
+
+    HRESULT Query(const QueryRequest& request, RecordsetPtr& result) override {
+        state_->queries.push_back(request);
+        if (Failed(state_->queryStatus)) return state_->queryStatus;
+        auto found = state_->answers.find({request.kind, request.computerId, request.userId, request.programId});
+        // An answer without rows still has the fields a loader asks for.
+        FakeTable empty = EntityTable("Computers", {});
+        for (const char* count : {"Users", "Processes"}) empty.fields.push_back({count, adInteger, 4});
+        result = MakeRecordset(found != state_->answers.end() ? found->second : empty);
+        return S_OK;
+    }
+
+    HRESULT QueryProgramInfo(const ProgramInfoRequest& request, RecordsetPtr& result) override {
+        state_->infoQueries.push_back(request);
+        if (state_->infoCall) return state_->infoCall();
+        if (Failed(state_->infoStatus)) return state_->infoStatus;
+        auto found = state_->programs.find(request.programId);
+        result = MakeRecordset(found != state_->programs.end() ? found->second : FakeTable{ProgramInfoTable({}, {}, {}).fields, {}});
+        return S_OK;
+    }
+
+    std::string ErrorDescription() const override { return "the fake service failed"; }
+
+private:
+    std::shared_ptr<FakeServiceState> state_;
+};
 
 inline Variant Text(std::u16string_view text) { return Variant::Str(BStr(text)); }
 

@@ -1,8 +1,7 @@
 #pragma once
-// Tree objects and a pane whose children come from a scripted source instead
-// of the service: counts fetches, live objects and reports, and can block a
-// fetch the way a slow service call does (events keep flowing, input not)
-// until a condition holds, so no test hangs on a fixed time.
+// Tree objects and a pane whose children come from a scripted source instead of the service: counts fetches, live
+// objects and reports, and can block a fetch the way a slow service call does (events keep flowing, input not) until a
+// condition holds, so no test hangs on a fixed time.
 #include "trees/tree_object.h"
 #include "trees/workspace_bar.h"
 

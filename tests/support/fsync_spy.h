@@ -1,6 +1,5 @@
 #pragma once
-// Sees every fsync of the test program: include in one source file of a test
-// program only, since it defines fsync itself (and then calls libc's).
+// Sees every fsync of the test program; defines fsync itself, so include it in one source file of a program only.
 #include <dlfcn.h>
 #include <limits.h>
 #include <unistd.h>

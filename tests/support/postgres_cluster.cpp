@@ -3,16 +3,13 @@
 #include "tests/support/child_process.h"
 #include "tests/support/test_support.h"
 
-#include <libpq-fe.h>
-
-#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <pwd.h>
 #include <sstream>
 #include <stdexcept>
@@ -22,8 +19,6 @@
 
 namespace qv::test {
 
-namespace {
-
 namespace fs = std::filesystem;
 
 constexpr const char* kUser = "qvtest";
@@ -31,55 +26,45 @@ constexpr const char* kUser = "qvtest";
 constexpr const char* kPort = "5432";
 constexpr const char* kWaitLimitSeconds = "60";
 constexpr const char* kDebianRoot = "/usr/lib/postgresql";
-constexpr std::size_t kMaxVersionDigits = 4;
-// Runs in the watchdog: waits for a line or the end of its input, which comes
-// when the test program exits or dies, then stops the server and removes the
-// folder. $1 is pg_ctl, $2 the folder, $3 how long pg_ctl may wait.
+// At a line or the end of its input (the test program ends), stops the server ($1 pg_ctl, $2 folder) and removes it.
 constexpr const char* kWatchdogScript =
     "read -r _; \"$1\" stop -D \"$2/data\" -m immediate -w -t \"$3\" >/dev/null 2>&1; rm -rf \"$2\"";
 
-std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
+static std::string Errno(const std::string& what) { return what + ": " + std::strerror(errno); }
 
-bool HasServerTools(const fs::path& dir) {
+static bool HasServerTools(const fs::path& dir) {
   return access((dir / "initdb").c_str(), X_OK) == 0 && access((dir / "pg_ctl").c_str(), X_OK) == 0;
 }
 
-// "15" -> {15}, "9.6" -> {9, 6}; empty when the name is no version.
-std::vector<int> VersionOf(const std::string& name) {
-  std::vector<int> parts;
-  std::istringstream in(name);
-  for (std::string part; std::getline(in, part, '.');) {
-    const bool digits = std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; });
-    if (part.empty() || part.size() > kMaxVersionDigits || !digits) return {};
-    parts.push_back(std::stoi(part));
-  }
-  return parts;
-}
-
-// Debian keeps each major version's server programs off PATH, and a PATH may
-// hold stray links to another version, so PATH comes last.
-std::string FindServerTools() {
+// Debian's newest /usr/lib/postgresql/VERSION/bin first: PATH may hold stray links to another version.
+static std::string FindServerTools() {
   std::error_code error;
-  std::vector<int> best;
+  double best = 0;
   std::string found;
   for (const auto& entry : fs::directory_iterator(kDebianRoot, error)) {
-    const std::vector<int> version = VersionOf(entry.path().filename().string());
-    if (!version.empty() && version > best && HasServerTools(entry.path() / "bin")) {
+    const std::string name = entry.path().filename().string();
+    char* end = nullptr;
+    const double version = std::strtod(name.c_str(), &end);
+    if (std::isdigit(static_cast<unsigned char>(name[0])) && *end == '\0' && version > best &&
+        HasServerTools(entry.path() / "bin")) {
       best = version;
       found = (entry.path() / "bin").string();
     }
   }
-  if (!found.empty()) return found;
-
   const char* path = std::getenv("PATH");
   std::istringstream dirs(path ? path : "");
-  for (std::string dir; std::getline(dirs, dir, ':');) {
-    if (!dir.empty() && HasServerTools(dir)) return dir;
+  for (std::string dir; found.empty() && std::getline(dirs, dir, ':');) {
+    if (!dir.empty() && HasServerTools(dir)) found = dir;
   }
-  return {};
+  return found;
 }
 
-}  // namespace
+// Removes the folder of a cluster that did not start; the error that stopped it is the one to report.
+[[noreturn]] static void Abandon(const std::string& folder, const std::string& error) {
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  throw std::runtime_error(error);
+}
 
 PostgresCluster& PostgresCluster::Shared() {
   static PostgresCluster cluster;
@@ -97,8 +82,7 @@ PostgresCluster::PostgresCluster() {
 PostgresCluster::~PostgresCluster() {
   // A forked child that exits must not stop the cluster of its parent.
   if (watchdog_ < 0 || getpid() != owner_) return;
-  // A line wakes the watchdog even while a forked child still holds the
-  // pipe; should the write fail, the end of file from close() does the same.
+  // A line wakes the watchdog even while a forked child holds the pipe; else close()'s end of file does.
   const char line = '\n';
   [[maybe_unused]] const ssize_t written = write(watchdogPipe_, &line, 1);
   close(watchdogPipe_);
@@ -136,13 +120,8 @@ void PostgresCluster::Setup() {
   }
   // Fast and throw-away: no TCP, no durability; services under test open many connections.
   std::ofstream conf(data + "/postgresql.conf", std::ios::app);
-  conf << "\nlisten_addresses = ''\n"
-       << "unix_socket_directories = '" << folder_ << "/sock'\n"
-       << "port = " << kPort << "\n"
-       << "fsync = off\n"
-       << "full_page_writes = off\n"
-       << "max_connections = 200\n"
-       << "shared_buffers = 32MB\n";
+  conf << "\nlisten_addresses = ''\nunix_socket_directories = '" << folder_ << "/sock'\nport = " << kPort
+       << "\nfsync = off\nfull_page_writes = off\nmax_connections = 200\nshared_buffers = 32MB\n";
   conf.close();
   if (!conf) throw std::runtime_error("cannot write " + data + "/postgresql.conf");
   Start();
@@ -152,18 +131,11 @@ void PostgresCluster::MakeFolder() {
   std::string pattern = "/tmp/qv-pg-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error(Errno("cannot make " + pattern));
   folder_ = pattern;
-  const std::string sockets = folder_ + "/sock";
-  std::string error;
-  if (mkdir(sockets.c_str(), 0700) != 0) error = Errno("cannot make " + sockets);
-  for (const std::string& dir : {folder_, sockets}) {
-    if (error.empty() && switchUser_ && chown(dir.c_str(), uid_, gid_) != 0) {
-      error = Errno("cannot hand " + dir + " over to the server's user");
+  for (const std::string& dir : {folder_, folder_ + "/sock"}) {
+    if (dir != folder_ && mkdir(dir.c_str(), 0700) != 0) Abandon(folder_, Errno("cannot make " + dir));
+    if (switchUser_ && chown(dir.c_str(), uid_, gid_) != 0) {
+      Abandon(folder_, Errno("cannot hand " + dir + " over to the server's user"));
     }
-  }
-  if (!error.empty()) {
-    std::error_code ignored;  // the error that stops the start is the one to report
-    fs::remove_all(folder_, ignored);
-    throw std::runtime_error(error);
   }
 }
 
@@ -172,8 +144,7 @@ void PostgresCluster::StartWatchdog() {
   if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error(Errno("cannot make the watchdog's pipe"));
   watchdogPipe_ = ends[1];
   const int devNull = open("/dev/null", O_WRONLY | O_CLOEXEC);
-  // Its own session: a Ctrl-C or a kill of the test's process group must
-  // leave it alive to clean up after the test.
+  // Its own session: a Ctrl-C or a kill of the test's process group must leave it alive to clean up after the test.
   const std::vector<std::string> watchdog{
       "/bin/sh", "-c", kWatchdogScript, "qv-pg-watchdog", binDir_ + "/pg_ctl", folder_, kWaitLimitSeconds};
   std::string error;
@@ -186,9 +157,7 @@ void PostgresCluster::StartWatchdog() {
   close(devNull);
   if (!error.empty()) {
     close(watchdogPipe_);
-    std::error_code ignored;  // the error that stops the start is the one to report
-    fs::remove_all(folder_, ignored);
-    throw std::runtime_error(error);
+    Abandon(folder_, error);
   }
 }
 
@@ -229,20 +198,9 @@ std::string PostgresCluster::NewDatabase() {
   CheckRunnable();
   // A test that failed between Kill() and Restart() must not take the later tests down with it.
   if (!running_) Start();
-  const std::string name = "qv_" + std::to_string(++nextDatabase_);
-  const std::string sockets = folder_ + "/sock";
-  const char* keys[] = {"host", "port", "user", "dbname", nullptr};
-  const char* values[] = {sockets.c_str(), kPort, kUser, "postgres", nullptr};
-  const std::unique_ptr<PGconn, decltype(&PQfinish)> connection(PQconnectdbParams(keys, values, 0), &PQfinish);
-  if (PQstatus(connection.get()) != CONNECTION_OK) {
-    throw std::runtime_error("cannot connect to the test PostgreSQL cluster: " +
-                             std::string(PQerrorMessage(connection.get())));
-  }
-  const std::unique_ptr<PGresult, decltype(&PQclear)> created(
-      PQexec(connection.get(), ("CREATE DATABASE " + name).c_str()), &PQclear);
-  if (PQresultStatus(created.get()) != PGRES_COMMAND_OK) {
-    throw std::runtime_error("cannot create database " + name + ": " + PQerrorMessage(connection.get()));
-  }
+  const std::string name = "qv_" + std::to_string(++nextDatabase_), sockets = folder_ + "/sock";
+  const ToolResult made = RunProgram({binDir_ + "/createdb", "-h", sockets, "-p", kPort, "-U", kUser, name}, true);
+  if (made.exitCode != 0) throw std::runtime_error("cannot create database " + name + ": " + made.out);
   // mkdtemp names the folder from letters and digits only: nothing to escape.
   return "postgresql:///" + name + "?host=" + sockets + "&port=" + kPort + "&user=" + kUser;
 }

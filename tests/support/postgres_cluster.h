@@ -1,6 +1,5 @@
-// A throw-away PostgreSQL cluster for the tests of the PostgreSQL store: its
-// own data and Unix socket in a private folder under /tmp, no TCP port, run
-// as an unprivileged user when the tests run as root (initdb refuses root).
+// A throw-away PostgreSQL cluster: data and Unix socket in a private folder under /tmp, no TCP port, run as an
+// unprivileged user when the tests run as root (initdb refuses root).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -14,28 +13,21 @@ namespace qv::test {
 
 class PostgresCluster {
  public:
-  // The one cluster of this test program: started on first use, stopped and
-  // removed at exit, or by its watchdog when the program dies without exiting.
+  // Started on first use; stopped and removed at exit, or by its watchdog when the program dies.
   static PostgresCluster& Shared();
 
   ~PostgresCluster();
   PostgresCluster(const PostgresCluster&) = delete;
   PostgresCluster& operator=(const PostgresCluster&) = delete;
 
-  // False only when the server binaries are absent; Unavailable() says why.
+  // False only without the server binaries (Unavailable() says why); Failure() tells why a present cluster failed.
   bool Available() const { return unavailable_.empty(); }
   const std::string& Unavailable() const { return unavailable_; }
-  // Why the cluster did not start although the binaries are present, with
-  // the output of initdb or the server's log; empty when it runs.
   const std::string& Failure() const { return failure_; }
 
-  // A new empty database, as a libpq URI for the user of the cluster.
-  // Throws std::runtime_error when the cluster does not run.
+  // A new empty database as a libpq URI; throws std::runtime_error when the cluster does not run.
   std::string NewDatabase();
-  // Stops the server at once, as a crash would (connections are cut, no
-  // checkpoint); Restart() starts it again on the same socket and data, as
-  // does the next NewDatabase(). Both do nothing when already so, and throw
-  // std::runtime_error with the server's log when they fail.
+  // Kill() stops the server as a crash would; Restart() or NewDatabase() starts it again. Both throw with the log.
   void Kill();
   void Restart();
 
@@ -68,8 +60,7 @@ class PostgresCluster {
 
 }  // namespace qv::test
 
-// In a test body: skips the test when the server binaries are absent and fails
-// it, with the server's own words, when they are present but do not start.
+// Skips the test when the server binaries are absent; fails it when they are present but do not start.
 #define QV_REQUIRE_POSTGRES()                                                                \
   do {                                                                                       \
     const auto& qvPostgresCluster = ::qv::test::PostgresCluster::Shared();                   \

@@ -1,5 +1,4 @@
-// Random activity records, and the import file that holds them, for the
-// tests that compare the service's answers with sums of their own.
+// Random activity records and their import file, for tests that compare answers with sums of their own.
 #pragma once
 
 #include "qvservice/model/record_writer.h"
@@ -11,10 +10,8 @@
 
 namespace qv::test {
 
-// Records starting on whole seconds in [fromMs, toMs): names that are not
-// ASCII, differ only in case or hold a backslash; titles that are empty,
-// padded, not UTF-8, quoted with a comma or hold a NUL byte. One in ten lasts
-// nothing, a few last hours or days.
+// Records starting on whole seconds in [fromMs, toMs): awkward names and titles (case, non-ASCII, not UTF-8, quotes,
+// commas, NUL bytes); one in ten lasts nothing, a few last hours or days.
 std::vector<server::ActivityRecord> RandomRecords(std::mt19937_64& random, std::size_t count, std::int64_t fromMs,
                                                   std::int64_t toMs);
 

@@ -10,17 +10,13 @@
 
 namespace qv::test {
 
-namespace {
-
 constexpr int kPollMs = 20;
 
-std::vector<std::string> Qvservice(const std::vector<std::string>& args) {
+static std::vector<std::string> Qvservice(const std::vector<std::string>& args) {
   std::vector<std::string> command{QVSERVICE_PATH};
   command.insert(command.end(), args.begin(), args.end());
   return command;
 }
-
-}  // namespace
 
 ToolResult RunQvservice(const std::vector<std::string>& args) { return RunProgram(Qvservice(args)); }
 
@@ -94,13 +90,8 @@ int ServiceProcess::WaitForExit(std::chrono::milliseconds limit) {
     // At the end of standard error there is nothing to wait on but the exit itself.
     if (!ReadLog(kPollMs)) poll(nullptr, 0, kPollMs);
   }
-  if (exited_) {
-    pollfd fd{stderr_, POLLIN, 0};
-    char buffer[4096];
-    ssize_t n = 0;
-    while (poll(&fd, 1, 0) > 0 && (n = read(stderr_, buffer, sizeof buffer)) > 0) {
-      log_.append(buffer, static_cast<std::size_t>(n));
-    }
+  pollfd fd{stderr_, POLLIN, 0};
+  while (exited_ && poll(&fd, 1, 0) > 0 && ReadLog(0)) {
   }
   return exited_ ? exitCode_ : -1;
 }

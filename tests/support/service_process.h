@@ -1,5 +1,4 @@
-// The qvservice program run by the end-to-end tests: a one-shot command, or
-// the service in the background, watched through its standard error.
+// qvservice run by the tests: a one-shot command, or the service in the background, watched through its stderr.
 #pragma once
 
 #include "tests/support/child_process.h"
@@ -22,8 +21,7 @@ class ServiceProcess {
   ServiceProcess(const ServiceProcess&) = delete;
   ServiceProcess& operator=(const ServiceProcess&) = delete;
 
-  // The address the service announces, once it listens; empty when it ends
-  // or stays silent for the whole limit.
+  // The address the service announces, once it listens; empty when it ends or stays silent for the whole limit.
   std::string WaitUntilListening(std::chrono::milliseconds limit = std::chrono::seconds(30));
   // Sends the signal and returns the exit code (-1 if it does not end in time).
   int Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -42,8 +40,7 @@ class ServiceProcess {
   std::string log_;
 };
 
-// `qvservice serve` on the store and a free loopback port, with the extra
-// options; WaitUntilListening() tells its address.
+// `qvservice serve` on the store and a free loopback port; WaitUntilListening() tells its address.
 std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vector<std::string>& extra = {});
 
 }  // namespace qv::test

@@ -1,8 +1,6 @@
 #pragma once
-// Takes every name under which a corrupt hive would be set aside for the
-// next few seconds, so that setting it aside fails as it would in a folder
-// the user cannot write (which does not stop root). Release() frees the
-// names.
+// Takes every name a corrupt hive would be set aside under for the next few seconds: setting it aside fails as
+// in a folder the user cannot write (which does not stop root).
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -27,10 +25,8 @@ public:
 
     // The store never renames over a name, so these are still the empty files.
     void Release() {
-        for (const std::string& name : taken_) {
-            std::error_code ec;
-            std::filesystem::remove(name, ec);
-        }
+        std::error_code ec;
+        for (const std::string& name : taken_) std::filesystem::remove(name, ec);
         taken_.clear();
     }
 

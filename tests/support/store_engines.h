@@ -1,5 +1,4 @@
-// Tests that run once on each engine of the store: a SQLite file, and a
-// fresh database of the throw-away PostgreSQL cluster.
+// Tests that run on each store engine: a SQLite file and a fresh database of the throw-away PostgreSQL cluster.
 #pragma once
 
 #include "tests/support/postgres_cluster.h"

@@ -2,21 +2,33 @@
 
 #include "qvservice/store/store_database.h"
 #include "qvservice/model/store_schema.h"
+#include "qvservice/query/query_request.h"
 
 #include <grpcpp/create_channel.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace qv::test {
 
-namespace {
-constexpr auto kCallDeadline = std::chrono::seconds(60);
+// Runs fill with a writer on the store, in one transaction.
+template <typename Fill>
+static void InOneTransaction(const std::string& storePath, Fill fill) {
+  const auto store = server::OpenStore(storePath, server::Database::Mode::Create);
+  server::EnsureSchema(*store);
+  server::Transaction transaction(*store, server::Transaction::Kind::Write);
+  server::RecordWriter writer(*store);
+  fill(writer);
+  writer.Finish();
+  transaction.Commit();
+}
+
+// A deadline and the caller's name on a call.
+static void Prepare(grpc::ClientContext& context, const CallIdentity& identity) {
+  context.set_deadline(std::chrono::system_clock::now() + std::chrono::seconds(60));
+  if (!identity.user.empty()) context.AddMetadata(std::string(contract::kUserMetadataKey), identity.user);
 }
 
 std::string CopyTestCertificates(const TempDir& dir) {
@@ -27,33 +39,23 @@ std::string CopyTestCertificates(const TempDir& dir) {
     const fs::path name = entry.path().filename();
     if (name.extension() != ".pem" && name.extension() != ".key") continue;
     fs::copy_file(entry.path(), folder / name, fs::copy_options::overwrite_existing);
-    fs::permissions(folder / name, name.extension() == ".key" ? fs::perms::owner_read | fs::perms::owner_write
-                                                              : fs::perms::owner_read | fs::perms::owner_write |
-                                                                    fs::perms::group_read | fs::perms::others_read);
+    const auto own = fs::perms::owner_read | fs::perms::owner_write;
+    fs::permissions(folder / name, name.extension() == ".key" ? own : own | fs::perms::group_read | fs::perms::others_read);
   }
   return folder.string();
 }
 
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<server::ActivityRecord>& records) {
-  const auto store = server::OpenStore(storePath, server::Database::Mode::Create);
-  server::Database& db = *store;
-  server::EnsureSchema(db);
-  server::Transaction transaction(db, server::Transaction::Kind::Write);
-  server::RecordWriter writer(db);
   std::vector<server::RecordIds> ids;
-  for (const auto& record : records) ids.push_back(writer.Add(record));
-  writer.Finish();
-  transaction.Commit();
+  InOneTransaction(storePath, [&](server::RecordWriter& writer) {
+    for (const auto& record : records) ids.push_back(writer.Add(record));
+  });
   return ids;
 }
 
 void WriteManyTitles(const std::string& storePath, std::size_t rows) {
-  const auto store = server::OpenStore(storePath, server::Database::Mode::Create);
-  server::Database& db = *store;
-  server::EnsureSchema(db);
-  server::Transaction transaction(db, server::Transaction::Kind::Write);
-  server::RecordWriter writer(db);
+  InOneTransaction(storePath, [&](server::RecordWriter& writer) {
   const auto program = writer.Entities().ProgramId("browser.exe", "");
   const server::RecordIds base{writer.Entities().UserId("anna"), writer.Entities().ComputerId("WS-01"), program, 0};
   for (std::size_t i = 0; i < rows; ++i) {
@@ -61,8 +63,7 @@ void WriteManyTitles(const std::string& storePath, std::size_t rows) {
     ids.window = writer.Entities().WindowId(program, "Tab " + std::to_string(i) + (i % 2 ? " \xFF" : ""));
     writer.AddResolved(ids, 1'700'000'000'000 + static_cast<std::int64_t>(i), 1000, 1, 1);
   }
-  writer.Finish();
-  transaction.Commit();
+  });
 }
 
 int Answer::Field(const std::string& name) const {
@@ -81,10 +82,12 @@ const quorvis::v1::Value& Cell(const Answer& answer, const quorvis::v1::Row& row
 ServiceClient::ServiceClient(std::shared_ptr<grpc::Channel> channel)
     : stub_(quorvis::v1::QuorvisService::NewStub(std::move(channel))) {}
 
+ServiceClient::ServiceClient(const std::string& address)
+    : ServiceClient(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())) {}
+
 quorvis::v1::ActivateReply ServiceClient::Activate(const CallIdentity& identity, grpc::Status* status) {
   grpc::ClientContext context;
-  context.set_deadline(std::chrono::system_clock::now() + kCallDeadline);
-  if (!identity.user.empty()) context.AddMetadata(std::string(contract::kUserMetadataKey), identity.user);
+  Prepare(context, identity);
   quorvis::v1::ActivateRequest request;
   request.set_class_id(identity.classId);
   request.set_interface_id(identity.interfaceId);
@@ -106,8 +109,7 @@ Answer ServiceClient::ProgramInfo(const std::string& request, const CallIdentity
 Answer ServiceClient::Read(bool programInfo, const std::string& request, const CallIdentity& identity,
                            const std::function<void(const quorvis::v1::Row&)>& onRow) {
   grpc::ClientContext context;
-  context.set_deadline(std::chrono::system_clock::now() + kCallDeadline);
-  if (!identity.user.empty()) context.AddMetadata(std::string(contract::kUserMetadataKey), identity.user);
+  Prepare(context, identity);
   quorvis::v1::OperationRequest operation;
   operation.set_class_id(identity.classId);
   operation.set_interface_id(identity.interfaceId);
@@ -115,29 +117,40 @@ Answer ServiceClient::Read(bool programInfo, const std::string& request, const C
   auto reader = programInfo ? stub_->QueryProgramInfo(&context, operation) : stub_->Query(&context, operation);
   Answer answer;
   quorvis::v1::ResultPart part;
-  bool first = true;
+  if (reader->Read(&part)) {
+    EXPECT_TRUE(part.has_header() && part.rows().empty()) << "the first message is the header alone";
+    answer.hresult = part.header().hresult();
+    answer.description = part.header().description();
+    answer.fields.assign(part.header().fields().begin(), part.header().fields().end());
+  }
   while (reader->Read(&part)) {
-    if (first) {
-      EXPECT_TRUE(part.has_header() && part.rows().empty()) << "the first message is the header alone";
-      answer.hresult = part.header().hresult();
-      answer.description = part.header().description();
-      answer.fields.assign(part.header().fields().begin(), part.header().fields().end());
-      first = false;
-      continue;
-    }
     EXPECT_FALSE(part.has_header()) << "only rows follow the header";
     ++answer.batches;
     for (const auto& row : part.rows()) {
       ++answer.rowCount;
-      if (onRow) {
-        onRow(row);
-      } else {
-        answer.rows.push_back(row);
-      }
+      onRow ? onRow(row) : answer.rows.push_back(row);
     }
   }
   answer.status = reader->Finish();
   return answer;
+}
+
+StalledReader::StalledReader(quorvis::v1::QuorvisService::Stub& stub, const std::string& caller) {
+  context_.AddMetadata(std::string(contract::kUserMetadataKey), caller);
+  quorvis::v1::OperationRequest request;
+  request.set_class_id(std::string(contract::kClassId));
+  request.set_interface_id(std::string(contract::kQueryInterfaceId));
+  request.set_request(server::EncodeActivityRequest(3, 0, 0, 1, 0, 0));
+  reader_ = stub.Query(&context_, request);
+  quorvis::v1::ResultPart header;
+  if (reader_->Read(&header)) hresult = header.header().hresult();
+}
+
+grpc::Status StalledReader::Drain() {
+  quorvis::v1::ResultPart part;
+  while (reader_->Read(&part)) {
+  }
+  return reader_->Finish();
 }
 
 server::ServeOptions StoreOptions(const std::string& storePath) {
@@ -158,7 +171,7 @@ LocalService::~LocalService() {
 }
 
 ServiceClient LocalService::Client() const {
-  return ServiceClient(grpc::CreateChannel(address_, grpc::InsecureChannelCredentials()));
+  return ServiceClient(address_);
 }
 
 }  // namespace qv::test

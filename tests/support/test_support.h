@@ -1,6 +1,4 @@
-// Shared pieces of the service tests: a temporary folder, a store filled
-// through the library, a small client of the wire contract, and the service
-// running in this process on a free loopback port.
+// Shared pieces of the service tests: stores filled through the library, a client, and the service in this process.
 #pragma once
 
 #include "proto/qv_contract.h"
@@ -16,18 +14,14 @@
 
 namespace qv::test {
 
-// Copies the test certificates and keys of tests/support/data into a folder
-// "certs" under dir, keys with mode 0600 (git keeps no modes), and returns
-// the folder.
+// Copies tests/support/data's certificates and keys (mode 0600: git keeps none) into dir/certs; returns that folder.
 std::string CopyTestCertificates(const TempDir& dir);
 
 // Writes records in one transaction and returns their ids.
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<server::ActivityRecord>& records);
 
-// A store of `rows` window titles of one program ("browser.exe", id 1), one
-// second each, used by anna on WS-01; every odd title ends in a byte that is
-// not UTF-8. Written in one transaction, fast enough for a million.
+// `rows` one-second titles of program 1 ("browser.exe") by anna on WS-01, every odd one ending in a non-UTF-8 byte.
 void WriteManyTitles(const std::string& storePath, std::size_t rows);
 
 struct Answer {
@@ -52,6 +46,7 @@ struct CallIdentity {
 class ServiceClient {
  public:
   explicit ServiceClient(std::shared_ptr<grpc::Channel> channel);
+  explicit ServiceClient(const std::string& address);  // in plain text
 
   quorvis::v1::ActivateReply Activate(const CallIdentity& identity, grpc::Status* status = nullptr);
   // onRow, when given, sees the rows instead of Answer::rows.
@@ -64,6 +59,20 @@ class ServiceClient {
               const std::function<void(const quorvis::v1::Row&)>& onRow);
 
   std::unique_ptr<quorvis::v1::QuorvisService::Stub> stub_;
+};
+
+// A Query for every title of program 1 that stops reading after the header, as a hung viewer would.
+class StalledReader {
+ public:
+  StalledReader(quorvis::v1::QuorvisService::Stub& stub, const std::string& caller);
+  ~StalledReader() { context_.TryCancel(); }
+  // Reads what is left; the call's final status.
+  grpc::Status Drain();
+  std::int32_t hresult = -1;  // the header's; -1 when none came
+
+ private:
+  grpc::ClientContext context_;
+  std::unique_ptr<grpc::ClientReader<quorvis::v1::ResultPart>> reader_;
 };
 
 server::ServeOptions StoreOptions(const std::string& storePath);

@@ -11,13 +11,8 @@ namespace test_util {
 // A broken-down time whose daylight saving mktime decides.
 inline std::tm Tm(int year, int month, int day, int hour, int minute, int second) {
     std::tm t{};
-    t.tm_year = year - 1900;
-    t.tm_mon = month - 1;
-    t.tm_mday = day;
-    t.tm_hour = hour;
-    t.tm_min = minute;
-    t.tm_sec = second;
-    t.tm_isdst = -1;
+    t.tm_year = year - 1900, t.tm_mon = month - 1, t.tm_mday = day;
+    t.tm_hour = hour, t.tm_min = minute, t.tm_sec = second, t.tm_isdst = -1;
     return t;
 }
 
@@ -37,9 +32,7 @@ private:
 class ScopedEnv {
 public:
     ScopedEnv(const char* name, const char* value) : name_(name) {
-        if (const char* old = std::getenv(name)) {
-            old_ = old;
-        }
+        if (const char* old = std::getenv(name)) old_ = old;
         Set(value);
     }
     ~ScopedEnv() { Set(old_ ? old_->c_str() : nullptr); }

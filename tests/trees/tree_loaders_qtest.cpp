@@ -1,16 +1,12 @@
-// The loaders against a fake service: requests, "Name Asc" order, objects,
-// images, expand marks, program texts, and which failures release the
-// document's interface. Plain QTreeWidgets stand in for the panes' trees.
+// The loaders against a fake service: requests, "Name Asc" order, objects, images, expand marks, program texts, and
+// which failures release the document's interface. Plain QTreeWidgets stand in for the panes' trees.
 #include "tests/support/doc_test_support.h"
-#include "tests/support/fake_qv_query.h"
 #include "tests/service/stalled_call.h"
 #include "tests/service/trees_host.h"
-#include "service/qv_viewer_doc.h"
 #include "resources/resource_ids.h"
 #include "trees/tree_loaders.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
-#include "service/viewer_settings.h"
 #include "trees/workspace_bar.h"
 
 #include <QPointer>
@@ -74,13 +70,10 @@ private slots:
             QVERIFY(!item->icon(0).isNull());
             QVERIFY(TreeObjectOf(item)->inherits("CUserObject"));
             QCOMPARE(TreeObjectOf(item)->Name(), item->text(0));
+            QCOMPARE(Marked(item), i < 2);  // counts 1 and 2; not a null count or 0
         }
         QCOMPARE(TreeObjectOf(tree_.topLevelItem(0))->Id(), 0u);  // null ID
         QCOMPARE(TreeObjectOf(tree_.topLevelItem(1))->Id(), 1u);
-        QVERIFY(Marked(tree_.topLevelItem(0)));
-        QVERIFY(Marked(tree_.topLevelItem(1)));
-        QVERIFY(!Marked(tree_.topLevelItem(2)));  // null count
-        QVERIFY(!Marked(tree_.topLevelItem(3)));  // count 0
     }
 
     void computersTopAndProgramsTopShowProgramTexts() {
@@ -92,8 +85,7 @@ private slots:
         QCOMPARE(TreeImageIndex(tree_.topLevelItem(0)), doc_->GetSmallImageIndex(kIdiComputer));
         ClearTreeObjects(tree_);
 
-        // Ordered by "Name" even where the description is shown; the same
-        // program twice asks for its information once.
+        // Ordered by "Name" even where the description is shown; the same program twice asks for its information once.
         service_->Answer(2, 0, 0, 0,
                          EntityTable("Users", {{Variant::I4(5), Text(u"zed.exe"), Variant::I4(3)},
                                                {Variant::I4(6), Text(u"ant.exe"), Variant::I4(0)},
@@ -140,54 +132,44 @@ private slots:
     }
 
     void childLoadersAskWithTheirIdsAndMakeTheirKinds() {
-        auto* user = new CUserObject(11, "ann");
-        QTreeWidgetItem* userItem = Item(user);
-        service_->Answer(1, 0, 11, 0, EntityTable("Processes", {{Variant::I4(22), Text(u"pc"), Variant::I4(4)}}));
-        QVERIFY(user->LoadChildren(userItem));
-        ExpectLastQuery(1, 0, 11, 0);
-        QCOMPARE(userItem->childCount(), 1);
-        QTreeWidgetItem* computerItem = userItem->child(0);
-        CTreeObject* computer = TreeObjectOf(computerItem);
-        QVERIFY(computer->inherits("CComputerObject"));
-        QCOMPARE(computer->ParentObject(), user);
-        QVERIFY(Marked(computerItem));
-
-        service_->Answer(2, 22, 11, 0, EntityTable("Users", {{Variant::I4(33), Text(u"editor"), Variant::I4(9)}}));
-        QVERIFY(computer->LoadChildren(computerItem));
-        ExpectLastQuery(2, 22, 11, 0);
-        CTreeObject* application = TreeObjectOf(computerItem->child(0));
-        QVERIFY(application->inherits("CApplicationObject"));
-        QVERIFY(!Marked(computerItem->child(0)));  // programs never have children
-        QVERIFY(application->LoadChildren(computerItem->child(0)));
-        QCOMPARE(computerItem->child(0)->childCount(), 0);
-
-        auto* workstation = new CWorkstationObject(22, "pc");
-        QTreeWidgetItem* workstationItem = Item(workstation);
-        service_->Answer(0, 22, 0, 0, EntityTable("Processes", {{Variant::I4(11), Text(u"ann"), Variant::I4(0)}}));
-        QVERIFY(workstation->LoadChildren(workstationItem));
-        ExpectLastQuery(0, 22, 0, 0);
-        CTreeObject* compUser = TreeObjectOf(workstationItem->child(0));
-        QVERIFY(compUser->inherits("CCompUserObject"));
-        QVERIFY(!Marked(workstationItem->child(0)));
-        // The same three numbers as from the Users tree, in the other roles.
-        QVERIFY(compUser->LoadChildren(workstationItem->child(0)));
-        ExpectLastQuery(2, 22, 11, 0);
-        QVERIFY(TreeObjectOf(workstationItem->child(0)->child(0))->inherits("CWsUsApplicationObject"));
-
-        auto* program = new CProgramObject(33, "editor");
-        QTreeWidgetItem* programItem = Item(program);
-        service_->Answer(0, 0, 0, 33, EntityTable("Computers", {{Variant::I4(11), Text(u"ann"), Variant::I4(5)}}));
-        QVERIFY(program->LoadChildren(programItem));
-        ExpectLastQuery(0, 0, 0, 33);
-        QVERIFY(TreeObjectOf(programItem->child(0))->inherits("CAppUserObject"));
-        QVERIFY(!Marked(programItem->child(0)));
-        QCOMPARE(TreeImageIndex(programItem->child(0)), doc_->GetSmallImageIndex(kIdiUser));
+        QTreeWidgetItem* user = Item(new CUserObject(11, "ann"));
+        QTreeWidgetItem* station = Item(new CWorkstationObject(22, "pc"));
+        QTreeWidgetItem* program = Item(new CProgramObject(33, "editor"));
+        const struct {
+            std::function<QTreeWidgetItem*()> parent;
+            FakeServiceState::Key asked;
+            const char* countField;
+            quint32 childId;
+            int count;
+            const char* kind;
+            bool marked;  // leaves never are, whatever their count
+        } levels[] = {
+            {[&] { return user; }, {1, 0, 11, 0}, "Processes", 22, 4, "CComputerObject", true},
+            {[&] { return user->child(0); }, {2, 22, 11, 0}, "Users", 33, 9, "CApplicationObject", false},
+            {[&] { return station; }, {0, 22, 0, 0}, "Processes", 11, 0, "CCompUserObject", false},
+            // The same three numbers as from the Users tree, in the other roles.
+            {[&] { return station->child(0); }, {2, 22, 11, 0}, "Users", 33, 0, "CWsUsApplicationObject", false},
+            {[&] { return program; }, {0, 0, 0, 33}, "Computers", 11, 5, "CAppUserObject", false},
+        };
+        for (const auto& level : levels) {
+            QTreeWidgetItem* item = level.parent();
+            const auto [kind, computer, userId, programId] = level.asked;
+            service_->Answer(kind, computer, userId, programId,
+                             EntityTable(level.countField, {{Variant::I4(level.childId), Text(u"x"), Variant::I4(level.count)}}));
+            QVERIFY(TreeObjectOf(item)->LoadChildren(item));
+            ExpectLastQuery(kind, computer, userId, programId);
+            QCOMPARE(item->childCount(), 1);
+            CTreeObject* child = TreeObjectOf(item->child(0));
+            QVERIFY2(child->inherits(level.kind), level.kind);
+            QCOMPARE(child->ParentObject(), TreeObjectOf(item));
+            QCOMPARE(Marked(item->child(0)), level.marked);
+        }
+        QCOMPARE(TreeImageIndex(program->child(0)), doc_->GetSmallImageIndex(kIdiUser));
 
         // No rows: true, and no children.
-        auto* lonely = new CUserObject(99, "nobody");
-        QTreeWidgetItem* lonelyItem = Item(lonely);
-        QVERIFY(lonely->LoadChildren(lonelyItem));
-        QCOMPARE(lonelyItem->childCount(), 0);
+        QTreeWidgetItem* lonely = Item(new CUserObject(99, "nobody"));
+        QVERIFY(TreeObjectOf(lonely)->LoadChildren(lonely));
+        QCOMPARE(lonely->childCount(), 0);
     }
 
     void failuresEndEachLoaderByItsRule() {

@@ -1,5 +1,4 @@
-// The tree objects: the key each kind writes, the report they own, and the
-// walk that releases objects hanging on items.
+// The tree objects: the key each kind writes, the report they own, and the walk that releases objects hanging on items.
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
 
@@ -69,7 +68,6 @@ TEST(TreeObject, ReportIsOwnedAndLeavesDoNotLoad) {
     EXPECT_TRUE(report.isNull());
     EXPECT_EQ(program.Report(), nullptr);
     program.DeleteReport();  // twice: no double delete
-
     // An object destroyed with its report held takes the report along.
     QPointer<QObject> kept = new QObject;
     {

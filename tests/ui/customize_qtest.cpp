@@ -10,7 +10,6 @@
 #include <QListWidget>
 #include <QMainWindow>
 #include <QPushButton>
-#include <QTabWidget>
 #include <QTest>
 #include <QToolBar>
 
@@ -44,80 +43,74 @@ class CustomizeTest : public QObject {
 private slots:
     void keysMoveBetweenCommandsAndSurviveTheHive() {
         Frame frame;
-        CCommandManager& commands = frame.commands;
-        QCOMPARE(commands.DisplayText(kExit), QStringLiteral("Exit"));
-        QVERIFY(commands.Execute(kFind));
+        QCOMPARE(frame.commands.DisplayText(kExit), QStringLiteral("Exit"));
+        QVERIFY(frame.commands.Execute(kFind));
         QCOMPARE(frame.finds, 1);
-        QVERIFY(!commands.Execute(12345));
+        QVERIFY(!frame.commands.Execute(12345));
 
         const QKeySequence ctrlF(Qt::CTRL | Qt::Key_F);
-        QCOMPARE(commands.CommandForKey(ctrlF), kFind);
-        commands.SetKeys(kRefresh, {ctrlF});
-        QCOMPARE(commands.CommandForKey(ctrlF), kRefresh);
-        QVERIFY(commands.CurrentKeys(kFind).isEmpty());  // taken away
-        QCOMPARE(commands.Action(kRefresh)->text(), QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
+        QCOMPARE(frame.commands.CommandForKey(ctrlF), kFind);
+        frame.commands.SetKeys(kRefresh, {ctrlF});
+        QCOMPARE(frame.commands.CommandForKey(ctrlF), kRefresh);
+        QVERIFY(frame.commands.CurrentKeys(kFind).isEmpty());  // taken away
+        QCOMPARE(frame.commands.Action(kRefresh)->text(), QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
 
         HiveKey key(u"Keyboard", 0);
         key.SetString(u"stale", u"x");
-        commands.SaveKeys(key);
+        frame.commands.SaveKeys(key);
         QCOMPARE(key.ValueNames().size(), 2u);  // only the two changed commands
 
         Frame other;
-        CCommandManager& restored = other.commands;
         key.SetString(u"notanumber", u"Ctrl+Q");
         key.SetString(u"4242", u"Ctrl+Q");
-        restored.LoadKeys(key);
-        QCOMPARE(restored.CommandForKey(ctrlF), kRefresh);
-        QVERIFY(restored.CurrentKeys(kFind).isEmpty());
+        other.commands.LoadKeys(key);
+        QCOMPARE(other.commands.CommandForKey(ctrlF), kRefresh);
+        QVERIFY(other.commands.CurrentKeys(kFind).isEmpty());
 
-        restored.ResetKeys();
-        QCOMPARE(restored.CommandForKey(ctrlF), kFind);
-        QCOMPARE(restored.Action(kRefresh)->text(), QStringLiteral("Refresh\tF5"));
+        other.commands.ResetKeys();
+        QCOMPARE(other.commands.CommandForKey(ctrlF), kFind);
+        QCOMPARE(other.commands.Action(kRefresh)->text(), QStringLiteral("Refresh\tF5"));
     }
 
     void userToolbarsAreLimitedToTenAndSurviveTheHive() {
         Frame frame({kFind, 0, kRefresh, 777});
-        CToolbarManager& toolbars = frame.toolbars;
-        QCOMPARE(toolbars.Buttons(toolbars.Standard()), QList<int>({kFind, 0, kRefresh}));  // 777 is no command
+        QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()), QList<int>({kFind, 0, kRefresh}));  // 777 is no command
 
         for (int i = 0; i < CToolbarManager::kMaxUserToolbars; ++i)
-            QVERIFY(toolbars.CreateUserToolbar(QStringLiteral("Mine %1").arg(i)));
-        QVERIFY(!toolbars.CreateUserToolbar(QStringLiteral("Eleventh")));
-        QVERIFY(toolbars.DeleteUserToolbar(3));
-        QCOMPARE(toolbars.UserToolbar(3), nullptr);
-        QToolBar* again = toolbars.CreateUserToolbar(QStringLiteral("Again"));
-        QCOMPARE(toolbars.UserIndex(again), 3);  // the first free place
+            QVERIFY(frame.toolbars.CreateUserToolbar(QStringLiteral("Mine %1").arg(i)));
+        QVERIFY(!frame.toolbars.CreateUserToolbar(QStringLiteral("Eleventh")));
+        QVERIFY(frame.toolbars.DeleteUserToolbar(3));
+        QCOMPARE(frame.toolbars.UserToolbar(3), nullptr);
+        QToolBar* again = frame.toolbars.CreateUserToolbar(QStringLiteral("Again"));
+        QCOMPARE(frame.toolbars.UserIndex(again), 3);  // the first free place
         QCOMPARE(again->objectName(), QStringLiteral("UserToolbar4"));
-        QVERIFY(!toolbars.RenameUserToolbar(3, QStringLiteral("  ")));
-        QVERIFY(toolbars.RenameUserToolbar(3, QStringLiteral("Renamed")));
-        toolbars.SetButtons(again, {kExit, kFind});
-        toolbars.SetButtons(toolbars.Standard(), {kRefresh});
+        QVERIFY(!frame.toolbars.RenameUserToolbar(3, QStringLiteral("  ")));
+        QVERIFY(frame.toolbars.RenameUserToolbar(3, QStringLiteral("Renamed")));
+        frame.toolbars.SetButtons(again, {kExit, kFind});
+        frame.toolbars.SetButtons(frame.toolbars.Standard(), {kRefresh});
 
         HiveKey key(u"Toolbars", 0);
-        toolbars.Save(key);
+        frame.toolbars.Save(key);
 
         Frame other;
-        CToolbarManager& restored = other.toolbars;
-        restored.CreateUserToolbar(QStringLiteral("Replaced"));
+        other.toolbars.CreateUserToolbar(QStringLiteral("Replaced"));
         key.SetString(u"User2Buttons", u"57665,junk,99999");
-        restored.Load(key);
-        QCOMPARE(restored.Toolbars().size(), 11);
-        QCOMPARE(restored.UserToolbar(3)->windowTitle(), QStringLiteral("Renamed"));
-        QCOMPARE(restored.Buttons(restored.UserToolbar(3)), QList<int>({kExit, kFind}));
-        QCOMPARE(restored.Buttons(restored.UserToolbar(1)), QList<int>({kExit}));
-        QCOMPARE(restored.UserToolbar(0)->windowTitle(), QStringLiteral("Mine 0"));
-        QCOMPARE(restored.Buttons(restored.Standard()), QList<int>({kRefresh}));
-        restored.ResetStandard();
-        QCOMPARE(restored.Buttons(restored.Standard()), QList<int>({kFind}));
+        other.toolbars.Load(key);
+        QCOMPARE(other.toolbars.Toolbars().size(), 11);
+        QCOMPARE(other.toolbars.UserToolbar(3)->windowTitle(), QStringLiteral("Renamed"));
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(3)), QList<int>({kExit, kFind}));
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(1)), QList<int>({kExit}));
+        QCOMPARE(other.toolbars.UserToolbar(0)->windowTitle(), QStringLiteral("Mine 0"));
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.Standard()), QList<int>({kRefresh}));
+        other.toolbars.ResetStandard();
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.Standard()), QList<int>({kFind}));
     }
 
     void theDialogPutsCommandsOnToolbarsAndAssignsKeys() {
         Frame frame;
-        CCommandManager& commands = frame.commands;
-        CToolbarManager& toolbars = frame.toolbars;
-        QToolBar* mine = toolbars.CreateUserToolbar(QStringLiteral("Mine"));
+        QToolBar* mine = frame.toolbars.CreateUserToolbar(QStringLiteral("Mine"));
 
-        CCustomizeDialog dialog(commands, toolbars, &frame.window);
+        CCustomizeDialog dialog(frame.commands, frame.toolbars, &frame.window);
         QCOMPARE(dialog.Tabs()->count(), 3);
 
         auto* page = dialog.findChild<QWidget*>(QStringLiteral("CommandsPage"));
@@ -129,11 +122,11 @@ private slots:
         QCOMPARE(commandList->currentItem()->data(Qt::UserRole).toInt(), kRefresh);
         page->findChild<QPushButton*>(QStringLiteral("Add"))->click();
         page->findChild<QPushButton*>(QStringLiteral("AddSeparator"))->click();
-        QCOMPARE(toolbars.Buttons(mine), QList<int>({kRefresh, 0}));
+        QCOMPARE(frame.toolbars.Buttons(mine), QList<int>({kRefresh, 0}));
         page->findChild<QPushButton*>(QStringLiteral("MoveUp"))->click();
-        QCOMPARE(toolbars.Buttons(mine), QList<int>({0, kRefresh}));
+        QCOMPARE(frame.toolbars.Buttons(mine), QList<int>({0, kRefresh}));
         page->findChild<QPushButton*>(QStringLiteral("Remove"))->click();
-        QCOMPARE(toolbars.Buttons(mine), QList<int>({kRefresh}));
+        QCOMPARE(frame.toolbars.Buttons(mine), QList<int>({kRefresh}));
 
         auto* toolbarsPage = dialog.findChild<QWidget*>(QStringLiteral("ToolbarsPage"));
         auto* list = toolbarsPage->findChild<QListWidget*>(QStringLiteral("ToolbarList"));
@@ -142,7 +135,7 @@ private slots:
         QVERIFY(mine->isHidden());
         list->setCurrentRow(1);
         toolbarsPage->findChild<QPushButton*>(QStringLiteral("Delete"))->click();
-        QCOMPARE(toolbars.UserToolbar(0), nullptr);
+        QCOMPARE(frame.toolbars.UserToolbar(0), nullptr);
         QCOMPARE(list->count(), 1);
 
         auto* keys = dialog.findChild<QWidget*>(QStringLiteral("KeyboardPage"));
@@ -150,10 +143,10 @@ private slots:
         category->setCurrentIndex(category->findText(QStringLiteral("View")));
         keys->findChild<QKeySequenceEdit*>(QStringLiteral("NewKey"))->setKeySequence(QKeySequence(Qt::Key_F5));
         keys->findChild<QPushButton*>(QStringLiteral("Assign"))->click();
-        QCOMPARE(commands.CommandForKey(QKeySequence(Qt::Key_F5)), kRefresh);
+        QCOMPARE(frame.commands.CommandForKey(QKeySequence(Qt::Key_F5)), kRefresh);
         QCOMPARE(keys->findChild<QListWidget*>(QStringLiteral("CurrentKeys"))->count(), 1);
         keys->findChild<QPushButton*>(QStringLiteral("ResetAll"))->click();
-        QCOMPARE(commands.CommandForKey(QKeySequence(Qt::Key_F5)), 0);
+        QCOMPARE(frame.commands.CommandForKey(QKeySequence(Qt::Key_F5)), 0);
     }
 };
 

@@ -48,7 +48,7 @@ public:
 class GridCtrlTest : public QObject {
     Q_OBJECT
 private slots:
-    void columns() {
+    void columnsAndRowsShownOnAdjustLayout() {
         CGridCtrl grid;
         grid.InsertColumn(0, "Name", 120);
         grid.InsertColumn(5, "Count", 80);  // out of range: appended
@@ -60,10 +60,7 @@ private slots:
         grid.DeleteAllColumns();
         QCOMPARE(grid.SortColumn(), -1);
         QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
-    }
 
-    void rowsShowOnAdjustLayout() {
-        CGridCtrl grid;
         Fill(grid, {{"a", 1}, {"b", 2}});
         QCOMPARE(grid.GetRowCount(), 0);
         QCOMPARE(grid.model()->rowCount(), 0);

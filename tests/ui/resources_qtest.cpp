@@ -10,8 +10,7 @@ namespace {
 int OpaquePixels(const QImage& image) {
     int count = 0;
     for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x)
-            count += qAlpha(image.pixel(x, y)) > 0 ? 1 : 0;
+        for (int x = 0; x < image.width(); ++x) count += qAlpha(image.pixel(x, y)) > 0;
     return count;
 }
 
@@ -33,7 +32,6 @@ private slots:
                          qPrintable(QStringLiteral("icon %1 at %2: %3").arg(id).arg(size).arg(opaque)));
             }
         }
-        // The three tree images differ from one another.
         QVERIFY(LoadResIcon(kIdiUser, 16).toImage() != LoadResIcon(kIdiComputer, 16).toImage());
         QVERIFY(LoadResIcon(kIdiComputer, 16).toImage() != LoadResIcon(kIdiProgram, 16).toImage());
         QVERIFY(LoadResIcon(999, 16).isNull());

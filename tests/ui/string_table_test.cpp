@@ -5,20 +5,14 @@
 
 #include <algorithm>
 
-// The texts are checked where they are shown (the style header by the
-// export's pages); here the lookup and the placeholders.
-TEST(StringTable, LooksUpByIdAndMissesCleanly) {
+// The texts are checked where they are shown; here the lookup and the placeholders.
+TEST(StringTable, LooksUpByIdAndFillsPlaceholdersInOrder) {
     EXPECT_EQ(LoadResString(kIdsFieldEmpty), LoadResString(108));
     EXPECT_FALSE(HasResString(99));
     EXPECT_TRUE(LoadResString(99).isEmpty());
     const QList<unsigned> ids = ResStringIds();
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
-}
-
-TEST(StringTable, FillsPlaceholdersInOrder) {
-    // Arguments in order; "% s" takes its argument as "%s" does; "%%" is a
-    // percent sign; a placeholder inside an argument is not expanded again;
-    // missing arguments give nothing.
+    // "%%" is a percent sign; a placeholder inside an argument is not expanded again; missing arguments give nothing.
     EXPECT_EQ(FormatResString(kIdsConnectFailed, {QStringLiteral("h"), QStringLiteral("Access is denied.")})
                   .toStdString(),
               "Can not connect to `h`. Failed with message - Access is denied.");
