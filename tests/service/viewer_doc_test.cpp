@@ -185,7 +185,9 @@ TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIcons) {
         ASSERT_TRUE(info) << id;
         EXPECT_EQ(info->smallImage, doc_.GetSmallImageIndex(kIdiProgram)) << id;
         EXPECT_EQ(info->largeImage, doc_.GetLargeImageIndex(kIdiProgram)) << id;
-        if (id == 8) EXPECT_EQ(info->description, "shell.exe");
+        if (id == 8) {
+            EXPECT_EQ(info->description, "shell.exe");
+        }
     }
 
     // No row, or a failing service: nothing, nothing cached, interface kept.
