@@ -12,24 +12,18 @@ namespace {
 constexpr int kIconSize = 32;
 constexpr int kVersionPartMask = 0xFFFF;
 
-QString IdName(unsigned id)
-{
-    return QStringLiteral("control%1").arg(id);
-}
+QString IdName(unsigned id) { return QStringLiteral("control%1").arg(id); }
 
 }  // namespace
 
-QString VersionText(const std::optional<FileVersion>& version)
-{
-    if (!version)
-        return QStringLiteral("1.0");
+QString VersionText(const std::optional<FileVersion>& version) {
+    if (!version) return QStringLiteral("1.0");
     const FileVersion& v = *version;
-    return QString::asprintf("%d.%d.%d.%d", v[0] & kVersionPartMask, v[1] & kVersionPartMask,
-                             v[2] & kVersionPartMask, v[3] & kVersionPartMask);
+    return QString::asprintf("%d.%d.%d.%d", v[0] & kVersionPartMask, v[1] & kVersionPartMask, v[2] & kVersionPartMask,
+                             v[3] & kVersionPartMask);
 }
 
-std::optional<FileVersion> BuildFileVersion()
-{
+std::optional<FileVersion> BuildFileVersion() {
 #if defined(QVVIEWER_VERSION_MAJOR) && defined(QVVIEWER_VERSION_MINOR) && defined(QVVIEWER_VERSION_PATCH) && \
     defined(QVVIEWER_VERSION_TWEAK)
     // "+ 0": a part the project version leaves out is defined empty.
@@ -40,8 +34,7 @@ std::optional<FileVersion> BuildFileVersion()
 #endif
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), version_(new QLabel(QStringLiteral("1.0"), this))
-{
+CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), version_(new QLabel(QStringLiteral("1.0"), this)) {
     setWindowTitle(QStringLiteral("About QVViewer"));
     setObjectName(IdName(kIddAbout));
 
@@ -71,8 +64,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), version_(new QLabel(QSt
     version_->setText(VersionText(BuildFileVersion()));
 }
 
-void ShowAboutBox(QWidget* parent)
-{
+void ShowAboutBox(QWidget* parent) {
     CAboutDlg dialog(parent);
     dialog.exec();
 }

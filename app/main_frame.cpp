@@ -1,22 +1,22 @@
 #include "app/main_frame.h"
 
-#include "resources/app_resources.h"
-#include "ui/command_manager.h"
-#include "ui/context_menu_manager.h"
 #include "app/frame_status_bar.h"
-#include "service/message_box.h"
-#include "service/qv_viewer_doc.h"
-#include "platform/ole_date.h"
-#include "ui/pane_tab_group.h"
 #include "app/period_rules.h"
 #include "app/qv_viewer_app.h"
-#include "resources/resource_ids.h"
+#include "platform/ole_date.h"
 #include "reports/right_view.h"
-#include "ui/toolbar_manager.h"
-#include "trees/tree_object.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
+#include "service/message_box.h"
+#include "service/qv_viewer_doc.h"
 #include "service/ui_call_waiter.h"
-#include "ui/visual_look.h"
+#include "trees/tree_object.h"
 #include "trees/workspace_bar.h"
+#include "ui/command_manager.h"
+#include "ui/context_menu_manager.h"
+#include "ui/pane_tab_group.h"
+#include "ui/toolbar_manager.h"
+#include "ui/visual_look.h"
 #include "ui/workspace_state.h"
 
 #include <QCloseEvent>
@@ -119,9 +119,9 @@ void CMainFrame::CreatePanes() {
 
 CWorkSpaceBar* CMainFrame::PaneOf(TreeId tree) const {
     switch (tree) {
-    case Users: return usersPane_;
-    case Computers: return computersPane_;
-    case Applications: return applicationsPane_;
+        case Users: return usersPane_;
+        case Computers: return computersPane_;
+        case Applications: return applicationsPane_;
     }
     return nullptr;
 }
@@ -140,7 +140,8 @@ void CMainFrame::ResetCurrentObject(TreeId tree) {
 }
 
 void CMainFrame::PostCommand(int commandId) {
-    QMetaObject::invokeMethod(this, [this, commandId] { OnCommand(commandId); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, commandId] { OnCommand(commandId); }, Qt::QueuedConnection);
 }
 
 CWorkSpaceBar* CMainFrame::Pane(int paneId) const {

@@ -3,8 +3,8 @@
 // standard toolbar, the status bar and the three tree panes joined as tabs at
 // the left, routes the program's commands, tracks the current pane and keeps
 // the caption "QVViewer". The document reaches the trees through it.
-#include "service/document_host.h"
 #include "reports/report_host.h"
+#include "service/document_host.h"
 
 #include <QMainWindow>
 
@@ -103,12 +103,12 @@ private:
     void UpdateCommandStates();
     CWorkSpaceBar* PaneOf(TreeId tree) const;
 
-    CQVViewerDoc* doc_;  // not owned
-    CRightView* view_;   // the central widget
-    ReportPeriod period_;  // only while there is no application
-    HiveStore* hive_;    // not owned; may be null
-    CCommandManager* commands_;    // child of the frame
-    CToolbarManager* toolbars_;    // child of the frame
+    CQVViewerDoc* doc_;                  // not owned
+    CRightView* view_;                   // the central widget
+    ReportPeriod period_;                // only while there is no application
+    HiveStore* hive_;                    // not owned; may be null
+    CCommandManager* commands_;          // child of the frame
+    CToolbarManager* toolbars_;          // child of the frame
     CContextMenuManager* contextMenus_;  // child of the frame
     std::unique_ptr<CWorkspaceState> workspace_;
     CFrameStatusBar* statusBar_ = nullptr;

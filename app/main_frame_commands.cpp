@@ -3,20 +3,20 @@
 #include "app/main_frame.h"
 
 #include "app/about_dlg.h"
+#include "app/options_sheet.h"
+#include "app/qv_viewer_app.h"
+#include "reports/qv_grid.h"
+#include "reports/right_view.h"
 #include "resources/app_resources.h"
+#include "resources/resource_ids.h"
+#include "service/qv_viewer_doc.h"
+#include "trees/workspace_bar.h"
 #include "ui/command_manager.h"
 #include "ui/command_target.h"
 #include "ui/context_menu_manager.h"
 #include "ui/customize_dialog.h"
-#include "app/options_sheet.h"
-#include "reports/qv_grid.h"
-#include "app/qv_viewer_app.h"
-#include "service/qv_viewer_doc.h"
-#include "resources/resource_ids.h"
-#include "reports/right_view.h"
 #include "ui/toolbar_manager.h"
 #include "ui/visual_look.h"
-#include "trees/workspace_bar.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -62,30 +62,29 @@ void CMainFrame::CreateCommands() {
           {Key(Qt::CTRL | Qt::Key_Z), Key(Qt::ALT | Qt::Key_Backspace)});
 
     c.Add(Id(kIdViewToolbar), kView, QStringLiteral("Standard Toolbar"), [this] {
-        toolBar_->setVisible(toolBar_->isHidden());
-    })->setCheckable(true);
+         toolBar_->setVisible(toolBar_->isHidden());
+     })->setCheckable(true);
     c.Add(Id(kIdViewStatusBar), kView, QStringLiteral("&Status Bar"), [this] {
-        statusBar()->setVisible(statusBar()->isHidden());
-    })->setCheckable(true);
+         statusBar()->setVisible(statusBar()->isHidden());
+     })->setCheckable(true);
     const std::pair<unsigned, const char*> paneCommands[] = {{kIdViewUsersTree, "Users Tree"},
                                                              {kIdViewComputersTree, "Computers Tree"},
                                                              {kIdViewApplicationsTree, "Applications Tree"}};
     const unsigned paneIds[] = {kIdPaneUsers, kIdPaneComputers, kIdPaneApplications};
     for (int i = 0; i < 3; ++i) {
         const int paneId = Id(paneIds[i]);
-        c.Add(Id(paneCommands[i].first), kView, QLatin1String(paneCommands[i].second),
-              [this, paneId] { TogglePane(paneId); })
-            ->setCheckable(true);
+        c.Add(Id(paneCommands[i].first), kView, QLatin1String(paneCommands[i].second), [this, paneId] {
+             TogglePane(paneId);
+         })->setCheckable(true);
     }
     for (int i = 0; i < kUserToolbarCount; ++i) {
-        c.Add(Id(kIdUserToolbarFirst) + i, kView, QStringLiteral("User Toolbar %1").arg(i + 1),
-              [this, i] { ToggleUserToolbar(i); })
-            ->setCheckable(true);
+        c.Add(Id(kIdUserToolbarFirst) + i, kView, QStringLiteral("User Toolbar %1").arg(i + 1), [this, i] {
+             ToggleUserToolbar(i);
+         })->setCheckable(true);
     }
     c.Add(Id(kIdViewRefresh), kView, QStringLiteral("Refresh\tF5"), [this] { OnRefresh(); });
     c.Add(Id(kIdCustomize), kView, QStringLiteral("Customize..."), [this] { OnCustomize(); });
-    c.Add(Id(kIdNextPane), kView, QStringLiteral("Next Pane"), [this] { CyclePaneFocus(true); },
-          {Key(Qt::Key_F6)});
+    c.Add(Id(kIdNextPane), kView, QStringLiteral("Next Pane"), [this] { CyclePaneFocus(true); }, {Key(Qt::Key_F6)});
     c.Add(Id(kIdPrevPane), kView, QStringLiteral("Previous Pane"), [this] { CyclePaneFocus(false); },
           {Key(Qt::SHIFT | Qt::Key_F6)});
     auto* looks = new QActionGroup(this);
@@ -200,7 +199,8 @@ void CMainFrame::ForwardToFocus(const char* slot) {
 }
 
 void CMainFrame::CreateContextMenus() {
-    const std::pair<unsigned, const char*> edits[] = {{kIdEditCut, "cut"}, {kIdEditCopy, "copy"}, {kIdEditPaste, "paste"}};
+    const std::pair<unsigned, const char*> edits[] = {
+        {kIdEditCut, "cut"}, {kIdEditCopy, "copy"}, {kIdEditPaste, "paste"}};
     QMenu* menu = contextMenus_->AddMenu(QStringLiteral("My menu"), kIdrContextMenu,
                                          {Id(kIdEditCut), Id(kIdEditCopy), Id(kIdEditPaste)});
     // Greyed while shown where the focused widget cannot carry them out;

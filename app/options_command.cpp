@@ -6,25 +6,19 @@
 
 namespace {
 
-OptionsSheetRunner& Runner()
-{
+OptionsSheetRunner& Runner() {
     static OptionsSheetRunner runner;
     return runner;
 }
 
 }  // namespace
 
-bool RunOptionsSheet(QWidget* parent, CQVViewerDoc& doc)
-{
-    if (Runner())
-        return Runner()(parent, doc);
+bool RunOptionsSheet(QWidget* parent, CQVViewerDoc& doc) {
+    if (Runner()) return Runner()(parent, doc);
     CQVViewerApp* app = TheApp();
     CSheetOptions sheet(&doc, app ? &app->Hive() : nullptr, CPropertySheet::Look::Tree, kIdbOptionsNavigation,
                         CSheetOptions::kNavigationIconSize, parent);
     return sheet.DoModal() == QDialog::Accepted;
 }
 
-void SetOptionsSheetRunner(OptionsSheetRunner runner)
-{
-    Runner() = std::move(runner);
-}
+void SetOptionsSheetRunner(OptionsSheetRunner runner) { Runner() = std::move(runner); }

@@ -1,10 +1,10 @@
 #include "app/options_sheet.h"
 
+#include "app/tls_files_box.h"
 #include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 #include "service/message_box.h"
 #include "service/qv_viewer_doc.h"
-#include "resources/resource_ids.h"
-#include "app/tls_files_box.h"
 #include "service/viewer_settings.h"
 
 #include <QFontMetrics>
@@ -18,8 +18,7 @@ namespace {
 // width across, an eighth of the font height down.
 const QSize kPageSizeDlu(289, 209);
 
-QSize DialogUnitsToPixels(const QSize& dlu)
-{
+QSize DialogUnitsToPixels(const QSize& dlu) {
     const QFontMetrics metrics{QFont()};
     return QSize(dlu.width() * metrics.averageCharWidth() / 4, dlu.height() * metrics.height() / 8);
 }
@@ -27,9 +26,11 @@ QSize DialogUnitsToPixels(const QSize& dlu)
 }  // namespace
 
 CPPageServer::CPPageServer(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
-    : CPropertyPage(QStringLiteral("Server"), parent), doc_(doc), hive_(hive), edit_(new QLineEdit(this)),
-      tls_(new CTlsFilesBox(this))
-{
+    : CPropertyPage(QStringLiteral("Server"), parent),
+      doc_(doc),
+      hive_(hive),
+      edit_(new QLineEdit(this)),
+      tls_(new CTlsFilesBox(this)) {
     setObjectName(QStringLiteral("page%1").arg(kIddServerPage));
     edit_->setObjectName(QStringLiteral("control%1").arg(kIdcServerName));
     auto* layout = new QVBoxLayout(this);
@@ -42,8 +43,7 @@ CPPageServer::CPPageServer(CQVViewerDoc* doc, HiveStore* hive, QWidget* parent)
     connect(tls_, &CTlsFilesBox::Edited, this, [this] { SetModified(true); });
 }
 
-bool CPPageServer::OnInitDialog()
-{
+bool CPPageServer::OnInitDialog() {
     if (doc_ && hive_) {
         serverName_ = QString::fromStdU16String(ReadServerName(*hive_));
         tls_->SetFiles(ReadTlsSettings(*hive_));
@@ -52,18 +52,11 @@ bool CPPageServer::OnInitDialog()
     return true;
 }
 
-bool CPPageServer::OnApply()
-{
-    return ApplyStep();
-}
+bool CPPageServer::OnApply() { return ApplyStep(); }
 
-bool CPPageServer::OnOK()
-{
-    return ApplyStep();
-}
+bool CPPageServer::OnOK() { return ApplyStep(); }
 
-bool CPPageServer::ApplyStep()
-{
+bool CPPageServer::ApplyStep() {
     serverName_ = edit_->text();
     if (serverName_.isEmpty()) {
         ShowMessage(LoadResString(kIdsFieldEmpty), MessageIcon::Exclamation);
@@ -85,11 +78,9 @@ bool CPPageServer::ApplyStep()
 
 CSheetOptions::CSheetOptions(CQVViewerDoc* doc, HiveStore* hive, Look look, unsigned iconsBitmap, int iconSize,
                              QWidget* parent)
-    : CPropertySheet(LoadResString(kIdsOptions), parent), page_(new CPPageServer(doc, hive, this))
-{
+    : CPropertySheet(LoadResString(kIdsOptions), parent), page_(new CPPageServer(doc, hive, this)) {
     SetLook(look, kNavigationWidth);
-    if (iconsBitmap != 0)
-        SetIconsList(iconsBitmap, iconSize);
+    if (iconsBitmap != 0) SetIconsList(iconsBitmap, iconSize);
     if (look == Look::Tree) {
         QTreeWidgetItem* general = AddTreeCategory(LoadResString(kIdsGeneral), kGeneralIcon, kGeneralIcon);
         AddPageToTree(general, page_, kServerIcon, kServerIcon);

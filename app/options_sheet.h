@@ -45,8 +45,8 @@ public:
     static constexpr int kServerIcon = 1;
 
     // iconsBitmap 0: no navigation icons. The frame passes Tree, 164, 16.
-    CSheetOptions(CQVViewerDoc* doc, HiveStore* hive, Look look = Look::Tree,
-                  unsigned iconsBitmap = 0, int iconSize = kNavigationIconSize, QWidget* parent = nullptr);
+    CSheetOptions(CQVViewerDoc* doc, HiveStore* hive, Look look = Look::Tree, unsigned iconsBitmap = 0,
+                  int iconSize = kNavigationIconSize, QWidget* parent = nullptr);
 
     CPPageServer* ServerPage() const { return page_; }
 

@@ -89,9 +89,7 @@ bool CTlsFilesBox::Check() {
     return false;
 }
 
-QLineEdit* CTlsFilesBox::Edit(TlsFile file) const {
-    return file == TlsFile::None ? nullptr : edits_[Row(file)];
-}
+QLineEdit* CTlsFilesBox::Edit(TlsFile file) const { return file == TlsFile::None ? nullptr : edits_[Row(file)]; }
 
 QToolButton* CTlsFilesBox::ChooseButton(TlsFile file) const {
     return file == TlsFile::None ? nullptr : choosers_[Row(file)];

@@ -33,6 +33,6 @@ private:
     void Choose(TlsFile file);
 
     QGridLayout* grid_;
-    QLineEdit* edits_[3] = {};      // CA, certificate, key; owned through Qt parenting
+    QLineEdit* edits_[3] = {};  // CA, certificate, key; owned through Qt parenting
     QToolButton* choosers_[3] = {};
 };

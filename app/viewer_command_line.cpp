@@ -14,8 +14,7 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-std::optional<int> AnswerInfoOptions(int argc, const char* const* argv, std::FILE* out)
-{
+std::optional<int> AnswerInfoOptions(int argc, const char* const* argv, std::FILE* out) {
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
         if (argument == "--help" || argument == "-h") {

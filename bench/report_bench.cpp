@@ -2,16 +2,16 @@
 // and chart against the same query read without a grid, the sort of the
 // largest report by Time Spent, its HTML export, and the memory a row costs.
 //   report_bench [--rows N,N,...]
-#include "tests/support/test_support.h"
-#include "reports/grid_export.h"
-#include "platform/hive_store.h"
 #include "export/html_table_exp.h"
+#include "platform/hive_store.h"
+#include "reports/grid_export.h"
 #include "reports/qv_grid.h"
+#include "reports/report_host.h"
+#include "reports/right_view.h"
 #include "service/qv_viewer_doc.h"
 #include "service/recordset_reader.h"
 #include "service/remote_qv_query.h"
-#include "reports/report_host.h"
-#include "reports/right_view.h"
+#include "tests/support/test_support.h"
 #include "trees/tree_object.h"
 
 #include <QApplication>

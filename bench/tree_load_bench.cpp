@@ -3,11 +3,11 @@
 // answered and read without inserting items. Prints items per second and
 // the share the tree work adds.
 //   tree_load_bench [--users N] [--children N]
-#include "tests/support/test_support.h"
 #include "platform/hive_store.h"
 #include "service/qv_viewer_doc.h"
 #include "service/recordset_reader.h"
 #include "service/remote_qv_query.h"
+#include "tests/support/test_support.h"
 #include "trees/tree_loaders.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
@@ -59,8 +59,8 @@ std::vector<qv::server::ActivityRecord> Users(std::size_t count, const std::stri
 }
 
 void Report(const char* what, std::size_t items, double withTree, double queryOnly) {
-    std::printf("%-28s %6zu items: %.3f s (%.0f items/s); the query alone %.3f s; ratio %.2f (goal: at most 2)\n",
-                what, items, withTree, items / withTree, queryOnly, withTree / queryOnly);
+    std::printf("%-28s %6zu items: %.3f s (%.0f items/s); the query alone %.3f s; ratio %.2f (goal: at most 2)\n", what,
+                items, withTree, items / withTree, queryOnly, withTree / queryOnly);
 }
 
 }  // namespace

@@ -1,22 +1,22 @@
 #include "cli/report_command.h"
 
-#include "export/csv_table_export.h"
-#include "service/document_host.h"
-#include "reports/grid_export.h"
-#include "platform/hive_store.h"
-#include "export/html_table_exp.h"
-#include "service/message_box.h"
-#include "platform/ole_date.h"
 #include "app/period_rules.h"
-#include "reports/qv_grid.h"
-#include "service/qv_viewer_doc.h"
+#include "export/csv_table_export.h"
+#include "export/html_table_exp.h"
+#include "platform/hive_store.h"
+#include "platform/ole_date.h"
 #include "platform/remote_activation.h"
+#include "reports/grid_export.h"
+#include "reports/qv_grid.h"
 #include "reports/report_host.h"
 #include "reports/right_view.h"
+#include "service/document_host.h"
+#include "service/message_box.h"
+#include "service/qv_viewer_doc.h"
+#include "service/viewer_settings.h"
 #include "trees/tree_loaders.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
-#include "service/viewer_settings.h"
 
 #include "foundation/debug_stream.h"
 
@@ -38,14 +38,14 @@ QString Printable(const QString& text) {
     out.reserve(text.size());
     for (const char32_t c : text.toStdU32String()) {
         switch (QChar::category(c)) {
-        case QChar::Other_Control:
-        case QChar::Other_Format:
-        case QChar::Separator_Line:
-        case QChar::Separator_Paragraph:
-            out += QLatin1String(c < 0x100 ? "\\x" : "\\u") +
-                   QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(c < 0x100 ? 2 : 4, u'0');
-            break;
-        default: out += QString::fromUcs4(&c, 1);
+            case QChar::Other_Control:
+            case QChar::Other_Format:
+            case QChar::Separator_Line:
+            case QChar::Separator_Paragraph:
+                out += QLatin1String(c < 0x100 ? "\\x" : "\\u") +
+                       QString::number(static_cast<uint>(c), 16).toUpper().rightJustified(c < 0x100 ? 2 : 4, u'0');
+                break;
+            default: out += QString::fromUcs4(&c, 1);
         }
     }
     return out;
@@ -179,9 +179,9 @@ int RunReportCommand(const ReportOptions& options) {
     // hive of this run's own.
     HiveStore hive(settings.filePath(QStringLiteral("user.reg")).toStdString());
     WriteServerName(hive, options.server.toStdU16String());
-    WriteTlsSettings(hive, {QFile::encodeName(options.tlsCaFile).toStdString(),
-                            QFile::encodeName(options.tlsCertFile).toStdString(),
-                            QFile::encodeName(options.tlsKeyFile).toStdString()});
+    WriteTlsSettings(
+        hive, {QFile::encodeName(options.tlsCaFile).toStdString(), QFile::encodeName(options.tlsCertFile).toStdString(),
+               QFile::encodeName(options.tlsKeyFile).toStdString()});
 
     CQVViewerDoc doc(hive);
     QObject::connect(&doc, &CQVViewerDoc::Warning, [](const QString& text) { Say("warning: " + text); });
@@ -209,7 +209,8 @@ int RunReportCommand(const ReportOptions& options) {
         if (!failures && trees.Failure().isEmpty())
             Say(QStringLiteral("the Quorvis Service on \"%1\" did not answer").arg(options.server));
         else if (!failures)
-            Say(QStringLiteral("the Quorvis Service on \"%1\" could not list its items: %2").arg(options.server, trees.Failure()));
+            Say(QStringLiteral("the Quorvis Service on \"%1\" could not list its items: %2")
+                    .arg(options.server, trees.Failure()));
         return kExitFailed;
     }
     CTreeObject* object = FindItem(*trees.Tree(TreeOf(options.tree)), options.path, doc);

@@ -33,11 +33,16 @@ ParsedOptions ParseReportOptions(const QStringList& arguments) {
     ReportOptions options;
     QString tree, path, period, from, to;
     bool pathGiven = false;
-    const std::map<QString, QString*> valued = {{"--server", &options.server}, {"--tree", &tree},
-                                                {"--path", &path},            {"--period", &period},
-                                                {"--from", &from},            {"--to", &to},
-                                                {"--html", &options.htmlFile}, {"--csv", &options.csvFile},
-                                                {"--tls-ca", &options.tlsCaFile}, {"--tls-cert", &options.tlsCertFile},
+    const std::map<QString, QString*> valued = {{"--server", &options.server},
+                                                {"--tree", &tree},
+                                                {"--path", &path},
+                                                {"--period", &period},
+                                                {"--from", &from},
+                                                {"--to", &to},
+                                                {"--html", &options.htmlFile},
+                                                {"--csv", &options.csvFile},
+                                                {"--tls-ca", &options.tlsCaFile},
+                                                {"--tls-cert", &options.tlsCertFile},
                                                 {"--tls-key", &options.tlsKeyFile}};
     for (qsizetype i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
@@ -61,9 +66,11 @@ ParsedOptions ParseReportOptions(const QStringList& arguments) {
     options.tree = treeFound->second;
     if (!pathGiven || path.isEmpty()) return Refuse(QStringLiteral("--path is required"));
     options.path = path.split(QLatin1Char('/'));
-    if (options.path.contains(QString())) return Refuse(QStringLiteral("--path has an empty element: \"%1\"").arg(path));
+    if (options.path.contains(QString()))
+        return Refuse(QStringLiteral("--path has an empty element: \"%1\"").arg(path));
     const auto periodFound = kPeriods.find(period);
-    if (periodFound == kPeriods.end()) return Refuse(QStringLiteral("--period must be today, week, month, year or custom"));
+    if (periodFound == kPeriods.end())
+        return Refuse(QStringLiteral("--period must be today, week, month, year or custom"));
     options.periodType = periodFound->second;
     if (options.periodType == kPeriodCustom) {
         if (from.isEmpty() || to.isEmpty()) return Refuse(QStringLiteral("a custom period needs --from and --to"));
@@ -77,7 +84,8 @@ ParsedOptions ParseReportOptions(const QStringList& arguments) {
     } else if (!from.isEmpty() || !to.isEmpty()) {
         return Refuse(QStringLiteral("--from and --to belong to --period custom"));
     }
-    if (options.htmlFile.isEmpty() && options.csvFile.isEmpty()) return Refuse(QStringLiteral("--html or --csv is required"));
+    if (options.htmlFile.isEmpty() && options.csvFile.isEmpty())
+        return Refuse(QStringLiteral("--html or --csv is required"));
     if (options.tlsCertFile.isEmpty() != options.tlsKeyFile.isEmpty())
         return Refuse(QStringLiteral("--tls-cert and --tls-key go together"));
     if (!options.tlsCertFile.isEmpty() && options.tlsCaFile.isEmpty())

@@ -20,7 +20,7 @@ struct ReportOptions {
     double to = 0.0;
     QString htmlFile;
     QString csvFile;
-    QString tlsCaFile;  // empty: plain text
+    QString tlsCaFile;    // empty: plain text
     QString tlsCertFile;  // with tlsKeyFile, or neither
     QString tlsKeyFile;
     bool help = false;

@@ -16,22 +16,20 @@ QString Escaped(const QString& text) {
     qsizetype i = 0;
     for (; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
-        if (c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\'')
-            break;
+        if (c == u'&' || c == u'<' || c == u'>' || c == u'"' || c == u'\'') break;
     }
-    if (i == text.size())
-        return text;
+    if (i == text.size()) return text;
     QString out = text.left(i);
     out.reserve(text.size() + 16);
     for (; i < text.size(); ++i) {
         const QChar c = text[i];
         switch (c.unicode()) {
-        case u'&': out += QLatin1String("&amp;"); break;
-        case u'<': out += QLatin1String("&lt;"); break;
-        case u'>': out += QLatin1String("&gt;"); break;
-        case u'"': out += QLatin1String("&quot;"); break;
-        case u'\'': out += QLatin1String("&#39;"); break;
-        default: out += c; break;
+            case u'&': out += QLatin1String("&amp;"); break;
+            case u'<': out += QLatin1String("&lt;"); break;
+            case u'>': out += QLatin1String("&gt;"); break;
+            case u'"': out += QLatin1String("&quot;"); break;
+            case u'\'': out += QLatin1String("&#39;"); break;
+            default: out += c; break;
         }
     }
     return out;
@@ -40,8 +38,7 @@ QString Escaped(const QString& text) {
 }  // namespace
 
 CHTMLTableExp::CHTMLTableExp(const QString& path, const QString& title) : CTableExport(path) {
-    if (!IsGood())
-        return;
+    if (!IsGood()) return;
     const std::string titleText = ToCodeSet(Escaped(title));
     Write(ToCodeSet(LoadResString(kIdsHtmlStyleHeader)));
     Write("<title>");
@@ -58,46 +55,32 @@ CHTMLTableExp::CHTMLTableExp(const QString& path, const QString& title) : CTable
     Write("<p></p>");
 }
 
-CHTMLTableExp::~CHTMLTableExp() {
-    Close();
-}
+CHTMLTableExp::~CHTMLTableExp() { Close(); }
 
-void CHTMLTableExp::BeginRow() {
-    Write("<tr>\r\n");
-}
+void CHTMLTableExp::BeginRow() { Write("<tr>\r\n"); }
 
-void CHTMLTableExp::EndRow() {
-    Write("</tr>\r\n");
-}
+void CHTMLTableExp::EndRow() { Write("</tr>\r\n"); }
 
 void CHTMLTableExp::WriteCell(const QString& text, unsigned style, unsigned fontSize) {
-    if (!IsGood())
-        return;
+    if (!IsGood()) return;
     BeginTable();
     const bool header = (style & kStyleHeader) != 0;
     Write(header ? "<th>" : "<td>");
     Write("<font size=\"");
     Write(std::to_string(fontSize));
     Write("\">");
-    if (style & kStyleBold)
-        Write("<strong>");
-    if (style & kStyleUnderline)
-        Write("<u>");
-    if (style & kStyleItalic)
-        Write("<em>");
+    if (style & kStyleBold) Write("<strong>");
+    if (style & kStyleUnderline) Write("<u>");
+    if (style & kStyleItalic) Write("<em>");
     Write(ToCodeSet(Escaped(text)));
-    if (style & kStyleItalic)
-        Write("</em>");
-    if (style & kStyleUnderline)
-        Write("</u>");
-    if (style & kStyleBold)
-        Write("</strong>");
+    if (style & kStyleItalic) Write("</em>");
+    if (style & kStyleUnderline) Write("</u>");
+    if (style & kStyleBold) Write("</strong>");
     Write(header ? "</font></th>\r\n" : "</font></td>\r\n");
 }
 
 std::uint32_t CHTMLTableExp::Close() {
-    if (IsClosed())
-        return 1;
+    if (IsClosed()) return 1;
     if (IsGood()) {
         const std::string web = ToCodeSet(LoadResString(kIdsVendorWebAddress));
         EndTable();
@@ -117,15 +100,13 @@ std::uint32_t CHTMLTableExp::Close() {
 }
 
 void CHTMLTableExp::BeginTable() {
-    if (tableOpen_)
-        return;
+    if (tableOpen_) return;
     tableOpen_ = true;
     Write("<table width=\"100%\" border=0 cellspacing=\"0\" cellpadding=\"4\">\r\n");
 }
 
 void CHTMLTableExp::EndTable() {
-    if (!tableOpen_)
-        return;
+    if (!tableOpen_) return;
     tableOpen_ = false;
     Write("</table>\r\n");
 }

@@ -34,8 +34,7 @@ const iconv_t kNoConverter = reinterpret_cast<iconv_t>(static_cast<std::intptr_t
 std::string RandomSuffix() {
     static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
     std::string suffix(6, 'x');
-    for (char& c : suffix)
-        c = kChars[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kChars - 1))];
+    for (char& c : suffix) c = kChars[QRandomGenerator::global()->bounded(static_cast<int>(sizeof kChars - 1))];
     return suffix;
 }
 
@@ -108,7 +107,8 @@ int ResolveTarget(const std::string& path, std::string& resolved) {
         const std::string next = resolved + "/" + element;
         struct stat entry {};
         if (lstat(next.c_str(), &entry) != 0) {
-            const bool last = std::all_of(pending.begin(), pending.end(), [](const std::string& e) { return e == "."; });
+            const bool last =
+                std::all_of(pending.begin(), pending.end(), [](const std::string& e) { return e == "."; });
             if (errno != ENOENT || !last) return errno;
             resolved = next;
             break;
@@ -156,8 +156,7 @@ CTableExport::CTableExport(const QString& path) : path_(path), uncaughtAtStart_(
     converter_ = cd == kNoConverter ? nullptr : cd;
     utf8_ = codeSet_ == "UTF-8";
     asciiCompatible_ = true;
-    for (int c = 1; c < 0x80 && asciiCompatible_; ++c)
-        asciiCompatible_ = std::wctob(static_cast<wint_t>(c)) == c;
+    for (int c = 1; c < 0x80 && asciiCompatible_; ++c) asciiCompatible_ = std::wctob(static_cast<wint_t>(c)) == c;
 
     const QByteArray encoded = QFile::encodeName(path);
     if (encoded.isEmpty()) {
@@ -267,16 +266,13 @@ CTableExport::~CTableExport() {
         closed_ = true;
         Discard();
     }
-    if (converter_)
-        iconv_close(static_cast<iconv_t>(converter_));
+    if (converter_) iconv_close(static_cast<iconv_t>(converter_));
 }
 
 void CTableExport::Write(std::string_view bytes) {
-    if (!IsGood())
-        return;
+    if (!IsGood()) return;
     buffer_.append(bytes);
-    if (buffer_.size() >= kBufferSize && !inPlace_)
-        FlushBuffer();
+    if (buffer_.size() >= kBufferSize && !inPlace_) FlushBuffer();
 }
 
 bool CTableExport::FlushBuffer() {
@@ -285,8 +281,7 @@ bool CTableExport::FlushBuffer() {
     while (left > 0) {
         const ssize_t n = ::write(fd_, p, left);
         if (n < 0) {
-            if (errno == EINTR)
-                continue;
+            if (errno == EINTR) continue;
             Fail(errno);
             return false;
         }
@@ -298,12 +293,10 @@ bool CTableExport::FlushBuffer() {
 }
 
 void CTableExport::CloseOutput() {
-    if (closed_)
-        return;
+    if (closed_) return;
     closed_ = true;
     // Closed while an exception unwinds the export: the page is not whole.
-    if (std::uncaught_exceptions() > uncaughtAtStart_)
-        FailWith(QStringLiteral("the export was interrupted"));
+    if (std::uncaught_exceptions() > uncaughtAtStart_) FailWith(QStringLiteral("the export was interrupted"));
     if (!IsGood()) {
         Discard();
         return;
@@ -312,8 +305,7 @@ void CTableExport::CloseOutput() {
         Fail(errno);
         return;
     }
-    if (!FlushBuffer())
-        return;
+    if (!FlushBuffer()) return;
     if ((!tempPath_.empty() || inPlace_) && fsync(fd_) != 0) {
         Fail(errno);
         return;
@@ -344,8 +336,7 @@ void CTableExport::Fail(int error) {
 }
 
 void CTableExport::FailWith(const QString& reason) {
-    if (error_.isEmpty())
-        error_ = QStringLiteral("Cannot write \"%1\": %2").arg(path_, reason);
+    if (error_.isEmpty()) error_ = QStringLiteral("Cannot write \"%1\": %2").arg(path_, reason);
     buffer_.clear();
     Discard();
 }
@@ -363,20 +354,16 @@ void CTableExport::Discard() {
 
 std::string CTableExport::ToCodeSet(const QString& text) const {
     std::string out;
-    if (text.isEmpty())
-        return out;
+    if (text.isEmpty()) return out;
     // Report texts are mostly plain ASCII; spare them the conversion.
-    if (utf8_)
-        return text.toStdString();
+    if (utf8_) return text.toStdString();
     if (asciiCompatible_) {
         out.reserve(static_cast<std::size_t>(text.size()));
         for (QChar c : text) {
-            if (c.unicode() >= 0x80)
-                break;
+            if (c.unicode() >= 0x80) break;
             out.push_back(static_cast<char>(c.unicode()));
         }
-        if (out.size() == static_cast<std::size_t>(text.size()))
-            return out;
+        if (out.size() == static_cast<std::size_t>(text.size())) return out;
         out.clear();
     }
     std::wstring wide = text.toStdWString();
@@ -408,12 +395,11 @@ std::string CTableExport::ToCodeSet(const QString& text) const {
         std::size_t dstLeft = out.size() - used;
         // After the input, one call with no input writes any shift back to
         // the initial state.
-        const std::size_t r = flushing ? iconv(cd, nullptr, nullptr, &dst, &dstLeft)
-                                       : iconv(cd, &in, &inLeft, &dst, &dstLeft);
+        const std::size_t r =
+            flushing ? iconv(cd, nullptr, nullptr, &dst, &dstLeft) : iconv(cd, &in, &inLeft, &dst, &dstLeft);
         used = static_cast<std::size_t>(dst - out.data());
         if (r != static_cast<std::size_t>(-1)) {
-            if (flushing)
-                break;
+            if (flushing) break;
             flushing = true;
             continue;
         }
@@ -421,8 +407,7 @@ std::string CTableExport::ToCodeSet(const QString& text) const {
             out.resize(out.size() * 2);
         } else if (!flushing && inLeft >= sizeof(wchar_t)) {
             // The code set lacks the character: the default character.
-            if (used == out.size())
-                out.resize(out.size() * 2);
+            if (used == out.size()) out.resize(out.size() * 2);
             out[used++] = '?';
             in += sizeof(wchar_t);
             inLeft -= sizeof(wchar_t);

@@ -82,17 +82,17 @@ private:
     bool FlushBuffer();
     void Discard();
 
-    QString path_;            // as the caller named it, for messages
-    std::string target_;      // where the export ends up (links resolved)
-    std::string tempPath_;    // empty when the target is written directly
+    QString path_;          // as the caller named it, for messages
+    std::string target_;    // where the export ends up (links resolved)
+    std::string tempPath_;  // empty when the target is written directly
     int fd_ = -1;
-    bool inPlace_ = false;    // fd_ is the target, rewritten only on Close
-    int uncaughtAtStart_;     // exceptions in flight when the writer was made
+    bool inPlace_ = false;  // fd_ is the target, rewritten only on Close
+    int uncaughtAtStart_;   // exceptions in flight when the writer was made
     std::string buffer_;
     QString error_;
     bool closed_ = false;
     bool succeeded_ = false;
-    std::string codeSet_;     // the locale's code set at construction
+    std::string codeSet_;  // the locale's code set at construction
     bool utf8_ = false;
     bool asciiCompatible_ = false;
     void* converter_ = nullptr;  // iconv_t to codeSet_, null if iconv lacks it

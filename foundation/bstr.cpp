@@ -30,8 +30,7 @@ std::wstring BStr::ToWide() const {
     out.reserve(text_.size());
     for (std::size_t i = 0; i < text_.size(); ++i) {
         char16_t c = text_[i];
-        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text_.size() &&
-            text_[i + 1] >= 0xDC00 && text_[i + 1] <= 0xDFFF) {
+        if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text_.size() && text_[i + 1] >= 0xDC00 && text_[i + 1] <= 0xDFFF) {
             char32_t cp = 0x10000 + ((char32_t(c) - 0xD800) << 10) + (char32_t(text_[i + 1]) - 0xDC00);
             out.push_back(static_cast<wchar_t>(cp));
             ++i;

@@ -35,9 +35,7 @@ bool TCategorySet::test(std::size_t position) const {
 
 // ---- TDebugStream ---------------------------------------------------------------
 
-TDebugStream::TDebugStream(SmartPtr<TStreamWriter> writer) {
-    AddWriter(std::move(writer));
-}
+TDebugStream::TDebugStream(SmartPtr<TStreamWriter> writer) { AddWriter(std::move(writer)); }
 
 TDebugStream::TDebugStream(SmartPtr<TStreamWriter> first, SmartPtr<TStreamWriter> second,
                            SmartPtr<TStreamWriter> third) {
@@ -86,17 +84,11 @@ void TDebugStream::Print(const char* format, ...) {
 
 // ---- TLockedStream -----------------------------------------------------------------
 
-TLockedStream::TLockedStream(TDebugStream& stream) : stream_(stream) {
-    stream_.lock_.Lock();
-}
+TLockedStream::TLockedStream(TDebugStream& stream) : stream_(stream) { stream_.lock_.Lock(); }
 
-TLockedStream::TLockedStream(const TLockedStream& other) : stream_(other.stream_) {
-    stream_.lock_.Lock();
-}
+TLockedStream::TLockedStream(const TLockedStream& other) : stream_(other.stream_) { stream_.lock_.Lock(); }
 
-TLockedStream::~TLockedStream() {
-    stream_.lock_.Unlock();
-}
+TLockedStream::~TLockedStream() { stream_.lock_.Unlock(); }
 
 TLockedStream& TLockedStream::operator<<(std::int32_t value) {
     stream_.Print("%d", value);
@@ -108,9 +100,7 @@ TLockedStream& TLockedStream::operator<<(std::uint16_t value) {
     return *this;
 }
 
-TLockedStream& TLockedStream::operator<<(const char* text) {
-    return *this << std::string_view(text ? text : "<null>");
-}
+TLockedStream& TLockedStream::operator<<(const char* text) { return *this << std::string_view(text ? text : "<null>"); }
 
 TLockedStream& TLockedStream::operator<<(std::string_view bytes) {
     stream_.Write(static_cast<std::uint32_t>(bytes.size()), bytes.data());

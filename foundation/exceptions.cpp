@@ -155,20 +155,15 @@ ESystemException::ESystemException(std::uint32_t code)
 EBadCastException::EBadCastException(const std::type_info& to, const std::type_info& from)
     : EGeneric({{"Text", "Bad cast"}, {"From", TypeName(from)}, {"To", TypeName(to)}}) {}
 
-ENotImplemented::ENotImplemented(const std::string& function, const std::string& sourceFile,
-                                 std::int32_t sourceLine)
+ENotImplemented::ENotImplemented(const std::string& function, const std::string& sourceFile, std::int32_t sourceLine)
     : EGeneric({{"Text", "Not implemented"},
                 {"SourceFile", sourceFile},
                 {"SourceLine", sourceLine},
                 {"Function", function}}) {}
 
-void ThrowSystemError() {
-    ThrowSystemError(errno);
-}
+void ThrowSystemError() { ThrowSystemError(errno); }
 
-void ThrowSystemError(int code) {
-    throw ESystemException(static_cast<std::uint32_t>(code));
-}
+void ThrowSystemError(int code) { throw ESystemException(static_cast<std::uint32_t>(code)); }
 
 // ---- system message text --------------------------------------------------------
 

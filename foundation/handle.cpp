@@ -1,7 +1,7 @@
 #include "foundation/handle.h"
 
-#include <cerrno>
 #include <unistd.h>
+#include <cerrno>
 
 #include "foundation/exceptions.h"
 

@@ -11,18 +11,15 @@ namespace {
 // leaves the mutex inconsistent; marking it consistent makes it usable again.
 bool Taken(pthread_mutex_t& mutex, int rc) {
     switch (rc) {
-    case 0:
-        return true;
-    case EOWNERDEAD:
-        if (int c = pthread_mutex_consistent(&mutex); c != 0) {
-            ThrowSystemError(c);
-        }
-        return true;
-    case EBUSY:
-    case ETIMEDOUT:
-        return false;
-    default:
-        ThrowSystemError(rc);
+        case 0: return true;
+        case EOWNERDEAD:
+            if (int c = pthread_mutex_consistent(&mutex); c != 0) {
+                ThrowSystemError(c);
+            }
+            return true;
+        case EBUSY:
+        case ETIMEDOUT: return false;
+        default: ThrowSystemError(rc);
     }
 }
 
@@ -46,9 +43,7 @@ TMutex::TMutex() {
     }
 }
 
-TMutex::~TMutex() {
-    pthread_mutex_destroy(&mutex_);
-}
+TMutex::~TMutex() { pthread_mutex_destroy(&mutex_); }
 
 bool TMutex::Lock(std::uint32_t timeoutMs) {
     if (timeoutMs == kInfiniteTimeout) {

@@ -52,11 +52,11 @@ public:
     SmartPtr(const SmartPtr& other) noexcept : SmartPtr(other.Get()) {}
     SmartPtr(SmartPtr&& other) noexcept : p_(other.Detach()) {}
     template <class U>
-        requires std::convertible_to<U*, T*>
-    SmartPtr(const SmartPtr<U>& other) noexcept : SmartPtr(other.Get()) {}
+    requires std::convertible_to<U*, T*> SmartPtr(const SmartPtr<U>& other)
+    noexcept : SmartPtr(other.Get()) {}
     template <class U>
-        requires std::convertible_to<U*, T*>
-    SmartPtr(SmartPtr<U>&& other) noexcept : p_(other.Detach()) {}
+    requires std::convertible_to<U*, T*> SmartPtr(SmartPtr<U>&& other)
+    noexcept : p_(other.Detach()) {}
 
     ~SmartPtr() { Reset(); }
 

@@ -1,9 +1,9 @@
 #include "foundation/stack.h"
 
 #include <backtrace.h>
+#include <dlfcn.h>
 #include <cinttypes>
 #include <cstdio>
-#include <dlfcn.h>
 
 #include <boost/stacktrace/stacktrace.hpp>
 

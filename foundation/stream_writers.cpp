@@ -1,14 +1,14 @@
 #include "foundation/stream_writers.h"
 
+#include <pthread.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <pthread.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -42,8 +42,7 @@ void WriteAll(int fd, const char* bytes, std::size_t count) noexcept {
 
     if (brokenPipe && !pipeWasPending) {
         const timespec noWait{};
-        while (sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {
-        }
+        while (sigtimedwait(&pipeOnly, nullptr, &noWait) < 0 && errno == EINTR) {}
     }
     pthread_sigmask(SIG_SETMASK, &previous, nullptr);
 }
@@ -93,13 +92,9 @@ void TFileWriter::Write(const char* bytes, std::uint32_t count) noexcept {
 
 TConsoleWriter::TConsoleWriter() noexcept : fd_(STDOUT_FILENO) {}
 
-void TConsoleWriter::Write(const char* bytes, std::uint32_t count) noexcept {
-    WriteAll(fd_, bytes, count);
-}
+void TConsoleWriter::Write(const char* bytes, std::uint32_t count) noexcept { WriteAll(fd_, bytes, count); }
 
-void TDebugWriter::Write(const char* bytes, std::uint32_t count) noexcept {
-    WriteAll(STDERR_FILENO, bytes, count);
-}
+void TDebugWriter::Write(const char* bytes, std::uint32_t count) noexcept { WriteAll(STDERR_FILENO, bytes, count); }
 
 std::string DefaultErrorLogPath() {
     const char* state = std::getenv("XDG_STATE_HOME");

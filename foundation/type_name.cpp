@@ -1,7 +1,7 @@
 #include "foundation/type_name.h"
 
-#include <cstdlib>
 #include <cxxabi.h>
+#include <cstdlib>
 #include <memory>
 
 std::string DemangleSymbol(const char* symbol) {
@@ -9,11 +9,9 @@ std::string DemangleSymbol(const char* symbol) {
         return {};
     }
     int status = 0;
-    std::unique_ptr<char, decltype(&std::free)> demangled(
-        abi::__cxa_demangle(symbol, nullptr, nullptr, &status), &std::free);
+    std::unique_ptr<char, decltype(&std::free)> demangled(abi::__cxa_demangle(symbol, nullptr, nullptr, &status),
+                                                          &std::free);
     return status == 0 && demangled ? std::string(demangled.get()) : std::string(symbol);
 }
 
-std::string TypeName(const std::type_info& type) {
-    return DemangleSymbol(type.name());
-}
+std::string TypeName(const std::type_info& type) { return DemangleSymbol(type.name()); }

@@ -11,9 +11,7 @@
 
 // ---- the base: every request refused ---------------------------------------
 
-void _value_t_data::Refuse(const std::type_info& requested) const {
-    throw EBadCastException(requested, GetTypeInfo());
-}
+void _value_t_data::Refuse(const std::type_info& requested) const { throw EBadCastException(requested, GetTypeInfo()); }
 
 _time_t _value_t_data::DoGetTime(std::uint32_t) const { Refuse(typeid(_time_t)); }
 SmartPtr<SmartPtrObj> _value_t_data::DoGetObject(std::uint32_t) const { Refuse(typeid(SmartPtr<SmartPtrObj>)); }
@@ -389,11 +387,11 @@ _value_t_data::Ptr _value_t_cont_t<T>::DoGetConstRef(std::uint32_t index) const 
     return MakeSmart<_value_t_pcdata_t<T>>(&items_.at(index));
 }
 
-#define QV_TYPED_VALUE_INSTANTIATE(T)     \
-    template class _value_t_typed<T>;     \
-    template class _value_t_data_t<T>;    \
-    template class _value_t_pdata_t<T>;   \
-    template class _value_t_pcdata_t<T>;  \
+#define QV_TYPED_VALUE_INSTANTIATE(T)    \
+    template class _value_t_typed<T>;    \
+    template class _value_t_data_t<T>;   \
+    template class _value_t_pdata_t<T>;  \
+    template class _value_t_pcdata_t<T>; \
     template class _value_t_cont_t<T>;
 QV_TYPED_VALUE_INSTANTIATE(std::int32_t)
 QV_TYPED_VALUE_INSTANTIATE(std::string)
@@ -402,21 +400,13 @@ QV_TYPED_VALUE_INSTANTIATE(BStr)
 
 // ---- helpers -------------------------------------------------------------------
 
-_value_t_data::Ptr MakeValue(std::int32_t value) {
-    return MakeSmart<_value_t_data_t<std::int32_t>>(value);
-}
+_value_t_data::Ptr MakeValue(std::int32_t value) { return MakeSmart<_value_t_data_t<std::int32_t>>(value); }
 
-_value_t_data::Ptr MakeValue(std::string value) {
-    return MakeSmart<_value_t_data_t<std::string>>(std::move(value));
-}
+_value_t_data::Ptr MakeValue(std::string value) { return MakeSmart<_value_t_data_t<std::string>>(std::move(value)); }
 
-_value_t_data::Ptr MakeValue(const char* value) {
-    return MakeValue(std::string(value ? value : ""));
-}
+_value_t_data::Ptr MakeValue(const char* value) { return MakeValue(std::string(value ? value : "")); }
 
-_value_t_data::Ptr MakeValue(BStr value) {
-    return MakeSmart<_value_t_data_t<BStr>>(std::move(value));
-}
+_value_t_data::Ptr MakeValue(BStr value) { return MakeSmart<_value_t_data_t<BStr>>(std::move(value)); }
 
 std::string TimeToText(_time_t time) {
     static const char* const kDays[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
@@ -432,8 +422,8 @@ std::string TimeToText(_time_t time) {
         return invalid;
     }
     char text[64];
-    std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %lld", kDays[local.tm_wday],
-                  kMonths[local.tm_mon], local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+    std::snprintf(text, sizeof text, "%.3s %.3s%3d %.2d:%.2d:%.2d %lld", kDays[local.tm_wday], kMonths[local.tm_mon],
+                  local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
                   static_cast<long long>(local.tm_year) + 1900);
     return text;
 }
@@ -443,28 +433,21 @@ std::string ValueToText(const _value_t_data* value) {
         throw EBadCastException(typeid(std::string), typeid(std::nullptr_t));
     }
     switch (value->GetType()) {
-    case kKindDouble: {
-        char text[64];
-        std::snprintf(text, sizeof text, "%.7g", value->GetDouble());
-        return text;
-    }
-    case kKindTime:
-        return TimeToText(value->GetTime());
-    case kKindText:
-        return value->GetString();
-    case kKindBool:
-        return value->GetBool() ? "true" : "false";
-    case kKindObject: {
-        SmartPtr<SmartPtrObj> object = value->GetObject();
-        return object ? object->Describe() : "<null>";
-    }
-    case kKindUInt:
-        return std::to_string(value->GetUInt());
-    case kKindInt64:
-        return std::to_string(value->GetInt64());
-    case kKindInt:
-        return std::to_string(value->GetInt());
-    default:
-        return TypeName(typeid(*value));
+        case kKindDouble: {
+            char text[64];
+            std::snprintf(text, sizeof text, "%.7g", value->GetDouble());
+            return text;
+        }
+        case kKindTime: return TimeToText(value->GetTime());
+        case kKindText: return value->GetString();
+        case kKindBool: return value->GetBool() ? "true" : "false";
+        case kKindObject: {
+            SmartPtr<SmartPtrObj> object = value->GetObject();
+            return object ? object->Describe() : "<null>";
+        }
+        case kKindUInt: return std::to_string(value->GetUInt());
+        case kKindInt64: return std::to_string(value->GetInt64());
+        case kKindInt: return std::to_string(value->GetInt());
+        default: return TypeName(typeid(*value));
     }
 }

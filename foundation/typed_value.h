@@ -45,8 +45,8 @@ public:
     using Ptr = SmartPtr<_value_t_data>;
 
     virtual const std::type_info& GetTypeInfo() const = 0;  // of the stored type
-    virtual Ptr Clone() const = 0;   // an owned copy (a list stays a list)
-    virtual Ptr ToList() const = 0;  // a list holding the content
+    virtual Ptr Clone() const = 0;                          // an owned copy (a list stays a list)
+    virtual Ptr ToList() const = 0;                         // a list holding the content
     // Same Count and the other's first element, read with the getter of this
     // value's own type, equal to this value's first element. A refused read
     // raises; a null other raises EBadCastException.
@@ -250,11 +250,11 @@ private:
 };
 
 // The twelve combinations are instantiated once, in typed_value.cpp.
-#define QV_TYPED_VALUE_EXTERN(T)                 \
-    extern template class _value_t_typed<T>;     \
-    extern template class _value_t_data_t<T>;    \
-    extern template class _value_t_pdata_t<T>;   \
-    extern template class _value_t_pcdata_t<T>;  \
+#define QV_TYPED_VALUE_EXTERN(T)                \
+    extern template class _value_t_typed<T>;    \
+    extern template class _value_t_data_t<T>;   \
+    extern template class _value_t_pdata_t<T>;  \
+    extern template class _value_t_pcdata_t<T>; \
     extern template class _value_t_cont_t<T>;
 QV_TYPED_VALUE_EXTERN(std::int32_t)
 QV_TYPED_VALUE_EXTERN(std::string)

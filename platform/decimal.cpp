@@ -44,16 +44,14 @@ Decimal Decimal::FromInt64(std::int64_t value) {
 Decimal Decimal::FromUInt64(std::uint64_t value) { return Make(value, 0, false); }
 
 std::optional<Decimal> Decimal::FromParts(std::uint32_t hi32, std::uint64_t lo64, int scale, bool negative) {
-    if (scale < 0 || scale > kMaxScale)
-        return std::nullopt;
+    if (scale < 0 || scale > kMaxScale) return std::nullopt;
     return Make((u128(hi32) << 64) | lo64, scale, negative);
 }
 
 std::optional<Decimal> Decimal::FromDigits(bool negative, std::string_view digits, int exponent) {
     std::size_t first = digits.find_first_not_of('0');
     digits = first == std::string_view::npos ? std::string_view() : digits.substr(first);
-    if (digits.empty())
-        return Make(0, 0, false);
+    if (digits.empty()) return Make(0, 0, false);
     // Digits that lie below 10^-28, and digits beyond what 96 bits can hold,
     // are rounded away.
     long scale = -static_cast<long>(exponent);
@@ -62,8 +60,7 @@ std::optional<Decimal> Decimal::FromDigits(bool negative, std::string_view digit
         long excess = scale - kMaxScale;
         // When even the first digit lies below 10^-29, the digit that decides
         // the rounding is an implied zero.
-        if (excess > static_cast<long>(digits.size()))
-            return Make(0, 0, false);
+        if (excess > static_cast<long>(digits.size())) return Make(0, 0, false);
         keep = digits.size() - static_cast<std::size_t>(excess);
         scale = kMaxScale;
     }
@@ -71,16 +68,14 @@ std::optional<Decimal> Decimal::FromDigits(bool negative, std::string_view digit
     std::size_t used = 0;
     for (; used < keep; ++used) {
         u128 next = value * 10 + static_cast<unsigned>(digits[used] - '0');
-        if (next >= kMantissaLimit)
-            break;
+        if (next >= kMantissaLimit) break;
         value = next;
     }
     // Digits that did not fit: they must all be fractional, else overflow.
     long dropped = static_cast<long>(digits.size() - used);
     if (used < keep) {
         long unfit = static_cast<long>(keep - used);
-        if (unfit > scale)
-            return std::nullopt;
+        if (unfit > scale) return std::nullopt;
         scale -= unfit;
     }
     if (dropped > 0) {
@@ -88,8 +83,7 @@ std::optional<Decimal> Decimal::FromDigits(bool negative, std::string_view digit
         int next = digits[used] - '0';
         bool up = next > 5 || (next == 5 && (rest || (value & 1) != 0));
         if (up && ++value >= kMantissaLimit) {
-            if (scale == 0)
-                return std::nullopt;
+            if (scale == 0) return std::nullopt;
             bool sticky = true;
             value = DropDigit(value, sticky);
             --scale;
@@ -98,27 +92,23 @@ std::optional<Decimal> Decimal::FromDigits(bool negative, std::string_view digit
     // A negative scale means trailing zeros of the integer part.
     for (; scale < 0; ++scale) {
         value *= 10;
-        if (value >= kMantissaLimit)
-            return std::nullopt;
+        if (value >= kMantissaLimit) return std::nullopt;
     }
     return Make(value, static_cast<int>(scale), negative);
 }
 
 std::optional<Decimal> Decimal::FromDouble(double value) {
-    if (!std::isfinite(value))
-        return std::nullopt;
+    if (!std::isfinite(value)) return std::nullopt;
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value), std::chars_format::scientific, kDoubleDigits - 1);
     std::string_view text(buf, static_cast<std::size_t>(res.ptr - buf));
     std::size_t e = text.find('e');
     std::string digits;
     for (char c : text.substr(0, e))
-        if (c != '.')
-            digits.push_back(c);
+        if (c != '.') digits.push_back(c);
     // 0.1 becomes 1 at scale 1, not 100000000000000 at scale 15.
     std::size_t last = digits.find_last_not_of('0');
-    if (last == std::string::npos)
-        return Make(0, 0, false);
+    if (last == std::string::npos) return Make(0, 0, false);
     std::size_t zeros = digits.size() - 1 - last;
     std::size_t at = e + 1;
     if (text[at] == '+')  // from_chars takes '-' but not '+'
@@ -136,13 +126,11 @@ std::string Decimal::ToPlainText() const {
         digits.insert(digits.begin(), static_cast<char>('0' + static_cast<int>(m % 10)));
         m /= 10;
     } while (m != 0);
-    if (digits.size() <= scale)
-        digits.insert(0, scale + 1 - digits.size(), '0');
+    if (digits.size() <= scale) digits.insert(0, scale + 1 - digits.size(), '0');
     std::string text = digits.substr(0, digits.size() - scale);
     std::string fraction = digits.substr(digits.size() - scale);
     fraction.erase(fraction.find_last_not_of('0') + 1);
-    if (!fraction.empty())
-        text += "." + fraction;
+    if (!fraction.empty()) text += "." + fraction;
     return negative && !IsZero() ? "-" + text : text;
 }
 
@@ -160,11 +148,9 @@ std::optional<std::int64_t> Decimal::RoundToInt64() const {
         rest = rest || m % 10 != 0;
         m /= 10;
     }
-    if (scale > 0)
-        m = DropDigit(m, rest);
+    if (scale > 0) m = DropDigit(m, rest);
     constexpr u128 kMaxPositive = static_cast<u128>(std::numeric_limits<std::int64_t>::max());
-    if (m > kMaxPositive + (negative ? 1 : 0))
-        return std::nullopt;
+    if (m > kMaxPositive + (negative ? 1 : 0)) return std::nullopt;
     if (negative)
         return m == kMaxPositive + 1 ? std::numeric_limits<std::int64_t>::min() : -static_cast<std::int64_t>(m);
     return static_cast<std::int64_t>(m);

@@ -22,8 +22,7 @@ std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text, bool terminate) {
         out.push_back(static_cast<std::uint8_t>(c & 0xFF));
         out.push_back(static_cast<std::uint8_t>(c >> 8));
     }
-    if (terminate)
-        out.insert(out.end(), {0, 0});
+    if (terminate) out.insert(out.end(), {0, 0});
     return out;
 }
 
@@ -32,8 +31,7 @@ std::vector<std::uint8_t> Utf16Bytes(std::u16string_view text, bool terminate) {
 std::u16string FoldName(std::u16string_view name) {
     std::u16string out(name);
     for (char16_t& c : out)
-        if (c >= u'A' && c <= u'Z')
-            c = static_cast<char16_t>(c - u'A' + u'a');
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
     return out;
 }
 
@@ -49,8 +47,7 @@ const HiveKey::Entry* HiveKey::Find(std::u16string_view name) const {
 
 HiveKey::Entry& HiveKey::FindOrAdd(std::u16string_view name) {
     std::size_t i = IndexOf(name);
-    if (i < entries_.size())
-        return entries_[i];
+    if (i < entries_.size()) return entries_[i];
     entries_.push_back(Entry{std::u16string(name), {}, {}});
     return entries_.back();
 }
@@ -69,14 +66,12 @@ std::optional<RegValue> HiveKey::GetValue(std::u16string_view name) const {
 
 std::optional<std::u16string> HiveKey::GetString(std::u16string_view name) const {
     const Entry* e = Find(name);
-    if (!e || (e->value.type != REG_SZ && e->value.type != REG_EXPAND_SZ))
-        return std::nullopt;
+    if (!e || (e->value.type != REG_SZ && e->value.type != REG_EXPAND_SZ)) return std::nullopt;
     std::u16string text;
     const std::vector<std::uint8_t>& d = e->value.data;
     for (std::size_t i = 0; i + 1 < d.size(); i += 2) {
         auto c = static_cast<char16_t>(d[i] | (d[i + 1] << 8));
-        if (c == 0)
-            break;
+        if (c == 0) break;
         text.push_back(c);
     }
     return text;
@@ -84,15 +79,13 @@ std::optional<std::u16string> HiveKey::GetString(std::u16string_view name) const
 
 std::optional<std::uint32_t> HiveKey::GetDword(std::u16string_view name) const {
     const Entry* e = Find(name);
-    if (!e || e->value.type != REG_DWORD || e->value.data.size() != 4)
-        return std::nullopt;
+    if (!e || e->value.type != REG_DWORD || e->value.data.size() != 4) return std::nullopt;
     const std::vector<std::uint8_t>& d = e->value.data;
     return static_cast<std::uint32_t>(d[0] | (d[1] << 8) | (d[2] << 16)) | (static_cast<std::uint32_t>(d[3]) << 24);
 }
 
 void HiveKey::SetValue(std::u16string_view name, RegValue value) {
-    if (const Entry* same = Find(name); same && same->value == value)
-        return;
+    if (const Entry* same = Find(name); same && same->value == value) return;
     Entry& e = FindOrAdd(name);
     e.value = std::move(value);
     e.text.clear();
@@ -117,19 +110,16 @@ void HiveKey::SetBinary(std::u16string_view name, std::span<const std::uint8_t> 
 
 bool HiveKey::DeleteValue(std::u16string_view name) {
     auto n = std::erase_if(entries_, [&](const Entry& e) { return SameName(e.name, name); });
-    if (n == 0)
-        return false;
+    if (n == 0) return false;
     std::u16string folded = FoldName(name);
-    if (std::find(deleted_.begin(), deleted_.end(), folded) == deleted_.end())
-        deleted_.push_back(std::move(folded));
+    if (std::find(deleted_.begin(), deleted_.end(), folded) == deleted_.end()) deleted_.push_back(std::move(folded));
     Touch();
     return true;
 }
 
 std::vector<std::u16string> HiveKey::ValueNames() const {
     std::vector<std::u16string> names;
-    for (const Entry& e : entries_)
-        names.push_back(e.name);
+    for (const Entry& e : entries_) names.push_back(e.name);
     return names;
 }
 
@@ -144,10 +134,8 @@ void HiveKey::MergeFromFile(const HiveKey* file) {
     std::unordered_set<std::u16string> names;  // folded
     for (Entry& e : entries_) {
         const Entry* theirs = file ? file->Find(e.name) : nullptr;
-        if (!e.changed && !theirs)
-            continue;  // removed by whoever wrote the file
-        if (!e.changed)
-            e = Entry{std::move(e.name), theirs->value, theirs->text};
+        if (!e.changed && !theirs) continue;  // removed by whoever wrote the file
+        if (!e.changed) e = Entry{std::move(e.name), theirs->value, theirs->text};
         names.insert(FoldName(e.name));
         merged.push_back(std::move(e));
     }
@@ -168,8 +156,7 @@ void HiveKey::MergeFromFile(const HiveKey* file) {
 }
 
 void HiveKey::ClearChanges() {
-    for (Entry& e : entries_)
-        e.changed = false;
+    for (Entry& e : entries_) e.changed = false;
     deleted_.clear();
     touched_ = false;
 }
@@ -183,13 +170,11 @@ void HiveTree::MergeFromFile(const HiveTree& file) {
         inFile.insert(ours);
     }
     for (const auto& ours : keys_)
-        if (!inFile.contains(ours.get()))
-            ours->MergeFromFile(nullptr);
+        if (!inFile.contains(ours.get())) ours->MergeFromFile(nullptr);
 }
 
 void HiveTree::ClearChanges() {
-    for (const auto& key : keys_)
-        key->ClearChanges();
+    for (const auto& key : keys_) key->ClearChanges();
 }
 
 HiveKey* HiveTree::OpenKey(std::u16string_view path, bool create) { return Open(path, create, Now()); }
@@ -213,21 +198,19 @@ HiveKey* HiveTree::Open(std::u16string_view path, bool create, std::int64_t modi
     while (true) {
         std::size_t end = path.find(kSeparator, start);
         std::u16string_view component = path.substr(start, end == std::u16string_view::npos ? end : end - start);
-        std::u16string full = parent ? parent->Path() + kSeparator + std::u16string(component) : std::u16string(component);
+        std::u16string full =
+            parent ? parent->Path() + kSeparator + std::u16string(component) : std::u16string(component);
         std::u16string folded = FoldName(full);
         auto it = byFoldedPath_.find(folded);
         HiveKey* key = it == byFoldedPath_.end() ? nullptr : it->second;
         if (!key) {
-            if (!create)
-                return nullptr;
+            if (!create) return nullptr;
             keys_.push_back(std::make_unique<HiveKey>(std::move(full), modified));
             key = keys_.back().get();
             byFoldedPath_.emplace(std::move(folded), key);
-            if (parent)
-                ++subkeyCount_[FoldName(parent->Path())];
+            if (parent) ++subkeyCount_[FoldName(parent->Path())];
         }
-        if (end == std::u16string_view::npos)
-            return key;
+        if (end == std::u16string_view::npos) return key;
         parent = key;
         start = end + 1;
     }

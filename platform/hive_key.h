@@ -36,7 +36,7 @@ public:
     struct Entry {
         std::u16string name;  // empty: the key's default value
         RegValue value;
-        std::string text;  // the value's text as read from the file; empty once set
+        std::string text;      // the value's text as read from the file; empty once set
         bool changed = false;  // set by this program since the last merge
     };
 
@@ -80,10 +80,10 @@ private:
 
     std::u16string path_;
     std::int64_t modified_;
-    std::vector<std::string> options_;  // "#..." lines under the key line, kept verbatim
-    std::vector<Entry> entries_;        // in file order
+    std::vector<std::string> options_;     // "#..." lines under the key line, kept verbatim
+    std::vector<Entry> entries_;           // in file order
     std::vector<std::u16string> deleted_;  // folded names deleted since the last merge
-    bool touched_ = false;              // a value was set or deleted since the last merge
+    bool touched_ = false;                 // a value was set or deleted since the last merge
 };
 
 class HiveTree {

@@ -22,8 +22,7 @@ bool IsTerminatedText(const RegValue& v) {
 
 std::u16string TextOf(const std::vector<std::uint8_t>& d) {
     std::u16string text;
-    for (std::size_t i = 0; i + 2 < d.size(); i += 2)
-        text.push_back(static_cast<char16_t>(d[i] | (d[i + 1] << 8)));
+    for (std::size_t i = 0; i + 2 < d.size(); i += 2) text.push_back(static_cast<char16_t>(d[i] | (d[i + 1] << 8)));
     return text;
 }
 
@@ -32,8 +31,7 @@ std::string FormatHexList(const RegValue& v, std::size_t column) {
     column += out.size();
     for (std::size_t i = 0; i < v.data.size(); ++i) {
         std::string piece{kHexDigits[v.data[i] >> 4], kHexDigits[v.data[i] & 0xF]};
-        if (i + 1 < v.data.size())
-            piece.push_back(',');
+        if (i + 1 < v.data.size()) piece.push_back(',');
         if (column + piece.size() > kWrapColumn) {
             out += kContinuation;
             column = kContinuationIndent;
@@ -45,8 +43,7 @@ std::string FormatHexList(const RegValue& v, std::size_t column) {
 }
 
 std::string FormatData(const RegValue& v, std::size_t column) {
-    if (v.type == REG_SZ && IsTerminatedText(v))
-        return "\"" + EscapeHiveString(TextOf(v.data), '"') + "\"";
+    if (v.type == REG_SZ && IsTerminatedText(v)) return "\"" + EscapeHiveString(TextOf(v.data), '"') + "\"";
     if (v.type == REG_DWORD && v.data.size() == 4) {
         std::uint32_t value = static_cast<std::uint32_t>(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16)) |
                               (static_cast<std::uint32_t>(v.data[3]) << 24);
@@ -82,15 +79,12 @@ std::string EscapeHiveString(std::u16string_view text, char delimiter) {
 std::string FormatHiveText(const HiveTree& tree) {
     std::string out(kHiveHeader);
     out += "\n;; All keys relative to the current user's hive\n";
-    for (const std::string& line : tree.Preamble())
-        out += line + "\n";
+    for (const std::string& line : tree.Preamble()) out += line + "\n";
     for (const auto& key : tree.Keys()) {
         // Parents exist implicitly through their subkeys, as in Wine's files.
-        if (key->Entries().empty() && key->Options().empty() && tree.HasSubkeys(*key))
-            continue;
+        if (key->Entries().empty() && key->Options().empty() && tree.HasSubkeys(*key)) continue;
         out += "\n[" + EscapeHiveString(key->Path(), ']') + "] " + std::to_string(key->Modified()) + "\n";
-        for (const std::string& line : key->Options())
-            out += line + "\n";
+        for (const std::string& line : key->Options()) out += line + "\n";
         for (const HiveKey::Entry& e : key->Entries()) {
             std::string name = e.name.empty() ? "@" : "\"" + EscapeHiveString(e.name, '"') + "\"";
             out += name + "=" + (e.text.empty() ? FormatData(e.value, name.size() + 1) : e.text) + "\n";

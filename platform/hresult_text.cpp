@@ -43,7 +43,8 @@ constexpr Message kMessages[] = {
     {MakeHResult(0x800A0BB9),
      "Arguments are of the wrong type, are out of acceptable range, or are in conflict with one another."},
     {MakeHResult(0x800A0BCD),
-     "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current record."},
+     "Either BOF or EOF is True, or the current record has been deleted. Requested operation requires a current "
+     "record."},
     {MakeHResult(0x800A0CC1), "Item cannot be found in the collection corresponding to the requested name or ordinal."},
     {MakeHResult(0x800A0E78), "Operation is not allowed when the object is closed."},
 };
@@ -59,7 +60,6 @@ static_assert(std::is_sorted(std::begin(kMessages), std::end(kMessages),
 std::string_view HResultText(HRESULT hr) {
     auto it = std::lower_bound(std::begin(kMessages), std::end(kMessages), Key(hr),
                                [](const Message& m, std::uint32_t key) { return Key(m.code) < key; });
-    if (it != std::end(kMessages) && it->code == hr)
-        return it->text;
+    if (it != std::end(kMessages) && it->code == hr) return it->text;
     return {};
 }

@@ -36,21 +36,17 @@ std::u16string WithDecimalPoint(std::string_view text, const NumberFormat& forma
 NumberFormat CurrentNumberFormat() {
     NumberFormat format;
     const std::lconv* conv = std::localeconv();
-    if (conv && conv->decimal_point && *conv->decimal_point)
-        format.decimalPoint = Utf8ToUtf16(conv->decimal_point);
+    if (conv && conv->decimal_point && *conv->decimal_point) format.decimalPoint = Utf8ToUtf16(conv->decimal_point);
     return format;
 }
 
 std::optional<NumberText> ParseNumberText(std::u16string_view text, const NumberFormat& format) {
     std::size_t i = 0;
     std::size_t end = text.size();
-    while (i < end && IsBlank(text[i]))
-        ++i;
-    while (end > i && IsBlank(text[end - 1]))
-        --end;
+    while (i < end && IsBlank(text[i])) ++i;
+    while (end > i && IsBlank(text[end - 1])) --end;
     NumberText number;
-    if (i < end && (text[i] == u'+' || text[i] == u'-'))
-        number.negative = text[i++] == u'-';
+    if (i < end && (text[i] == u'+' || text[i] == u'-')) number.negative = text[i++] == u'-';
     std::string digits;
     long exponent = 0;
     bool anyDigit = false;
@@ -59,8 +55,7 @@ std::optional<NumberText> ParseNumberText(std::u16string_view text, const Number
         if (IsDigit(text[i])) {
             digits.push_back(static_cast<char>(text[i++]));
             anyDigit = true;
-            if (inFraction)
-                --exponent;
+            if (inFraction) --exponent;
         } else if (!inFraction && !format.decimalPoint.empty() &&
                    text.substr(i, format.decimalPoint.size()) == format.decimalPoint) {
             inFraction = true;
@@ -69,22 +64,17 @@ std::optional<NumberText> ParseNumberText(std::u16string_view text, const Number
             break;
         }
     }
-    if (!anyDigit)
-        return std::nullopt;
+    if (!anyDigit) return std::nullopt;
     if (i < end && (text[i] == u'e' || text[i] == u'E')) {
         ++i;
         bool negativeExp = false;
-        if (i < end && (text[i] == u'+' || text[i] == u'-'))
-            negativeExp = text[i++] == u'-';
-        if (i == end || !IsDigit(text[i]))
-            return std::nullopt;
+        if (i < end && (text[i] == u'+' || text[i] == u'-')) negativeExp = text[i++] == u'-';
+        if (i == end || !IsDigit(text[i])) return std::nullopt;
         long value = 0;
-        for (; i < end && IsDigit(text[i]); ++i)
-            value = std::min(kExponentClamp, value * 10 + (text[i] - u'0'));
+        for (; i < end && IsDigit(text[i]); ++i) value = std::min(kExponentClamp, value * 10 + (text[i] - u'0'));
         exponent += negativeExp ? -value : value;
     }
-    if (i != end)
-        return std::nullopt;
+    if (i != end) return std::nullopt;
     std::size_t first = digits.find_first_not_of('0');
     if (first == std::string::npos) {
         number.digits.clear();
@@ -107,8 +97,7 @@ RangeResult NumberTextToDouble(const NumberText& number, double& out) {
     auto res = std::from_chars(text.data(), text.data() + text.size(), value);
     if (res.ec == std::errc::result_out_of_range) {
         long magnitude = static_cast<long>(number.digits.size()) + number.exponent;
-        if (magnitude > 0)
-            return RangeResult::Overflow;
+        if (magnitude > 0) return RangeResult::Overflow;
         value = 0.0;
     }
     out = number.negative ? -value : value;
@@ -120,14 +109,12 @@ std::u16string FormatInteger(std::int64_t value) { return AsciiToUtf16(std::to_s
 std::u16string FormatUnsigned(std::uint64_t value) { return AsciiToUtf16(std::to_string(value)); }
 
 std::u16string FormatDouble(double value, const NumberFormat& format) {
-    if (value == 0.0)
-        return u"0";  // no "-0"
+    if (value == 0.0) return u"0";  // no "-0"
     char buf[64];
     auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, kDoubleDigits);
     std::string text(buf, res.ptr);
     for (char& c : text)
-        if (c == 'e')
-            c = 'E';
+        if (c == 'e') c = 'E';
     return WithDecimalPoint(text, format);
 }
 

@@ -81,8 +81,7 @@ bool SameFields(const std::tm& a, const std::tm& b) {
 }  // namespace
 
 std::optional<DateFields> OleDateToFields(double date, SecondRounding rounding) {
-    if (!std::isfinite(date) || date < kArithmeticMin || date > kArithmeticMax)
-        return std::nullopt;
+    if (!std::isfinite(date) || date < kArithmeticMin || date > kArithmeticMax) return std::nullopt;
     double whole = std::trunc(date);
     auto day = static_cast<std::int64_t>(whole);
     const double exact = std::fabs(date - whole) * kSecondsPerDay;
@@ -95,8 +94,7 @@ std::optional<DateFields> OleDateToFields(double date, SecondRounding rounding) 
     }
     DateFields f;
     CivilFromDays(kOleEpoch + day, f.year, f.month, f.day);
-    if (f.year < kOleDateMinYear || f.year > kOleDateMaxYear)
-        return std::nullopt;
+    if (f.year < kOleDateMinYear || f.year > kOleDateMaxYear) return std::nullopt;
     f.hour = seconds / 3600;
     f.minute = seconds / 60 % 60;
     f.second = seconds % 60;
@@ -108,8 +106,7 @@ std::optional<DateFields> OleDateToFields(double date, SecondRounding rounding) 
 std::optional<DateFields> OleDateDayFields(double date) {
     // The day part alone: whole values convert exactly, and the fraction of a
     // negative date counts forward from the same day, so trunc keeps the day.
-    if (!std::isfinite(date))
-        return std::nullopt;
+    if (!std::isfinite(date)) return std::nullopt;
     return OleDateToFields(std::trunc(date));
 }
 
@@ -125,28 +122,24 @@ std::optional<double> OleDateFromFields(int year, int month, int day, int hour, 
 
 std::optional<double> OleDateFromTime(std::time_t time) {
     std::tm local{};
-    if (!localtime_r(&time, &local))
-        return std::nullopt;
+    if (!localtime_r(&time, &local)) return std::nullopt;
     DateFields f = FieldsOfTm(local);
     return OleDateFromFields(f.year, f.month, f.day, f.hour, f.minute, f.second);
 }
 
 std::optional<std::time_t> OleDateToTime(double date) {
     std::optional<DateFields> f = OleDateToFields(date);
-    if (!f)
-        return std::nullopt;
+    if (!f) return std::nullopt;
     std::tm t = TmOfFields(*f);
     errno = 0;
     std::time_t result = std::mktime(&t);
-    if (result == static_cast<std::time_t>(-1) && errno != 0)
-        return std::nullopt;
+    if (result == static_cast<std::time_t>(-1) && errno != 0) return std::nullopt;
     return result;
 }
 
 std::optional<double> OleDateFromTime(std::time_t time, long nanoseconds) {
     std::optional<double> date = OleDateFromTime(time);
-    if (!date || nanoseconds < 0 || nanoseconds >= kNanosecondsPerSecond)
-        return std::nullopt;
+    if (!date || nanoseconds < 0 || nanoseconds >= kNanosecondsPerSecond) return std::nullopt;
     // Dates before 1899 count their time backwards; the clock never gives one.
     const double fraction = static_cast<double>(nanoseconds) / kNanosecondsPerSecond / kSecondsPerDay;
     return *date >= 0 ? *date + fraction : *date - fraction;
@@ -161,8 +154,7 @@ double OleDateNow() {
 
 std::optional<std::tm> OleDateToTm(double date) {
     std::optional<DateFields> f = OleDateToFields(date);
-    if (!f)
-        return std::nullopt;
+    if (!f) return std::nullopt;
     std::tm t = TmOfFields(*f);
     // mktime tells the daylight saving flag and zone of that local time;
     // they are taken only when it did not have to move the time.
@@ -178,8 +170,7 @@ std::optional<std::tm> OleDateToTm(double date) {
 
 std::optional<std::string> FormatOleDate(double date) {
     std::optional<std::tm> t = OleDateToTm(date);
-    if (!t)
-        return std::nullopt;
+    if (!t) return std::nullopt;
     char buf[kFormatBuffer];
     std::size_t n = std::strftime(buf, sizeof buf, "%c", &*t);
     return std::string(buf, n);

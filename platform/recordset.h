@@ -36,7 +36,7 @@ inline constexpr int adLongVarBinary = 205;
 
 struct FieldDef {
     std::string name;
-    int type = 0;                 // adInteger, adVarWChar, ...
+    int type = 0;                  // adInteger, adVarWChar, ...
     std::int64_t definedSize = 0;  // as declared by the service
 };
 

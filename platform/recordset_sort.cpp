@@ -18,19 +18,17 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 }
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
     return s;
 }
 
 long double NumberOf(const Variant& v) {
     switch (v.Type()) {
-    case VT_R8:
-    case VT_DATE: return v.Real();
-    case VT_DECIMAL: return v.DecimalValue().ToDouble();
-    default: return static_cast<long double>(v.Integer());  // exact for every 64-bit integer
+        case VT_R8:
+        case VT_DATE: return v.Real();
+        case VT_DECIMAL: return v.DecimalValue().ToDouble();
+        default: return static_cast<long double>(v.Integer());  // exact for every 64-bit integer
     }
 }
 
@@ -75,12 +73,13 @@ public:
         Assign(notANumber, [](auto, auto) { return false; });
         std::sort(numbers.begin(), numbers.end());
         for (std::size_t i = 0; i < numbers.size(); ++i) {
-            if (i == 0 || numbers[i - 1].first < numbers[i].first)
-                ++next_;
+            if (i == 0 || numbers[i - 1].first < numbers[i].first) ++next_;
             ranks_[numbers[i].second] = next_ - 1;
         }
         RankTexts(texts, textAt);
-        auto bytesLess = [&](std::uint32_t a, std::uint32_t b) { return BytesLess(At(a).ByteArray(), At(b).ByteArray()); };
+        auto bytesLess = [&](std::uint32_t a, std::uint32_t b) {
+            return BytesLess(At(a).ByteArray(), At(b).ByteArray());
+        };
         std::sort(bytes.begin(), bytes.end(), bytesLess);
         Assign(bytes, bytesLess);
         return std::move(ranks_);
@@ -94,8 +93,7 @@ private:
     template <class Less>
     void Assign(const std::vector<std::uint32_t>& sorted, Less less) {
         for (std::size_t i = 0; i < sorted.size(); ++i) {
-            if (i == 0 || less(sorted[i - 1], sorted[i]))
-                ++next_;
+            if (i == 0 || less(sorted[i - 1], sorted[i])) ++next_;
             ranks_[sorted[i]] = next_ - 1;
         }
     }
@@ -110,22 +108,21 @@ private:
         std::vector<std::uint32_t> firsts;
         for (std::size_t i = 0; i < rows.size(); ++i) {
             auto [it, added] = groups.try_emplace(std::wstring_view(str(rows[i])), firsts.size());
-            if (added)
-                firsts.push_back(rows[i]);
+            if (added) firsts.push_back(rows[i]);
             groupOf[i] = it->second;
         }
         std::vector<std::uint32_t> byText(firsts.size());
         std::iota(byText.begin(), byText.end(), 0u);
-        auto collate = [&](std::uint32_t a, std::uint32_t b) { return std::wcscoll(str(firsts[a]), str(firsts[b])) < 0; };
+        auto collate = [&](std::uint32_t a, std::uint32_t b) {
+            return std::wcscoll(str(firsts[a]), str(firsts[b])) < 0;
+        };
         std::sort(byText.begin(), byText.end(), collate);
         std::vector<std::uint32_t> groupRank(firsts.size());
         for (std::size_t i = 0; i < byText.size(); ++i) {
-            if (i == 0 || collate(byText[i - 1], byText[i]))
-                ++next_;
+            if (i == 0 || collate(byText[i - 1], byText[i])) ++next_;
             groupRank[byText[i]] = next_ - 1;
         }
-        for (std::size_t i = 0; i < rows.size(); ++i)
-            ranks_[rows[i]] = groupRank[groupOf[i]];
+        for (std::size_t i = 0; i < rows.size(); ++i) ranks_[rows[i]] = groupRank[groupOf[i]];
     }
 
     const std::vector<Variant>& values_;
@@ -147,8 +144,7 @@ HRESULT ParseSortText(std::string_view text, const std::vector<FieldDef>& fields
                       std::string& error) {
     keys.clear();
     const std::string_view whole = text;
-    if (Trim(text).empty())
-        return S_OK;
+    if (Trim(text).empty()) return S_OK;
     while (true) {
         std::size_t comma = text.find(',');
         std::string_view part = Trim(text.substr(0, comma));
@@ -161,8 +157,7 @@ HRESULT ParseSortText(std::string_view text, const std::vector<FieldDef>& fields
                 part = Trim(part.substr(0, blank));
             }
         }
-        if (part.size() >= 2 && part.front() == '[' && part.back() == ']')
-            part = part.substr(1, part.size() - 2);
+        if (part.size() >= 2 && part.front() == '[' && part.back() == ']') part = part.substr(1, part.size() - 2);
         if (part.empty()) {
             error = "The sort text \"" + std::string(whole) + "\" has a key without a field name.";
             return ADO_E_INVALID_ARGUMENT;
@@ -173,8 +168,7 @@ HRESULT ParseSortText(std::string_view text, const std::vector<FieldDef>& fields
             return ADO_E_ITEM_NOT_FOUND;
         }
         keys.push_back(key);
-        if (comma == std::string_view::npos)
-            return S_OK;
+        if (comma == std::string_view::npos) return S_OK;
         text.remove_prefix(comma + 1);
     }
 }
@@ -190,14 +184,11 @@ std::vector<std::uint32_t> SortRows(const std::vector<Variant>& values, std::siz
         std::vector<std::uint32_t> ranks = ColumnRanker(values, columns, key->column).Run(rows);
         std::uint32_t top = ranks.empty() ? 0 : *std::max_element(ranks.begin(), ranks.end());
         if (key->descending)
-            for (std::uint32_t& r : ranks)
-                r = top - r;
+            for (std::uint32_t& r : ranks) r = top - r;
         std::vector<std::size_t> start(static_cast<std::size_t>(top) + 2, 0);
-        for (std::uint32_t r : ranks)
-            ++start[r + 1];
+        for (std::uint32_t r : ranks) ++start[r + 1];
         std::partial_sum(start.begin(), start.end(), start.begin());
-        for (std::uint32_t row : order)
-            next[start[ranks[row]]++] = row;
+        for (std::uint32_t row : order) next[start[ranks[row]]++] = row;
         order.swap(next);
     }
     return order;

@@ -1,8 +1,8 @@
 #include "platform/remote_activation.h"
 
+#include "platform/wire_values.h"
 #include "proto/quorvis.grpc.pb.h"
 #include "proto/qv_contract.h"
-#include "platform/wire_values.h"
 
 #include <grpc/support/log.h>
 #include <grpcpp/grpcpp.h>
@@ -56,18 +56,18 @@ std::string LoginName() {
 HRESULT TransportFailure(const grpc::Status& status, std::string& description) {
     description = status.error_message();
     switch (status.error_code()) {
-    case grpc::StatusCode::UNAVAILABLE:
-    case grpc::StatusCode::DEADLINE_EXCEEDED:
-        return HRESULT_RPC_S_SERVER_UNAVAILABLE;
-    default:
-        return HRESULT_RPC_S_CALL_FAILED;
+        case grpc::StatusCode::UNAVAILABLE:
+        case grpc::StatusCode::DEADLINE_EXCEEDED: return HRESULT_RPC_S_SERVER_UNAVAILABLE;
+        default: return HRESULT_RPC_S_CALL_FAILED;
     }
 }
 
 class GrpcRemoteObject final : public RemoteObject {
 public:
     GrpcRemoteObject(std::shared_ptr<grpc::Channel> channel, std::string classId, RemoteDeadlines deadlines)
-        : stub_(pb::QuorvisService::NewStub(channel)), classId_(std::move(classId)), user_(LoginName()),
+        : stub_(pb::QuorvisService::NewStub(channel)),
+          classId_(std::move(classId)),
+          user_(LoginName()),
           deadlines_(deadlines) {}
 
     HRESULT QueryInterface(std::string_view interfaceId, std::string& description) override {
@@ -165,8 +165,8 @@ private:
     }
 
     std::string TooLarge(bool byRows) const {
-        const std::string limit = byRows ? std::to_string(deadlines_.maxRows) + " rows"
-                                         : std::to_string(deadlines_.maxBytes >> 20) + " MiB";
+        const std::string limit =
+            byRows ? std::to_string(deadlines_.maxRows) + " rows" : std::to_string(deadlines_.maxBytes >> 20) + " MiB";
         return "the service's answer holds more than " + limit + "; choose a shorter period or fewer items";
     }
 
@@ -219,7 +219,8 @@ std::string ChannelTarget(std::string_view serverName) {
 void SilenceTransportLog() {
     gpr_set_log_function([](gpr_log_func_args* args) {
         const std::string_view message = args->message;
-        if (message.starts_with("assertion failed")) std::fprintf(stderr, "%s:%d: %s\n", args->file, args->line, args->message);
+        if (message.starts_with("assertion failed"))
+            std::fprintf(stderr, "%s:%d: %s\n", args->file, args->line, args->message);
     });
 }
 

@@ -44,7 +44,8 @@ TlsFilesCheck ReadTlsFiles(const TlsFiles& files, ChannelSecurity& security) {
     security = {};
     if (files.caFile.empty() && files.certFile.empty() && files.keyFile.empty()) return {};
     if (files.caFile.empty())
-        return Problem(E_INVALIDARG, TlsFile::Ca, "a client certificate needs the CA file of the service's certificate");
+        return Problem(E_INVALIDARG, TlsFile::Ca,
+                       "a client certificate needs the CA file of the service's certificate");
     if (files.certFile.empty() != files.keyFile.empty()) {
         const bool noCertificate = files.certFile.empty();
         return Problem(E_INVALIDARG, noCertificate ? TlsFile::Cert : TlsFile::Key,

@@ -20,9 +20,9 @@ struct TlsFilesCheck {
     // 0x80070002 a file is missing, 0x80070005 unreadable, E_INVALIDARG a
     // file that holds no PEM of its kind or files that do not go together.
     HRESULT hr = S_OK;
-    std::string problem;  // names the file
+    std::string problem;           // names the file
     TlsFile file = TlsFile::None;  // the one at fault
-    std::string warning;  // the key file is readable by others; it still serves
+    std::string warning;           // the key file is readable by others; it still serves
 };
 
 // Fills security (emptied first) from the files.

@@ -73,8 +73,7 @@ std::optional<std::u16string> DecodeUtf8(std::string_view text) {
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size();) {
         long cp = DecodeOne(text, i);
-        if (cp < 0)
-            return std::nullopt;
+        if (cp < 0) return std::nullopt;
         AppendUtf16(out, cp);
     }
     return out;

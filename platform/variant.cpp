@@ -33,8 +33,7 @@ bool IsInteger(VARTYPE t) { return t == VT_I4 || t == VT_UI4 || t == VT_I8 || t 
 bool RoundHalfEven(double x, std::int64_t& out) {
     double r = std::floor(x);
     double diff = x - r;
-    if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0))
-        r += 1.0;
+    if (diff > 0.5 || (diff == 0.5 && std::fmod(r, 2.0) != 0.0)) r += 1.0;
     if (!(r >= -kTwoPow63 && r < kTwoPow63))  // NaN fails here too
         return false;
     out = static_cast<std::int64_t>(r);
@@ -48,21 +47,18 @@ HRESULT ToInteger(const Variant& src, const NumberFormat& format, std::int64_t& 
     } else if (IsInteger(t)) {
         out = src.Integer();
     } else if (t == VT_R8 || t == VT_DATE) {
-        if (!RoundHalfEven(src.Real(), out))
-            return DISP_E_OVERFLOW;
+        if (!RoundHalfEven(src.Real(), out)) return DISP_E_OVERFLOW;
     } else if (t == VT_DECIMAL || t == VT_BSTR) {
         std::optional<Decimal> dec;
         if (t == VT_DECIMAL) {
             dec = src.DecimalValue();
         } else {
             std::optional<NumberText> number = ParseNumberText(src.Text().Text(), format);
-            if (!number)
-                return DISP_E_TYPEMISMATCH;
+            if (!number) return DISP_E_TYPEMISMATCH;
             dec = Decimal::FromDigits(number->negative, number->digits, number->exponent);
         }
         std::optional<std::int64_t> rounded = dec ? dec->RoundToInt64() : std::nullopt;
-        if (!rounded)
-            return DISP_E_OVERFLOW;
+        if (!rounded) return DISP_E_OVERFLOW;
         out = *rounded;
     } else {
         return DISP_E_TYPEMISMATCH;
@@ -82,11 +78,9 @@ HRESULT ToDouble(const Variant& src, const NumberFormat& format, double& out) {
         out = src.DecimalValue().ToDouble();
     else if (t != VT_BSTR)
         return DISP_E_TYPEMISMATCH;
-    if (t != VT_BSTR)
-        return S_OK;
+    if (t != VT_BSTR) return S_OK;
     std::optional<NumberText> number = ParseNumberText(src.Text().Text(), format);
-    if (!number)
-        return DISP_E_TYPEMISMATCH;
+    if (!number) return DISP_E_TYPEMISMATCH;
     return NumberTextToDouble(*number, out) == RangeResult::Ok ? S_OK : DISP_E_OVERFLOW;
 }
 
@@ -103,14 +97,12 @@ HRESULT ToDecimal(const Variant& src, const NumberFormat& format, Decimal& out) 
         dec = src.DecimalValue();
     } else if (t == VT_BSTR) {
         std::optional<NumberText> number = ParseNumberText(src.Text().Text(), format);
-        if (!number)
-            return DISP_E_TYPEMISMATCH;
+        if (!number) return DISP_E_TYPEMISMATCH;
         dec = Decimal::FromDigits(number->negative, number->digits, number->exponent);
     } else {
         return DISP_E_TYPEMISMATCH;
     }
-    if (!dec)
-        return DISP_E_OVERFLOW;
+    if (!dec) return DISP_E_OVERFLOW;
     out = *dec;
     return S_OK;
 }
@@ -119,8 +111,7 @@ HRESULT ToDecimal(const Variant& src, const NumberFormat& format, Decimal& out) 
 // date alone at midnight, as the platform writes dates.
 HRESULT DateToText(double date, BStr& out) {
     std::optional<std::tm> t = OleDateToTm(date);
-    if (!t)
-        return DISP_E_OVERFLOW;
+    if (!t) return DISP_E_OVERFLOW;
     const wchar_t* pattern = L"%x %X";
     if (std::trunc(date) == 0.0)
         pattern = L"%X";
@@ -134,15 +125,14 @@ HRESULT DateToText(double date, BStr& out) {
 
 HRESULT ToText(const Variant& src, const NumberFormat& format, BStr& out) {
     switch (src.Type()) {
-    case VT_EMPTY: out = BStr(u""); return S_OK;
-    case VT_BSTR: out = src.Text(); return S_OK;
-    case VT_R8: out = BStr(FormatDouble(src.Real(), format)); return S_OK;
-    case VT_DATE: return DateToText(src.Real(), out);
-    case VT_DECIMAL: out = BStr(FormatDecimal(src.DecimalValue(), format)); return S_OK;
-    default: break;
+        case VT_EMPTY: out = BStr(u""); return S_OK;
+        case VT_BSTR: out = src.Text(); return S_OK;
+        case VT_R8: out = BStr(FormatDouble(src.Real(), format)); return S_OK;
+        case VT_DATE: return DateToText(src.Real(), out);
+        case VT_DECIMAL: out = BStr(FormatDecimal(src.DecimalValue(), format)); return S_OK;
+        default: break;
     }
-    if (!IsInteger(src.Type()))
-        return DISP_E_TYPEMISMATCH;
+    if (!IsInteger(src.Type())) return DISP_E_TYPEMISMATCH;
     out = BStr(FormatInteger(src.Integer()));
     return S_OK;
 }
@@ -150,20 +140,19 @@ HRESULT ToText(const Variant& src, const NumberFormat& format, BStr& out) {
 HRESULT ToIntegerTag(const Variant& src, VARTYPE to, const NumberFormat& format, Variant& out) {
     std::int64_t value = 0;
     HRESULT hr = ToInteger(src, format, value);
-    if (Failed(hr))
-        return hr;
+    if (Failed(hr)) return hr;
     bool isSigned32 = to == VT_I4 || to == VT_INT;
     bool isUnsigned32 = to == VT_UI4 || to == VT_UINT;
-    if ((isSigned32 && (value < std::numeric_limits<std::int32_t>::min() ||
-                        value > std::numeric_limits<std::int32_t>::max())) ||
+    if ((isSigned32 &&
+         (value < std::numeric_limits<std::int32_t>::min() || value > std::numeric_limits<std::int32_t>::max())) ||
         (isUnsigned32 && (value < 0 || value > std::numeric_limits<std::uint32_t>::max())))
         return DISP_E_OVERFLOW;
     switch (to) {
-    case VT_I4: out = Variant::I4(static_cast<std::int32_t>(value)); break;
-    case VT_INT: out = Variant::Int(static_cast<std::int32_t>(value)); break;
-    case VT_UI4: out = Variant::UI4(static_cast<std::uint32_t>(value)); break;
-    case VT_UINT: out = Variant::UInt(static_cast<std::uint32_t>(value)); break;
-    default: out = Variant::I8(value); break;
+        case VT_I4: out = Variant::I4(static_cast<std::int32_t>(value)); break;
+        case VT_INT: out = Variant::Int(static_cast<std::int32_t>(value)); break;
+        case VT_UI4: out = Variant::UI4(static_cast<std::uint32_t>(value)); break;
+        case VT_UINT: out = Variant::UInt(static_cast<std::uint32_t>(value)); break;
+        default: out = Variant::I8(value); break;
     }
     return S_OK;
 }
@@ -175,45 +164,39 @@ HRESULT ChangeType(const Variant& src, VARTYPE to, Variant& out, const NumberFor
         out = src;
         return S_OK;
     }
-    if (src.Type() == VT_NULL && to != VT_EMPTY)
-        return DISP_E_TYPEMISMATCH;
+    if (src.Type() == VT_NULL && to != VT_EMPTY) return DISP_E_TYPEMISMATCH;
     HRESULT hr = S_OK;
     switch (to) {
-    case VT_EMPTY: out = Variant(); return S_OK;
-    case VT_NULL:
-    case VT_BYTE_ARRAY: return DISP_E_TYPEMISMATCH;
-    case VT_I4:
-    case VT_INT:
-    case VT_UI4:
-    case VT_UINT:
-    case VT_I8: return ToIntegerTag(src, to, format, out);
-    case VT_R8:
-    case VT_DATE: {
-        if (to == VT_DATE && src.Type() == VT_BSTR)
-            return DISP_E_TYPEMISMATCH;
-        double value = 0;
-        hr = ToDouble(src, format, value);
-        if (Succeeded(hr) && to == VT_DATE && !OleDateToFields(value))
-            hr = DISP_E_OVERFLOW;
-        if (Succeeded(hr))
-            out = to == VT_DATE ? Variant::Date(value) : Variant::R8(value);
-        return hr;
-    }
-    case VT_BSTR: {
-        BStr text;
-        hr = ToText(src, format, text);
-        if (Succeeded(hr))
-            out = Variant::Str(std::move(text));
-        return hr;
-    }
-    case VT_DECIMAL: {
-        Decimal dec;
-        hr = ToDecimal(src, format, dec);
-        if (Succeeded(hr))
-            out = Variant::Dec(dec);
-        return hr;
-    }
-    default: return DISP_E_BADVARTYPE;
+        case VT_EMPTY: out = Variant(); return S_OK;
+        case VT_NULL:
+        case VT_BYTE_ARRAY: return DISP_E_TYPEMISMATCH;
+        case VT_I4:
+        case VT_INT:
+        case VT_UI4:
+        case VT_UINT:
+        case VT_I8: return ToIntegerTag(src, to, format, out);
+        case VT_R8:
+        case VT_DATE: {
+            if (to == VT_DATE && src.Type() == VT_BSTR) return DISP_E_TYPEMISMATCH;
+            double value = 0;
+            hr = ToDouble(src, format, value);
+            if (Succeeded(hr) && to == VT_DATE && !OleDateToFields(value)) hr = DISP_E_OVERFLOW;
+            if (Succeeded(hr)) out = to == VT_DATE ? Variant::Date(value) : Variant::R8(value);
+            return hr;
+        }
+        case VT_BSTR: {
+            BStr text;
+            hr = ToText(src, format, text);
+            if (Succeeded(hr)) out = Variant::Str(std::move(text));
+            return hr;
+        }
+        case VT_DECIMAL: {
+            Decimal dec;
+            hr = ToDecimal(src, format, dec);
+            if (Succeeded(hr)) out = Variant::Dec(dec);
+            return hr;
+        }
+        default: return DISP_E_BADVARTYPE;
     }
 }
 

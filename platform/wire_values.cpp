@@ -1,7 +1,7 @@
 #include "platform/wire_values.h"
 
-#include "proto/quorvis.pb.h"
 #include "platform/utf.h"
+#include "proto/quorvis.pb.h"
 
 #include <cmath>
 #include <limits>
@@ -35,19 +35,18 @@ std::optional<Decimal> ParseDecimalText(const std::string& text) {
     return Decimal::FromDigits(negative, digits, exponent);
 }
 
-
 // The value type each wire field type holds; empty and null fit any field.
 // Field types outside the contract are not checked.
 std::optional<unsigned> TagOfField(int adoType) {
     switch (adoType) {
-    case adInteger: return VT_I4;
-    case adDouble: return VT_R8;
-    case adDate: return VT_DATE;
-    case adDecimal: return VT_DECIMAL;
-    case adBigInt: return VT_I8;
-    case adVarWChar: return VT_BSTR;
-    case adLongVarBinary: return VT_ARRAY | VT_UI1;
-    default: return std::nullopt;
+        case adInteger: return VT_I4;
+        case adDouble: return VT_R8;
+        case adDate: return VT_DATE;
+        case adDecimal: return VT_DECIMAL;
+        case adBigInt: return VT_I8;
+        case adVarWChar: return VT_BSTR;
+        case adLongVarBinary: return VT_ARRAY | VT_UI1;
+        default: return std::nullopt;
     }
 }
 
@@ -64,51 +63,51 @@ HRESULT DecodeWireValue(const Value& value, Variant& out, std::string& error) {
     const auto fitsUInt32 = [&] { return value.unsigned_integer() <= std::numeric_limits<std::uint32_t>::max(); };
     bool ok = true;
     switch (value.tag()) {
-    case VT_EMPTY: out = Variant(); break;
-    case VT_NULL: out = Variant::Null(); break;
-    case VT_I4:
-        if ((ok = integer && fitsInt32())) out = Variant::I4(static_cast<std::int32_t>(value.integer()));
-        break;
-    case VT_INT:
-        if ((ok = integer && fitsInt32())) out = Variant::Int(static_cast<std::int32_t>(value.integer()));
-        break;
-    case VT_I8:
-        if ((ok = integer)) out = Variant::I8(value.integer());
-        break;
-    case VT_UI4:
-        if ((ok = unsignedInteger && fitsUInt32())) out = Variant::UI4(static_cast<std::uint32_t>(value.unsigned_integer()));
-        break;
-    case VT_UINT:
-        if ((ok = unsignedInteger && fitsUInt32())) out = Variant::UInt(static_cast<std::uint32_t>(value.unsigned_integer()));
-        break;
-    case VT_R8:
-    case VT_DATE:
-        if ((ok = data == Value::kReal) && !std::isfinite(value.real())) {
-            error = "value of type " + std::to_string(value.tag()) + " is not a finite number";
-            return DISP_E_OVERFLOW;
+        case VT_EMPTY: out = Variant(); break;
+        case VT_NULL: out = Variant::Null(); break;
+        case VT_I4:
+            if ((ok = integer && fitsInt32())) out = Variant::I4(static_cast<std::int32_t>(value.integer()));
+            break;
+        case VT_INT:
+            if ((ok = integer && fitsInt32())) out = Variant::Int(static_cast<std::int32_t>(value.integer()));
+            break;
+        case VT_I8:
+            if ((ok = integer)) out = Variant::I8(value.integer());
+            break;
+        case VT_UI4:
+            if ((ok = unsignedInteger && fitsUInt32()))
+                out = Variant::UI4(static_cast<std::uint32_t>(value.unsigned_integer()));
+            break;
+        case VT_UINT:
+            if ((ok = unsignedInteger && fitsUInt32()))
+                out = Variant::UInt(static_cast<std::uint32_t>(value.unsigned_integer()));
+            break;
+        case VT_R8:
+        case VT_DATE:
+            if ((ok = data == Value::kReal) && !std::isfinite(value.real())) {
+                error = "value of type " + std::to_string(value.tag()) + " is not a finite number";
+                return DISP_E_OVERFLOW;
+            }
+            if (ok) out = value.tag() == VT_R8 ? Variant::R8(value.real()) : Variant::Date(value.real());
+            break;
+        case VT_BSTR:
+            // Titles need not be valid UTF-8: bad sequences show as U+FFFD
+            // instead of losing the whole answer.
+            if ((ok = data == Value::kBytes)) out = Variant::Str(BStr(Utf8ToUtf16(value.bytes())));
+            break;
+        case VT_DECIMAL: {
+            std::optional<Decimal> decimal;
+            if (data == Value::kDecimal) decimal = ParseDecimalText(value.decimal());
+            if ((ok = decimal.has_value())) out = Variant::Dec(*decimal);
+            break;
         }
-        if (ok) out = value.tag() == VT_R8 ? Variant::R8(value.real()) : Variant::Date(value.real());
-        break;
-    case VT_BSTR:
-        // Titles need not be valid UTF-8: bad sequences show as U+FFFD
-        // instead of losing the whole answer.
-        if ((ok = data == Value::kBytes)) out = Variant::Str(BStr(Utf8ToUtf16(value.bytes())));
-        break;
-    case VT_DECIMAL: {
-        std::optional<Decimal> decimal;
-        if (data == Value::kDecimal) decimal = ParseDecimalText(value.decimal());
-        if ((ok = decimal.has_value())) out = Variant::Dec(*decimal);
-        break;
-    }
-    case VT_ARRAY | VT_UI1:
-        if ((ok = data == Value::kBytes)) {
-            const std::string& bytes = value.bytes();
-            out = Variant::Bytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
-        }
-        break;
-    default:
-        error = "unsupported value type " + std::to_string(value.tag());
-        return DISP_E_BADVARTYPE;
+        case VT_ARRAY | VT_UI1:
+            if ((ok = data == Value::kBytes)) {
+                const std::string& bytes = value.bytes();
+                out = Variant::Bytes(std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+            }
+            break;
+        default: error = "unsupported value type " + std::to_string(value.tag()); return DISP_E_BADVARTYPE;
     }
     if (!ok) {
         error = "value of type " + std::to_string(value.tag()) + " carries no matching data";

@@ -11,8 +11,7 @@
 
 #include "proto/qv_contract.h"
 
-static_assert(std::endian::native == std::endian::little,
-              "request records are sent as their in-memory bytes");
+static_assert(std::endian::native == std::endian::little, "request records are sent as their in-memory bytes");
 
 enum class QueryKind : std::int32_t {
     Users = 0,

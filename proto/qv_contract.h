@@ -29,40 +29,41 @@ inline constexpr std::size_t kProgramInfoRequestSize = 24;
 // HRESULTs, as the signed 32-bit numbers the messages carry.
 inline constexpr std::int32_t HResult(std::uint32_t bits) { return static_cast<std::int32_t>(bits); }
 inline constexpr std::int32_t kOk = 0;
-inline constexpr std::int32_t kNoInterface = HResult(0x80004002);     // E_NOINTERFACE
-inline constexpr std::int32_t kPointer = HResult(0x80004003);         // E_POINTER
-inline constexpr std::int32_t kFail = HResult(0x80004005);            // E_FAIL: the store failed
-inline constexpr std::int32_t kInvalidArg = HResult(0x80070057);      // E_INVALIDARG: malformed request
+inline constexpr std::int32_t kNoInterface = HResult(0x80004002);         // E_NOINTERFACE
+inline constexpr std::int32_t kPointer = HResult(0x80004003);             // E_POINTER
+inline constexpr std::int32_t kFail = HResult(0x80004005);                // E_FAIL: the store failed
+inline constexpr std::int32_t kInvalidArg = HResult(0x80070057);          // E_INVALIDARG: malformed request
 inline constexpr std::int32_t kClassNotRegistered = HResult(0x80040154);  // REGDB_E_CLASSNOTREG
-inline constexpr std::int32_t kAccessDenied = HResult(0x8001011B);    // RPC_E_ACCESS_DENIED
-inline constexpr std::int32_t kServerTooBusy = HResult(0x800706BB);   // RPC_S_SERVER_TOO_BUSY: too many calls of one caller
+inline constexpr std::int32_t kAccessDenied = HResult(0x8001011B);        // RPC_E_ACCESS_DENIED
+inline constexpr std::int32_t kServerTooBusy =
+    HResult(0x800706BB);  // RPC_S_SERVER_TOO_BUSY: too many calls of one caller
 // Not sent by the service: the client's mapping of an unreachable server or
 // an elapsed deadline.
 inline constexpr std::int32_t kServerUnavailable = HResult(0x800706BA);
 
 // Variant type tags of result values.
 enum VariantTag : std::uint32_t {
-  kTagEmpty = 0,
-  kTagNull = 1,
-  kTagInt32 = 3,
-  kTagDouble = 5,
-  kTagDate = 7,
-  kTagText = 8,
-  kTagDecimal = 14,
-  kTagUInt32 = 19,
-  kTagInt64 = 20,
-  kTagInt = 22,
-  kTagUInt = 23,
-  kTagByteArray = 8209,
+    kTagEmpty = 0,
+    kTagNull = 1,
+    kTagInt32 = 3,
+    kTagDouble = 5,
+    kTagDate = 7,
+    kTagText = 8,
+    kTagDecimal = 14,
+    kTagUInt32 = 19,
+    kTagInt64 = 20,
+    kTagInt = 22,
+    kTagUInt = 23,
+    kTagByteArray = 8209,
 };
 
 // ADO field type numbers of the result sets.
 enum AdoType : std::int32_t {
-  kAdoInteger = 3,
-  kAdoDouble = 5,
-  kAdoBigInt = 20,
-  kAdoVarWChar = 202,
-  kAdoLongVarBinary = 205,
+    kAdoInteger = 3,
+    kAdoDouble = 5,
+    kAdoBigInt = 20,
+    kAdoVarWChar = 202,
+    kAdoLongVarBinary = 205,
 };
 
 // Rows per streamed batch, and the batch size in bytes past which a batch is

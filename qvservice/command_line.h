@@ -12,17 +12,17 @@
 namespace qv::server {
 
 class UsageError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 struct CommandLine {
-  std::map<std::string, std::string, std::less<>> options;
-  std::set<std::string, std::less<>> flags;
-  std::vector<std::string> positional;
+    std::map<std::string, std::string, std::less<>> options;
+    std::set<std::string, std::less<>> flags;
+    std::vector<std::string> positional;
 
-  // The option's value, or fallback; throws UsageError when a required one is missing.
-  std::string Get(std::string_view name, const char* fallback = nullptr) const;
+    // The option's value, or fallback; throws UsageError when a required one is missing.
+    std::string Get(std::string_view name, const char* fallback = nullptr) const;
 };
 
 // Throws UsageError for an unknown or repeated option, an option without a

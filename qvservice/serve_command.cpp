@@ -1,38 +1,39 @@
 #include "qvservice/rpc/service_host.h"
 #include "qvservice/support/service_log.h"
 
-#include <csignal>
 #include <pthread.h>
+#include <csignal>
 #include <thread>
 
 namespace qv::server {
 
 int RunServe(const ServeOptions& options) {
-  for (const std::string& warning : CheckServeSecurity(options)) LogLine(warning);
-  // Block the stop signals before gRPC starts its threads, so that only the
-  // waiting thread below ever receives them.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    for (const std::string& warning : CheckServeSecurity(options)) LogLine(warning);
+    // Block the stop signals before gRPC starts its threads, so that only the
+    // waiting thread below ever receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  ServiceHost host(options);
-  const std::string address = host.Start();
-  LogLine("started, listening on " + address + ", store " + PrintableStoreName(options.storePath) +
-          (options.allowed.empty() ? "" : ", " + std::to_string(options.allowed.size()) + " allowed caller(s)") +
-          (options.tlsCertFile.empty() ? "" : ", TLS") + (options.clientCaFile.empty() ? "" : " with client certificates"));
+    ServiceHost host(options);
+    const std::string address = host.Start();
+    LogLine("started, listening on " + address + ", store " + PrintableStoreName(options.storePath) +
+            (options.allowed.empty() ? "" : ", " + std::to_string(options.allowed.size()) + " allowed caller(s)") +
+            (options.tlsCertFile.empty() ? "" : ", TLS") +
+            (options.clientCaFile.empty() ? "" : " with client certificates"));
 
-  std::thread waiter([&] {
-    int received = 0;
-    sigwait(&stopSignals, &received);
-    LogLine(std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
-    host.Shutdown();
-  });
-  host.Wait();
-  waiter.join();
-  LogLine("stopped");
-  return 0;
+    std::thread waiter([&] {
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        LogLine(std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+        host.Shutdown();
+    });
+    host.Wait();
+    waiter.join();
+    LogLine("stopped");
+    return 0;
 }
 
 }  // namespace qv::server

@@ -29,7 +29,8 @@ QString FormatDuration(double milliseconds) {
     QString text;
     if (seconds >= kSecondsPerDay) {
         const std::int64_t days = seconds / kSecondsPerDay;
-        text = QString::number(days) + (seconds < 2 * kSecondsPerDay ? QStringLiteral(" day ") : QStringLiteral(" days "));
+        text =
+            QString::number(days) + (seconds < 2 * kSecondsPerDay ? QStringLiteral(" day ") : QStringLiteral(" days "));
         seconds -= days * kSecondsPerDay;
     }
     if (seconds < kSecondsPerHour) return text + TwoDigits(seconds / 60) + QStringLiteral(" minutes");

@@ -1,10 +1,10 @@
 #include "reports/grid_export.h"
 
-#include "resources/app_resources.h"
-#include "ui/grid_ctrl.h"
-#include "resources/resource_ids.h"
 #include "export/table_export.h"
 #include "platform/variant.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
+#include "ui/grid_ctrl.h"
 
 #include <vector>
 

@@ -20,33 +20,26 @@ bool HoldsValue(const Variant& v) { return !(v == Variant::Unsupported(v.Type())
 
 int CQVGrid::CompareItems(const CGridItem* a, const CGridItem* b) const {
     const auto byValue = [this, a, b] { return CGridCtrl::CompareItems(a, b); };
-    if (!a || !b || a->GetData() == 0 || b->GetData() == 0)
-        return byValue();
+    if (!a || !b || a->GetData() == 0 || b->GetData() == 0) return byValue();
     const Variant& va = *reinterpret_cast<const Variant*>(a->GetData());
     const Variant& vb = *reinterpret_cast<const Variant*>(b->GetData());
     const VARTYPE type = va.Type();
-    if (type != vb.Type() || type < 2 || type > 23 || !HoldsValue(va) || !HoldsValue(vb))
-        return byValue();
+    if (type != vb.Type() || type < 2 || type > 23 || !HoldsValue(va) || !HoldsValue(vb)) return byValue();
     switch (type) {
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-        return Order(static_cast<std::int32_t>(va.Integer()), static_cast<std::int32_t>(vb.Integer()));
-    case VT_R8:
-    case VT_DATE: {
-        const double x = va.Real();
-        const double y = vb.Real();
-        if (x < y)
-            return -1;
-        return x == y ? 0 : 1;  // NaN on either side: after
-    }
-    case VT_BSTR:
-        return Order(va.Text().Text().compare(vb.Text().Text()), 0);
-    case VT_UI1:
-        return Order(static_cast<std::uint8_t>(va.Integer()), static_cast<std::uint8_t>(vb.Integer()));
-    default:
-        return byValue();
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT: return Order(static_cast<std::int32_t>(va.Integer()), static_cast<std::int32_t>(vb.Integer()));
+        case VT_R8:
+        case VT_DATE: {
+            const double x = va.Real();
+            const double y = vb.Real();
+            if (x < y) return -1;
+            return x == y ? 0 : 1;  // NaN on either side: after
+        }
+        case VT_BSTR: return Order(va.Text().Text().compare(vb.Text().Text()), 0);
+        case VT_UI1: return Order(static_cast<std::uint8_t>(va.Integer()), static_cast<std::uint8_t>(vb.Integer()));
+        default: return byValue();
     }
 }
 

@@ -1,15 +1,15 @@
 #include "reports/report.h"
 
-#include "resources/app_resources.h"
-#include "service/data_access_error.h"
 #include "reports/format_duration.h"
 #include "reports/qv_grid.h"
-#include "service/qv_viewer_doc.h"
-#include "service/recordset_reader.h"
 #include "reports/report_host.h"
-#include "resources/resource_ids.h"
 #include "reports/right_view.h"
 #include "reports/t_chart.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
+#include "service/data_access_error.h"
+#include "service/qv_viewer_doc.h"
+#include "service/recordset_reader.h"
 
 #include <QLabel>
 
@@ -126,7 +126,8 @@ void CReport::FillRows(IQVQuery& service, QueryRequest& request, int timeColumn,
         QString label = leading(*row, rowId, QString::fromStdU16String(GetFieldString(name)));
         const double milliseconds = GetFieldDouble(timeSpent);
         const Variant* time = AddTimeValue(milliseconds);
-        row->ReplaceItem(timeColumn, std::make_unique<CGridItem>(FormatDuration(milliseconds), reinterpret_cast<quintptr>(time)));
+        row->ReplaceItem(timeColumn,
+                         std::make_unique<CGridItem>(FormatDuration(milliseconds), reinterpret_cast<quintptr>(time)));
         row->ReplaceItem(timeColumn + 1, std::make_unique<CGridItem>(EventCount(keyboard)));
         row->ReplaceItem(timeColumn + 2, std::make_unique<CGridItem>(EventCount(mouse)));
         row->SetData(static_cast<quintptr>(static_cast<quint32>(rowId)));
@@ -140,7 +141,9 @@ void CReport::FillRows(IQVQuery& service, QueryRequest& request, int timeColumn,
 }
 
 void CReport::InsertNameColumns(unsigned nameStringId, int nameWidth) {
-    InsertColumns({{nameStringId, nameWidth}, {kIdsTimeSpent, kNumberWidth}, {kIdsKeyboardEvents, kNumberWidth},
+    InsertColumns({{nameStringId, nameWidth},
+                   {kIdsTimeSpent, kNumberWidth},
+                   {kIdsKeyboardEvents, kNumberWidth},
                    {kIdsMouseEvents, kNumberWidth}});
 }
 

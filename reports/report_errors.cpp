@@ -1,7 +1,7 @@
 #include "reports/report_errors.h"
 
-#include "service/data_access_error.h"
 #include "platform/hresult_text.h"
+#include "service/data_access_error.h"
 #include "service/message_box.h"
 
 QString ReportErrorText(const std::exception& error) {

@@ -1,10 +1,10 @@
 #include "reports/report_family.h"
 
-#include "resources/app_resources.h"
 #include "reports/qv_grid.h"
-#include "service/qv_viewer_doc.h"
-#include "resources/resource_ids.h"
 #include "reports/right_view.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
+#include "service/qv_viewer_doc.h"
 #include "trees/tree_object.h"
 
 #include <QLabel>
@@ -80,8 +80,11 @@ void CComputerReport::Generate(int unused) {
     const CTreeObject* parent = Item()->ParentObject();
     if (!parent) return;
     if (doc) ShowCaptionText(FormatResString(kIdsComputerCaption, {parent->Name(), Item()->Name()}));
-    InsertColumns({{kIdsProgramName, kWideNameWidth}, {kIdsProcess, kNameWidth}, {kIdsTimeSpent, kNumberWidth},
-                   {kIdsKeyboardEvents, kNumberWidth}, {kIdsMouseEvents, kNumberWidth}});
+    InsertColumns({{kIdsProgramName, kWideNameWidth},
+                   {kIdsProcess, kNameWidth},
+                   {kIdsTimeSpent, kNumberWidth},
+                   {kIdsKeyboardEvents, kNumberWidth},
+                   {kIdsMouseEvents, kNumberWidth}});
     IQVQuery* service = doc ? doc->Service() : nullptr;
     if (!service) return;
     QueryRequest request = KeyOf(*Item());
@@ -105,7 +108,7 @@ void CProgramReport::Generate(int unused) {
         const std::optional<ProgramInfo> program = LookUpProgram(*doc, Item()->Id());
         ShowCaption(ProgramIcon(*doc, program),
                     FormatResText(QStringLiteral("%s (%s)"), {program ? program->description : QString(),
-                                                            program ? program->processName : QString()}));
+                                                              program ? program->processName : QString()}));
     }
     InsertNameColumns(kIdsUserName, kNameWidth);
     FillNameRows(KeyOf(*Item()));
@@ -131,8 +134,7 @@ void CAppUserReport::Generate(int unused) {
     CQVViewerDoc* doc = TheDocument();
     const CTreeObject* program = Item()->ParentObject();
     if (doc) {
-        const std::optional<ProgramInfo> info =
-            program ? LookUpProgram(*doc, program->Id()) : std::nullopt;
+        const std::optional<ProgramInfo> info = program ? LookUpProgram(*doc, program->Id()) : std::nullopt;
         ShowCaption(ProgramIcon(*doc, info),
                     FormatResString(kIdsAppUserCaption, {info ? info->description : QString(), Item()->Name()}));
     }

@@ -1,16 +1,16 @@
 #include "reports/right_view.h"
 
-#include "ui/find_dialog.h"
 #include "platform/ole_date.h"
 #include "reports/qv_grid.h"
 #include "reports/report.h"
 #include "reports/report_errors.h"
 #include "reports/report_family.h"
 #include "reports/report_host.h"
-#include "resources/resource_ids.h"
 #include "reports/t_chart.h"
-#include "trees/tree_object.h"
+#include "resources/resource_ids.h"
 #include "service/scoped_wait_cursor.h"
+#include "trees/tree_object.h"
+#include "ui/find_dialog.h"
 
 #include <QButtonGroup>
 #include <QDateEdit>
@@ -43,8 +43,7 @@ double OleDateOf(const QDate& date, const QTime& time) {
 
 }  // namespace
 
-CRightView::CRightView(IReportHost* host, QWidget* parent)
-    : QScrollArea(parent), host_(host), form_(new QWidget) {
+CRightView::CRightView(IReportHost* host, QWidget* parent) : QScrollArea(parent), host_(host), form_(new QWidget) {
     setObjectName(QStringLiteral("RightView"));
     const double now = OleDateNow();
     fromTime_ = fromDate_ = toTime_ = toDate_ = now;
@@ -83,7 +82,8 @@ void CRightView::CreateForm() {
     captionIcon_ = new QLabel(form_);
     place(captionIcon_, kIdcCaptionIcon, {7, 6, 20, 20});
     captionIcon_->setMinimumSize(kCaptionIconSize, kCaptionIconSize);
-    captionIcon_->resize(std::max(captionIcon_->width(), kCaptionIconSize), std::max(captionIcon_->height(), kCaptionIconSize));
+    captionIcon_->resize(std::max(captionIcon_->width(), kCaptionIconSize),
+                         std::max(captionIcon_->height(), kCaptionIconSize));
     captionLine_ = new QLabel(QStringLiteral("Caption text"), form_);
     place(captionLine_, kIdcCaptionLine, {31, 13, 412, 14});
     QFont bold = captionLine_->font();
@@ -97,8 +97,10 @@ void CRightView::CreateForm() {
     const struct {
         const char* text;
         QRect dlu;
-    } radios[] = {{"Today", {13, 43, 36, 10}},       {"This Week", {135, 44, 49, 10}},
-                  {"This Month", {271, 44, 51, 10}}, {"This Year", {411, 44, 45, 10}},
+    } radios[] = {{"Today", {13, 43, 36, 10}},
+                  {"This Week", {135, 44, 49, 10}},
+                  {"This Month", {271, 44, 51, 10}},
+                  {"This Year", {411, 44, 45, 10}},
                   {"Custom period", {13, 62, 62, 10}}};
     for (int i = 0; i < 5; ++i) {
         auto* radio = new QRadioButton(QString::fromLatin1(radios[i].text), form_);
@@ -112,8 +114,9 @@ void CRightView::CreateForm() {
     const auto makeTime = [&](int id, QRect dlu) {
         auto* edit = new QTimeEdit(form_);
         edit->setAlignment(Qt::AlignRight);
-        edit->setDisplayFormat(QLocale().timeFormat(QLocale::LongFormat).contains(QLatin1Char('s')) ? QStringLiteral("HH:mm:ss")
-                                                                                                  : QStringLiteral("HH:mm"));
+        edit->setDisplayFormat(QLocale().timeFormat(QLocale::LongFormat).contains(QLatin1Char('s'))
+                                   ? QStringLiteral("HH:mm:ss")
+                                   : QStringLiteral("HH:mm"));
         place(edit, id, dlu);
         return edit;
     };
@@ -147,7 +150,8 @@ void CRightView::CreateForm() {
     connect(periodButtons_, &QButtonGroup::idClicked, this, &CRightView::OnPeriodChoiceChanged);
     form_->resize(DluX(kFormWidthDlu), DluY(kFormHeightDlu));
     const QRect chart = chart_->geometry();
-    grid_->setGeometry(QRect(QPoint(chart.left(), chart.bottom() + 1 + kGridGap), QPoint(chart.right(), form_->height() - 1)));
+    grid_->setGeometry(
+        QRect(QPoint(chart.left(), chart.bottom() + 1 + kGridGap), QPoint(chart.right(), form_->height() - 1)));
     UpdateData(false);
 }
 

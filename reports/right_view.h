@@ -5,10 +5,10 @@
 // chart and grid as its size changes (scrolling below the minimum sizes),
 // and carries Refresh, Find, drill-down and Export Report. It is also the
 // maker through which tree objects build and run their reports.
+#include "service/report_period.h"
+#include "trees/report_maker.h"
 #include "ui/command_target.h"
 #include "ui/find_dialog.h"
-#include "trees/report_maker.h"
-#include "service/report_period.h"
 
 #include <QPointer>
 #include <QScrollArea>

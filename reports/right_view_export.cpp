@@ -2,11 +2,11 @@
 // fills the table, and a failed write is told instead of passing as saved.
 #include "reports/right_view.h"
 
-#include "reports/grid_export.h"
 #include "export/html_table_exp.h"
-#include "service/message_box.h"
+#include "reports/grid_export.h"
 #include "reports/qv_grid.h"
 #include "reports/report_errors.h"
+#include "service/message_box.h"
 
 #include <QFileDialog>
 #include <QLabel>

@@ -82,7 +82,8 @@ void CTChart::AddSlice(double value, const QString& label, quint32 colour) {
         slice->setExploded(on);
         slice->setExplodeDistanceFactor(kHoverExplode);
         if (on)
-            QToolTip::showText(QCursor::pos(), QStringLiteral("%1: %2%").arg(slice->label()).arg(slice->percentage() * 100, 0, 'f', 1));
+            QToolTip::showText(QCursor::pos(),
+                               QStringLiteral("%1: %2%").arg(slice->label()).arg(slice->percentage() * 100, 0, 'f', 1));
         else
             QToolTip::hideText();
     });
@@ -99,7 +100,8 @@ void CTChart::FinishFill() {
     if (series_ && series_->count() == 1) series_->slices().constFirst()->setPen(Qt::NoPen);
     // As tall as its lines, centred beside the pie; a short chart scrolls it.
     const int lines = legend_->count();
-    legend_->setMaximumHeight(lines ? lines * legend_->sizeHintForRow(0) + 2 * legend_->frameWidth() + kLegendSlack : 0);
+    legend_->setMaximumHeight(lines ? lines * legend_->sizeHintForRow(0) + 2 * legend_->frameWidth() + kLegendSlack
+                                    : 0);
 }
 
 // A placeholder title is not worth the room it takes.

@@ -23,8 +23,7 @@ const QColor kOutline(0x2b, 0x3a, 0x4a);
 const QColor kSand(0xe0, 0xa8, 0x4a);
 const QColor kWood(0x8b, 0x5a, 0x2b);
 
-QPainterPath GlassPath()
-{
+QPainterPath GlassPath() {
     QPainterPath path;
     path.moveTo(9, kTopY);
     path.cubicTo(9, 11, 15.2, 13.5, 15.2, kNeckY);
@@ -37,8 +36,7 @@ QPainterPath GlassPath()
 }
 
 // ran: 0 = all sand above, 1 = all below.
-void DrawGlass(QPainter& painter, qreal ran, bool flowing)
-{
+void DrawGlass(QPainter& painter, qreal ran, bool flowing) {
     const QPainterPath glass = GlassPath();
     painter.setPen(Qt::NoPen);
     painter.setBrush(kGlassFill);
@@ -48,8 +46,7 @@ void DrawGlass(QPainter& painter, qreal ran, bool flowing)
     painter.setClipPath(glass);
     painter.setBrush(kSand);
     const qreal topLevel = 8.0 + (kNeckY - 8.0) * ran;
-    if (topLevel < kNeckY)
-        painter.drawRect(QRectF(8, topLevel, 16, kNeckY - topLevel));
+    if (topLevel < kNeckY) painter.drawRect(QRectF(8, topLevel, 16, kNeckY - topLevel));
     const qreal bottomLevel = kBottomY - 7.0 * ran;
     if (bottomLevel < kBottomY) {
         QPainterPath mound;
@@ -60,8 +57,7 @@ void DrawGlass(QPainter& painter, qreal ran, bool flowing)
         mound.closeSubpath();
         painter.drawPath(mound);
     }
-    if (flowing)
-        painter.drawRect(QRectF(15.5, kNeckY - 1, 1, bottomLevel - kNeckY + 1));
+    if (flowing) painter.drawRect(QRectF(15.5, kNeckY - 1, 1, bottomLevel - kNeckY + 1));
     painter.restore();
 
     painter.setBrush(Qt::NoBrush);
@@ -73,8 +69,7 @@ void DrawGlass(QPainter& painter, qreal ran, bool flowing)
     painter.drawRoundedRect(QRectF(6.5, kBottomY, 19, 3), 1, 1);
 }
 
-QImage Frame(int index, int sizePx)
-{
+QImage Frame(int index, int sizePx) {
     QImage image(sizePx, sizePx, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter painter(&image);
@@ -95,20 +90,15 @@ QImage Frame(int index, int sizePx)
 
 }  // namespace
 
-QList<QImage> HourglassFrameImages(int sizePx)
-{
+QList<QImage> HourglassFrameImages(int sizePx) {
     QList<QImage> frames;
-    if (sizePx < 1)
-        return frames;
-    for (int i = 0; i < kHourglassFrameCount; ++i)
-        frames.append(Frame(i, sizePx));
+    if (sizePx < 1) return frames;
+    for (int i = 0; i < kHourglassFrameCount; ++i) frames.append(Frame(i, sizePx));
     return frames;
 }
 
-QList<QPixmap> HourglassFrames(int sizePx)
-{
+QList<QPixmap> HourglassFrames(int sizePx) {
     QList<QPixmap> frames;
-    for (const QImage& image : HourglassFrameImages(sizePx))
-        frames.append(QPixmap::fromImage(image));
+    for (const QImage& image : HourglassFrameImages(sizePx)) frames.append(QPixmap::fromImage(image));
     return frames;
 }

@@ -14,7 +14,7 @@ inline constexpr unsigned kIdbToolbarHot = 151;     // highlighted toolbar image
 inline constexpr unsigned kIdbToolbarNormal = 152;  // normal toolbar images
 inline constexpr unsigned kIdiUser = 154;
 inline constexpr unsigned kIdiComputer = 155;
-inline constexpr unsigned kIdiProgram = 157;  // also the default program image
+inline constexpr unsigned kIdiProgram = 157;    // also the default program image
 inline constexpr unsigned kIdcHourglass = 160;  // ten frames
 inline constexpr int kHourglassFrameCount = 10;
 inline constexpr unsigned kIdiUsersPane = 161;
@@ -54,11 +54,11 @@ inline constexpr unsigned kIdsVendorWebAddress = 105;
 inline constexpr unsigned kIdsOptions = 106;
 inline constexpr unsigned kIdsGeneral = 107;
 inline constexpr unsigned kIdsFieldEmpty = 108;
-inline constexpr unsigned kIdsCannotConnect = 109;    // '%s'
-inline constexpr unsigned kIdsAccessDenied = 110;     // `%s`
-inline constexpr unsigned kIdsNotInstalled = 111;     // `%s`
-inline constexpr unsigned kIdsNotAvailable = 112;     // `%s`
-inline constexpr unsigned kIdsConnectFailed = 113;    // `%s`, then the system text
+inline constexpr unsigned kIdsCannotConnect = 109;  // '%s'
+inline constexpr unsigned kIdsAccessDenied = 110;   // `%s`
+inline constexpr unsigned kIdsNotInstalled = 111;   // `%s`
+inline constexpr unsigned kIdsNotAvailable = 112;   // `%s`
+inline constexpr unsigned kIdsConnectFailed = 113;  // `%s`, then the system text
 inline constexpr unsigned kIdsDocTemplate = 128;
 inline constexpr unsigned kIdsUsers = 129;
 inline constexpr unsigned kIdsComputers = 130;
@@ -69,7 +69,7 @@ inline constexpr unsigned kIdsKeyboardEvents = 134;
 inline constexpr unsigned kIdsMouseEvents = 135;
 inline constexpr unsigned kIdsOthers = 136;
 inline constexpr unsigned kIdsProgramName = 137;
-inline constexpr unsigned kIdsComputerCaption = 138;     // "%s on %s"
+inline constexpr unsigned kIdsComputerCaption = 138;  // "%s on %s"
 inline constexpr unsigned kIdsWindowTitle = 139;
 inline constexpr unsigned kIdsUserName = 140;
 inline constexpr unsigned kIdsApplicationCaption = 141;  // "%s (%s on %s)"
@@ -119,9 +119,7 @@ inline constexpr unsigned kIdRecordNext = 59650;
 // The toolbar's buttons left to right; 0 is a separator. The image strips
 // 151 and 152 hold one image per command, in this order, separators skipped.
 inline constexpr unsigned kToolbarLayout[] = {
-    kIdFileExportReport, kIdEditFind, 0,
-    kIdViewUsersTree, kIdViewComputersTree, kIdViewApplicationsTree, 0,
-    kIdToolsOptions, 0,
-    kIdAppAbout,
+    kIdFileExportReport, kIdEditFind, 0,           kIdViewUsersTree, kIdViewComputersTree, kIdViewApplicationsTree, 0,
+    kIdToolsOptions,     0,           kIdAppAbout,
 };
 inline constexpr int kToolbarImageCount = 7;

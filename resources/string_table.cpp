@@ -62,8 +62,7 @@ constexpr StringEntry kStrings[] = {
 static_assert(std::is_sorted(std::begin(kStrings), std::end(kStrings),
                              [](const StringEntry& a, const StringEntry& b) { return a.id < b.id; }));
 
-const StringEntry* FindEntry(unsigned id)
-{
+const StringEntry* FindEntry(unsigned id) {
     const auto* it = std::lower_bound(std::begin(kStrings), std::end(kStrings), id,
                                       [](const StringEntry& e, unsigned key) { return e.id < key; });
     return (it != std::end(kStrings) && it->id == id) ? it : nullptr;
@@ -71,27 +70,20 @@ const StringEntry* FindEntry(unsigned id)
 
 }  // namespace
 
-QString LoadResString(unsigned id)
-{
+QString LoadResString(unsigned id) {
     const StringEntry* entry = FindEntry(id);
     return entry ? QString::fromUtf16(entry->text) : QString();
 }
 
-bool HasResString(unsigned id)
-{
-    return FindEntry(id) != nullptr;
-}
+bool HasResString(unsigned id) { return FindEntry(id) != nullptr; }
 
-QList<unsigned> ResStringIds()
-{
+QList<unsigned> ResStringIds() {
     QList<unsigned> ids;
-    for (const StringEntry& entry : kStrings)
-        ids.append(entry.id);
+    for (const StringEntry& entry : kStrings) ids.append(entry.id);
     return ids;
 }
 
-QString FormatResText(const QString& format, const QStringList& args)
-{
+QString FormatResText(const QString& format, const QStringList& args) {
     QString out;
     out.reserve(format.size());
     qsizetype next = 0;
@@ -105,8 +97,7 @@ QString FormatResText(const QString& format, const QStringList& args)
             out.append(u'%');
             ++i;
         } else if (format.mid(i + 1, 1) == u"s" || format.mid(i + 1, 2) == u" s") {
-            if (next < args.size())
-                out.append(args.at(next));
+            if (next < args.size()) out.append(args.at(next));
             ++next;
             i += format.at(i + 1) == u's' ? 1 : 2;
         } else {
@@ -116,7 +107,4 @@ QString FormatResText(const QString& format, const QStringList& args)
     return out;
 }
 
-QString FormatResString(unsigned id, const QStringList& args)
-{
-    return FormatResText(LoadResString(id), args);
-}
+QString FormatResString(unsigned id, const QStringList& args) { return FormatResText(LoadResString(id), args); }

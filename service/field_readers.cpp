@@ -50,7 +50,8 @@ std::int32_t LeadingInteger(const std::u16string& text) {
 
 std::int32_t DecimalToInt(const Variant& value) {
     Variant out;
-    if (ChangeType(value, VT_UI4, out) >= 0) return static_cast<std::int32_t>(static_cast<std::uint32_t>(out.Integer()));
+    if (ChangeType(value, VT_UI4, out) >= 0)
+        return static_cast<std::int32_t>(static_cast<std::uint32_t>(out.Integer()));
     if (ChangeType(value, VT_R8, out) >= 0) return Truncated(out.Real());
     return LeadingInteger(Converted(value, VT_BSTR).Text().Text());
 }
@@ -67,13 +68,12 @@ std::u16string GetFieldString(const Field& field) {
 std::int32_t GetFieldInt(const Field& field) {
     const Variant& value = CurrentValue(field);
     switch (value.Type()) {
-    case VT_EMPTY:
-    case VT_NULL: return 0;
-    case VT_I4: return static_cast<std::int32_t>(value.Integer());
-    case VT_R8: return Truncated(value.Real());
-    case VT_DECIMAL: return DecimalToInt(value);
-    default:
-        return static_cast<std::int32_t>(static_cast<std::uint32_t>(Converted(value, VT_UINT).Integer()));
+        case VT_EMPTY:
+        case VT_NULL: return 0;
+        case VT_I4: return static_cast<std::int32_t>(value.Integer());
+        case VT_R8: return Truncated(value.Real());
+        case VT_DECIMAL: return DecimalToInt(value);
+        default: return static_cast<std::int32_t>(static_cast<std::uint32_t>(Converted(value, VT_UINT).Integer()));
     }
 }
 

@@ -58,7 +58,8 @@ struct BitmapLayout {
 };
 
 bool IsPng(Bytes image) {
-    return image.size() >= kPngSignature.size() && std::equal(kPngSignature.begin(), kPngSignature.end(), image.begin());
+    return image.size() >= kPngSignature.size() &&
+           std::equal(kPngSignature.begin(), kPngSignature.end(), image.begin());
 }
 
 // The bitmap header checked against the image's bytes. directoryHeight is
@@ -121,12 +122,12 @@ bool CheckPng(Bytes image, IconEntry& entry, std::string* problem) {
     if (width > kMaxIconSide || height > kMaxIconSide) return Fail(problem, "an image is over 256 pixels");
     int channels = 0;
     switch (colourType) {
-    case 0: channels = 1; break;  // grey
-    case 2: channels = 3; break;  // RGB
-    case 3: channels = 1; break;  // palette
-    case 4: channels = 2; break;  // grey and alpha
-    case 6: channels = 4; break;  // RGBA
-    default: return Fail(problem, "an embedded PNG has an unknown colour type");
+        case 0: channels = 1; break;  // grey
+        case 2: channels = 3; break;  // RGB
+        case 3: channels = 1; break;  // palette
+        case 4: channels = 2; break;  // grey and alpha
+        case 6: channels = 4; break;  // RGBA
+        default: return Fail(problem, "an embedded PNG has an unknown colour type");
     }
     if (bitDepth != 1 && bitDepth != 2 && bitDepth != 4 && bitDepth != 8 && bitDepth != 16)
         return Fail(problem, "an embedded PNG has an unknown bit depth");

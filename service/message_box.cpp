@@ -12,10 +12,10 @@ MessageHandler currentHandler;
 
 const char* IconWord(MessageIcon icon) {
     switch (icon) {
-    case MessageIcon::Exclamation: return "warning";
-    case MessageIcon::Error: return "error";
-    case MessageIcon::Information: return "information";
-    case MessageIcon::Question: return "question";
+        case MessageIcon::Exclamation: return "warning";
+        case MessageIcon::Error: return "error";
+        case MessageIcon::Information: return "information";
+        case MessageIcon::Question: return "question";
     }
     return "message";
 }

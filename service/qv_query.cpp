@@ -11,10 +11,10 @@ constexpr char kClosing[] = "the viewer is closing";
 
 QString PurposeOf(const QueryRequest& request) {
     switch (static_cast<QueryKind>(request.kind)) {
-    case QueryKind::Users: return QStringLiteral("users");
-    case QueryKind::Computers: return QStringLiteral("computers");
-    case QueryKind::Programs: return QStringLiteral("programs");
-    case QueryKind::ProgramDetails: return QStringLiteral("windows of program %1").arg(request.programId);
+        case QueryKind::Users: return QStringLiteral("users");
+        case QueryKind::Computers: return QStringLiteral("computers");
+        case QueryKind::Programs: return QStringLiteral("programs");
+        case QueryKind::ProgramDetails: return QStringLiteral("windows of program %1").arg(request.programId);
     }
     return QStringLiteral("query of kind %1").arg(request.kind);
 }

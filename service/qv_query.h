@@ -3,8 +3,8 @@
 // Each operation sends its request record and receives a result set; a
 // negative status means failure, with the object's text in ErrorDescription.
 #include "platform/hresult.h"
-#include "proto/query_request.h"
 #include "platform/recordset.h"
+#include "proto/query_request.h"
 
 #include <memory>
 #include <string>

@@ -1,19 +1,19 @@
 #include "service/qv_viewer_doc.h"
 
-#include "resources/app_resources.h"
-#include "service/data_access_error.h"
 #include "foundation/debug_stream.h"
 #include "platform/hresult_text.h"
+#include "platform/utf.h"
+#include "proto/qv_contract.h"
+#include "resources/app_resources.h"
+#include "resources/resource_ids.h"
+#include "service/data_access_error.h"
 #include "service/icon_image.h"
 #include "service/message_box.h"
-#include "proto/qv_contract.h"
 #include "service/recordset_reader.h"
 #include "service/remote_qv_query.h"
-#include "resources/resource_ids.h"
-#include "service/ui_call_waiter.h"
-#include "platform/utf.h"
-#include "service/viewer_settings.h"
 #include "service/scoped_wait_cursor.h"
+#include "service/ui_call_waiter.h"
+#include "service/viewer_settings.h"
 
 #include <QPainter>
 
@@ -36,10 +36,10 @@ constexpr IDocumentHost::TreeId kClearOrder[] = {IDocumentHost::Computers, IDocu
 // Why the activation failed, in the words of the string table.
 QString ActivationFailureText(HRESULT hr, const QString& server) {
     switch (static_cast<std::uint32_t>(hr)) {
-    case 0x8001011B: return FormatResString(kIdsAccessDenied, {server});
-    case 0x80040154: return FormatResString(kIdsNotInstalled, {server});
-    case 0x800706BA: return FormatResString(kIdsNotAvailable, {server});
-    default: return FormatResString(kIdsConnectFailed, {server, QString::fromUtf8(HResultText(hr))});
+        case 0x8001011B: return FormatResString(kIdsAccessDenied, {server});
+        case 0x80040154: return FormatResString(kIdsNotInstalled, {server});
+        case 0x800706BA: return FormatResString(kIdsNotAvailable, {server});
+        default: return FormatResString(kIdsConnectFailed, {server, QString::fromUtf8(HResultText(hr))});
     }
 }
 
@@ -58,7 +58,8 @@ QPixmap ListPicture(const QPixmap& picture, int size) {
 }  // namespace
 
 CQVViewerDoc::CQVViewerDoc(HiveStore& hive, QObject* parent)
-    : QObject(parent), hive_(hive),
+    : QObject(parent),
+      hive_(hive),
       activator_([this](std::string_view server) { return ActivateQuorvisService(server, {}, security_); }) {
     theDocument = this;
     InstallUiCallWaiter();
@@ -113,8 +114,8 @@ void CQVViewerDoc::Connect() {
             if (Failed(activation.hr) && activation.hr != E_NOINTERFACE) {
                 // Earlier state stays: the interface held before and the trees.
                 failure = ActivationFailureText(activation.hr, server);
-                connectFailure_ = activation.description.empty() ? std::string(HResultText(activation.hr))
-                                                                 : activation.description;
+                connectFailure_ =
+                    activation.description.empty() ? std::string(HResultText(activation.hr)) : activation.description;
             } else {
                 TakeService(activation.hr == E_NOINTERFACE ? nullptr : activation.object);
                 for (IDocumentHost::TreeId tree : kFillOrder) host_->RefreshRoot(tree);
@@ -236,8 +237,10 @@ bool CQVViewerDoc::ReadProgramInfo(ProgramInfo& info) {
     std::optional<IconFileImages> images;
     if (raw.Type() == VT_BYTE_ARRAY) images = IconFileImages::Read(raw.ByteArray());
     if (images) {
-        read.largeImage = AppendImage(largeImages_, kLargeImageSize, QPixmap::fromImage(images->ImageFor(kLargeImageSize)));
-        read.smallImage = AppendImage(smallImages_, kSmallImageSize, QPixmap::fromImage(images->ImageFor(kSmallImageSize)));
+        read.largeImage =
+            AppendImage(largeImages_, kLargeImageSize, QPixmap::fromImage(images->ImageFor(kLargeImageSize)));
+        read.smallImage =
+            AppendImage(smallImages_, kSmallImageSize, QPixmap::fromImage(images->ImageFor(kSmallImageSize)));
     } else {
         // No icon, another type of value or bytes that are no sound icon file.
         read.smallImage = GetSmallImageIndex(kIdiProgram);

@@ -4,9 +4,9 @@
 // the server named in the settings, holds the interface through which the
 // tree loaders and the reports query, and keeps the two image lists and the
 // three caches that trees and reports share, from Connect to Disconnect.
+#include "platform/remote_activation.h"
 #include "service/document_host.h"
 #include "service/qv_query.h"
-#include "platform/remote_activation.h"
 
 #include <QList>
 #include <QObject>

@@ -1,19 +1,17 @@
 #include "service/recordset_reader.h"
 
-#include "service/data_access_error.h"
 #include "foundation/debug_stream.h"
 #include "foundation/exceptions.h"
-#include "platform/ole_date.h"
 #include "foundation/text_conv.h"
+#include "platform/ole_date.h"
 #include "platform/utf.h"
+#include "service/data_access_error.h"
 
 namespace {
 
 constexpr std::size_t kLongStringLength = 128;
 
-bool TraceWanted() {
-    return TraceStream.WriterCount() > 0 && TraceStream.Categories().test(kRecordsetTraceCategory);
-}
+bool TraceWanted() { return TraceStream.WriterCount() > 0 && TraceStream.Categories().test(kRecordsetTraceCategory); }
 
 // The locale's narrow text; UTF-8 when the locale cannot hold it, so that a
 // trace never fails the read it describes.
@@ -42,23 +40,23 @@ std::string TraceValue(const Field& field) {
     Variant value;
     CheckStatus(field.GetValue(value));
     switch (value.Type()) {
-    case VT_EMPTY:
-    case VT_NULL: return "<null>";
-    case VT_I4:
-    case VT_R8:
-    case VT_DECIMAL:
-    case VT_I8:
-    case VT_INT: return ValueAsText(value);
-    case VT_DATE: {
-        auto formatted = FormatOleDate(value.Real());
-        if (formatted) return "'" + *formatted + "'";
-        return "invalid time(" + ValueAsText(Variant::R8(value.Real())) + ")";
-    }
-    case VT_BSTR:
-        if (value.Text().Length() > kLongStringLength) return "<long string>";
-        return "'" + Narrow(value.Text()) + "'";
-    case VT_ARRAY | VT_UI1: return Blob(field);
-    default: return "unknown vt=#" + std::to_string(value.Type());
+        case VT_EMPTY:
+        case VT_NULL: return "<null>";
+        case VT_I4:
+        case VT_R8:
+        case VT_DECIMAL:
+        case VT_I8:
+        case VT_INT: return ValueAsText(value);
+        case VT_DATE: {
+            auto formatted = FormatOleDate(value.Real());
+            if (formatted) return "'" + *formatted + "'";
+            return "invalid time(" + ValueAsText(Variant::R8(value.Real())) + ")";
+        }
+        case VT_BSTR:
+            if (value.Text().Length() > kLongStringLength) return "<long string>";
+            return "'" + Narrow(value.Text()) + "'";
+        case VT_ARRAY | VT_UI1: return Blob(field);
+        default: return "unknown vt=#" + std::to_string(value.Type());
     }
 }
 

@@ -3,8 +3,8 @@
 // It owns the result set, applies a sort, moves a forward cursor and, while
 // the result-set trace is on, writes every row it reaches to TraceStream.
 // Every failure raises DataAccessError.
-#include "service/qv_query.h"
 #include "platform/recordset.h"
+#include "service/qv_query.h"
 
 #include <cstdint>
 #include <string>

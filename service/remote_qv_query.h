@@ -1,7 +1,7 @@
 #pragma once
 // IQVQuery over the activated remote object of the Quorvis Service.
-#include "service/qv_query.h"
 #include "platform/remote_activation.h"
+#include "service/qv_query.h"
 
 #include <memory>
 #include <string>

@@ -6,8 +6,8 @@
 // files of a TLS connection to it ("TlsCaFile", "TlsCertFile",
 // "TlsKeyFile"). An absent value leaves the caller's value as it was.
 #include "platform/hive_store.h"
-#include "service/report_period.h"
 #include "platform/tls_files.h"
+#include "service/report_period.h"
 
 #include <string>
 

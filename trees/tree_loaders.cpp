@@ -1,9 +1,9 @@
 #include "trees/tree_loaders.h"
 
+#include "resources/resource_ids.h"
 #include "service/data_access_error.h"
 #include "service/qv_viewer_doc.h"
 #include "service/recordset_reader.h"
-#include "resources/resource_ids.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
 
@@ -193,8 +193,8 @@ bool LoadProgramUsers(CQVViewerDoc& doc, QTreeWidgetItem* item) {
     CTreeObject* program = ItemObject(doc, item);
     if (!program) return false;
     return Load(doc,
-                {Request(QueryKind::Users, 0, 0, program->Id()), nullptr, kIdiUser,
-                 ChildMaker<CAppUserObject>(program), OnError::ReleaseService},
+                {Request(QueryKind::Users, 0, 0, program->Id()), nullptr, kIdiUser, ChildMaker<CAppUserObject>(program),
+                 OnError::ReleaseService},
                 nullptr, item);
 }
 

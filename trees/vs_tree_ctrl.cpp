@@ -1,8 +1,8 @@
 #include "trees/vs_tree_ctrl.h"
 
-#include "resources/app_resources.h"
 #include "platform/auto_reset_events.h"
 #include "platform/periodic_timer.h"
+#include "resources/app_resources.h"
 
 #include <QPainter>
 #include <QScrollBar>

@@ -1,13 +1,13 @@
 #include "trees/workspace_bar.h"
 
 #include "resources/app_resources.h"
+#include "resources/resource_ids.h"
 #include "service/message_box.h"
 #include "service/qv_viewer_doc.h"
-#include "resources/resource_ids.h"
+#include "service/scoped_wait_cursor.h"
 #include "trees/tree_loaders.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
-#include "service/scoped_wait_cursor.h"
 
 #include <QHBoxLayout>
 #include <QPainter>
@@ -46,8 +46,7 @@ bool HoldsObject(const QTreeWidgetItem* parent, const CTreeObject* object) {
 
 }  // namespace
 
-CWorkSpaceBar::CWorkSpaceBar(int paneId, const QString& title, QWidget* parent)
-    : CDockablePane(paneId, title, parent) {
+CWorkSpaceBar::CWorkSpaceBar(int paneId, const QString& title, QWidget* parent) : CDockablePane(paneId, title, parent) {
     auto* frame = new CPaneFrame(this);
     tree_ = new CPaneTreeCtrl(frame);
     tree_->setObjectName(QStringLiteral("Tree%1").arg(kIdcTree));

@@ -2,8 +2,8 @@
 // The three navigation panes: a docking pane holding one waiting tree and
 // remembering which tree object's report it shows. Selecting an item shows
 // its report; the frame closes and shows reports as panes come to the front.
-#include "ui/dockable_pane.h"
 #include "trees/vs_tree_ctrl.h"
+#include "ui/dockable_pane.h"
 
 class CQVViewerDoc;
 class CTreeObject;

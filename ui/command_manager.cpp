@@ -16,8 +16,8 @@ CCommandManager::CCommandManager(QWidget* window) : QObject(window), window_(win
 
 CCommandManager::~CCommandManager() = default;
 
-QAction* CCommandManager::Add(int id, const QString& category, const QString& text,
-                              std::function<void()> handler, const Keys& keys) {
+QAction* CCommandManager::Add(int id, const QString& category, const QString& text, std::function<void()> handler,
+                              const Keys& keys) {
     auto* action = new QAction(text, window_);
     action->setData(id);
     action->setShortcuts(keys);
@@ -59,8 +59,7 @@ QString CCommandManager::Category(int id) const {
 QStringList CCommandManager::Categories() const {
     QStringList categories;
     for (const Command& command : commands_)
-        if (!command.category.isEmpty() && !categories.contains(command.category))
-            categories.append(command.category);
+        if (!command.category.isEmpty() && !categories.contains(command.category)) categories.append(command.category);
     return categories;
 }
 

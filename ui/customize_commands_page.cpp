@@ -85,7 +85,8 @@ private:
         const QString keep = toolbarBox_->currentData().toString();
         const QSignalBlocker block(toolbarBox_);
         toolbarBox_->clear();
-        for (QToolBar* toolbar : toolbars_.Toolbars()) toolbarBox_->addItem(toolbar->windowTitle(), toolbar->objectName());
+        for (QToolBar* toolbar : toolbars_.Toolbars())
+            toolbarBox_->addItem(toolbar->windowTitle(), toolbar->objectName());
         const int index = toolbarBox_->findData(keep);
         toolbarBox_->setCurrentIndex(index < 0 ? 0 : index);
         FillButtons();
@@ -96,8 +97,8 @@ private:
         buttonList_->clear();
         for (int id : toolbars_.Buttons(CurrentToolbar())) {
             const bool separator = id == CToolbarManager::kSeparator;
-            auto* item = new QListWidgetItem(separator ? QStringLiteral("Separator") : commands_.DisplayText(id),
-                                             buttonList_);
+            auto* item =
+                new QListWidgetItem(separator ? QStringLiteral("Separator") : commands_.DisplayText(id), buttonList_);
             if (!separator) item->setIcon(commands_.Action(id)->icon());
             item->setData(Qt::UserRole, id);
         }

@@ -6,8 +6,8 @@
 #include "ui/toolbar_manager.h"
 
 #include <QGridLayout>
-#include <QLineEdit>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QToolBar>
@@ -37,9 +37,8 @@ public:
         connect(list_, &QListWidget::currentRowChanged, this, [this] { UpdateButtons(); });
         connect(newButton_, &QPushButton::clicked, this, [this] { NewToolbar(); });
         connect(renameButton_, &QPushButton::clicked, this, [this] { RenameToolbar(); });
-        connect(deleteButton_, &QPushButton::clicked, this, [this] {
-            toolbars_.DeleteUserToolbar(toolbars_.UserIndex(Current()));
-        });
+        connect(deleteButton_, &QPushButton::clicked, this,
+                [this] { toolbars_.DeleteUserToolbar(toolbars_.UserIndex(Current())); });
         connect(resetButton_, &QPushButton::clicked, this, [this] { toolbars_.ResetStandard(); });
         connect(&toolbars_, &CToolbarManager::ToolbarsChanged, this, [this] { Fill(); });
         Fill();
@@ -94,8 +93,9 @@ private:
         const int index = toolbars_.UserIndex(Current());
         if (index < 0) return;
         bool ok = false;
-        const QString name = QInputDialog::getText(this, QStringLiteral("Rename Toolbar"), QStringLiteral("Toolbar name:"),
-                                                   QLineEdit::Normal, Current()->windowTitle(), &ok);
+        const QString name =
+            QInputDialog::getText(this, QStringLiteral("Rename Toolbar"), QStringLiteral("Toolbar name:"),
+                                  QLineEdit::Normal, Current()->windowTitle(), &ok);
         if (ok) toolbars_.RenameUserToolbar(index, name);
     }
 

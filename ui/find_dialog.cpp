@@ -40,7 +40,8 @@ CFindDialog::CFindDialog(QWidget* owner) : QDialog(owner) {
     grid->addWidget(direction, 1, 2);
     grid->addWidget(buttons, 0, 3, 2, 1);
 
-    connect(text_, &QLineEdit::textChanged, this, [this](const QString& text) { findNext_->setEnabled(!text.isEmpty()); });
+    connect(text_, &QLineEdit::textChanged, this,
+            [this](const QString& text) { findNext_->setEnabled(!text.isEmpty()); });
     connect(findNext_, &QPushButton::clicked, this, &CFindDialog::FindNext);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
 }

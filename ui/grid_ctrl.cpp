@@ -16,13 +16,14 @@
 
 // ---------------------------------------------------------------- cells, rows
 
-void CGridItem::DrawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option, const QString& text) {
-    if (text.isEmpty() || rect.width() <= 0)
-        return;
+void CGridItem::DrawText(QPainter& painter, const QRect& rect, const QStyleOptionViewItem& option,
+                         const QString& text) {
+    if (text.isEmpty() || rect.width() <= 0) return;
     const QPalette::ColorGroup group = !(option.state & QStyle::State_Enabled) ? QPalette::Disabled
                                        : (option.state & QStyle::State_Active) ? QPalette::Active
                                                                                : QPalette::Inactive;
-    const QPalette::ColorRole role = (option.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
+    const QPalette::ColorRole role =
+        (option.state & QStyle::State_Selected) ? QPalette::HighlightedText : QPalette::Text;
     painter.setPen(option.palette.color(group, role));
     painter.setFont(option.font);
     const QFontMetrics metrics(option.font);
@@ -37,23 +38,19 @@ void CGridItem::OnDrawValue(QPainter& painter, const QRect& rect, const QStyleOp
 QString CellText(const CGridItem& item) {
     const QVariant& value = item.GetValue();
     switch (value.typeId()) {
-    case QMetaType::QString:
-        return value.toString();
-    case QMetaType::Int:
-        return QString::number(value.toInt());
-    case QMetaType::UInt:
-        // The export writes unsigned counts the way printf("%d") did.
-        return QString::number(static_cast<qint32>(value.toUInt()));
-    default:
-        return {};
+        case QMetaType::QString: return value.toString();
+        case QMetaType::Int: return QString::number(value.toInt());
+        case QMetaType::UInt:
+            // The export writes unsigned counts the way printf("%d") did.
+            return QString::number(static_cast<qint32>(value.toUInt()));
+        default: return {};
     }
 }
 
 CGridRow::CGridRow(int cellCount) : items_(static_cast<std::size_t>(std::max(cellCount, 0))) {}
 
 CGridItem* CGridRow::GetItem(int index) const {
-    if (index < 0 || index >= GetItemCount())
-        return nullptr;
+    if (index < 0 || index >= GetItemCount()) return nullptr;
     return items_[static_cast<std::size_t>(index)].get();
 }
 
@@ -69,17 +66,14 @@ public:
     }
 
     QVariant data(const QModelIndex& index, int role) const override {
-        if (role != Qt::DisplayRole && role != Qt::ToolTipRole)
-            return {};
+        if (role != Qt::DisplayRole && role != Qt::ToolTipRole) return {};
         const CGridItem* item = Item(index.row(), index.column());
         return item ? QVariant(CellText(*item)) : QVariant();
     }
 
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
-        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount())
-            return {};
-        if (role == Qt::DisplayRole)
-            return captions_[static_cast<std::size_t>(section)];
+        if (orientation != Qt::Horizontal || section < 0 || section >= columnCount()) return {};
+        if (role == Qt::DisplayRole) return captions_[static_cast<std::size_t>(section)];
         if (role == Qt::InitialSortOrderRole)  // a first click on a header sorts ascending
             return static_cast<int>(Qt::AscendingOrder);
         return {};
@@ -91,8 +85,7 @@ public:
 
     // Source (added) order; only shown rows.
     CGridRow* Row(int sourceRow) const {
-        if (sourceRow < 0 || sourceRow >= shown_)
-            return nullptr;
+        if (sourceRow < 0 || sourceRow >= shown_) return nullptr;
         return rows_[static_cast<std::size_t>(sourceRow)].get();
     }
     const CGridItem* Item(int sourceRow, int column) const {
@@ -109,8 +102,7 @@ public:
         return column >= 0 && column < columnCount() ? captions_[static_cast<std::size_t>(column)] : QString();
     }
     void RemoveColumns() {
-        if (captions_.empty())
-            return;
+        if (captions_.empty()) return;
         beginRemoveColumns({}, 0, columnCount() - 1);
         captions_.clear();
         endRemoveColumns();
@@ -123,8 +115,7 @@ public:
     }
     bool Publish() {
         const int total = static_cast<int>(rows_.size());
-        if (total == shown_)
-            return false;
+        if (total == shown_) return false;
         beginInsertRows({}, shown_, total - 1);
         shown_ = total;
         endInsertRows();
@@ -137,8 +128,7 @@ public:
         endResetModel();
     }
     void CellChanged(const CGridRow& row, int column) {
-        if (row.sourceRow_ < 0 || row.sourceRow_ >= shown_ || column >= columnCount())
-            return;
+        if (row.sourceRow_ < 0 || row.sourceRow_ >= shown_ || column >= columnCount()) return;
         const QModelIndex cell = index(row.sourceRow_, column);
         emit dataChanged(cell, cell);
     }
@@ -150,11 +140,9 @@ private:
 };
 
 bool CGridRow::ReplaceItem(int index, std::unique_ptr<CGridItem> item) {
-    if (index < 0 || index >= GetItemCount())
-        return false;
+    if (index < 0 || index >= GetItemCount()) return false;
     items_[static_cast<std::size_t>(index)] = std::move(item);
-    if (owner_)
-        owner_->CellChanged(*this, index);
+    if (owner_) owner_->CellChanged(*this, index);
     return true;
 }
 
@@ -174,8 +162,7 @@ public:
         if (column >= 0 && column < model_.columnCount()) {
             const int rows = model_.rowCount();
             column_.resize(static_cast<std::size_t>(rows));
-            for (int i = 0; i < rows; ++i)
-                column_[static_cast<std::size_t>(i)] = model_.Item(i, column);
+            for (int i = 0; i < rows; ++i) column_[static_cast<std::size_t>(i)] = model_.Item(i, column);
         }
         QSortFilterProxyModel::sort(column, order);
         column_.clear();
@@ -188,8 +175,7 @@ protected:
     // makes descending its exact negation, so equal cells stay in added order
     // both ways.
     bool lessThan(const QModelIndex& left, const QModelIndex& right) const override {
-        if (sortOrder() == Qt::DescendingOrder)
-            return Compare(right, left) > 0;
+        if (sortOrder() == Qt::DescendingOrder) return Compare(right, left) > 0;
         return Compare(left, right) < 0;
     }
 
@@ -223,8 +209,7 @@ public:
 
         const QModelIndex source = proxy_.mapToSource(index);
         const CGridItem* item = model_.Item(source.row(), source.column());
-        if (!item)
-            return;
+        if (!item) return;
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
         const QRect rect = opt.rect.adjusted(margin, 0, -margin, 0);
         painter->save();
@@ -255,10 +240,8 @@ bool IsNumber(int type) { return IsIntegral(type) || type == QMetaType::Double |
 int CompareIntegers(const QVariant& a, const QVariant& b) {
     const bool bigA = a.typeId() == QMetaType::ULongLong;
     const bool bigB = b.typeId() == QMetaType::ULongLong;
-    if (!bigA && !bigB)
-        return Order(a.toLongLong(), b.toLongLong());
-    if (bigA && bigB)
-        return Order(a.toULongLong(), b.toULongLong());
+    if (!bigA && !bigB) return Order(a.toLongLong(), b.toLongLong());
+    if (bigA && bigB) return Order(a.toULongLong(), b.toULongLong());
     // One side is unsigned 64-bit: any negative signed value lies below it.
     if (bigA) {
         const qlonglong other = b.toLongLong();
@@ -272,8 +255,7 @@ int CompareIntegers(const QVariant& a, const QVariant& b) {
 int CompareReals(double a, double b) {
     const bool nanA = std::isnan(a);
     const bool nanB = std::isnan(b);
-    if (nanA || nanB)
-        return nanB - nanA;
+    if (nanA || nanB) return nanB - nanA;
     return Order(a, b);
 }
 
@@ -321,8 +303,7 @@ CGridCtrl::CGridCtrl(QWidget* parent) : QTableView(parent), model_(new CGridMode
     setPalette(pal);
 
     connect(this, &QAbstractItemView::doubleClicked, this, [this](const QModelIndex& index) {
-        if (!index.isValid())
-            return;
+        if (!index.isValid()) return;
         SetCurSel(index.row());
         emit RowDoubleClicked(index.row());
     });
@@ -332,8 +313,7 @@ CGridCtrl::~CGridCtrl() = default;
 
 void CGridCtrl::changeEvent(QEvent* event) {
     QTableView::changeEvent(event);
-    if (event->type() == QEvent::FontChange)
-        UpdateRowHeight();
+    if (event->type() == QEvent::FontChange) UpdateRowHeight();
 }
 
 void CGridCtrl::UpdateRowHeight() {
@@ -343,11 +323,9 @@ void CGridCtrl::UpdateRowHeight() {
 
 void CGridCtrl::InsertColumn(int pos, const QString& caption, int width) {
     const int count = GetColumnCount();
-    if (pos < 0 || pos > count)
-        pos = count;
+    if (pos < 0 || pos > count) pos = count;
     model_->InsertColumn(pos, caption);
-    if (width >= 0)
-        horizontalHeader()->resizeSection(pos, width);
+    if (width >= 0) horizontalHeader()->resizeSection(pos, width);
 }
 
 int CGridCtrl::GetColumnCount() const { return model_->columnCount(); }
@@ -362,27 +340,23 @@ void CGridCtrl::DeleteAllColumns() {
 std::unique_ptr<CGridRow> CGridCtrl::CreateRow(int cellCount) const { return std::make_unique<CGridRow>(cellCount); }
 
 void CGridCtrl::AddRow(std::unique_ptr<CGridRow> row) {
-    if (!row)
-        return;
+    if (!row) return;
     model_->Append(std::move(row));
 }
 
 void CGridCtrl::RemoveAll() { model_->Clear(); }
 
 void CGridCtrl::AdjustLayout() {
-    if (!model_->Publish())
-        return;
+    if (!model_->Publish()) return;
     // With dynamic sorting off the proxy only appends new rows: put them in
     // their places when the user has sorted.
-    if (SortColumn() >= 0)
-        proxy_->sort(SortColumn(), proxy_->sortOrder());
+    if (SortColumn() >= 0) proxy_->sort(SortColumn(), proxy_->sortOrder());
 }
 
 int CGridCtrl::GetRowCount() const { return model_->rowCount(); }
 
 CGridRow* CGridCtrl::GetRow(int position) const {
-    if (position < 0 || position >= GetRowCount())
-        return nullptr;
+    if (position < 0 || position >= GetRowCount()) return nullptr;
     if (GetColumnCount() == 0)  // no proxy index without a column; unsorted then anyway
         return model_->Row(position);
     return model_->Row(proxy_->mapToSource(proxy_->index(position, 0)).row());
@@ -390,8 +364,7 @@ CGridRow* CGridCtrl::GetRow(int position) const {
 
 int CGridCtrl::GetCurSelPosition() const {
     const QItemSelectionModel* selection = selectionModel();
-    if (!selection)
-        return -1;
+    if (!selection) return -1;
     const QModelIndexList rows = selection->selectedRows();
     return rows.isEmpty() ? -1 : rows.front().row();
 }
@@ -420,13 +393,11 @@ void CGridCtrl::SetCurSel(int position) {
 
 void CGridCtrl::EnsureVisible(int position) {
     const QModelIndex index = proxy_->index(position, 0);
-    if (index.isValid())
-        scrollTo(index, QAbstractItemView::EnsureVisible);
+    if (index.isValid()) scrollTo(index, QAbstractItemView::EnsureVisible);
 }
 
 void CGridCtrl::Sort(int column, bool ascending) {
-    if (column < 0 || column >= GetColumnCount())
-        column = -1;
+    if (column < 0 || column >= GetColumnCount()) column = -1;
     const Qt::SortOrder order = ascending ? Qt::AscendingOrder : Qt::DescendingOrder;
     settingIndicator_ = true;
     horizontalHeader()->setSortIndicator(column, order);
@@ -435,8 +406,7 @@ void CGridCtrl::Sort(int column, bool ascending) {
 }
 
 void CGridCtrl::OnSortIndicatorChanged(int column, Qt::SortOrder order) {
-    if (!settingIndicator_)
-        ApplySort(column, order);
+    if (!settingIndicator_) ApplySort(column, order);
 }
 
 void CGridCtrl::ApplySort(int column, Qt::SortOrder order) { proxy_->sort(column, order); }
@@ -453,13 +423,11 @@ int CGridCtrl::CompareItems(const CGridItem* a, const CGridItem* b) const {
 int CGridCtrl::CompareValues(const QVariant& a, const QVariant& b) {
     const bool validA = a.isValid();
     const bool validB = b.isValid();
-    if (!validA || !validB)
-        return validA - validB;
+    if (!validA || !validB) return validA - validB;
     const int typeA = a.typeId();
     const int typeB = b.typeId();
     if (IsNumber(typeA) && IsNumber(typeB)) {
-        if (IsIntegral(typeA) && IsIntegral(typeB))
-            return CompareIntegers(a, b);
+        if (IsIntegral(typeA) && IsIntegral(typeB)) return CompareIntegers(a, b);
         return CompareReals(a.toDouble(), b.toDouble());
     }
     const QString textA = a.toString();

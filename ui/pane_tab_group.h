@@ -26,7 +26,7 @@ signals:
 private:
     void OnBroughtToFront(CDockablePane* pane);
 
-    QMainWindow* window_;  // not owned: the parent
+    QMainWindow* window_;          // not owned: the parent
     QList<CDockablePane*> panes_;  // not owned
     CDockablePane* front_ = nullptr;
 };

@@ -1,7 +1,7 @@
 #include "ui/profile_store.h"
 
-#include "resources/app_resources.h"
 #include "platform/hive_store.h"
+#include "resources/app_resources.h"
 #include "resources/resource_ids.h"
 
 std::u16string ProfileKeyPath(std::u16string_view subkey) {

@@ -2,24 +2,19 @@
 
 CPropertyPage::CPropertyPage(const QString& caption, QWidget* parent) : QWidget(parent), caption_(caption) {}
 
-void CPropertyPage::SetModified(bool modified)
-{
-    if (modified_ == modified)
-        return;
+void CPropertyPage::SetModified(bool modified) {
+    if (modified_ == modified) return;
     modified_ = modified;
     emit ModifiedChanged(modified);
 }
 
-bool CPropertyPage::OnApply()
-{
+bool CPropertyPage::OnApply() {
     SetModified(false);
     return true;
 }
 
-void CPropertyPage::Initialize()
-{
-    if (initialized_)
-        return;
+void CPropertyPage::Initialize() {
+    if (initialized_) return;
     initialized_ = true;
     OnInitDialog();
 }

@@ -58,8 +58,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    QTreeWidgetItem* AddNavigationItem(QTreeWidgetItem* parent, const QString& label, int icon,
-                                       int selectedIcon);
+    QTreeWidgetItem* AddNavigationItem(QTreeWidgetItem* parent, const QString& label, int icon, int selectedIcon);
     void OnCurrentItemChanged(QTreeWidgetItem* current, QTreeWidgetItem* previous);
     void UpdateApplyButton();
     QIcon IconAt(int index) const;

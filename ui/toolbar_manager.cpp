@@ -1,7 +1,7 @@
 #include "ui/toolbar_manager.h"
 
-#include "ui/command_manager.h"
 #include "platform/hive_key.h"
+#include "ui/command_manager.h"
 #include "ui/profile_store.h"
 
 #include <QMainWindow>

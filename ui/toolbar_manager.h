@@ -53,8 +53,8 @@ private:
     QToolBar* MakeToolbar(const QString& objectName, const QString& title);
     QToolBar* CreateUserToolbarAt(int index, const QString& name);
 
-    QMainWindow* window_;         // not owned
-    CCommandManager& commands_;   // not owned
+    QMainWindow* window_;        // not owned
+    CCommandManager& commands_;  // not owned
     QToolBar* standard_ = nullptr;
     QList<int> standardDefault_;
     std::array<QToolBar*, kMaxUserToolbars> user_{};  // children of the window

@@ -71,5 +71,6 @@ int ReadApplicationLook(HiveStore* hive, int defaultLook) {
 }
 
 void WriteApplicationLook(HiveStore* hive, int lookId) {
-    if (HiveKey* key = OpenProfileKey(hive, {}, true)) key->SetDword(kApplicationLookValue, static_cast<std::uint32_t>(lookId));
+    if (HiveKey* key = OpenProfileKey(hive, {}, true))
+        key->SetDword(kApplicationLookValue, static_cast<std::uint32_t>(lookId));
 }

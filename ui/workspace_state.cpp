@@ -1,8 +1,8 @@
 #include "ui/workspace_state.h"
 
-#include "ui/command_manager.h"
 #include "platform/hive_key.h"
 #include "platform/hive_store.h"
+#include "ui/command_manager.h"
 #include "ui/profile_store.h"
 #include "ui/toolbar_manager.h"
 

@@ -23,8 +23,8 @@ public:
     bool Restore();
 
 private:
-    HiveStore* hive_;              // not owned; may be null
-    QMainWindow& window_;          // not owned
-    CCommandManager& commands_;    // not owned
-    CToolbarManager& toolbars_;    // not owned
+    HiveStore* hive_;            // not owned; may be null
+    QMainWindow& window_;        // not owned
+    CCommandManager& commands_;  // not owned
+    CToolbarManager& toolbars_;  // not owned
 };

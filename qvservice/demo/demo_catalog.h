@@ -10,12 +10,27 @@
 
 namespace qv::server {
 
-enum class ProgramKind { Document, Sheet, Slides, Browser, Mail, Chat, Code, Console, Files, Media, Design, Reader, Business, Tool };
+enum class ProgramKind {
+    Document,
+    Sheet,
+    Slides,
+    Browser,
+    Mail,
+    Chat,
+    Code,
+    Console,
+    Files,
+    Media,
+    Design,
+    Reader,
+    Business,
+    Tool
+};
 
 struct DemoProgram {
-  const char* process;
-  const char* description;  // empty for a few, as some programs carry none
-  ProgramKind kind;
+    const char* process;
+    const char* description;  // empty for a few, as some programs carry none
+    ProgramKind kind;
 };
 
 std::span<const DemoProgram> DemoPrograms();

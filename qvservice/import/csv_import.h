@@ -16,25 +16,25 @@ namespace qv::server {
 inline constexpr const char* kCsvHeader =
     "user,computer,process,description,window_title,start,duration_ms,keyboard_events,mouse_events";
 // The header's fields, compared one by one: a quoted "user,computer" is one field, not two.
-inline constexpr std::array<std::string_view, 9> kCsvFields{
-    "user", "computer", "process", "description", "window_title", "start", "duration_ms", "keyboard_events",
-    "mouse_events"};
+inline constexpr std::array<std::string_view, 9> kCsvFields{"user",        "computer",        "process",
+                                                            "description", "window_title",    "start",
+                                                            "duration_ms", "keyboard_events", "mouse_events"};
 
 struct ImportOptions {
-  std::string storePath;
-  std::string csvPath;
-  std::string iconsDir;  // empty: no icons
+    std::string storePath;
+    std::string csvPath;
+    std::string iconsDir;  // empty: no icons
 };
 
 struct ImportSummary {
-  std::int64_t records = 0;
-  std::size_t newEntities = 0;
-  std::size_t icons = 0;
+    std::int64_t records = 0;
+    std::size_t newEntities = 0;
+    std::size_t icons = 0;
 };
 
 class ImportError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 // Creates the store when it does not exist. Throws ImportError for bad input

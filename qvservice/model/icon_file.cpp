@@ -12,129 +12,134 @@ constexpr std::size_t kEntryBytes = 16;
 constexpr std::size_t kBitmapHeaderBytes = 40;
 
 std::uint32_t Read16(std::span<const unsigned char> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
+    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
 }
 
 std::uint32_t Read32(std::span<const unsigned char> b, std::size_t at) {
-  return Read16(b, at) | (Read16(b, at + 2) << 16);
+    return Read16(b, at) | (Read16(b, at + 2) << 16);
 }
 
 void Put16(std::vector<unsigned char>& out, std::uint32_t value) {
-  out.push_back(static_cast<unsigned char>(value & 0xFF));
-  out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+    out.push_back(static_cast<unsigned char>(value & 0xFF));
+    out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
 }
 
 void Put32(std::vector<unsigned char>& out, std::uint32_t value) {
-  Put16(out, value & 0xFFFF);
-  Put16(out, value >> 16);
+    Put16(out, value & 0xFFFF);
+    Put16(out, value >> 16);
 }
 
 std::size_t RowBytes(int pixels, int bitsPerPixel) {
-  return ((static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bitsPerPixel) + 31) / 32) * 4;
+    return ((static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bitsPerPixel) + 31) / 32) * 4;
 }
 
 // The image as a bitmap header, palette, colour bits and mask, bottom row first.
 std::vector<unsigned char> EncodeImage(const IconImage& image) {
-  const int n = image.size;
-  const int bpp = image.bitsPerPixel;
-  if (n <= 0 || n > 256 || image.argb.size() != static_cast<std::size_t>(n * n)) {
-    throw std::invalid_argument("an icon image needs size * size pixels, size 1 to 256");
-  }
-  if (bpp != 4 && bpp != 8 && bpp != 32) throw std::invalid_argument("icon images have 4, 8 or 32 bits per pixel");
-  std::vector<std::uint32_t> palette;
-  if (bpp < 32) {
-    for (const std::uint32_t pixel : image.argb) {
-      const std::uint32_t rgb = pixel & 0xFFFFFF;
-      if ((pixel >> 24) != 0 && std::find(palette.begin(), palette.end(), rgb) == palette.end()) palette.push_back(rgb);
+    const int n = image.size;
+    const int bpp = image.bitsPerPixel;
+    if (n <= 0 || n > 256 || image.argb.size() != static_cast<std::size_t>(n * n)) {
+        throw std::invalid_argument("an icon image needs size * size pixels, size 1 to 256");
     }
-    if (palette.empty()) palette.push_back(0);
-    if (palette.size() > (std::size_t{1} << bpp)) throw std::invalid_argument("too many colours for the icon's depth");
-    palette.resize(std::size_t{1} << bpp, 0);
-  }
-  const std::size_t colourRow = RowBytes(n, bpp);
-  const std::size_t maskRow = RowBytes(n, 1);
-  std::vector<unsigned char> out;
-  Put32(out, kBitmapHeaderBytes);
-  Put32(out, static_cast<std::uint32_t>(n));
-  Put32(out, static_cast<std::uint32_t>(2 * n));  // colour bits and mask together
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint32_t>(bpp));
-  Put32(out, 0);
-  Put32(out, static_cast<std::uint32_t>((colourRow + maskRow) * static_cast<std::size_t>(n)));
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, 0);
-  Put32(out, 0);
-  for (const std::uint32_t rgb : palette) Put32(out, rgb);  // B, G, R, 0 in file order
-  for (int y = n - 1; y >= 0; --y) {
-    std::vector<unsigned char> row(colourRow, 0);
-    for (int x = 0; x < n; ++x) {
-      const std::uint32_t pixel = image.argb[static_cast<std::size_t>(y * n + x)];
-      if (bpp == 32) {
-        for (int k = 0; k < 4; ++k) row[static_cast<std::size_t>(x * 4 + k)] = static_cast<unsigned char>(pixel >> (8 * k));
-        continue;
-      }
-      const auto index = (pixel >> 24) == 0 ? 0
-                                             : static_cast<unsigned>(std::find(palette.begin(), palette.end(),
-                                                                               pixel & 0xFFFFFF) - palette.begin());
-      const std::size_t bit = static_cast<std::size_t>(x * bpp);
-      row[bit / 8] |= static_cast<unsigned char>(index << (8 - bpp - bit % 8));
+    if (bpp != 4 && bpp != 8 && bpp != 32) throw std::invalid_argument("icon images have 4, 8 or 32 bits per pixel");
+    std::vector<std::uint32_t> palette;
+    if (bpp < 32) {
+        for (const std::uint32_t pixel : image.argb) {
+            const std::uint32_t rgb = pixel & 0xFFFFFF;
+            if ((pixel >> 24) != 0 && std::find(palette.begin(), palette.end(), rgb) == palette.end())
+                palette.push_back(rgb);
+        }
+        if (palette.empty()) palette.push_back(0);
+        if (palette.size() > (std::size_t{1} << bpp))
+            throw std::invalid_argument("too many colours for the icon's depth");
+        palette.resize(std::size_t{1} << bpp, 0);
     }
-    out.insert(out.end(), row.begin(), row.end());
-  }
-  for (int y = n - 1; y >= 0; --y) {
-    std::vector<unsigned char> row(maskRow, 0);
-    for (int x = 0; x < n; ++x) {
-      if ((image.argb[static_cast<std::size_t>(y * n + x)] >> 24) == 0) row[static_cast<std::size_t>(x / 8)] |= static_cast<unsigned char>(0x80 >> (x % 8));
+    const std::size_t colourRow = RowBytes(n, bpp);
+    const std::size_t maskRow = RowBytes(n, 1);
+    std::vector<unsigned char> out;
+    Put32(out, kBitmapHeaderBytes);
+    Put32(out, static_cast<std::uint32_t>(n));
+    Put32(out, static_cast<std::uint32_t>(2 * n));  // colour bits and mask together
+    Put16(out, 1);
+    Put16(out, static_cast<std::uint32_t>(bpp));
+    Put32(out, 0);
+    Put32(out, static_cast<std::uint32_t>((colourRow + maskRow) * static_cast<std::size_t>(n)));
+    Put32(out, 0);
+    Put32(out, 0);
+    Put32(out, 0);
+    Put32(out, 0);
+    for (const std::uint32_t rgb : palette) Put32(out, rgb);  // B, G, R, 0 in file order
+    for (int y = n - 1; y >= 0; --y) {
+        std::vector<unsigned char> row(colourRow, 0);
+        for (int x = 0; x < n; ++x) {
+            const std::uint32_t pixel = image.argb[static_cast<std::size_t>(y * n + x)];
+            if (bpp == 32) {
+                for (int k = 0; k < 4; ++k)
+                    row[static_cast<std::size_t>(x * 4 + k)] = static_cast<unsigned char>(pixel >> (8 * k));
+                continue;
+            }
+            const auto index = (pixel >> 24) == 0
+                                   ? 0
+                                   : static_cast<unsigned>(std::find(palette.begin(), palette.end(), pixel & 0xFFFFFF) -
+                                                           palette.begin());
+            const std::size_t bit = static_cast<std::size_t>(x * bpp);
+            row[bit / 8] |= static_cast<unsigned char>(index << (8 - bpp - bit % 8));
+        }
+        out.insert(out.end(), row.begin(), row.end());
     }
-    out.insert(out.end(), row.begin(), row.end());
-  }
-  return out;
+    for (int y = n - 1; y >= 0; --y) {
+        std::vector<unsigned char> row(maskRow, 0);
+        for (int x = 0; x < n; ++x) {
+            if ((image.argb[static_cast<std::size_t>(y * n + x)] >> 24) == 0)
+                row[static_cast<std::size_t>(x / 8)] |= static_cast<unsigned char>(0x80 >> (x % 8));
+        }
+        out.insert(out.end(), row.begin(), row.end());
+    }
+    return out;
 }
 
 }  // namespace
 
 std::optional<std::string> IconFileProblem(std::span<const unsigned char> bytes) {
-  if (bytes.size() > kMaxIconBytes) return "larger than " + std::to_string(kMaxIconBytes) + " bytes";
-  if (bytes.size() < kHeaderBytes) return std::string("too short for an icon file");
-  if (Read16(bytes, 0) != 0 || Read16(bytes, 2) != 1) return std::string("not an icon file (wrong header)");
-  const std::size_t count = Read16(bytes, 4);
-  if (count == 0) return std::string("holds no images");
-  const std::size_t directoryEnd = kHeaderBytes + count * kEntryBytes;
-  if (directoryEnd > bytes.size()) return std::string("its directory is cut short");
-  for (std::size_t i = 0; i < count; ++i) {
-    const std::size_t entry = kHeaderBytes + i * kEntryBytes;
-    const std::uint64_t size = Read32(bytes, entry + 8);
-    const std::uint64_t offset = Read32(bytes, entry + 12);
-    if (size == 0 || offset < directoryEnd || offset + size > bytes.size()) {
-      return "image " + std::to_string(i + 1) + " lies outside the file";
+    if (bytes.size() > kMaxIconBytes) return "larger than " + std::to_string(kMaxIconBytes) + " bytes";
+    if (bytes.size() < kHeaderBytes) return std::string("too short for an icon file");
+    if (Read16(bytes, 0) != 0 || Read16(bytes, 2) != 1) return std::string("not an icon file (wrong header)");
+    const std::size_t count = Read16(bytes, 4);
+    if (count == 0) return std::string("holds no images");
+    const std::size_t directoryEnd = kHeaderBytes + count * kEntryBytes;
+    if (directoryEnd > bytes.size()) return std::string("its directory is cut short");
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t entry = kHeaderBytes + i * kEntryBytes;
+        const std::uint64_t size = Read32(bytes, entry + 8);
+        const std::uint64_t offset = Read32(bytes, entry + 12);
+        if (size == 0 || offset < directoryEnd || offset + size > bytes.size()) {
+            return "image " + std::to_string(i + 1) + " lies outside the file";
+        }
     }
-  }
-  return std::nullopt;
+    return std::nullopt;
 }
 
 std::vector<unsigned char> EncodeIconFile(const std::vector<IconImage>& images) {
-  std::vector<std::vector<unsigned char>> encoded;
-  for (const auto& image : images) encoded.push_back(EncodeImage(image));
-  std::vector<unsigned char> out;
-  Put16(out, 0);
-  Put16(out, 1);
-  Put16(out, static_cast<std::uint32_t>(images.size()));
-  std::size_t offset = kHeaderBytes + images.size() * kEntryBytes;
-  for (std::size_t i = 0; i < images.size(); ++i) {
-    const IconImage& image = images[i];
-    out.push_back(static_cast<unsigned char>(image.size >= 256 ? 0 : image.size));
-    out.push_back(static_cast<unsigned char>(image.size >= 256 ? 0 : image.size));
-    out.push_back(static_cast<unsigned char>(image.bitsPerPixel < 8 ? 1 << image.bitsPerPixel : 0));
-    out.push_back(0);
+    std::vector<std::vector<unsigned char>> encoded;
+    for (const auto& image : images) encoded.push_back(EncodeImage(image));
+    std::vector<unsigned char> out;
+    Put16(out, 0);
     Put16(out, 1);
-    Put16(out, static_cast<std::uint32_t>(image.bitsPerPixel));
-    Put32(out, static_cast<std::uint32_t>(encoded[i].size()));
-    Put32(out, static_cast<std::uint32_t>(offset));
-    offset += encoded[i].size();
-  }
-  for (const auto& image : encoded) out.insert(out.end(), image.begin(), image.end());
-  return out;
+    Put16(out, static_cast<std::uint32_t>(images.size()));
+    std::size_t offset = kHeaderBytes + images.size() * kEntryBytes;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        const IconImage& image = images[i];
+        out.push_back(static_cast<unsigned char>(image.size >= 256 ? 0 : image.size));
+        out.push_back(static_cast<unsigned char>(image.size >= 256 ? 0 : image.size));
+        out.push_back(static_cast<unsigned char>(image.bitsPerPixel < 8 ? 1 << image.bitsPerPixel : 0));
+        out.push_back(0);
+        Put16(out, 1);
+        Put16(out, static_cast<std::uint32_t>(image.bitsPerPixel));
+        Put32(out, static_cast<std::uint32_t>(encoded[i].size()));
+        Put32(out, static_cast<std::uint32_t>(offset));
+        offset += encoded[i].size();
+    }
+    for (const auto& image : encoded) out.insert(out.end(), image.begin(), image.end());
+    return out;
 }
 
 }  // namespace qv::server

@@ -17,9 +17,9 @@ inline constexpr std::size_t kMaxIconBytes = 1 << 20;
 std::optional<std::string> IconFileProblem(std::span<const unsigned char> bytes);
 
 struct IconImage {
-  int size = 16;          // width and height in pixels
-  int bitsPerPixel = 32;  // 32 (with alpha), 8 or 4 (palette)
-  std::vector<std::uint32_t> argb;  // size * size pixels, top row first; alpha 0 = transparent
+    int size = 16;                    // width and height in pixels
+    int bitsPerPixel = 32;            // 32 (with alpha), 8 or 4 (palette)
+    std::vector<std::uint32_t> argb;  // size * size pixels, top row first; alpha 0 = transparent
 };
 
 // Throws std::invalid_argument for a malformed image or a palette image with

@@ -14,8 +14,8 @@ inline constexpr std::int64_t kMsPerDay = 86'400'000;
 
 // Rounds toward minus infinity, unlike '/', so buckets before 1970 work too.
 constexpr std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
-  const std::int64_t quotient = value / divisor;
-  return (value % divisor != 0 && (value < 0) != (divisor < 0)) ? quotient - 1 : quotient;
+    const std::int64_t quotient = value / divisor;
+    return (value % divisor != 0 && (value < 0) != (divisor < 0)) ? quotient - 1 : quotient;
 }
 
 // Days since 1970-01-01 of a proleptic Gregorian date.
@@ -34,8 +34,8 @@ std::int64_t LocalDayStartMs(std::int64_t dayNumber);
 enum class TimestampFault { None, Malformed, SkippedLocalTime, RepeatedLocalTime };
 
 struct Timestamp {
-  TimestampFault fault = TimestampFault::Malformed;
-  std::int64_t ms = 0;  // UTC, when there is no fault
+    TimestampFault fault = TimestampFault::Malformed;
+    std::int64_t ms = 0;  // UTC, when there is no fault
 };
 
 // "YYYY-MM-DDTHH:MM:SS" in local time, or followed by "Z" or "+HH:MM"/"-HH:MM".

@@ -16,21 +16,21 @@
 namespace qv::server {
 
 struct ActivityRecord {
-  std::string user;
-  std::string computer;
-  std::string process;
-  std::string description;
-  std::string windowTitle;
-  std::int64_t startMs = 0;  // UTC
-  std::int64_t durationMs = 0;
-  std::int64_t keyboardEvents = 0;
-  std::int64_t mouseEvents = 0;
+    std::string user;
+    std::string computer;
+    std::string process;
+    std::string description;
+    std::string windowTitle;
+    std::int64_t startMs = 0;  // UTC
+    std::int64_t durationMs = 0;
+    std::int64_t keyboardEvents = 0;
+    std::int64_t mouseEvents = 0;
 };
 
 // A record the store refuses; the text says why.
 class InvalidRecord : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 inline constexpr std::int64_t kMaxDurationMs = 366LL * 86'400'000;
@@ -39,27 +39,27 @@ inline constexpr std::int64_t kMaxEventCount = std::numeric_limits<std::int32_t>
 inline constexpr std::size_t kMaxTextBytes = 65535;
 
 class RecordWriter {
- public:
-  explicit RecordWriter(Database& db);
+public:
+    explicit RecordWriter(Database& db);
 
-  // Throws InvalidRecord for a record out of bounds.
-  RecordIds Add(const ActivityRecord& record);
-  // For writers that resolved the ids themselves and checked the bounds.
-  void AddResolved(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, std::int64_t keyboardEvents,
-                   std::int64_t mouseEvents);
-  // Writes what is still gathered in memory; call before committing.
-  void Finish();
+    // Throws InvalidRecord for a record out of bounds.
+    RecordIds Add(const ActivityRecord& record);
+    // For writers that resolved the ids themselves and checked the bounds.
+    void AddResolved(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, std::int64_t keyboardEvents,
+                     std::int64_t mouseEvents);
+    // Writes what is still gathered in memory; call before committing.
+    void Finish();
 
-  EntityDirectory& Entities() { return entities_; }
-  std::int64_t RecordCount() const { return records_; }
+    EntityDirectory& Entities() { return entities_; }
+    std::int64_t RecordCount() const { return records_; }
 
- private:
-  Database& db_;
-  EntityDirectory entities_;
-  RollupAccumulator rollups_;
-  std::unique_ptr<BulkLoader> activity_;
-  std::int64_t maxDuration_ = 0;
-  std::int64_t records_ = 0;
+private:
+    Database& db_;
+    EntityDirectory entities_;
+    RollupAccumulator rollups_;
+    std::unique_ptr<BulkLoader> activity_;
+    std::int64_t maxDuration_ = 0;
+    std::int64_t records_ = 0;
 };
 
 // Checks a record's fields; throws InvalidRecord.

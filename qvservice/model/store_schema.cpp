@@ -1,7 +1,7 @@
 #include "qvservice/model/store_schema.h"
 
-#include "qvservice/store/store_database.h"
 #include "qvservice/model/time_buckets.h"
+#include "qvservice/store/store_database.h"
 
 #include <string>
 #include <string_view>
@@ -50,91 +50,96 @@ INSERT INTO store_info(key, value) VALUES('max_duration_ms', 0);
 // and at window-title level keyed by program first, as title answers always
 // name one.
 std::string RollupSchema() {
-  std::string sql;
-  for (const BucketLevel& level : kBucketLevels) {
-    const std::string name = level.name;
-    sql += "CREATE TABLE " + name + "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
-           "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
-           "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
-           "PRIMARY KEY(" + std::string(kRollupKey[0]) + ")){keyed};\n";
-    sql += "CREATE TABLE " + name + "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
-           "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
-           "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
-           "PRIMARY KEY(" + std::string(kRollupKey[1]) + ")){keyed};\n";
-  }
-  return sql;
+    std::string sql;
+    for (const BucketLevel& level : kBucketLevels) {
+        const std::string name = level.name;
+        sql += "CREATE TABLE " + name +
+               "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
+               "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
+               "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+               "PRIMARY KEY(" +
+               std::string(kRollupKey[0]) + ")){keyed};\n";
+        sql += "CREATE TABLE " + name +
+               "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
+               "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
+               "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+               "PRIMARY KEY(" +
+               std::string(kRollupKey[1]) + ")){keyed};\n";
+    }
+    return sql;
 }
 
 std::string WithTypes(std::string sql, const Dialect& types) {
-  const std::pair<std::string_view, const char*> names[] = {{"{id}", types.idColumn},   {"{integer}", types.integer},
-                                                            {"{real}", types.real},     {"{name}", types.name},
-                                                            {"{blob}", types.blob},     {"{keyed}", types.keyedTable}};
-  for (const auto& [token, type] : names) {
-    for (std::size_t at = sql.find(token); at != std::string::npos; at = sql.find(token, at)) {
-      sql.replace(at, token.size(), type);
-      at += std::string_view(type).size();
+    const std::pair<std::string_view, const char*> names[] = {{"{id}", types.idColumn}, {"{integer}", types.integer},
+                                                              {"{real}", types.real},   {"{name}", types.name},
+                                                              {"{blob}", types.blob},   {"{keyed}", types.keyedTable}};
+    for (const auto& [token, type] : names) {
+        for (std::size_t at = sql.find(token); at != std::string::npos; at = sql.find(token, at)) {
+            sql.replace(at, token.size(), type);
+            at += std::string_view(type).size();
+        }
     }
-  }
-  return sql;
+    return sql;
 }
 
 // Stores written before it existed get it at their next write; readers only
 // lose speed without it.
 std::string LongRecordIndex() {
-  return "CREATE INDEX IF NOT EXISTS activity_long_by_start ON activity(start_ms) WHERE duration_ms > " +
-         std::to_string(kLongRecordMs);
+    return "CREATE INDEX IF NOT EXISTS activity_long_by_start ON activity(start_ms) WHERE duration_ms > " +
+           std::to_string(kLongRecordMs);
 }
 
 }  // namespace
 
 void EnsureSchema(Database& db) {
-  Transaction transaction(db, Transaction::Kind::Write);
-  PrepareSchema(db);
-  transaction.Commit();
+    Transaction transaction(db, Transaction::Kind::Write);
+    PrepareSchema(db);
+    transaction.Commit();
 }
 
 void InitSchema(Database& db) {
-  if (db.SchemaVersion() == kStoreVersion) return;
-  EnsureSchema(db);
+    if (db.SchemaVersion() == kStoreVersion) return;
+    EnsureSchema(db);
 }
 
 void PrepareSchema(Database& db) {
-  if (db.SchemaVersion() == 0) {
-    if (db.HoldsForeignTables()) {
-      throw StoreError(db.Name() + " holds tables of another program; give the store a database of its own");
+    if (db.SchemaVersion() == 0) {
+        if (db.HoldsForeignTables()) {
+            throw StoreError(db.Name() + " holds tables of another program; give the store a database of its own");
+        }
+        db.Exec(WithTypes(kSchema, db.Types()));
+        db.Exec(WithTypes(RollupSchema(), db.Types()));
+        db.SetSchemaVersion(kStoreVersion);
     }
-    db.Exec(WithTypes(kSchema, db.Types()));
-    db.Exec(WithTypes(RollupSchema(), db.Types()));
-    db.SetSchemaVersion(kStoreVersion);
-  }
-  CheckSchema(db);
-  db.Exec(LongRecordIndex());
+    CheckSchema(db);
+    db.Exec(LongRecordIndex());
 }
 
 void CheckSchema(Database& db) {
-  const int version = db.SchemaVersion();
-  if (version > kStoreVersion) {
-    throw StoreError(db.Name() + " holds a store of version " + std::to_string(version) +
-                     ", written by a newer qvservice; this one reads version " + std::to_string(kStoreVersion));
-  }
-  if (version == 0) {
-    throw StoreError(db.Name() + " holds no Quorvis store; qvservice init, import or demo creates one");
-  }
-  if (version != kStoreVersion) {
-    throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kStoreVersion) +
-                     " (found version " + std::to_string(version) + ")");
-  }
+    const int version = db.SchemaVersion();
+    if (version > kStoreVersion) {
+        throw StoreError(db.Name() + " holds a store of version " + std::to_string(version) +
+                         ", written by a newer qvservice; this one reads version " + std::to_string(kStoreVersion));
+    }
+    if (version == 0) {
+        throw StoreError(db.Name() + " holds no Quorvis store; qvservice init, import or demo creates one");
+    }
+    if (version != kStoreVersion) {
+        throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kStoreVersion) +
+                         " (found version " + std::to_string(version) + ")");
+    }
 }
 
 std::int64_t ReadMaxDuration(Database& db) {
-  Statement read(db, "SELECT value FROM store_info WHERE key = 'max_duration_ms'");
-  return read.Step() ? read.Int64(0) : 0;
+    Statement read(db, "SELECT value FROM store_info WHERE key = 'max_duration_ms'");
+    return read.Step() ? read.Int64(0) : 0;
 }
 
 void RaiseMaxDuration(Database& db, std::int64_t durationMs) {
-  Statement raise(db, "UPDATE store_info SET value = CASE WHEN value < ?1 THEN ?1 ELSE value END WHERE key = 'max_duration_ms'");
-  raise.Bind(1, durationMs);
-  raise.Step();
+    Statement raise(
+        db, "UPDATE store_info SET value = CASE WHEN value < ?1 THEN ?1 ELSE value END WHERE key = 'max_duration_ms'");
+    raise.Bind(1, durationMs);
+    raise.Step();
 }
 
 }  // namespace qv::server

@@ -16,19 +16,19 @@ namespace qv::server {
 
 // [from, to) in UTC milliseconds.
 struct MsRange {
-  std::int64_t from = 0;
-  std::int64_t to = 0;
+    std::int64_t from = 0;
+    std::int64_t to = 0;
 };
 
 // [first, last) bucket numbers.
 struct BucketRange {
-  std::int64_t first = 0;
-  std::int64_t last = 0;
+    std::int64_t first = 0;
+    std::int64_t last = 0;
 };
 
 struct BucketLevel {
-  const char* name;  // names the level's rollup tables
-  std::int64_t ms;   // each level's size is a whole multiple of the next one's
+    const char* name;  // names the level's rollup tables
+    std::int64_t ms;   // each level's size is a whole multiple of the next one's
 };
 
 inline constexpr std::size_t kBucketLevelCount = 3;
@@ -39,8 +39,8 @@ inline constexpr std::array<BucketLevel, kBucketLevelCount> kBucketLevels{{
 }};
 
 struct PeriodPlan {
-  std::array<std::vector<BucketRange>, kBucketLevelCount> buckets;  // by level
-  std::vector<MsRange> raw;
+    std::array<std::vector<BucketRange>, kBucketLevelCount> buckets;  // by level
+    std::vector<MsRange> raw;
 };
 
 // The plan of a non-empty period; its pieces do not overlap and cover it.
@@ -52,15 +52,15 @@ PeriodPlan PlanPeriod(MsRange period);
 // the bucket of its start.
 template <typename Visit>
 void ForEachBucket(std::int64_t startMs, std::int64_t durationMs, std::int64_t bucketMs, Visit visit) {
-  if (durationMs == 0) {
-    visit(FloorDiv(startMs, bucketMs), std::int64_t{0}, 1.0);
-    return;
-  }
-  const std::int64_t endMs = startMs + durationMs;
-  for (std::int64_t bucket = FloorDiv(startMs, bucketMs); bucket * bucketMs < endMs; ++bucket) {
-    const std::int64_t part = std::min(endMs, (bucket + 1) * bucketMs) - std::max(startMs, bucket * bucketMs);
-    visit(bucket, part, static_cast<double>(part) / static_cast<double>(durationMs));
-  }
+    if (durationMs == 0) {
+        visit(FloorDiv(startMs, bucketMs), std::int64_t{0}, 1.0);
+        return;
+    }
+    const std::int64_t endMs = startMs + durationMs;
+    for (std::int64_t bucket = FloorDiv(startMs, bucketMs); bucket * bucketMs < endMs; ++bucket) {
+        const std::int64_t part = std::min(endMs, (bucket + 1) * bucketMs) - std::max(startMs, bucket * bucketMs);
+        visit(bucket, part, static_cast<double>(part) / static_cast<double>(durationMs));
+    }
 }
 
 }  // namespace qv::server

@@ -1,8 +1,8 @@
 #include "qvservice/query/activity_query.h"
 
-#include "qvservice/query/activity_sql.h"
 #include "proto/qv_contract.h"
 #include "qvservice/model/store_schema.h"
+#include "qvservice/query/activity_sql.h"
 
 #include <array>
 #include <limits>
@@ -44,69 +44,69 @@ constexpr std::array<FieldSpec, 4> kProgramInfoFields{{
 // Holds a read transaction for the life of the cursor, so that every row
 // comes from one snapshot even while an import commits.
 class ActivityCursor final : public ResultCursor {
- public:
-  ActivityCursor(Database& db, const ActivityRequest& request) : transaction_(db, Transaction::Kind::Read) {
-    if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
-    const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
-    statement_.emplace(db, sql.text);
-    for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
-      const int index = static_cast<int>(i + 1);
-      std::visit([&](auto value) { statement_->Bind(index, value); }, sql.parameters[i]);
+public:
+    ActivityCursor(Database& db, const ActivityRequest& request) : transaction_(db, Transaction::Kind::Read) {
+        if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
+        const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
+        statement_.emplace(db, sql.text);
+        for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
+            const int index = static_cast<int>(i + 1);
+            std::visit([&](auto value) { statement_->Bind(index, value); }, sql.parameters[i]);
+        }
     }
-  }
 
-  std::span<const FieldSpec> Fields() const override { return kActivityFields; }
+    std::span<const FieldSpec> Fields() const override { return kActivityFields; }
 
-  bool Next(quorvis::v1::Row& row) override {
-    if (!statement_ || !statement_->Step()) return false;
-    const Statement& s = *statement_;
-    AddInt32(row, s.Int64(0));
-    AddText(row, s.Bytes(1));
-    AddInt32(row, s.Int64(2));
-    AddInt32(row, s.Int64(3));
-    AddInt32(row, s.Int64(4));
-    AddInt64(row, s.Int64(5));
-    AddDouble(row, s.Double(6));
-    AddDouble(row, s.Double(7));
-    return true;
-  }
+    bool Next(quorvis::v1::Row& row) override {
+        if (!statement_ || !statement_->Step()) return false;
+        const Statement& s = *statement_;
+        AddInt32(row, s.Int64(0));
+        AddText(row, s.Bytes(1));
+        AddInt32(row, s.Int64(2));
+        AddInt32(row, s.Int64(3));
+        AddInt32(row, s.Int64(4));
+        AddInt64(row, s.Int64(5));
+        AddDouble(row, s.Double(6));
+        AddDouble(row, s.Double(7));
+        return true;
+    }
 
- private:
-  Transaction transaction_;
-  std::optional<Statement> statement_;
+private:
+    Transaction transaction_;
+    std::optional<Statement> statement_;
 };
 
 class ProgramInfoCursor final : public ResultCursor {
- public:
-  ProgramInfoCursor(Database& db, std::uint32_t programId)
-      : statement_(db, "SELECT id, process_name, description, icon FROM programs WHERE id = ?1") {
-    statement_.Bind(1, static_cast<std::int64_t>(programId));
-  }
+public:
+    ProgramInfoCursor(Database& db, std::uint32_t programId)
+        : statement_(db, "SELECT id, process_name, description, icon FROM programs WHERE id = ?1") {
+        statement_.Bind(1, static_cast<std::int64_t>(programId));
+    }
 
-  std::span<const FieldSpec> Fields() const override { return kProgramInfoFields; }
+    std::span<const FieldSpec> Fields() const override { return kProgramInfoFields; }
 
-  bool Next(quorvis::v1::Row& row) override {
-    if (!statement_.Step()) return false;
-    AddInt32(row, statement_.Int64(0));
-    AddText(row, statement_.Bytes(1));
-    AddText(row, statement_.Bytes(2));
-    const bool noIcon = statement_.IsNull(3);
-    AddBytesOrNull(row, noIcon ? std::string_view() : statement_.Bytes(3), noIcon);
-    return true;
-  }
+    bool Next(quorvis::v1::Row& row) override {
+        if (!statement_.Step()) return false;
+        AddInt32(row, statement_.Int64(0));
+        AddText(row, statement_.Bytes(1));
+        AddText(row, statement_.Bytes(2));
+        const bool noIcon = statement_.IsNull(3);
+        AddBytesOrNull(row, noIcon ? std::string_view() : statement_.Bytes(3), noIcon);
+        return true;
+    }
 
- private:
-  Statement statement_;
+private:
+    Statement statement_;
 };
 
 }  // namespace
 
 std::unique_ptr<ResultCursor> OpenActivityQuery(Database& db, const ActivityRequest& request) {
-  return std::make_unique<ActivityCursor>(db, request);
+    return std::make_unique<ActivityCursor>(db, request);
 }
 
 std::unique_ptr<ResultCursor> OpenProgramInfo(Database& db, std::uint32_t programId) {
-  return std::make_unique<ProgramInfoCursor>(db, programId);
+    return std::make_unique<ProgramInfoCursor>(db, programId);
 }
 
 }  // namespace qv::server

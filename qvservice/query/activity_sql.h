@@ -13,8 +13,8 @@
 namespace qv::server {
 
 struct ActivitySql {
-  std::string text;
-  std::vector<std::variant<std::int64_t, double>> parameters;
+    std::string text;
+    std::vector<std::variant<std::int64_t, double>> parameters;
 };
 
 // Result columns: id, name, computers, users, processes, time ms, keyboard,

@@ -13,17 +13,17 @@
 namespace qv::server {
 
 struct ActivityRequest {
-  QueryKind kind = QueryKind::Users;
-  std::uint32_t computerId = 0;  // 0 = any
-  std::uint32_t userId = 0;
-  std::uint32_t programId = 0;
-  std::optional<MsRange> period;  // none = all time; may be empty (from >= to)
+    QueryKind kind = QueryKind::Users;
+    std::uint32_t computerId = 0;  // 0 = any
+    std::uint32_t userId = 0;
+    std::uint32_t programId = 0;
+    std::optional<MsRange> period;  // none = all time; may be empty (from >= to)
 };
 
 // A request the service cannot answer; its text is the error description.
 class InvalidRequest : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
+public:
+    using std::runtime_error::runtime_error;
 };
 
 ActivityRequest ParseActivityRequest(std::string_view bytes);

@@ -11,17 +11,17 @@
 namespace qv::server {
 
 struct FieldSpec {
-  std::string_view name;
-  int adoType;
-  int definedSize;
+    std::string_view name;
+    int adoType;
+    int definedSize;
 };
 
 class ResultCursor {
- public:
-  virtual ~ResultCursor() = default;
-  virtual std::span<const FieldSpec> Fields() const = 0;
-  // Fills the next row; false after the last. Throws StoreError.
-  virtual bool Next(quorvis::v1::Row& row) = 0;
+public:
+    virtual ~ResultCursor() = default;
+    virtual std::span<const FieldSpec> Fields() const = 0;
+    // Fills the next row; false after the last. Throws StoreError.
+    virtual bool Next(quorvis::v1::Row& row) = 0;
 };
 
 // Value builders for rows.

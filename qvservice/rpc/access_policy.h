@@ -15,20 +15,20 @@ class ServerContext;
 namespace qv::server {
 
 class AccessPolicy {
- public:
-  AccessPolicy() = default;
-  // allowed empty: every caller; names compare without regard to ASCII case,
-  // as account names do.
-  AccessPolicy(std::vector<std::string> allowed, bool certificateIdentity)
-      : allowed_(std::move(allowed)), certificateIdentity_(certificateIdentity) {}
+public:
+    AccessPolicy() = default;
+    // allowed empty: every caller; names compare without regard to ASCII case,
+    // as account names do.
+    AccessPolicy(std::vector<std::string> allowed, bool certificateIdentity)
+        : allowed_(std::move(allowed)), certificateIdentity_(certificateIdentity) {}
 
-  std::string CallerOf(const grpc::ServerContext& context) const;
-  bool Allows(std::string_view caller) const;
-  bool NamesByCertificate() const { return certificateIdentity_; }
+    std::string CallerOf(const grpc::ServerContext& context) const;
+    bool Allows(std::string_view caller) const;
+    bool NamesByCertificate() const { return certificateIdentity_; }
 
- private:
-  std::vector<std::string> allowed_;
-  bool certificateIdentity_ = false;
+private:
+    std::vector<std::string> allowed_;
+    bool certificateIdentity_ = false;
 };
 
 // "a,b,c" into its non-empty names.

@@ -21,21 +21,21 @@ namespace qv::server {
 inline constexpr int kWorkerThreads = 256;
 
 struct ServeOptions {
-  std::string storePath;  // a SQLite file or a PostgreSQL URI
-  std::size_t dbConnections = kWorkerThreads;
-  std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = 127.0.0.1, default port
-  std::vector<std::string> allowed;
-  std::string tlsCertFile;
-  std::string tlsKeyFile;
-  std::string clientCaFile;
-  bool trustClaimedNames = false;  // --allow without client certificates
-  bool insecure = false;           // off loopback without client certificates
-  CallLimits limits;
+    std::string storePath;  // a SQLite file or a PostgreSQL URI
+    std::size_t dbConnections = kWorkerThreads;
+    std::string listen;  // HOST:PORT, HOST, or [IPv6]:PORT; empty = 127.0.0.1, default port
+    std::vector<std::string> allowed;
+    std::string tlsCertFile;
+    std::string tlsKeyFile;
+    std::string clientCaFile;
+    bool trustClaimedNames = false;  // --allow without client certificates
+    bool insecure = false;           // off loopback without client certificates
+    CallLimits limits;
 };
 
 struct ListenAddress {
-  std::string host;
-  std::uint16_t port = 0;
+    std::string host;
+    std::uint16_t port = 0;
 };
 
 // Throws std::invalid_argument for a malformed address.
@@ -52,26 +52,26 @@ bool IsLoopbackOnly(const ListenAddress& address);
 std::vector<std::string> CheckServeSecurity(const ServeOptions& options);
 
 class ServiceHost {
- public:
-  // Checks the store (it must exist); throws StoreError or std::runtime_error.
-  explicit ServiceHost(const ServeOptions& options);
-  ~ServiceHost();
+public:
+    // Checks the store (it must exist); throws StoreError or std::runtime_error.
+    explicit ServiceHost(const ServeOptions& options);
+    ~ServiceHost();
 
-  // Starts listening; returns the address with the port actually bound.
-  std::string Start();
-  // Lets the calls in flight finish for a grace period, then cancels what is
-  // left and stops.
-  void Shutdown();
-  void Wait();
+    // Starts listening; returns the address with the port actually bound.
+    std::string Start();
+    // Lets the calls in flight finish for a grace period, then cancels what is
+    // left and stops.
+    void Shutdown();
+    void Wait();
 
- private:
-  ServeOptions options_;
-  // A SQLite store's writable connection keeps its WAL files in place for
-  // the read-only ones; null for a database server.
-  std::unique_ptr<Database> keeper_;
-  ConnectionPool pool_;
-  QuorvisService service_;
-  std::unique_ptr<grpc::Server> server_;
+private:
+    ServeOptions options_;
+    // A SQLite store's writable connection keeps its WAL files in place for
+    // the read-only ones; null for a database server.
+    std::unique_ptr<Database> keeper_;
+    ConnectionPool pool_;
+    QuorvisService service_;
+    std::unique_ptr<grpc::Server> server_;
 };
 
 // serve: runs until SIGINT or SIGTERM; returns the exit code.

@@ -9,24 +9,24 @@
 namespace qv::server {
 
 class NewStoreFile {
- public:
-  explicit NewStoreFile(std::string path);
-  // Removes the temporary files unless the store was published.
-  ~NewStoreFile();
-  NewStoreFile(const NewStoreFile&) = delete;
-  NewStoreFile& operator=(const NewStoreFile&) = delete;
+public:
+    explicit NewStoreFile(std::string path);
+    // Removes the temporary files unless the store was published.
+    ~NewStoreFile();
+    NewStoreFile(const NewStoreFile&) = delete;
+    NewStoreFile& operator=(const NewStoreFile&) = delete;
 
-  // Where to build the store.
-  const std::string& BuildPath() const { return building_; }
-  // Gives the store its final name, flushed to disk with its folder; call
-  // once every connection to BuildPath is closed. Throws StoreError when the
-  // final name is taken.
-  void Publish();
+    // Where to build the store.
+    const std::string& BuildPath() const { return building_; }
+    // Gives the store its final name, flushed to disk with its folder; call
+    // once every connection to BuildPath is closed. Throws StoreError when the
+    // final name is taken.
+    void Publish();
 
- private:
-  std::string path_;
-  std::string building_;
-  bool published_ = false;
+private:
+    std::string path_;
+    std::string building_;
+    bool published_ = false;
 };
 
 // Removes a store file and the files SQLite keeps beside it.

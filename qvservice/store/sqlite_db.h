@@ -11,30 +11,30 @@ struct sqlite3;
 namespace qv::server {
 
 class SqliteDatabase final : public Database {
- public:
-  SqliteDatabase(const std::string& path, Mode mode);
-  ~SqliteDatabase() override;
+public:
+    SqliteDatabase(const std::string& path, Mode mode);
+    ~SqliteDatabase() override;
 
-  sqlite3* Handle() const { return db_; }
-  const Dialect& Types() const override;
-  std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
-  void Exec(const std::string& sql) override;
-  std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
-  void Begin(TransactionKind kind) override;
-  void Commit() override;
-  void Rollback() noexcept override;
-  int SchemaVersion() override;
-  void SetSchemaVersion(int version) override;
-  bool HoldsForeignTables() override;
-  void SetInterrupt(std::function<bool()> interrupted) override;
+    sqlite3* Handle() const { return db_; }
+    const Dialect& Types() const override;
+    std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
+    void Exec(const std::string& sql) override;
+    std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
+    void Begin(TransactionKind kind) override;
+    void Commit() override;
+    void Rollback() noexcept override;
+    int SchemaVersion() override;
+    void SetSchemaVersion(int version) override;
+    bool HoldsForeignTables() override;
+    void SetInterrupt(std::function<bool()> interrupted) override;
 
-  [[noreturn]] void Fail(const std::string& context, int code) const;
+    [[noreturn]] void Fail(const std::string& context, int code) const;
 
- private:
-  static int Interrupted(void* self);
+private:
+    static int Interrupted(void* self);
 
-  sqlite3* db_ = nullptr;  // owned
-  std::function<bool()> interrupted_;
+    sqlite3* db_ = nullptr;  // owned
+    std::function<bool()> interrupted_;
 };
 
 // Text that is valid UTF-8 is stored as text; anything else as a blob, so

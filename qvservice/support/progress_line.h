@@ -16,30 +16,30 @@ using ProgressCallback = std::function<void(std::int64_t records, double fractio
 std::string FormatProgress(std::int64_t records, double fraction, double seconds);
 
 class ProgressLine {
- public:
-  // Draws on fd only when fd is a terminal.
-  explicit ProgressLine(int fd);
-  // Ends a line left unfinished, so that an error starts on a line of its own.
-  ~ProgressLine();
-  ProgressLine(const ProgressLine&) = delete;
-  ProgressLine& operator=(const ProgressLine&) = delete;
+public:
+    // Draws on fd only when fd is a terminal.
+    explicit ProgressLine(int fd);
+    // Ends a line left unfinished, so that an error starts on a line of its own.
+    ~ProgressLine();
+    ProgressLine(const ProgressLine&) = delete;
+    ProgressLine& operator=(const ProgressLine&) = delete;
 
-  bool Enabled() const { return enabled_; }
-  // Redraws at most every few tenths of a second; 100 percent is left to
-  // Finish.
-  void Update(std::int64_t records, double fraction);
-  // The final line at 100 percent, ended.
-  void Finish(std::int64_t records);
-  ProgressCallback Callback();
+    bool Enabled() const { return enabled_; }
+    // Redraws at most every few tenths of a second; 100 percent is left to
+    // Finish.
+    void Update(std::int64_t records, double fraction);
+    // The final line at 100 percent, ended.
+    void Finish(std::int64_t records);
+    ProgressCallback Callback();
 
- private:
-  void Draw(std::int64_t records, double fraction, bool last);
+private:
+    void Draw(std::int64_t records, double fraction, bool last);
 
-  int fd_;
-  bool enabled_;
-  bool open_ = false;
-  std::chrono::steady_clock::time_point start_;
-  std::chrono::steady_clock::time_point lastDraw_;
+    int fd_;
+    bool enabled_;
+    bool open_ = false;
+    std::chrono::steady_clock::time_point start_;
+    std::chrono::steady_clock::time_point lastDraw_;
 };
 
 }  // namespace qv::server

@@ -10,19 +10,19 @@ struct evp_md_ctx_st;
 namespace qv::server {
 
 class Sha256 {
- public:
-  using Digest = std::array<unsigned char, 32>;
+public:
+    using Digest = std::array<unsigned char, 32>;
 
-  Sha256();
-  ~Sha256();
-  Sha256(const Sha256&) = delete;
-  Sha256& operator=(const Sha256&) = delete;
+    Sha256();
+    ~Sha256();
+    Sha256(const Sha256&) = delete;
+    Sha256& operator=(const Sha256&) = delete;
 
-  void Update(std::string_view bytes);
-  Digest Final();
+    void Update(std::string_view bytes);
+    Digest Final();
 
- private:
-  evp_md_ctx_st* context_;  // owned
+private:
+    evp_md_ctx_st* context_;  // owned
 };
 
 }  // namespace qv::server

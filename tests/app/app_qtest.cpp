@@ -1,8 +1,8 @@
 #include "app/qv_viewer_app.h"
 
 #include "app/main_frame.h"
-#include "platform/ole_date.h"
 #include "app/options_sheet.h"
+#include "platform/ole_date.h"
 #include "service/viewer_settings.h"
 #include "tests/support/set_aside_blocker.h"
 
@@ -70,7 +70,8 @@ private slots:
     }
 
     void periodRulesUseTheClockAndTheLastReportIsSaved() {
-        CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+        CQVViewerApp app(
+            argc, argv, [this] { return now_; }, hivePath_);
         QVERIFY(app.LoadSettings());
         ReportPeriod period;
         QVERIFY(app.GetPeriod(period));  // the first report: This Year
@@ -97,13 +98,15 @@ private slots:
         }
         const std::string before = FileText(hivePath_);
         {
-            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            CQVViewerApp app(
+                argc, argv, [this] { return now_; }, hivePath_);
             app.ExitInstance();  // start-up ended before the settings were read
         }
         QVERIFY(TheApp() == nullptr);
         QCOMPARE(FileText(hivePath_), before);
 
-        CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+        CQVViewerApp app(
+            argc, argv, [this] { return now_; }, hivePath_);
         QVERIFY(app.LoadSettings());
         ReportPeriod period;
         app.GetPeriod(period);
@@ -117,7 +120,8 @@ private slots:
         std::ofstream(hivePath_, std::ios::binary) << corrupt;
         {
             SetAsideBlocker blocker(hivePath_);
-            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            CQVViewerApp app(
+                argc, argv, [this] { return now_; }, hivePath_);
             app.LoadSettings();  // cannot even set the corrupt file aside
             QCOMPARE(app.Hive().SetAsidePath(), std::string());
             blocker.Release();
@@ -140,10 +144,11 @@ private slots:
         });
         BoxAnswerer answerer;
         {
-            CQVViewerApp app(argc, argv, [this] { return now_; }, hivePath_);
+            CQVViewerApp app(
+                argc, argv, [this] { return now_; }, hivePath_);
             QVERIFY(app.InitInstance());
             QCOMPARE(answerer.seen, QStringList{"QVViewer"});  // its words are ViewerDocTest's
-            QTRY_COMPARE(optionsRuns, 1);  // posted, so it opens once start-up is done
+            QTRY_COMPARE(optionsRuns, 1);                      // posted, so it opens once start-up is done
             QVERIFY(app.MainFrame()->isVisible());
             QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("QVViewer"));
         }

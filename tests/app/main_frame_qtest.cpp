@@ -1,20 +1,20 @@
 // The main frame: its command table, panes as tabs, pane toggles, Refresh, the fixed caption, the look and the layout
 // kept in the hive.
-#include "tests/support/fake_qv_query.h"
-#include "tests/service/stalled_call.h"
-#include "tests/support/fake_tree.h"
-#include "service/data_access_error.h"
-#include "ui/command_manager.h"
 #include "app/frame_status_bar.h"
-#include "platform/hive_store.h"
 #include "app/main_frame.h"
-#include "ui/context_menu_manager.h"
+#include "platform/hive_store.h"
 #include "reports/qv_grid.h"
-#include "service/qv_viewer_doc.h"
-#include "resources/resource_ids.h"
 #include "reports/right_view.h"
-#include "ui/toolbar_manager.h"
+#include "resources/resource_ids.h"
+#include "service/data_access_error.h"
+#include "service/qv_viewer_doc.h"
+#include "tests/service/stalled_call.h"
+#include "tests/support/fake_qv_query.h"
+#include "tests/support/fake_tree.h"
 #include "trees/tree_walk.h"
+#include "ui/command_manager.h"
+#include "ui/context_menu_manager.h"
+#include "ui/toolbar_manager.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -30,8 +30,7 @@ namespace {
 
 QList<int> MenuIds(const QMenu* menu) {
     QList<int> ids;
-    for (const QAction* action : menu->actions())
-        ids.append(action->isSeparator() ? 0 : action->data().toInt());
+    for (const QAction* action : menu->actions()) ids.append(action->isSeparator() ? 0 : action->data().toInt());
     return ids;
 }
 
@@ -138,8 +137,8 @@ private slots:
         auto service = std::make_shared<FakeServiceState>();
         service->Answer(0, 0, 0, 0,
                         EntityTable("Computers", {{Variant::I4(3), Text(u"Name 3"), Variant::I4(1)},
-                                                            {Variant::I4(1), Text(u"Name 1"), Variant::I4(1)},
-                                                            {Variant::I4(2), Text(u"Name 2"), Variant::I4(1)}}));
+                                                  {Variant::I4(1), Text(u"Name 1"), Variant::I4(1)},
+                                                  {Variant::I4(2), Text(u"Name 2"), Variant::I4(1)}}));
         const auto& queries = service->queries;
         CQVViewerDoc doc(*hive);
         doc.SetService(std::make_unique<FakeQVQuery>(service));
@@ -257,7 +256,7 @@ private slots:
             status = error.Status();
         }
         QCOMPARE(status, E_ABORT);  // the answer was dropped
-        QVERIFY(!*call.timedOut);  // the close ended the wait, not the deadline
+        QVERIFY(!*call.timedOut);   // the close ended the wait, not the deadline
         QCOMPARE(shownDuringWait, QStringLiteral("Waiting for the Quorvis Service: information on program 9..."));
         QCOMPARE(frame.FrameStatusBar()->MessagePane()->text(), idle);
         QCOMPARE(QGuiApplication::overrideCursor(), nullptr);  // the wait cursor is gone

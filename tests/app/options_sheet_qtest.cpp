@@ -2,9 +2,9 @@
 // open and stores nothing), stored and reconnected otherwise.
 #include "app/options_sheet.h"
 
-#include "tests/support/doc_test_support.h"
-#include "resources/resource_ids.h"
 #include "app/tls_files_box.h"
+#include "resources/resource_ids.h"
+#include "tests/support/doc_test_support.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -109,7 +109,9 @@ private slots:
 
     void failedReconnectIsReportedAndTheSheetCloses() {
         WriteServerName(*hive_, u"alpha");
-        doc_->SetActivator([](std::string_view) { return ActivationResult{static_cast<HRESULT>(0x800706BA), {}, nullptr}; });
+        doc_->SetActivator([](std::string_view) {
+            return ActivationResult{static_cast<HRESULT>(0x800706BA), {}, nullptr};
+        });
         CSheetOptions sheet(doc_.get(), hive_.get());
         sheet.show();
         sheet.ServerPage()->ServerEdit()->setText(QStringLiteral("gone"));
@@ -142,7 +144,8 @@ private slots:
         box->Edit(TlsFile::Ca)->setText(missing);
         sheet.OkButton()->click();
         QCOMPARE(capture_->messages.size(), std::size_t{1});
-        QCOMPARE(capture_->messages[0].text, QStringLiteral("Cannot read the CA file %1: No such file or directory.").arg(missing));
+        QCOMPARE(capture_->messages[0].text,
+                 QStringLiteral("Cannot read the CA file %1: No such file or directory.").arg(missing));
         QVERIFY(sheet.isVisible());
         QTRY_VERIFY(box->Edit(TlsFile::Ca)->hasFocus());
         QVERIFY(servers_.empty());
@@ -220,8 +223,7 @@ private:
         hive->Load();
         return hive;
     }
-    void WriteTlsFiles() const
-    {
+    void WriteTlsFiles() const {
         for (const auto& [name, text] : {std::pair{"ca.pem", kPem}, {"op.pem", kPem}, {"op.key", kKeyPem}}) {
             QFile file(QPath(name));
             QVERIFY(file.open(QIODevice::WriteOnly));

@@ -1,10 +1,10 @@
 // qvreport on PostgreSQL stores: a database that dies and comes back, two imports at once, a newer store.
+#include "qvservice/store/store_database.h"
 #include "tests/cli/qvreport_run.h"
 #include "tests/support/postgres_cluster.h"
 #include "tests/support/random_records.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
-#include "qvservice/store/store_database.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +53,9 @@ Report RunReport(const QString& address, const QStringList& what) {
     return {run.exitCode, run.err, Read(html), Read(csv)};
 }
 
-QStringList Item(const QString& tree, const QString& path) { return QStringList{"--tree", tree, "--path", path} + kAllTime; }
+QStringList Item(const QString& tree, const QString& path) {
+    return QStringList{"--tree", tree, "--path", path} + kAllTime;
+}
 
 struct Totals {
     std::int64_t ms = 0, keyboard = 0, mouse = 0;
@@ -71,7 +73,6 @@ std::map<std::string, Totals> Rows(const QByteArray& csv) {
     }
     return rows;
 }
-
 
 }  // namespace
 
@@ -92,7 +93,7 @@ TEST(QvreportPostgres, ALostDatabaseFailsClearlyAndTheServiceRecoversWithoutAPas
     const QStringList what = Item("users", "anna/WS-01");
     const Report before = RunReport(address, what);
     ASSERT_EQ(before.exitCode, 0) << before.err.toStdString();
-        // Failures say the store failed, without the password; an idle connection may fail once after a restart.
+    // Failures say the store failed, without the password; an idle connection may fail once after a restart.
     const auto recovers = [&](std::vector<Report> failed) {
         Report after = RunReport(address, what);
         if (after.exitCode != 0) {

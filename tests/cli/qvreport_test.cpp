@@ -1,9 +1,9 @@
 // qvreport end to end against a real qvservice: files checked against sums by hand, and the ways it refuses to write.
+#include "cli/report_options.h"
 #include "tests/cli/qvreport_run.h"
 #include "tests/service/lying_service.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
-#include "cli/report_options.h"
 
 #include <QFile>
 #include <QStringList>
@@ -35,8 +35,8 @@ protected:
     }
 
     QStringList Args(const QString& tree, const QString& path) const {
-        return {"--server", address_, "--tree", tree, "--path", path, "--period", "custom",
-                "--from", "2024-12-31 00:00", "--to", "2025-01-03 00:00"};
+        return {"--server", address_, "--tree",           tree,   "--path",          path, "--period",
+                "custom",   "--from", "2024-12-31 00:00", "--to", "2025-01-03 00:00"};
     }
 
     QString Out(const char* name) const { return QString::fromStdString(dir_.File(name)); }
@@ -116,17 +116,20 @@ TEST(ReportOptions, ReadsPeriodsAndRefusesWhatCannotBeRight) {
     EXPECT_EQ(parsed.options->periodType, 1);
     EXPECT_EQ(parsed.options->path, (QStringList{"WS-01", "anna"}));
 
-    parsed = ParseReportOptions(base + QStringList{"--period", "custom", "--from", "2025-01-01 08:30", "--to", "2025-01-02"});
+    parsed = ParseReportOptions(base +
+                                QStringList{"--period", "custom", "--from", "2025-01-01 08:30", "--to", "2025-01-02"});
     ASSERT_TRUE(parsed.options) << parsed.error.toStdString();
     EXPECT_NEAR(parsed.options->to - parsed.options->from, 1.0 - 8.5 / 24, 1e-6);
 
-    for (const QStringList& bad : {QStringList{"--period", "custom", "--from", "2025-01-02", "--to", "2025-01-01"},
-                                   QStringList{"--period", "custom", "--from", "2025-02-30", "--to", "2025-03-01"},
-                                   QStringList{"--period", "custom", "--from", "yesterday", "--to", "2025-03-01"},
-                                   QStringList{"--period", "year", "--from", "2025-01-01"},
-                                   QStringList{"--period", "fortnight"}})
+    for (const QStringList& bad :
+         {QStringList{"--period", "custom", "--from", "2025-01-02", "--to", "2025-01-01"},
+          QStringList{"--period", "custom", "--from", "2025-02-30", "--to", "2025-03-01"},
+          QStringList{"--period", "custom", "--from", "yesterday", "--to", "2025-03-01"},
+          QStringList{"--period", "year", "--from", "2025-01-01"}, QStringList{"--period", "fortnight"}})
         EXPECT_FALSE(ParseReportOptions(base + bad).options) << bad.join(' ').toStdString();
-    EXPECT_FALSE(ParseReportOptions({"--server", "s", "--tree", "users", "--path", "a//b", "--period", "year", "--csv", "x"}).options);
+    EXPECT_FALSE(
+        ParseReportOptions({"--server", "s", "--tree", "users", "--path", "a//b", "--period", "year", "--csv", "x"})
+            .options);
 }
 
 // qvreport over TLS: the same report as over plain text; each failed secure connection ends in exit 1 and one line.
@@ -156,13 +159,15 @@ protected:
     std::string Cert(const QString& name) const { return (certs_ + "/" + name).toStdString(); }
 
     QStringList Report(const QString& server, const QString& html) const {
-        return {"--server", server, "--tree", "users", "--path", "alice/pc-1", "--period", "custom",
-                "--from", "2024-12-31 00:00", "--to", "2025-01-03 00:00", "--html", html};
+        return {"--server", server,   "--tree",           "users", "--path",           "alice/pc-1", "--period",
+                "custom",   "--from", "2024-12-31 00:00", "--to",  "2025-01-03 00:00", "--html",     html};
     }
 
     QStringList Tls(const QString& ca, const QString& client = {}) const {
         QStringList args = {"--tls-ca", certs_ + "/" + ca};
-        if (!client.isEmpty()) args << "--tls-cert" << certs_ + "/" + client + ".pem" << "--tls-key" << certs_ + "/" + client + ".key";
+        if (!client.isEmpty())
+            args << "--tls-cert" << certs_ + "/" + client + ".pem"
+                 << "--tls-key" << certs_ + "/" + client + ".key";
         return args;
     }
 

@@ -24,17 +24,15 @@ TEST(CsvExport, QuotesWhereNeededInUtf8WhateverTheLocale) {
         CCsvTableExport out(path);
         for (const char* name : {"Name", "Time Spent", "Keyboard Events", "Mouse Events"})
             out.WriteCell(QString::fromUtf8(name), 2, 2);
-        const QList<QStringList> rows = {
-            {u"Smith, John"_s, u"1 day 01:01 hours"_s, u"1234"_s, u"56789"_s},
-            {u"say \"hi\""_s, u"00 minutes"_s, u"0"_s, u"-7"_s},
-            {u"two\nlines"_s, u"=SUM(A1)"_s, u"cr\rhere"_s, u"Zoë"_s},
-            {u"+1"_s, u"@cmd"_s, u"\tTab"_s, u"\rCR, \"x\""_s},
-            {u"a=b"_s, u"'-"_s, u" =1"_s, u"-"_s},
-            {QString(), QString(), QString(), QString()}};
+        const QList<QStringList> rows = {{u"Smith, John"_s, u"1 day 01:01 hours"_s, u"1234"_s, u"56789"_s},
+                                         {u"say \"hi\""_s, u"00 minutes"_s, u"0"_s, u"-7"_s},
+                                         {u"two\nlines"_s, u"=SUM(A1)"_s, u"cr\rhere"_s, u"Zoë"_s},
+                                         {u"+1"_s, u"@cmd"_s, u"\tTab"_s, u"\rCR, \"x\""_s},
+                                         {u"a=b"_s, u"'-"_s, u" =1"_s, u"-"_s},
+                                         {QString(), QString(), QString(), QString()}};
         for (const QStringList& row : rows) {
             out.BeginRow();
-            for (const QString& cell : row)
-                out.WriteCell(cell, 0, 2);
+            for (const QString& cell : row) out.WriteCell(cell, 0, 2);
             out.EndRow();
         }
         EXPECT_EQ(out.Close(), 1u);

@@ -3,14 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <memory>
 #include <stdexcept>
-#include <sys/resource.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -22,11 +22,11 @@ namespace {
 using namespace Qt::StringLiterals;
 
 std::string ReadAll(const QString& path) { return ReadFile(QFile::encodeName(path).toStdString()); }
-void WriteAll(const QString& path, const std::string& bytes) { WriteFile(QFile::encodeName(path).toStdString(), bytes); }
-
-std::string Golden(const QString& name) {
-    return ReadAll(u"" QV_EXPORT_DATA_DIR "/"_s + name);
+void WriteAll(const QString& path, const std::string& bytes) {
+    WriteFile(QFile::encodeName(path).toStdString(), bytes);
 }
+
+std::string Golden(const QString& name) { return ReadAll(u"" QV_EXPORT_DATA_DIR "/"_s + name); }
 
 unsigned Mode(const QString& path) {
     struct stat st {};
@@ -46,9 +46,7 @@ protected:
         ASSERT_TRUE(dir_.isValid());
     }
     QString Path(const QString& name) const { return dir_.filePath(name); }
-    QStringList Entries(const QString& sub = {}) const {
-        return QDir(Path(sub)).entryList(QDir::Files | QDir::Hidden);
-    }
+    QStringList Entries(const QString& sub = {}) const { return QDir(Path(sub)).entryList(QDir::Files | QDir::Hidden); }
 
     QTemporaryDir dir_;
 };
@@ -65,13 +63,11 @@ TEST_F(HtmlExport, TablesMatchGoldenPages) {
     }
     {
         CHTMLTableExp out(Path(u"header_only.htm"_s), u"Computers"_s);
-        for (const QString& name : QStringList{u"Computer"_s} + columns)
-            out.WriteCell(name, 2, 2);
+        for (const QString& name : QStringList{u"Computer"_s} + columns) out.WriteCell(name, 2, 2);
     }
     {
         CHTMLTableExp out(Path(u"rows.htm"_s), u"Programs of Zoë on PC-07"_s);
-        for (const QString& name : QStringList{u"Program Name"_s} + columns)
-            out.WriteCell(name, 2, 2);
+        for (const QString& name : QStringList{u"Program Name"_s} + columns) out.WriteCell(name, 2, 2);
         Row(out, {u"Microsoft Word"_s, u"1 day 01:01 hours"_s, u"1234"_s, u"56789"_s});
         Row(out, {u"Café Menu 東京"_s, u"2 days 00:00 hours"_s, u"0"_s, QString()});
         Row(out, {u"Calculator"_s, u"59 minutes"_s});

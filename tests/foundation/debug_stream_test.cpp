@@ -13,11 +13,11 @@
 namespace {
 
 using namespace std::chrono_literals;
+using test_util::ScopedEnv;
 using testing::internal::CaptureStderr;
 using testing::internal::CaptureStdout;
 using testing::internal::GetCapturedStderr;
 using testing::internal::GetCapturedStdout;
-using test_util::ScopedEnv;
 
 // Keeps what it is given; with a log, also which writer got what, in order.
 // The stream's mutex serialises the calls.

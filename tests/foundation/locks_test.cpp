@@ -2,13 +2,13 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <future>
 #include <latch>
 #include <thread>
-#include <unistd.h>
 
 #include "foundation/critical_section.h"
 #include "foundation/exceptions.h"
@@ -42,11 +42,13 @@ struct Holder {
 };
 
 bool FreeForOthers(TMutex& mutex) {
-    return std::async(std::launch::async, [&] {
-               if (!mutex.Lock(0)) return false;
-               mutex.Unlock();
-               return true;
-           }).get();
+    return std::async(std::launch::async,
+                      [&] {
+                          if (!mutex.Lock(0)) return false;
+                          mutex.Unlock();
+                          return true;
+                      })
+        .get();
 }
 
 template <class F>
@@ -89,7 +91,8 @@ TEST(FoundationMutex, AbandonedMutexIsAcquiredByBothLockForms) {
         std::thread([mutex] {  // ends while it holds the mutex, twice
             mutex->Lock();
             mutex->Lock();
-        }).join();
+        })
+            .join();
     }
     waited.Lock();
     EXPECT_TRUE(tried.Lock(0));
@@ -109,9 +112,9 @@ TEST(FoundationCriticalSection, IsReentrantAndHasNoTimedLock) {
     lock.Unlock();
     { Holder other(lock); }
     EXPECT_THAT([&] { lock.Lock(10); },
-                testing::ThrowsMessage<ENotImplemented>(testing::StartsWith(
-                    "Text: Not implemented\nSourceFile: .\\CriticalSection\nSourceLine: 18 (0x12)\n"
-                    "Function: TCriticalSection::Lock\nStack: ")));
+                testing::ThrowsMessage<ENotImplemented>(
+                    testing::StartsWith("Text: Not implemented\nSourceFile: .\\CriticalSection\nSourceLine: 18 (0x12)\n"
+                                        "Function: TCriticalSection::Lock\nStack: ")));
 }
 
 bool IsOpen(int fd) { return ::fcntl(fd, F_GETFD) != -1; }

@@ -16,7 +16,10 @@ std::atomic<int> destroyed{0};
 struct Counted : SmartPtrObj {
     Counted() { ++live; }
     Counted(const Counted& other) : SmartPtrObj(other) { ++live; }
-    ~Counted() override { --live; ++destroyed; }
+    ~Counted() override {
+        --live;
+        ++destroyed;
+    }
 };
 struct Child : Counted {};
 
@@ -50,8 +53,14 @@ void ReleaseTogether(bool separate) {
         SmartPtr<Counted> first = MakeSmart<Counted>();
         SmartPtr<Counted> second = separate ? first : nullptr;
         std::latch start(2);
-        std::thread a([&] { start.arrive_and_wait(); first.Reset(); });
-        std::thread b([&] { start.arrive_and_wait(); (separate ? second : first).Reset(); });
+        std::thread a([&] {
+            start.arrive_and_wait();
+            first.Reset();
+        });
+        std::thread b([&] {
+            start.arrive_and_wait();
+            (separate ? second : first).Reset();
+        });
         a.join();
         b.join();
     }

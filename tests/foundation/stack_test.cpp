@@ -65,9 +65,10 @@ TEST(FoundationStack, RealFramesNameModuleSymbolAndSourceLine) {
     ASSERT_FALSE(frames.empty());
     const FrameInfo info = LookupFrame(frames[0]);
     const std::string text = FormatFrame(frames[0], info);
-    const std::string expected = "foundation_tests!(anonymous namespace)::"
-                                 "FoundationStack_RealFramesNameModuleSymbolAndSourceLine_Test::"
-                                 "TestBody()+";
+    const std::string expected =
+        "foundation_tests!(anonymous namespace)::"
+        "FoundationStack_RealFramesNameModuleSymbolAndSourceLine_Test::"
+        "TestBody()+";
     EXPECT_EQ(text.substr(0, std::min(text.size(), expected.size())), expected);
     // Without debug information (a Release build) the text ends after the
     // displacement, by the same fall-back that frames of system libraries take.

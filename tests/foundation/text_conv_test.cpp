@@ -4,8 +4,8 @@
 #include <cerrno>
 
 #include "foundation/exceptions.h"
-#include "tests/support/test_util.h"
 #include "foundation/text_conv.h"
+#include "tests/support/test_util.h"
 
 namespace {
 

@@ -6,9 +6,9 @@
 #include <stdexcept>
 
 #include "foundation/exceptions.h"
-#include "tests/support/test_util.h"
 #include "foundation/type_name.h"
 #include "foundation/typed_value.h"
+#include "tests/support/test_util.h"
 
 namespace {
 

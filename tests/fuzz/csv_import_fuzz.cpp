@@ -28,10 +28,11 @@ struct Outcome {
 
 Outcome Parse(std::string_view text, std::size_t chunk) {
     Outcome outcome;
-    CsvParser parser(qv::server::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) { outcome.records.emplace_back(fields, line); });
+    CsvParser parser(qv::server::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
+        outcome.records.emplace_back(fields, line);
+    });
     try {
-        for (std::size_t at = 0; at < text.size(); at += chunk)
-            parser.Feed(text.substr(at, chunk));
+        for (std::size_t at = 0; at < text.size(); at += chunk) parser.Feed(text.substr(at, chunk));
         parser.Finish();
     } catch (const CsvError& error) {
         outcome.error.emplace(error.Line(), error.what());
@@ -53,13 +54,10 @@ void Import(std::string_view text, const Outcome& parsed) {
     try {
         const qv::server::ImportSummary summary = qv::server::ImportCsv(options);
         std::int64_t records = 0;
-        for (const auto& [fields, line] : parsed.records)
-            records += fields.size() == 1 && fields[0].empty() ? 0 : 1;
-        if (parsed.error || summary.records != records)
-            std::abort();
+        for (const auto& [fields, line] : parsed.records) records += fields.size() == 1 && fields[0].empty() ? 0 : 1;
+        if (parsed.error || summary.records != records) std::abort();
     } catch (const qv::server::ImportError&) {
-    } catch (const qv::server::StoreError&) {
-    }
+    } catch (const qv::server::StoreError&) {}
 }
 
 }  // namespace
@@ -67,9 +65,7 @@ void Import(std::string_view text, const Outcome& parsed) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view text(reinterpret_cast<const char*>(data), size);
     const Outcome whole = Parse(text, text.size() + 1);
-    if (Parse(text, 1 + size % kMaxChunkBytes) != whole)
-        std::abort();
-    if (size <= kMaxImportBytes)
-        Import(text, whole);
+    if (Parse(text, 1 + size % kMaxChunkBytes) != whole) std::abort();
+    if (size <= kMaxImportBytes) Import(text, whole);
     return 0;
 }

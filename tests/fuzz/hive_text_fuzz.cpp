@@ -28,19 +28,16 @@ struct KeyImage {
 std::vector<KeyImage> Image(const HiveTree& tree) {
     std::vector<KeyImage> keys;
     for (const auto& key : tree.Keys()) {
-        if (key->Entries().empty() && key->Options().empty() && tree.HasSubkeys(*key))
-            continue;
+        if (key->Entries().empty() && key->Options().empty() && tree.HasSubkeys(*key)) continue;
         KeyImage image{key->Path(), key->Modified(), key->Options(), {}};
-        for (const HiveKey::Entry& e : key->Entries())
-            image.values.emplace_back(e.name, e.value);
+        for (const HiveKey::Entry& e : key->Entries()) image.values.emplace_back(e.name, e.value);
         keys.push_back(std::move(image));
     }
     return keys;
 }
 
 void Check(bool condition) {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 // Writes the tree, reads it back and checks that nothing changed.
@@ -52,8 +49,7 @@ void RoundTrip(const HiveTree& tree) {
     Check(again.Preamble() == tree.Preamble());
     Check(Image(again) == Image(tree));
     for (const auto& key : again.Keys())
-        for (const HiveKey::Entry& e : key->Entries())
-            Check(key->GetValue(e.name) == e.value);
+        for (const HiveKey::Entry& e : key->Entries()) Check(key->GetValue(e.name) == e.value);
     Check(FormatHiveText(again) == text);
 }
 
@@ -71,18 +67,17 @@ void BuildWithSetters(FuzzedDataProvider& input) {
     HiveTree tree;
     for (std::size_t op = 0; op < kMaxOperations && input.remaining_bytes() > 0; ++op) {
         HiveKey* key = tree.OpenKey(ConsumeName(input), true);
-        if (!key)
-            continue;
+        if (!key) continue;
         const std::u16string name = ConsumeName(input);
         const auto data = [&] {
             return input.ConsumeBytes<std::uint8_t>(input.ConsumeIntegralInRange<std::size_t>(0, kMaxDataBytes));
         };
         switch (input.ConsumeIntegralInRange<int>(0, 4)) {
-        case 0: key->SetString(name, ConsumeName(input)); break;
-        case 1: key->SetDword(name, input.ConsumeIntegral<std::uint32_t>()); break;
-        case 2: key->SetBinary(name, data()); break;
-        case 3: key->SetValue(name, RegValue{input.ConsumeIntegral<std::uint32_t>(), data()}); break;
-        default: key->DeleteValue(name); break;
+            case 0: key->SetString(name, ConsumeName(input)); break;
+            case 1: key->SetDword(name, input.ConsumeIntegral<std::uint32_t>()); break;
+            case 2: key->SetBinary(name, data()); break;
+            case 3: key->SetValue(name, RegValue{input.ConsumeIntegral<std::uint32_t>(), data()}); break;
+            default: key->DeleteValue(name); break;
         }
     }
     RoundTrip(tree);

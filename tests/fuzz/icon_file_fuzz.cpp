@@ -17,8 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         const std::optional<IconPixels> pixels = DecodeIconBitmap(bytes, entry);
         if (entry.png != !pixels) std::abort();
-        if (pixels && pixels->rgba.size() != static_cast<std::size_t>(pixels->width) * pixels->height * 4)
-            std::abort();
+        if (pixels && pixels->rgba.size() != static_cast<std::size_t>(pixels->width) * pixels->height * 4) std::abort();
     }
     return 0;
 }

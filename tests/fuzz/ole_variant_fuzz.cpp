@@ -13,8 +13,8 @@ namespace {
 
 constexpr std::size_t kMaxTextUnits = 48;
 constexpr double kLargestFifteenDigitDouble = 1.79769313486231e308;
-constexpr VARTYPE kTargets[] = {VT_EMPTY, VT_NULL, VT_I4, VT_INT, VT_UI4, VT_UINT, VT_I8,
-                                VT_R8, VT_DATE, VT_BSTR, VT_DECIMAL, VT_BYTE_ARRAY, VT_UI1};
+constexpr VARTYPE kTargets[] = {VT_EMPTY, VT_NULL, VT_I4,   VT_INT,     VT_UI4,        VT_UINT, VT_I8,
+                                VT_R8,    VT_DATE, VT_BSTR, VT_DECIMAL, VT_BYTE_ARRAY, VT_UI1};
 
 void Check(bool condition, const char* what) {
     if (!condition) {
@@ -78,8 +78,7 @@ void Conversions(const Variant& value, const NumberFormat& format) {
         Variant again;
         const HRESULT back = ChangeType(text, to, again, format);
         // Fifteen digits round the largest doubles up past the range, as the platform's conversions do.
-        if (back == DISP_E_OVERFLOW && to == VT_R8 && std::abs(converted.Real()) > kLargestFifteenDigitDouble)
-            continue;
+        if (back == DISP_E_OVERFLOW && to == VT_R8 && std::abs(converted.Real()) > kLargestFifteenDigitDouble) continue;
         Check(back >= 0, "a value's text converts back to its type");
         Variant textAgain;
         Check(ChangeType(again, VT_BSTR, textAgain, format) >= 0 && textAgain == text,
@@ -96,8 +95,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const NumberFormat format{input.ConsumeBool() ? u"," : u"."};
     Conversions(Variant::R8(input.ConsumeFloatingPoint<double>()), format);
     Conversions(Variant::I8(input.ConsumeIntegral<std::int64_t>()), format);
-    if (const auto decimal = Decimal::FromParts(input.ConsumeIntegral<std::uint32_t>(), input.ConsumeIntegral<std::uint64_t>(),
-                                                input.ConsumeIntegralInRange(0, Decimal::kMaxScale), input.ConsumeBool()))
+    if (const auto decimal =
+            Decimal::FromParts(input.ConsumeIntegral<std::uint32_t>(), input.ConsumeIntegral<std::uint64_t>(),
+                               input.ConsumeIntegralInRange(0, Decimal::kMaxScale), input.ConsumeBool()))
         Conversions(Variant::Dec(*decimal), format);
     Conversions(Variant::Str(BStr(ConsumeText(input))), format);
     return 0;

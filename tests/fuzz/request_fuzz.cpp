@@ -1,13 +1,13 @@
 // libFuzzer target of what the service reads from a caller (query and program-information requests, activation ids):
 // each is answered from a small store or refused with InvalidRequest, and every reply's description is UTF-8.
-#include "qvservice/query/activity_query.h"
-#include "qvservice/rpc/connection_pool.h"
 #include "proto/qv_contract.h"
-#include "qvservice/query/query_request.h"
-#include "qvservice/rpc/quorvis_service.h"
 #include "qvservice/model/record_writer.h"
-#include "qvservice/store/sqlite_db.h"
 #include "qvservice/model/store_schema.h"
+#include "qvservice/query/activity_query.h"
+#include "qvservice/query/query_request.h"
+#include "qvservice/rpc/connection_pool.h"
+#include "qvservice/rpc/quorvis_service.h"
+#include "qvservice/store/sqlite_db.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <grpcpp/server_context.h>
@@ -31,8 +31,8 @@ Database& Store() {
         Transaction transaction(*store, Transaction::Kind::Write);
         RecordWriter writer(*store);
         for (int i = 0; i < kRecords; ++i) {
-            writer.Add(ActivityRecord{"user" + std::to_string(i % 2), "pc" + std::to_string(i % 3), "app.exe",
-                                      "An app", "Window " + std::to_string(i), kFirstRecordMs + i * kRecordSpacingMs,
+            writer.Add(ActivityRecord{"user" + std::to_string(i % 2), "pc" + std::to_string(i % 3), "app.exe", "An app",
+                                      "Window " + std::to_string(i), kFirstRecordMs + i * kRecordSpacingMs,
                                       60'000 * (i + 1), i, 2 * i});
         }
         writer.Finish();
@@ -50,21 +50,18 @@ void Drain(ResultCursor& cursor) {
         added->set_ado_type(field.adoType);
     }
     for (quorvis::v1::Row row; cursor.Next(row); row.Clear()) {
-        if (static_cast<std::size_t>(row.values_size()) != cursor.Fields().size())
-            std::abort();
+        if (static_cast<std::size_t>(row.values_size()) != cursor.Fields().size()) std::abort();
         *part.add_rows() = row;
     }
     std::string wire;
-    if (!part.SerializeToString(&wire))
-        std::abort();
+    if (!part.SerializeToString(&wire)) std::abort();
 }
 
 template <typename Parse, typename Open>
 void Answer(std::string_view bytes, Parse parse, Open open) {
     try {
         Drain(*open(Store(), parse(bytes)));
-    } catch (const InvalidRequest&) {
-    }
+    } catch (const InvalidRequest&) {}
 }
 
 void Activate(const std::string& classId, const std::string& interfaceId) {
@@ -75,12 +72,10 @@ void Activate(const std::string& classId, const std::string& interfaceId) {
     request.set_class_id(classId);
     request.set_interface_id(interfaceId);
     quorvis::v1::ActivateReply reply;
-    if (!service.Activate(&context, &request, &reply).ok())
-        std::abort();
+    if (!service.Activate(&context, &request, &reply).ok()) std::abort();
     const bool known = reply.hresult() == qv::contract::kOk;
     std::string wire;
-    if (!reply.SerializeToString(&wire) || known != reply.description().empty())
-        std::abort();
+    if (!reply.SerializeToString(&wire) || known != reply.description().empty()) std::abort();
 }
 
 }  // namespace
@@ -88,13 +83,13 @@ void Activate(const std::string& classId, const std::string& interfaceId) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzedDataProvider input(data, size);
     switch (input.ConsumeIntegralInRange<int>(0, 2)) {
-    case 0: Answer(input.ConsumeBytesAsString(kMaxRequestBytes), ParseActivityRequest, OpenActivityQuery); break;
-    case 1: Answer(input.ConsumeBytesAsString(kMaxRequestBytes), ParseProgramInfoRequest, OpenProgramInfo); break;
-    default: {
-        const std::string classId = input.ConsumeRandomLengthString(kMaxIdBytes);
-        Activate(classId, input.ConsumeRandomLengthString(kMaxIdBytes));
-        break;
-    }
+        case 0: Answer(input.ConsumeBytesAsString(kMaxRequestBytes), ParseActivityRequest, OpenActivityQuery); break;
+        case 1: Answer(input.ConsumeBytesAsString(kMaxRequestBytes), ParseProgramInfoRequest, OpenProgramInfo); break;
+        default: {
+            const std::string classId = input.ConsumeRandomLengthString(kMaxIdBytes);
+            Activate(classId, input.ConsumeRandomLengthString(kMaxIdBytes));
+            break;
+        }
     }
     return 0;
 }

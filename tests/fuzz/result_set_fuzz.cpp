@@ -1,9 +1,9 @@
 // libFuzzer target of the viewer's reading of an answer: ResultPart messages, each behind a two-byte little-endian
 // length, are refused or become a record set whose values convert or throw DataAccessError, sorted by any field.
-#include "service/data_access_error.h"
-#include "proto/quorvis.pb.h"
-#include "service/recordset_reader.h"
 #include "platform/wire_values.h"
+#include "proto/quorvis.pb.h"
+#include "service/data_access_error.h"
+#include "service/recordset_reader.h"
 
 #include <google/protobuf/stubs/logging.h>
 
@@ -15,8 +15,7 @@ namespace {
 constexpr std::size_t kLengthBytes = 2;
 
 void Check(bool condition) {
-    if (!condition)
-        std::abort();
+    if (!condition) std::abort();
 }
 
 // As the client reads its stream: the header alone first, then row batches, stopping at the first failure.
@@ -34,8 +33,7 @@ std::unique_ptr<Recordset> Decode(std::string_view wire, std::size_t& rowsSent) 
             return nullptr;  // the transport refuses the stream
         wire.remove_prefix(kLengthBytes + length);
         if (!started) {
-            if (!part.has_header() || part.rows_size() > 0)
-                return nullptr;
+            if (!part.has_header() || part.rows_size() > 0) return nullptr;
             started = true;
             hr = builder.Start(part.header(), description);
             Check(hr >= 0 || description == part.header().description());
@@ -71,8 +69,7 @@ void ReadAll(std::unique_ptr<Recordset> recordset, std::size_t rowsSent) {
         names.push_back(field.Name());
     }
     RecordsetReader reader(std::move(recordset));
-    if (!names.empty())
-        Attempt([&] { reader.SetSort("[" + names.back() + "] Desc, " + names.front()); });
+    if (!names.empty()) Attempt([&] { reader.SetSort("[" + names.back() + "] Desc, " + names.front()); });
     std::size_t visited = 0;
     for (; !reader.IsEOF(); reader.MoveNext(), ++visited) {
         for (const std::string& name : names) {

@@ -32,10 +32,12 @@ protected:
 TEST_F(InstallTree, PutsEveryFileInPlaceValidAndTheProgramsAnswerWithoutADisplay) {
     // The other files are read, validated or run below.
     EXPECT_TRUE(std::filesystem::is_regular_file(Path("share/icons/hicolor/scalable/apps/com.marrowind.QVViewer.svg")));
-    const CommandResult desktop = RunWithErrors("desktop-file-validate " + Quoted(Path("share/applications/com.marrowind.QVViewer.desktop")));
+    const CommandResult desktop =
+        RunWithErrors("desktop-file-validate " + Quoted(Path("share/applications/com.marrowind.QVViewer.desktop")));
     EXPECT_EQ(desktop.exitCode, 0) << desktop.output;
     EXPECT_EQ(desktop.output, "");
-    const CommandResult metainfo = RunWithErrors("appstreamcli validate --no-net " + Quoted(Path("share/metainfo/com.marrowind.QVViewer.metainfo.xml")));
+    const CommandResult metainfo = RunWithErrors("appstreamcli validate --no-net " +
+                                                 Quoted(Path("share/metainfo/com.marrowind.QVViewer.metainfo.xml")));
     EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
 
     // The unit is made for the prefix it was installed under.

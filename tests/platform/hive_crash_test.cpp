@@ -7,15 +7,15 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <random>
 #include <unistd.h>
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <random>
 
 namespace {
 
@@ -44,7 +44,8 @@ bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
 [[noreturn]] void SaveForever(const std::string& path, int report) {
     HiveStore store(path);
     if (store.Load() != HiveStore::LoadResult::Loaded) _exit(2);
-    for (std::uint32_t generation = store.OpenKey(kKey, false)->GetDword(u"Generation").value_or(0) + 1;; ++generation) {
+    for (std::uint32_t generation = store.OpenKey(kKey, false)->GetDword(u"Generation").value_or(0) + 1;;
+         ++generation) {
         if (!SaveGeneration(store, generation) || write(report, &generation, sizeof generation) != sizeof generation)
             _exit(3);
     }
@@ -53,8 +54,7 @@ bool SaveGeneration(HiveStore& store, std::uint32_t generation) {
 std::vector<std::string> SaveFilesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().filename().string().starts_with(kHiveSaveFilePrefix))
-            names.push_back(entry.path().string());
+        if (entry.path().filename().string().starts_with(kHiveSaveFilePrefix)) names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -89,11 +89,11 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
         close(report[1]);
         // Past a few whole saves, then somewhere inside one of the next two.
         std::uint32_t reported = 0;
-        for (std::uint32_t saves = 1 + random() % 3; saves > 0; --saves)
-            reported = ReadGeneration(report[0]);
+        for (std::uint32_t saves = 1 + random() % 3; saves > 0; --saves) reported = ReadGeneration(report[0]);
         const auto io = kill_point::IoBytes(child);
         const auto outcome =
-            reported && io ? kill_point::KillAtIo(child, *io + random() % (2 * fileBytes), std::chrono::seconds(30)) : kill_point::Outcome::TimedOut;
+            reported && io ? kill_point::KillAtIo(child, *io + random() % (2 * fileBytes), std::chrono::seconds(30))
+                           : kill_point::Outcome::TimedOut;
         if (outcome != kill_point::Outcome::Killed) kill(child, SIGKILL);
         int status = 0;
         waitpid(child, &status, 0);
@@ -129,7 +129,8 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
     const std::string fresh = tmp.File(std::string(kHiveSaveFilePrefix) + "fresh1");
     { std::ofstream(fresh) << "partial"; }
     ASSERT_TRUE(store.Save());
-    EXPECT_EQ(SaveFilesIn(tmp.Path()), std::vector<std::string>{fresh}) << "the unlocked old file goes, the fresh stays";
+    EXPECT_EQ(SaveFilesIn(tmp.Path()), std::vector<std::string>{fresh})
+        << "the unlocked old file goes, the fresh stays";
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <filesystem>
 #include <set>
-#include <sys/stat.h>
 
 namespace {
 
@@ -19,8 +19,7 @@ const std::u16string kViewerKey = u"Software\\Marrowind Software\\Quorvis\\Viewe
 
 std::vector<std::string> Listing(const std::string& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -34,7 +33,9 @@ auto Quietly(F call) {
     return result;
 }
 
-HiveStore::LoadResult LoadQuietly(HiveStore& store) { return Quietly([&] { return store.Load(); }); }
+HiveStore::LoadResult LoadQuietly(HiveStore& store) {
+    return Quietly([&] { return store.Load(); });
+}
 
 class HiveStoreTest : public testing::Test {
 protected:

@@ -46,16 +46,17 @@ TEST(HiveText, BadInputIsRefusedWithItsLineNumber) {
 }
 
 TEST(HiveText, ToleratedInputAndStrayCarriageReturns) {
-    std::string text = "WINE REGISTRY Version 2\r\n;; comment\r\n#arch=win64\r\n\r\n[Software\\\\A] 5\r\n#time=1d0\r\n"
-                       "\"s\"=\"v\"\r\n\"x\"=\"\\x00e9a\\x41424\"\r\n\"dup\"=\"1\"\r\n\"DUP\"=\"2\"\r\n"
-                       "[software\\\\a] 6\r\n\"later\"=dword:a\r\n\"o\"=\"\\101\\tb\\q\"\r\n\"h\"=hex:01,02,\r\n";
+    std::string text =
+        "WINE REGISTRY Version 2\r\n;; comment\r\n#arch=win64\r\n\r\n[Software\\\\A] 5\r\n#time=1d0\r\n"
+        "\"s\"=\"v\"\r\n\"x\"=\"\\x00e9a\\x41424\"\r\n\"dup\"=\"1\"\r\n\"DUP\"=\"2\"\r\n"
+        "[software\\\\a] 6\r\n\"later\"=dword:a\r\n\"o\"=\"\\101\\tb\\q\"\r\n\"h\"=hex:01,02,\r\n";
     HiveTree tree;
     std::string error;
     ASSERT_TRUE(ParseHiveText(text, tree, error)) << error;
     HiveKey* key = tree.OpenKey(u"SOFTWARE\\a", false);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->Path(), u"Software\\A");
-    EXPECT_EQ(key->GetString(u"s"), u"v");  // no carriage return kept
+    EXPECT_EQ(key->GetString(u"s"), u"v");               // no carriage return kept
     EXPECT_EQ(key->GetString(u"x"), u"\u00e9a\u41424");  // \x takes at most four digits
     EXPECT_EQ(key->GetString(u"dup"), u"2");             // the last one wins
     EXPECT_EQ(key->ValueNames(), (std::vector<std::u16string>{u"s", u"x", u"dup", u"later", u"o", u"h"}));
@@ -84,8 +85,7 @@ TEST(HiveText, ValuesRoundTripThroughTheText) {
     ASSERT_NE(key, nullptr);
     const std::uint8_t date[8] = {0, 0, 0, 0, 0x40, 0x5a, 0xe5, 0x40};
     std::vector<std::uint8_t> big(300);
-    for (std::size_t i = 0; i < big.size(); ++i)
-        big[i] = static_cast<std::uint8_t>(i * 7);
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
     const std::u16string odd = u"say \"hi\" C:\\dir\\ \u00e9\u4e2d\U0001F600\n\t\x7f end";
     key->SetBinary(u"StartDate", date);
     key->SetBinary(u"Big", big);
@@ -103,8 +103,7 @@ TEST(HiveText, ValuesRoundTripThroughTheText) {
     for (std::size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1) {
         EXPECT_LE(end - start, 80u) << text.substr(start, end - start);
     }
-    for (char c : text)
-        EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
+    for (char c : text) EXPECT_TRUE(c == '\n' || (c >= 0x20 && c < 0x7f)) << int(c);
     EXPECT_EQ(text.find("[Software\\\\Marrowind Software\\\\Quorvis\\\\Viewer] "), text.find('['));
 
     HiveTree back;
@@ -113,8 +112,7 @@ TEST(HiveText, ValuesRoundTripThroughTheText) {
     HiveKey* read = back.OpenKey(u"software\\marrowind software\\QUORVIS\\viewer", false);
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->ValueNames(), key->ValueNames());
-    for (const std::u16string& name : key->ValueNames())
-        EXPECT_EQ(read->GetValue(name), key->GetValue(name));
+    for (const std::u16string& name : key->ValueNames()) EXPECT_EQ(read->GetValue(name), key->GetValue(name));
     EXPECT_EQ(read->GetString(u"SERVER"), odd);
     // Parents that only hold subkeys are not written, but still exist.
     EXPECT_EQ(text.find("[Software] "), std::string::npos);

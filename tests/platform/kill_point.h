@@ -1,13 +1,13 @@
 #pragma once
 // Kills a child process at a point counted in the bytes it has read and written (/proc/<pid>/io), so a kill
 // lands at the same stage of an operation however fast the machine runs it.
+#include <sys/wait.h>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
 #include <fstream>
 #include <optional>
 #include <string>
-#include <sys/wait.h>
 #include <thread>
 
 namespace kill_point {
@@ -34,8 +34,8 @@ inline Outcome KillAtIo(pid_t pid, std::uint64_t bytes, std::chrono::millisecond
     Outcome outcome = Outcome::TimedOut;
     while (outcome == Outcome::TimedOut && std::chrono::steady_clock::now() < deadline) {
         siginfo_t info{};
-        const bool ended = waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
-                           info.si_pid == pid;
+        const bool ended =
+            waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid;
         if (const auto io = IoBytes(pid)) seen = std::max(seen, *io);
         if (ended)
             outcome = Outcome::EndedFirst;

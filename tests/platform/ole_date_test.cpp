@@ -47,9 +47,9 @@ TEST(OleDate, CalendarFields) {
     for (const Case& c : cases) {
         std::optional<DateFields> f = OleDateToFields(c.date);
         ASSERT_TRUE(f) << c.date;
-        EXPECT_EQ((std::vector<int>{f->year, f->month, f->day, f->hour, f->minute, f->second, f->dayOfWeek,
-                                    f->dayOfYear}),
-                  (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, c.s, c.dayOfWeek, c.dayOfYear}))
+        EXPECT_EQ(
+            (std::vector<int>{f->year, f->month, f->day, f->hour, f->minute, f->second, f->dayOfWeek, f->dayOfYear}),
+            (std::vector<int>{c.y, c.mo, c.d, c.h, c.mi, c.s, c.dayOfWeek, c.dayOfYear}))
             << c.date;
         if (c.date != -0.5 && c.date != 45000.999999999) {  // those two have another canonical form
             EXPECT_EQ(OleDateFromFields(c.y, c.mo, c.d, c.h, c.mi, c.s), c.date);

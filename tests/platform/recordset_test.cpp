@@ -23,7 +23,8 @@ std::vector<Variant> Column(Recordset& rs, std::string_view name) {
 }
 
 TEST(Recordset, FieldsCursorAndOpenState) {
-    Recordset rs({{"ID", adInteger, 4}, {"Name", adVarWChar, 255}, {"Narrow", adVarChar, 50}, {"Icon", adLongVarBinary, -1}});
+    Recordset rs(
+        {{"ID", adInteger, 4}, {"Name", adVarWChar, 255}, {"Narrow", adVarChar, 50}, {"Icon", adLongVarBinary, -1}});
     EXPECT_TRUE(rs.IsEOF());
     EXPECT_EQ(rs.AddRow({Variant::I4(7), S(u"abc"), S(u"\u00e9t\u00e9"), Variant::Bytes({1, 2, 3})}), S_OK);
     EXPECT_EQ(rs.AddRow({Variant::I4(8), Variant::Null(), Variant(), Variant::Null()}), S_OK);
@@ -44,7 +45,7 @@ TEST(Recordset, FieldsCursorAndOpenState) {
         std::int64_t bytes = -1;
         return field.GetActualSize(bytes) == S_OK ? bytes : -2;
     };
-    EXPECT_EQ(size(name), 6);  // three UTF-16 units
+    EXPECT_EQ(size(name), 6);    // three UTF-16 units
     EXPECT_EQ(size(narrow), 5);  // UTF-8 bytes
     EXPECT_EQ(size(icon), 3);
     EXPECT_EQ(size(id), 4);
@@ -80,8 +81,7 @@ TEST(Recordset, SortIsStableCaseInsensitiveAndMultiKey) {
 
     auto seq = [&] {
         std::vector<std::int64_t> out;
-        for (const Variant& v : Column(rs, "seq"))
-            out.push_back(v.Integer());
+        for (const Variant& v : Column(rs, "seq")) out.push_back(v.Integer());
         return out;
     };
     ASSERT_EQ(rs.SetSort("Name Asc, TimeSpent Desc"), S_OK);

@@ -1,6 +1,6 @@
 // The TLS files a client names: what each wrong one reads as, and the warning for a key others can read.
-#include "tests/support/temp_dir.h"
 #include "platform/tls_files.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 

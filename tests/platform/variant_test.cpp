@@ -1,5 +1,5 @@
-#include "platform/hresult_text.h"
 #include "platform/variant.h"
+#include "platform/hresult_text.h"
 
 #include <gtest/gtest.h>
 

@@ -48,7 +48,8 @@ static long PeakWhileAnswering(const std::string& store) {
     EXPECT_EQ(answer.rowCount, static_cast<std::size_t>(kTitles)) << answer.description;
     std::ifstream status("/proc/" + std::to_string(process.Pid()) + "/status");
     long peak = 0;
-    for (std::string line; std::getline(status, line);) peak = line.starts_with("VmHWM:") ? std::stol(line.substr(6)) : peak;
+    for (std::string line; std::getline(status, line);)
+        peak = line.starts_with("VmHWM:") ? std::stol(line.substr(6)) : peak;
     EXPECT_EQ(process.Stop(SIGTERM), 0) << process.Log();
     return peak;
 }

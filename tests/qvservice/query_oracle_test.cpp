@@ -31,16 +31,16 @@ constexpr std::int64_t kHour = 3'600'000;
 constexpr std::int64_t kDay = 24 * kHour;
 
 struct Stored {
-  RecordIds ids;
-  ActivityRecord record;
+    RecordIds ids;
+    ActivityRecord record;
 };
 
 struct Expected {
-  std::string name;
-  std::set<std::int64_t> computers, users, programs;
-  std::int64_t timeMs = 0;
-  double keyboard = 0;
-  double mouse = 0;
+    std::string name;
+    std::set<std::int64_t> computers, users, programs;
+    std::int64_t timeMs = 0;
+    double keyboard = 0;
+    double mouse = 0;
 };
 
 // The ids an answer is limited to, 0 for any; the window's is not a filter.
@@ -51,216 +51,218 @@ using Period = std::optional<std::pair<std::int64_t, std::int64_t>>;
 
 // Local time to an OLE date, worked out with the calendar of <chrono>.
 double ToOle(std::int64_t ms) {
-  using namespace std::chrono;
-  const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm local{};
-  localtime_r(&seconds, &local);
-  const sys_days date = year_month_day{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
-                                       day{static_cast<unsigned>(local.tm_mday)}};
-  const auto days = (date - sys_days{year{1899} / December / 30}).count();
-  const double timeOfDay = ((local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec) * 1000.0 + ms % 1000) / kDay;
-  return static_cast<double>(days) + timeOfDay;
+    using namespace std::chrono;
+    const std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    const sys_days date = year_month_day{year{local.tm_year + 1900}, month{static_cast<unsigned>(local.tm_mon + 1)},
+                                         day{static_cast<unsigned>(local.tm_mday)}};
+    const auto days = (date - sys_days{year{1899} / December / 30}).count();
+    const double timeOfDay =
+        ((local.tm_hour * 3600.0 + local.tm_min * 60.0 + local.tm_sec) * 1000.0 + ms % 1000) / kDay;
+    return static_cast<double>(days) + timeOfDay;
 }
 
 std::map<std::int64_t, Expected> Oracle(const std::vector<Stored>& stored, QueryKind kind, Filter filter,
                                         const Period& period) {
-  std::map<std::int64_t, Expected> rows;
-  for (const auto& [ids, record] : stored) {
-    if ((filter.user && ids.user != filter.user) || (filter.computer && ids.computer != filter.computer) ||
-        (filter.program && ids.program != filter.program)) {
-      continue;
+    std::map<std::int64_t, Expected> rows;
+    for (const auto& [ids, record] : stored) {
+        if ((filter.user && ids.user != filter.user) || (filter.computer && ids.computer != filter.computer) ||
+            (filter.program && ids.program != filter.program)) {
+            continue;
+        }
+        const std::int64_t start = record.startMs;
+        const std::int64_t end = start + record.durationMs;
+        double share = 1.0;
+        std::int64_t inside = record.durationMs;
+        if (period) {
+            const auto [from, to] = *period;
+            if (record.durationMs == 0) {
+                if (start < from || start >= to) continue;
+            } else {
+                inside = std::min(end, to) - std::max(start, from);
+                if (inside <= 0) continue;
+                share = static_cast<double>(inside) / static_cast<double>(record.durationMs);
+            }
+        }
+        // The row a record adds to in an answer of the kind, by the kind's number.
+        const auto k = static_cast<std::size_t>(kind);
+        Expected& row = rows[std::array{ids.user, ids.computer, ids.program, ids.window}[k]];
+        row.name = *std::array{&record.user, &record.computer, &record.process, &record.windowTitle}[k];
+        row.computers.insert(ids.computer);
+        row.users.insert(ids.user);
+        row.programs.insert(ids.program);
+        row.timeMs += inside;
+        row.keyboard += static_cast<double>(record.keyboardEvents) * share;
+        row.mouse += static_cast<double>(record.mouseEvents) * share;
     }
-    const std::int64_t start = record.startMs;
-    const std::int64_t end = start + record.durationMs;
-    double share = 1.0;
-    std::int64_t inside = record.durationMs;
-    if (period) {
-      const auto [from, to] = *period;
-      if (record.durationMs == 0) {
-        if (start < from || start >= to) continue;
-      } else {
-        inside = std::min(end, to) - std::max(start, from);
-        if (inside <= 0) continue;
-        share = static_cast<double>(inside) / static_cast<double>(record.durationMs);
-      }
-    }
-    // The row a record adds to in an answer of the kind, by the kind's number.
-    const auto k = static_cast<std::size_t>(kind);
-    Expected& row = rows[std::array{ids.user, ids.computer, ids.program, ids.window}[k]];
-    row.name = *std::array{&record.user, &record.computer, &record.process, &record.windowTitle}[k];
-    row.computers.insert(ids.computer);
-    row.users.insert(ids.user);
-    row.programs.insert(ids.program);
-    row.timeMs += inside;
-    row.keyboard += static_cast<double>(record.keyboardEvents) * share;
-    row.mouse += static_cast<double>(record.mouseEvents) * share;
-  }
-  return rows;
+    return rows;
 }
 
 // Writes the records and keeps them with their ids.
 void Write(const std::string& store, const std::vector<ActivityRecord>& records, std::vector<Stored>& stored) {
-  const auto ids = WriteRecords(store, records);
-  for (std::size_t i = 0; i < records.size(); ++i) stored.push_back({ids[i], records[i]});
+    const auto ids = WriteRecords(store, records);
+    for (std::size_t i = 0; i < records.size(); ++i) stored.push_back({ids[i], records[i]});
 }
 
 class ServiceQueryOracle : public EachStoreEngine {
- protected:
-  static void SetUpTestSuite() {
-    setenv("TZ", kZone, 1);
-    tzset();
-  }
+protected:
+    static void SetUpTestSuite() {
+        setenv("TZ", kZone, 1);
+        tzset();
+    }
 };
 
 QV_ON_EACH_STORE_ENGINE(ServiceQueryOracle);
 
 // Every answer's fields, in order: name, ADO type, and the tag of each row's value.
 const std::vector<std::tuple<std::string, int, std::uint32_t>> kFields{
-    {"ID", 3, 3},          {"Name", 202, 8},           {"Computers", 3, 3},     {"Users", 3, 3},
-    {"Processes", 3, 3},   {"TimeSpent", 20, 20},      {"KeyboardEvents", 5, 5}, {"MouseEvents", 5, 5}};
+    {"ID", 3, 3},        {"Name", 202, 8},      {"Computers", 3, 3},      {"Users", 3, 3},
+    {"Processes", 3, 3}, {"TimeSpent", 20, 20}, {"KeyboardEvents", 5, 5}, {"MouseEvents", 5, 5}};
 
 void ExpectMatches(const Answer& answer, const std::map<std::int64_t, Expected>& expected) {
-  ASSERT_TRUE(answer.status.ok()) << answer.status.error_message();
-  ASSERT_EQ(answer.hresult, 0) << answer.description;
-  ASSERT_EQ(answer.fields.size(), kFields.size());
-  for (std::size_t i = 0; i < kFields.size(); ++i) {
-    EXPECT_EQ(answer.fields[i].name(), std::get<0>(kFields[i]));
-    EXPECT_EQ(answer.fields[i].ado_type(), std::get<1>(kFields[i]));
-    for (const auto& row : answer.rows) ASSERT_EQ(row.values(static_cast<int>(i)).tag(), std::get<2>(kFields[i]));
-  }
-  ASSERT_EQ(answer.rows.size(), expected.size());
-  for (const auto& row : answer.rows) {
-    const std::int64_t id = Cell(answer, row, "ID").integer();
-    const auto found = expected.find(id);
-    ASSERT_NE(found, expected.end()) << "unexpected row " << id;
-    const Expected& e = found->second;
-    EXPECT_EQ(Cell(answer, row, "Name").bytes(), e.name);
-    EXPECT_EQ(Cell(answer, row, "Computers").integer(), static_cast<std::int64_t>(e.computers.size()));
-    EXPECT_EQ(Cell(answer, row, "Users").integer(), static_cast<std::int64_t>(e.users.size()));
-    EXPECT_EQ(Cell(answer, row, "Processes").integer(), static_cast<std::int64_t>(e.programs.size()));
-    EXPECT_EQ(Cell(answer, row, "TimeSpent").integer(), e.timeMs) << id;
-    EXPECT_NEAR(Cell(answer, row, "KeyboardEvents").real(), e.keyboard, 1e-6 * (1 + e.keyboard));
-    EXPECT_NEAR(Cell(answer, row, "MouseEvents").real(), e.mouse, 1e-6 * (1 + e.mouse));
-  }
+    ASSERT_TRUE(answer.status.ok()) << answer.status.error_message();
+    ASSERT_EQ(answer.hresult, 0) << answer.description;
+    ASSERT_EQ(answer.fields.size(), kFields.size());
+    for (std::size_t i = 0; i < kFields.size(); ++i) {
+        EXPECT_EQ(answer.fields[i].name(), std::get<0>(kFields[i]));
+        EXPECT_EQ(answer.fields[i].ado_type(), std::get<1>(kFields[i]));
+        for (const auto& row : answer.rows) ASSERT_EQ(row.values(static_cast<int>(i)).tag(), std::get<2>(kFields[i]));
+    }
+    ASSERT_EQ(answer.rows.size(), expected.size());
+    for (const auto& row : answer.rows) {
+        const std::int64_t id = Cell(answer, row, "ID").integer();
+        const auto found = expected.find(id);
+        ASSERT_NE(found, expected.end()) << "unexpected row " << id;
+        const Expected& e = found->second;
+        EXPECT_EQ(Cell(answer, row, "Name").bytes(), e.name);
+        EXPECT_EQ(Cell(answer, row, "Computers").integer(), static_cast<std::int64_t>(e.computers.size()));
+        EXPECT_EQ(Cell(answer, row, "Users").integer(), static_cast<std::int64_t>(e.users.size()));
+        EXPECT_EQ(Cell(answer, row, "Processes").integer(), static_cast<std::int64_t>(e.programs.size()));
+        EXPECT_EQ(Cell(answer, row, "TimeSpent").integer(), e.timeMs) << id;
+        EXPECT_NEAR(Cell(answer, row, "KeyboardEvents").real(), e.keyboard, 1e-6 * (1 + e.keyboard));
+        EXPECT_NEAR(Cell(answer, row, "MouseEvents").real(), e.mouse, 1e-6 * (1 + e.mouse));
+    }
 }
 
 void ExpectEveryQueryMatches(const std::string& store, const std::vector<Stored>& stored,
                              const std::vector<Filter>& filters, const std::vector<Period>& periods) {
-  LocalService service(StoreOptions(store));
-  ServiceClient client = service.Client();
-  for (int kind = 0; kind <= 3; ++kind) {
-    for (const Filter& filter : filters) {
-      for (const auto& period : periods) {
-        const double start = period ? ToOle(period->first) : 0.0;
-        const double end = period ? ToOle(period->second) : 0.0;
-        SCOPED_TRACE(::testing::Message() << "kind " << kind << " ids " << filter.computer << "/" << filter.user
-                                          << "/" << filter.program << " period " << start << "-" << end);
-        const Answer answer = client.Query(
-            server::EncodeActivityRequest(kind, static_cast<std::uint32_t>(filter.computer),
-                                          static_cast<std::uint32_t>(filter.user),
-                                          static_cast<std::uint32_t>(filter.program), start, end));
-        ExpectMatches(answer, Oracle(stored, static_cast<QueryKind>(kind), filter, period));
-        if (::testing::Test::HasFatalFailure()) return;
-      }
+    LocalService service(StoreOptions(store));
+    ServiceClient client = service.Client();
+    for (int kind = 0; kind <= 3; ++kind) {
+        for (const Filter& filter : filters) {
+            for (const auto& period : periods) {
+                const double start = period ? ToOle(period->first) : 0.0;
+                const double end = period ? ToOle(period->second) : 0.0;
+                SCOPED_TRACE(::testing::Message() << "kind " << kind << " ids " << filter.computer << "/" << filter.user
+                                                  << "/" << filter.program << " period " << start << "-" << end);
+                const Answer answer = client.Query(server::EncodeActivityRequest(
+                    kind, static_cast<std::uint32_t>(filter.computer), static_cast<std::uint32_t>(filter.user),
+                    static_cast<std::uint32_t>(filter.program), start, end));
+                ExpectMatches(answer, Oracle(stored, static_cast<QueryKind>(kind), filter, period));
+                if (::testing::Test::HasFatalFailure()) return;
+            }
+        }
     }
-  }
 }
 
 TEST_P(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecordsAlsoAroundAYearLongOne) {
-  TempDir dir;
-  const std::string store = NewStore(dir);
-  std::mt19937_64 random(20240325);
-  // Two writes, so that the second adds to hour and day totals already stored.
-  std::vector<Stored> stored;
-  Write(store, RandomRecords(random, 1500, kBase - 3 * kDay, kBase + 40 * kDay), stored);
-  // Half of them spread over the year before, and one record as long as allowed.
-  auto records = RandomRecords(random, 3000, kBase - 3 * kDay, kBase + 40 * kDay);
-  for (std::size_t i = 0; i < records.size(); i += 2) {
-    records[i].startMs = kBase - 330 * kDay + static_cast<std::int64_t>(random() % (330 * kDay));
-  }
-  records.push_back({"ben", "LAB-7", "excel.exe", "", "Budget.xlsx", kBase - 300 * kDay + 17, kMaxDurationMs,
-                     2'000'000'000, 7});
-  // A record on a day of its own, so that a period can lie wholly inside it.
-  records.push_back({"anna", "WS-01", "cmd.exe", "", "Report.docx", kBase + 60 * kDay + 5 * kHour + 17, 40 * kHour,
-                     1000, 1});
-  Write(store, records, stored);
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    std::mt19937_64 random(20240325);
+    // Two writes, so that the second adds to hour and day totals already stored.
+    std::vector<Stored> stored;
+    Write(store, RandomRecords(random, 1500, kBase - 3 * kDay, kBase + 40 * kDay), stored);
+    // Half of them spread over the year before, and one record as long as allowed.
+    auto records = RandomRecords(random, 3000, kBase - 3 * kDay, kBase + 40 * kDay);
+    for (std::size_t i = 0; i < records.size(); i += 2) {
+        records[i].startMs = kBase - 330 * kDay + static_cast<std::int64_t>(random() % (330 * kDay));
+    }
+    records.push_back(
+        {"ben", "LAB-7", "excel.exe", "", "Budget.xlsx", kBase - 300 * kDay + 17, kMaxDurationMs, 2'000'000'000, 7});
+    // A record on a day of its own, so that a period can lie wholly inside it.
+    records.push_back(
+        {"anna", "WS-01", "cmd.exe", "", "Report.docx", kBase + 60 * kDay + 5 * kHour + 17, 40 * kHour, 1000, 1});
+    Write(store, records, stored);
 
-  std::vector<Period> periods{
-      std::nullopt,
-      std::pair{kBase + 2 * kDay, kBase + 9 * kDay},                     // whole local days over the clock change
-      std::pair{kBase + 5 * kHour, kBase + 7 * kHour},                   // whole hours
-      std::pair{kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000},  // inside one hour
-      std::pair{kBase + 2 * kDay + 7, kBase + 9 * kDay - 7},             // days with ragged edges
-      std::pair{kBase + 61 * kDay, kBase + 61 * kDay + 3 * kHour + 5},   // inside one long record
-      std::pair{kBase - 300 * kDay + 17, kBase + 66 * kDay + 17},        // exactly the year-long record
-      std::pair{kBase - 300 * kDay + 18, kBase + 66 * kDay + 16},        // just inside it
-      std::pair{kBase + 66 * kDay + 16, kBase + 67 * kDay},              // its last millisecond
-      std::pair{kBase - 400 * kDay, kBase + 80 * kDay},                  // around everything
-      std::pair{kBase + kDay, kBase + kDay},                             // empty: no rows, no failure
-      std::pair{kBase + kDay, kBase - kDay},                             // reversed
-  };
-  for (int i = 0; i < 12; ++i) {
-    const std::int64_t from = kBase - (i < 8 ? 4 : 320) * kDay + static_cast<std::int64_t>(random() % ((i < 8 ? 46 : 360) * kDay));
-    const std::int64_t span = static_cast<std::int64_t>(random() % (i % 2 ? 3 * kDay : 45 * kDay));
-    periods.emplace_back(std::pair{from, from + span});
-  }
-  const std::vector<Filter> filters{{},
-                                    {stored[0].ids.user, 0, 0, 0},
-                                    {0, stored[1].ids.computer, 0, 0},
-                                    {0, 0, stored[2].ids.program, 0},
-                                    {stored[3].ids.user, stored[3].ids.computer, 0, 0},
-                                    stored[4].ids,
-                                    {stored[stored.size() - 2].ids.user, 0, 0, 0},
-                                    {999, 0, 0, 0}};
-  ExpectEveryQueryMatches(store, stored, filters, periods);
-  // What follows looks into SQLite's own schema.
-  if (HasFatalFailure() || Postgres()) return;
+    std::vector<Period> periods{
+        std::nullopt,
+        std::pair{kBase + 2 * kDay, kBase + 9 * kDay},                     // whole local days over the clock change
+        std::pair{kBase + 5 * kHour, kBase + 7 * kHour},                   // whole hours
+        std::pair{kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000},  // inside one hour
+        std::pair{kBase + 2 * kDay + 7, kBase + 9 * kDay - 7},             // days with ragged edges
+        std::pair{kBase + 61 * kDay, kBase + 61 * kDay + 3 * kHour + 5},   // inside one long record
+        std::pair{kBase - 300 * kDay + 17, kBase + 66 * kDay + 17},        // exactly the year-long record
+        std::pair{kBase - 300 * kDay + 18, kBase + 66 * kDay + 16},        // just inside it
+        std::pair{kBase + 66 * kDay + 16, kBase + 67 * kDay},              // its last millisecond
+        std::pair{kBase - 400 * kDay, kBase + 80 * kDay},                  // around everything
+        std::pair{kBase + kDay, kBase + kDay},                             // empty: no rows, no failure
+        std::pair{kBase + kDay, kBase - kDay},                             // reversed
+    };
+    for (int i = 0; i < 12; ++i) {
+        const std::int64_t from =
+            kBase - (i < 8 ? 4 : 320) * kDay + static_cast<std::int64_t>(random() % ((i < 8 ? 46 : 360) * kDay));
+        const std::int64_t span = static_cast<std::int64_t>(random() % (i % 2 ? 3 * kDay : 45 * kDay));
+        periods.emplace_back(std::pair{from, from + span});
+    }
+    const std::vector<Filter> filters{{},
+                                      {stored[0].ids.user, 0, 0, 0},
+                                      {0, stored[1].ids.computer, 0, 0},
+                                      {0, 0, stored[2].ids.program, 0},
+                                      {stored[3].ids.user, stored[3].ids.computer, 0, 0},
+                                      stored[4].ids,
+                                      {stored[stored.size() - 2].ids.user, 0, 0, 0},
+                                      {999, 0, 0, 0}};
+    ExpectEveryQueryMatches(store, stored, filters, periods);
+    // What follows looks into SQLite's own schema.
+    if (HasFatalFailure() || Postgres()) return;
 
-  // A store written before long records had their index answers the same, and gains the index at its next write.
-  const auto hasIndex = [&] {
-    server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
-    server::Statement find(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'activity_long_by_start'");
-    return find.Step() && find.Int64(0) == 1;
-  };
-  ASSERT_TRUE(hasIndex());
-  server::SqliteDatabase(store, server::Database::Mode::ReadWrite).Exec("DROP INDEX activity_long_by_start");
-  ExpectEveryQueryMatches(store, stored, {{}}, periods);
-  if (HasFatalFailure()) return;
-  WriteRecords(store, {});
-  EXPECT_TRUE(hasIndex());
+    // A store written before long records had their index answers the same, and gains the index at its next write.
+    const auto hasIndex = [&] {
+        server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
+        server::Statement find(db, "SELECT count(*) FROM sqlite_schema WHERE name = 'activity_long_by_start'");
+        return find.Step() && find.Int64(0) == 1;
+    };
+    ASSERT_TRUE(hasIndex());
+    server::SqliteDatabase(store, server::Database::Mode::ReadWrite).Exec("DROP INDEX activity_long_by_start");
+    ExpectEveryQueryMatches(store, stored, {{}}, periods);
+    if (HasFatalFailure()) return;
+    WriteRecords(store, {});
+    EXPECT_TRUE(hasIndex());
 }
 
 // SQLite's virtual machine steps for one answer: the rows it visits, whatever the machine's speed.
 std::int64_t QuerySteps(const std::string& store, std::int64_t from, std::int64_t to) {
-  server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
-  std::int64_t steps = 0;
-  sqlite3_progress_handler(
-      db.Handle(), 1, [](void* count) { return ++*static_cast<std::int64_t*>(count), 0; }, &steps);
-  server::ActivityRequest request;
-  request.period = server::MsRange{from, to};
-  const auto cursor = server::OpenActivityQuery(db, request);
-  quorvis::v1::Row row;
-  while (cursor->Next(row)) row.Clear();
-  sqlite3_progress_handler(db.Handle(), 0, nullptr, nullptr);
-  return steps;
+    server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
+    std::int64_t steps = 0;
+    sqlite3_progress_handler(
+        db.Handle(), 1, [](void* count) { return ++*static_cast<std::int64_t*>(count), 0; }, &steps);
+    server::ActivityRequest request;
+    request.period = server::MsRange{from, to};
+    const auto cursor = server::OpenActivityQuery(db, request);
+    quorvis::v1::Row row;
+    while (cursor->Next(row)) row.Clear();
+    sqlite3_progress_handler(db.Handle(), 0, nullptr, nullptr);
+    return steps;
 }
 
 TEST(ServiceQuerySteps, AYearLongRecordDoesNotWidenEveryQuery) {
-  TempDir dir;
-  // A year of short records, with and without one a year long: a period inside one hour reads about as much.
-  const auto steps = [&](bool withYear) {
-    const std::string path = dir.File(withYear ? "with.db" : "without.db");
-    std::vector<ActivityRecord> year{{"ben", "WS-01", "cmd.exe", "", "x", kBase - 3 * kDay, kDay, 1, 1}};
-    for (std::int64_t start = kBase - 366 * kDay; start < kBase + kDay; start += 1'561'000) {
-      year.push_back({"anna", "WS-01", "cmd.exe", "", "x", start, 600'000, 1, 1});
-    }
-    if (withYear) year.push_back({"ben", "WS-01", "cmd.exe", "", "x", kBase - 365 * kDay, kMaxDurationMs, 1, 1});
-    WriteRecords(path, year);
-    return QuerySteps(path, kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000);
-  };
-  const std::int64_t without = steps(false);
-  const std::int64_t with = steps(true);
-  EXPECT_LT(with, 2 * without) << "a year-long record made the query read " << with << " steps instead of " << without;
+    TempDir dir;
+    // A year of short records, with and without one a year long: a period inside one hour reads about as much.
+    const auto steps = [&](bool withYear) {
+        const std::string path = dir.File(withYear ? "with.db" : "without.db");
+        std::vector<ActivityRecord> year{{"ben", "WS-01", "cmd.exe", "", "x", kBase - 3 * kDay, kDay, 1, 1}};
+        for (std::int64_t start = kBase - 366 * kDay; start < kBase + kDay; start += 1'561'000) {
+            year.push_back({"anna", "WS-01", "cmd.exe", "", "x", start, 600'000, 1, 1});
+        }
+        if (withYear) year.push_back({"ben", "WS-01", "cmd.exe", "", "x", kBase - 365 * kDay, kMaxDurationMs, 1, 1});
+        WriteRecords(path, year);
+        return QuerySteps(path, kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000);
+    };
+    const std::int64_t without = steps(false);
+    const std::int64_t with = steps(true);
+    EXPECT_LT(with, 2 * without) << "a year-long record made the query read " << with << " steps instead of "
+                                 << without;
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <sys/stat.h>
+#include <filesystem>
 
 namespace qv::test {
 

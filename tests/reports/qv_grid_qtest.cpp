@@ -105,7 +105,7 @@ private slots:
         const QImage number = render(CIconGridItem(42, icon));
         QCOMPARE(number.pixel(0, 0), qRgb(255, 0, 0));
         QCOMPARE(number.pixel(19, 19), qRgb(255, 0, 0));  // scaled to 20 x 20
-        QVERIFY(!InkedFrom(number, 20));                   // no text for a number
+        QVERIFY(!InkedFrom(number, 20));                  // no text for a number
 
         const QImage text = render(CIconGridItem(QString("Notepad"), icon));
         QCOMPARE(text.pixel(10, 10), qRgb(255, 0, 0));

@@ -1,14 +1,14 @@
 // The six reports in the report view against a fake service: requests, captions, rows, chart slices, Refresh,
 // Find, layout, drill-down and a run that fails half way.
-#include "tests/support/doc_test_support.h"
-#include "tests/support/fake_qv_query.h"
 #include "platform/ole_date.h"
 #include "reports/qv_grid.h"
-#include "service/qv_viewer_doc.h"
 #include "reports/report.h"
 #include "reports/report_host.h"
 #include "reports/right_view.h"
 #include "reports/t_chart.h"
+#include "service/qv_viewer_doc.h"
+#include "tests/support/doc_test_support.h"
+#include "tests/support/fake_qv_query.h"
 #include "trees/tree_object.h"
 
 #include <QAbstractButton>
@@ -57,7 +57,8 @@ FakeTable ReportTable(const std::vector<Row>& rows) {
                      {"MouseEvents", adDouble, 8}},
                     {}};
     for (const Row& row : rows)
-        table.rows.push_back({Variant::I4(row.id), Text(row.name), row.time, Variant::R8(row.keyboard), Variant::R8(row.mouse)});
+        table.rows.push_back(
+            {Variant::I4(row.id), Text(row.name), row.time, Variant::R8(row.keyboard), Variant::R8(row.mouse)});
     return table;
 }
 
@@ -410,8 +411,9 @@ private slots:
         const QByteArray page = file.readAll();
         QVERIFY(page.contains("<title>a\\b/c</title>"));
         QVERIFY(page.contains("<td><font size=\"2\"><strong>Keyboard Events</strong></font></td>\r\n"));
-        QVERIFY(page.contains("<tr>\r\n<td><font size=\"2\">&lt;b&gt;pc&lt;/b&gt;</font></td>\r\n"
-                              "<td><font size=\"2\">01:00 hours</font></td>\r\n<td><font size=\"2\">4</font></td>\r\n"));
+        QVERIFY(
+            page.contains("<tr>\r\n<td><font size=\"2\">&lt;b&gt;pc&lt;/b&gt;</font></td>\r\n"
+                          "<td><font size=\"2\">01:00 hours</font></td>\r\n<td><font size=\"2\">4</font></td>\r\n"));
         QVERIFY(messages.messages.empty());
 
         answer = QStringLiteral("/etc/passwd/a.htm");

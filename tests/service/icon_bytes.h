@@ -64,7 +64,8 @@ inline IconPart BitmapPart(int width, int height, int bits, const std::vector<st
             const std::uint32_t pixel = argb[static_cast<std::size_t>(y * width + x)];
             std::uint8_t* colour = out.data() + colours + row * colourRow;
             if (bits >= 24) {
-                for (int k = 0; k < bits / 8; ++k) colour[x * (bits / 8) + k] = static_cast<std::uint8_t>(pixel >> (8 * k));
+                for (int k = 0; k < bits / 8; ++k)
+                    colour[x * (bits / 8) + k] = static_cast<std::uint8_t>(pixel >> (8 * k));
             } else {
                 const auto index = static_cast<std::uint32_t>(
                     std::find(palette.begin(), palette.end(), pixel & 0xFFFFFF) - palette.begin());

@@ -1,8 +1,8 @@
 // The icon-file decoder: which image it picks, the pixels it makes, and the faulty files it refuses (bytes come from
 // the network).
-#include "tests/service/icon_bytes.h"
 #include "service/icon_file.h"
 #include "service/icon_image.h"
+#include "tests/service/icon_bytes.h"
 
 #include <QBuffer>
 #include <QImage>
@@ -49,7 +49,8 @@ IconPart FaultyPart(int side, int bits) {
 }
 
 std::size_t ChunkLength(const std::vector<std::uint8_t>& png, std::size_t at) {
-    return (std::size_t{png[at]} << 24) | (std::size_t{png[at + 1]} << 16) | (std::size_t{png[at + 2]} << 8) | png[at + 3];
+    return (std::size_t{png[at]} << 24) | (std::size_t{png[at + 1]} << 16) | (std::size_t{png[at + 2]} << 8) |
+           png[at + 3];
 }
 
 // Where the first chunk of the type starts (its length field); 0 if none.
@@ -183,7 +184,7 @@ TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
         return bytes;
     };
     EXPECT_EQ(SoundImages(withSecond(8, Get32(good, second + 8) + 1)), 1u);  // one byte past the end
-    auto wrapping = withSecond(12, 0xFFFFFFF0);                           // offset + size wraps in 32 bits
+    auto wrapping = withSecond(12, 0xFFFFFFF0);                              // offset + size wraps in 32 bits
     Put32(wrapping, second + 8, 0x20);
     EXPECT_EQ(SoundImages(wrapping), 1u);
     EXPECT_EQ(SoundImages(withSecond(8, 0xFFFFFFFF)), 1u);  // huge size
@@ -214,7 +215,7 @@ TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
     EXPECT_TRUE(Refused(with32(8, 65)));          // odd
     EXPECT_TRUE(Refused(with16(12, 2)));          // two planes
     for (std::uint32_t bits : {0u, 2u, 3u, 16u, 33u, 0xFFFFu}) EXPECT_TRUE(Refused(with16(14, bits))) << bits;
-    EXPECT_TRUE(Refused(with32(16, 1)));  // run-length compressed
+    EXPECT_TRUE(Refused(with32(16, 1)));   // run-length compressed
     EXPECT_TRUE(Refused(with32(32, 17)));  // palette larger than 4 bits allow
     EXPECT_TRUE(Refused(with32(32, 0xFFFFFFFF)));
     EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));

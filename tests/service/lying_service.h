@@ -1,9 +1,9 @@
 #pragma once
 // A fake Quorvis Service for the tests: it activates, and answers Query as told: well, not at all, half and then
 // nothing, with rows that lie about their width, types or numbers, or without end.
-#include "proto/quorvis.grpc.pb.h"
-#include "platform/variant.h"
 #include "platform/recordset.h"
+#include "platform/variant.h"
+#include "proto/quorvis.grpc.pb.h"
 
 #include <grpcpp/grpcpp.h>
 
@@ -39,7 +39,8 @@ inline void AddRow(pb::ResultPart& part, std::int64_t id, double events) {
 // Holds a call open until the client gives up; bounded so that a client that never does cannot hang the test's end.
 inline void StallUntilCancelled(grpc::ServerContext& context) {
     const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!context.IsCancelled() && std::chrono::steady_clock::now() < limit) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!context.IsCancelled() && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 class FakeService final : public pb::QuorvisService::Service {

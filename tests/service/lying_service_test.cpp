@@ -57,11 +57,12 @@ TEST_F(LyingServiceTest, StalledMalformedOrEndlessAnswersFailWithTheirReasonAndT
     ExpectGoodAnswer(service);
 
     using Lie = std::tuple<Behaviour, HRESULT, const char*>;
-    for (const auto& [behaviour, expected, says] : {Lie{Behaviour::Silent, HRESULT_RPC_S_SERVER_UNAVAILABLE, "Deadline"},
-                                                    Lie{Behaviour::HalfThenStall, HRESULT_RPC_S_SERVER_UNAVAILABLE, "Deadline"},
-                                                    Lie{Behaviour::WrongWidth, E_INVALIDARG, "3 values for 2 fields"},
-                                                    Lie{Behaviour::WrongType, DISP_E_TYPEMISMATCH, "field ID holds a value of type 8"},
-                                                    Lie{Behaviour::NotANumber, DISP_E_OVERFLOW, "not a finite number"}}) {
+    for (const auto& [behaviour, expected, says] :
+         {Lie{Behaviour::Silent, HRESULT_RPC_S_SERVER_UNAVAILABLE, "Deadline"},
+          Lie{Behaviour::HalfThenStall, HRESULT_RPC_S_SERVER_UNAVAILABLE, "Deadline"},
+          Lie{Behaviour::WrongWidth, E_INVALIDARG, "3 values for 2 fields"},
+          Lie{Behaviour::WrongType, DISP_E_TYPEMISMATCH, "field ID holds a value of type 8"},
+          Lie{Behaviour::NotANumber, DISP_E_OVERFLOW, "not a finite number"}}) {
         fake_.behaviour = behaviour;
         const auto [hr, description] = Ask(service);
         EXPECT_EQ(hr, expected) << description;
@@ -70,8 +71,9 @@ TEST_F(LyingServiceTest, StalledMalformedOrEndlessAnswersFailWithTheirReasonAndT
     }
 
     // An endless answer stops at its row or byte limit.
-    for (const auto& [limits, says] : {std::pair{RemoteDeadlines{1000ms, 20'000ms, 10'000}, "more than 10000 rows"},
-                                       std::pair{RemoteDeadlines{1000ms, 20'000ms, kMaxAnswerRows, 1 << 20}, "more than 1 MiB"}}) {
+    for (const auto& [limits, says] :
+         {std::pair{RemoteDeadlines{1000ms, 20'000ms, 10'000}, "more than 10000 rows"},
+          std::pair{RemoteDeadlines{1000ms, 20'000ms, kMaxAnswerRows, 1 << 20}, "more than 1 MiB"}}) {
         ActivationResult activation = ActivateQuorvisService(address_, limits);
         ASSERT_EQ(activation.hr, S_OK) << activation.description;
         RemoteQVQuery service(activation.object);

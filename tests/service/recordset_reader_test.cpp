@@ -1,6 +1,6 @@
-#include "service/data_access_error.h"
-#include "foundation/debug_stream.h"
 #include "service/recordset_reader.h"
+#include "foundation/debug_stream.h"
+#include "service/data_access_error.h"
 
 #include <gtest/gtest.h>
 
@@ -76,8 +76,8 @@ TEST(RecordsetReaderTrace, WritesEachRowAndTheEndLineByteForByteWhenTheCategoryI
 
     // Invalid dates and unknown tags are named.
     const std::size_t before = trace.Text().size();
-    RecordsetReader dates(MakeRecordset({{"When", adDate, 8}, {"Cost", 6, 8}},
-                                        {{Variant::Date(1e9), Variant::Unsupported(6)}}));
+    RecordsetReader dates(
+        MakeRecordset({{"When", adDate, 8}, {"Cost", 6, 8}}, {{Variant::Date(1e9), Variant::Unsupported(6)}}));
     const std::string line = trace.Text().substr(before);
     EXPECT_EQ(line.rfind("[SQL] When=invalid time(", 0), 0u) << line;
     EXPECT_NE(line.find("),Cost=unknown vt=#6\n"), std::string::npos) << line;
@@ -92,9 +92,9 @@ TEST(RecordsetReader, FailuresArriveAsTheDataAccessError) {
         EXPECT_EQ(static_cast<std::uint32_t>(error.Status()), 0x80004003u);
     }
 
-    RecordsetReader reader(MakeRecordset({{"ID", adInteger, 4}, {"Name", adVarWChar, 10}},
-                                         {{Variant::I4(2), Variant::Str(Text(u"b"))},
-                                          {Variant::I4(1), Variant::Str(Text(u"A"))}}));
+    RecordsetReader reader(
+        MakeRecordset({{"ID", adInteger, 4}, {"Name", adVarWChar, 10}},
+                      {{Variant::I4(2), Variant::Str(Text(u"b"))}, {Variant::I4(1), Variant::Str(Text(u"A"))}}));
     EXPECT_THROW(reader.GetField("Missing"), DataAccessError);
     EXPECT_THROW(reader.SetSort("Missing Asc"), DataAccessError);
     reader.SetSort("Name Asc");
@@ -125,7 +125,9 @@ TEST(FieldReaders, ConvertByTheVariantRules) {
         {Variant::I4(-7), -7, -7.0},
         {decimal(false, "42", 0), 42},
         {decimal(true, "75", -1), -7},  // -7.5 has no unsigned form: via the double, truncated
-        {decimal(false, "123456789012345678901", 0), {}, 1.2345678901234568e20},  // too large even for the leading digits
+        {decimal(false, "123456789012345678901", 0),
+         {},
+         1.2345678901234568e20},          // too large even for the leading digits
         {Variant::Str(Text(u"12")), 12},  // text through the unsigned conversion
         {Variant::I8(5'000'000'000), {}, 5e9},
         {Variant::R8(1e12), {}},  // a real beyond 32 bits is refused, not undefined

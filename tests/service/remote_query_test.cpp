@@ -18,10 +18,17 @@ using qv::test::ServiceProcess;
 constexpr std::int64_t kDay = 86'400'000;
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;  // 2025-01-01T00:00:00Z
 
-qv::server::ActivityRecord Record(std::string user, std::string computer, std::string process,
-                              std::int64_t start, std::int64_t duration) {
-    return {std::move(user), std::move(computer), std::move(process), process + " app", "Main window",
-            start, duration, 10, 20};
+qv::server::ActivityRecord Record(std::string user, std::string computer, std::string process, std::int64_t start,
+                                  std::int64_t duration) {
+    return {std::move(user),
+            std::move(computer),
+            std::move(process),
+            process + " app",
+            "Main window",
+            start,
+            duration,
+            10,
+            20};
 }
 
 // One service: a small store for the field readers, a million titles of program 1 (anna's) for an answer read whole.

@@ -1,8 +1,8 @@
 #pragma once
 // The frame's part in the end-to-end tests of Connect: three trees, each refilled by its top-level loader, their tree
 // objects freed at the end.
-#include "tests/support/doc_test_support.h"
 #include "service/qv_viewer_doc.h"
+#include "tests/support/doc_test_support.h"
 #include "trees/tree_loaders.h"
 #include "trees/tree_walk.h"
 

@@ -1,13 +1,13 @@
 // Connect end to end against a real qvservice on loopback: the three trees fill through the loaders and open level by
 // level; over TLS the hive's files connect, and a wrong CA, a missing file or an open key each say what the operator
 // must know, the connection working again afterwards.
+#include "resources/resource_ids.h"
 #include "tests/service/trees_host.h"
 #include "tests/support/gui_test_environment.h"
-#include "resources/resource_ids.h"
-#include "trees/tree_object.h"
-#include "trees/tree_walk.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
+#include "trees/tree_object.h"
+#include "trees/tree_walk.h"
 
 #include <QTreeWidget>
 
@@ -71,9 +71,9 @@ TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     const std::string store = dir.File("store.db");
     WriteRecords(store, {{"alice", "pc-1", "editor", "Text Editor", "notes", kJan2025, 60'000, 1, 2},
                          {"bob", "pc-2", "browser", "Web Browser", "news", kJan2025, 60'000, 1, 2}});
-    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", certs + "/test-server.pem",
-                            "--tls-key", certs + "/test-server.key", "--client-ca", certs + "/test-ca.pem", "--allow",
-                            "alice"});
+    ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert",
+                            certs + "/test-server.pem", "--tls-key", certs + "/test-server.key", "--client-ca",
+                            certs + "/test-ca.pem", "--allow", "alice"});
     const std::string address = service.WaitUntilListening();
     ASSERT_FALSE(address.empty()) << service.Log();
     const std::string& server = address;  // the certificate names 127.0.0.1 too: no look-up
@@ -118,7 +118,8 @@ TEST(ViewerConnectTls, TheHiveTlsFilesConnectAndEachFailureSaysSo) {
     EXPECT_NE(doc.ConnectFailure().find("gone.pem"), std::string::npos) << doc.ConnectFailure();
 
     // A key others can read still serves; the operator hears of it once.
-    std::filesystem::permissions(alice.keyFile, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+    std::filesystem::permissions(alice.keyFile, std::filesystem::perms::others_read,
+                                 std::filesystem::perm_options::add);
     ASSERT_TRUE(WriteTlsSettings(hive, alice));
     doc.Disconnect();
     doc.Connect();

@@ -1,10 +1,10 @@
 // The document's rules against fakes: the connection's messages and order of steps, the image lists and caches,
 // GetProgramInfo, and quitting during a call. The wait's notice and cursor are main_frame_qtest's.
-#include "service/data_access_error.h"
-#include "tests/support/doc_test_support.h"
-#include "tests/service/icon_bytes.h"
 #include "resources/resource_ids.h"
+#include "service/data_access_error.h"
+#include "tests/service/icon_bytes.h"
 #include "tests/service/stalled_call.h"
+#include "tests/support/doc_test_support.h"
 
 #include <gtest/gtest.h>
 
@@ -30,7 +30,8 @@ protected:
             activatedOn_.emplace_back(server);
             ActivationResult result;
             result.hr = hr;
-            if (Succeeded(hr) || hr == E_NOINTERFACE) result.object = std::make_shared<AnsweringObject>(interfaceAnswer);
+            if (Succeeded(hr) || hr == E_NOINTERFACE)
+                result.object = std::make_shared<AnsweringObject>(interfaceAnswer);
             return result;
         });
     }
@@ -159,7 +160,8 @@ TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIcons) {
     const auto icon = IconFileBytes({SolidPart(32, 4, kRed), SolidPart(32, 8, kGreen)});
     service_->programs[7] = ProgramInfoTable(u"Text Editor", u"editor.exe", Variant::Bytes(icon));
     service_->programs[8] = ProgramInfoTable(u"", u"shell.exe", Variant::Null());
-    service_->programs[9] = ProgramInfoTable(u"Cursor", u"c.exe", Variant::Bytes(IconFileBytes({SolidPart(32, 8, kRed)}, 2)));
+    service_->programs[9] =
+        ProgramInfoTable(u"Cursor", u"c.exe", Variant::Bytes(IconFileBytes({SolidPart(32, 8, kRed)}, 2)));
     service_->programs[10] = ProgramInfoTable(u"Text", u"t.exe", Text(u"not bytes"));
 
     const auto editor = Ask(7);

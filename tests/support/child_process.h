@@ -1,16 +1,16 @@
 // Programs the tests start: qvservice itself and PostgreSQL's tools.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 #include <vector>
 
 namespace qv::test {
 
 struct ToolResult {
-  int exitCode = -1;
-  std::string out;
-  std::string err;
+    int exitCode = -1;
+    std::string out;
+    std::string err;
 };
 
 // Starts the command (on PATH) with these standard streams only and default signals, in its own session when asked.

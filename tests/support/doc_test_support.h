@@ -1,13 +1,13 @@
 #pragma once
 // Pieces of the document's tests: a main frame that records what the document asks of it, a remote object with a chosen
 // answer to the interface query, and the message boxes captured.
-#include "service/document_host.h"
-#include "tests/support/fake_qv_query.h"
 #include "platform/hive_store.h"
+#include "platform/remote_activation.h"
+#include "service/document_host.h"
 #include "service/message_box.h"
 #include "service/qv_viewer_doc.h"
-#include "platform/remote_activation.h"
 #include "service/viewer_settings.h"
+#include "tests/support/fake_qv_query.h"
 
 #include <QString>
 #include <QTemporaryDir>

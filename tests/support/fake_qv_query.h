@@ -20,8 +20,8 @@ struct FakeTable {
 struct FakeServiceState {
     using Key = std::tuple<std::int32_t, std::uint32_t, std::uint32_t, std::uint32_t>;
 
-    std::map<Key, FakeTable> answers;              // by kind, computer, user, program
-    std::map<std::uint32_t, FakeTable> programs;   // program information by id
+    std::map<Key, FakeTable> answers;             // by kind, computer, user, program
+    std::map<std::uint32_t, FakeTable> programs;  // program information by id
     std::vector<QueryRequest> queries;
     std::vector<ProgramInfoRequest> infoQueries;
     HRESULT queryStatus = S_OK;
@@ -81,7 +81,8 @@ public:
         if (state_->infoCall) return state_->infoCall();
         if (Failed(state_->infoStatus)) return state_->infoStatus;
         auto found = state_->programs.find(request.programId);
-        result = MakeRecordset(found != state_->programs.end() ? found->second : FakeTable{ProgramInfoTable({}, {}, {}).fields, {}});
+        result = MakeRecordset(found != state_->programs.end() ? found->second
+                                                               : FakeTable{ProgramInfoTable({}, {}, {}).fields, {}});
         return S_OK;
     }
 

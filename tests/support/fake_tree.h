@@ -29,7 +29,7 @@ struct FakeSource {
     int loads = 0;
     int childrenPerLoad = 3;
     bool succeed = true;
-    std::function<bool()> blockUntil;                   // a fetch blocks until it holds
+    std::function<bool()> blockUntil;                  // a fetch blocks until it holds
     std::function<void(QTreeWidgetItem*)> duringLoad;  // runs while the fetch blocks
 };
 

@@ -24,7 +24,6 @@ private:
     std::unique_ptr<QApplication> app_;
 };
 
-inline ::testing::Environment* const guiTestEnvironment =
-    ::testing::AddGlobalTestEnvironment(new GuiTestEnvironment);
+inline ::testing::Environment* const guiTestEnvironment = ::testing::AddGlobalTestEnvironment(new GuiTestEnvironment);
 
 }  // namespace qv::test

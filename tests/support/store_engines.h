@@ -11,19 +11,19 @@
 namespace qv::test {
 
 class EachStoreEngine : public ::testing::TestWithParam<std::string> {
- protected:
-  void SetUp() override {
-    if (Postgres()) QV_REQUIRE_POSTGRES();
-  }
-  bool Postgres() const { return GetParam() == "PostgreSQL"; }
-  // A new, empty store of the engine.
-  std::string NewStore(const TempDir& dir) const {
-    return Postgres() ? PostgresCluster::Shared().NewDatabase() : dir.File("store.db");
-  }
+protected:
+    void SetUp() override {
+        if (Postgres()) QV_REQUIRE_POSTGRES();
+    }
+    bool Postgres() const { return GetParam() == "PostgreSQL"; }
+    // A new, empty store of the engine.
+    std::string NewStore(const TempDir& dir) const {
+        return Postgres() ? PostgresCluster::Shared().NewDatabase() : dir.File("store.db");
+    }
 };
 
 }  // namespace qv::test
 
-#define QV_ON_EACH_STORE_ENGINE(suite)                                                 \
-  INSTANTIATE_TEST_SUITE_P(Engines, suite, ::testing::Values("SQLite", "PostgreSQL"), \
-                           [](const auto& engine) { return engine.param; })
+#define QV_ON_EACH_STORE_ENGINE(suite)                                                  \
+    INSTANTIATE_TEST_SUITE_P(Engines, suite, ::testing::Values("SQLite", "PostgreSQL"), \
+                             [](const auto& engine) { return engine.param; })

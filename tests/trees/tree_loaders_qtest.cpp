@@ -1,9 +1,9 @@
 // The loaders against a fake service: requests, "Name Asc" order, objects, images, expand marks, program texts, and
 // which failures release the document's interface. Plain QTreeWidgets stand in for the panes' trees.
-#include "tests/support/doc_test_support.h"
+#include "resources/resource_ids.h"
 #include "tests/service/stalled_call.h"
 #include "tests/service/trees_host.h"
-#include "resources/resource_ids.h"
+#include "tests/support/doc_test_support.h"
 #include "trees/tree_loaders.h"
 #include "trees/tree_object.h"
 #include "trees/tree_walk.h"
@@ -154,8 +154,9 @@ private slots:
         for (const auto& level : levels) {
             QTreeWidgetItem* item = level.parent();
             const auto [kind, computer, userId, programId] = level.asked;
-            service_->Answer(kind, computer, userId, programId,
-                             EntityTable(level.countField, {{Variant::I4(level.childId), Text(u"x"), Variant::I4(level.count)}}));
+            service_->Answer(
+                kind, computer, userId, programId,
+                EntityTable(level.countField, {{Variant::I4(level.childId), Text(u"x"), Variant::I4(level.count)}}));
             QVERIFY(TreeObjectOf(item)->LoadChildren(item));
             ExpectLastQuery(kind, computer, userId, programId);
             QCOMPARE(item->childCount(), 1);

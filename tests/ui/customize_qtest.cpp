@@ -1,8 +1,8 @@
 // Commands with user keys, toolbars with user-defined ones, and the
 // Customize dialog that edits both.
+#include "platform/hive_key.h"
 #include "ui/command_manager.h"
 #include "ui/customize_dialog.h"
-#include "platform/hive_key.h"
 #include "ui/toolbar_manager.h"
 
 #include <QComboBox>
@@ -53,7 +53,8 @@ private slots:
         frame.commands.SetKeys(kRefresh, {ctrlF});
         QCOMPARE(frame.commands.CommandForKey(ctrlF), kRefresh);
         QVERIFY(frame.commands.CurrentKeys(kFind).isEmpty());  // taken away
-        QCOMPARE(frame.commands.Action(kRefresh)->text(), QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
+        QCOMPARE(frame.commands.Action(kRefresh)->text(),
+                 QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
 
         HiveKey key(u"Keyboard", 0);
         key.SetString(u"stale", u"x");
@@ -74,7 +75,8 @@ private slots:
 
     void userToolbarsAreLimitedToTenAndSurviveTheHive() {
         Frame frame({kFind, 0, kRefresh, 777});
-        QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()), QList<int>({kFind, 0, kRefresh}));  // 777 is no command
+        QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()),
+                 QList<int>({kFind, 0, kRefresh}));  // 777 is no command
 
         for (int i = 0; i < CToolbarManager::kMaxUserToolbars; ++i)
             QVERIFY(frame.toolbars.CreateUserToolbar(QStringLiteral("Mine %1").arg(i)));

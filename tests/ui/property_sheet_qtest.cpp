@@ -12,9 +12,15 @@ namespace {
 class CountingPage : public CPropertyPage {
 public:
     using CPropertyPage::CPropertyPage;
-    bool OnInitDialog() override { ++inits; return true; }
+    bool OnInitDialog() override {
+        ++inits;
+        return true;
+    }
     bool OnApply() override { return ++applies, !refuse && CPropertyPage::OnApply(); }
-    bool OnOK() override { ++oks; return !refuse; }
+    bool OnOK() override {
+        ++oks;
+        return !refuse;
+    }
     void OnCancel() override { ++cancels; }
 
     int inits = 0, applies = 0, oks = 0, cancels = 0;

@@ -20,8 +20,9 @@ class ResourcesTest : public QObject {
     Q_OBJECT
 private slots:
     void iconsRenderAtEverySize() {
-        const unsigned ids[] = {kIdrMainFrame, kIdiUser, kIdiComputer, kIdiProgram, kIdiUsersPane,
-                                kIdiApplicationsPane, kIdiComputersPane, kIdbOptionsNavigation};
+        const unsigned ids[] = {
+            kIdrMainFrame,        kIdiUser,          kIdiComputer,         kIdiProgram, kIdiUsersPane,
+            kIdiApplicationsPane, kIdiComputersPane, kIdbOptionsNavigation};
         for (unsigned id : ids) {
             for (int size : {16, 32, 48}) {
                 const QPixmap icon = LoadResIcon(id, size);
@@ -55,12 +56,11 @@ private slots:
             QCOMPARE(strip.size(), QSize(16 * 7, 15));
             const QList<QPixmap> buttons = ToolbarButtonImages(id);
             QCOMPARE(buttons.size(), 7);
-            for (const QPixmap& button : buttons)
-                QVERIFY(OpaquePixels(button.toImage()) > 20);
+            for (const QPixmap& button : buttons) QVERIFY(OpaquePixels(button.toImage()) > 20);
         }
         // One image per toolbar command, no more, no fewer.
-        const auto commands = std::count_if(std::begin(kToolbarLayout), std::end(kToolbarLayout),
-                                            [](unsigned id) { return id != 0; });
+        const auto commands =
+            std::count_if(std::begin(kToolbarLayout), std::end(kToolbarLayout), [](unsigned id) { return id != 0; });
         QCOMPARE(int(commands), 7);
         QVERIFY(ToolbarImage(kIdbToolbarHot).toImage() != ToolbarImage(kIdbToolbarNormal).toImage());
         QCOMPARE(ToolbarImage(kIdbOptionsNavigation).size(), QSize(16 * 2, 16));

@@ -13,9 +13,9 @@ TEST(StringTable, LooksUpByIdAndFillsPlaceholdersInOrder) {
     const QList<unsigned> ids = ResStringIds();
     EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
     // "%%" is a percent sign; a placeholder inside an argument is not expanded again; missing arguments give nothing.
-    EXPECT_EQ(FormatResString(kIdsConnectFailed, {QStringLiteral("h"), QStringLiteral("Access is denied.")})
-                  .toStdString(),
-              "Can not connect to `h`. Failed with message - Access is denied.");
+    EXPECT_EQ(
+        FormatResString(kIdsConnectFailed, {QStringLiteral("h"), QStringLiteral("Access is denied.")}).toStdString(),
+        "Can not connect to `h`. Failed with message - Access is denied.");
     EXPECT_EQ(FormatResString(kIdsAppUserCaption, {QStringLiteral("Editor"), QStringLiteral("ann")}).toStdString(),
               "Editor (by ann)");
     EXPECT_EQ(FormatResText(QStringLiteral("100%% of %s"), {QStringLiteral("%s")}).toStdString(), "100% of %s");

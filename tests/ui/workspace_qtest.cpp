@@ -1,8 +1,8 @@
 // Panes joined as tabs, the workspace kept in the hive, and the looks.
-#include "ui/command_manager.h"
-#include "ui/dockable_pane.h"
 #include "platform/hive_key.h"
 #include "platform/hive_store.h"
+#include "ui/command_manager.h"
+#include "ui/dockable_pane.h"
 #include "ui/pane_tab_group.h"
 #include "ui/profile_store.h"
 #include "ui/toolbar_manager.h"

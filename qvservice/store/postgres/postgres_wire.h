@@ -28,9 +28,9 @@ constexpr Oid kVarcharOid = 1043;
 constexpr Oid kNumericOid = 1700;
 
 struct TranslatedSql {
-  std::string text;
-  int parameters = 0;      // the highest parameter number used
-  std::vector<bool> used;  // by number - 1: whether the text holds it
+    std::string text;
+    int parameters = 0;      // the highest parameter number used
+    std::vector<bool> used;  // by number - 1: whether the text holds it
 };
 
 // SQLite's "?N" (and bare "?") parameters become "$N", except inside string
@@ -43,10 +43,10 @@ bool IsPlainName(std::string_view name);
 
 template <typename T>
 void AppendBigEndian(std::string& out, T value) {
-  const auto bits = static_cast<std::make_unsigned_t<T>>(value);
-  for (int shift = static_cast<int>(sizeof(T) - 1) * 8; shift >= 0; shift -= 8) {
-    out += static_cast<char>((bits >> shift) & 0xFF);
-  }
+    const auto bits = static_cast<std::make_unsigned_t<T>>(value);
+    for (int shift = static_cast<int>(sizeof(T) - 1) * 8; shift >= 0; shift -= 8) {
+        out += static_cast<char>((bits >> shift) & 0xFF);
+    }
 }
 
 std::uint64_t ReadBigEndian(const char* data, int size);
