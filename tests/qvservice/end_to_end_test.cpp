@@ -16,13 +16,6 @@ namespace qv::test {
 using server::EncodeActivityRequest;
 using namespace std::string_literals;
 
-static std::string SmallStore(const TempDir& dir) {
-    const std::string path = dir.File("store.db");
-    WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20},
-                        {"ben", "WS-02", "app.exe", "", "y", 1'700'000'100'000, 30'000, 5, 5}});
-    return path;
-}
-
 TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStartsWithAClearMessage) {
     TempDir dir;
     const std::string store = SmallStore(dir);

@@ -61,8 +61,7 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrustedAndFlagsComeOnce
 
 TEST(SecureSetUp, OpenKeysAreRefusedAndClientCertificatesOfTheCaNameTheCallers) {
     TempDir dir;
-    const std::string store = dir.File("store.db");
-    WriteRecords(store, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20}});
+    const std::string store = SmallStore(dir);
     const std::string certs = CopyTestCertificates(dir);
     namespace fs = std::filesystem;
     const std::string key = certs + "/test-server.key";

@@ -13,16 +13,9 @@ namespace qv::test {
 using server::EncodeActivityRequest;
 using server::EncodeProgramInfoRequest;
 
-static std::string Store(const TempDir& dir) {
-    const std::string path = dir.File("store.db");
-    WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "Command Processor", "C:\\", 1'700'000'000'000, 60'000, 10, 20},
-                        {"ben", "WS-02", "app.exe", "", "Main", 1'700'000'100'000, 30'000, 5, 5}});
-    return path;
-}
-
 TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgramInformationCarriesNames) {
     TempDir dir;
-    const std::string store = Store(dir);
+    const std::string store = SmallStore(dir);
     const std::string before = ReadFile(store);
     LocalService service(StoreOptions(store));
     ServiceClient client = service.Client();
@@ -98,7 +91,7 @@ TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgr
 
 TEST(ServiceContract, OnlyAllowedCallersGetIn) {
     TempDir dir;
-    server::ServeOptions options = StoreOptions(Store(dir));
+    server::ServeOptions options = StoreOptions(SmallStore(dir));
     options.allowed = {"CORP\\alice", "carol", "j\xC3\xBCrgen"};
     LocalService service(options);
     ServiceClient client = service.Client();

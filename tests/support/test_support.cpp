@@ -55,6 +55,13 @@ std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
     return ids;
 }
 
+std::string SmallStore(const TempDir& dir) {
+    const std::string path = dir.File("store.db");
+    WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20},
+                        {"ben", "WS-02", "app.exe", "", "y", 1'700'000'100'000, 30'000, 5, 5}});
+    return path;
+}
+
 void WriteManyTitles(const std::string& storePath, std::size_t rows) {
     InOneTransaction(storePath, [&](server::RecordWriter& writer) {
         const auto program = writer.Entities().ProgramId("browser.exe", "");

@@ -21,6 +21,9 @@ std::string CopyTestCertificates(const TempDir& dir);
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<server::ActivityRecord>& records);
 
+// "store.db" in dir: anna on WS-01 ran cmd.exe (program 1), ben on WS-02 app.exe (program 2).
+std::string SmallStore(const TempDir& dir);
+
 // `rows` one-second titles of program 1 ("browser.exe") by anna on WS-01, every odd one ending in a non-UTF-8 byte.
 void WriteManyTitles(const std::string& storePath, std::size_t rows);
 
