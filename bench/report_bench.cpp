@@ -71,7 +71,7 @@ std::size_t ReadOnly(IQVQuery* service, const QueryRequest& request) {
 
 // One user's window titles of one program, each with its own duration.
 void WriteTitles(const std::string& store, std::size_t rows) {
-    std::vector<qv::server::ActivityRecord> records;
+    std::vector<qv::ActivityRecord> records;
     records.reserve(rows);
     for (std::size_t i = 0; i < rows; ++i)
         records.push_back({"anna", "WS-01", "browser.exe", "Web Browser", "Tab " + std::to_string(i) + " of a long day",

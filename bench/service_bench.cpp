@@ -31,6 +31,7 @@
 
 namespace {
 
+using namespace qv;
 using namespace qv::server;
 using Clock = std::chrono::steady_clock;
 

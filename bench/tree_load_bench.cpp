@@ -50,8 +50,8 @@ std::size_t CountRows(IQVQuery* service, const QueryRequest& request) {
     return rows;
 }
 
-std::vector<qv::server::ActivityRecord> Users(std::size_t count, const std::string& process) {
-    std::vector<qv::server::ActivityRecord> records;
+std::vector<qv::ActivityRecord> Users(std::size_t count, const std::string& process) {
+    std::vector<qv::ActivityRecord> records;
     for (std::size_t i = 0; i < count; ++i)
         records.push_back({"user" + std::to_string(i), "pc-" + std::to_string(i % 50), process, process + " program",
                            "Main window", 1'735'689'600'000 + static_cast<std::int64_t>(i) * 1000, 60'000, 5, 5});

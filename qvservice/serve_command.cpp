@@ -1,5 +1,5 @@
 #include "qvservice/rpc/service_host.h"
-#include "qvservice/support/service_log.h"
+#include "records/log.h"
 
 #include <pthread.h>
 #include <csignal>

@@ -1,13 +1,13 @@
 #include "qvservice/import/csv_import.h"
 
-#include "qvservice/import/csv_parser.h"
 #include "qvservice/model/icon_file.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/record_writer.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/store/new_store_file.h"
-#include "qvservice/support/service_log.h"
 #include "qvservice/support/sha256.h"
+#include "records/csv_parser.h"
+#include "records/log.h"
 
 #include <algorithm>
 #include <charconv>
@@ -28,7 +28,6 @@ constexpr std::size_t kMaxShownPathBytes = 4096;
 // Names and fields from the file, the folder or the store reach a terminal:
 // escaped, as the service's log has them.
 std::string Shown(std::string_view path) { return Printable(path, kMaxShownPathBytes); }
-constexpr const char* kGiveOffset = "give it with its UTC offset, as YYYY-MM-DDTHH:MM:SS+HH:MM, or in UTC with Z";
 
 // Reads the file in chunks, hashing every byte, and hands each chunk on.
 template <typename Consume>
@@ -47,51 +46,6 @@ Sha256::Digest ReadFile(const std::string& path, Consume consume) {
     }
     if (in.bad()) throw ImportError("cannot read " + Shown(path));
     return hash.Final();
-}
-
-std::int64_t ParseCount(const std::string& text, const char* name) {
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error == std::errc::result_out_of_range) {
-        throw InvalidRecord(std::string(name) + " is out of range: '" + Printable(text) + "'");
-    }
-    if (text.empty() || error != std::errc() || end != text.data() + text.size()) {
-        throw InvalidRecord(std::string(name) + " is not a whole number: '" + Printable(text) + "'");
-    }
-    return value;
-}
-
-std::int64_t ParseStart(const std::string& text) {
-    const Timestamp start = ParseTimestamp(text);
-    switch (start.fault) {
-        case TimestampFault::None: return start.ms;
-        case TimestampFault::Malformed: break;
-        case TimestampFault::SkippedLocalTime:
-            throw InvalidRecord("start '" + Printable(text) + "' does not exist in local time (the clocks skip it); " +
-                                kGiveOffset);
-        case TimestampFault::RepeatedLocalTime:
-            throw InvalidRecord("start '" + Printable(text) +
-                                "' occurs twice in local time (the clocks go back over it); " + kGiveOffset);
-    }
-    throw InvalidRecord("start is not a time of the form YYYY-MM-DDTHH:MM:SS[Z|+HH:MM]: '" + Printable(text) + "'");
-}
-
-ActivityRecord ToRecord(std::vector<std::string>& fields) {
-    if (fields.size() != kCsvFields.size()) {
-        throw InvalidRecord("expected " + std::to_string(kCsvFields.size()) + " fields, found " +
-                            std::to_string(fields.size()));
-    }
-    ActivityRecord record;
-    record.user = std::move(fields[0]);
-    record.computer = std::move(fields[1]);
-    record.process = std::move(fields[2]);
-    record.description = std::move(fields[3]);
-    record.windowTitle = std::move(fields[4]);
-    record.startMs = ParseStart(fields[5]);
-    record.durationMs = ParseCount(fields[6], "duration_ms");
-    record.keyboardEvents = ParseCount(fields[7], "keyboard_events");
-    record.mouseEvents = ParseCount(fields[8], "mouse_events");
-    return record;
 }
 
 // DIR/<process>.ico, else DIR/<process without extension>.ico; empty when

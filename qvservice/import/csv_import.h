@@ -4,21 +4,13 @@
 #pragma once
 
 #include "qvservice/support/progress_line.h"
+#include "records/csv_records.h"
 
-#include <array>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
-#include <string_view>
 
 namespace qv::server {
-
-inline constexpr const char* kCsvHeader =
-    "user,computer,process,description,window_title,start,duration_ms,keyboard_events,mouse_events";
-// The header's fields, compared one by one: a quoted "user,computer" is one field, not two.
-inline constexpr std::array<std::string_view, 9> kCsvFields{"user",        "computer",        "process",
-                                                            "description", "window_title",    "start",
-                                                            "duration_ms", "keyboard_events", "mouse_events"};
 
 struct ImportOptions {
     std::string storePath;

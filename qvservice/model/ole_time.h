@@ -2,24 +2,13 @@
 // in the service's local time; the store keeps UTC milliseconds since 1970.
 #pragma once
 
+#include "records/timestamp.h"
+
 #include <cstdint>
 #include <optional>
 #include <string_view>
 
 namespace qv::server {
-
-inline constexpr std::int64_t kMsPerSecond = 1000;
-inline constexpr std::int64_t kMsPerHour = 3'600'000;
-inline constexpr std::int64_t kMsPerDay = 86'400'000;
-
-// Rounds toward minus infinity, unlike '/', so buckets before 1970 work too.
-constexpr std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
-    const std::int64_t quotient = value / divisor;
-    return (value % divisor != 0 && (value < 0) != (divisor < 0)) ? quotient - 1 : quotient;
-}
-
-// Days since 1970-01-01 of a proleptic Gregorian date.
-std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
 
 // An OLE date in local time (days since 1899-12-30, the fraction the time of
 // day, also for negative dates) as UTC milliseconds; nothing for a value that
@@ -30,16 +19,5 @@ double EpochMsToLocalOleDate(std::int64_t epochMs);
 // Local calendar days, numbered as DaysFromCivil numbers them.
 std::int64_t LocalDayNumber(std::int64_t epochMs);
 std::int64_t LocalDayStartMs(std::int64_t dayNumber);
-
-enum class TimestampFault { None, Malformed, SkippedLocalTime, RepeatedLocalTime };
-
-struct Timestamp {
-    TimestampFault fault = TimestampFault::Malformed;
-    std::int64_t ms = 0;  // UTC, when there is no fault
-};
-
-// "YYYY-MM-DDTHH:MM:SS" in local time, or followed by "Z" or "+HH:MM"/"-HH:MM".
-// A local time that the clocks skip or pass twice names no single instant.
-Timestamp ParseTimestamp(std::string_view text);
 
 }  // namespace qv::server

@@ -3,7 +3,7 @@
 #include "proto/qv_contract.h"
 #include "qvservice/query/activity_query.h"
 #include "qvservice/query/query_request.h"
-#include "qvservice/support/service_log.h"
+#include "records/log.h"
 
 #include <algorithm>
 #include <functional>

@@ -2,7 +2,7 @@
 
 #include "proto/qv_contract.h"
 #include "qvservice/model/store_schema.h"
-#include "qvservice/support/service_log.h"
+#include "records/log.h"
 
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>

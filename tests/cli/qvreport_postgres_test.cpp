@@ -15,7 +15,7 @@
 namespace {
 
 using namespace qv::test;
-using qv::server::ActivityRecord;
+using qv::ActivityRecord;
 
 constexpr std::int64_t kMar2025 = 1'740'787'200'000;  // 2025-03-01T00:00:00Z
 constexpr std::int64_t kThreeDays = 3 * 86'400'000LL;

@@ -21,7 +21,7 @@ constexpr std::int64_t kJan2025 = 1'735'689'600'000;
 class QvreportTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::vector<qv::server::ActivityRecord> records;
+        std::vector<qv::ActivityRecord> records;
         for (int i = 0; i < 40; ++i)
             records.push_back({i % 2 ? "anna" : "ben", i % 3 ? "WS-01" : "WS-02", i % 4 ? "browser.exe" : "editor.exe",
                                i % 4 ? "Web Browser" : "Text Editor", i % 5 ? "<script>alert(1)</script>" : "Inbox",

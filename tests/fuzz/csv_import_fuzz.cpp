@@ -1,8 +1,8 @@
 // libFuzzer target of the import's CSV reading: records and failures do not depend on how the text is chunked; behind
 // the header it imports into a fresh store, counting the parser's records, or is refused with an import error.
 #include "qvservice/import/csv_import.h"
-#include "qvservice/import/csv_parser.h"
 #include "qvservice/store/sqlite_db.h"
+#include "records/csv_parser.h"
 #include "tests/support/temp_dir.h"
 
 #include <cstdio>
@@ -14,8 +14,8 @@
 
 namespace {
 
-using qv::server::CsvError;
-using qv::server::CsvParser;
+using qv::CsvError;
+using qv::CsvParser;
 
 constexpr std::size_t kMaxImportBytes = 4096;
 constexpr std::size_t kMaxChunkBytes = 13;
@@ -28,7 +28,7 @@ struct Outcome {
 
 Outcome Parse(std::string_view text, std::size_t chunk) {
     Outcome outcome;
-    CsvParser parser(qv::server::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
+    CsvParser parser(qv::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
         outcome.records.emplace_back(fields, line);
     });
     try {
@@ -49,7 +49,7 @@ void Import(std::string_view text, const Outcome& parsed) {
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((options.storePath + suffix).c_str());
     {
         std::ofstream out(options.csvPath, std::ios::binary | std::ios::trunc);
-        out << qv::server::kCsvHeader << '\n' << text;
+        out << qv::kCsvHeader << '\n' << text;
     }
     try {
         const qv::server::ImportSummary summary = qv::server::ImportCsv(options);

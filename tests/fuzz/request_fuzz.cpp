@@ -16,6 +16,7 @@
 
 namespace {
 
+using namespace qv;
 using namespace qv::server;
 
 constexpr std::size_t kMaxRequestBytes = qv::contract::kQueryRequestSize + 8;

@@ -34,7 +34,7 @@ static std::string ImportFailure(const server::ImportOptions& options) {
     return "no failure";
 }
 
-const std::string kHeader = std::string(server::kCsvHeader) + "\r\n";
+const std::string kHeader = std::string(qv::kCsvHeader) + "\r\n";
 
 class ServiceImportOnEachEngine : public EachStoreEngine {};
 QV_ON_EACH_STORE_ENGINE(ServiceImportOnEachEngine);
@@ -135,7 +135,7 @@ TEST_P(ServiceImportOnEachEngine, BadInputImportsNothing) {
          "line 2: keyboard_events is not a whole number: '12abc'"},
         {kHeader + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,1, 7\n",
          "line 2: mouse_events is not a whole number: ' 7'"},
-        {kHeader + "ben,WS-02,b.exe,," + std::string(server::kMaxTextBytes + 1, 't') + ",2024-03-25T10:00:00Z,1,1,1\n",
+        {kHeader + "ben,WS-02,b.exe,," + std::string(qv::kMaxTextBytes + 1, 't') + ",2024-03-25T10:00:00Z,1,1,1\n",
          "line 2: window_title is longer than 65535 bytes"},
         // Counts the reports cannot carry.
         {kHeader + row + "ben,WS-02,b.exe,,t,2024-03-25T10:00:00Z,1000,2147483648,1\n",
@@ -168,7 +168,7 @@ TEST_P(ServiceImportOnEachEngine, BadInputImportsNothing) {
         EXPECT_EQ(Count(store, table), 1) << table;
 
     // Text and counts at their most.
-    WriteFile(good, kHeader + "ben,WS-02,b.exe,," + std::string(server::kMaxTextBytes, 't') +
+    WriteFile(good, kHeader + "ben,WS-02,b.exe,," + std::string(qv::kMaxTextBytes, 't') +
                         ",2024-10-27T02:30:00+01:00,1000,2147483647,2147483647\n");
     EXPECT_EQ(ImportCsv({store, good, ""}).records, 1);
 }

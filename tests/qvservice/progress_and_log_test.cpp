@@ -1,7 +1,7 @@
 // The progress line of import and demo on a terminal, and the log's plain lines under the journal.
 #include "qvservice/import/csv_import.h"
 #include "qvservice/support/progress_line.h"
-#include "qvservice/support/service_log.h"
+#include "records/log.h"
 #include "tests/support/run_command.h"
 #include "tests/support/test_support.h"
 
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <fstream>
 
+using namespace qv;
 using namespace qv::server;
 using namespace qv::test;
 using namespace std::string_literals;
@@ -64,8 +65,8 @@ TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLine
     ::close(journal);
     ::close(other);
 
-    EXPECT_EQ(FormatLogLine("started", true), "started\n");
-    const std::string stamped = FormatLogLine("started", false);
+    EXPECT_EQ(FormatLogLine("started", true, "qvservice"), "started\n");
+    const std::string stamped = FormatLogLine("started", false, "qvservice");
     EXPECT_EQ(stamped.size(), std::string("2026-12-06 20:10:00 qvservice: started\n").size()) << stamped;
     EXPECT_TRUE(stamped.ends_with(" qvservice: started\n")) << stamped;
 }

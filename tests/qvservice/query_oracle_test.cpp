@@ -20,8 +20,8 @@
 namespace qv::test {
 namespace {
 
-using server::ActivityRecord;
-using server::kMaxDurationMs;
+using qv::ActivityRecord;
+using qv::kMaxDurationMs;
 using server::RecordIds;
 
 // Central European time, summer time from 31 March 2024 inside the records' span; a POSIX rule needs no zone files.

@@ -14,7 +14,7 @@ using namespace qv;
 using namespace qv::test;
 using server::Database;
 
-static const server::ActivityRecord kRecord{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20};
+static const qv::ActivityRecord kRecord{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20};
 
 TEST(SecureDefaults, ServeTrustsNoFurtherThanLoopbackUnlessTold) {
     EXPECT_EQ(server::ParseListenAddress("").host, "127.0.0.1");

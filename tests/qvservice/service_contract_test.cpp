@@ -119,10 +119,10 @@ TEST(ServiceContract, OnlyAllowedCallersGetIn) {
 TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
     TempDir dir;
     const std::string store = dir.File("store.db");
-    std::vector<server::ActivityRecord> records;
+    std::vector<qv::ActivityRecord> records;
     for (int i = 0; i < 80; ++i) {
         std::string title = std::to_string(i) + " ";
-        title.resize(server::kMaxTextBytes, 't');
+        title.resize(qv::kMaxTextBytes, 't');
         records.push_back({"anna", "WS-01", "app.exe", "", title, 1'700'000'000'000 + i, 1000, 1, 1});
     }
     WriteRecords(store, records);
@@ -132,7 +132,7 @@ TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
                                                  [&](const auto& row) { titleBytes += row.values(1).bytes().size(); });
     ASSERT_TRUE(answer.status.ok()) << answer.status.error_message();
     EXPECT_EQ(answer.rowCount, records.size());
-    EXPECT_EQ(titleBytes, records.size() * server::kMaxTextBytes);
+    EXPECT_EQ(titleBytes, records.size() * qv::kMaxTextBytes);
     EXPECT_GE(answer.batches, titleBytes / contract::kBatchBytes);
 }
 

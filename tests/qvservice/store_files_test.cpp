@@ -13,7 +13,7 @@
 namespace qv::test {
 
 static const std::string kRecords =
-    std::string(server::kCsvHeader) + "\nanna,WS-01,app.exe,App,Main,2024-03-25T10:00:00Z,60000,1,2\n";
+    std::string(qv::kCsvHeader) + "\nanna,WS-01,app.exe,App,Main,2024-03-25T10:00:00Z,60000,1,2\n";
 
 static mode_t Permissions(const std::string& path) {
     struct stat status {};
@@ -53,7 +53,7 @@ TEST(StoreFiles, ImportPublishesAPrivateSyncedStoreLeavesNoDeadBuildAndEscapesWh
     server::ImportCsv({escaped, sneaky, ""});
     WriteFile(dir.File("again.csv"), kRecords);
     WriteFile(dir.File("bad.csv"),
-              std::string(server::kCsvHeader) + "\nanna,WS,app.exe,,,2024-03-25T10:00:00Z,1\x1B[2J,1,2\n");
+              std::string(qv::kCsvHeader) + "\nanna,WS,app.exe,,,2024-03-25T10:00:00Z,1\x1B[2J,1,2\n");
     for (const char* file : {"again.csv", "bad.csv"}) {
         try {
             server::ImportCsv({escaped, dir.File(file), ""});

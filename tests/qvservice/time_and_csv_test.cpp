@@ -1,7 +1,7 @@
 // Local OLE dates, timestamps, the split of periods and records into buckets, and the CSV reader.
-#include "qvservice/import/csv_parser.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/time_buckets.h"
+#include "records/csv_parser.h"
 
 #include <gtest/gtest.h>
 

@@ -18,8 +18,8 @@ using qv::test::ServiceProcess;
 constexpr std::int64_t kDay = 86'400'000;
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;  // 2025-01-01T00:00:00Z
 
-qv::server::ActivityRecord Record(std::string user, std::string computer, std::string process, std::int64_t start,
-                                  std::int64_t duration) {
+qv::ActivityRecord Record(std::string user, std::string computer, std::string process, std::int64_t start,
+                          std::int64_t duration) {
     return {std::move(user),
             std::move(computer),
             std::move(process),

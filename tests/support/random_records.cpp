@@ -8,8 +8,8 @@ namespace qv::test {
 
 using namespace std::string_literals;
 
-std::vector<server::ActivityRecord> RandomRecords(std::mt19937_64& random, std::size_t count, std::int64_t fromMs,
-                                                  std::int64_t toMs) {
+std::vector<qv::ActivityRecord> RandomRecords(std::mt19937_64& random, std::size_t count, std::int64_t fromMs,
+                                              std::int64_t toMs) {
     static const std::vector<std::string> users{"anna",
                                                 "Anna",
                                                 "ben",
@@ -29,9 +29,9 @@ std::vector<server::ActivityRecord> RandomRecords(std::mt19937_64& random, std::
         return low + static_cast<std::int64_t>(random() % static_cast<std::uint64_t>(high - low + 1));
     };
     constexpr std::int64_t kMinute = 60'000, kHour = 60 * kMinute;
-    std::vector<server::ActivityRecord> records;
+    std::vector<qv::ActivityRecord> records;
     for (std::size_t i = 0; i < count; ++i) {
-        server::ActivityRecord record;
+        qv::ActivityRecord record;
         record.user = pick(users);
         record.computer = pick(computers);
         std::tie(record.process, record.description) = pick(programs);
@@ -49,14 +49,14 @@ std::vector<server::ActivityRecord> RandomRecords(std::mt19937_64& random, std::
     return records;
 }
 
-std::string RecordsCsv(const std::vector<server::ActivityRecord>& records) {
+std::string RecordsCsv(const std::vector<qv::ActivityRecord>& records) {
     const auto quoted = [](const std::string& field) {
         std::string out = "\"";
         for (char c : field) out += c == '"' ? "\"\""s : std::string(1, c);
         return out + "\",";
     };
-    std::string csv = std::string(server::kCsvHeader) + "\r\n";
-    for (const server::ActivityRecord& r : records) {
+    std::string csv = std::string(qv::kCsvHeader) + "\r\n";
+    for (const qv::ActivityRecord& r : records) {
         const auto seconds = static_cast<std::time_t>(r.startMs / 1000);
         std::tm utc{};
         gmtime_r(&seconds, &utc);

@@ -47,7 +47,7 @@ std::string CopyTestCertificates(const TempDir& dir) {
 }
 
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
-                                            const std::vector<server::ActivityRecord>& records) {
+                                            const std::vector<qv::ActivityRecord>& records) {
     std::vector<server::RecordIds> ids;
     InOneTransaction(storePath, [&](server::RecordWriter& writer) {
         for (const auto& record : records) ids.push_back(writer.Add(record));

@@ -19,7 +19,7 @@ std::string CopyTestCertificates(const TempDir& dir);
 
 // Writes records in one transaction and returns their ids.
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
-                                            const std::vector<server::ActivityRecord>& records);
+                                            const std::vector<qv::ActivityRecord>& records);
 
 // "store.db" in dir: anna on WS-01 ran cmd.exe (program 1), ben on WS-02 app.exe (program 2).
 std::string SmallStore(const TempDir& dir);

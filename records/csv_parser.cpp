@@ -1,6 +1,6 @@
-#include "qvservice/import/csv_parser.h"
+#include "records/csv_parser.h"
 
-namespace qv::server {
+namespace qv {
 
 void CsvParser::Append(char c) {
     if (field_.size() >= kMaxFieldBytes) {
@@ -95,4 +95,4 @@ void CsvParser::Finish() {
     if (recordStarted_) EndRecord();
 }
 
-}  // namespace qv::server
+}  // namespace qv

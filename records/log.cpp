@@ -1,14 +1,16 @@
-#include "qvservice/support/service_log.h"
+#include "records/log.h"
 
+#include <errno.h>  // program_invocation_short_name
 #include <sys/stat.h>
 #include <unistd.h>
+
 #include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
 
-namespace qv::server {
+namespace qv {
 
 bool IsJournalStream(const char* journalStream, int fd) {
     if (journalStream == nullptr) return false;
@@ -25,7 +27,7 @@ bool IsJournalStream(const char* journalStream, int fd) {
     return status.st_dev == device && status.st_ino == inode;
 }
 
-std::string FormatLogLine(std::string_view message, bool toJournal) {
+std::string FormatLogLine(std::string_view message, bool toJournal, std::string_view program) {
     std::string line;
     if (!toJournal) {
         const std::time_t now = std::time(nullptr);
@@ -33,7 +35,9 @@ std::string FormatLogLine(std::string_view message, bool toJournal) {
         localtime_r(&now, &local);
         char stamp[32];
         std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-        line = std::string(stamp) + " qvservice: ";
+        line = std::string(stamp) + " ";
+        line.append(program);
+        line += ": ";
     }
     line.append(message);
     line.push_back('\n');
@@ -42,7 +46,7 @@ std::string FormatLogLine(std::string_view message, bool toJournal) {
 
 void LogLine(std::string_view message) {
     static const bool toJournal = IsJournalStream(std::getenv("JOURNAL_STREAM"), STDERR_FILENO);
-    const std::string line = FormatLogLine(message, toJournal);
+    const std::string line = FormatLogLine(message, toJournal, program_invocation_short_name);
     // One write per line, so that lines from several threads never mix.
     std::size_t written = 0;
     while (written < line.size()) {
@@ -69,4 +73,4 @@ std::string Printable(std::string_view text, std::size_t maxBytes) {
     return out;
 }
 
-}  // namespace qv::server
+}  // namespace qv

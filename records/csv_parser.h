@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qv::server {
+namespace qv {
 
 class CsvError : public std::runtime_error {
 public:
@@ -54,4 +54,4 @@ private:
     std::size_t recordLine_ = 1;
 };
 
-}  // namespace qv::server
+}  // namespace qv
