@@ -26,9 +26,9 @@ constexpr int kExitUsage = 2;
 std::string Usage() {
     return "usage:\n"
            "  qvservice serve --store STORE [--listen HOST:PORT] [--allow NAME[,NAME...]]\n"
-           "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE]] [--trust-claimed-names]\n"
-           "                  [--insecure] [--call-timeout SECONDS] [--max-calls-per-caller N]\n"
-           "                  [--max-calls-per-address N] [--db-connections N]\n"
+           "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE] [--recorder-ca FILE]]\n"
+           "                  [--trust-claimed-names] [--insecure] [--call-timeout SECONDS]\n"
+           "                  [--max-calls-per-caller N] [--max-calls-per-address N] [--db-connections N]\n"
            "      listens on 127.0.0.1:" +
            std::to_string(qv::contract::kDefaultPort) +
            " unless told otherwise; any other address needs\n"
@@ -39,6 +39,7 @@ std::string Usage() {
            " from one address, for claimed names)\n      unless told otherwise; it opens at most " +
            std::to_string(kWorkerThreads) +
            " store connections unless told otherwise;\n"
+           "      --recorder-ca takes live records from recorders with certificates of that CA;\n"
            "      SIGINT or SIGTERM stop it\n"
            "  qvservice import --store STORE [--icons DIR] RECORDS.csv\n"
            "  qvservice demo --store STORE [--records N]\n"
@@ -80,7 +81,7 @@ long long PositiveNumber(const CommandLine& line, std::string_view name, long lo
 int Serve(const std::vector<std::string>& args) {
     const CommandLine line =
         ParseCommandLine(args,
-                         {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca", "call-timeout",
+                         {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca", "recorder-ca", "call-timeout",
                           "max-calls-per-caller", "max-calls-per-address", "db-connections"},
                          {"trust-claimed-names", "insecure"});
     if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
@@ -92,6 +93,7 @@ int Serve(const std::vector<std::string>& args) {
     options.tlsCertFile = line.Get("tls-cert", "");
     options.tlsKeyFile = line.Get("tls-key", "");
     options.clientCaFile = line.Get("client-ca", "");
+    options.recorderCaFile = line.Get("recorder-ca", "");
     options.trustClaimedNames = line.flags.contains("trust-claimed-names");
     options.insecure = line.flags.contains("insecure");
     options.limits.callTimeout = std::chrono::seconds(

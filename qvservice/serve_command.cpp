@@ -22,7 +22,8 @@ int RunServe(const ServeOptions& options) {
     LogLine("started, listening on " + address + ", store " + PrintableStoreName(options.storePath) +
             (options.allowed.empty() ? "" : ", " + std::to_string(options.allowed.size()) + " allowed caller(s)") +
             (options.tlsCertFile.empty() ? "" : ", TLS") +
-            (options.clientCaFile.empty() ? "" : " with client certificates"));
+            (options.clientCaFile.empty() ? "" : " with client certificates") +
+            (options.recorderCaFile.empty() ? "" : ", recording"));
 
     std::thread waiter([&] {
         int received = 0;

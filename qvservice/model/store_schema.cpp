@@ -42,9 +42,15 @@ CREATE TABLE imports(
   file_name {name} NOT NULL,
   imported_at_ms {integer} NOT NULL,
   records {integer} NOT NULL);
+{recorders}
 CREATE TABLE store_info(key TEXT PRIMARY KEY, value {integer} NOT NULL){keyed};
 INSERT INTO store_info(key, value) VALUES('max_duration_ms', 0);
 )sql";
+
+// Per recorder, the highest record number committed: a batch sent again
+// after a lost answer stores nothing twice.
+constexpr const char* kRecordersTable =
+    "CREATE TABLE recorders(recorder_id {blob} PRIMARY KEY, last_sequence {integer} NOT NULL){keyed};";
 
 // The rollup tables of each bucket level: totals per bucket at program level,
 // and at window-title level keyed by program first, as title answers always
@@ -70,9 +76,10 @@ std::string RollupSchema() {
 }
 
 std::string WithTypes(std::string sql, const Dialect& types) {
-    const std::pair<std::string_view, const char*> names[] = {{"{id}", types.idColumn}, {"{integer}", types.integer},
-                                                              {"{real}", types.real},   {"{name}", types.name},
-                                                              {"{blob}", types.blob},   {"{keyed}", types.keyedTable}};
+    const std::pair<std::string_view, const char*> names[] = {
+        {"{recorders}", kRecordersTable}, {"{id}", types.idColumn}, {"{integer}", types.integer},
+        {"{real}", types.real},           {"{name}", types.name},   {"{blob}", types.blob},
+        {"{keyed}", types.keyedTable}};
     for (const auto& [token, type] : names) {
         for (std::size_t at = sql.find(token); at != std::string::npos; at = sql.find(token, at)) {
             sql.replace(at, token.size(), type);
@@ -98,7 +105,8 @@ void EnsureSchema(Database& db) {
 }
 
 void InitSchema(Database& db) {
-    if (db.SchemaVersion() == kStoreVersion) return;
+    const int version = db.SchemaVersion();
+    if (version >= kOldestReadableVersion && version <= kStoreVersion) return;
     EnsureSchema(db);
 }
 
@@ -112,6 +120,10 @@ void PrepareSchema(Database& db) {
         db.SetSchemaVersion(kStoreVersion);
     }
     CheckSchema(db);
+    if (db.SchemaVersion() == 1) {
+        db.Exec(WithTypes(kRecordersTable, db.Types()));
+        db.SetSchemaVersion(kStoreVersion);
+    }
     db.Exec(LongRecordIndex());
 }
 
@@ -124,9 +136,9 @@ void CheckSchema(Database& db) {
     if (version == 0) {
         throw StoreError(db.Name() + " holds no Quorvis store; qvservice init, import or demo creates one");
     }
-    if (version != kStoreVersion) {
-        throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kStoreVersion) +
-                         " (found version " + std::to_string(version) + ")");
+    if (version < kOldestReadableVersion) {
+        throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kOldestReadableVersion) +
+                         " to " + std::to_string(kStoreVersion) + " (found version " + std::to_string(version) + ")");
     }
 }
 

@@ -10,7 +10,10 @@ namespace qv::server {
 
 class Database;
 
-inline constexpr int kStoreVersion = 1;
+// Version 2 adds the recorders' numbers (recorders); version 1 stores are
+// read as they are and upgraded at their first write.
+inline constexpr int kStoreVersion = 2;
+inline constexpr int kOldestReadableVersion = 1;
 
 // The keys of the rollup tables: at program level, and at window-title level.
 inline constexpr std::array<const char*, 2> kRollupKey{"bucket, user_id, computer_id, program_id",
@@ -20,18 +23,18 @@ inline constexpr std::array<const char*, 2> kRollupKey{"bucket, user_id, compute
 // record does not widen the search of every period's edges.
 inline constexpr std::int64_t kLongRecordMs = 86'400'000;
 
-// Creates the tables in an empty store, or adds what an older store of this
-// version lacks; checks the version of any other. Runs in the caller's write
+// Creates the tables in an empty store, or upgrades an older one; checks
+// the version of any other. Runs in the caller's write
 // transaction, so that a failed write leaves no empty tables behind either.
 void PrepareSchema(Database& db);
 // The same in a write transaction of its own.
 void EnsureSchema(Database& db);
-// init: EnsureSchema, but a store already of this version is only read, so
+// init: EnsureSchema, but a store of a version this program reads is only read, so
 // that a service restarted during an import does not wait for the import's
 // lock, and a service whose database role may only read still starts. (An
-// older store's long-record index then comes with its next import.)
+// older store's upgrade then comes with its next write.)
 void InitSchema(Database& db);
-// Checks that the store carries this program's tables.
+// Checks that the store carries this program's tables, of a version it reads.
 void CheckSchema(Database& db);
 
 // The longest recorded duration: a record that overlaps a moment started at

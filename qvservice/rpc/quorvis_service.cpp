@@ -139,6 +139,11 @@ std::optional<QuorvisService::Refusal> QuorvisService::Check(const grpc::ServerC
         return Refusal{contract::kClassNotRegistered,
                        "Class " + Printable(classId) + " is not registered on this server."};
     }
+    if (recorders_ != nullptr && recorders_->ComputerOf(context)) {
+        LogLine("refused the recorder of " + Printable(*recorders_->ComputerOf(context)) + " from " +
+                Printable(context.peer()) + " (" + operation + ")");
+        return Refusal{contract::kAccessDenied, "Access is denied. A recorder's certificate cannot query."};
+    }
     const std::string caller = policy_.CallerOf(context);
     if (!policy_.Allows(caller)) {
         LogLine("refused caller '" + Printable(caller) + "' from " + Printable(context.peer()) + " (" + operation +

@@ -7,6 +7,7 @@
 #include "qvservice/rpc/access_policy.h"
 #include "qvservice/rpc/call_watchdog.h"
 #include "qvservice/rpc/connection_pool.h"
+#include "qvservice/rpc/recorder_identity.h"
 
 #include "proto/quorvis.grpc.pb.h"
 
@@ -39,8 +40,14 @@ struct CallLimits {
 
 class QuorvisService final : public quorvis::v1::QuorvisService::Service {
 public:
-    QuorvisService(ConnectionPool& pool, AccessPolicy policy, CallLimits limits = {})
-        : pool_(pool), policy_(std::move(policy)), limits_(limits), watchdog_(limits.callTimeout) {}
+    // recorders: callers that may only record, refused here; null: none.
+    QuorvisService(ConnectionPool& pool, AccessPolicy policy, CallLimits limits = {},
+                   const RecorderIdentity* recorders = nullptr)
+        : pool_(pool),
+          policy_(std::move(policy)),
+          limits_(limits),
+          watchdog_(limits.callTimeout),
+          recorders_(recorders) {}
 
     grpc::Status Activate(grpc::ServerContext* context, const quorvis::v1::ActivateRequest* request,
                           quorvis::v1::ActivateReply* reply) override;
@@ -75,6 +82,7 @@ private:
     AccessPolicy policy_;
     CallLimits limits_;
     CallWatchdog watchdog_;
+    const RecorderIdentity* recorders_;  // not owned
     std::mutex callsMutex_;
     std::condition_variable callsDone_;
     int calls_ = 0;

@@ -23,6 +23,8 @@ namespace qv::server {
 namespace {
 
 constexpr int kMaxRequestBytes = 64 * 1024;
+// A recorder's batch: a relay sends about a megabyte at most.
+constexpr int kMaxRecordBatchBytes = 8 * 1024 * 1024;
 // Workers that operations never take, so that activations and "too busy"
 // answers still get through when every caller's slots are in use.
 constexpr int kReservedWorkers = 32;
@@ -51,6 +53,7 @@ void CheckKeyFileMode(const std::string& path) {
 std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options) {
     if (options.tlsCertFile.empty() && options.tlsKeyFile.empty()) {
         if (!options.clientCaFile.empty()) throw std::runtime_error("--client-ca needs --tls-cert and --tls-key");
+        if (!options.recorderCaFile.empty()) throw std::runtime_error("--recorder-ca needs --tls-cert and --tls-key");
         return grpc::InsecureServerCredentials();
     }
     if (options.tlsCertFile.empty() || options.tlsKeyFile.empty()) {
@@ -60,12 +63,15 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options
     // A caller without a certificate gets through the handshake and is then
     // refused by the access policy, so that it hears "access denied" rather
     // than a dropped connection.
-    grpc::SslServerCredentialsOptions ssl(options.clientCaFile.empty()
-                                              ? GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE
-                                              : GRPC_SSL_REQUEST_CLIENT_CERTIFICATE_AND_VERIFY);
+    // Viewers without a certificate still connect when only recorders
+    // present one; which CA signed a certificate is told apart per call.
+    const bool certificates = !options.clientCaFile.empty() || !options.recorderCaFile.empty();
+    grpc::SslServerCredentialsOptions ssl(certificates ? GRPC_SSL_REQUEST_CLIENT_CERTIFICATE_AND_VERIFY
+                                                       : GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE);
     ssl.pem_key_cert_pairs.push_back(
         {ReadTextFile(options.tlsKeyFile, "TLS key"), ReadTextFile(options.tlsCertFile, "TLS certificate")});
-    if (!options.clientCaFile.empty()) ssl.pem_root_certs = ReadTextFile(options.clientCaFile, "client CA");
+    if (!options.clientCaFile.empty()) ssl.pem_root_certs = ReadTextFile(options.clientCaFile, "client CA") + "\n";
+    if (!options.recorderCaFile.empty()) ssl.pem_root_certs += ReadTextFile(options.recorderCaFile, "recorder CA");
     return grpc::SslServerCredentials(ssl);
 }
 
@@ -166,7 +172,11 @@ ServiceHost::ServiceHost(const ServeOptions& options)
     : options_(options),
       keeper_(IsPostgresStore(options.storePath) ? nullptr : OpenStore(options.storePath, Database::Mode::ReadWrite)),
       pool_(options.storePath, options.dbConnections),
-      service_(pool_, AccessPolicy(options.allowed, !options.clientCaFile.empty()), WithReserve(options.limits)) {
+      recorders_(options.recorderCaFile.empty() ? RecorderIdentity()
+                                                : RecorderIdentity(options.recorderCaFile, options.clientCaFile)),
+      service_(pool_, AccessPolicy(options.allowed, !options.clientCaFile.empty()), WithReserve(options.limits),
+               &recorders_),
+      recording_(recorders_, options.storePath) {
     CheckSchema(*pool_.Acquire());
 }
 
@@ -186,7 +196,7 @@ std::string ServiceHost::Start() {
     grpc::ResourceQuota quota("qvservice");
     quota.SetMaxThreads(kWorkerThreads);
     builder.SetResourceQuota(quota);
-    builder.SetMaxReceiveMessageSize(kMaxRequestBytes);
+    builder.SetMaxReceiveMessageSize(recorders_.Enabled() ? kMaxRecordBatchBytes : kMaxRequestBytes);
     // One connection must not open streams without end: each costs memory,
     // and they would only wait for workers.
     builder.AddChannelArgument(
@@ -195,6 +205,7 @@ std::string ServiceHost::Start() {
     // A second service on the same port must fail, not share the port unseen.
     builder.AddChannelArgument(GRPC_ARG_ALLOW_REUSEPORT, 0);
     builder.RegisterService(&service_);
+    builder.RegisterService(&recording_);
     server_ = builder.BuildAndStart();
     if (!server_ || boundPort == 0) {
         server_.reset();

@@ -4,6 +4,8 @@
 
 #include "qvservice/rpc/connection_pool.h"
 #include "qvservice/rpc/quorvis_service.h"
+#include "qvservice/rpc/recorder_identity.h"
+#include "qvservice/rpc/recording_service.h"
 #include "qvservice/store/store_database.h"
 
 #include <grpcpp/server.h>
@@ -28,6 +30,7 @@ struct ServeOptions {
     std::string tlsCertFile;
     std::string tlsKeyFile;
     std::string clientCaFile;
+    std::string recorderCaFile;      // recording on: recorders' certificates come from this CA
     bool trustClaimedNames = false;  // --allow without client certificates
     bool insecure = false;           // off loopback without client certificates
     CallLimits limits;
@@ -70,7 +73,9 @@ private:
     // the read-only ones; null for a database server.
     std::unique_ptr<Database> keeper_;
     ConnectionPool pool_;
+    RecorderIdentity recorders_;
     QuorvisService service_;
+    RecordingService recording_;
     std::unique_ptr<grpc::Server> server_;
 };
 

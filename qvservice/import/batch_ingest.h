@@ -1,0 +1,60 @@
+// Live records: a recorder's numbered batch into the store, exactly once.
+// The records, their rollups and the recorder's highest number commit in one
+// transaction, so a batch sent again after a lost answer stores nothing
+// twice, and an acknowledged record is in every answer at once.
+#pragma once
+
+#include "records/activity_record.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace qv::server {
+
+class Database;
+
+struct ProgramIcon {
+    std::string process;
+    std::vector<unsigned char> icon;  // icon-file bytes
+};
+
+struct RecordBatch {
+    std::string recorderId;
+    std::uint64_t firstSequence = 0;  // the number of records[0]; the others follow one by one
+    std::vector<ActivityRecord> records;
+    std::vector<ProgramIcon> icons;
+};
+
+struct BatchReceipt {
+    std::uint64_t committedSequence = 0;  // the recorder's highest number in the store
+    std::int64_t stored = 0;              // records of this batch stored now (not before)
+    std::vector<std::string> programsWithoutIcon;
+};
+
+inline constexpr std::size_t kRecorderIdBytes = 16;
+inline constexpr std::size_t kMaxBatchRecords = 10'000;
+
+// Throws InvalidRecord for a bad batch (naming the record) before touching
+// the store; nothing of such a batch is stored.
+void ValidateBatch(const RecordBatch& batch);
+
+class BatchIngest {
+public:
+    // Opens the store at the first batch; one batch is written at a time.
+    explicit BatchIngest(std::string store);
+    ~BatchIngest();
+
+    // Throws InvalidRecord, or StoreError when the store fails (the batch is
+    // then not stored, and may be sent again).
+    BatchReceipt Store(const RecordBatch& batch);
+
+private:
+    std::string store_;
+    std::mutex mutex_;
+    std::unique_ptr<Database> db_;
+};
+
+}  // namespace qv::server

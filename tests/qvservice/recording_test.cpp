@@ -1,0 +1,166 @@
+// The recording method in the service: who may record what, exactly once,
+// visible at once, and the upgrade of a version-1 store at its first write.
+#include "qvservice/model/store_schema.h"
+#include "qvservice/query/query_request.h"
+#include "qvservice/rpc/recorder_identity.h"
+#include "tests/support/recording_client.h"
+#include "tests/support/service_process.h"
+#include "tests/support/store_engines.h"
+#include "tests/support/test_support.h"
+
+#include <grpcpp/create_channel.h>
+#include <grpcpp/security/credentials.h>
+#include <gtest/gtest.h>
+
+namespace qv::test {
+
+namespace {
+
+namespace pb = quorvis::v1;
+const std::string kRecorderId(16, '\x01');
+
+ActivityRecord Record(std::string computer, std::int64_t durationMs, std::string title = "main") {
+    return {"CORP\\anna", std::move(computer), "editor", "Editor", std::move(title), 1'700'000'000'000, durationMs, 3, 4};
+}
+
+// The store's whole time per user, from the service's own answer.
+std::int64_t TotalTime(ServiceClient& client) {
+    const Answer answer = client.Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
+    std::int64_t total = 0;
+    for (const auto& row : answer.rows) total += Cell(answer, row, "TimeSpent").integer();
+    return total;
+}
+
+std::int64_t StoreTotal(const std::string& store) {
+    LocalService service(StoreOptions(store));
+    ServiceClient client = service.Client();
+    return TotalTime(client);
+}
+
+server::ServeOptions Recording(const std::string& store, const std::string& certs, bool clientCa = true) {
+    server::ServeOptions options = StoreOptions(store);
+    options.tlsCertFile = certs + "/test-server.pem";
+    options.tlsKeyFile = certs + "/test-server.key";
+    if (clientCa) options.clientCaFile = certs + "/test-ca.pem";
+    options.recorderCaFile = certs + "/test-recorder-ca.pem";
+    return options;
+}
+
+ServiceClient Viewer(const std::string& address, const std::string& certs, const std::string& certificate) {
+    grpc::SslCredentialsOptions tls;
+    tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
+    if (!certificate.empty()) {
+        tls.pem_private_key = ReadFile(certs + "/" + certificate + ".key");
+        tls.pem_cert_chain = ReadFile(certs + "/" + certificate + ".pem");
+    }
+    return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
+    TempDir dir;
+    const std::string store = SmallStore(dir);
+    const std::string certs = CopyTestCertificates(dir);
+
+    // Only a recorder CA's certificates are recorders, and the viewers' CA may not double as one.
+    const server::RecorderIdentity identity(certs + "/test-recorder-ca.pem", certs + "/test-ca.pem");
+    EXPECT_EQ(identity.ComputerOfPem(ReadFile(certs + "/test-recorder-WS-01.pem")), "WS-01");
+    EXPECT_EQ(identity.ComputerOfPem(ReadFile(certs + "/test-client-alice.pem")), std::nullopt);
+    EXPECT_EQ(identity.ComputerOfPem("not a certificate"), std::nullopt);
+    EXPECT_THROW(server::RecorderIdentity(certs + "/test-ca.pem", certs + "/test-ca.pem"), std::runtime_error);
+    EXPECT_THROW(server::RecorderIdentity(certs + "/test-recorder-WS-01.key", ""), std::runtime_error);
+    server::ServeOptions plain = StoreOptions(store);
+    plain.recorderCaFile = certs + "/test-recorder-ca.pem";
+    EXPECT_THROW(server::ServiceHost{plain}.Start(), std::runtime_error) << "recording needs TLS";
+
+    const std::int64_t before = StoreTotal(store);
+    for (const bool clientCa : {true, false}) {
+        LocalService service(Recording(store, certs, clientCa));
+        const auto expect = [&](const grpc::Status& status, grpc::StatusCode code, const std::string& part) {
+            EXPECT_EQ(status.error_code(), code) << status.error_message();
+            EXPECT_TRUE(Contains(status.error_message(), part)) << status.error_message();
+        };
+        const auto batch = WireBatch(kRecorderId, 1, {Record("WS-01", 1000)});
+        expect(SendBatch(*RecorderStub(service.Address(), certs, "test-client-alice"), batch),
+               clientCa ? grpc::StatusCode::PERMISSION_DENIED : grpc::StatusCode::UNAVAILABLE, "");
+        expect(SendBatch(*RecorderStub(service.Address(), certs, ""), batch), grpc::StatusCode::PERMISSION_DENIED,
+               "recorder's certificate");
+        const auto ws02 = RecorderStub(service.Address(), certs, "test-recorder-WS-02");
+        expect(SendBatch(*ws02, batch), grpc::StatusCode::PERMISSION_DENIED, "records the computer WS-02 only");
+        auto bad = WireBatch(kRecorderId, 1, {Record("WS-02", 1000), Record("WS-02", -1)});
+        expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "record 2: duration_ms");
+        bad.mutable_records(1)->set_duration_ms(1);
+        auto* icon = bad.add_icons();
+        icon->set_process("editor");
+        icon->set_icon("not an icon");
+        expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "the icon of editor");
+        bad.clear_icons();
+        bad.set_recorder_id("short");
+        expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "recorder id");
+
+        // A recorder cannot query, and viewers connect as before, with or without certificates.
+        pb::ActivateReply reply = Viewer(service.Address(), certs, "test-recorder-WS-01").Activate({"alice"});
+        EXPECT_EQ(reply.hresult(), contract::kAccessDenied);
+        EXPECT_TRUE(Contains(reply.description(), "recorder's certificate cannot query")) << reply.description();
+        EXPECT_EQ(Viewer(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"bob"}).hresult(),
+                  contract::kOk);
+    }
+    EXPECT_EQ(StoreTotal(store), before)
+        << "nothing refused was stored";
+
+    // Without --recorder-ca the method says that recording is off.
+    LocalService off(StoreOptions(store));
+    grpc::ClientContext context;
+    pb::RecordReply reply;
+    const auto status = pb::QuorvisRecorder::NewStub(grpc::CreateChannel(off.Address(), grpc::InsecureChannelCredentials()))
+                            ->Record(&context, WireBatch(kRecorderId, 1, {}), &reply);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+    EXPECT_TRUE(Contains(status.error_message(), "--recorder-ca")) << status.error_message();
+}
+
+class RecordingOnEachEngine : public EachStoreEngine {};
+
+TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersionOneStore) {
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    const std::string certs = CopyTestCertificates(dir);
+    WriteRecords(store, {Record("WS-01", 5)});
+    {   // As a version-1 store was.
+        const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
+        db->Exec("DROP TABLE recorders");
+        db->SetSchemaVersion(1);
+    }
+    LocalService service(Recording(store, certs));
+    auto viewer = Viewer(service.Address(), certs, "test-client-alice");
+    EXPECT_EQ(TotalTime(viewer), 5) << "a version-1 store is read as it is";
+
+    const auto stub = RecorderStub(service.Address(), certs, "test-recorder-WS-01");
+    const auto send = [&](std::uint64_t first, std::vector<ActivityRecord> records) {
+        pb::RecordReply reply;
+        const auto status = SendBatch(*stub, WireBatch(kRecorderId, first, records), &reply);
+        EXPECT_TRUE(status.ok()) << status.error_message();
+        return reply.committed_sequence();
+    };
+    EXPECT_EQ(send(1, {Record("ws-01", 10), Record("WS-01", 20, "other")}), 2u) << "computer names ignore case";
+    EXPECT_EQ(TotalTime(viewer), 35) << "visible as soon as acknowledged";
+    EXPECT_EQ(send(1, {Record("WS-01", 10), Record("WS-01", 20, "other")}), 2u) << "a resent batch";
+    EXPECT_EQ(send(2, {Record("WS-01", 20, "other"), Record("WS-01", 40)}), 3u) << "overlapping";
+    EXPECT_EQ(send(10, {Record("WS-01", 80)}), 10u) << "a gap, as after a batch set aside";
+    EXPECT_EQ(send(5, {Record("WS-01", 160)}), 10u) << "behind the highest number";
+    const auto other = WireBatch(std::string(16, '\x02'), 1, {Record("WS-01", 320)});
+    EXPECT_TRUE(SendBatch(*stub, other).ok());
+    EXPECT_EQ(TotalTime(viewer), 5 + 10 + 20 + 40 + 80 + 320) << "each record once, per recorder";
+
+    pb::RecordReply reply;
+    auto withIcon = WireBatch(kRecorderId, 11, {Record("WS-01", 1)});
+    EXPECT_TRUE(SendBatch(*stub, withIcon, &reply).ok());
+    EXPECT_EQ(reply.programs_without_icon_size(), 1);
+    EXPECT_EQ(server::OpenStore(store, server::Database::Mode::ReadOnly)->SchemaVersion(), server::kStoreVersion);
+}
+
+QV_ON_EACH_STORE_ENGINE(RecordingOnEachEngine);
+
+}  // namespace qv::test
