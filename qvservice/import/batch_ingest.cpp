@@ -98,7 +98,8 @@ BatchReceipt BatchIngest::Store(const RecordBatch& batch) {
         writer.Add(batch.records[i]);
     }
     for (const ProgramIcon& icon : batch.icons) {
-        if (!HasIcon(db, icon.process)) writer.Entities().SetIcon(writer.Entities().ProgramId(icon.process, {}), icon.icon);
+        if (!HasIcon(db, icon.process))
+            writer.Entities().SetIcon(writer.Entities().ProgramId(icon.process, {}), icon.icon);
     }
     writer.Finish();
     receipt.stored = writer.RecordCount();

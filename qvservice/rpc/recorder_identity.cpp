@@ -32,7 +32,8 @@ std::vector<Certificate> ReadCertificates(const std::string& path, const char* w
     while (X509* certificate = PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr)) {
         certificates.emplace_back(certificate);
     }
-    if (certificates.empty()) throw std::runtime_error(std::string("the ") + what + " " + path + " holds no certificate");
+    if (certificates.empty())
+        throw std::runtime_error(std::string("the ") + what + " " + path + " holds no certificate");
     return certificates;
 }
 
@@ -88,8 +89,7 @@ std::optional<std::string> RecorderIdentity::ComputerOfPem(const std::string& ce
         BIO_new_mem_buf(certificatePem.data(), static_cast<int>(certificatePem.size())), BIO_free);
     const Certificate certificate(PEM_read_bio_X509(bio.get(), nullptr, nullptr, nullptr));
     if (!certificate) return std::nullopt;
-    std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(),
-                                                                             X509_STORE_CTX_free);
+    std::unique_ptr<X509_STORE_CTX, decltype(&X509_STORE_CTX_free)> context(X509_STORE_CTX_new(), X509_STORE_CTX_free);
     if (!context || X509_STORE_CTX_init(context.get(), store_->cas.get(), certificate.get(), nullptr) != 1) {
         return std::nullopt;
     }

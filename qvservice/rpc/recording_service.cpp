@@ -99,8 +99,8 @@ grpc::Status RecordingService::Record(grpc::ServerContext* context, const quorvi
         return grpc::Status::OK;
     } catch (const InvalidRecord& error) {
         LogLine("refused a batch of " + Printable(*computer) + ": " + error.what());
-        return {grpc::StatusCode::INVALID_ARGUMENT, std::string("The batch was refused, nothing of it stored: ") +
-                                                        error.what()};
+        return {grpc::StatusCode::INVALID_ARGUMENT,
+                std::string("The batch was refused, nothing of it stored: ") + error.what()};
     } catch (const StoreError& error) {
         LogLine("could not store a batch of " + Printable(*computer) + ": " + error.what());
         return {grpc::StatusCode::UNAVAILABLE,

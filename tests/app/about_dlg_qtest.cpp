@@ -6,14 +6,12 @@
 class AboutDlgTest : public QObject {
     Q_OBJECT
 private slots:
-    void versionText() {
+    void versionTextAndTheDialogShowingTheBuildsVersion() {
         QCOMPARE(VersionText(std::nullopt), QStringLiteral("1.0"));
         QCOMPARE(VersionText(FileVersion{1, 2, 3, 4}), QStringLiteral("1.2.3.4"));
         // Each part is a 16-bit half of the file version.
         QCOMPARE(VersionText(FileVersion{65536 + 7, 65535, 0, 10}), QStringLiteral("7.65535.0.10"));
-    }
 
-    void dialogShowsTheBuildsVersion() {
         CAboutDlg dialog;
         // The project's version as CMake states it, four parts.
         QCOMPARE(dialog.VersionLabel()->text(), QStringLiteral(QV_PROJECT_VERSION));

@@ -5,6 +5,7 @@
 #include "platform/ole_date.h"
 #include "service/viewer_settings.h"
 #include "tests/support/set_aside_blocker.h"
+#include "tests/support/temp_dir.h"
 
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -12,7 +13,6 @@
 #include <QtTest>
 
 #include <fstream>
-#include <sstream>
 
 namespace {
 
@@ -22,13 +22,6 @@ char* argv[] = {arg0, nullptr};
 
 double At(int year, int month, int day, int hour = 9, int minute = 15) {
     return *OleDateFromFields(year, month, day, hour, minute, 0);
-}
-
-std::string FileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 ReportPeriod StoredPeriod(const std::string& path) {
@@ -70,8 +63,7 @@ private slots:
     }
 
     void periodRulesUseTheClockAndTheLastReportIsSaved() {
-        CQVViewerApp app(
-            argc, argv, [this] { return now_; }, hivePath_);
+        CQVViewerApp app(argc, argv, clock_, hivePath_);
         QVERIFY(app.LoadSettings());
         ReportPeriod period;
         QVERIFY(app.GetPeriod(period));  // the first report: This Year
@@ -96,17 +88,15 @@ private slots:
             ReportPeriod custom{At(2020, 1, 2), kDateInvalid, At(2020, 3, 4), kDateInvalid, kPeriodCustom};
             QVERIFY(SaveSettings(hive, custom));
         }
-        const std::string before = FileText(hivePath_);
+        const std::string before = ReadFile(hivePath_);
         {
-            CQVViewerApp app(
-                argc, argv, [this] { return now_; }, hivePath_);
+            CQVViewerApp app(argc, argv, clock_, hivePath_);
             app.ExitInstance();  // start-up ended before the settings were read
         }
         QVERIFY(TheApp() == nullptr);
-        QCOMPARE(FileText(hivePath_), before);
+        QCOMPARE(ReadFile(hivePath_), before);
 
-        CQVViewerApp app(
-            argc, argv, [this] { return now_; }, hivePath_);
+        CQVViewerApp app(argc, argv, clock_, hivePath_);
         QVERIFY(app.LoadSettings());
         ReportPeriod period;
         app.GetPeriod(period);
@@ -120,15 +110,14 @@ private slots:
         std::ofstream(hivePath_, std::ios::binary) << corrupt;
         {
             SetAsideBlocker blocker(hivePath_);
-            CQVViewerApp app(
-                argc, argv, [this] { return now_; }, hivePath_);
+            CQVViewerApp app(argc, argv, clock_, hivePath_);
             app.LoadSettings();  // cannot even set the corrupt file aside
             QCOMPARE(app.Hive().SetAsidePath(), std::string());
             blocker.Release();
             ReportPeriod period{At(2021, 2, 3), kDateValid, At(2021, 4, 5), kDateValid, kPeriodCustom};
             app.SetPeriod(period);
             app.ExitInstance();
-            QCOMPARE(FileText(app.Hive().SetAsidePath()), corrupt);
+            QCOMPARE(ReadFile(app.Hive().SetAsidePath()), corrupt);
         }
         const ReportPeriod stored = StoredPeriod(hivePath_);
         QCOMPARE(stored.type, int(kPeriodCustom));
@@ -144,8 +133,7 @@ private slots:
         });
         BoxAnswerer answerer;
         {
-            CQVViewerApp app(
-                argc, argv, [this] { return now_; }, hivePath_);
+            CQVViewerApp app(argc, argv, clock_, hivePath_);
             QVERIFY(app.InitInstance());
             QCOMPARE(answerer.seen, QStringList{"QVViewer"});  // its words are ViewerDocTest's
             QTRY_COMPARE(optionsRuns, 1);                      // posted, so it opens once start-up is done
@@ -159,6 +147,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     std::string hivePath_;
     double now_ = 0;
+    const CQVViewerApp::Clock clock_ = [this] { return now_; };
 };
 
 QTEST_MAIN(AppTest)

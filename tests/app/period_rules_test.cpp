@@ -8,7 +8,7 @@
 #include <array>
 #include <cmath>
 #include <ctime>
-#include <optional>
+#include <memory>
 
 namespace {
 
@@ -28,6 +28,21 @@ void ExpectPeriod(const ReportPeriod& period, double start, double end) {
     EXPECT_DOUBLE_EQ(period.end, end);
     EXPECT_EQ(period.startStatus, kDateValid);
     EXPECT_EQ(period.endStatus, kDateValid);
+}
+
+// 23:59:59.6 local time of the day, as the system clock gives it.
+double LastTenthsOf(int year, int month, int day) {
+    std::tm t = test_util::Tm(year, month, day, 23, 59, 59);
+    return *OleDateFromTime(std::mktime(&t), 600'000'000);
+}
+
+void ExpectStartDay(std::int32_t type, double now, int year, int month, int day) {
+    const ReportPeriod period = Recomputed(type, now);
+    EXPECT_DOUBLE_EQ(period.end, now);
+    EXPECT_NEAR(period.start - std::trunc(period.start), now - std::trunc(now), 1e-9) << "time of day kept";
+    const auto start = OleDateDayFields(period.start);
+    ASSERT_TRUE(start);
+    EXPECT_EQ((std::array{start->year, start->month, start->day}), (std::array{year, month, day})) << type;
 }
 
 }  // namespace
@@ -72,39 +87,11 @@ TEST(PeriodRules, CustomAndUnknownTypesKeepTheirDates) {
     }
 }
 
-namespace {
-
-// Runs the test body in a European zone with both clock changes.
-class PeriodRulesInZone : public testing::Test {
-protected:
-    void SetUp() override { tzset(); }
-    void TearDown() override {
-        zone_.reset();
-        tzset();
-    }
-
-    // 23:59:59.6 local time of the day, as the system clock gives it.
-    static double LastTenthsOf(int year, int month, int day) {
-        std::tm t = test_util::Tm(year, month, day, 23, 59, 59);
-        return *OleDateFromTime(std::mktime(&t), 600'000'000);
-    }
-
-    static void ExpectStartDay(std::int32_t type, double now, int year, int month, int day) {
-        const ReportPeriod period = Recomputed(type, now);
-        EXPECT_DOUBLE_EQ(period.end, now);
-        EXPECT_NEAR(period.start - std::trunc(period.start), now - std::trunc(now), 1e-9) << "time of day kept";
-        const auto start = OleDateDayFields(period.start);
-        ASSERT_TRUE(start);
-        EXPECT_EQ((std::array{start->year, start->month, start->day}), (std::array{year, month, day})) << type;
-    }
-
-private:
-    std::optional<test_util::ScopedEnv> zone_{std::in_place, "TZ", "Europe/Berlin"};
-};
-
-}  // namespace
-
-TEST_F(PeriodRulesInZone, LastHalfSecondOfADayStaysInThatDayAcrossTheClockChanges) {
+// In a European zone with both clock changes.
+TEST(PeriodRules, LastHalfSecondOfADayStaysInThatDayAcrossTheClockChanges) {
+    const std::shared_ptr<void> retzset(nullptr, [](void*) { tzset(); });  // after the zone is restored
+    const test_util::ScopedEnv zone("TZ", "Europe/Berlin");
+    tzset();
     // Friday 31 May 2024, the last day of a month.
     const double monthEnd = LastTenthsOf(2024, 5, 31);
     ExpectStartDay(kPeriodThisMonth, monthEnd, 2024, 4, 30);

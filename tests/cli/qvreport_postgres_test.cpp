@@ -1,4 +1,5 @@
 // qvreport on PostgreSQL stores: a database that dies and comes back, two imports at once, a newer store.
+#include "qvservice/model/store_schema.h"
 #include "qvservice/store/store_database.h"
 #include "tests/cli/qvreport_run.h"
 #include "tests/support/postgres_cluster.h"
@@ -36,8 +37,7 @@ ToolResult Import(const std::string& store, const std::string& csv) {
     return RunQvservice({"import", "--store", store, csv});
 }
 
-// The service's address for qvreport; empty when it did not start.
-QString Address(ServiceProcess& service) { return QString::fromStdString(service.WaitUntilListening()); }
+QString Address(ServiceProcess& service) { return QString::fromStdString(service.ListeningAddress()); }
 
 struct Report {
     int exitCode = -1;
@@ -87,7 +87,6 @@ TEST(QvreportPostgres, ALostDatabaseFailsClearlyAndTheServiceRecoversWithoutAPas
     EXPECT_EQ((imported.out + imported.err).find(kPassword), std::string::npos) << imported.out << imported.err;
     const auto service = Serve(uri);
     const QString address = Address(*service);
-    ASSERT_FALSE(address.isEmpty()) << service->Log();
 
     // The users tree loads first, so its request is the one to meet a dead connection.
     const QStringList what = Item("users", "anna/WS-01");
@@ -150,8 +149,6 @@ TEST(QvreportPostgres, TwoImportsAtOnceAddUpInEveryReport) {
         }
         const auto service = Serve(postgres), reference = Serve(sqlite);
         const QString address = Address(*service), referenceAddress = Address(*reference);
-        ASSERT_FALSE(address.isEmpty()) << service->Log();
-        ASSERT_FALSE(referenceAddress.isEmpty()) << reference->Log();
         const Report byUser = RunReport(address, Item("applications", "Web Browser"));
         const Report byComputer = RunReport(address, Item("users", "anna"));
         const Report byTitle = RunReport(address, Item("users", "anna/WS-01/Web Browser"));
@@ -170,9 +167,11 @@ TEST(QvreportPostgres, AStoreOfANewerVersionIsRefused) {
     const std::string postgres = PostgresCluster::Shared().NewDatabase();
     const ToolResult init = RunQvservice({"init", "--store", postgres});
     ASSERT_EQ(init.exitCode, 0) << init.err;
-    qv::server::OpenStore(postgres, qv::server::Database::Mode::ReadWrite)->SetSchemaVersion(2);
+    qv::server::OpenStore(postgres, qv::server::Database::Mode::ReadWrite)
+        ->SetSchemaVersion(qv::server::kStoreVersion + 1);
 
-    const std::string newer = "holds a store of version 2, written by a newer qvservice";
+    const std::string newer =
+        "holds a store of version " + std::to_string(qv::server::kStoreVersion + 1) + ", written by a newer qvservice";
     const auto serve = Serve(postgres);
     EXPECT_EQ(serve->WaitForExit(), 1) << serve->Log();
     EXPECT_NE(serve->Log().find(newer), std::string::npos) << serve->Log();

@@ -30,12 +30,12 @@ protected:
             records.push_back({user, "WS-01", "a.exe", "A", "t", kJan2025, 1000, 1, 1});
         WriteRecords(dir_.File("store.db"), records);
         service_ = Serve(dir_.File("store.db"));
-        address_ = QString::fromStdString(service_->WaitUntilListening());
-        ASSERT_FALSE(address_.isEmpty()) << service_->Log();
+        address_ = QString::fromStdString(service_->ListeningAddress());
     }
 
-    QStringList Args(const QString& tree, const QString& path) const {
-        return {"--server", address_, "--tree",           tree,   "--path",          path, "--period",
+    QStringList Args(const QString& tree, const QString& path, QString server = {}) const {
+        if (server.isEmpty()) server = address_;
+        return {"--server", server,   "--tree",           tree,   "--path",          path, "--period",
                 "custom",   "--from", "2024-12-31 00:00", "--to", "2025-01-03 00:00"};
     }
 
@@ -133,35 +133,18 @@ TEST(ReportOptions, ReadsPeriodsAndRefusesWhatCannotBeRight) {
 }
 
 // qvreport over TLS: the same report as over plain text; each failed secure connection ends in exit 1 and one line.
-class QvreportTlsTest : public ::testing::Test {
+class QvreportTlsTest : public QvreportTest {
 protected:
-    void SetUp() override {
-        certs_ = QString::fromStdString(CopyTestCertificates(dir_));
-        WriteRecords(dir_.File("store.db"),
-                     {{"alice", "pc-1", "browser.exe", "Web Browser", "news", kJan2025, 60'000, 1, 2},
-                      {"alice", "pc-1", "editor.exe", "Text Editor", "notes", kJan2025, 90'000, 3, 4},
-                      {"bob", "pc-2", "browser.exe", "Web Browser", "mail", kJan2025, 30'000, 5, 6}});
-    }
-
     // A service on a free loopback port; "localhost:PORT" for the host name its certificate carries.
-    QString Serve(const std::vector<std::string>& extra) {
-        services_.push_back(qv::test::Serve(dir_.File("store.db"), extra));
-        const std::string address = services_.back()->WaitUntilListening();
-        EXPECT_FALSE(address.empty()) << services_.back()->Log();
+    QString ServeTls(const QString& certificate) {
+        services_.push_back(Serve(dir_.File("store.db"),
+                                  {"--tls-cert", Cert(certificate + ".pem"), "--tls-key", Cert(certificate + ".key"),
+                                   "--client-ca", Cert("test-ca.pem"), "--allow", "alice"}));
+        const std::string address = services_.back()->ListeningAddress();
         return QStringLiteral("localhost") + QString::fromStdString(address.substr(address.rfind(':')));
     }
 
-    QString ServeTls(const QString& certificate) {
-        return Serve({"--tls-cert", Cert(certificate + ".pem"), "--tls-key", Cert(certificate + ".key"), "--client-ca",
-                      Cert("test-ca.pem"), "--allow", "alice"});
-    }
-
     std::string Cert(const QString& name) const { return (certs_ + "/" + name).toStdString(); }
-
-    QStringList Report(const QString& server, const QString& html) const {
-        return {"--server", server,   "--tree",           "users", "--path",           "alice/pc-1", "--period",
-                "custom",   "--from", "2024-12-31 00:00", "--to",  "2025-01-03 00:00", "--html",     html};
-    }
 
     QStringList Tls(const QString& ca, const QString& client = {}) const {
         QStringList args = {"--tls-ca", certs_ + "/" + ca};
@@ -171,25 +154,23 @@ protected:
         return args;
     }
 
-    QString Out(const char* name) const { return QString::fromStdString(dir_.File(name)); }
-
-    TempDir dir_;
-    QString certs_;
+    const QString certs_ = QString::fromStdString(CopyTestCertificates(dir_));
     std::vector<std::unique_ptr<ServiceProcess>> services_;
 };
 
 TEST_F(QvreportTlsTest, WritesTheSameReportAsOverPlainTextAndEachFailureIsOneLineAndExitStatusOne) {
-    const QString plain = Serve({});
+    const QString& plain = address_;
     const QString secure = ServeTls("test-server");
     const QString otherName = ServeTls("test-server-other-name");
     const QString expired = ServeTls("test-server-expired");
     const QStringList alice = Tls("test-ca.pem", "test-client-alice");
-    const ToolRun overPlain = Qvreport(Report(plain, Out("plain.htm")));
+    const ToolRun overPlain = Qvreport(Args("users", "anna/WS-01") + QStringList{"--html", Out("plain.htm")});
     ASSERT_EQ(overPlain.exitCode, 0) << overPlain.err.toStdString();
-    const ToolRun overTls = Qvreport(Report(secure, Out("tls.htm")) + alice);
+    const ToolRun overTls =
+        Qvreport(Args("users", "anna/WS-01", secure) + QStringList{"--html", Out("tls.htm")} + alice);
     ASSERT_EQ(overTls.exitCode, 0) << overTls.err.toStdString();
     EXPECT_TRUE(overTls.err.isEmpty()) << overTls.err.toStdString();
-    EXPECT_TRUE(Read(Out("plain.htm")).contains("Text Editor"));
+    EXPECT_TRUE(Read(Out("plain.htm")).contains("Web Browser"));
     EXPECT_EQ(Read(Out("tls.htm")), Read(Out("plain.htm")));
 
     struct Case {
@@ -209,7 +190,8 @@ TEST_F(QvreportTlsTest, WritesTheSameReportAsOverPlainTextAndEachFailureIsOneLin
         {"no CA file", secure, Tls("none.pem", "test-client-alice"), "none.pem"},
     };
     for (const Case& c : cases) {
-        const ToolRun run = Qvreport(Report(c.server, Out("x.htm")) + c.tls);
+        const ToolRun run =
+            Qvreport(Args("users", "anna/WS-01", c.server) + QStringList{"--html", Out("x.htm")} + c.tls);
         EXPECT_TRUE(run.exitCode == 1 && run.err.startsWith("qvreport: ") && run.err.count('\n') == 1 &&
                     run.err.contains(c.says))
             << c.what << ", exit " << run.exitCode << ": " << run.err.toStdString();

@@ -39,6 +39,13 @@ void Row(CTableExport& out, const QStringList& cells) {
     out.EndRow();
 }
 
+// An export that an exception cuts short.
+[[noreturn]] void ThrowMidExport(const QString& path) {
+    CHTMLTableExp out(path, u"t"_s);
+    Row(out, {u"a"_s, u"b"_s});
+    throw std::runtime_error("grid failed");
+}
+
 class HtmlExport : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -156,13 +163,7 @@ TEST_F(HtmlExport, FailuresKeepTheExistingTarget) {
     EXPECT_EQ(error, u"Cannot write \""_s + path + u"\": File too large"_s);
     expectKept();
 
-    EXPECT_THROW(
-        {
-            CHTMLTableExp out(path, u"t"_s);
-            Row(out, {u"a"_s, u"b"_s});
-            throw std::runtime_error("grid failed");
-        },
-        std::runtime_error);
+    EXPECT_THROW(ThrowMidExport(path), std::runtime_error);
     expectKept();
     struct CloseOnUnwind {
         CHTMLTableExp& out;
@@ -219,13 +220,7 @@ TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
     EXPECT_EQ(Mode(path), 0640u);
 
     // An export cut short by an exception leaves the file as it was.
-    EXPECT_THROW(
-        {
-            CHTMLTableExp out(path, u"Other"_s);
-            Row(out, {u"cell"_s});
-            throw std::runtime_error("grid failed");
-        },
-        std::runtime_error);
+    EXPECT_THROW(ThrowMidExport(path), std::runtime_error);
     EXPECT_EQ(ReadAll(path), Golden(u"no_columns.htm"_s));
 
     // A new file cannot be made there: the failure is told.

@@ -33,17 +33,13 @@ auto Quietly(F call) {
     return result;
 }
 
-HiveStore::LoadResult LoadQuietly(HiveStore& store) {
-    return Quietly([&] { return store.Load(); });
-}
-
 class HiveStoreTest : public testing::Test {
 protected:
     TempDir tmp;
     const std::string path = tmp.File("user.reg");
 };
 
-TEST_F(HiveStoreTest, SavesAndLoadsThroughANewDirectory) {
+TEST_F(HiveStoreTest, SavesAndLoadsThroughANewDirectoryAndAFailedSaveKeepsTheFile) {
     const std::string path = tmp.File("config/qvviewer/user.reg");
     HiveStore store(path);
     EXPECT_EQ(store.Load(), HiveStore::LoadResult::Missing);
@@ -72,7 +68,15 @@ TEST_F(HiveStoreTest, SavesAndLoadsThroughANewDirectory) {
     ASSERT_NE(read, nullptr);
     EXPECT_EQ(read->GetString(u"server"), u"host:50051");
     EXPECT_EQ(read->GetDword(u"PeriodType"), 4u);
-    EXPECT_EQ(Listing(tmp.File("config/qvviewer")), std::vector<std::string>{"user.reg"});
+
+    // A failure before the rename leaves the old file whole.
+    const std::string before = ReadFile(path);
+    read->SetString(u"Server", u"new");
+    again.SetRenameFunction([](const char*, const char*) { return errno = EIO, -1; });
+    EXPECT_FALSE(again.Save(&error));
+    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(path), before);
+    EXPECT_EQ(Listing(tmp.File("config/qvviewer")), std::vector<std::string>{"user.reg"});  // no temporary file left
 }
 
 TEST_F(HiveStoreTest, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
@@ -91,7 +95,7 @@ TEST_F(HiveStoreTest, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
 
     // A second corrupt file, possibly within the same second, gets its own name.
     WriteFile(path, second);
-    EXPECT_EQ(LoadQuietly(store), HiveStore::LoadResult::SetAside);
+    EXPECT_EQ(Quietly([&] { return store.Load(); }), HiveStore::LoadResult::SetAside);
     EXPECT_NE(store.SetAsidePath(), firstAside);
     EXPECT_EQ(ReadFile(firstAside), first);
     EXPECT_EQ(ReadFile(store.SetAsidePath()), second);
@@ -102,24 +106,8 @@ TEST_F(HiveStoreTest, CorruptOrUnreadableFileIsSetAsideNeverOverwritten) {
     // A directory in the file's place cannot be read either.
     fs::create_directory(tmp.File("dir.reg"));
     HiveStore blocked(tmp.File("dir.reg"));
-    EXPECT_EQ(LoadQuietly(blocked), HiveStore::LoadResult::SetAside);
+    EXPECT_EQ(Quietly([&] { return blocked.Load(); }), HiveStore::LoadResult::SetAside);
     EXPECT_TRUE(fs::is_directory(blocked.SetAsidePath()));
-}
-
-TEST_F(HiveStoreTest, FailureBeforeTheRenameLeavesTheOldFileWhole) {
-    HiveStore store(path);
-    store.Load();
-    store.OpenKey(kViewerKey, true)->SetString(u"Server", u"old");
-    ASSERT_TRUE(store.Save());
-    const std::string before = ReadFile(path);
-
-    store.OpenKey(kViewerKey, false)->SetString(u"Server", u"new");
-    store.SetRenameFunction([](const char*, const char*) { return errno = EIO, -1; });
-    std::string error;
-    EXPECT_FALSE(store.Save(&error));
-    EXPECT_NE(error.find("cannot write"), std::string::npos) << error;
-    EXPECT_EQ(ReadFile(path), before);
-    EXPECT_EQ(Listing(tmp.Path()), std::vector<std::string>{"user.reg"});  // no temporary file left
 }
 
 TEST_F(HiveStoreTest, TwoStoresOnOneFileKeepEachOthersChanges) {
@@ -179,7 +167,7 @@ TEST_F(HiveStoreTest, AHiveThatCouldNotBeSetAsideIsSetAsideWhenSaved) {
     WriteFile(path, corrupt);
     SetAsideBlocker blocker(path);
     HiveStore store(path);
-    EXPECT_EQ(LoadQuietly(store), HiveStore::LoadResult::Blocked);
+    EXPECT_EQ(Quietly([&] { return store.Load(); }), HiveStore::LoadResult::Blocked);
     store.OpenKey(kViewerKey, true)->SetString(u"Server", u"kept");
     std::string error;
     EXPECT_FALSE(Quietly([&] { return store.Save(&error); }));

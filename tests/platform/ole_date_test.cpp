@@ -28,7 +28,7 @@ TEST(OleDate, RefusesWhatIsNoDate) {
     EXPECT_EQ(OleDateFromFields(2000, 1, 1, 24, 0, 0), std::nullopt);
 }
 
-TEST(OleDate, CalendarFields) {
+TEST(OleDate, CalendarFieldsAndText) {
     struct Case {
         double date;
         int y, mo, d, h, mi, s, dayOfWeek, dayOfYear;
@@ -55,9 +55,7 @@ TEST(OleDate, CalendarFields) {
             EXPECT_EQ(OleDateFromFields(c.y, c.mo, c.d, c.h, c.mi, c.s), c.date);
         }
     }
-}
-
-TEST(OleDate, FormatsWithTheLocalesDateAndTime) {
+    // As text, in the locale's date and time.
     std::setlocale(LC_ALL, "C");
     EXPECT_EQ(FormatOleDate(36526.5), "Sat Jan  1 12:00:00 2000");
     EXPECT_EQ(FormatOleDate(-1.25), "Fri Dec 29 06:00:00 1899");

@@ -25,20 +25,17 @@ protected:
 };
 
 TEST_F(TlsFilesTest, GoodFilesFillTheSecurityAndNoneMeansPlainText) {
-    ChannelSecurity security{"stale", "stale", "stale"};
-    TlsFilesCheck check = ReadTlsFiles({}, security);
-    EXPECT_EQ(check.hr, S_OK);
-    EXPECT_TRUE(security.caPem.empty() && security.certPem.empty() && security.keyPem.empty());
-
-    check = ReadTlsFiles({ca_, "", ""}, security);
-    EXPECT_EQ(check.hr, S_OK) << check.problem;
-    EXPECT_EQ(security.caPem, kCertificate);
-    EXPECT_TRUE(security.certPem.empty());
-
-    check = ReadTlsFiles({ca_, cert_, key_}, security);
-    EXPECT_EQ(check.hr, S_OK) << check.problem;
-    EXPECT_EQ(security.keyPem, kKey);
-    EXPECT_TRUE(check.warning.empty());
+    const std::tuple<TlsFiles, const char*, const char*, const char*> cases[] = {
+        {{}, "", "", ""},
+        {{ca_, "", ""}, kCertificate, "", ""},
+        {{ca_, cert_, key_}, kCertificate, kCertificate, kKey}};
+    for (const auto& [files, ca, cert, key] : cases) {
+        ChannelSecurity security{"stale", "stale", "stale"};
+        const TlsFilesCheck check = ReadTlsFiles(files, security);
+        EXPECT_EQ(check.hr, S_OK) << check.problem;
+        EXPECT_TRUE(check.warning.empty()) << check.warning;
+        EXPECT_EQ(std::tie(security.caPem, security.certPem, security.keyPem), std::tuple(ca, cert, key));
+    }
 }
 
 TEST_F(TlsFilesTest, EachWrongFileIsNamedAndNothingIsKept) {

@@ -20,7 +20,8 @@ namespace pb = quorvis::v1;
 const std::string kRecorderId(16, '\x01');
 
 ActivityRecord Record(std::string computer, std::int64_t durationMs, std::string title = "main") {
-    return {"CORP\\anna", std::move(computer), "editor", "Editor", std::move(title), 1'700'000'000'000, durationMs, 3, 4};
+    return {"CORP\\anna",      std::move(computer), "editor", "Editor", std::move(title),
+            1'700'000'000'000, durationMs,          3,        4};
 }
 
 // The store's whole time per user, from the service's own answer.
@@ -108,15 +109,15 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
         EXPECT_EQ(Viewer(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"bob"}).hresult(),
                   contract::kOk);
     }
-    EXPECT_EQ(StoreTotal(store), before)
-        << "nothing refused was stored";
+    EXPECT_EQ(StoreTotal(store), before) << "nothing refused was stored";
 
     // Without --recorder-ca the method says that recording is off.
     LocalService off(StoreOptions(store));
     grpc::ClientContext context;
     pb::RecordReply reply;
-    const auto status = pb::QuorvisRecorder::NewStub(grpc::CreateChannel(off.Address(), grpc::InsecureChannelCredentials()))
-                            ->Record(&context, WireBatch(kRecorderId, 1, {}), &reply);
+    const auto status =
+        pb::QuorvisRecorder::NewStub(grpc::CreateChannel(off.Address(), grpc::InsecureChannelCredentials()))
+            ->Record(&context, WireBatch(kRecorderId, 1, {}), &reply);
     EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
     EXPECT_TRUE(Contains(status.error_message(), "--recorder-ca")) << status.error_message();
 }
@@ -128,7 +129,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersio
     const std::string store = NewStore(dir);
     const std::string certs = CopyTestCertificates(dir);
     WriteRecords(store, {Record("WS-01", 5)});
-    {   // As a version-1 store was.
+    {  // As a version-1 store was.
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
         db->Exec("DROP TABLE recorders");
         db->SetSchemaVersion(1);

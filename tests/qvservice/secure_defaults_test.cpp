@@ -1,4 +1,4 @@
-// Serve trusts no further than loopback unless told; init and demo respect a store that other hosts write.
+// Init, serve and demo respect a store that other hosts write.
 #include "qvservice/model/store_schema.h"
 #include "qvservice/store/store_database.h"
 #include "tests/support/postgres_cluster.h"
@@ -15,29 +15,6 @@ using namespace qv::test;
 using server::Database;
 
 static const qv::ActivityRecord kRecord{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20};
-
-TEST(SecureDefaults, ServeTrustsNoFurtherThanLoopbackUnlessTold) {
-    EXPECT_EQ(server::ParseListenAddress("").host, "127.0.0.1");
-    server::ServeOptions options;
-    options.listen = "[::]:47913";
-    options.tlsCertFile = "s.pem";
-    options.tlsKeyFile = "s.key";
-    EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error) << "TLS alone authenticates nobody";
-
-    TempDir dir;
-    WriteRecords(dir.File("store.db"), {kRecord});
-    const std::pair<std::vector<std::string>, std::vector<std::string>> refused[] = {
-        {{"0.0.0.0:0"}, {"--client-ca", "--insecure", "127.0.0.1"}},
-        {{"127.0.0.1:0", "--allow", "anna"}, {"any user of this machine", "--trust-claimed-names"}},
-    };
-    for (const auto& [listen, hints] : refused) {
-        std::vector<std::string> args{"serve", "--store", dir.File("store.db"), "--listen"};
-        args.insert(args.end(), listen.begin(), listen.end());
-        ServiceProcess serve(args);  // not RunQvservice: one that serves instead of refusing is stopped
-        EXPECT_EQ(serve.WaitForExit(), 1) << serve.Log();
-        for (const auto& hint : hints) EXPECT_NE(serve.Log().find(hint), std::string::npos) << serve.Log();
-    }
-}
 
 // The writers' lock is held by a write transaction of the cluster's owner, as an import in progress does.
 TEST(SecureDefaults, InitServeAndDemoRespectAnImportInProgress) {

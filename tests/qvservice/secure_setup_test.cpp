@@ -23,6 +23,7 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrustedAndFlagsComeOnce
         "127.0.0.1:1", "127.8.9.10:1",        "[::1]:1",         "LocalHost:1", "", "0.0.0.0:1", "[::]:1", "10.0.0.1:1",
         "128.0.0.1:1", "[::ffff:10.0.0.1]:1", "server.example:1"};
     for (int i = 0; i < 11; ++i) EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listens[i])), i < 5) << i;
+    EXPECT_EQ(server::ParseListenAddress("").host, "127.0.0.1");
     EXPECT_EQ(server::ParseListenAddress("").port, contract::kDefaultPort);
     EXPECT_EQ(server::ParseListenAddress("[::1]").port, contract::kDefaultPort);
     EXPECT_EQ(server::ParseListenAddress("[::1]:65535").port, 65535);
@@ -31,6 +32,11 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrustedAndFlagsComeOnce
         EXPECT_THROW(server::ParseListenAddress(bad), std::invalid_argument) << bad;
     }
 
+    ServeOptions tlsAlone;
+    tlsAlone.listen = "[::]:47913";
+    tlsAlone.tlsCertFile = "s.pem";
+    tlsAlone.tlsKeyFile = "s.key";
+    EXPECT_THROW(server::CheckServeSecurity(tlsAlone), std::runtime_error) << "TLS alone authenticates nobody";
     ServeOptions options;
     options.listen = "0.0.0.0:47913";
     options.allowed = {"alice"};
@@ -82,8 +88,7 @@ TEST(SecureSetUp, OpenKeysAreRefusedAndClientCertificatesOfTheCaNameTheCallers) 
                                       "--client-ca", certs + "/test-ca.pem"};
         if (*allowed) args.insert(args.end(), {"--allow", allowed});
         const auto service = Serve(store, args);
-        const std::string address = service->WaitUntilListening();
-        ASSERT_FALSE(address.empty()) << service->Log();
+        const std::string address = service->ListeningAddress();
         const auto client = [&](const std::string& name) {
             grpc::SslCredentialsOptions tls;
             tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");

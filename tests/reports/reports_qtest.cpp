@@ -77,7 +77,6 @@ class ReportsTest : public QObject {
 
 private:
     std::unique_ptr<FakeServiceDocument> fake_;
-    CQVViewerDoc* doc_ = nullptr;
     std::shared_ptr<FakeServiceState> service_;
     std::unique_ptr<FakeHost> host_;
     std::unique_ptr<CRightView> view_;
@@ -104,7 +103,6 @@ private:
 private slots:
     void init() {
         fake_ = std::make_unique<FakeServiceDocument>();
-        doc_ = &fake_->doc;
         service_ = fake_->service;
         service_->programs[42] = ProgramInfoTable(u"Google Chrome", u"chrome.exe", Variant::Null());
         host_ = std::make_unique<FakeHost>();
@@ -164,7 +162,7 @@ private slots:
             c.object->DeleteReport();
         }
         // Without a service: the user report has no columns, the program report no rows.
-        doc_->ReleaseService();
+        fake_->doc.ReleaseService();
         user.CreateReport();
         QCOMPARE(Grid().GetColumnCount(), 0);
         program.CreateReport();

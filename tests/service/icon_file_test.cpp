@@ -41,6 +41,12 @@ std::size_t SoundImages(const std::vector<std::uint8_t>& bytes) {
 
 bool Refused(const std::vector<std::uint8_t>& bytes) { return SoundImages(bytes) == 0; }
 
+// The image shown at the size; a null one when the file is refused.
+QImage Shown(const std::vector<std::uint8_t>& bytes, int size) {
+    const auto images = IconFileImages::Read(bytes);
+    return images ? images->ImageFor(size) : QImage();
+}
+
 // An image that the decoder must leave out: its bitmap is compressed.
 IconPart FaultyPart(int side, int bits) {
     IconPart part = SolidPart(side, bits, kBlue);
@@ -74,11 +80,9 @@ std::vector<std::uint8_t> GarbledPng(int side) {
 TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
     // 4-bit and 8-bit images of 32 pixels: the deeper one wins.
     const auto bytes = IconFileBytes({SolidPart(32, 4, kRed), SolidPart(32, 8, kGreen), SolidPart(48, 32, kBlue)});
-    const auto images = IconFileImages::Read(bytes);
-    ASSERT_TRUE(images);
-    EXPECT_EQ(images->ImageFor(32).pixel(5, 5), kGreen);
+    EXPECT_EQ(Shown(bytes, 32).pixel(5, 5), kGreen);
     // No 16-pixel image: the first image, at its own size.
-    const QImage small = images->ImageFor(16);
+    const QImage small = Shown(bytes, 16);
     EXPECT_EQ(small.width(), 32);
     EXPECT_EQ(small.pixel(5, 5), kRed);
 
@@ -92,9 +96,7 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
 
     // PNG entries take part by their own header.
     const auto withPng = IconFileBytes({SolidPart(16, 4, kRed), PngPart(16, qRgba(0, 0, 255, 255))});
-    const auto pngImages = IconFileImages::Read(withPng);
-    ASSERT_TRUE(pngImages);
-    EXPECT_EQ(pngImages->ImageFor(16).pixel(3, 3), kBlue);
+    EXPECT_EQ(Shown(withPng, 16).pixel(3, 3), kBlue);
 
     // The faulty 8-bit image would win at 32 pixels; the sound 4-bit one does.
     const auto faulty = IconFileBytes({FaultyPart(32, 8), SolidPart(32, 4, kRed), SolidPart(16, 8, kGreen)});
@@ -102,22 +104,16 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
     const auto parsed = ParseIconFile(faulty, &problem);
     ASSERT_TRUE(parsed) << problem;
     ASSERT_EQ(parsed->images.size(), 2u);
-    const auto sound = IconFileImages::Read(faulty);
-    ASSERT_TRUE(sound);
-    EXPECT_EQ(sound->ImageFor(32).pixel(5, 5), kRed);
-    EXPECT_EQ(sound->ImageFor(16).pixel(5, 5), kGreen);
+    EXPECT_EQ(Shown(faulty, 32).pixel(5, 5), kRed);
+    EXPECT_EQ(Shown(faulty, 16).pixel(5, 5), kGreen);
 
     // No width matches: the first sound image, not the faulty first one.
-    const auto firstFaulty = IconFileImages::Read(IconFileBytes({FaultyPart(16, 8), SolidPart(32, 4, kRed)}));
-    ASSERT_TRUE(firstFaulty);
-    const QImage fallback = firstFaulty->ImageFor(16);
+    const QImage fallback = Shown(IconFileBytes({FaultyPart(16, 8), SolidPart(32, 4, kRed)}), 16);
     EXPECT_EQ(fallback.width(), 32);
     EXPECT_EQ(fallback.pixel(5, 5), kRed);
 
     // A PNG whose pixels cannot be decoded yields to the next image in rank.
-    const auto pngFirst = IconFileImages::Read(IconFileBytes({{32, 32, 32, GarbledPng(32)}, SolidPart(32, 4, kGreen)}));
-    ASSERT_TRUE(pngFirst);
-    EXPECT_EQ(pngFirst->ImageFor(32).pixel(5, 5), kGreen);
+    EXPECT_EQ(Shown(IconFileBytes({{32, 32, 32, GarbledPng(32)}, SolidPart(32, 4, kGreen)}), 32).pixel(5, 5), kGreen);
 
     // Only when no image is sound is the file refused, saying what was wrong.
     problem.clear();
@@ -137,9 +133,7 @@ TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
     for (int bits : {1, 4, 8, 24, 32}) {
         std::vector<std::uint32_t> pixels = argb;
         if (bits == 1) std::replace(pixels.begin(), pixels.end(), kGreen, kRed);  // two colours at most
-        const auto images = IconFileImages::Read(IconFileBytes({BitmapPart(16, 16, bits, pixels)}));
-        ASSERT_TRUE(images) << bits;
-        const QImage image = images->ImageFor(16);
+        const QImage image = Shown(IconFileBytes({BitmapPart(16, 16, bits, pixels)}), 16);
         EXPECT_EQ(image.pixel(0, 0), kRed) << bits;
         EXPECT_EQ(image.pixel(15, 15), kBlue) << bits;
         EXPECT_EQ(qAlpha(image.pixel(1, 1)), 0) << bits;
@@ -151,13 +145,13 @@ TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
     auto old = BitmapPart(16, 16, 32, opaqueless);
     const std::size_t maskAt = 40 + 16 * 16 * 4;
     old.data[maskAt + 15 * 4] = 0x80;  // top row's first pixel (rows are stored bottom first)
-    const QImage image = IconFileImages::Read(IconFileBytes({old}))->ImageFor(16);
+    const QImage image = Shown(IconFileBytes({old}), 16);
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
     EXPECT_EQ(image.pixel(1, 0), kGreen);
 
     // A palette shorter than the depth allows; indexes past it read black.
     const auto shortPalette = BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 1);
-    EXPECT_EQ(IconFileImages::Read(IconFileBytes({shortPalette}))->ImageFor(16).pixel(0, 0), kRed);
+    EXPECT_EQ(Shown(IconFileBytes({shortPalette}), 16).pixel(0, 0), kRed);
 }
 
 TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
@@ -203,21 +197,19 @@ TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
         put(bytes, at + field, value);
         return bytes;
     };
-    const auto with32 = [&](std::size_t field, std::uint32_t value) { return with(Put32, field, value); };
-    const auto with16 = [&](std::size_t field, std::uint32_t value) { return with(Put16, field, value); };
-    EXPECT_TRUE(Refused(with32(0, 12)));          // an old core header
-    EXPECT_TRUE(Refused(with32(0, 0x7FFFFFFF)));  // header larger than the image
-    EXPECT_TRUE(Refused(with32(4, 0)));           // width 0
-    EXPECT_TRUE(Refused(with32(4, 0xFFFFFFE0)));  // width -32
-    EXPECT_TRUE(Refused(with32(8, 0)));           // height 0
-    EXPECT_TRUE(Refused(with32(8, 0xFFFFFFC0)));  // height -64 (top-down)
-    EXPECT_TRUE(Refused(with32(8, 32)));          // not twice the image's height
-    EXPECT_TRUE(Refused(with32(8, 65)));          // odd
-    EXPECT_TRUE(Refused(with16(12, 2)));          // two planes
-    for (std::uint32_t bits : {0u, 2u, 3u, 16u, 33u, 0xFFFFu}) EXPECT_TRUE(Refused(with16(14, bits))) << bits;
-    EXPECT_TRUE(Refused(with32(16, 1)));   // run-length compressed
-    EXPECT_TRUE(Refused(with32(32, 17)));  // palette larger than 4 bits allow
-    EXPECT_TRUE(Refused(with32(32, 0xFFFFFFFF)));
+    EXPECT_TRUE(Refused(with(Put32, 0, 12)));          // an old core header
+    EXPECT_TRUE(Refused(with(Put32, 0, 0x7FFFFFFF)));  // header larger than the image
+    EXPECT_TRUE(Refused(with(Put32, 4, 0)));           // width 0
+    EXPECT_TRUE(Refused(with(Put32, 4, 0xFFFFFFE0)));  // width -32
+    EXPECT_TRUE(Refused(with(Put32, 8, 0)));           // height 0
+    EXPECT_TRUE(Refused(with(Put32, 8, 0xFFFFFFC0)));  // height -64 (top-down)
+    EXPECT_TRUE(Refused(with(Put32, 8, 32)));          // not twice the image's height
+    EXPECT_TRUE(Refused(with(Put32, 8, 65)));          // odd
+    EXPECT_TRUE(Refused(with(Put16, 12, 2)));          // two planes
+    for (std::uint32_t bits : {0u, 2u, 3u, 16u, 33u, 0xFFFFu}) EXPECT_TRUE(Refused(with(Put16, 14, bits))) << bits;
+    EXPECT_TRUE(Refused(with(Put32, 16, 1)));   // run-length compressed
+    EXPECT_TRUE(Refused(with(Put32, 32, 17)));  // palette larger than 4 bits allow
+    EXPECT_TRUE(Refused(with(Put32, 32, 0xFFFFFFFF)));
     EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));
     auto truecolourPalette = IconFileBytes({SolidPart(16, 24, kRed)});
     Put32(truecolourPalette, ImageAt(truecolourPalette, 0) + 32, 4);

@@ -1,6 +1,7 @@
 #include "service/recordset_reader.h"
 #include "foundation/debug_stream.h"
 #include "service/data_access_error.h"
+#include "tests/support/fake_qv_query.h"
 
 #include <gtest/gtest.h>
 
@@ -9,6 +10,8 @@
 #include <optional>
 
 namespace {
+
+using qv::test::Text;
 
 class CaptureWriter : public TStreamWriter {
 public:
@@ -32,12 +35,8 @@ private:
 };
 
 RecordsetPtr MakeRecordset(std::vector<FieldDef> fields, std::vector<std::vector<Variant>> rows) {
-    auto recordset = std::make_unique<Recordset>(std::move(fields));
-    for (auto& row : rows) EXPECT_EQ(recordset->AddRow(std::move(row)), S_OK);
-    return recordset;
+    return qv::test::MakeRecordset({std::move(fields), std::move(rows)});
 }
-
-BStr Text(std::u16string_view text) { return BStr(text); }
 
 }  // namespace
 
@@ -56,9 +55,9 @@ TEST(RecordsetReaderTrace, WritesEachRowAndTheEndLineByteForByteWhenTheCategoryI
     std::u16string tooLong(129, u'y');
     RecordsetReader reader(MakeRecordset(
         {{"ID", adInteger, 4}, {"Name", adVarWChar, 255}, {"", adDouble, 8}, {"Icon", adLongVarBinary, 0}},
-        {{Variant::I4(7), Variant::Str(Text(u"abc")), Variant::Null(), Variant::Bytes({1, 2, 3})},
-         {Variant::I4(-1), Variant::Str(Text(exact)), Variant::I8(5), Variant::Null()},
-         {Variant(), Variant::Str(Text(tooLong)), Variant::Bytes({9, 9}), Variant::Null()}}));
+        {{Variant::I4(7), Text(u"abc"), Variant::Null(), Variant::Bytes({1, 2, 3})},
+         {Variant::I4(-1), Text(exact), Variant::I8(5), Variant::Null()},
+         {Variant(), Text(tooLong), Variant::Bytes({9, 9}), Variant::Null()}}));
     reader.SetSort("");
     while (!reader.IsEOF()) reader.MoveNext();
 
@@ -92,9 +91,8 @@ TEST(RecordsetReader, FailuresArriveAsTheDataAccessError) {
         EXPECT_EQ(static_cast<std::uint32_t>(error.Status()), 0x80004003u);
     }
 
-    RecordsetReader reader(
-        MakeRecordset({{"ID", adInteger, 4}, {"Name", adVarWChar, 10}},
-                      {{Variant::I4(2), Variant::Str(Text(u"b"))}, {Variant::I4(1), Variant::Str(Text(u"A"))}}));
+    RecordsetReader reader(MakeRecordset({{"ID", adInteger, 4}, {"Name", adVarWChar, 10}},
+                                         {{Variant::I4(2), Text(u"b")}, {Variant::I4(1), Text(u"A")}}));
     EXPECT_THROW(reader.GetField("Missing"), DataAccessError);
     EXPECT_THROW(reader.SetSort("Missing Asc"), DataAccessError);
     reader.SetSort("Name Asc");
@@ -127,8 +125,8 @@ TEST(FieldReaders, ConvertByTheVariantRules) {
         {decimal(true, "75", -1), -7},  // -7.5 has no unsigned form: via the double, truncated
         {decimal(false, "123456789012345678901", 0),
          {},
-         1.2345678901234568e20},          // too large even for the leading digits
-        {Variant::Str(Text(u"12")), 12},  // text through the unsigned conversion
+         1.2345678901234568e20},  // too large even for the leading digits
+        {Text(u"12"), 12},        // text through the unsigned conversion
         {Variant::I8(5'000'000'000), {}, 5e9},
         {Variant::R8(1e12), {}},  // a real beyond 32 bits is refused, not undefined
         {Variant::UI4(4'000'000'000u), static_cast<std::int32_t>(4'000'000'000u)},  // the unsigned bits

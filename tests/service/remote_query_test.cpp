@@ -13,23 +13,8 @@
 
 namespace {
 
-using qv::test::ServiceProcess;
-
 constexpr std::int64_t kDay = 86'400'000;
 constexpr std::int64_t kJan2025 = 1'735'689'600'000;  // 2025-01-01T00:00:00Z
-
-qv::ActivityRecord Record(std::string user, std::string computer, std::string process, std::int64_t start,
-                          std::int64_t duration) {
-    return {std::move(user),
-            std::move(computer),
-            std::move(process),
-            process + " app",
-            "Main window",
-            start,
-            duration,
-            10,
-            20};
-}
 
 // One service: a small store for the field readers, a million titles of program 1 (anna's) for an answer read whole.
 TEST(RemoteQuery, AnswersReadThroughTheFieldReadersAndRefusalsArriveAsTheError) {
@@ -37,12 +22,12 @@ TEST(RemoteQuery, AnswersReadThroughTheFieldReadersAndRefusalsArriveAsTheError) 
     TempDir dir;
     const std::string store = dir.File("store.db");
     qv::test::WriteManyTitles(store, kRows);
-    qv::test::WriteRecords(store, {Record("alice", "pc-1", "editor", kJan2025, 3 * 3'600'000),
-                                   Record("alice", "pc-2", "editor", kJan2025 + kDay, 2 * 3'600'000),
-                                   Record("bob", "pc-1", "browser", kJan2025, 1'800'000)});
-    ServiceProcess process({"serve", "--store", store, "--listen", "127.0.0.1:0"});
-    const std::string address = process.WaitUntilListening();
-    ASSERT_FALSE(address.empty()) << process.Log();
+    qv::test::WriteRecords(store,
+                           {{"alice", "pc-1", "editor", "", "Main window", kJan2025, 3 * 3'600'000, 10, 20},
+                            {"alice", "pc-2", "editor", "", "Main window", kJan2025 + kDay, 2 * 3'600'000, 10, 20},
+                            {"bob", "pc-1", "browser", "", "Main window", kJan2025, 1'800'000, 10, 20}});
+    const auto process = qv::test::Serve(store);
+    const std::string address = process->ListeningAddress();
     ActivationResult activation = ActivateQuorvisService(address);
     ASSERT_EQ(activation.hr, S_OK) << activation.description;
     RemoteQVQuery service(activation.object);

@@ -38,13 +38,6 @@ protected:
 
     void ConnectToFake() { ConnectTo(doc_, hive_, std::make_unique<FakeQVQuery>(service_)); }
 
-    // Connected to the fake, with program id's information asked and cached.
-    void ConnectWithEditorCached(quint32 id) {
-        ConnectToFake();
-        service_->programs[id] = ProgramInfoTable(u"Editor", u"editor.exe", Variant::Null());
-        ASSERT_TRUE(Ask(id));
-    }
-
     // Program id's information, when the document has it.
     std::optional<ProgramInfo> Ask(quint32 id) {
         ProgramInfo info;
@@ -153,7 +146,7 @@ TEST_F(ViewerDocTest, InterfaceQueryDecidesBetweenFillingSilenceAndMessage109) {
     EXPECT_EQ(capture_.messages[0].text, "Cannot connect to - 'srv-02'");
 }
 
-TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIcons) {
+TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIconsUntilACallFails) {
     ConnectToFake();
     constexpr std::uint32_t kRed = 0xFFFF0000;
     constexpr std::uint32_t kGreen = 0xFF00FF00;
@@ -192,13 +185,21 @@ TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIcons) {
         }
     }
 
-    // No row, or a failing service: nothing, nothing cached, interface kept.
+    // No row: nothing, nothing cached.
     EXPECT_FALSE(Ask(11));
     EXPECT_FALSE(Ask(11));
-    service_->infoStatus = E_FAIL;
-    EXPECT_FALSE(Ask(12));
+    // A failed call (the service did not answer in time): nothing, the interface kept, and no more calls until Refresh
+    // or Connect; the cache still answers.
+    service_->infoStatus = HRESULT_RPC_S_SERVER_UNAVAILABLE;
+    for (quint32 id : {12u, 13u, 14u}) EXPECT_FALSE(Ask(id)) << id;
     EXPECT_NE(doc_.Service(), nullptr);
     EXPECT_EQ(service_->infoQueries.size(), 7u);
+    EXPECT_TRUE(doc_.ProgramInfoHalted());
+    const auto cached = Ask(7);
+    ASSERT_TRUE(cached);
+    EXPECT_EQ(cached->description, QStringLiteral("Text Editor"));
+    ConnectToFake();
+    EXPECT_FALSE(doc_.ProgramInfoHalted());
 }
 
 TEST_F(ViewerDocTest, ImageIndexesAreAddedOncePerConnectionAndReconnectStartsFromEmptyListsAndCaches) {
@@ -213,7 +214,8 @@ TEST_F(ViewerDocTest, ImageIndexesAreAddedOncePerConnectionAndReconnectStartsFro
     EXPECT_EQ(doc_.SmallImages().at(1).size(), QSize(16, 16));
     EXPECT_EQ(doc_.LargeImages().at(0).size(), QSize(32, 32));
 
-    ConnectWithEditorCached(7);
+    service_->programs[7] = ProgramInfoTable(u"Editor", u"editor.exe", Variant::Null());
+    ASSERT_TRUE(Ask(7));
 
     // New: Connect over a live connection drops the old lists and caches, so no index of the old server's programs
     // survives.
@@ -232,20 +234,6 @@ TEST_F(ViewerDocTest, ImageIndexesAreAddedOncePerConnectionAndReconnectStartsFro
     EXPECT_FALSE(doc_.HasImageLists());
     EXPECT_EQ(doc_.GetSmallImageIndex(kIdiUser), -1);
     EXPECT_NE(doc_.Service(), nullptr);
-}
-
-TEST_F(ViewerDocTest, AFailedProgramInfoCallEndsTheCallsUntilRefreshOrConnect) {
-    ConnectWithEditorCached(1);
-    // A failed call (the service did not answer in time) ends the calls.
-    service_->infoStatus = HRESULT_RPC_S_SERVER_UNAVAILABLE;
-    for (quint32 id : {3u, 4u, 5u}) EXPECT_FALSE(Ask(id)) << id;
-    EXPECT_EQ(service_->infoQueries.size(), 2u);
-    EXPECT_TRUE(doc_.ProgramInfoHalted());
-    const auto cached = Ask(1);
-    ASSERT_TRUE(cached);
-    EXPECT_EQ(cached->description, QStringLiteral("Editor"));
-    ConnectToFake();
-    EXPECT_FALSE(doc_.ProgramInfoHalted());
 }
 
 TEST_F(ViewerDocTest, QuitDuringAPendingCallDropsItsAnswerAndEndsTheLoop) {

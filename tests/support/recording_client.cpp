@@ -10,7 +10,7 @@
 namespace qv::test {
 
 std::unique_ptr<quorvis::v1::QuorvisRecorder::Stub> RecorderStub(const std::string& address, const std::string& certs,
-                                                                  const std::string& certificate) {
+                                                                 const std::string& certificate) {
     grpc::SslCredentialsOptions tls;
     tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
     if (!certificate.empty()) {

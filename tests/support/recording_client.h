@@ -15,7 +15,7 @@ namespace qv::test {
 // certs: a folder of CopyTestCertificates; certificate: a name there without
 // its extension (e.g. "test-recorder-WS-01"), or empty for none.
 std::unique_ptr<quorvis::v1::QuorvisRecorder::Stub> RecorderStub(const std::string& address, const std::string& certs,
-                                                                  const std::string& certificate);
+                                                                 const std::string& certificate);
 
 quorvis::v1::RecordBatch WireBatch(const std::string& recorderId, std::uint64_t firstSequence,
                                    const std::vector<ActivityRecord>& records);

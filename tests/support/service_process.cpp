@@ -73,6 +73,12 @@ std::string ServiceProcess::WaitUntilListening(std::chrono::milliseconds limit) 
     return {};
 }
 
+std::string ServiceProcess::ListeningAddress() {
+    std::string address = WaitUntilListening();
+    if (address.empty()) throw std::runtime_error("qvservice does not listen: " + log_);
+    return address;
+}
+
 int ServiceProcess::Stop(int signal, std::chrono::milliseconds limit) {
     if (!exited_) kill(pid_, signal);
     return WaitForExit(limit);

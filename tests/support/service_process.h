@@ -23,6 +23,8 @@ public:
 
     // The address the service announces, once it listens; empty when it ends or stays silent for the whole limit.
     std::string WaitUntilListening(std::chrono::milliseconds limit = std::chrono::seconds(30));
+    // The same, but throws with the log when there is none: the test fails, saying why.
+    std::string ListeningAddress();
     // Sends the signal and returns the exit code (-1 if it does not end in time).
     int Stop(int signal, std::chrono::milliseconds limit = std::chrono::seconds(30));
     int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(30));
@@ -40,7 +42,7 @@ private:
     std::string log_;
 };
 
-// `qvservice serve` on the store and a free loopback port; WaitUntilListening() tells its address.
+// `qvservice serve` on the store and a free loopback port; ListeningAddress() tells its address.
 std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vector<std::string>& extra = {});
 
 }  // namespace qv::test

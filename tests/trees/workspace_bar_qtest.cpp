@@ -56,7 +56,7 @@ private slots:
         FakeObject::reportsMade = 0;
     }
 
-    void showingWithNothingSelectedSelectsTheFirstItemOnce() {
+    void showingWithNothingSelectedSelectsTheFirstItemOnceAndReloadStartsOver() {
         FakePane pane(&source);
         QCOMPARE(pane.Tree()->selectedItems().size(), 0);
 
@@ -77,10 +77,8 @@ private slots:
         QCOMPARE(pane.CurrentObject(), nullptr);
         QVERIFY(!FakeOf(pane.Tree()->topLevelItem(1))->lastReport);
         pane.CloseReport();  // harmless twice
-    }
 
-    void reloadDropsEverythingAndShowsTheFirstItem() {
-        FakePane pane(&source);
+        // Reload drops everything and shows the first item.
         QTreeWidgetItem* second = pane.Tree()->topLevelItem(1);
         second->setExpanded(true);
         pane.Tree()->setCurrentItem(second->child(0));
@@ -130,7 +128,7 @@ private slots:
         QCOMPARE(TreeObjectOf(pane.Tree()->topLevelItem(2)), nullptr);
     }
 
-    void openingTwiceFetchesTwiceAndClosingReleasesChildren() {
+    void openingTwiceFetchesTwiceAndClosingReleasesChildrenAndTheirReport() {
         FakePane pane(&source);
         QCOMPARE(pane.rootLoads, 1);
         QCOMPARE(FakeObject::live, 2);
@@ -150,12 +148,8 @@ private slots:
         first->setExpanded(true);
         QCOMPARE(source.loads, 2);
         QCOMPARE(first->childCount(), 3);
-    }
 
-    void closingTheShownItemsParentClosesItsReportFirst() {
-        FakePane pane(&source);
-        QTreeWidgetItem* first = pane.Tree()->topLevelItem(0);
-        first->setExpanded(true);
+        // Closing the shown item's parent closes that report first.
         QTreeWidgetItem* child = first->child(1);
         pane.Tree()->setCurrentItem(child);
         QCOMPARE(pane.CurrentObject(), TreeObjectOf(child));

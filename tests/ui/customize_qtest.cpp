@@ -41,8 +41,8 @@ class CustomizeTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void keysMoveBetweenCommandsAndSurviveTheHive() {
-        Frame frame;
+    void keysMoveBetweenCommandsAndTheyAndUpToTenUserToolbarsSurviveTheHive() {
+        Frame frame({kFind, 0, kRefresh, 777});
         QCOMPARE(frame.commands.DisplayText(kExit), QStringLiteral("Exit"));
         QVERIFY(frame.commands.Execute(kFind));
         QCOMPARE(frame.finds, 1);
@@ -71,10 +71,7 @@ private slots:
         other.commands.ResetKeys();
         QCOMPARE(other.commands.CommandForKey(ctrlF), kFind);
         QCOMPARE(other.commands.Action(kRefresh)->text(), QStringLiteral("Refresh\tF5"));
-    }
 
-    void userToolbarsAreLimitedToTenAndSurviveTheHive() {
-        Frame frame({kFind, 0, kRefresh, 777});
         QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()),
                  QList<int>({kFind, 0, kRefresh}));  // 777 is no command
 
@@ -91,13 +88,11 @@ private slots:
         frame.toolbars.SetButtons(again, {kExit, kFind});
         frame.toolbars.SetButtons(frame.toolbars.Standard(), {kRefresh});
 
-        HiveKey key(u"Toolbars", 0);
-        frame.toolbars.Save(key);
-
-        Frame other;
+        HiveKey bars(u"Toolbars", 0);
+        frame.toolbars.Save(bars);
         other.toolbars.CreateUserToolbar(QStringLiteral("Replaced"));
-        key.SetString(u"User2Buttons", u"57665,junk,99999");
-        other.toolbars.Load(key);
+        bars.SetString(u"User2Buttons", u"57665,junk,99999");
+        other.toolbars.Load(bars);
         QCOMPARE(other.toolbars.Toolbars().size(), 11);
         QCOMPARE(other.toolbars.UserToolbar(3)->windowTitle(), QStringLiteral("Renamed"));
         QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(3)), QList<int>({kExit, kFind}));

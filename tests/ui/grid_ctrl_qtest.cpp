@@ -83,7 +83,7 @@ private slots:
         QCOMPARE(grid.model()->rowCount(), 0);
     }
 
-    void headerClickSorts() {
+    void headerClicksSortAndCellsDrawAndTakeDoubleClicks() {
         CGridCtrl grid;
         grid.resize(400, 300);
         grid.show();
@@ -120,28 +120,8 @@ private slots:
         QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
         grid.SetCurSel(99);
         QCOMPARE(grid.GetCurSelPosition(), -1);
-    }
 
-    void values() {
-        QCOMPARE(CellText(CGridItem(0xFFFFFFFFu)), QString("-1"));
-        QCOMPARE(CellText(CGridItem(qlonglong{5})), QString());
-        QCOMPARE(CellText(CGridItem(2.5)), QString());
-
-        const auto cmp = &CGridCtrl::CompareValues;
-        QCOMPARE(cmp(QVariant(), QVariant(0)), -1);
-        QCOMPARE(cmp(qlonglong{-1}, QVariant(qulonglong{1} << 63)), -1);
-        QCOMPARE(cmp(2.5, 2), 1);
-        QCOMPARE(cmp(qQNaN(), -1e300), -1);
-        QCOMPARE(cmp(QString("apple"), QString("Banana")), -1);
-        QCOMPARE(cmp(QString("a"), QString("A")), -cmp(QString("A"), QString("a")));
-        QVERIFY(cmp(QString("a"), QString("A")) != 0);
-    }
-
-    void doubleClickAndDrawing() {
-        CGridCtrl grid;
-        grid.resize(300, 200);
-        grid.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&grid));
+        grid.RemoveAll();
         Fill(grid, {{"first", 0}, {"second", 0}});
         grid.AdjustLayout();
         grid.GetRow(0)->ReplaceItem(1, std::make_unique<SwatchItem>());
@@ -164,6 +144,21 @@ private slots:
         QCOMPARE(grid.GetCurSelPosition(), 1);
         doubleClick(QPoint(10, grid.viewport()->height() - 3));  // below the rows
         QCOMPARE(spy.count(), 1);
+    }
+
+    void values() {
+        QCOMPARE(CellText(CGridItem(0xFFFFFFFFu)), QString("-1"));
+        QCOMPARE(CellText(CGridItem(qlonglong{5})), QString());
+        QCOMPARE(CellText(CGridItem(2.5)), QString());
+
+        const auto cmp = &CGridCtrl::CompareValues;
+        QCOMPARE(cmp(QVariant(), QVariant(0)), -1);
+        QCOMPARE(cmp(qlonglong{-1}, QVariant(qulonglong{1} << 63)), -1);
+        QCOMPARE(cmp(2.5, 2), 1);
+        QCOMPARE(cmp(qQNaN(), -1e300), -1);
+        QCOMPARE(cmp(QString("apple"), QString("Banana")), -1);
+        QCOMPARE(cmp(QString("a"), QString("A")), -cmp(QString("A"), QString("a")));
+        QVERIFY(cmp(QString("a"), QString("A")) != 0);
     }
 };
 
