@@ -6,7 +6,9 @@
 #include "qvservice/store/store_database.h"
 #include "records/log.h"
 
+#include <algorithm>
 #include <limits>
+#include <map>
 #include <set>
 
 namespace qv::server {
@@ -24,22 +26,24 @@ std::int64_t LastSequence(Database& db, const std::string& recorderId) {
 }
 
 void SetLastSequence(Database& db, const std::string& recorderId, std::int64_t sequence) {
-    Statement update(db, "UPDATE recorders SET last_sequence = ?2 WHERE recorder_id = ?1");
-    update.BindBlob(1, Bytes(recorderId));
-    update.Bind(2, sequence);
-    update.Step();
-    Statement insert(db,
-                     "INSERT INTO recorders(recorder_id, last_sequence) SELECT ?1, ?2 WHERE NOT EXISTS "
-                     "(SELECT 1 FROM recorders WHERE recorder_id = ?1)");
-    insert.BindBlob(1, Bytes(recorderId));
-    insert.Bind(2, sequence);
-    insert.Step();
+    Statement upsert(db,
+                     "INSERT INTO recorders(recorder_id, last_sequence) VALUES(?1, ?2) "
+                     "ON CONFLICT(recorder_id) DO UPDATE SET last_sequence = excluded.last_sequence");
+    upsert.BindBlob(1, Bytes(recorderId));
+    upsert.Bind(2, sequence);
+    upsert.Step();
 }
 
-bool HasIcon(Database& db, const std::string& process) {
-    Statement read(db, "SELECT icon IS NOT NULL FROM programs WHERE process_name = ?1");
-    read.BindText(1, process);
+bool HasIcon(Database& db, std::int64_t program) {
+    Statement read(db, "SELECT icon IS NOT NULL FROM programs WHERE id = ?1");
+    read.Bind(1, program);
     return read.Step() && read.Int64(0) != 0;
+}
+
+std::string ProcessName(Database& db, std::int64_t program) {
+    Statement read(db, "SELECT process_name FROM programs WHERE id = ?1");
+    read.Bind(1, program);
+    return read.Step() ? std::string(read.Bytes(0)) : std::string();
 }
 
 }  // namespace
@@ -81,41 +85,93 @@ BatchIngest::~BatchIngest() = default;
 
 BatchReceipt BatchIngest::Store(const RecordBatch& batch) {
     ValidateBatch(batch);
-    std::lock_guard lock(mutex_);
-    if (db_ && db_->Broken()) db_.reset();
-    if (!db_) db_ = OpenStore(store_, Database::Mode::ReadWrite);
-    Database& db = *db_;
+    Pending mine{&batch, {}, {}, false};
+    std::unique_lock lock(mutex_);
+    queue_.push_back(&mine);
+    while (!mine.done) {
+        if (writing_) {
+            written_.wait(lock);
+            continue;
+        }
+        // Whoever finds nobody writing writes everything queued, its own batch included.
+        writing_ = true;
+        std::vector<Pending*> group;
+        group.swap(queue_);
+        lock.unlock();
+        WriteGroup(group);
+        lock.lock();
+        writing_ = false;
+        written_.notify_all();
+    }
+    if (mine.error) std::rethrow_exception(mine.error);
+    return mine.receipt;
+}
+
+void BatchIngest::WriteGroup(const std::vector<Pending*>& group) {
+    try {
+        if (db_ && db_->Broken()) db_.reset();
+        if (!db_) db_ = OpenStore(store_, Database::Mode::ReadWrite);
+        WriteAll(*db_, group);
+    } catch (...) {
+        // Ids of the rolled-back transaction name nothing.
+        names_.Clear();
+        programsWithIcon_.clear();
+        programsWithoutIcon_.clear();
+        const auto error = std::current_exception();
+        for (Pending* pending : group) pending->error = error;
+    }
+    for (Pending* pending : group) pending->done = true;
+}
+
+void BatchIngest::WriteAll(Database& db, const std::vector<Pending*>& group) {
     Transaction transaction(db, Transaction::Kind::Write);
     PrepareSchema(db);
-
-    BatchReceipt receipt;
-    const std::int64_t last = LastSequence(db, batch.recorderId);
-    std::set<std::string> processes;
-    RecordWriter writer(db);
-    for (std::size_t i = 0; i < batch.records.size(); ++i) {
-        processes.insert(batch.records[i].process);
-        if (static_cast<std::int64_t>(batch.firstSequence + i) <= last) continue;
-        writer.Add(batch.records[i]);
-    }
-    for (const ProgramIcon& icon : batch.icons) {
-        if (!HasIcon(db, icon.process))
-            writer.Entities().SetIcon(writer.Entities().ProgramId(icon.process, {}), icon.icon);
+    RecordWriter writer(db, &names_);
+    EntityDirectory& entities = writer.Entities();
+    std::map<std::string, std::int64_t> lastByRecorder;
+    for (Pending* pending : group) {
+        const RecordBatch& batch = *pending->batch;
+        auto [last, unread] = lastByRecorder.try_emplace(batch.recorderId, 0);
+        if (unread) last->second = LastSequence(db, batch.recorderId);
+        entities.Prefetch(batch.records);
+        const std::int64_t before = writer.RecordCount();
+        std::set<std::int64_t> programs;
+        for (std::size_t i = 0; i < batch.records.size(); ++i) {
+            const ActivityRecord& record = batch.records[i];
+            if (static_cast<std::int64_t>(batch.firstSequence + i) <= last->second) {
+                programs.insert(entities.ProgramId(record.process, {}));
+                continue;
+            }
+            programs.insert(writer.Add(record).program);
+        }
+        for (const ProgramIcon& icon : batch.icons) {
+            const std::int64_t program = entities.ProgramId(icon.process, {});
+            if (!programsWithIcon_.contains(program) && !HasIcon(db, program)) entities.SetIcon(program, icon.icon);
+            programsWithIcon_.insert(program);
+            programsWithoutIcon_.erase(program);
+        }
+        for (const std::int64_t program : programs) {
+            if (programsWithIcon_.contains(program)) continue;
+            auto known = programsWithoutIcon_.find(program);
+            if (known == programsWithoutIcon_.end()) {
+                if (HasIcon(db, program)) {
+                    programsWithIcon_.insert(program);
+                    continue;
+                }
+                known = programsWithoutIcon_.emplace(program, ProcessName(db, program)).first;
+            }
+            pending->receipt.programsWithoutIcon.push_back(known->second);
+        }
+        if (!batch.records.empty()) {
+            last->second =
+                std::max(last->second, static_cast<std::int64_t>(batch.firstSequence + batch.records.size() - 1));
+        }
+        pending->receipt.committedSequence = static_cast<std::uint64_t>(last->second);
+        pending->receipt.stored = writer.RecordCount() - before;
     }
     writer.Finish();
-    receipt.stored = writer.RecordCount();
-    receipt.committedSequence = static_cast<std::uint64_t>(last);
-    if (!batch.records.empty()) {
-        const auto batchLast = static_cast<std::int64_t>(batch.firstSequence + batch.records.size() - 1);
-        if (batchLast > last) {
-            SetLastSequence(db, batch.recorderId, batchLast);
-            receipt.committedSequence = static_cast<std::uint64_t>(batchLast);
-        }
-    }
-    for (const std::string& process : processes) {
-        if (!HasIcon(db, process)) receipt.programsWithoutIcon.push_back(process);
-    }
+    for (const auto& [recorderId, last] : lastByRecorder) SetLastSequence(db, recorderId, last);
     transaction.Commit();
-    return receipt;
 }
 
 }  // namespace qv::server

@@ -4,11 +4,16 @@
 // twice, and an acknowledged record is in every answer at once.
 #pragma once
 
+#include "qvservice/model/entity_directory.h"
 #include "records/activity_record.h"
 
+#include <condition_variable>
 #include <cstdint>
+#include <exception>
+#include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -41,9 +46,12 @@ inline constexpr std::size_t kMaxBatchRecords = 10'000;
 // the store; nothing of such a batch is stored.
 void ValidateBatch(const RecordBatch& batch);
 
+// Batches that arrive while one is written wait and are then written
+// together, in one transaction: the rollups' merge and the commit, which
+// cost the most, are paid once for all of them.
 class BatchIngest {
 public:
-    // Opens the store at the first batch; one batch is written at a time.
+    // Opens the store at the first batch.
     explicit BatchIngest(std::string store);
     ~BatchIngest();
 
@@ -52,9 +60,26 @@ public:
     BatchReceipt Store(const RecordBatch& batch);
 
 private:
+    struct Pending {
+        const RecordBatch* batch;
+        BatchReceipt receipt;
+        std::exception_ptr error;
+        bool done = false;
+    };
+    void WriteGroup(const std::vector<Pending*>& group);
+    void WriteAll(Database& db, const std::vector<Pending*>& group);
+
     std::string store_;
     std::mutex mutex_;
+    std::condition_variable written_;
+    std::vector<Pending*> queue_;
+    bool writing_ = false;
+    // The writer's alone, while it writes.
     std::unique_ptr<Database> db_;
+    NameCache names_;
+    // What the store held at the last look: asked once, not per batch.
+    std::set<std::int64_t> programsWithIcon_;
+    std::map<std::int64_t, std::string> programsWithoutIcon_;
 };
 
 }  // namespace qv::server

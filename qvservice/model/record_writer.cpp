@@ -4,9 +4,9 @@
 
 namespace qv::server {
 
-RecordWriter::RecordWriter(Database& db)
+RecordWriter::RecordWriter(Database& db, NameCache* names)
     : db_(db),
-      entities_(db),
+      entities_(db, names),
       rollups_(db),
       activity_(db.Load("activity", {"user_id", "computer_id", "program_id", "window_id", "start_ms", "duration_ms",
                                      "keyboard_events", "mouse_events"})) {}

@@ -16,7 +16,8 @@ namespace qv::server {
 
 class RecordWriter {
 public:
-    explicit RecordWriter(Database& db);
+    // names: see NameCache; null for one of the writer's own.
+    explicit RecordWriter(Database& db, NameCache* names = nullptr);
 
     // Throws InvalidRecord for a record out of bounds.
     RecordIds Add(const ActivityRecord& record);

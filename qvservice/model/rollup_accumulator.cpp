@@ -114,7 +114,9 @@ void RollupAccumulator::Write(Table& table, const std::string& tableName, bool w
         separator = ", ";
     }
     db_.Exec(merge);
-    db_.Exec("DELETE FROM " + stage);
+    // A connection that writes batch after batch keeps the staging table: on
+    // PostgreSQL deleted rows would stay in it, and every merge would read them.
+    db_.Exec(types.emptyTable + stage);
 }
 
 }  // namespace qv::server

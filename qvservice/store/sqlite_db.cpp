@@ -144,7 +144,8 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : Database(pa
 SqliteDatabase::~SqliteDatabase() { sqlite3_close_v2(db_); }
 
 const Dialect& SqliteDatabase::Types() const {
-    static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB", " WITHOUT ROWID"};
+    static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER",     "REAL", "TEXT", "BLOB",
+                                    " WITHOUT ROWID",      "DELETE FROM "};
     return kTypes;
 }
 

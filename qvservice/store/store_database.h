@@ -41,6 +41,7 @@ struct Dialect {
     const char* name;        // names and titles: any bytes, compared byte for byte
     const char* blob;        // bytes
     const char* keyedTable;  // after a table whose primary key is its row
+    const char* emptyTable;  // followed by a table's name: removes every row at once, leaving no dead rows
 };
 
 using SqlValue = std::variant<std::int64_t, double>;
