@@ -52,7 +52,9 @@ RelayReply Daemon::Handle(const RelayRequest& request, const Sender& sender) {
     auto& status = *reply.mutable_status();
     status.set_computer(identity_.computer);
     status.set_server(options_.server);
-    status.set_connected(forwarder_.Connected() || link_.Ready());
+    // Before the first batch, whether the channel is up says most.
+    const std::optional<bool> connected = forwarder_.Connected();
+    status.set_connected(connected ? *connected : link_.Ready());
     status.set_waiting(counts.waiting);
     status.set_oldest_spooled_ms(counts.oldestSpooledMs);
     status.set_now_ms(

@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -36,8 +37,11 @@ public:
     void Wake();
     // Abandons the call in flight (its records stay in the spool) and ends the thread.
     void Stop();
-    // The last exchange with the service went through.
-    bool Connected() const { return state_ == State::Connected; }
+    // Whether the last exchange with the service went through; nothing before the first.
+    std::optional<bool> Connected() const {
+        const State state = state_;
+        return state == State::Unknown ? std::nullopt : std::optional<bool>(state == State::Connected);
+    }
 
 private:
     enum class State { Unknown, Connected, Lost };
