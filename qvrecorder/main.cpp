@@ -45,6 +45,10 @@ int main(int argc, char** argv) {
     } catch (const UsageError& error) {
         std::cerr << "qvrecorder: " << error.what() << "\n" << kUsage;
         return kExitUsage;
+    } catch (const SettingsError& error) {
+        // Like a wrong command line, a wrong file will not mend itself: the unit does not restart on it.
+        std::cerr << "qvrecorder: " << error.what() << "\n";
+        return kExitUsage;
     } catch (const std::exception& error) {
         std::cerr << "qvrecorder: " << error.what() << "\n";
         return kExitFailure;

@@ -103,7 +103,7 @@ void ReadSettingsFile(const std::string& path, bool required, DaemonOptions& opt
     std::ifstream in(path);
     if (!in) {
         if (!required && (errno == ENOENT || errno == EACCES)) return;
-        throw std::runtime_error("cannot read the settings file " + path + ": " + std::strerror(errno));
+        throw SettingsError("cannot read the settings file " + path + ": " + std::strerror(errno));
     }
     std::string line;
     for (int number = 1; std::getline(in, line); ++number) {
@@ -111,19 +111,19 @@ void ReadSettingsFile(const std::string& path, bool required, DaemonOptions& opt
         const std::string text = Trim(line);
         if (text.empty() || text.front() == '#') continue;
         const std::size_t equals = text.find('=');
-        if (equals == std::string::npos) throw std::runtime_error(where + "expected 'name = value'");
+        if (equals == std::string::npos) throw SettingsError(where + "expected 'name = value'");
         const std::string name = Trim(std::string_view(text).substr(0, equals));
-        if (!Known(name)) throw std::runtime_error(where + "unknown setting '" + name + "'");
-        if (settings.contains(name)) throw std::runtime_error(where + name + " is set twice");
+        if (!Known(name)) throw SettingsError(where + "unknown setting '" + name + "'");
+        if (settings.contains(name)) throw SettingsError(where + name + " is set twice");
         const std::string value = Trim(std::string_view(text).substr(equals + 1));
         try {
             Apply(options, name, value);
         } catch (const std::invalid_argument& bad) {
-            throw std::runtime_error(where + bad.what());
+            throw SettingsError(where + bad.what());
         }
         settings[name] = value;
     }
-    if (in.bad()) throw std::runtime_error("cannot read the settings file " + path);
+    if (in.bad()) throw SettingsError("cannot read the settings file " + path);
 }
 
 // "--name value" and "--name=value"; the config file's name under "config".

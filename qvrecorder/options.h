@@ -21,6 +21,12 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// A settings file that cannot be used; the text names the file and line.
+class SettingsError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 struct DaemonOptions {
     std::string server;  // HOST:PORT
     std::string tlsCa;
@@ -33,8 +39,7 @@ struct DaemonOptions {
     std::uint64_t spoolMaxBytes = std::uint64_t{1} << 30;
 };
 
-// Throws UsageError for the command line, std::runtime_error naming the
-// file and line for the file. A missing default file is no error; a
+// Throws UsageError for the command line, SettingsError for the file. A missing default file is no error; a
 // missing named one is. Checks that every required setting is given.
 DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args,
                                  const std::string& defaultConfig = kDefaultConfig);

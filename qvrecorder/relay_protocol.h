@@ -15,7 +15,7 @@ inline constexpr const char* kDefaultSocket = "/run/qvrecorder/socket";
 
 // Bounds on what either side reads: one record is at most five texts of
 // kMaxTextBytes, so a message of this size holds at least a few records.
-inline constexpr std::size_t kMaxRelayMessageBytes = 4 << 20;
+inline constexpr std::size_t kMaxRelayMessageBytes = 2 << 20;
 inline constexpr int kMaxRelayRecords = 1000;
 // What a client puts in one message before starting the next.
 inline constexpr std::size_t kTargetRelayMessageBytes = 1 << 20;

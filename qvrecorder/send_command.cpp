@@ -30,9 +30,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-class Sender {
+class MessageSender {
 public:
-    Sender(LocalClient& client, bool checkOnly) : client_(client), checkOnly_(checkOnly) {
+    MessageSender(LocalClient& client, bool checkOnly) : client_(client), checkOnly_(checkOnly) {
         request_.set_check_only(checkOnly);
     }
 
@@ -72,7 +72,7 @@ private:
 };
 
 // Reads standard input from where it is to its end; throws LineError.
-void SendInput(Sender& sender) {
+void SendInput(MessageSender& sender) {
     bool headerSeen = false;
     CsvParser parser(kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
         if (!headerSeen) {
@@ -117,13 +117,13 @@ int RunSend(const std::vector<std::string>& args) {
         struct stat input {};
         const off_t start = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
         if (::fstat(STDIN_FILENO, &input) == 0 && S_ISREG(input.st_mode) && start >= 0) {
-            Sender check(client, true);
+            MessageSender check(client, true);
             SendInput(check);
             if (::lseek(STDIN_FILENO, start, SEEK_SET) != start) {
                 throw std::runtime_error(std::string("cannot read standard input again: ") + std::strerror(errno));
             }
         }
-        Sender sender(client, false);
+        MessageSender sender(client, false);
         try {
             SendInput(sender);
         } catch (...) {
