@@ -1,7 +1,8 @@
-# `cpack -G DEB`: two packages, so that the service's machine needs no Qt
-# and an operator's desktop no service. qvviewer holds the viewer and
-# qvreport (same Qt libraries and report classes); qvservice the service,
-# its unit and its system user.
+# `cpack -G DEB`: three packages, so that the service's machine needs no Qt,
+# an operator's desktop no service, and a monitored computer neither.
+# qvviewer holds the viewer and qvreport (same Qt libraries and report
+# classes); qvservice the service, its unit and its system user; qvrecorder
+# the relay, its unit, settings and system user.
 set(QV_PACKAGE_MAINTAINER "QVViewer maintainers <root@localhost>"
     CACHE STRING "The Maintainer field of the Debian packages")
 
@@ -18,7 +19,7 @@ set(CPACK_INSTALL_PREFIX /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 
 set(CPACK_DEB_COMPONENT_INSTALL ON)
-set(CPACK_COMPONENTS_ALL viewer service)
+set(CPACK_COMPONENTS_ALL viewer service recorder)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_RELEASE 1)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
@@ -44,5 +45,17 @@ set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
 set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_SERVICE_DESCRIPTION
     "Quorvis Service: the activity store that QVViewer reads\nqvservice keeps activity records in an SQLite store and answers the\nviewer's queries over gRPC; it imports records from CSV files. The package\nruns it under systemd as the system user qvservice, answering on this\nmachine's loopback address only until /etc/default/qvservice says otherwise.")
+
+set(CPACK_DEBIAN_RECORDER_PACKAGE_NAME qvrecorder)
+set(CPACK_DEBIAN_RECORDER_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_RECORDER_PACKAGE_DEPENDS "adduser")
+set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/qvrecorder/postinst
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/qvrecorder/prerm
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/qvrecorder/postrm
+    ${CMAKE_CURRENT_SOURCE_DIR}/debian/qvrecorder/conffiles)
+set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_COMPONENT_RECORDER_DESCRIPTION
+    "Quorvis recorder relay: forwards a computer's activity records\nqvrecorder daemon takes activity records from the programs of this\ncomputer on a local socket, knowing each sender by its user id, keeps them\nin a spool and forwards them to the Quorvis Service over TLS with the\ncomputer's certificate, each record once, waiting out the service's\nabsences. The package runs it under systemd as the system user qvrecorder\nonce /etc/qvrecorder.conf names the service.")
 
 include(CPack)

@@ -48,7 +48,14 @@ TEST_F(InstallTree, PutsEveryFileInPlaceValidAndTheProgramsAnswerWithoutADisplay
     EXPECT_NE(unit.find("\nEnvironmentFile=-" + Path("etc/default/qvservice") + "\n"), std::string::npos) << unit;
     EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
 
-    for (const std::string program : {"qvviewer", "qvreport", "qvservice"}) {
+    const std::string recorderUnit = ReadFile(Path("lib/systemd/system/qvrecorder.service"));
+    EXPECT_NE(recorderUnit.find("\nExecStart=" + Path("bin/qvrecorder") + " daemon --config " +
+                                Path("etc/qvrecorder.conf") + "\n"),
+              std::string::npos)
+        << recorderUnit;
+    EXPECT_EQ(recorderUnit.find("@QV_"), std::string::npos) << recorderUnit;
+
+    for (const std::string program : {"qvviewer", "qvreport", "qvservice", "qvrecorder"}) {
         const CommandResult text = RunWithErrors("gzip -dc " + Quoted(Path("share/man/man1/" + program + ".1.gz")));
         EXPECT_EQ(text.exitCode, 0) << text.output;
         EXPECT_NE(text.output.find(".SH NAME\n" + program + " \\-"), std::string::npos) << program;
@@ -94,6 +101,33 @@ TEST_F(InstallTree, TheUnitServesLoopbackOnlyAndKeepsTheStoreOutOfSight) {
     EXPECT_TRUE(run.output.find("listening on 127.0.0.1:47913") != std::string::npos ||
                 run.output.find("cannot listen on 127.0.0.1:47913") != std::string::npos)
         << run.output;
+}
+
+// As installed every setting is commented out; each one, uncommented, is a valid setting.
+TEST_F(InstallTree, TheRecordersSettingsFileNamesEverySettingValidly) {
+    TempDir work;
+    const std::string installed = Path("etc/qvrecorder.conf");
+    namespace fs = std::filesystem;
+    EXPECT_EQ(fs::status(installed).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read | fs::perms::others_read);
+    const std::string program = Quoted(Path("bin/qvrecorder"));
+    const CommandResult bare = RunWithErrors(program + " daemon --config " + Quoted(installed));
+    EXPECT_EQ(bare.exitCode, 2) << bare.output;
+    EXPECT_NE(bare.output.find("--server is required (or server in " + installed + ")"), std::string::npos)
+        << bare.output;
+
+    const std::string all = work.File("all.conf");
+    ASSERT_EQ(RunCommand("sed 's/^#\\([a-z-]* =\\)/\\1/' " + Quoted(installed) + " > " + Quoted(all)).exitCode, 0);
+    const std::string settings = ReadFile(all);
+    for (const std::string name : {"server", "tls-ca", "tls-cert", "tls-key", "spool", "socket", "user-prefix",
+                                   "retry-max", "spool-max-bytes"}) {
+        EXPECT_NE(settings.find("\n" + name + " ="), std::string::npos) << name << " is missing:\n" << settings;
+    }
+    // Past the settings, the daemon stops at the first file that is not there.
+    const CommandResult parsed = RunWithErrors(program + " daemon --config " + Quoted(all));
+    EXPECT_EQ(parsed.exitCode, 1) << parsed.output;
+    EXPECT_NE(parsed.output.find("cannot read the CA file /etc/qvrecorder/service-ca.pem"), std::string::npos)
+        << parsed.output;
 }
 
 }  // namespace

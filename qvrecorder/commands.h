@@ -1,0 +1,17 @@
+// The subcommands of qvrecorder; each returns the exit code and throws
+// UsageError for a command line it cannot run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace qv::recorder {
+
+inline constexpr int kExitFailure = 1;
+inline constexpr int kExitUsage = 2;
+
+int RunDaemon(const std::vector<std::string>& args);
+int RunSend(const std::vector<std::string>& args);
+int RunStatus(const std::vector<std::string>& args);
+
+}  // namespace qv::recorder

@@ -1,0 +1,129 @@
+#include "qvrecorder/forwarder.h"
+
+#include "qvrecorder/live_records.h"
+#include "records/log.h"
+
+namespace qv::recorder {
+
+namespace {
+
+std::string Describe(const grpc::Status& status) {
+    static const char* const kNames[] = {
+        "OK",        "CANCELLED",      "UNKNOWN",           "INVALID_ARGUMENT",   "DEADLINE_EXCEEDED",
+        "NOT_FOUND", "ALREADY_EXISTS", "PERMISSION_DENIED", "RESOURCE_EXHAUSTED", "FAILED_PRECONDITION",
+        "ABORTED",   "OUT_OF_RANGE",   "UNIMPLEMENTED",     "INTERNAL",           "UNAVAILABLE",
+        "DATA_LOSS", "UNAUTHENTICATED"};
+    const auto code = static_cast<std::size_t>(status.error_code());
+    const std::string name = code < std::size(kNames) ? kNames[code] : "status " + std::to_string(code);
+    return name + ": " + Printable(status.error_message(), 300);
+}
+
+}  // namespace
+
+Forwarder::Forwarder(Spool& spool, ServiceLink& link, std::string server, ForwarderLimits limits)
+    : spool_(spool),
+      link_(link),
+      server_(std::move(server)),
+      limits_(limits),
+      backoff_(limits.firstRetry, limits.maxRetry),
+      thread_([this] { Run(); }) {}
+
+Forwarder::~Forwarder() { Stop(); }
+
+void Forwarder::Wake() {
+    const std::lock_guard lock(mutex_);
+    pending_ = true;
+    wake_.notify_one();
+}
+
+void Forwarder::Stop() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+        wake_.notify_one();
+    }
+    link_.Cancel();
+    if (thread_.joinable()) thread_.join();
+}
+
+void Forwarder::Run() {
+    link_.Ready();
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            wake_.wait(lock, [this] { return stopping_ || pending_; });
+            if (stopping_) return;
+            pending_ = false;
+        }
+        // Until the spool is empty; a Wake() meanwhile leaves pending_ set for one more look.
+        for (;;) {
+            Outcome outcome = Outcome::Failed;
+            try {
+                outcome = SendOldest();
+            } catch (const std::exception& error) {
+                // The spool failed (disk full, I/O error): the records stay where they are.
+                LogLine(std::string("spool error: ") + error.what());
+                Note(error.what());
+            }
+            std::unique_lock lock(mutex_);
+            if (stopping_) return;
+            if (outcome == Outcome::Empty) break;
+            if (outcome == Outcome::Sent) continue;
+            // Only stopping ends the wait: a new record must not hurry a service that is away.
+            if (wake_.wait_for(lock, backoff_.Next(), [this] { return stopping_; })) return;
+        }
+    }
+}
+
+Forwarder::Outcome Forwarder::SendOldest() {
+    const SpooledBatch oldest = spool_.Oldest(limits_.batchRecords, limits_.batchBytes);
+    if (oldest.records.empty()) return Outcome::Empty;
+    quorvis::v1::RecordBatch batch;
+    batch.set_recorder_id(spool_.RecorderId());
+    batch.set_first_sequence(oldest.firstSequence);
+    for (const ActivityRecord& record : oldest.records) ToLive(record, *batch.add_records());
+    quorvis::v1::RecordReply reply;
+    const grpc::Status status = link_.Record(batch, reply, limits_.callDeadline);
+    const std::uint64_t count = oldest.records.size();
+    if (status.ok()) {
+        spool_.Remove(oldest.firstSequence, count);
+    } else if (status.error_code() == grpc::StatusCode::INVALID_ARGUMENT) {
+        const std::string reason = Printable(status.error_message(), 1000);
+        spool_.SetAside(oldest.firstSequence, count, reason);
+        const std::string line = "the service refused the records " + std::to_string(oldest.firstSequence) + " to " +
+                                 std::to_string(oldest.firstSequence + count - 1) +
+                                 " as bad; set them aside: " + reason;
+        LogLine(line);
+        Note(line);
+    } else {
+        Lost(Describe(status));
+        return Outcome::Failed;
+    }
+    backoff_.Reset();
+    if (state_.exchange(State::Connected) != State::Connected) LogLine("connected to the service at " + server_);
+    return Outcome::Sent;
+}
+
+void Forwarder::Lost(const std::string& error) {
+    {
+        const std::lock_guard lock(mutex_);
+        if (stopping_) return;  // the cancelled call of a stop says nothing about the service
+    }
+    if (state_.exchange(State::Lost) != State::Lost) {
+        LogLine("cannot reach the service at " + server_ + " (" + error + "); the records wait in the spool");
+    }
+    Note(error);
+}
+
+void Forwarder::Note(const std::string& error) {
+    // Once per new text: a retry every second must not sync the spool every second.
+    if (error == lastNoted_) return;
+    lastNoted_ = error;
+    try {
+        spool_.SetLastError(error);
+    } catch (const std::exception& failed) {
+        LogLine(std::string("cannot note the last error in the spool: ") + failed.what());
+    }
+}
+
+}  // namespace qv::recorder

@@ -1,0 +1,38 @@
+// A local program's connection to the computer's qvrecorder daemon: what
+// send and status use, and what a session recorder uses to hand over its
+// records. One request at a time; not thread-safe.
+#pragma once
+
+#include "proto/relay.pb.h"
+#include "qvrecorder/relay_protocol.h"
+
+#include <sys/un.h>
+
+#include <string>
+
+namespace qv::recorder {
+
+class LocalClient {
+public:
+    // Connects; throws RelayError naming the socket when no daemon answers.
+    explicit LocalClient(std::string socketPath);
+    ~LocalClient();
+    LocalClient(const LocalClient&) = delete;
+    LocalClient& operator=(const LocalClient&) = delete;
+
+    // At most kMaxRelayRecords records and kMaxRelayMessageBytes in all;
+    // throws RelayError when the daemon does not answer.
+    quorvis::relay::v1::SendReply Send(const quorvis::relay::v1::SendRequest& request);
+    quorvis::relay::v1::StatusReply Status();
+
+private:
+    quorvis::relay::v1::RelayReply Call(const quorvis::relay::v1::RelayRequest& request);
+
+    std::string path_;
+    int fd_ = -1;
+};
+
+// A Unix socket address for path; throws RelayError when it is too long.
+sockaddr_un UnixAddress(const std::string& path);
+
+}  // namespace qv::recorder

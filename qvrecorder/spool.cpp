@@ -1,0 +1,325 @@
+#include "qvrecorder/spool.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+
+namespace qv::recorder {
+
+namespace {
+
+constexpr int kSchemaVersion = 1;
+constexpr std::size_t kRecorderIdBytes = 16;
+// What a record's numbers and row cost besides its texts.
+constexpr std::uint64_t kRecordOverhead = 64;
+// The record's columns, in ActivityRecord's order, as both queues hold them.
+constexpr const char* kRecordColumns =
+    "user, computer, process, description, window_title, start_ms, duration_ms, keyboard_events, mouse_events";
+constexpr const char* kRecordBytes =
+    "length(user) + length(computer) + length(process) + length(description) + length(window_title) + 64";
+
+constexpr const char* kSchema = R"(
+CREATE TABLE recorder (
+    id BLOB NOT NULL,
+    next_sequence INTEGER NOT NULL,
+    last_error TEXT NOT NULL DEFAULT '',
+    last_error_ms INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE waiting (
+    sequence INTEGER PRIMARY KEY, spooled_ms INTEGER NOT NULL,
+    user BLOB NOT NULL, computer BLOB NOT NULL, process BLOB NOT NULL, description BLOB NOT NULL,
+    window_title BLOB NOT NULL, start_ms INTEGER NOT NULL, duration_ms INTEGER NOT NULL,
+    keyboard_events INTEGER NOT NULL, mouse_events INTEGER NOT NULL);
+CREATE TABLE set_aside_batches (
+    batch INTEGER PRIMARY KEY, first_sequence INTEGER NOT NULL, records INTEGER NOT NULL,
+    reason TEXT NOT NULL, set_aside_ms INTEGER NOT NULL);
+CREATE TABLE set_aside (
+    sequence INTEGER PRIMARY KEY, batch INTEGER NOT NULL, spooled_ms INTEGER NOT NULL,
+    user BLOB NOT NULL, computer BLOB NOT NULL, process BLOB NOT NULL, description BLOB NOT NULL,
+    window_title BLOB NOT NULL, start_ms INTEGER NOT NULL, duration_ms INTEGER NOT NULL,
+    keyboard_events INTEGER NOT NULL, mouse_events INTEGER NOT NULL);
+)";
+
+std::int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::uint64_t TextBytes(const ActivityRecord& r) {
+    return r.user.size() + r.computer.size() + r.process.size() + r.description.size() + r.windowTitle.size() +
+           kRecordOverhead;
+}
+
+class Statement {
+public:
+    Statement(sqlite3* db, const std::string& sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement_, nullptr) != SQLITE_OK) Fail();
+    }
+    ~Statement() { sqlite3_finalize(statement_); }
+    Statement(const Statement&) = delete;
+    Statement& operator=(const Statement&) = delete;
+
+    Statement& Bind(int index, std::int64_t value) {
+        if (sqlite3_bind_int64(statement_, index, value) != SQLITE_OK) Fail();
+        return *this;
+    }
+    Statement& Bind(int index, const std::string& value) {
+        if (sqlite3_bind_blob64(statement_, index, value.data(), value.size(), SQLITE_STATIC) != SQLITE_OK) Fail();
+        return *this;
+    }
+    Statement& BindText(int index, const std::string& value) {
+        if (sqlite3_bind_text64(statement_, index, value.data(), value.size(), SQLITE_STATIC, SQLITE_UTF8) != SQLITE_OK)
+            Fail();
+        return *this;
+    }
+    // True while there is a row.
+    bool Step() {
+        const int rc = sqlite3_step(statement_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc != SQLITE_DONE) Fail();
+        return false;
+    }
+    void Reset() {
+        sqlite3_reset(statement_);
+        sqlite3_clear_bindings(statement_);
+    }
+    std::int64_t Int(int column) const { return sqlite3_column_int64(statement_, column); }
+    std::string Bytes(int column) const {
+        const void* data = sqlite3_column_blob(statement_, column);
+        return data ? std::string(static_cast<const char*>(data),
+                                  static_cast<std::size_t>(sqlite3_column_bytes(statement_, column)))
+                    : std::string();
+    }
+
+private:
+    [[noreturn]] void Fail() { throw std::runtime_error(std::string("spool: ") + sqlite3_errmsg(db_)); }
+
+    sqlite3* db_;
+    sqlite3_stmt* statement_ = nullptr;
+};
+
+// Rolls back unless committed, so that a failed change leaves nothing behind.
+class Transaction {
+public:
+    explicit Transaction(sqlite3* db) : db_(db) { Run("BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (open_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void Commit() {
+        Run("COMMIT");
+        open_ = false;
+    }
+
+private:
+    void Run(const char* sql) {
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+            throw std::runtime_error(std::string("spool: ") + sqlite3_errmsg(db_));
+        }
+    }
+    sqlite3* db_;
+    bool open_ = true;
+};
+
+std::string RandomId() {
+    std::string id(kRecorderIdBytes, '\0');
+    std::size_t done = 0;
+    while (done < id.size()) {
+        const ssize_t n = ::getrandom(id.data() + done, id.size() - done, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw std::runtime_error(std::string("cannot make the recorder id: ") + std::strerror(errno));
+        done += static_cast<std::size_t>(n);
+    }
+    return id;
+}
+
+}  // namespace
+
+Spool::Spool(const std::string& folder, std::uint64_t maxBytes) : path_(folder + "/" + kFileName), maxBytes_(maxBytes) {
+    if (::mkdir(folder.c_str(), 0700) != 0 && errno != EEXIST) {
+        throw std::runtime_error("cannot make the spool folder " + folder + ": " + std::strerror(errno));
+    }
+    lockFd_ = ::open((folder + "/spool.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (lockFd_ < 0) throw std::runtime_error("cannot open the spool folder " + folder + ": " + std::strerror(errno));
+    if (::flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
+        ::close(lockFd_);
+        throw std::runtime_error(error == EWOULDBLOCK
+                                     ? "the spool " + folder + " is in use by another qvrecorder daemon"
+                                     : "cannot lock the spool " + folder + ": " + std::strerror(error));
+    }
+    try {
+        if (sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            throw std::runtime_error("cannot open the spool " + path_ + ": " +
+                                     (db_ ? sqlite3_errmsg(db_) : "out of memory"));
+        }
+        // An operator's sqlite3 looking at the set-aside batches holds locks for a moment only.
+        sqlite3_busy_timeout(db_, 10'000);
+        Execute("PRAGMA journal_mode=WAL");
+        Execute("PRAGMA synchronous=FULL");
+        Statement version(db_, "PRAGMA user_version");
+        version.Step();
+        const std::int64_t found = version.Int(0);
+        if (found > kSchemaVersion) {
+            throw std::runtime_error("the spool " + path_ + " was made by a newer qvrecorder (version " +
+                                     std::to_string(found) + ")");
+        }
+        if (found == 0) {
+            Transaction transaction(db_);
+            Execute(kSchema);
+            Statement insert(db_, "INSERT INTO recorder (id, next_sequence) VALUES (?, 1)");
+            insert.Bind(1, RandomId()).Step();
+            Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+            transaction.Commit();
+        }
+        Statement recorder(db_, "SELECT id, next_sequence FROM recorder");
+        if (!recorder.Step()) throw std::runtime_error("the spool " + path_ + " has lost its recorder id");
+        recorderId_ = recorder.Bytes(0);
+        nextSequence_ = static_cast<std::uint64_t>(recorder.Int(1));
+        if (recorderId_.size() != kRecorderIdBytes) throw std::runtime_error("the spool " + path_ + " has a bad id");
+        bytes_ = MeasureBytes();
+    } catch (...) {
+        sqlite3_close(db_);
+        ::close(lockFd_);
+        throw;
+    }
+}
+
+Spool::~Spool() {
+    sqlite3_close(db_);
+    ::close(lockFd_);
+}
+
+void Spool::Execute(const char* sql) {
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        throw std::runtime_error("spool " + path_ + ": " + sqlite3_errmsg(db_));
+    }
+}
+
+std::uint64_t Spool::MeasureBytes() {
+    Statement sum(db_, std::string("SELECT (SELECT coalesce(sum(") + kRecordBytes + "), 0) FROM waiting) + " +
+                           "(SELECT coalesce(sum(" + kRecordBytes + "), 0) FROM set_aside)");
+    sum.Step();
+    return static_cast<std::uint64_t>(sum.Int(0));
+}
+
+std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records) {
+    const std::lock_guard lock(mutex_);
+    std::uint64_t adding = 0;
+    for (const ActivityRecord& record : records) adding += TextBytes(record);
+    // Set-aside batches an operator removed meanwhile no longer count.
+    if (bytes_ + adding > maxBytes_) bytes_ = MeasureBytes();
+    if (bytes_ + adding > maxBytes_) {
+        throw SpoolFull("the spool is full (" + std::to_string(bytes_) + " bytes of records, limit " +
+                        std::to_string(maxBytes_) + "); the service has not taken the records that wait");
+    }
+    const std::uint64_t first = nextSequence_;
+    Transaction transaction(db_);
+    Statement insert(db_, std::string("INSERT INTO waiting (sequence, spooled_ms, ") + kRecordColumns +
+                              ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    const std::int64_t now = NowMs();
+    std::uint64_t sequence = first;
+    for (const ActivityRecord& r : records) {
+        insert.Bind(1, static_cast<std::int64_t>(sequence++)).Bind(2, now).Bind(3, r.user).Bind(4, r.computer);
+        insert.Bind(5, r.process).Bind(6, r.description).Bind(7, r.windowTitle).Bind(8, r.startMs);
+        insert.Bind(9, r.durationMs).Bind(10, r.keyboardEvents).Bind(11, r.mouseEvents).Step();
+        insert.Reset();
+    }
+    Statement(db_, "UPDATE recorder SET next_sequence = ?").Bind(1, static_cast<std::int64_t>(sequence)).Step();
+    transaction.Commit();
+    nextSequence_ = sequence;
+    bytes_ += adding;
+    return first;
+}
+
+SpooledBatch Spool::Oldest(std::size_t maxRecords, std::size_t maxBytes) {
+    const std::lock_guard lock(mutex_);
+    SpooledBatch batch;
+    Statement select(db_,
+                     std::string("SELECT sequence, ") + kRecordColumns + " FROM waiting ORDER BY sequence LIMIT ?");
+    select.Bind(1, static_cast<std::int64_t>(maxRecords));
+    std::size_t bytes = 0;
+    while (select.Step()) {
+        const auto sequence = static_cast<std::uint64_t>(select.Int(0));
+        if (batch.records.empty()) batch.firstSequence = sequence;
+        // The service takes consecutive numbers only.
+        if (sequence != batch.firstSequence + batch.records.size()) break;
+        ActivityRecord r{select.Bytes(1), select.Bytes(2), select.Bytes(3), select.Bytes(4), select.Bytes(5),
+                         select.Int(6),   select.Int(7),   select.Int(8),   select.Int(9)};
+        bytes += TextBytes(r);
+        if (!batch.records.empty() && bytes > maxBytes) break;
+        batch.records.push_back(std::move(r));
+    }
+    return batch;
+}
+
+void Spool::Remove(std::uint64_t first, std::uint64_t count) {
+    const std::lock_guard lock(mutex_);
+    const auto from = static_cast<std::int64_t>(first);
+    const auto to = static_cast<std::int64_t>(first + count - 1);
+    Transaction transaction(db_);
+    Statement measure(
+        db_, std::string("SELECT coalesce(sum(") + kRecordBytes + "), 0) FROM waiting WHERE sequence BETWEEN ? AND ?");
+    measure.Bind(1, from).Bind(2, to).Step();
+    const auto removed = static_cast<std::uint64_t>(measure.Int(0));
+    Statement(db_, "DELETE FROM waiting WHERE sequence BETWEEN ? AND ?").Bind(1, from).Bind(2, to).Step();
+    transaction.Commit();
+    bytes_ -= std::min(bytes_, removed);
+}
+
+void Spool::SetAside(std::uint64_t first, std::uint64_t count, const std::string& reason) {
+    const std::lock_guard lock(mutex_);
+    const auto from = static_cast<std::int64_t>(first);
+    const auto to = static_cast<std::int64_t>(first + count - 1);
+    Transaction transaction(db_);
+    Statement batch(
+        db_, "INSERT INTO set_aside_batches (first_sequence, records, reason, set_aside_ms) VALUES (?, ?, ?, ?)");
+    batch.Bind(1, from).Bind(2, static_cast<std::int64_t>(count)).Bind(4, NowMs());
+    batch.BindText(3, reason).Step();
+    const std::int64_t id = sqlite3_last_insert_rowid(db_);
+    Statement move(db_, std::string("INSERT INTO set_aside (sequence, batch, spooled_ms, ") + kRecordColumns +
+                            ") SELECT sequence, ?, spooled_ms, " + kRecordColumns +
+                            " FROM waiting WHERE sequence BETWEEN ? AND ?");
+    move.Bind(1, id).Bind(2, from).Bind(3, to).Step();
+    Statement(db_, "DELETE FROM waiting WHERE sequence BETWEEN ? AND ?").Bind(1, from).Bind(2, to).Step();
+    transaction.Commit();
+}
+
+void Spool::SetLastError(const std::string& text) {
+    const std::lock_guard lock(mutex_);
+    Statement(db_, "UPDATE recorder SET last_error = ?, last_error_ms = ?")
+        .BindText(1, text)
+        .Bind(2, text.empty() ? 0 : NowMs())
+        .Step();
+}
+
+SpoolCounts Spool::Counts() {
+    const std::lock_guard lock(mutex_);
+    SpoolCounts counts;
+    // The waiting numbers are consecutive: no need to count a large queue row by row.
+    Statement waiting(db_,
+                      "SELECT coalesce(max(sequence) - min(sequence) + 1, 0), "
+                      "coalesce((SELECT spooled_ms FROM waiting ORDER BY sequence LIMIT 1), 0) FROM waiting");
+    waiting.Step();
+    counts.waiting = static_cast<std::uint64_t>(waiting.Int(0));
+    counts.oldestSpooledMs = waiting.Int(1);
+    Statement aside(db_, "SELECT count(*), coalesce(sum(records), 0) FROM set_aside_batches");
+    aside.Step();
+    counts.setAsideBatches = static_cast<std::uint64_t>(aside.Int(0));
+    counts.setAsideRecords = static_cast<std::uint64_t>(aside.Int(1));
+    Statement error(db_, "SELECT last_error, last_error_ms FROM recorder");
+    if (error.Step()) {
+        counts.lastError = error.Bytes(0);
+        counts.lastErrorMs = error.Int(1);
+    }
+    counts.bytes = bytes_;
+    return counts;
+}
+
+}  // namespace qv::recorder

@@ -1,0 +1,84 @@
+// The relay's spool: a SQLite file in the state folder that holds the
+// recorder's id, the next record number, the records that wait for the
+// service, the batches it refused, and the last error. Each change is one
+// transaction, synced before it returns, so that a record acknowledged to its
+// sender survives any crash, and keeps its number.
+#pragma once
+
+#include "records/activity_record.h"
+
+#include <cstdint>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace qv::recorder {
+
+// The spool has no room for more records; the text says how full it is.
+class SpoolFull : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SpooledBatch {
+    std::uint64_t firstSequence = 0;  // 0 when nothing waits
+    std::vector<ActivityRecord> records;
+};
+
+struct SpoolCounts {
+    std::uint64_t waiting = 0;
+    std::int64_t oldestSpooledMs = 0;  // 0 when nothing waits
+    std::uint64_t setAsideBatches = 0;
+    std::uint64_t setAsideRecords = 0;
+    std::uint64_t bytes = 0;
+    std::string lastError;
+    std::int64_t lastErrorMs = 0;
+};
+
+// Thread-safe: every call holds the spool for its transaction.
+class Spool {
+public:
+    // Opens or makes folder/spool.db (and the folder itself, mode 0700). Only
+    // one process at a time may hold a folder. Throws std::runtime_error.
+    Spool(const std::string& folder, std::uint64_t maxBytes);
+    ~Spool();
+    Spool(const Spool&) = delete;
+    Spool& operator=(const Spool&) = delete;
+
+    // 16 random bytes, made with the spool and kept for ever.
+    const std::string& RecorderId() const { return recorderId_; }
+
+    // Commits the records under the next numbers, all or none; returns the
+    // first one's number. Throws SpoolFull past the size limit.
+    std::uint64_t Add(const std::vector<ActivityRecord>& records);
+    // The oldest waiting records, consecutive numbers, at most maxRecords and
+    // (but for a first record larger than it) maxBytes of text.
+    SpooledBatch Oldest(std::size_t maxRecords, std::size_t maxBytes);
+    // Forgets the waiting records first..first+count-1: the service has them.
+    void Remove(std::uint64_t first, std::uint64_t count);
+    // Moves them out of the queue into the set-aside tables, with the reason.
+    void SetAside(std::uint64_t first, std::uint64_t count, const std::string& reason);
+    // The last error is kept in the spool; an empty text clears it.
+    void SetLastError(const std::string& text);
+    SpoolCounts Counts();
+
+    static constexpr const char* kFileName = "spool.db";
+
+private:
+    void Execute(const char* sql);
+    std::uint64_t MeasureBytes();
+
+    std::mutex mutex_;
+    std::string path_;
+    sqlite3* db_ = nullptr;
+    int lockFd_ = -1;
+    std::uint64_t maxBytes_;
+    std::uint64_t bytes_ = 0;
+    std::uint64_t nextSequence_ = 1;
+    std::string recorderId_;
+};
+
+}  // namespace qv::recorder

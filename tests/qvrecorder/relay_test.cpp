@@ -1,0 +1,235 @@
+// The daemon as a child process, fed by `qvrecorder send` and watched with
+// `qvrecorder status`, against a fake recording service over TLS.
+#include "records/csv_records.h"
+#include "tests/support/daemon_process.h"
+#include "tests/support/fake_recorder_service.h"
+#include "tests/support/random_records.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+namespace qv::test {
+namespace {
+
+const std::string kHeader = std::string(kCsvHeader) + "\n";
+
+std::size_t RecordCount(const std::vector<ReceivedBatch>& batches) {
+    std::size_t count = 0;
+    for (const ReceivedBatch& batch : batches) count += batch.records.size();
+    return count;
+}
+
+std::string Line(const std::string& user, const std::string& computer, const std::string& process) {
+    return user + "," + computer + "," + process + ",,Title,2024-03-01T10:00:00Z,1000,3,4\n";
+}
+
+class Relay : public testing::Test {
+protected:
+    Relay() : certs_(CopyTestCertificates(dir_)), fake_(certs_) { WriteFile(dir_.File("empty.conf"), ""); }
+
+    std::vector<std::string> DaemonCommand(const std::vector<std::string>& extra = {},
+                                           const std::string& key = "test-recorder-WS-01.key") {
+        std::vector<std::string> command{QVRECORDER_PATH, "daemon",
+                                         "--config",      dir_.File("empty.conf"),
+                                         "--server",      fake_.Address(),
+                                         "--tls-ca",      certs_ + "/test-ca.pem",
+                                         "--tls-cert",    certs_ + "/test-recorder-WS-01.pem",
+                                         "--tls-key",     certs_ + "/" + key,
+                                         "--socket",      Socket(),
+                                         "--retry-max",   "1"};
+        command.insert(command.end(), extra.begin(), extra.end());
+        if (std::find(extra.begin(), extra.end(), "--spool") == extra.end()) {
+            command.insert(command.end(), {"--spool", dir_.File("spool")});
+        }
+        return command;
+    }
+    std::unique_ptr<DaemonProcess> StartDaemon(const std::vector<std::string>& extra = {}) {
+        auto daemon = std::make_unique<DaemonProcess>(DaemonCommand(extra));
+        EXPECT_TRUE(daemon->WaitForLog("listening on ")) << daemon->Log();
+        return daemon;
+    }
+    std::string Socket() const { return dir_.File("socket"); }
+    ToolResult Send(const std::string& csv, std::vector<std::string> command = {}) {
+        WriteFile(dir_.File("input.csv"), csv);
+        command.insert(command.end(), {QVRECORDER_PATH, "send", "--socket", Socket()});
+        return RunWithInput(command, dir_.File("input.csv"));
+    }
+    ToolResult Status() { return RunProgram({QVRECORDER_PATH, "status", "--socket", Socket()}); }
+    // Asks until status prints the line; false when it never does.
+    bool StatusSays(const std::string& line) {
+        for (int i = 0; i < 1200; ++i) {
+            if (Status().out.find("\n" + line + "\n") != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    TempDir dir_;
+    std::string certs_;
+    FakeRecorderService fake_;
+};
+
+TEST_F(Relay, ForwardsRecordsInOrderEachOnceUnderTheCertificatesNameAndStopsCleanly) {
+    std::mt19937_64 random(7);
+    std::vector<ActivityRecord> records = RandomRecords(random, 2500, 1'700'000'000'000, 1'710'000'000'000);
+    for (ActivityRecord& record : records) record.computer = "ws-01";
+    const auto daemon = StartDaemon();
+    const ToolResult sent = Send(RecordsCsv(records));
+    EXPECT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_EQ(sent.out, "2500 records taken\n");
+    ASSERT_TRUE(fake_.WaitFor([](const auto& batches) { return RecordCount(batches) >= 2500; })) << daemon->Log();
+
+    const std::vector<ReceivedBatch> batches = fake_.Batches();
+    std::uint64_t next = 1;
+    for (const ReceivedBatch& batch : batches) {
+        EXPECT_EQ(batch.peerName, "WS-01");
+        EXPECT_EQ(batch.recorderId.size(), 16u);
+        EXPECT_EQ(batch.recorderId, batches.front().recorderId);
+        EXPECT_EQ(batch.firstSequence, next);
+        EXPECT_LE(batch.records.size(), 1000u);
+        next += batch.records.size();
+    }
+    const auto stored = fake_.Stored();
+    ASSERT_EQ(stored.size(), records.size());
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        const ActivityRecord& r = records[i];
+        EXPECT_EQ(stored[i].computer(), "WS-01");
+        EXPECT_EQ(std::tie(stored[i].user(), stored[i].process(), stored[i].window_title()),
+                  std::tie(r.user, r.process, r.windowTitle));
+        EXPECT_EQ(std::tuple(stored[i].start_ms(), stored[i].duration_ms(), stored[i].keyboard_events(),
+                             stored[i].mouse_events()),
+                  std::tuple(r.startMs, r.durationMs, r.keyboardEvents, r.mouseEvents));
+    }
+    EXPECT_TRUE(StatusSays("waiting 0"));
+    EXPECT_NE(Status().out.find("\nconnected yes\n"), std::string::npos);
+    EXPECT_EQ(daemon->Stop(SIGTERM), 0);
+    EXPECT_NE(daemon->Log().find("stopped"), std::string::npos) << daemon->Log();
+}
+
+TEST_F(Relay, KeepsRecordsWhileTheServiceIsAwayAndDeliversThemWhenItIsBack) {
+    fake_.Answer(grpc::StatusCode::UNAVAILABLE);
+    const auto daemon = StartDaemon();
+    std::string csv = kHeader;
+    for (int i = 0; i < 10; ++i) csv += Line("anna", "WS-01", "p" + std::to_string(i) + ".exe");
+    EXPECT_EQ(Send(csv).out, "10 records taken\n");
+    ASSERT_TRUE(fake_.WaitFor([](const auto& batches) { return batches.size() >= 3; })) << daemon->Log();
+    const std::string status = Status().out;
+    EXPECT_NE(status.find("\nwaiting 10\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("\nconnected no\n"), std::string::npos) << status;
+    EXPECT_NE(status.find("UNAVAILABLE: the fake service answers so"), std::string::npos) << status;
+
+    fake_.Answer(grpc::StatusCode::OK);
+    ASSERT_TRUE(StatusSays("waiting 0")) << daemon->Log();
+    EXPECT_EQ(fake_.Stored().size(), 10u);
+    for (const ReceivedBatch& batch : fake_.Batches()) EXPECT_EQ(batch.firstSequence, 1u);
+    ASSERT_TRUE(daemon->WaitForLog("connected to the service")) << daemon->Log();
+    const std::string& log = daemon->Log();
+    const std::size_t lost = log.find("cannot reach the service");
+    EXPECT_LT(lost, log.find("connected to the service")) << log;
+    EXPECT_EQ(log.find("cannot reach the service", lost + 1), std::string::npos) << "once, not per retry:\n" << log;
+}
+
+TEST_F(Relay, SetsABadBatchAsideAndForwardsTheRecordsBehindIt) {
+    fake_.RefuseProcess("poison.exe");
+    const auto daemon = StartDaemon();
+    EXPECT_EQ(Send(kHeader + Line("anna", "WS-01", "poison.exe") + Line("anna", "WS-01", "a.exe")).out,
+              "2 records taken\n");
+    ASSERT_TRUE(StatusSays("set aside 1 batches (2 records)")) << daemon->Log();
+    EXPECT_EQ(Send(kHeader + Line("ben", "WS-01", "b.exe")).out, "1 records taken\n");
+    ASSERT_TRUE(StatusSays("waiting 0")) << daemon->Log();
+    const auto batches = fake_.Batches();
+    ASSERT_EQ(batches.size(), 2u);
+    EXPECT_EQ(batches[1].firstSequence, 3u);
+    EXPECT_EQ(fake_.Stored().at(0).user(), "ben");
+    EXPECT_TRUE(daemon->WaitForLog("refused the records 1 to 2 as bad; set them aside")) << daemon->Log();
+}
+
+TEST_F(Relay, ResendsTheBatchInFlightUnderTheSameNumbersAfterAKill) {
+    fake_.Hold(true);
+    auto daemon = StartDaemon();
+    EXPECT_EQ(Send(kHeader + Line("anna", "WS-01", "a.exe") + Line("anna", "WS-01", "b.exe")).exitCode, 0);
+    ASSERT_TRUE(fake_.WaitFor([](const auto& batches) { return batches.size() == 1; })) << daemon->Log();
+    EXPECT_EQ(daemon->Stop(SIGKILL), 128 + SIGKILL);
+    fake_.Hold(false);
+
+    daemon = StartDaemon();
+    EXPECT_NE(daemon->Log().find("replaced the stale socket"), std::string::npos) << daemon->Log();
+    ASSERT_TRUE(fake_.WaitFor([](const auto& batches) { return batches.size() == 2; })) << daemon->Log();
+    EXPECT_EQ(Send(kHeader + Line("anna", "WS-01", "c.exe")).exitCode, 0);
+    ASSERT_TRUE(fake_.WaitFor([](const auto& batches) { return batches.size() == 3; })) << daemon->Log();
+    const auto batches = fake_.Batches();
+    EXPECT_EQ(batches[1].recorderId, batches[0].recorderId);
+    EXPECT_EQ(batches[1].firstSequence, 1u);
+    ASSERT_EQ(batches[1].records.size(), 2u);
+    EXPECT_EQ(batches[1].records[1].SerializeAsString(), batches[0].records[1].SerializeAsString());
+    EXPECT_EQ(batches[2].firstSequence, 3u);
+}
+
+TEST_F(Relay, RefusesWhatItCannotTakeWithTheReasonAndTakesNothingOfIt) {
+    const auto daemon = StartDaemon();
+    const std::string good = Line("anna", "WS-01", "a.exe");
+    const std::vector<std::pair<std::string, std::string>> cases{
+        {kHeader + good + Line("anna", "WS-02", "a.exe"),
+         "line 3: the record is for the computer 'WS-02', but this is WS-01"},
+        {kHeader + good + Line("anna", "WS-01", ""), "line 3: process is empty"},
+        {kHeader + good + "anna,WS-01,a.exe,,T,2024-03-01T10:00:00Z,-5,3,4\n", "line 3: duration_ms must lie between"},
+        {kHeader + good + "anna,WS-01\n", "line 3: expected 9 fields, found 2"},
+        {"user,computer\n", "line 1: the header must be exactly"}};
+    for (const auto& [csv, reason] : cases) {
+        const ToolResult sent = Send(csv);
+        EXPECT_EQ(sent.exitCode, 1) << reason;
+        EXPECT_NE(sent.err.find(reason), std::string::npos) << sent.err;
+        EXPECT_EQ(sent.out, "0 records taken\n");
+    }
+    EXPECT_NE(Status().out.find("\nwaiting 0\n"), std::string::npos);
+    EXPECT_TRUE(fake_.Batches().empty());
+
+    DaemonProcess second(DaemonCommand({"--spool", dir_.File("spool2")}));
+    EXPECT_EQ(second.WaitForExit(), 1);
+    EXPECT_NE(second.Log().find("another qvrecorder daemon answers on " + Socket()), std::string::npos) << second.Log();
+
+    const std::string exposed = certs_ + "/exposed.key";
+    std::filesystem::copy_file(certs_ + "/test-recorder-WS-01.key", exposed);
+    chmod(exposed.c_str(), 0644);
+    DaemonProcess readable(DaemonCommand({"--spool", dir_.File("spool3")}, "exposed.key"));
+    EXPECT_EQ(readable.WaitForExit(), 1);
+    EXPECT_NE(readable.Log().find("the TLS key " + exposed +
+                                  " can be read by other users; make it the owner's alone (chmod 600"),
+              std::string::npos)
+        << readable.Log();
+    EXPECT_EQ(daemon->Stop(SIGTERM), 0);
+}
+
+TEST_F(Relay, KnowsWhoSendsAndRefusesRecordsOfAnotherUser) {
+    const passwd* nobody = getpwnam("nobody");
+    if (geteuid() != 0 || nobody == nullptr) {
+        GTEST_SKIP() << "sending as another user needs root (to run setpriv) and the user nobody";
+    }
+    chmod(dir_.Path().c_str(), 0711);  // nobody reaches the socket
+    const std::vector<std::string> asNobody{"setpriv", "--reuid=" + std::to_string(nobody->pw_uid),
+                                            "--regid=" + std::to_string(nobody->pw_gid), "--clear-groups", "--"};
+    const auto daemon = StartDaemon({"--user-prefix", "CORP\\"});
+    const ToolResult other = Send(kHeader + Line("", "", "a.exe") + Line("anna", "WS-01", "a.exe"), asNobody);
+    EXPECT_EQ(other.exitCode, 1);
+    EXPECT_NE(other.err.find("line 3: the record names the user 'anna'; nobody may send only records of its own"),
+              std::string::npos)
+        << other.err;
+    const ToolResult own =
+        Send(kHeader + Line("", "", "a.exe") + Line("nobody", "WS-01", "b.exe") + Line("CORP\\nobody", "", "c.exe"),
+             asNobody);
+    EXPECT_EQ(own.out, "3 records taken\n") << own.err;
+    EXPECT_EQ(Send(kHeader + Line("ben", "WS-01", "d.exe")).out, "1 records taken\n") << "root sends for anyone";
+    ASSERT_TRUE(fake_.WaitFor([](const auto& batches) { return RecordCount(batches) >= 4; })) << daemon->Log();
+    std::vector<std::string> users;
+    for (const auto& record : fake_.Stored()) users.push_back(record.user());
+    EXPECT_EQ(users, (std::vector<std::string>{"CORP\\nobody", "CORP\\nobody", "CORP\\nobody", "ben"}));
+}
+
+}  // namespace
+}  // namespace qv::test

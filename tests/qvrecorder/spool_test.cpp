@@ -1,0 +1,81 @@
+#include "qvrecorder/spool.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+namespace qv::recorder {
+namespace {
+
+ActivityRecord Record(const std::string& title) {
+    return {"anna", "WS-01", "cmd.exe", "", title, 1'700'000'000'000, 1000, 1, 2};
+}
+
+std::vector<std::string> Titles(const SpooledBatch& batch) {
+    std::vector<std::string> titles;
+    for (const ActivityRecord& record : batch.records) titles.push_back(record.windowTitle);
+    return titles;
+}
+
+TEST(Spool, KeepsRecordsIdAndNumbersAcrossRestartsAndNeverReusesANumber) {
+    TempDir dir;
+    std::string id;
+    {
+        Spool spool(dir.Path(), 1 << 20);
+        id = spool.RecorderId();
+        EXPECT_EQ(id.size(), 16u);
+        EXPECT_EQ(spool.Add({Record("a"), Record(std::string("b\xFF\0c", 4))}), 1u);
+        EXPECT_EQ(spool.Add({Record("d")}), 3u);
+        EXPECT_THROW(Spool(dir.Path(), 1 << 20), std::runtime_error) << "a second daemon on the same spool";
+    }
+    {
+        Spool spool(dir.Path(), 1 << 20);
+        EXPECT_EQ(spool.RecorderId(), id);
+        const SpooledBatch batch = spool.Oldest(2, 1 << 20);
+        EXPECT_EQ(batch.firstSequence, 1u);
+        EXPECT_EQ(Titles(batch), (std::vector<std::string>{"a", std::string("b\xFF\0c", 4)}));
+        spool.Remove(1, 2);
+        spool.Remove(3, 1);
+        EXPECT_EQ(spool.Counts().waiting, 0u);
+        EXPECT_EQ(spool.Oldest(10, 1 << 20).records.size(), 0u);
+    }
+    Spool spool(dir.Path(), 1 << 20);
+    EXPECT_EQ(spool.Add({Record("e")}), 4u);
+    EXPECT_EQ(spool.Oldest(10, 1 << 20).firstSequence, 4u);
+}
+
+TEST(Spool, SetsABatchAsideWithItsReasonOutOfTheQueue) {
+    TempDir dir;
+    Spool spool(dir.Path(), 1 << 20);
+    spool.Add({Record("a"), Record("b"), Record("c")});
+    spool.SetAside(1, 2, "process is empty");
+    const SpooledBatch rest = spool.Oldest(10, 1 << 20);
+    EXPECT_EQ(rest.firstSequence, 3u);
+    EXPECT_EQ(Titles(rest), std::vector<std::string>{"c"});
+    const SpoolCounts counts = spool.Counts();
+    EXPECT_EQ(counts.waiting, 1u);
+    EXPECT_EQ(counts.setAsideBatches, 1u);
+    EXPECT_EQ(counts.setAsideRecords, 2u);
+    // A batch stops at its byte bound, but always holds one record.
+    spool.Remove(3, 1);
+    spool.Add({Record(std::string(5000, 'x')), Record("y")});
+    EXPECT_EQ(spool.Oldest(10, 100).records.size(), 1u);
+    EXPECT_EQ(spool.Oldest(10, 6000).records.size(), 2u);
+}
+
+TEST(Spool, RefusesRecordsPastItsSizeLimitUntilThereIsRoom) {
+    TempDir dir;
+    Spool spool(dir.Path(), 1000);
+    spool.Add({Record(std::string(600, 'a'))});
+    try {
+        spool.Add({Record("b"), Record(std::string(600, 'c'))});
+        FAIL() << "taken past the limit";
+    } catch (const SpoolFull& full) {
+        EXPECT_NE(std::string(full.what()).find("the spool is full"), std::string::npos) << full.what();
+    }
+    EXPECT_EQ(spool.Counts().waiting, 1u) << "nothing of a refused message stays";
+    spool.Remove(1, 1);
+    EXPECT_EQ(spool.Add({Record(std::string(600, 'c'))}), 2u);
+}
+
+}  // namespace
+}  // namespace qv::recorder
