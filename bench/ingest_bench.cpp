@@ -66,8 +66,8 @@ std::vector<ActivityRecord> MakeRecords(std::mt19937_64& random, std::size_t cou
 void Run(const std::string& engine, const std::string& store, const TempDir& dir, const Options& options) {
     const std::string certs = CopyTestCertificates(dir);
     WriteRecords(store, {});
-    const auto service = Serve(store, {"--tls-cert", certs + "/test-server.pem", "--tls-key", certs + "/test-server.key",
-                                       "--recorder-ca", certs + "/test-recorder-ca.pem"});
+    const auto service = Serve(store, {"--tls-cert", certs + "/test-server.pem", "--tls-key",
+                                       certs + "/test-server.key", "--recorder-ca", certs + "/test-recorder-ca.pem"});
     const std::string address = service->WaitUntilListening();
     if (address.empty()) {
         std::fprintf(stderr, "the service did not start:\n%s\n", service->Log().c_str());
@@ -121,10 +121,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string name = argv[i];
         const std::string value = argv[i + 1];
-        if (name == "--records") options.records = std::stoul(value);
-        else if (name == "--recorders") options.recorders = std::max<std::size_t>(1, std::stoul(value));
-        else if (name == "--batch") options.batch = std::max<std::size_t>(1, std::stoul(value));
-        else if (name == "--engine") options.engine = value;
+        if (name == "--records")
+            options.records = std::stoul(value);
+        else if (name == "--recorders")
+            options.recorders = std::max<std::size_t>(1, std::stoul(value));
+        else if (name == "--batch")
+            options.batch = std::max<std::size_t>(1, std::stoul(value));
+        else if (name == "--engine")
+            options.engine = value;
         else {
             std::fprintf(stderr, "usage: ingest_bench [--records N] [--recorders N] [--batch N] [--engine E]\n");
             return 2;

@@ -24,18 +24,10 @@ ActivityRecord Record(std::string computer, std::int64_t durationMs, std::string
             1'700'000'000'000, durationMs,          3,        4};
 }
 
-// The store's whole time per user, from the service's own answer.
-std::int64_t TotalTime(ServiceClient& client) {
-    const Answer answer = client.Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
-    std::int64_t total = 0;
-    for (const auto& row : answer.rows) total += Cell(answer, row, "TimeSpent").integer();
-    return total;
-}
-
 std::int64_t StoreTotal(const std::string& store) {
     LocalService service(StoreOptions(store));
     ServiceClient client = service.Client();
-    return TotalTime(client);
+    return TotalTimeSpent(client);
 }
 
 server::ServeOptions Recording(const std::string& store, const std::string& certs, bool clientCa = true) {
@@ -136,7 +128,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersio
     }
     LocalService service(Recording(store, certs));
     auto viewer = Viewer(service.Address(), certs, "test-client-alice");
-    EXPECT_EQ(TotalTime(viewer), 5) << "a version-1 store is read as it is";
+    EXPECT_EQ(TotalTimeSpent(viewer), 5) << "a version-1 store is read as it is";
 
     const auto stub = RecorderStub(service.Address(), certs, "test-recorder-WS-01");
     const auto send = [&](std::uint64_t first, std::vector<ActivityRecord> records) {
@@ -146,14 +138,14 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersio
         return reply.committed_sequence();
     };
     EXPECT_EQ(send(1, {Record("ws-01", 10), Record("WS-01", 20, "other")}), 2u) << "computer names ignore case";
-    EXPECT_EQ(TotalTime(viewer), 35) << "visible as soon as acknowledged";
+    EXPECT_EQ(TotalTimeSpent(viewer), 35) << "visible as soon as acknowledged";
     EXPECT_EQ(send(1, {Record("WS-01", 10), Record("WS-01", 20, "other")}), 2u) << "a resent batch";
     EXPECT_EQ(send(2, {Record("WS-01", 20, "other"), Record("WS-01", 40)}), 3u) << "overlapping";
     EXPECT_EQ(send(10, {Record("WS-01", 80)}), 10u) << "a gap, as after a batch set aside";
     EXPECT_EQ(send(5, {Record("WS-01", 160)}), 10u) << "behind the highest number";
     const auto other = WireBatch(std::string(16, '\x02'), 1, {Record("WS-01", 320)});
     EXPECT_TRUE(SendBatch(*stub, other).ok());
-    EXPECT_EQ(TotalTime(viewer), 5 + 10 + 20 + 40 + 80 + 320) << "each record once, per recorder";
+    EXPECT_EQ(TotalTimeSpent(viewer), 5 + 10 + 20 + 40 + 80 + 320) << "each record once, per recorder";
 
     pb::RecordReply reply;
     auto withIcon = WireBatch(kRecorderId, 11, {Record("WS-01", 1)});

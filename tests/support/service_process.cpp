@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <stdexcept>
@@ -21,7 +22,9 @@ static std::vector<std::string> Qvservice(const std::vector<std::string>& args) 
 ToolResult RunQvservice(const std::vector<std::string>& args) { return RunProgram(Qvservice(args)); }
 
 std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vector<std::string>& extra) {
-    std::vector<std::string> args{"serve", "--store", store, "--listen", "127.0.0.1:0"};
+    std::vector<std::string> args{"serve", "--store", store};
+    if (std::find(extra.begin(), extra.end(), "--listen") == extra.end())
+        args.insert(args.end(), {"--listen", "127.0.0.1:0"});
     args.insert(args.end(), extra.begin(), extra.end());
     return std::make_unique<ServiceProcess>(args);
 }

@@ -180,4 +180,12 @@ LocalService::~LocalService() {
 
 ServiceClient LocalService::Client() const { return ServiceClient(address_); }
 
+std::int64_t TotalTimeSpent(ServiceClient& client) {
+    const Answer answer = client.Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
+    EXPECT_EQ(answer.hresult, contract::kOk) << answer.description;
+    std::int64_t total = 0;
+    for (const auto& row : answer.rows) total += Cell(answer, row, "TimeSpent").integer();
+    return total;
+}
+
 }  // namespace qv::test

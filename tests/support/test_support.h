@@ -93,6 +93,9 @@ private:
     std::string address_;
 };
 
+// The whole time of every record the service holds, from its answer for users.
+std::int64_t TotalTimeSpent(ServiceClient& client);
+
 // The value of a row's field, found by the field's name.
 const quorvis::v1::Value& Cell(const Answer& answer, const quorvis::v1::Row& row, const std::string& field);
 

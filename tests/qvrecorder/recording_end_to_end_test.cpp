@@ -1,0 +1,157 @@
+// Records from `qvrecorder send` through a real daemon to a real qvservice:
+// the same reports as an import of the same file, nothing lost and nothing
+// counted twice while the daemon or the service is killed and restarted.
+#include "records/csv_records.h"
+#include "tests/support/daemon_process.h"
+#include "tests/support/random_records.h"
+#include "tests/support/service_process.h"
+#include "tests/support/store_engines.h"
+#include "tests/support/test_support.h"
+
+#include <grpcpp/create_channel.h>
+#include <grpcpp/security/credentials.h>
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <thread>
+
+namespace qv::test {
+namespace {
+
+// Records of WS-01, the computer of the daemon's certificate. Under another
+// user than root, the daemon takes only the sender's own records.
+std::vector<ActivityRecord> ComputerRecords(std::uint64_t seed, std::size_t count) {
+    std::mt19937_64 random(seed);
+    std::vector<ActivityRecord> records = RandomRecords(random, count, 1'700'000'000'000, 1'710'000'000'000);
+    const passwd* me = ::getpwuid(::geteuid());
+    for (ActivityRecord& record : records) {
+        record.computer = "WS-01";
+        if (::geteuid() != 0) record.user = me->pw_name;
+    }
+    return records;
+}
+
+class LiveRecording : public EachStoreEngine {
+protected:
+    void SetUp() override {
+        EachStoreEngine::SetUp();
+        certs_ = CopyTestCertificates(dir_);
+        store_ = NewStore(dir_);
+        ASSERT_EQ(RunQvservice({"init", "--store", store_}).exitCode, 0);
+        WriteFile(dir_.File("empty.conf"), "");
+    }
+
+    void StartService() {
+        service_ = Serve(store_, {"--listen", "127.0.0.1:" + std::to_string(port_), "--tls-cert",
+                                  certs_ + "/test-server.pem", "--tls-key", certs_ + "/test-server.key",
+                                  "--recorder-ca", certs_ + "/test-recorder-ca.pem"});
+        const std::string address = service_->ListeningAddress();
+        port_ = std::stoi(address.substr(address.rfind(':') + 1));
+    }
+    void StartDaemon() {
+        daemon_ = std::make_unique<DaemonProcess>(std::vector<std::string>{
+            QVRECORDER_PATH, "daemon", "--config", dir_.File("empty.conf"), "--server", "localhost:" + std::to_string(port_),
+            "--tls-ca", certs_ + "/test-ca.pem", "--tls-cert", certs_ + "/test-recorder-WS-01.pem", "--tls-key",
+            certs_ + "/test-recorder-WS-01.key", "--socket", dir_.File("socket"), "--spool", dir_.File("spool"),
+            "--retry-max", "1"});
+        ASSERT_TRUE(daemon_->WaitForLog("listening on ")) << daemon_->Log();
+    }
+    ToolResult Send(const std::vector<ActivityRecord>& records) {
+        WriteFile(dir_.File("input.csv"), RecordsCsv(records));
+        return RunWithInput({QVRECORDER_PATH, "send", "--socket", dir_.File("socket")}, dir_.File("input.csv"));
+    }
+    // Waits until the spool is empty; false when it never empties.
+    bool Delivered() {
+        for (int i = 0; i < 1200; ++i) {
+            const ToolResult status = RunProgram({QVRECORDER_PATH, "status", "--socket", dir_.File("socket")});
+            if (status.out.find("\nwaiting 0\n") != std::string::npos) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+    // qvreport's CSV and HTML of an item over all time.
+    std::string Report(const std::string& address, const std::vector<std::string>& tls, const std::string& tree,
+                       const std::string& path) {
+        const TempDir out;
+        std::vector<std::string> command{QVREPORT_PATH, "--server", address, "--tree", tree, "--path", path,
+                                         "--period", "custom", "--from", "2000-01-01 00:00", "--to", "2100-01-01 00:00",
+                                         "--csv", out.File("r.csv"), "--html", out.File("r.htm")};
+        command.insert(command.end(), tls.begin(), tls.end());
+        const ToolResult run = RunProgram(command);
+        EXPECT_EQ(run.exitCode, 0) << path << ": " << run.err;
+        return ReadFile(out.File("r.csv")) + ReadFile(out.File("r.htm"));
+    }
+
+    TempDir dir_;
+    std::string certs_, store_;
+    int port_ = 0;
+    std::unique_ptr<ServiceProcess> service_;
+    std::unique_ptr<DaemonProcess> daemon_;
+};
+
+TEST_P(LiveRecording, GivesTheReportsOfAnImportOfTheSameRecords) {
+    const auto records = ComputerRecords(11, 3000);
+    StartService();
+    StartDaemon();
+    const ToolResult sent = Send(records);
+    ASSERT_EQ(sent.exitCode, 0) << sent.err;
+    EXPECT_NE(sent.out.find("3000 records taken"), std::string::npos) << sent.out;
+    ASSERT_TRUE(Delivered()) << daemon_->Log();
+
+    const std::string imported = NewStore(dir_);
+    WriteFile(dir_.File("records.csv"), RecordsCsv(records));
+    ASSERT_EQ(RunQvservice({"import", "--store", imported, dir_.File("records.csv")}).exitCode, 0);
+    const auto reference = Serve(imported);
+    const std::string referenceAddress = reference->ListeningAddress();
+    const std::vector<std::string> tls{"--tls-ca", certs_ + "/test-ca.pem"};
+    const std::string live = "localhost:" + std::to_string(port_);
+    std::set<std::string> users;
+    for (const auto& record : records) users.insert(record.user);
+    std::vector<std::pair<std::string, std::string>> items{{"computers", "WS-01"}};
+    for (const std::string& user : users) {
+        if (user.find_first_of("/\"\\,") == std::string::npos && items.size() < 6) items.emplace_back("users", user);
+    }
+    for (const auto& [tree, path] : items) {
+        EXPECT_EQ(Report(live, tls, tree, path), Report(referenceAddress, {}, tree, path)) << tree << " " << path;
+    }
+}
+
+TEST_P(LiveRecording, KillingTheDaemonOrTheServiceLosesNothingAndCountsNothingTwice) {
+    std::mt19937_64 random(5);
+    StartService();
+    StartDaemon();
+    std::int64_t expectedMs = 0;
+    constexpr int kRounds = 20;  // of each
+    for (int round = 0; round < 2 * kRounds; ++round) {
+        const bool killDaemon = round < kRounds;
+        const auto records = ComputerRecords(100 + round, 500);
+        for (const auto& record : records) expectedMs += record.durationMs;
+        // Killed and started again while send runs; send waits for the daemon and sends again what it was not told
+        // was taken, and the daemon resends what the service did not acknowledge.
+        std::thread killer([&, pause = random() % 300] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(pause));
+            if (killDaemon) {
+                daemon_->Stop(SIGKILL);
+                StartDaemon();
+            } else {
+                service_->Stop(SIGKILL);
+                StartService();
+            }
+        });
+        const ToolResult sent = Send(records);
+        killer.join();
+        ASSERT_EQ(sent.exitCode, 0) << "round " << round << ": " << sent.err;
+    }
+    ASSERT_TRUE(Delivered()) << daemon_->Log();
+    grpc::SslCredentialsOptions tls;
+    tls.pem_root_certs = ReadFile(certs_ + "/test-ca.pem");
+    ServiceClient client(grpc::CreateChannel("localhost:" + std::to_string(port_), grpc::SslCredentials(tls)));
+    EXPECT_EQ(TotalTimeSpent(client), expectedMs);
+}
+
+QV_ON_EACH_STORE_ENGINE(LiveRecording);
+
+}  // namespace
+}  // namespace qv::test
