@@ -69,6 +69,10 @@ RelayReply Daemon::Handle(const RelayRequest& request, const Sender& sender) {
     return reply;
 }
 
+namespace {
+constexpr std::size_t kMaxSenderIdBytes = 64;
+}  // namespace
+
 SendReply Daemon::Take(const quorvis::relay::v1::SendRequest& request, const Sender& sender) {
     SendReply reply;
     std::vector<ActivityRecord> records;
@@ -82,9 +86,14 @@ SendReply Daemon::Take(const quorvis::relay::v1::SendRequest& request, const Sen
         return reply;
     };
     if (const auto refusal = Admit(records, sender, rules_)) return refuse(refusal->reason, refusal->index);
+    if (request.sender_id().size() > kMaxSenderIdBytes) return refuse("the sender's id is too long", -1);
     if (request.check_only() || records.empty()) return reply;
     try {
-        spool_.Add(records);
+        if (request.sender_id().empty()) {
+            spool_.Add(records);
+        } else if (!spool_.AddOnce(records, request.sender_id(), request.message_number())) {
+            LogLine("a message of " + Who(sender) + " came again; it was taken before");
+        }
     } catch (const std::exception& error) {
         return refuse(error.what(), -1);
     }

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace qv::recorder {
 
@@ -23,7 +24,10 @@ sockaddr_un UnixAddress(const std::string& path) {
     return address;
 }
 
-LocalClient::LocalClient(std::string socketPath) : path_(std::move(socketPath)) {
+LocalClient::LocalClient(std::string socketPath) : path_(std::move(socketPath)) { Connect(); }
+
+void LocalClient::Connect() {
+    if (fd_ >= 0) ::close(fd_);
     const sockaddr_un address = UnixAddress(path_);
     fd_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd_ < 0) throw RelayError(std::string("cannot make a socket: ") + std::strerror(errno));
@@ -59,6 +63,22 @@ quorvis::relay::v1::SendReply LocalClient::Send(const quorvis::relay::v1::SendRe
     RelayReply reply = Call(wrapped);
     if (reply.kind_case() != RelayReply::kSend) throw RelayError("the daemon on " + path_ + " answered out of turn");
     return reply.send();
+}
+
+quorvis::relay::v1::SendReply LocalClient::SendUntilAnswered(const quorvis::relay::v1::SendRequest& request,
+                                                             std::chrono::seconds patience) {
+    const auto giveUp = std::chrono::steady_clock::now() + patience;
+    for (;;) {
+        try {
+            if (fd_ < 0) Connect();
+            return Send(request);
+        } catch (const RelayError&) {
+            if (fd_ >= 0) ::close(fd_);
+            fd_ = -1;
+            if (std::chrono::steady_clock::now() >= giveUp) throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
 }
 
 quorvis::relay::v1::StatusReply LocalClient::Status() {

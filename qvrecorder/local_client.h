@@ -8,6 +8,7 @@
 
 #include <sys/un.h>
 
+#include <chrono>
 #include <string>
 
 namespace qv::recorder {
@@ -23,10 +24,16 @@ public:
     // At most kMaxRelayRecords records and kMaxRelayMessageBytes in all;
     // throws RelayError when the daemon does not answer.
     quorvis::relay::v1::SendReply Send(const quorvis::relay::v1::SendRequest& request);
+    // For a request that names its sender and number (which the daemon takes
+    // once): when the daemon goes away before it answers, as in a restart,
+    // connects again and sends it again until it answers or patience ends.
+    quorvis::relay::v1::SendReply SendUntilAnswered(const quorvis::relay::v1::SendRequest& request,
+                                                    std::chrono::seconds patience);
     quorvis::relay::v1::StatusReply Status();
 
 private:
     quorvis::relay::v1::RelayReply Call(const quorvis::relay::v1::RelayRequest& request);
+    void Connect();
 
     std::string path_;
     int fd_ = -1;

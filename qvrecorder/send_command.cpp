@@ -8,11 +8,13 @@
 #include "records/csv_parser.h"
 #include "records/csv_records.h"
 
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <iostream>
 
@@ -23,6 +25,8 @@ namespace {
 using quorvis::relay::v1::SendRequest;
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+// How long send waits for a daemon that went away in the middle, e.g. to restart.
+constexpr std::chrono::seconds kDaemonPatience{60};
 
 // A line of the input that cannot go; nothing after it is sent.
 class LineError : public std::runtime_error {
@@ -34,6 +38,9 @@ class MessageSender {
 public:
     MessageSender(LocalClient& client, bool checkOnly) : client_(client), checkOnly_(checkOnly) {
         request_.set_check_only(checkOnly);
+        // A daemon restarted while we send takes each message once.
+        std::string id(16, '\0');
+        if (::getrandom(id.data(), id.size(), 0) == static_cast<ssize_t>(id.size())) request_.set_sender_id(id);
     }
 
     void Add(const ActivityRecord& record, std::size_t line) {
@@ -46,7 +53,9 @@ public:
 
     void Flush() {
         if (request_.records_size() == 0) return;
-        const auto reply = client_.Send(request_);
+        request_.set_message_number(request_.message_number() + 1);
+        const auto reply = request_.sender_id().empty() ? client_.Send(request_)
+                                                        : client_.SendUntilAnswered(request_, kDaemonPatience);
         if (!reply.refusal().empty()) {
             const int index = reply.refused_index();
             if (index >= 0 && static_cast<std::size_t>(index) < lines_.size()) {

@@ -17,6 +17,7 @@ namespace {
 
 constexpr int kSchemaVersion = 1;
 constexpr std::size_t kRecorderIdBytes = 16;
+constexpr std::int64_t kSenderMemoryMs = 7LL * 86'400'000;
 // What a record's numbers and row cost besides its texts.
 constexpr std::uint64_t kRecordOverhead = 64;
 // The record's columns, in ActivityRecord's order, as both queues hold them.
@@ -178,6 +179,11 @@ Spool::Spool(const std::string& folder, std::uint64_t maxBytes) : path_(folder +
             Execute(("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
             transaction.Commit();
         }
+        // Senders resend within seconds; a week keeps the table small.
+        Execute(
+            "CREATE TABLE IF NOT EXISTS senders (sender_id BLOB PRIMARY KEY, last_message INTEGER NOT NULL, "
+            "seen_ms INTEGER NOT NULL)");
+        Statement(db_, "DELETE FROM senders WHERE seen_ms < ?").Bind(1, NowMs() - kSenderMemoryMs).Step();
         Statement recorder(db_, "SELECT id, next_sequence FROM recorder");
         if (!recorder.Step()) throw std::runtime_error("the spool " + path_ + " has lost its recorder id");
         recorderId_ = recorder.Bytes(0);
@@ -209,8 +215,7 @@ std::uint64_t Spool::MeasureBytes() {
     return static_cast<std::uint64_t>(sum.Int(0));
 }
 
-std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records) {
-    const std::lock_guard lock(mutex_);
+std::uint64_t Spool::CheckRoom(const std::vector<ActivityRecord>& records) {
     std::uint64_t adding = 0;
     for (const ActivityRecord& record : records) adding += TextBytes(record);
     // Set-aside batches an operator removed meanwhile no longer count.
@@ -219,8 +224,11 @@ std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records) {
         throw SpoolFull("the spool is full (" + std::to_string(bytes_) + " bytes of records, limit " +
                         std::to_string(maxBytes_) + "); the service has not taken the records that wait");
     }
+    return adding;
+}
+
+std::uint64_t Spool::Insert(const std::vector<ActivityRecord>& records, std::uint64_t adding) {
     const std::uint64_t first = nextSequence_;
-    Transaction transaction(db_);
     Statement insert(db_, std::string("INSERT INTO waiting (sequence, spooled_ms, ") + kRecordColumns +
                               ") VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     const std::int64_t now = NowMs();
@@ -232,10 +240,52 @@ std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records) {
         insert.Reset();
     }
     Statement(db_, "UPDATE recorder SET next_sequence = ?").Bind(1, static_cast<std::int64_t>(sequence)).Step();
-    transaction.Commit();
     nextSequence_ = sequence;
     bytes_ += adding;
     return first;
+}
+
+std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records) {
+    const std::lock_guard lock(mutex_);
+    const std::uint64_t adding = CheckRoom(records);
+    const std::uint64_t sequence = nextSequence_;
+    const std::uint64_t bytes = bytes_;
+    try {
+        Transaction transaction(db_);
+        const std::uint64_t first = Insert(records, adding);
+        transaction.Commit();
+        return first;
+    } catch (...) {
+        nextSequence_ = sequence;
+        bytes_ = bytes;
+        throw;
+    }
+}
+
+bool Spool::AddOnce(const std::vector<ActivityRecord>& records, const std::string& senderId,
+                    std::uint64_t messageNumber) {
+    const std::lock_guard lock(mutex_);
+    const std::uint64_t sequence = nextSequence_;
+    const std::uint64_t bytes = bytes_;
+    try {
+        Transaction transaction(db_);
+        Statement last(db_, "SELECT last_message FROM senders WHERE sender_id = ?");
+        if (last.Bind(1, senderId).Step() && static_cast<std::uint64_t>(last.Int(0)) >= messageNumber) return false;
+        Insert(records, CheckRoom(records));
+        Statement(db_,
+                  "INSERT INTO senders (sender_id, last_message, seen_ms) VALUES (?, ?, ?) ON CONFLICT (sender_id) "
+                  "DO UPDATE SET last_message = excluded.last_message, seen_ms = excluded.seen_ms")
+            .Bind(1, senderId)
+            .Bind(2, static_cast<std::int64_t>(messageNumber))
+            .Bind(3, NowMs())
+            .Step();
+        transaction.Commit();
+        return true;
+    } catch (...) {
+        nextSequence_ = sequence;
+        bytes_ = bytes;
+        throw;
+    }
 }
 
 SpooledBatch Spool::Oldest(std::size_t maxRecords, std::size_t maxBytes) {

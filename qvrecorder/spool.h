@@ -54,6 +54,9 @@ public:
     // Commits the records under the next numbers, all or none; returns the
     // first one's number. Throws SpoolFull past the size limit.
     std::uint64_t Add(const std::vector<ActivityRecord>& records);
+    // The same for a sender's numbered message, once: false when the spool
+    // took that message before (the sender did not hear the answer).
+    bool AddOnce(const std::vector<ActivityRecord>& records, const std::string& senderId, std::uint64_t messageNumber);
     // The oldest waiting records, consecutive numbers, at most maxRecords and
     // (but for a first record larger than it) maxBytes of text.
     SpooledBatch Oldest(std::size_t maxRecords, std::size_t maxBytes);
@@ -69,6 +72,9 @@ public:
 
 private:
     void Execute(const char* sql);
+    // Add's work inside the caller's transaction, with the lock held.
+    std::uint64_t Insert(const std::vector<ActivityRecord>& records, std::uint64_t adding);
+    std::uint64_t CheckRoom(const std::vector<ActivityRecord>& records);
     std::uint64_t MeasureBytes();
 
     std::mutex mutex_;

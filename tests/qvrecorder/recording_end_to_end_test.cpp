@@ -44,18 +44,18 @@ protected:
     }
 
     void StartService() {
-        service_ = Serve(store_, {"--listen", "127.0.0.1:" + std::to_string(port_), "--tls-cert",
-                                  certs_ + "/test-server.pem", "--tls-key", certs_ + "/test-server.key",
-                                  "--recorder-ca", certs_ + "/test-recorder-ca.pem"});
+        service_ = Serve(store_,
+                         {"--listen", "127.0.0.1:" + std::to_string(port_), "--tls-cert", certs_ + "/test-server.pem",
+                          "--tls-key", certs_ + "/test-server.key", "--recorder-ca", certs_ + "/test-recorder-ca.pem"});
         const std::string address = service_->ListeningAddress();
         port_ = std::stoi(address.substr(address.rfind(':') + 1));
     }
     void StartDaemon() {
         daemon_ = std::make_unique<DaemonProcess>(std::vector<std::string>{
-            QVRECORDER_PATH, "daemon", "--config", dir_.File("empty.conf"), "--server", "localhost:" + std::to_string(port_),
-            "--tls-ca", certs_ + "/test-ca.pem", "--tls-cert", certs_ + "/test-recorder-WS-01.pem", "--tls-key",
-            certs_ + "/test-recorder-WS-01.key", "--socket", dir_.File("socket"), "--spool", dir_.File("spool"),
-            "--retry-max", "1"});
+            QVRECORDER_PATH, "daemon", "--config", dir_.File("empty.conf"), "--server",
+            "localhost:" + std::to_string(port_), "--tls-ca", certs_ + "/test-ca.pem", "--tls-cert",
+            certs_ + "/test-recorder-WS-01.pem", "--tls-key", certs_ + "/test-recorder-WS-01.key", "--socket",
+            dir_.File("socket"), "--spool", dir_.File("spool"), "--retry-max", "1"});
         ASSERT_TRUE(daemon_->WaitForLog("listening on ")) << daemon_->Log();
     }
     ToolResult Send(const std::vector<ActivityRecord>& records) {
@@ -75,9 +75,10 @@ protected:
     std::string Report(const std::string& address, const std::vector<std::string>& tls, const std::string& tree,
                        const std::string& path) {
         const TempDir out;
-        std::vector<std::string> command{QVREPORT_PATH, "--server", address, "--tree", tree, "--path", path,
-                                         "--period", "custom", "--from", "2000-01-01 00:00", "--to", "2100-01-01 00:00",
-                                         "--csv", out.File("r.csv"), "--html", out.File("r.htm")};
+        std::vector<std::string> command{
+            QVREPORT_PATH,     "--server", address,          "--tree",           tree,   "--path",           path,
+            "--period",        "custom",   "--from",         "2000-01-01 00:00", "--to", "2100-01-01 00:00", "--csv",
+            out.File("r.csv"), "--html",   out.File("r.htm")};
         command.insert(command.end(), tls.begin(), tls.end());
         const ToolResult run = RunProgram(command);
         EXPECT_EQ(run.exitCode, 0) << path << ": " << run.err;
