@@ -2,7 +2,7 @@
 // the same reports as an import of the same file, nothing lost and nothing
 // counted twice while the daemon or the service is killed and restarted.
 #include "records/csv_records.h"
-#include "tests/support/daemon_process.h"
+#include "tests/support/background_process.h"
 #include "tests/support/random_records.h"
 #include "tests/support/service_process.h"
 #include "tests/support/store_engines.h"
@@ -51,7 +51,7 @@ protected:
         port_ = std::stoi(address.substr(address.rfind(':') + 1));
     }
     void StartDaemon() {
-        daemon_ = std::make_unique<DaemonProcess>(std::vector<std::string>{
+        daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
             QVRECORDER_PATH, "daemon", "--config", dir_.File("empty.conf"), "--server",
             "localhost:" + std::to_string(port_), "--tls-ca", certs_ + "/test-ca.pem", "--tls-cert",
             certs_ + "/test-recorder-WS-01.pem", "--tls-key", certs_ + "/test-recorder-WS-01.key", "--socket",
@@ -89,7 +89,7 @@ protected:
     std::string certs_, store_;
     int port_ = 0;
     std::unique_ptr<ServiceProcess> service_;
-    std::unique_ptr<DaemonProcess> daemon_;
+    std::unique_ptr<BackgroundProcess> daemon_;
 };
 
 TEST_P(LiveRecording, GivesTheReportsOfAnImportOfTheSameRecords) {

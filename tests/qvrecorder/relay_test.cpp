@@ -1,7 +1,7 @@
 // The daemon as a child process, fed by `qvrecorder send` and watched with
 // `qvrecorder status`, against a fake recording service over TLS.
 #include "records/csv_records.h"
-#include "tests/support/daemon_process.h"
+#include "tests/support/background_process.h"
 #include "tests/support/fake_recorder_service.h"
 #include "tests/support/random_records.h"
 #include "tests/support/test_support.h"
@@ -49,8 +49,8 @@ protected:
         }
         return command;
     }
-    std::unique_ptr<DaemonProcess> StartDaemon(const std::vector<std::string>& extra = {}) {
-        auto daemon = std::make_unique<DaemonProcess>(DaemonCommand(extra));
+    std::unique_ptr<BackgroundProcess> StartDaemon(const std::vector<std::string>& extra = {}) {
+        auto daemon = std::make_unique<BackgroundProcess>(DaemonCommand(extra));
         EXPECT_TRUE(daemon->WaitForLog("listening on ")) << daemon->Log();
         return daemon;
     }
@@ -190,14 +190,14 @@ TEST_F(Relay, RefusesWhatItCannotTakeWithTheReasonAndTakesNothingOfIt) {
     EXPECT_NE(Status().out.find("\nwaiting 0\n"), std::string::npos);
     EXPECT_TRUE(fake_.Batches().empty());
 
-    DaemonProcess second(DaemonCommand({"--spool", dir_.File("spool2")}));
+    BackgroundProcess second(DaemonCommand({"--spool", dir_.File("spool2")}));
     EXPECT_EQ(second.WaitForExit(), 1);
     EXPECT_NE(second.Log().find("another qvrecorder daemon answers on " + Socket()), std::string::npos) << second.Log();
 
     const std::string exposed = certs_ + "/exposed.key";
     std::filesystem::copy_file(certs_ + "/test-recorder-WS-01.key", exposed);
     chmod(exposed.c_str(), 0644);
-    DaemonProcess readable(DaemonCommand({"--spool", dir_.File("spool3")}, "exposed.key"));
+    BackgroundProcess readable(DaemonCommand({"--spool", dir_.File("spool3")}, "exposed.key"));
     EXPECT_EQ(readable.WaitForExit(), 1);
     EXPECT_NE(readable.Log().find("the TLS key " + exposed +
                                   " can be read by other users; make it the owner's alone (chmod 600"),

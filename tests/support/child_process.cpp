@@ -87,4 +87,32 @@ ToolResult RunProgram(const std::vector<std::string>& command, bool mergeErr) {
     return {ExitCode(status), ReadAll(out.Get()), ReadAll(err.Get())};
 }
 
+static std::string ReadWhole(int fd) {
+    std::string text;
+    char buffer[4096];
+    off_t offset = 0;
+    for (ssize_t n; (n = pread(fd, buffer, sizeof buffer, offset)) > 0; offset += n) {
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    return text;
+}
+
+ToolResult RunWithInput(const std::vector<std::string>& command, const std::string& inputFile) {
+    const int in = open(inputFile.c_str(), O_RDONLY | O_CLOEXEC);
+    const int out = memfd_create("qv-test-out", MFD_CLOEXEC);
+    const int err = memfd_create("qv-test-err", MFD_CLOEXEC);
+    ToolResult result;
+    if (in >= 0 && out >= 0 && err >= 0) {
+        const pid_t pid = Spawn(command, in, out, err);
+        int status = 0;
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
+        result = {ExitCode(status), ReadWhole(out), ReadWhole(err)};
+    }
+    for (const int fd : {in, out, err}) {
+        if (fd >= 0) close(fd);
+    }
+    if (in < 0 || out < 0 || err < 0) throw std::runtime_error("cannot prepare the streams of " + command[0]);
+    return result;
+}
+
 }  // namespace qv::test

@@ -23,4 +23,7 @@ int ExitCode(int waitStatus);
 // Runs the command to its end; with mergeErr its standard error joins out.
 ToolResult RunProgram(const std::vector<std::string>& command, bool mergeErr = false);
 
+// Runs the command to its end with the file as its standard input.
+ToolResult RunWithInput(const std::vector<std::string>& command, const std::string& inputFile);
+
 }  // namespace qv::test

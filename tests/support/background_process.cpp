@@ -1,8 +1,7 @@
-#include "tests/support/daemon_process.h"
+#include "tests/support/background_process.h"
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <cerrno>
@@ -16,19 +15,9 @@ namespace {
 
 constexpr int kPollMs = 20;
 
-std::string ReadWhole(int fd) {
-    std::string text;
-    char buffer[4096];
-    off_t offset = 0;
-    for (ssize_t n; (n = pread(fd, buffer, sizeof buffer, offset)) > 0; offset += n) {
-        text.append(buffer, static_cast<std::size_t>(n));
-    }
-    return text;
-}
-
 }  // namespace
 
-DaemonProcess::DaemonProcess(const std::vector<std::string>& command) {
+BackgroundProcess::BackgroundProcess(const std::vector<std::string>& command) {
     int ends[2];
     if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("cannot make a pipe");
     stderr_ = ends[0];
@@ -45,7 +34,7 @@ DaemonProcess::DaemonProcess(const std::vector<std::string>& command) {
     close(ends[1]);
 }
 
-DaemonProcess::~DaemonProcess() {
+BackgroundProcess::~BackgroundProcess() {
     if (!exited_ && pid_ > 0) {
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
@@ -53,7 +42,7 @@ DaemonProcess::~DaemonProcess() {
     close(stderr_);
 }
 
-bool DaemonProcess::ReadLog(int timeoutMs) {
+bool BackgroundProcess::ReadLog(int timeoutMs) {
     pollfd fd{stderr_, POLLIN, 0};
     if (poll(&fd, 1, timeoutMs) <= 0) return true;
     char buffer[4096];
@@ -62,7 +51,7 @@ bool DaemonProcess::ReadLog(int timeoutMs) {
     return n > 0 || (n < 0 && errno == EINTR);
 }
 
-bool DaemonProcess::WaitForLog(const std::string& text, std::chrono::milliseconds limit) {
+bool BackgroundProcess::WaitForLog(const std::string& text, std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (log_.find(text) == std::string::npos) {
         if (std::chrono::steady_clock::now() >= deadline || !ReadLog(kPollMs)) return false;
@@ -70,12 +59,12 @@ bool DaemonProcess::WaitForLog(const std::string& text, std::chrono::millisecond
     return true;
 }
 
-int DaemonProcess::Stop(int signal, std::chrono::milliseconds limit) {
+int BackgroundProcess::Stop(int signal, std::chrono::milliseconds limit) {
     if (!exited_) kill(pid_, signal);
     return WaitForExit(limit);
 }
 
-int DaemonProcess::WaitForExit(std::chrono::milliseconds limit) {
+int BackgroundProcess::WaitForExit(std::chrono::milliseconds limit) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (!exited_ && std::chrono::steady_clock::now() < deadline) {
         int status = 0;
@@ -91,24 +80,6 @@ int DaemonProcess::WaitForExit(std::chrono::milliseconds limit) {
         if (poll(&fd, 1, 0) <= 0) break;
     }
     return exited_ ? exitCode_ : -1;
-}
-
-ToolResult RunWithInput(const std::vector<std::string>& command, const std::string& inputFile) {
-    const int in = open(inputFile.c_str(), O_RDONLY | O_CLOEXEC);
-    const int out = memfd_create("qv-test-out", MFD_CLOEXEC);
-    const int err = memfd_create("qv-test-err", MFD_CLOEXEC);
-    ToolResult result;
-    if (in >= 0 && out >= 0 && err >= 0) {
-        const pid_t pid = Spawn(command, in, out, err);
-        int status = 0;
-        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
-        result = {ExitCode(status), ReadWhole(out), ReadWhole(err)};
-    }
-    for (const int fd : {in, out, err}) {
-        if (fd >= 0) close(fd);
-    }
-    if (in < 0 || out < 0 || err < 0) throw std::runtime_error("cannot prepare the streams of " + command[0]);
-    return result;
 }
 
 }  // namespace qv::test

@@ -1,6 +1,5 @@
-// A program the tests run in the background (qvrecorder daemon), watched
-// through its standard error; and a one-shot program fed a file on its
-// standard input.
+// A program the tests run in the background (qvservice serve, qvrecorder
+// daemon), watched through its standard error.
 #pragma once
 
 #include "tests/support/child_process.h"
@@ -12,13 +11,13 @@
 
 namespace qv::test {
 
-class DaemonProcess {
+class BackgroundProcess {
 public:
-    explicit DaemonProcess(const std::vector<std::string>& command);
+    explicit BackgroundProcess(const std::vector<std::string>& command);
     // Kills it if it still runs.
-    ~DaemonProcess();
-    DaemonProcess(const DaemonProcess&) = delete;
-    DaemonProcess& operator=(const DaemonProcess&) = delete;
+    ~BackgroundProcess();
+    BackgroundProcess(const BackgroundProcess&) = delete;
+    BackgroundProcess& operator=(const BackgroundProcess&) = delete;
 
     // True once its log holds the text; false when it ends or the limit passes first.
     bool WaitForLog(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(60));
@@ -27,7 +26,9 @@ public:
     int WaitForExit(std::chrono::milliseconds limit = std::chrono::seconds(60));
     const std::string& Log() const { return log_; }
 
-private:
+    pid_t Pid() const { return pid_; }
+
+protected:
     // Reads what standard error holds, waiting at most timeoutMs; false at its end.
     bool ReadLog(int timeoutMs);
 
@@ -37,8 +38,5 @@ private:
     int exitCode_ = -1;
     std::string log_;
 };
-
-// Runs the command to its end with the file as its standard input.
-ToolResult RunWithInput(const std::vector<std::string>& command, const std::string& inputFile);
 
 }  // namespace qv::test
