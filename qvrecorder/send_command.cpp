@@ -32,16 +32,19 @@ public:
 
 class MessageSender {
 public:
+    // A record's tag and length in the message, beyond its own bytes.
+    static constexpr std::size_t kFieldOverhead = 6;
+
     MessageSender(LocalClient& client, bool checkOnly) : client_(client), checkOnly_(checkOnly) {
         request_.set_check_only(checkOnly);
     }
 
     void Add(const ActivityRecord& record, std::size_t line) {
-        ToLive(record, *request_.add_records());
+        auto& live = *request_.add_records();
+        ToLive(record, live);
+        bytes_ += live.ByteSizeLong() + kFieldOverhead;
         lines_.push_back(line);
-        if (request_.records_size() >= kMaxRelayRecords || request_.ByteSizeLong() >= kTargetRelayMessageBytes) {
-            Flush();
-        }
+        if (request_.records_size() >= kMaxRelayRecords || bytes_ >= kTargetRelayMessageBytes) Flush();
     }
 
     void Flush() {
@@ -59,6 +62,7 @@ public:
         taken_ += checkOnly_ ? 0 : reply.taken();
         request_.clear_records();
         lines_.clear();
+        bytes_ = 0;
     }
 
     std::uint64_t Taken() const { return taken_; }
@@ -68,6 +72,7 @@ private:
     bool checkOnly_;
     SendRequest request_;
     std::vector<std::size_t> lines_;
+    std::size_t bytes_ = 0;
     std::uint64_t taken_ = 0;
 };
 
