@@ -100,7 +100,7 @@ Forwarder::Outcome Forwarder::SendOldest() {
         return Outcome::Failed;
     }
     backoff_.Reset();
-    if (state_.exchange(State::Connected) != State::Connected) LogLine("connected to the service at " + server_);
+    if (state_.exchange(State::Connected) != State::Connected) LogLine("the service at " + server_ + " takes records");
     return Outcome::Sent;
 }
 
@@ -110,7 +110,7 @@ void Forwarder::Lost(const std::string& error) {
         if (stopping_) return;  // the cancelled call of a stop says nothing about the service
     }
     if (state_.exchange(State::Lost) != State::Lost) {
-        LogLine("cannot reach the service at " + server_ + " (" + error + "); the records wait in the spool");
+        LogLine("the service at " + server_ + " takes no records (" + error + "); they wait in the spool");
     }
     Note(error);
 }

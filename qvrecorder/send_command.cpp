@@ -36,6 +36,9 @@ public:
 
 class MessageSender {
 public:
+    // A record's tag and length in the message, beyond its own bytes.
+    static constexpr std::size_t kFieldOverhead = 6;
+
     MessageSender(LocalClient& client, bool checkOnly) : client_(client), checkOnly_(checkOnly) {
         request_.set_check_only(checkOnly);
         // A daemon restarted while we send takes each message once.
@@ -44,11 +47,11 @@ public:
     }
 
     void Add(const ActivityRecord& record, std::size_t line) {
-        ToLive(record, *request_.add_records());
+        auto& live = *request_.add_records();
+        ToLive(record, live);
+        bytes_ += live.ByteSizeLong() + kFieldOverhead;
         lines_.push_back(line);
-        if (request_.records_size() >= kMaxRelayRecords || request_.ByteSizeLong() >= kTargetRelayMessageBytes) {
-            Flush();
-        }
+        if (request_.records_size() >= kMaxRelayRecords || bytes_ >= kTargetRelayMessageBytes) Flush();
     }
 
     void Flush() {
@@ -68,6 +71,7 @@ public:
         taken_ += checkOnly_ ? 0 : reply.taken();
         request_.clear_records();
         lines_.clear();
+        bytes_ = 0;
     }
 
     std::uint64_t Taken() const { return taken_; }
@@ -77,6 +81,7 @@ private:
     bool checkOnly_;
     SendRequest request_;
     std::vector<std::size_t> lines_;
+    std::size_t bytes_ = 0;
     std::uint64_t taken_ = 0;
 };
 

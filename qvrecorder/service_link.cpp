@@ -12,9 +12,10 @@ ServiceLink::ServiceLink(const std::string& server, const TlsIdentity& identity,
     tls.pem_cert_chain = identity.certPem;
     tls.pem_private_key = identity.keyPem;
     grpc::ChannelArguments arguments;
+    // Not the minimum: gRPC also takes it as the time a connection attempt may
+    // last, and between calls nobody may look at an attempt for seconds.
     const int maxBackoffMs = static_cast<int>(std::chrono::milliseconds(retryMax).count());
     arguments.SetInt(GRPC_ARG_INITIAL_RECONNECT_BACKOFF_MS, std::min(1000, maxBackoffMs));
-    arguments.SetInt(GRPC_ARG_MIN_RECONNECT_BACKOFF_MS, std::min(1000, maxBackoffMs));
     arguments.SetInt(GRPC_ARG_MAX_RECONNECT_BACKOFF_MS, maxBackoffMs);
     channel_ = grpc::CreateCustomChannel(server, grpc::SslCredentials(tls), arguments);
     stub_ = quorvis::v1::QuorvisRecorder::NewStub(channel_);

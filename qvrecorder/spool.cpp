@@ -164,6 +164,8 @@ Spool::Spool(const std::string& folder, std::uint64_t maxBytes) : path_(folder +
         sqlite3_busy_timeout(db_, 10'000);
         Execute("PRAGMA journal_mode=WAL");
         Execute("PRAGMA synchronous=FULL");
+        // Batches are read once, oldest first: a large page cache would hold nothing worth keeping.
+        Execute("PRAGMA cache_size=-512");
         Statement version(db_, "PRAGMA user_version");
         version.Step();
         const std::int64_t found = version.Int(0);
