@@ -4,6 +4,7 @@
 // engine. Prints records per second, batch latency percentiles and the
 // service's peak memory.
 //   ingest_bench [--records N] [--recorders N] [--batch N] [--engine sqlite|postgres|both]
+//                [--mix office|scattered]
 #include "tests/support/postgres_cluster.h"
 #include "tests/support/recording_client.h"
 #include "tests/support/service_process.h"
@@ -30,6 +31,7 @@ struct Options {
     std::size_t recorders = 8;
     std::size_t batch = 1000;
     std::string engine = "both";
+    std::string mix = "office";
 };
 
 long PeakKb(pid_t pid) {
@@ -40,11 +42,37 @@ long PeakKb(pid_t pid) {
     return 0;
 }
 
-// An office's mix: 300 users, 200 programs, and of each program a hundred
-// titles that come back (a mailbox, a spreadsheet) and one record in ten
-// with a title never seen before (a new document or web page).
-std::vector<ActivityRecord> MakeRecords(std::mt19937_64& random, std::size_t count, const std::string& computer,
-                                        std::int64_t& clockMs) {
+// What a computer's recorder sends: its user's day, one front window after
+// another, back to back, each stretch closed after at most a minute. The
+// user keeps to a dozen programs, some much more than others, and to a few
+// dozen titles in each; one title in ten is new (a new document or page).
+std::vector<ActivityRecord> OfficeRecords(std::mt19937_64& random, std::size_t count, const std::string& computer,
+                                          const std::string& user, std::int64_t& clockMs) {
+    std::vector<ActivityRecord> records(count);
+    for (auto& r : records) {
+        const auto program = (random() % 4 == 0 ? random() % 12 : random() % 3);
+        const auto title =
+            random() % 10 == 0 ? "New " + std::to_string(random()) : "Document " + std::to_string(random() % 30);
+        const auto duration = static_cast<std::int64_t>(1'000 + random() % 59'000);
+        r = {user,
+             computer,
+             "program" + std::to_string(program) + ".exe",
+             "Program " + std::to_string(program),
+             title + " - Program " + std::to_string(program),
+             clockMs,
+             duration,
+             static_cast<std::int64_t>(random() % 200),
+             static_cast<std::int64_t>(random() % 100)};
+        clockMs += duration + static_cast<std::int64_t>(random() % 2'000);
+    }
+    return records;
+}
+
+// The worst case for the rollups: every record from any of 300 users and any
+// of 200 programs, an hour apart from the last one of its key, so that each
+// adds a row at every bucket level.
+std::vector<ActivityRecord> ScatteredRecords(std::mt19937_64& random, std::size_t count, const std::string& computer,
+                                             std::int64_t& clockMs) {
     std::vector<ActivityRecord> records(count);
     for (auto& r : records) {
         const auto program = random() % 200;
@@ -90,7 +118,11 @@ void Run(const std::string& engine, const std::string& store, const TempDir& dir
             std::int64_t clockMs = 1'735'689'600'000 + static_cast<std::int64_t>(t) * 1000;
             for (std::size_t sent = 0; sent < perRecorder; sent += options.batch) {
                 const std::size_t n = std::min(options.batch, perRecorder - sent);
-                const auto batch = WireBatch(id, sent + 1, MakeRecords(random, n, computer, clockMs));
+                const auto batch =
+                    WireBatch(id, sent + 1,
+                              options.mix == "office"
+                                  ? OfficeRecords(random, n, computer, "CORP\\user" + std::to_string(t), clockMs)
+                                  : ScatteredRecords(random, n, computer, clockMs));
                 const auto began = Clock::now();
                 const grpc::Status status = SendBatch(*stub, batch);
                 latencies[t].push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
@@ -104,8 +136,8 @@ void Run(const std::string& engine, const std::string& store, const TempDir& dir
     for (const auto& l : latencies) all.insert(all.end(), l.begin(), l.end());
     std::sort(all.begin(), all.end());
     const auto at = [&](double q) { return all.empty() ? 0.0 : all[static_cast<std::size_t>(q * (all.size() - 1))]; };
-    std::printf("%-10s %zu records by %zu recorders in batches of %zu: %.1f s, %.0f records/s\n", engine.c_str(),
-                perRecorder * options.recorders, options.recorders, options.batch, seconds,
+    std::printf("%-10s %zu records (%s) by %zu recorders in batches of %zu: %.1f s, %.0f records/s\n", engine.c_str(),
+                perRecorder * options.recorders, options.mix.c_str(), options.recorders, options.batch, seconds,
                 static_cast<double>(perRecorder * options.recorders) / seconds);
     std::printf("%-10s batch latency p50 %.1f ms, p99 %.1f ms; failed batches %zu%s%s\n", engine.c_str(), at(0.5),
                 at(0.99), failures.load(), firstFailure.empty() ? "" : ": ", firstFailure.c_str());
@@ -129,8 +161,12 @@ int main(int argc, char** argv) {
             options.batch = std::max<std::size_t>(1, std::stoul(value));
         else if (name == "--engine")
             options.engine = value;
+        else if (name == "--mix" && (value == "office" || value == "scattered"))
+            options.mix = value;
         else {
-            std::fprintf(stderr, "usage: ingest_bench [--records N] [--recorders N] [--batch N] [--engine E]\n");
+            std::fprintf(stderr,
+                         "usage: ingest_bench [--records N] [--recorders N] [--batch N] [--engine E] [--mix "
+                         "office|scattered]\n");
             return 2;
         }
     }

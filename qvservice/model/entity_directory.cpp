@@ -130,8 +130,10 @@ void EntityDirectory::ResolveMany(const char* table, const char* column,
 void EntityDirectory::ResolveTitles(const std::vector<std::pair<std::int64_t, std::string>>& titles) {
     for (std::size_t from = 0; from < titles.size(); from += kNamesPerStatement) {
         const std::size_t count = std::min(kNamesPerStatement, titles.size() - from);
-        Statement select(db_, "SELECT program_id, title, id FROM window_titles WHERE (program_id, title) IN (VALUES " +
-                                  Placeholders(count, 2) + ")");
+        // A join, not "(program_id, title) IN (VALUES ...)": SQLite scans the
+        // whole table for that one.
+        Statement select(db_, "SELECT w.program_id, w.title, w.id FROM (VALUES " + Placeholders(count, 2) +
+                                  ") AS v JOIN window_titles AS w ON w.program_id = v.column1 AND w.title = v.column2");
         for (std::size_t i = 0; i < count; ++i) {
             select.Bind(static_cast<int>(2 * i + 1), titles[from + i].first);
             select.BindText(static_cast<int>(2 * i + 2), titles[from + i].second);

@@ -41,7 +41,13 @@ struct Dialect {
     const char* name;        // names and titles: any bytes, compared byte for byte
     const char* blob;        // bytes
     const char* keyedTable;  // after a table whose primary key is its row
-    const char* emptyTable;  // followed by a table's name: removes every row at once, leaving no dead rows
+    // Whether many rows are best merged into a table through a staging table
+    // in one statement (a database server: a round trip per row would cost
+    // most; PostgreSQL's temporary tables) rather than by one prepared upsert
+    // per row (an in-process engine).
+    bool stageMerges;
+    // After a query of ids: keeps the rows from being deleted until commit.
+    const char* keyShareLock;
 };
 
 using SqlValue = std::variant<std::int64_t, double>;
@@ -103,6 +109,8 @@ public:
     // Whether the store holds any table, this program's or another's, that
     // would make it unsafe to create the schema in.
     virtual bool HoldsForeignTables() = 0;
+    // Drops the foreign keys of table, where the engine enforces them.
+    virtual void DropForeignKeys(const std::string& /*table*/) {}
 
     // After a large write has committed: lets the engine's planner learn the
     // new sizes of the tables before the next query. Best effort.

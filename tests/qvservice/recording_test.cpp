@@ -1,5 +1,6 @@
 // The recording method in the service: who may record what, exactly once,
 // visible at once, and the upgrade of a version-1 store at its first write.
+#include "qvservice/model/record_writer.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/rpc/recorder_identity.h"
@@ -116,7 +117,7 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
 
 class RecordingOnEachEngine : public EachStoreEngine {};
 
-TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersionOneStore) {
+TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlderStore) {
     TempDir dir;
     const std::string store = NewStore(dir);
     const std::string certs = CopyTestCertificates(dir);
@@ -125,6 +126,11 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersio
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
         db->Exec("DROP TABLE recorders");
         db->SetSchemaVersion(1);
+        if (server::IsPostgresStore(store)) {
+            db->Exec(
+                "ALTER TABLE activity ADD FOREIGN KEY (user_id) REFERENCES users(id), "
+                "ADD FOREIGN KEY (window_id) REFERENCES window_titles(id)");
+        }
     }
     LocalService service(Recording(store, certs));
     auto viewer = Viewer(service.Address(), certs, "test-client-alice");
@@ -151,7 +157,18 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAVersio
     auto withIcon = WireBatch(kRecorderId, 11, {Record("WS-01", 1)});
     EXPECT_TRUE(SendBatch(*stub, withIcon, &reply).ok());
     EXPECT_EQ(reply.programs_without_icon_size(), 1);
-    EXPECT_EQ(server::OpenStore(store, server::Database::Mode::ReadOnly)->SchemaVersion(), server::kStoreVersion);
+    const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
+    EXPECT_EQ(db->SchemaVersion(), server::kStoreVersion);
+    if (server::IsPostgresStore(store)) {
+        server::Statement keys(*db,
+                               "SELECT count(*) FROM pg_constraint WHERE conrelid = 'activity'::regclass "
+                               "AND contype = 'f'");
+        EXPECT_TRUE(keys.Step() && keys.Int64(0) == 0) << "the writer checks the names once a write instead";
+    }
+    server::Transaction transaction(*db, server::Transaction::Kind::Write);
+    server::RecordWriter writer(*db);
+    writer.AddResolved({1, 1, 1, 999'999}, 0, 1, 0, 0);
+    EXPECT_THROW(writer.Finish(), server::StoreError) << "a record naming a window title the store does not hold";
 }
 
 QV_ON_EACH_STORE_ENGINE(RecordingOnEachEngine);

@@ -44,7 +44,8 @@ public:
                                         "BYTEA",
                                         "BYTEA",
                                         "",
-                                        "TRUNCATE "};
+                                        true,
+                                        " FOR KEY SHARE"};
         return kTypes;
     }
     std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
@@ -56,6 +57,7 @@ public:
     int SchemaVersion() override;
     void SetSchemaVersion(int version) override;
     bool HoldsForeignTables() override;
+    void DropForeignKeys(const std::string& table) override;
     // Until autovacuum comes round, the planner would see the tables' sizes of
     // before the write.
     void RefreshPlannerStatistics() noexcept override {
@@ -471,6 +473,14 @@ void PostgresDatabase::SetSchemaVersion(int version) {
 bool PostgresDatabase::HoldsForeignTables() {
     Statement any(*this, "SELECT EXISTS (SELECT 1 FROM pg_tables WHERE schemaname = current_schema())");
     return any.Step() && any.Int64(0) != 0;
+}
+
+void PostgresDatabase::DropForeignKeys(const std::string& table) {
+    std::vector<std::string> names;
+    Statement keys(
+        *this, "SELECT conname::text FROM pg_constraint WHERE contype = 'f' AND conrelid = '" + table + "'::regclass");
+    while (keys.Step()) names.emplace_back(keys.Bytes(0));
+    for (const auto& name : names) Exec("ALTER TABLE " + table + " DROP CONSTRAINT \"" + name + "\"");
 }
 
 }  // namespace
