@@ -55,6 +55,12 @@ constexpr const char* kRecordersTable =
 // The rollup tables of each bucket level: totals per bucket at program level,
 // and at window-title level keyed by program first, as title answers always
 // name one.
+std::string Key(const std::vector<std::string>& columns) {
+    std::string key;
+    for (const auto& column : columns) key += (key.empty() ? "" : ", ") + column;
+    return key;
+}
+
 std::string RollupSchema() {
     std::string sql;
     for (const BucketLevel& level : kBucketLevels) {
@@ -64,13 +70,13 @@ std::string RollupSchema() {
                "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
                "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
                "PRIMARY KEY(" +
-               std::string(kRollupKey[0]) + ")){keyed};\n";
+               Key(kRollupKey[0]) + ")){keyed};\n";
         sql += "CREATE TABLE " + name +
                "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
                "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
                "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
                "PRIMARY KEY(" +
-               std::string(kRollupKey[1]) + ")){keyed};\n";
+               Key(kRollupKey[1]) + ")){keyed};\n";
     }
     return sql;
 }

@@ -5,6 +5,8 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace qv::server {
 
@@ -16,8 +18,9 @@ inline constexpr int kStoreVersion = 2;
 inline constexpr int kOldestReadableVersion = 1;
 
 // The keys of the rollup tables: at program level, and at window-title level.
-inline constexpr std::array<const char*, 2> kRollupKey{"bucket, user_id, computer_id, program_id",
-                                                       "program_id, bucket, user_id, computer_id, window_id"};
+inline const std::array<std::vector<std::string>, 2> kRollupKey{
+    std::vector<std::string>{"bucket", "user_id", "computer_id", "program_id"},
+    std::vector<std::string>{"program_id", "bucket", "user_id", "computer_id", "window_id"}};
 
 // Records longer than this have an index of their own, so that one long
 // record does not widen the search of every period's edges.

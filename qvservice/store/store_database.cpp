@@ -14,6 +14,20 @@
 
 namespace qv::server {
 
+std::string MergeSql(const std::string& table, const std::vector<std::string>& keys,
+                     const std::vector<std::string>& sums, const std::string& rows) {
+    std::string keyList;
+    for (const auto& key : keys) keyList += (keyList.empty() ? "" : ", ") + key;
+    std::string columns = keyList;
+    std::string update;
+    for (const auto& sum : sums) {
+        columns += ", " + sum;
+        update += (update.empty() ? "" : ", ") + sum + " = " + table + "." + sum + " + excluded." + sum;
+    }
+    return "INSERT INTO " + table + "(" + columns + ") " + rows + " ON CONFLICT(" + keyList + ") DO UPDATE SET " +
+           update;
+}
+
 bool IsPostgresStore(std::string_view store) {
     return store.starts_with("postgresql://") || store.starts_with("postgres://");
 }

@@ -41,11 +41,6 @@ struct Dialect {
     const char* name;        // names and titles: any bytes, compared byte for byte
     const char* blob;        // bytes
     const char* keyedTable;  // after a table whose primary key is its row
-    // Whether many rows are best merged into a table through a staging table
-    // in one statement (a database server: a round trip per row would cost
-    // most; PostgreSQL's temporary tables) rather than by one prepared upsert
-    // per row (an in-process engine).
-    bool stageMerges;
     // After a query of ids: keeps the rows from being deleted until commit.
     const char* keyShareLock;
 };
@@ -98,6 +93,10 @@ public:
     // Runs statements that take no parameters and return no rows.
     virtual void Exec(const std::string& sql) = 0;
     virtual std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) = 0;
+    // Rows of keys then sums: a row whose key the table holds (its primary
+    // key) adds its sums to that row's. A key must come once per Finish.
+    virtual std::unique_ptr<BulkLoader> Merge(const std::string& table, const std::vector<std::string>& keys,
+                                              const std::vector<std::string>& sums) = 0;
 
     virtual void Begin(TransactionKind kind) = 0;
     virtual void Commit() = 0;
@@ -169,6 +168,11 @@ private:
     Database& db_;
     bool open_ = true;
 };
+
+// For engines' Merge: "INSERT INTO table(keys, sums) rows ON CONFLICT(keys)
+// DO UPDATE" adding each sum, where rows is VALUES(...) or a SELECT.
+std::string MergeSql(const std::string& table, const std::vector<std::string>& keys,
+                     const std::vector<std::string>& sums, const std::string& rows);
 
 // "postgresql://..." or "postgres://..." names a PostgreSQL database (a libpq
 // connection URI); anything else a SQLite file.

@@ -4,6 +4,7 @@
 #include "qvservice/store/postgres/postgres_wire.h"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <charconv>
 #include <climits>
@@ -25,6 +26,12 @@ constexpr std::int64_t kWriterLockKey = 0x5156'5354'4F52'4557;
 // Signature, flags and header extension length of COPY's binary format.
 constexpr std::string_view kCopyHeader{"PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19};
 
+std::string Joined(const std::vector<std::string>& names) {
+    std::string list;
+    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
+    return list;
+}
+
 std::string BigEndian(std::uint64_t bits) {
     std::string out;
     pg::AppendBigEndian(out, bits);
@@ -44,19 +51,22 @@ public:
                                         "BYTEA",
                                         "BYTEA",
                                         "",
-                                        true,
                                         " FOR KEY SHARE"};
         return kTypes;
     }
     std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
     void Exec(const std::string& sql) override { Connection().Simple(sql); }
     std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
+    std::unique_ptr<BulkLoader> Merge(const std::string& table, const std::vector<std::string>& keys,
+                                      const std::vector<std::string>& sums) override;
     void Begin(TransactionKind kind) override;
     void Commit() override;
     void Rollback() noexcept override;
     int SchemaVersion() override;
     void SetSchemaVersion(int version) override;
     bool HoldsForeignTables() override;
+    // Of bulk loads and merges: BIGINT or DOUBLE PRECISION each; throws std::logic_error otherwise.
+    std::vector<Oid> ColumnTypes(const std::string& table, const std::vector<std::string>& columns);
     void DropForeignKeys(const std::string& table) override;
     // Until autovacuum comes round, the planner would see the tables' sizes of
     // before the write.
@@ -318,6 +328,30 @@ std::string_view PostgresStatement::Bytes(int column) const {
     }
 }
 
+// The value as a column of type holds it in binary form. COPY's binary form
+// and arrays carry no types of their own, so a value of the other kind would
+// be misread.
+std::uint64_t Encoded(const PostgresDatabase& db, const std::string& column, Oid type, const SqlValue& value) {
+    if (type == pg::kFloat8Oid) {
+        const double real = std::holds_alternative<double>(value) ? std::get<double>(value)
+                                                                  : static_cast<double>(std::get<std::int64_t>(value));
+        return std::bit_cast<std::uint64_t>(real);
+    }
+    if (std::holds_alternative<std::int64_t>(value)) return static_cast<std::uint64_t>(std::get<std::int64_t>(value));
+    const double real = std::get<double>(value);
+    if (real >= -0x1p63 && real < 0x1p63 && real == static_cast<double>(static_cast<std::int64_t>(real))) {
+        return static_cast<std::uint64_t>(static_cast<std::int64_t>(real));
+    }
+    throw StoreError(db.Name() + ": the integer column " + column + " cannot hold the value " + std::to_string(real));
+}
+
+void CheckWidth(std::span<const SqlValue> row, std::size_t columns) {
+    if (row.size() != columns) {
+        throw std::logic_error("a row of " + std::to_string(row.size()) + " values for " + std::to_string(columns) +
+                               " columns");
+    }
+}
+
 // Rows buffered in COPY's binary form and sent a batch at a time, so that the
 // connection is free for other statements between batches.
 class PostgresLoader final : public BulkLoader {
@@ -330,16 +364,13 @@ public:
           buffer_(kCopyHeader) {}
 
     void Add(std::span<const SqlValue> row) override {
-        if (row.size() != types_.size()) {
-            throw std::logic_error("a row of " + std::to_string(row.size()) + " values for " +
-                                   std::to_string(types_.size()) + " columns");
-        }
+        CheckWidth(row, types_.size());
         const std::size_t rowStart = buffer_.size();
         try {
             pg::AppendBigEndian(buffer_, static_cast<std::int16_t>(row.size()));
             for (std::size_t k = 0; k < row.size(); ++k) {
                 pg::AppendBigEndian(buffer_, std::int32_t{8});
-                pg::AppendBigEndian(buffer_, Encoded(row[k], k));
+                pg::AppendBigEndian(buffer_, Encoded(db_, columns_[k], types_[k], row[k]));
             }
         } catch (...) {
             buffer_.resize(rowStart);  // no half row may reach the server
@@ -351,24 +382,6 @@ public:
     void Finish() override { Flush(); }
 
 private:
-    // The value as the column's binary form holds it; COPY's binary form has no
-    // types of its own, so a value of the other kind would be misread.
-    std::uint64_t Encoded(const SqlValue& value, std::size_t column) const {
-        if (types_[column] == pg::kFloat8Oid) {
-            const double real = std::holds_alternative<double>(value)
-                                    ? std::get<double>(value)
-                                    : static_cast<double>(std::get<std::int64_t>(value));
-            return std::bit_cast<std::uint64_t>(real);
-        }
-        if (std::holds_alternative<std::int64_t>(value))
-            return static_cast<std::uint64_t>(std::get<std::int64_t>(value));
-        const double real = std::get<double>(value);
-        if (real >= -0x1p63 && real < 0x1p63 && real == static_cast<double>(static_cast<std::int64_t>(real))) {
-            return static_cast<std::uint64_t>(static_cast<std::int64_t>(real));
-        }
-        throw StoreError(db_.Name() + ": the integer column " + columns_[column] + " cannot hold the value " +
-                         std::to_string(real));
-    }
     void Flush() {
         if (rows_ == 0) return;
         std::string batch = std::exchange(buffer_, std::string(kCopyHeader));
@@ -385,17 +398,74 @@ private:
     std::size_t rows_ = 0;
 };
 
+// Rows gathered column by column and merged from arrays in one statement:
+// no staging table to write, read and empty, and one round trip a batch.
+class PostgresMerger final : public BulkLoader {
+public:
+    PostgresMerger(PostgresDatabase& db, std::vector<std::string> columns, std::vector<Oid> types,
+                   const std::string& table, const std::vector<std::string>& keys, const std::vector<std::string>& sums)
+        : db_(db), columns_(std::move(columns)), types_(std::move(types)), arrays_(types_.size()) {
+        std::string unnest;
+        for (std::size_t k = 0; k < types_.size(); ++k) {
+            unnest +=
+                (k ? ", $" : "$") + std::to_string(k + 1) + (types_[k] == pg::kFloat8Oid ? "::float8[]" : "::int8[]");
+        }
+        sql_ = MergeSql(table, keys, sums, "SELECT * FROM unnest(" + unnest + ")");
+    }
+
+    void Add(std::span<const SqlValue> row) override {
+        CheckWidth(row, types_.size());
+        std::array<std::uint64_t, kMaxColumns> encoded{};
+        if (row.size() > encoded.size()) throw std::logic_error("too many columns to merge");
+        for (std::size_t k = 0; k < row.size(); ++k) encoded[k] = Encoded(db_, columns_[k], types_[k], row[k]);
+        for (std::size_t k = 0; k < row.size(); ++k) {  // all or nothing of a row
+            pg::AppendBigEndian(arrays_[k], std::int32_t{8});
+            pg::AppendBigEndian(arrays_[k], encoded[k]);
+        }
+        if (++rows_ >= kRowsPerStatement) Flush();
+    }
+    void Finish() override { Flush(); }
+
+private:
+    static constexpr std::size_t kMaxColumns = 16;
+    static constexpr std::size_t kRowsPerStatement = 100'000;
+
+    void Flush() {
+        if (rows_ == 0) return;
+        std::vector<pg::Parameter> parameters;
+        for (std::size_t k = 0; k < types_.size(); ++k) {
+            // One dimension, no nulls, the element type, the length, counted from 1.
+            std::string array;
+            pg::AppendBigEndian(array, std::int32_t{1});
+            pg::AppendBigEndian(array, std::int32_t{0});
+            pg::AppendBigEndian(array, static_cast<std::int32_t>(types_[k]));
+            pg::AppendBigEndian(array, static_cast<std::int32_t>(rows_));
+            pg::AppendBigEndian(array, std::int32_t{1});
+            array += std::exchange(arrays_[k], {});
+            parameters.push_back(
+                {types_[k] == pg::kFloat8Oid ? pg::kFloat8ArrayOid : pg::kInt8ArrayOid, false, std::move(array)});
+        }
+        rows_ = 0;
+        db_.Connection().Run(sql_, parameters);
+    }
+
+    PostgresDatabase& db_;  // not owned
+    std::vector<std::string> columns_;
+    std::vector<Oid> types_;
+    std::string sql_;
+    std::vector<std::string> arrays_;  // each column's elements, in binary form
+    std::size_t rows_ = 0;
+};
+
 std::unique_ptr<StatementBackend> PostgresDatabase::Prepare(std::string_view sql) {
     return std::make_unique<PostgresStatement>(*this, sql);
 }
 
-std::unique_ptr<BulkLoader> PostgresDatabase::Load(const std::string& table, const std::vector<std::string>& columns) {
+std::vector<Oid> PostgresDatabase::ColumnTypes(const std::string& table, const std::vector<std::string>& columns) {
     const bool plain =
         pg::IsPlainName(table) && !columns.empty() && std::all_of(columns.begin(), columns.end(), pg::IsPlainName);
     if (!plain) throw std::logic_error("bulk loads take plain table and column names");
-    std::string list;
-    for (const std::string& column : columns) list += (list.empty() ? "" : ", ") + column;
-    const Result probe = Connection().Run("SELECT " + list + " FROM " + table + " LIMIT 0", {});
+    const Result probe = Connection().Run("SELECT " + Joined(columns) + " FROM " + table + " LIMIT 0", {});
     std::vector<Oid> types;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         const Oid type = PQftype(probe.get(), static_cast<int>(k));
@@ -405,8 +475,21 @@ std::unique_ptr<BulkLoader> PostgresDatabase::Load(const std::string& table, con
         }
         types.push_back(type);
     }
-    return std::make_unique<PostgresLoader>(*this, "COPY " + table + " (" + list + ") FROM STDIN (FORMAT binary)",
-                                            columns, std::move(types));
+    return types;
+}
+
+std::unique_ptr<BulkLoader> PostgresDatabase::Load(const std::string& table, const std::vector<std::string>& columns) {
+    auto types = ColumnTypes(table, columns);
+    return std::make_unique<PostgresLoader>(
+        *this, "COPY " + table + " (" + Joined(columns) + ") FROM STDIN (FORMAT binary)", columns, std::move(types));
+}
+
+std::unique_ptr<BulkLoader> PostgresDatabase::Merge(const std::string& table, const std::vector<std::string>& keys,
+                                                    const std::vector<std::string>& sums) {
+    std::vector<std::string> columns = keys;
+    columns.insert(columns.end(), sums.begin(), sums.end());
+    auto types = ColumnTypes(table, columns);
+    return std::make_unique<PostgresMerger>(*this, std::move(columns), std::move(types), table, keys, sums);
 }
 
 void PostgresDatabase::Begin(TransactionKind kind) {

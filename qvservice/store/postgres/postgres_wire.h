@@ -26,6 +26,8 @@ constexpr Oid kFloat8Oid = 701;
 constexpr Oid kBpcharOid = 1042;
 constexpr Oid kVarcharOid = 1043;
 constexpr Oid kNumericOid = 1700;
+constexpr Oid kInt8ArrayOid = 1016;
+constexpr Oid kFloat8ArrayOid = 1022;
 
 struct TranslatedSql {
     std::string text;
