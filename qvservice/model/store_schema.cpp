@@ -55,12 +55,6 @@ constexpr const char* kRecordersTable =
 // The rollup tables of each bucket level: totals per bucket at program level,
 // and at window-title level keyed by program first, as title answers always
 // name one.
-std::string Key(const std::vector<std::string>& columns) {
-    std::string key;
-    for (const auto& column : columns) key += (key.empty() ? "" : ", ") + column;
-    return key;
-}
-
 std::string RollupSchema() {
     std::string sql;
     for (const BucketLevel& level : kBucketLevels) {
@@ -70,13 +64,13 @@ std::string RollupSchema() {
                "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
                "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
                "PRIMARY KEY(" +
-               Key(kRollupKey[0]) + ")){keyed};\n";
+               CommaSeparated(kRollupKey[0]) + ")){keyed};\n";
         sql += "CREATE TABLE " + name +
                "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
                "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
                "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
                "PRIMARY KEY(" +
-               Key(kRollupKey[1]) + ")){keyed};\n";
+               CommaSeparated(kRollupKey[1]) + ")){keyed};\n";
     }
     return sql;
 }
@@ -131,9 +125,9 @@ void PrepareSchema(Database& db) {
         db.SetSchemaVersion(kStoreVersion);
     }
     db.Exec(LongRecordIndex());
-    // The writer checks the names of the activity once a write, as foreign
-    // keys would check them once a row, at most of a database server's cost
-    // of the write. Stores made before lose theirs at their next write.
+    // Foreign keys would check the activity's names once a row, most of a
+    // database server's cost of a write; RecordWriter checks them once a
+    // write instead. Stores made before lose theirs at their next write.
     db.DropForeignKeys("activity");
 }
 

@@ -164,10 +164,9 @@ void SqliteDatabase::Exec(const std::string& sql) {
 }
 
 std::unique_ptr<BulkLoader> SqliteDatabase::Load(const std::string& table, const std::vector<std::string>& columns) {
-    std::string names;
-    for (const auto& column : columns) names += (names.empty() ? "" : ", ") + column;
     return std::make_unique<SqliteLoader>(
-        *this, "INSERT INTO " + table + "(" + names + ") VALUES(" + Parameters(columns.size()) + ")", columns.size());
+        *this, "INSERT INTO " + table + "(" + CommaSeparated(columns) + ") VALUES(" + Parameters(columns.size()) + ")",
+        columns.size());
 }
 
 std::unique_ptr<BulkLoader> SqliteDatabase::Merge(const std::string& table, const std::vector<std::string>& keys,

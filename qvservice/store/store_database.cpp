@@ -14,18 +14,18 @@
 
 namespace qv::server {
 
+std::string CommaSeparated(const std::vector<std::string>& names) {
+    std::string list;
+    for (const auto& name : names) list += (list.empty() ? "" : ", ") + name;
+    return list;
+}
+
 std::string MergeSql(const std::string& table, const std::vector<std::string>& keys,
                      const std::vector<std::string>& sums, const std::string& rows) {
-    std::string keyList;
-    for (const auto& key : keys) keyList += (keyList.empty() ? "" : ", ") + key;
-    std::string columns = keyList;
-    std::string update;
-    for (const auto& sum : sums) {
-        columns += ", " + sum;
-        update += (update.empty() ? "" : ", ") + sum + " = " + table + "." + sum + " + excluded." + sum;
-    }
-    return "INSERT INTO " + table + "(" + columns + ") " + rows + " ON CONFLICT(" + keyList + ") DO UPDATE SET " +
-           update;
+    std::vector<std::string> updates;
+    for (const auto& sum : sums) updates.push_back(sum + " = " + table + "." + sum + " + excluded." + sum);
+    return "INSERT INTO " + table + "(" + CommaSeparated(keys) + ", " + CommaSeparated(sums) + ") " + rows +
+           " ON CONFLICT(" + CommaSeparated(keys) + ") DO UPDATE SET " + CommaSeparated(updates);
 }
 
 bool IsPostgresStore(std::string_view store) {

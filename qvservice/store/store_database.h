@@ -169,6 +169,9 @@ private:
     bool open_ = true;
 };
 
+// "a, b, c": column lists for SQL.
+std::string CommaSeparated(const std::vector<std::string>& names);
+
 // For engines' Merge: "INSERT INTO table(keys, sums) rows ON CONFLICT(keys)
 // DO UPDATE" adding each sum, where rows is VALUES(...) or a SELECT.
 std::string MergeSql(const std::string& table, const std::vector<std::string>& keys,

@@ -26,12 +26,6 @@ constexpr std::int64_t kWriterLockKey = 0x5156'5354'4F52'4557;
 // Signature, flags and header extension length of COPY's binary format.
 constexpr std::string_view kCopyHeader{"PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19};
 
-std::string Joined(const std::vector<std::string>& names) {
-    std::string list;
-    for (const std::string& name : names) list += (list.empty() ? "" : ", ") + name;
-    return list;
-}
-
 std::string BigEndian(std::uint64_t bits) {
     std::string out;
     pg::AppendBigEndian(out, bits);
@@ -465,7 +459,7 @@ std::vector<Oid> PostgresDatabase::ColumnTypes(const std::string& table, const s
     const bool plain =
         pg::IsPlainName(table) && !columns.empty() && std::all_of(columns.begin(), columns.end(), pg::IsPlainName);
     if (!plain) throw std::logic_error("bulk loads take plain table and column names");
-    const Result probe = Connection().Run("SELECT " + Joined(columns) + " FROM " + table + " LIMIT 0", {});
+    const Result probe = Connection().Run("SELECT " + CommaSeparated(columns) + " FROM " + table + " LIMIT 0", {});
     std::vector<Oid> types;
     for (std::size_t k = 0; k < columns.size(); ++k) {
         const Oid type = PQftype(probe.get(), static_cast<int>(k));
@@ -481,7 +475,8 @@ std::vector<Oid> PostgresDatabase::ColumnTypes(const std::string& table, const s
 std::unique_ptr<BulkLoader> PostgresDatabase::Load(const std::string& table, const std::vector<std::string>& columns) {
     auto types = ColumnTypes(table, columns);
     return std::make_unique<PostgresLoader>(
-        *this, "COPY " + table + " (" + Joined(columns) + ") FROM STDIN (FORMAT binary)", columns, std::move(types));
+        *this, "COPY " + table + " (" + CommaSeparated(columns) + ") FROM STDIN (FORMAT binary)", columns,
+        std::move(types));
 }
 
 std::unique_ptr<BulkLoader> PostgresDatabase::Merge(const std::string& table, const std::vector<std::string>& keys,
