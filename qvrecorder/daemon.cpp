@@ -36,7 +36,7 @@ Daemon::Daemon(const DaemonOptions& options)
       link_(options.server, identity_, options.retryMax),
       forwarder_(spool_, link_, options.server, Limits(options)),
       server_(std::make_unique<LocalServer>(
-          options.socket, [this](const RelayRequest& request, const Sender& sender) { return Handle(request, sender); },
+          options.socket, [this](RelayRequest& request, const Sender& sender) { return Handle(request, sender); },
           [this](const Sender& sender) { Closed(sender); })) {}
 
 Daemon::~Daemon() {
@@ -44,10 +44,10 @@ Daemon::~Daemon() {
     forwarder_.Stop();
 }
 
-RelayReply Daemon::Handle(const RelayRequest& request, const Sender& sender) {
+RelayReply Daemon::Handle(RelayRequest& request, const Sender& sender) {
     RelayReply reply;
     if (request.has_send()) {
-        *reply.mutable_send() = Take(request.send(), sender);
+        *reply.mutable_send() = Take(*request.mutable_send(), sender);
         return reply;
     }
     if (request.has_session()) {
@@ -108,12 +108,11 @@ namespace {
 constexpr std::size_t kMaxSenderIdBytes = 64;
 
 // Checks the icons as the service will, with its words.
-std::optional<std::string> IconsProblem(const quorvis::relay::v1::SendRequest& request,
-                                        std::vector<ProgramIcon>& icons) {
+std::optional<std::string> IconsProblem(quorvis::relay::v1::SendRequest& request, std::vector<ProgramIcon>& icons) {
     if (request.icons_size() > kMaxRelayRecords) {
         return "more than " + std::to_string(kMaxRelayRecords) + " icons in one message";
     }
-    for (const auto& icon : request.icons()) {
+    for (auto& icon : *request.mutable_icons()) {
         if (icon.process().empty() || icon.process().size() > kMaxTextBytes) {
             return "an icon names no program, or one longer than " + std::to_string(kMaxTextBytes) + " bytes";
         }
@@ -121,18 +120,19 @@ std::optional<std::string> IconsProblem(const quorvis::relay::v1::SendRequest& r
         if (const auto problem = IconFileProblem({bytes, icon.icon().size()})) {
             return "the icon of " + Printable(icon.process()) + ": " + *problem;
         }
-        icons.push_back({icon.process(), icon.icon()});
+        icons.push_back({icon.process(), std::move(*icon.mutable_icon())});
     }
     return std::nullopt;
 }
 
 }  // namespace
 
-SendReply Daemon::Take(const quorvis::relay::v1::SendRequest& request, const Sender& sender) {
+SendReply Daemon::Take(quorvis::relay::v1::SendRequest& request, const Sender& sender) {
     SendReply reply;
     std::vector<ActivityRecord> records;
     records.reserve(static_cast<std::size_t>(request.records_size()));
-    for (const auto& live : request.records()) records.push_back(FromLive(live));
+    // Moved, not copied: a message may hold a megabyte of texts.
+    for (auto& live : *request.mutable_records()) records.push_back(FromLive(std::move(live)));
     const auto refuse = [&](const std::string& reason, int index) {
         reply.set_refusal(reason);
         reply.set_refused_index(index);

@@ -30,8 +30,8 @@ public:
     std::uint64_t Waiting() { return spool_.Counts().waiting; }
 
 private:
-    quorvis::relay::v1::RelayReply Handle(const quorvis::relay::v1::RelayRequest& request, const Sender& sender);
-    quorvis::relay::v1::SendReply Take(const quorvis::relay::v1::SendRequest& request, const Sender& sender);
+    quorvis::relay::v1::RelayReply Handle(quorvis::relay::v1::RelayRequest& request, const Sender& sender);
+    quorvis::relay::v1::SendReply Take(quorvis::relay::v1::SendRequest& request, const Sender& sender);
     void Hello(const quorvis::relay::v1::SessionHello& hello, const Sender& sender);
     void Closed(const Sender& sender);
 

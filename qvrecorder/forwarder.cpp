@@ -1,5 +1,6 @@
 #include "qvrecorder/forwarder.h"
 
+#include "qvrecorder/daemon_memory.h"
 #include "qvrecorder/live_records.h"
 #include "records/log.h"
 
@@ -168,7 +169,11 @@ Forwarder::Outcome Forwarder::SendAskedIcons() {
 
 Forwarder::Outcome Forwarder::Delivered() {
     backoff_.Reset();
-    if (state_.exchange(State::Connected) != State::Connected) LogLine("the service at " + server_ + " takes records");
+    if (state_.exchange(State::Connected) != State::Connected) {
+        LogLine("the service at " + server_ + " takes records");
+        // What connecting (the TLS handshake) touched.
+        DropFilePages();
+    }
     return Outcome::Sent;
 }
 

@@ -20,7 +20,8 @@ namespace qv::recorder {
 class LocalServer {
 public:
     using Handler =
-        std::function<quorvis::relay::v1::RelayReply(const quorvis::relay::v1::RelayRequest&, const Sender&)>;
+        // The request is the handler's to take apart.
+        std::function<quorvis::relay::v1::RelayReply(quorvis::relay::v1::RelayRequest&, const Sender&)>;
     // Told of each connection's end, after its last request.
     using Closed = std::function<void(const Sender&)>;
 
