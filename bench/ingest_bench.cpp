@@ -127,12 +127,22 @@ void Run(const std::string& engine, const std::string& store, const TempDir& dir
     std::fflush(stdout);
 }
 
+// The process's proportional share of its pages (shared library pages split among their users), in kB.
+long PssKb(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);) {
+        if (line.rfind("Pss:", 0) == 0) return std::stol(line.substr(4));
+    }
+    return 0;
+}
+
 // The daemon's memory as /proc has it, in MB.
 std::string Memory(pid_t pid) {
-    char text[160];
-    std::snprintf(text, sizeof text, "VmHWM %.1f MB, VmRSS %.1f MB (RssAnon %.1f, RssFile %.1f, RssShmem %.1f)",
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "VmHWM %.1f MB, VmRSS %.1f MB (RssAnon %.1f, RssFile %.1f, RssShmem %.1f), Pss %.1f MB",
                   StatusKb(pid, "VmHWM") / 1024.0, StatusKb(pid, "VmRSS") / 1024.0, StatusKb(pid, "RssAnon") / 1024.0,
-                  StatusKb(pid, "RssFile") / 1024.0, StatusKb(pid, "RssShmem") / 1024.0);
+                  StatusKb(pid, "RssFile") / 1024.0, StatusKb(pid, "RssShmem") / 1024.0, PssKb(pid) / 1024.0);
     return text;
 }
 
