@@ -83,7 +83,7 @@ void Daemon::Hello(const quorvis::relay::v1::SessionHello& hello, const Sender& 
     session.set_user(sender.login.empty() ? "uid " + std::to_string(sender.uid) : sender.login);
     session.set_pid(sender.pid);
     // Shown to whoever asks for the status: made printable here, once.
-    session.set_adapter(Printable(hello.adapter(), 100));
+    session.set_adapter(hello.adapter().empty() ? "an unnamed desktop" : Printable(hello.adapter(), 100));
     session.set_counts_input(hello.counts_input());
     session.set_since_ms(
         std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
