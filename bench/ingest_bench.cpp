@@ -2,10 +2,17 @@
 // computer certificate's name, send records in batches through the real
 // recording method of a qvservice child process, on a new store of each
 // engine. Prints records per second, batch latency percentiles and the
-// service's peak memory.
-//   ingest_bench [--records N] [--recorders N] [--batch N] [--engine sqlite|postgres|both]
-//                [--mix office|scattered]
+// service's peak memory. With --relay, then the relay's phase: a real
+// qvrecorder daemon forwarding `qvrecorder send` of --relay-records records
+// to a real service on SQLite, and the daemon's memory while and after it
+// forwards.
+//   ingest_bench [--records N] [--recorders N] [--batch N] [--engine sqlite|postgres|both|none]
+//                [--mix office|scattered] [--relay] [--relay-records N]
+#include "records/log.h"
+#include "tests/support/background_process.h"
+#include "tests/support/child_process.h"
 #include "tests/support/postgres_cluster.h"
+#include "tests/support/random_records.h"
 #include "tests/support/recording_client.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
@@ -32,15 +39,20 @@ struct Options {
     std::size_t batch = 1000;
     std::string engine = "both";
     std::string mix = "office";
+    bool relay = false;
+    std::size_t relayRecords = 100'000;
 };
 
-long PeakKb(pid_t pid) {
+// A figure of /proc/PID/status in kB, such as VmHWM or RssAnon; 0 when absent.
+long StatusKb(pid_t pid, const std::string& name) {
     std::ifstream status("/proc/" + std::to_string(pid) + "/status");
     for (std::string line; std::getline(status, line);) {
-        if (line.rfind("VmHWM:", 0) == 0) return std::stol(line.substr(6));
+        if (line.rfind(name + ":", 0) == 0) return std::stol(line.substr(name.size() + 1));
     }
     return 0;
 }
+
+long PeakKb(pid_t pid) { return StatusKb(pid, "VmHWM"); }
 
 // What a computer's recorder sends: its user's day, one front window after
 // another, back to back, each stretch closed after at most a minute. The
@@ -146,14 +158,85 @@ void Run(const std::string& engine, const std::string& store, const TempDir& dir
     std::fflush(stdout);
 }
 
+// The process's proportional share of its pages (shared library pages split among their users), in kB.
+long PssKb(pid_t pid) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
+    for (std::string line; std::getline(rollup, line);) {
+        if (line.rfind("Pss:", 0) == 0) return std::stol(line.substr(4));
+    }
+    return 0;
+}
+
+// The daemon's memory as /proc has it, in MB.
+std::string Memory(pid_t pid) {
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "VmHWM %.1f MB, VmRSS %.1f MB (RssAnon %.1f, RssFile %.1f, RssShmem %.1f), Pss %.1f MB",
+                  StatusKb(pid, "VmHWM") / 1024.0, StatusKb(pid, "VmRSS") / 1024.0, StatusKb(pid, "RssAnon") / 1024.0,
+                  StatusKb(pid, "RssFile") / 1024.0, StatusKb(pid, "RssShmem") / 1024.0, PssKb(pid) / 1024.0);
+    return text;
+}
+
+void RunRelay(const Options& options) {
+    const TempDir dir;
+    const std::string certs = CopyTestCertificates(dir);
+    const std::string store = dir.File("store.db");
+    WriteRecords(store, {});
+    const auto service = Serve(store, {"--tls-cert", certs + "/test-server.pem", "--tls-key",
+                                       certs + "/test-server.key", "--recorder-ca", certs + "/test-recorder-ca.pem"});
+    const std::string address = service->WaitUntilListening();
+    if (address.empty()) {
+        std::fprintf(stderr, "the service did not start:\n%s\n", service->Log().c_str());
+        return;
+    }
+    WriteFile(dir.File("empty.conf"), "");
+    const std::string socket = dir.File("socket");
+    BackgroundProcess daemon({QVRECORDER_PATH, "daemon", "--config", dir.File("empty.conf"), "--server", address,
+                              "--tls-ca", certs + "/test-ca.pem", "--tls-cert", certs + "/test-recorder-WS-01.pem",
+                              "--tls-key", certs + "/test-recorder-WS-01.key", "--socket", socket, "--spool",
+                              dir.File("spool")});
+    if (!daemon.WaitForLog("listening on ")) {
+        std::fprintf(stderr, "the daemon did not start:\n%s\n", daemon.Log().c_str());
+        return;
+    }
+    std::printf("relay      idle daemon: %s\n", Memory(daemon.Pid()).c_str());
+    std::mt19937_64 random(1);
+    std::int64_t clockMs = 1'735'689'600'000;
+    // The sender's own records: the daemon fills in its user and computer.
+    const std::vector<ActivityRecord> records = OfficeRecords(random, options.relayRecords, "", "", clockMs);
+    WriteFile(dir.File("records.csv"), RecordsCsv(records));
+    const auto start = Clock::now();
+    const ToolResult sent = RunWithInput({QVRECORDER_PATH, "send", "--socket", socket}, dir.File("records.csv"));
+    const double sending = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("relay      %s in %.1f s; %s\n",
+                Printable(sent.out.substr(0, sent.out.find('\n')) + sent.err, 200).c_str(), sending,
+                Memory(daemon.Pid()).c_str());
+    // The forwarder runs while send fills the spool; waiting 0 is its end.
+    for (;;) {
+        const ToolResult status = RunProgram({QVRECORDER_PATH, "status", "--socket", socket});
+        if (status.exitCode != 0 || status.out.find("\nwaiting 0\n") != std::string::npos) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    std::printf("relay      %zu records forwarded in %.1f s, %.0f records/s; %s\n", records.size(), seconds,
+                static_cast<double>(records.size()) / seconds, Memory(daemon.Pid()).c_str());
+    std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; ++i) {
         const std::string name = argv[i];
-        const std::string value = argv[i + 1];
-        if (name == "--records")
+        const std::string value = i + 1 < argc ? argv[i + 1] : "";
+        if (name != "--relay") ++i;
+        if (name == "--relay")
+            options.relay = true;
+        else if (value.empty()) {
+            std::fprintf(stderr, "%s needs a value\n", name.c_str());
+            return 2;
+        } else if (name == "--records")
             options.records = std::stoul(value);
         else if (name == "--recorders")
             options.recorders = std::max<std::size_t>(1, std::stoul(value));
@@ -163,21 +246,24 @@ int main(int argc, char** argv) {
             options.engine = value;
         else if (name == "--mix" && (value == "office" || value == "scattered"))
             options.mix = value;
+        else if (name == "--relay-records")
+            options.relayRecords = std::max<std::size_t>(1, std::stoul(value));
         else {
             std::fprintf(stderr,
-                         "usage: ingest_bench [--records N] [--recorders N] [--batch N] [--engine E] [--mix "
-                         "office|scattered]\n");
+                         "usage: ingest_bench [--records N] [--recorders N] [--batch N] [--engine E] "
+                         "[--mix office|scattered] [--relay] [--relay-records N]\n");
             return 2;
         }
     }
-    if (options.engine != "postgres") {
+    if (options.engine != "postgres" && options.engine != "none") {
         const TempDir dir;
         Run("SQLite", dir.File("store.db"), dir, options);
     }
-    if (options.engine != "sqlite") {
+    if (options.engine != "sqlite" && options.engine != "none") {
         const TempDir dir;
         // The throw-away cluster runs with fsync off, as the tests' does.
         Run("PostgreSQL", PostgresCluster::Shared().NewDatabase(), dir, options);
     }
+    if (options.relay) RunRelay(options);
     return 0;
 }

@@ -7,6 +7,7 @@
 
 #include "records/activity_record.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -17,6 +18,8 @@ struct Sender {
     unsigned uid = 0;
     bool root = false;
     std::string login;  // empty when the uid has none
+    int pid = 0;
+    std::uint64_t connection = 0;  // the local connection, numbered from 1
 };
 
 struct AdmissionRules {

@@ -11,7 +11,9 @@
 #include "qvrecorder/spool.h"
 #include "qvrecorder/tls_identity.h"
 
+#include <map>
 #include <memory>
+#include <mutex>
 
 namespace qv::recorder {
 
@@ -28,8 +30,10 @@ public:
     std::uint64_t Waiting() { return spool_.Counts().waiting; }
 
 private:
-    quorvis::relay::v1::RelayReply Handle(const quorvis::relay::v1::RelayRequest& request, const Sender& sender);
-    quorvis::relay::v1::SendReply Take(const quorvis::relay::v1::SendRequest& request, const Sender& sender);
+    quorvis::relay::v1::RelayReply Handle(quorvis::relay::v1::RelayRequest& request, const Sender& sender);
+    quorvis::relay::v1::SendReply Take(quorvis::relay::v1::SendRequest& request, const Sender& sender);
+    void Hello(const quorvis::relay::v1::SessionHello& hello, const Sender& sender);
+    void Closed(const Sender& sender);
 
     DaemonOptions options_;
     TlsIdentity identity_;
@@ -37,6 +41,9 @@ private:
     Spool spool_;
     ServiceLink link_;
     Forwarder forwarder_;
+    std::mutex sessionsMutex_;
+    // By connection: as many as the local server allows connections.
+    std::map<std::uint64_t, quorvis::relay::v1::SessionInfo> sessions_;
     std::unique_ptr<LocalServer> server_;
 };
 

@@ -1,5 +1,6 @@
 #include "qvrecorder/commands.h"
 #include "qvrecorder/daemon.h"
+#include "qvrecorder/daemon_memory.h"
 #include "records/log.h"
 
 #include <sys/stat.h>
@@ -10,6 +11,9 @@
 namespace qv::recorder {
 
 int RunDaemon(const std::vector<std::string>& args) {
+    TuneDaemonMalloc();
+    // What the dynamic linker and static initialisers touched.
+    DropFilePages();
     const DaemonOptions options = ParseDaemonOptions(args);
     // Blocked before any thread starts, so that every thread inherits the
     // mask and only sigwait below sees them.
@@ -23,6 +27,8 @@ int RunDaemon(const std::vector<std::string>& args) {
     ::umask(077);
     try {
         Daemon daemon(options);
+        // What gRPC's and OpenSSL's start touched.
+        DropFilePages();
         LogLine("listening on " + options.socket + " for the computer " + daemon.Computer() + "; forwarding to " +
                 options.server + " from the spool " + options.spool + " (" + std::to_string(daemon.Waiting()) +
                 " records waiting)");

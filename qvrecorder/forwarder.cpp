@@ -1,7 +1,10 @@
 #include "qvrecorder/forwarder.h"
 
+#include "qvrecorder/daemon_memory.h"
 #include "qvrecorder/live_records.h"
 #include "records/log.h"
+
+#include <set>
 
 namespace qv::recorder {
 
@@ -16,6 +19,18 @@ std::string Describe(const grpc::Status& status) {
     const auto code = static_cast<std::size_t>(status.error_code());
     const std::string name = code < std::size(kNames) ? kNames[code] : "status " + std::to_string(code);
     return name + ": " + Printable(status.error_message(), 300);
+}
+
+std::vector<std::string> Processes(const std::vector<ProgramIcon>& icons) {
+    std::vector<std::string> processes;
+    for (const ProgramIcon& icon : icons) processes.push_back(icon.process);
+    return processes;
+}
+
+std::string Names(const std::vector<ProgramIcon>& icons) {
+    std::string names;
+    for (const ProgramIcon& icon : icons) names += (names.empty() ? "" : ", ") + Printable(icon.process);
+    return names;
 }
 
 }  // namespace
@@ -77,16 +92,40 @@ void Forwarder::Run() {
 
 Forwarder::Outcome Forwarder::SendOldest() {
     const SpooledBatch oldest = spool_.Oldest(limits_.batchRecords, limits_.batchBytes);
-    if (oldest.records.empty()) return Outcome::Empty;
+    if (oldest.records.empty()) return SendAskedIcons();
     quorvis::v1::RecordBatch batch;
     batch.set_recorder_id(spool_.RecorderId());
     batch.set_first_sequence(oldest.firstSequence);
-    for (const ActivityRecord& record : oldest.records) ToLive(record, *batch.add_records());
+    std::set<std::string> named;
+    for (const ActivityRecord& record : oldest.records) {
+        ToLive(record, *batch.add_records());
+        named.insert(record.process);
+    }
+    std::vector<ProgramIcon> icons = spool_.IconsToSend({named.begin(), named.end()}, limits_.batchIconBytes);
+    for (ProgramIcon& icon : icons) {
+        auto& wire = *batch.add_icons();
+        wire.set_process(icon.process);
+        wire.set_icon(std::move(icon.icon));
+    }
     quorvis::v1::RecordReply reply;
-    const grpc::Status status = link_.Record(batch, reply, limits_.callDeadline);
+    grpc::Status status = link_.Record(batch, reply, limits_.callDeadline);
     const std::uint64_t count = oldest.records.size();
+    if (status.error_code() == grpc::StatusCode::INVALID_ARGUMENT && !icons.empty()) {
+        // The icons were checked as the service checks them, but the records come first.
+        LogLine("the service refused a batch with icons (" + Printable(status.error_message(), 300) +
+                "); sending it again without them");
+        batch.clear_icons();
+        reply.Clear();
+        status = link_.Record(batch, reply, limits_.callDeadline);
+        if (status.ok()) {
+            LogLine("the service refused the icons of " + Names(icons) + "; they are dropped");
+            spool_.DropIcons(Processes(icons));
+        }
+        icons.clear();
+    }
     if (status.ok()) {
-        spool_.Remove(oldest.firstSequence, count);
+        spool_.Remove(oldest.firstSequence, count, Processes(icons),
+                      {reply.programs_without_icon().begin(), reply.programs_without_icon().end()});
     } else if (status.error_code() == grpc::StatusCode::INVALID_ARGUMENT) {
         const std::string reason = Printable(status.error_message(), 1000);
         spool_.SetAside(oldest.firstSequence, count, reason);
@@ -99,8 +138,42 @@ Forwarder::Outcome Forwarder::SendOldest() {
         Lost(Describe(status));
         return Outcome::Failed;
     }
+    return Delivered();
+}
+
+// Icons the service asked for whose programs no waiting record names: a batch of icons alone.
+Forwarder::Outcome Forwarder::SendAskedIcons() {
+    const std::vector<ProgramIcon> icons = spool_.IconsToSend({}, limits_.batchIconBytes);
+    if (icons.empty()) return Outcome::Empty;
+    quorvis::v1::RecordBatch batch;
+    batch.set_recorder_id(spool_.RecorderId());
+    for (const ProgramIcon& icon : icons) {
+        auto& wire = *batch.add_icons();
+        wire.set_process(icon.process);
+        wire.set_icon(icon.icon);
+    }
+    quorvis::v1::RecordReply reply;
+    const grpc::Status status = link_.Record(batch, reply, limits_.callDeadline);
+    if (status.ok()) {
+        spool_.Remove(0, 0, Processes(icons));
+    } else if (status.error_code() == grpc::StatusCode::INVALID_ARGUMENT) {
+        LogLine("the service refused the icons of " + Names(icons) + " (" + Printable(status.error_message(), 300) +
+                "); they are dropped");
+        spool_.DropIcons(Processes(icons));
+    } else {
+        Lost(Describe(status));
+        return Outcome::Failed;
+    }
+    return Delivered();
+}
+
+Forwarder::Outcome Forwarder::Delivered() {
     backoff_.Reset();
-    if (state_.exchange(State::Connected) != State::Connected) LogLine("the service at " + server_ + " takes records");
+    if (state_.exchange(State::Connected) != State::Connected) {
+        LogLine("the service at " + server_ + " takes records");
+        // What connecting (the TLS handshake) touched.
+        DropFilePages();
+    }
     return Outcome::Sent;
 }
 

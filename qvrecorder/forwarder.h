@@ -1,7 +1,9 @@
 // The thread that empties the spool into the service, oldest records first,
 // in bounded batches. A record leaves the spool only once the service has
 // acknowledged it; a batch the service calls bad is set aside, so that it
-// never blocks the records behind it.
+// never blocks the records behind it. Programs' icons go along with the first
+// batch that names the program, and again whenever the service says it lacks
+// one; an icon never holds back a record.
 #pragma once
 
 #include "qvrecorder/backoff.h"
@@ -21,6 +23,8 @@ namespace qv::recorder {
 struct ForwarderLimits {
     std::size_t batchRecords = 1000;
     std::size_t batchBytes = 1 << 20;
+    // Well within the service's 8 MB a call, with a batch's records.
+    std::size_t batchIconBytes = 4 << 20;
     std::chrono::seconds callDeadline{60};
     std::chrono::milliseconds firstRetry{1000};
     std::chrono::milliseconds maxRetry{300'000};
@@ -49,6 +53,8 @@ private:
 
     void Run();
     Outcome SendOldest();
+    Outcome SendAskedIcons();
+    Outcome Delivered();
     void Lost(const std::string& error);
     void Note(const std::string& error);
 

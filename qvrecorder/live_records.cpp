@@ -19,4 +19,16 @@ ActivityRecord FromLive(const quorvis::v1::LiveRecord& live) {
             live.start_ms(), live.duration_ms(), live.keyboard_events(), live.mouse_events()};
 }
 
+ActivityRecord FromLive(quorvis::v1::LiveRecord&& live) {
+    return {std::move(*live.mutable_user()),
+            std::move(*live.mutable_computer()),
+            std::move(*live.mutable_process()),
+            std::move(*live.mutable_description()),
+            std::move(*live.mutable_window_title()),
+            live.start_ms(),
+            live.duration_ms(),
+            live.keyboard_events(),
+            live.mouse_events()};
+}
+
 }  // namespace qv::recorder

@@ -8,5 +8,7 @@ namespace qv::recorder {
 
 void ToLive(const ActivityRecord& record, quorvis::v1::LiveRecord& live);
 ActivityRecord FromLive(const quorvis::v1::LiveRecord& live);
+// Takes the texts out of live instead of copying them.
+ActivityRecord FromLive(quorvis::v1::LiveRecord&& live);
 
 }  // namespace qv::recorder

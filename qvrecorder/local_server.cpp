@@ -61,7 +61,8 @@ void ClearStaleSocket(const std::string& path, const sockaddr_un& address) {
 
 }  // namespace
 
-LocalServer::LocalServer(std::string path, Handler handler) : path_(std::move(path)), handler_(std::move(handler)) {
+LocalServer::LocalServer(std::string path, Handler handler, Closed closed)
+    : path_(std::move(path)), handler_(std::move(handler)), closed_(std::move(closed)) {
     const sockaddr_un address = UnixAddress(path_);
     ClearStaleSocket(path_, address);
     stopFd_ = ::eventfd(0, EFD_CLOEXEC);
@@ -129,7 +130,7 @@ void LocalServer::AcceptLoop() {
             ++connections_;
         }
         try {
-            std::thread([this, fd] { Serve(fd); }).detach();
+            std::thread([this, fd, number = ++lastConnection_] { Serve(fd, number); }).detach();
         } catch (const std::system_error&) {
             ::close(fd);
             const std::lock_guard lock(mutex_);
@@ -138,13 +139,13 @@ void LocalServer::AcceptLoop() {
     }
 }
 
-void LocalServer::Serve(int fd) {
+void LocalServer::Serve(int fd, std::uint64_t number) {
     ucred peer{};
     socklen_t length = sizeof peer;
     if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0) {
         ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &kMidMessageTimeout, sizeof kMidMessageTimeout);
         ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &kMidMessageTimeout, sizeof kMidMessageTimeout);
-        const Sender sender{peer.uid, peer.uid == 0, LoginName(peer.uid)};
+        const Sender sender{peer.uid, peer.uid == 0, LoginName(peer.uid), peer.pid, number};
         try {
             for (;;) {
                 pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd_, POLLIN, 0}};
@@ -155,7 +156,7 @@ void LocalServer::Serve(int fd) {
                 if (!ReadMessage(fd, request)) break;
                 RelayReply reply;
                 if (request.kind_case() == RelayRequest::KIND_NOT_SET) {
-                    reply.set_error("a request that is neither send nor status");
+                    reply.set_error("a request that is neither send, status nor a session's hello");
                 } else if (request.send().records_size() > kMaxRelayRecords) {
                     reply.set_error("more than " + std::to_string(kMaxRelayRecords) + " records in one message");
                 } else {
@@ -167,6 +168,7 @@ void LocalServer::Serve(int fd) {
             LogLine("a local connection of " + Printable(sender.login) + " (uid " + std::to_string(peer.uid) +
                     ") ended: " + error.what());
         }
+        if (closed_) closed_(sender);
     }
     ::close(fd);
     const std::lock_guard lock(mutex_);

@@ -1,6 +1,6 @@
 // The daemon's Unix socket: every local user may connect (mode 0666); each
 // connection's peer credentials tell who sends. One thread per connection,
-// at most kMaxConnections at once.
+// at most kMaxConnections at once: session recorders keep theirs open.
 #pragma once
 
 #include "proto/relay.pb.h"
@@ -20,14 +20,17 @@ namespace qv::recorder {
 class LocalServer {
 public:
     using Handler =
-        std::function<quorvis::relay::v1::RelayReply(const quorvis::relay::v1::RelayRequest&, const Sender&)>;
+        // The request is the handler's to take apart.
+        std::function<quorvis::relay::v1::RelayReply(quorvis::relay::v1::RelayRequest&, const Sender&)>;
+    // Told of each connection's end, after its last request.
+    using Closed = std::function<void(const Sender&)>;
 
     static constexpr int kMaxConnections = 256;
 
     // Listens on path: a stale socket file of a daemon that died is
     // replaced; a socket another daemon answers on is refused. Throws
     // std::runtime_error.
-    LocalServer(std::string path, Handler handler);
+    LocalServer(std::string path, Handler handler, Closed closed = {});
     // Stops, and removes the socket file if it is still this server's.
     ~LocalServer();
     LocalServer(const LocalServer&) = delete;
@@ -38,10 +41,11 @@ public:
 
 private:
     void AcceptLoop();
-    void Serve(int fd);
+    void Serve(int fd, std::uint64_t number);
 
     std::string path_;
     Handler handler_;
+    Closed closed_;
     int listenFd_ = -1;
     int stopFd_ = -1;  // an eventfd, readable once stopping
     dev_t device_ = 0;
@@ -50,6 +54,7 @@ private:
     std::mutex mutex_;
     std::condition_variable idle_;
     int connections_ = 0;
+    std::uint64_t lastConnection_ = 0;
     bool stopped_ = false;
 };
 

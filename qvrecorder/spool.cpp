@@ -1,5 +1,7 @@
 #include "qvrecorder/spool.h"
 
+#include "records/log.h"
+
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -18,6 +20,9 @@ namespace {
 constexpr int kSchemaVersion = 1;
 constexpr std::size_t kRecorderIdBytes = 16;
 constexpr std::int64_t kSenderMemoryMs = 7LL * 86'400'000;
+// An icon's state: the service has it; this spool has not sent it yet; the
+// service said it lacks it.
+enum IconState : std::int64_t { kIconHad = 0, kIconUnsent = 1, kIconAsked = 2 };
 // What a record's numbers and row cost besides its texts.
 constexpr std::uint64_t kRecordOverhead = 64;
 // The record's columns, in ActivityRecord's order, as both queues hold them.
@@ -186,6 +191,12 @@ Spool::Spool(const std::string& folder, std::uint64_t maxBytes) : path_(folder +
             "CREATE TABLE IF NOT EXISTS senders (sender_id BLOB PRIMARY KEY, last_message INTEGER NOT NULL, "
             "seen_ms INTEGER NOT NULL)");
         Statement(db_, "DELETE FROM senders WHERE seen_ms < ?").Bind(1, NowMs() - kSenderMemoryMs).Step();
+        Execute(
+            "CREATE TABLE IF NOT EXISTS icons (process BLOB PRIMARY KEY, icon BLOB NOT NULL, spooled_ms INTEGER NOT "
+            "NULL, state INTEGER NOT NULL)");
+        Statement icons(db_, "SELECT coalesce(sum(length(icon)), 0) FROM icons");
+        icons.Step();
+        iconBytes_ = static_cast<std::uint64_t>(icons.Int(0));
         Statement recorder(db_, "SELECT id, next_sequence FROM recorder");
         if (!recorder.Step()) throw std::runtime_error("the spool " + path_ + " has lost its recorder id");
         recorderId_ = recorder.Bytes(0);
@@ -247,33 +258,38 @@ std::uint64_t Spool::Insert(const std::vector<ActivityRecord>& records, std::uin
     return first;
 }
 
-std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records) {
+std::uint64_t Spool::Add(const std::vector<ActivityRecord>& records, const std::vector<ProgramIcon>& icons) {
     const std::lock_guard lock(mutex_);
     const std::uint64_t adding = CheckRoom(records);
     const std::uint64_t sequence = nextSequence_;
     const std::uint64_t bytes = bytes_;
+    const std::uint64_t iconBytes = iconBytes_;
     try {
         Transaction transaction(db_);
         const std::uint64_t first = Insert(records, adding);
+        KeepIcons(icons);
         transaction.Commit();
         return first;
     } catch (...) {
         nextSequence_ = sequence;
         bytes_ = bytes;
+        iconBytes_ = iconBytes;
         throw;
     }
 }
 
 bool Spool::AddOnce(const std::vector<ActivityRecord>& records, const std::string& senderId,
-                    std::uint64_t messageNumber) {
+                    std::uint64_t messageNumber, const std::vector<ProgramIcon>& icons) {
     const std::lock_guard lock(mutex_);
     const std::uint64_t sequence = nextSequence_;
     const std::uint64_t bytes = bytes_;
+    const std::uint64_t iconBytes = iconBytes_;
     try {
         Transaction transaction(db_);
         Statement last(db_, "SELECT last_message FROM senders WHERE sender_id = ?");
         if (last.Bind(1, senderId).Step() && static_cast<std::uint64_t>(last.Int(0)) >= messageNumber) return false;
         Insert(records, CheckRoom(records));
+        KeepIcons(icons);
         Statement(db_,
                   "INSERT INTO senders (sender_id, last_message, seen_ms) VALUES (?, ?, ?) ON CONFLICT (sender_id) "
                   "DO UPDATE SET last_message = excluded.last_message, seen_ms = excluded.seen_ms")
@@ -286,6 +302,7 @@ bool Spool::AddOnce(const std::vector<ActivityRecord>& records, const std::strin
     } catch (...) {
         nextSequence_ = sequence;
         bytes_ = bytes;
+        iconBytes_ = iconBytes;
         throw;
     }
 }
@@ -311,18 +328,106 @@ SpooledBatch Spool::Oldest(std::size_t maxRecords, std::size_t maxBytes) {
     return batch;
 }
 
-void Spool::Remove(std::uint64_t first, std::uint64_t count) {
+void Spool::KeepIcons(const std::vector<ProgramIcon>& icons) {
+    if (icons.empty()) return;
+    Statement size(db_, "SELECT length(icon) FROM icons WHERE process = ?");
+    Statement oldest(db_,
+                     "SELECT process, length(icon) FROM icons WHERE state = ? AND process != ? ORDER BY spooled_ms");
+    Statement remove(db_, "DELETE FROM icons WHERE process = ?");
+    Statement keep(db_,
+                   "INSERT INTO icons (process, icon, spooled_ms, state) VALUES (?, ?, ?, ?) ON CONFLICT (process) "
+                   "DO UPDATE SET icon = excluded.icon, spooled_ms = excluded.spooled_ms");
+    for (const ProgramIcon& icon : icons) {
+        const std::uint64_t replaced = size.Bind(1, icon.process).Step() ? static_cast<std::uint64_t>(size.Int(0)) : 0;
+        size.Reset();
+        std::uint64_t total = iconBytes_ - replaced + icon.icon.size();
+        // Icons the service has go first; those it still needs are never dropped for newer ones.
+        oldest.Bind(1, kIconHad).Bind(2, icon.process);
+        std::vector<std::string> evicted;
+        while (total > kMaxIconsBytes && oldest.Step()) {
+            evicted.push_back(oldest.Bytes(0));
+            total -= static_cast<std::uint64_t>(oldest.Int(1));
+        }
+        oldest.Reset();
+        if (total > kMaxIconsBytes) {
+            LogLine("no room in the spool for the icon of " + Printable(icon.process) + "; its records are kept");
+            continue;
+        }
+        for (const std::string& process : evicted) {
+            remove.Bind(1, process).Step();
+            remove.Reset();
+        }
+        keep.Bind(1, icon.process).Bind(2, icon.icon).Bind(3, NowMs()).Bind(4, kIconUnsent).Step();
+        keep.Reset();
+        iconBytes_ = total;
+    }
+}
+
+std::vector<ProgramIcon> Spool::IconsToSend(const std::vector<std::string>& processes, std::size_t maxBytes) {
+    const std::lock_guard lock(mutex_);
+    std::vector<ProgramIcon> icons;
+    std::size_t bytes = 0;
+    const auto take = [&](std::string process, std::string icon) {
+        bytes += icon.size();
+        if (!icons.empty() && bytes > maxBytes) return false;
+        icons.push_back({std::move(process), std::move(icon)});
+        return true;
+    };
+    if (processes.empty()) {
+        Statement asked(db_, "SELECT process, icon FROM icons WHERE state = ? ORDER BY spooled_ms");
+        asked.Bind(1, kIconAsked);
+        while (asked.Step() && take(asked.Bytes(0), asked.Bytes(1))) {}
+        return icons;
+    }
+    Statement unsent(db_, "SELECT icon FROM icons WHERE process = ? AND state != ?");
+    for (const std::string& process : processes) {
+        const bool found = unsent.Bind(1, process).Bind(2, kIconHad).Step();
+        if (found && !take(process, unsent.Bytes(0))) break;
+        unsent.Reset();
+    }
+    return icons;
+}
+
+void Spool::Remove(std::uint64_t first, std::uint64_t count, const std::vector<std::string>& iconsSent,
+                   const std::vector<std::string>& withoutIcon) {
     const std::lock_guard lock(mutex_);
     const auto from = static_cast<std::int64_t>(first);
     const auto to = static_cast<std::int64_t>(first + count - 1);
     Transaction transaction(db_);
-    Statement measure(
-        db_, std::string("SELECT coalesce(sum(") + kRecordBytes + "), 0) FROM waiting WHERE sequence BETWEEN ? AND ?");
-    measure.Bind(1, from).Bind(2, to).Step();
-    const auto removed = static_cast<std::uint64_t>(measure.Int(0));
-    Statement(db_, "DELETE FROM waiting WHERE sequence BETWEEN ? AND ?").Bind(1, from).Bind(2, to).Step();
+    std::uint64_t removed = 0;
+    if (count > 0) {
+        Statement measure(db_, std::string("SELECT coalesce(sum(") + kRecordBytes +
+                                   "), 0) FROM waiting WHERE sequence BETWEEN ? AND ?");
+        measure.Bind(1, from).Bind(2, to).Step();
+        removed = static_cast<std::uint64_t>(measure.Int(0));
+        Statement(db_, "DELETE FROM waiting WHERE sequence BETWEEN ? AND ?").Bind(1, from).Bind(2, to).Step();
+    }
+    // Sent first, then asked for: an icon sent with a batch that still lists its program goes again.
+    Statement mark(db_, "UPDATE icons SET state = ? WHERE process = ? AND state != ?");
+    for (const auto& [processes, state] : {std::pair{&iconsSent, kIconHad}, std::pair{&withoutIcon, kIconAsked}}) {
+        for (const std::string& process : *processes) {
+            mark.Bind(1, state).Bind(2, process).Bind(3, state).Step();
+            mark.Reset();
+        }
+    }
     transaction.Commit();
     bytes_ -= std::min(bytes_, removed);
+}
+
+void Spool::DropIcons(const std::vector<std::string>& processes) {
+    const std::lock_guard lock(mutex_);
+    Transaction transaction(db_);
+    Statement size(db_, "SELECT length(icon) FROM icons WHERE process = ?");
+    Statement remove(db_, "DELETE FROM icons WHERE process = ?");
+    std::uint64_t dropped = 0;
+    for (const std::string& process : processes) {
+        if (size.Bind(1, process).Step()) dropped += static_cast<std::uint64_t>(size.Int(0));
+        size.Reset();
+        remove.Bind(1, process).Step();
+        remove.Reset();
+    }
+    transaction.Commit();
+    iconBytes_ -= std::min(iconBytes_, dropped);
 }
 
 void Spool::SetAside(std::uint64_t first, std::uint64_t count, const std::string& reason) {

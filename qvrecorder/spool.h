@@ -1,6 +1,7 @@
 // The relay's spool: a SQLite file in the state folder that holds the
 // recorder's id, the next record number, the records that wait for the
-// service, the batches it refused, and the last error. Each change is one
+// service, the batches it refused, the last error, and the programs' icons
+// with whether the service has each. Each change is one
 // transaction, synced before it returns, so that a record acknowledged to its
 // sender survives any crash, and keeps its number.
 #pragma once
@@ -28,6 +29,12 @@ struct SpooledBatch {
     std::vector<ActivityRecord> records;
 };
 
+// A program's icon-file bytes, checked before they reach the spool.
+struct ProgramIcon {
+    std::string process;
+    std::string icon;
+};
+
 struct SpoolCounts {
     std::uint64_t waiting = 0;
     std::int64_t oldestSpooledMs = 0;  // 0 when nothing waits
@@ -51,17 +58,28 @@ public:
     // 16 random bytes, made with the spool and kept for ever.
     const std::string& RecorderId() const { return recorderId_; }
 
-    // Commits the records under the next numbers, all or none; returns the
-    // first one's number. Throws SpoolFull past the size limit.
-    std::uint64_t Add(const std::vector<ActivityRecord>& records);
+    // Commits the records under the next numbers, and the icons, all or
+    // none; returns the first record's number. Throws SpoolFull past the size
+    // limit (which counts records only: icons have a bound of their own).
+    std::uint64_t Add(const std::vector<ActivityRecord>& records, const std::vector<ProgramIcon>& icons = {});
     // The same for a sender's numbered message, once: false when the spool
     // took that message before (the sender did not hear the answer).
-    bool AddOnce(const std::vector<ActivityRecord>& records, const std::string& senderId, std::uint64_t messageNumber);
+    bool AddOnce(const std::vector<ActivityRecord>& records, const std::string& senderId, std::uint64_t messageNumber,
+                 const std::vector<ProgramIcon>& icons = {});
     // The oldest waiting records, consecutive numbers, at most maxRecords and
     // (but for a first record larger than it) maxBytes of text.
     SpooledBatch Oldest(std::size_t maxRecords, std::size_t maxBytes);
-    // Forgets the waiting records first..first+count-1: the service has them.
-    void Remove(std::uint64_t first, std::uint64_t count);
+    // Icons the service may lack, at most maxBytes (but always one): of the
+    // given programs those it has not been sent, or, with no programs given,
+    // those it asked for.
+    std::vector<ProgramIcon> IconsToSend(const std::vector<std::string>& processes, std::size_t maxBytes);
+    // Forgets the waiting records first..first+count-1: the service has them,
+    // and the icons sent with them, but for the programs it says it has no
+    // icon for (those are sent again).
+    void Remove(std::uint64_t first, std::uint64_t count, const std::vector<std::string>& iconsSent = {},
+                const std::vector<std::string>& withoutIcon = {});
+    // Forgets icons the service refused.
+    void DropIcons(const std::vector<std::string>& processes);
     // Moves them out of the queue into the set-aside tables, with the reason.
     void SetAside(std::uint64_t first, std::uint64_t count, const std::string& reason);
     // The last error is kept in the spool; an empty text clears it.
@@ -69,6 +87,9 @@ public:
     SpoolCounts Counts();
 
     static constexpr const char* kFileName = "spool.db";
+    // Icons take at most this much of the spool; the oldest the service has
+    // make room for new ones.
+    static constexpr std::uint64_t kMaxIconsBytes = 16 << 20;
 
 private:
     void Execute(const char* sql);
@@ -76,6 +97,7 @@ private:
     std::uint64_t Insert(const std::vector<ActivityRecord>& records, std::uint64_t adding);
     std::uint64_t CheckRoom(const std::vector<ActivityRecord>& records);
     std::uint64_t MeasureBytes();
+    void KeepIcons(const std::vector<ProgramIcon>& icons);
 
     std::mutex mutex_;
     std::string path_;
@@ -83,6 +105,7 @@ private:
     int lockFd_ = -1;
     std::uint64_t maxBytes_;
     std::uint64_t bytes_ = 0;
+    std::uint64_t iconBytes_ = 0;
     std::uint64_t nextSequence_ = 1;
     std::string recorderId_;
 };

@@ -26,6 +26,15 @@ std::string Age(std::int64_t ms) {
     return std::to_string(seconds / 86400) + " days";
 }
 
+std::string SessionLine(const quorvis::relay::v1::SessionInfo& session) {
+    std::string line = "session " + session.user() + " pid " + std::to_string(session.pid()) + ": " + session.adapter();
+    if (!session.counts_input()) {
+        line += ", input not counted";
+        if (session.adapter().starts_with("Wayland")) line += " (Wayland gives no way to count it)";
+    }
+    return line + "\n";
+}
+
 }  // namespace
 
 int RunStatus(const std::vector<std::string>& args) {
@@ -48,7 +57,9 @@ int RunStatus(const std::vector<std::string>& args) {
               << "spool " << status.spool_bytes() << " of " << status.spool_max_bytes() << " bytes\n"
               << "last error "
               << (status.last_error().empty() ? "-" : LocalTime(status.last_error_ms()) + " " + status.last_error())
-              << "\n";
+              << "\n"
+              << "sessions " << status.sessions_size() << "\n";
+    for (const auto& session : status.sessions()) std::cout << SessionLine(session);
     return 0;
 }
 

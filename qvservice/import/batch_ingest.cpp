@@ -1,9 +1,9 @@
 #include "qvservice/import/batch_ingest.h"
 
-#include "qvservice/model/icon_file.h"
 #include "qvservice/model/record_writer.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/store/store_database.h"
+#include "records/icon_file.h"
 #include "records/log.h"
 
 #include <algorithm>

@@ -1,12 +1,12 @@
 #include "qvservice/import/csv_import.h"
 
-#include "qvservice/model/icon_file.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/record_writer.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/store/new_store_file.h"
 #include "qvservice/support/sha256.h"
 #include "records/csv_parser.h"
+#include "records/icon_file.h"
 #include "records/log.h"
 
 #include <algorithm>

@@ -11,14 +11,6 @@ constexpr std::size_t kHeaderBytes = 6;
 constexpr std::size_t kEntryBytes = 16;
 constexpr std::size_t kBitmapHeaderBytes = 40;
 
-std::uint32_t Read16(std::span<const unsigned char> b, std::size_t at) {
-    return static_cast<std::uint32_t>(b[at] | (b[at + 1] << 8));
-}
-
-std::uint32_t Read32(std::span<const unsigned char> b, std::size_t at) {
-    return Read16(b, at) | (Read16(b, at + 2) << 16);
-}
-
 void Put16(std::vector<unsigned char>& out, std::uint32_t value) {
     out.push_back(static_cast<unsigned char>(value & 0xFF));
     out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
@@ -98,25 +90,6 @@ std::vector<unsigned char> EncodeImage(const IconImage& image) {
 }
 
 }  // namespace
-
-std::optional<std::string> IconFileProblem(std::span<const unsigned char> bytes) {
-    if (bytes.size() > kMaxIconBytes) return "larger than " + std::to_string(kMaxIconBytes) + " bytes";
-    if (bytes.size() < kHeaderBytes) return std::string("too short for an icon file");
-    if (Read16(bytes, 0) != 0 || Read16(bytes, 2) != 1) return std::string("not an icon file (wrong header)");
-    const std::size_t count = Read16(bytes, 4);
-    if (count == 0) return std::string("holds no images");
-    const std::size_t directoryEnd = kHeaderBytes + count * kEntryBytes;
-    if (directoryEnd > bytes.size()) return std::string("its directory is cut short");
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t entry = kHeaderBytes + i * kEntryBytes;
-        const std::uint64_t size = Read32(bytes, entry + 8);
-        const std::uint64_t offset = Read32(bytes, entry + 12);
-        if (size == 0 || offset < directoryEnd || offset + size > bytes.size()) {
-            return "image " + std::to_string(i + 1) + " lies outside the file";
-        }
-    }
-    return std::nullopt;
-}
 
 std::vector<unsigned char> EncodeIconFile(const std::vector<IconImage>& images) {
     std::vector<std::vector<unsigned char>> encoded;

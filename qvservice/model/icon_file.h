@@ -1,20 +1,12 @@
-// Windows icon files (.ico): the check that an import makes before storing
-// one, and the writer that makes the demo store's icons.
+// The writer of Windows icon files (.ico) that makes the demo store's icons.
+// The check before storing one is records/icon_file.h.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <span>
-#include <string>
 #include <vector>
 
 namespace qv::server {
-
-inline constexpr std::size_t kMaxIconBytes = 1 << 20;
-
-// Why the bytes are not an icon file the viewer can read; nothing when they are.
-std::optional<std::string> IconFileProblem(std::span<const unsigned char> bytes);
 
 struct IconImage {
     int size = 16;                    // width and height in pixels

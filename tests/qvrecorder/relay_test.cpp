@@ -1,5 +1,6 @@
 // The daemon as a child process, fed by `qvrecorder send` and watched with
 // `qvrecorder status`, against a fake recording service over TLS.
+#include "qvrecorder/local_client.h"
 #include "records/csv_records.h"
 #include "tests/support/background_process.h"
 #include "tests/support/fake_recorder_service.h"
@@ -10,6 +11,8 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <sys/socket.h>
 
 #include <csignal>
 #include <thread>
@@ -27,6 +30,30 @@ std::size_t RecordCount(const std::vector<ReceivedBatch>& batches) {
 
 std::string Line(const std::string& user, const std::string& computer, const std::string& process) {
     return user + "," + computer + "," + process + ",,Title,2024-03-01T10:00:00Z,1000,3,4\n";
+}
+
+// The smallest file the icon check passes: a header, one directory entry and four bytes of image.
+std::string TinyIcon(char mark) {
+    std::string icon{0, 0, 1, 0, 1, 0, 1, 1, 0, 0, 1, 0, 32, 0, 4, 0, 0, 0, 22, 0, 0, 0};
+    return icon + std::string(4, mark);
+}
+
+quorvis::relay::v1::SendRequest Records(const std::vector<std::string>& processes,
+                                        const std::vector<std::pair<std::string, std::string>>& icons = {}) {
+    quorvis::relay::v1::SendRequest request;
+    for (const std::string& process : processes) {
+        auto& record = *request.add_records();
+        record.set_process(process);
+        record.set_window_title("Title");
+        record.set_start_ms(1'700'000'000'000);
+        record.set_duration_ms(1000);
+    }
+    for (const auto& [process, bytes] : icons) {
+        auto& icon = *request.add_icons();
+        icon.set_process(process);
+        icon.set_icon(bytes);
+    }
+    return request;
 }
 
 class Relay : public testing::Test {
@@ -68,6 +95,21 @@ protected:
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
         }
         return false;
+    }
+
+    // A connection of its own that says it is a session, as a session recorder does.
+    int Session(const std::string& adapter, bool countsInput) {
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_un address = recorder::UnixAddress(Socket());
+        EXPECT_EQ(connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address), 0);
+        quorvis::relay::v1::RelayRequest hello;
+        hello.mutable_session()->set_adapter(adapter);
+        hello.mutable_session()->set_counts_input(countsInput);
+        recorder::WriteMessage(fd, hello);
+        quorvis::relay::v1::RelayReply reply;
+        EXPECT_TRUE(recorder::ReadMessage(fd, reply));
+        EXPECT_TRUE(reply.has_send()) << reply.ShortDebugString();
+        return fd;
     }
 
     TempDir dir_;
@@ -229,6 +271,67 @@ TEST_F(Relay, KnowsWhoSendsAndRefusesRecordsOfAnotherUser) {
     std::vector<std::string> users;
     for (const auto& record : fake_.Stored()) users.push_back(record.user());
     EXPECT_EQ(users, (std::vector<std::string>{"CORP\\nobody", "CORP\\nobody", "CORP\\nobody", "ben"}));
+}
+
+TEST_F(Relay, PassesAnIconOnUntilTheServiceHasItAndNeverLetsItCostARecord) {
+    const auto daemon = StartDaemon();
+    recorder::LocalClient client(Socket());
+    const auto iconsOf = [](const ReceivedBatch& batch) {
+        std::vector<std::string> found;
+        for (const auto& icon : batch.icons) found.push_back(icon.process() + "=" + icon.icon().substr(22));
+        return found;
+    };
+    const auto sendAndWait = [&](const quorvis::relay::v1::SendRequest& request, std::size_t batches) {
+        const auto reply = client.Send(request);
+        EXPECT_EQ(reply.taken(), static_cast<unsigned>(request.records_size())) << reply.refusal();
+        return fake_.WaitFor([&](const auto& received) { return received.size() >= batches; });
+    };
+
+    // A bad icon is refused with the service's words, and its records with it.
+    const auto bad = client.Send(Records({"a.exe"}, {{"b.exe", TinyIcon('b')}, {"a.exe", "not an icon"}}));
+    EXPECT_EQ(bad.taken(), 0u);
+    EXPECT_EQ(bad.refused_index(), -1);
+    EXPECT_EQ(bad.refusal(), "the icon of a.exe: not an icon file (wrong header)");
+
+    // The first batch naming a program brings its icon; later ones do not, though the session sends it again.
+    ASSERT_TRUE(sendAndWait(Records({"a.exe", "c.exe"}, {{"a.exe", TinyIcon('1')}, {"z.exe", TinyIcon('z')}}), 1))
+        << daemon->Log();
+    ASSERT_TRUE(sendAndWait(Records({"a.exe"}, {{"a.exe", TinyIcon('2')}}), 2)) << daemon->Log();
+    // The service lost it: it goes again, alone when no record waits, then no more.
+    fake_.LackIcon("a.exe");
+    ASSERT_TRUE(sendAndWait(Records({"a.exe"}), 4)) << daemon->Log();
+    ASSERT_TRUE(sendAndWait(Records({"a.exe"}), 5)) << daemon->Log();
+    // A service that refuses a batch for its icons still gets the records, in a second call.
+    fake_.RefuseIcons(true);
+    ASSERT_TRUE(sendAndWait(Records({"d.exe"}, {{"d.exe", TinyIcon('d')}}), 7)) << daemon->Log();
+    ASSERT_TRUE(StatusSays("waiting 0")) << daemon->Log();
+
+    const auto batches = fake_.Batches();
+    ASSERT_EQ(batches.size(), 7u) << daemon->Log();
+    const std::vector<std::vector<std::string>> icons{{"a.exe=1111"}, {}, {}, {"a.exe=2222"}, {}, {"d.exe=dddd"}, {}};
+    for (std::size_t i = 0; i < batches.size(); ++i) EXPECT_EQ(iconsOf(batches[i]), icons[i]) << "batch " << i;
+    EXPECT_TRUE(batches[3].records.empty());
+    EXPECT_EQ(batches[5].answer, grpc::StatusCode::INVALID_ARGUMENT);
+    EXPECT_EQ(fake_.Stored().size(), 6u);
+    EXPECT_TRUE(daemon->WaitForLog("the service refused the icons of d.exe; they are dropped")) << daemon->Log();
+}
+
+TEST_F(Relay, ListsEachSessionForAsLongAsItsConnectionStaysOpen) {
+    const auto daemon = StartDaemon();
+    EXPECT_NE(Status().out.find("\nsessions 0\n"), std::string::npos);
+    const std::string who = "session " + std::string(getpwuid(geteuid())->pw_name) + " pid " + std::to_string(getpid());
+    const int x11 = Session("X11", true);
+    const int wayland = Session("Wayland (sway)", false);
+    const std::string status = Status().out;
+    EXPECT_NE(status.find("\nsessions 2\n" + who + ": X11\n" + who +
+                          ": Wayland (sway), input not counted (Wayland gives no way to count it)\n"),
+              std::string::npos)
+        << status;
+    close(x11);
+    EXPECT_TRUE(StatusSays("sessions 1"));
+    close(wayland);
+    EXPECT_TRUE(StatusSays("sessions 0"));
+    EXPECT_TRUE(daemon->WaitForLog(") ended")) << daemon->Log();
 }
 
 }  // namespace

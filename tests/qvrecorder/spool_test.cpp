@@ -77,5 +77,31 @@ TEST(Spool, RefusesRecordsPastItsSizeLimitUntilThereIsRoom) {
     EXPECT_EQ(spool.Add({Record(std::string(600, 'c'))}), 2u);
 }
 
+TEST(Spool, KeepsIconsWithinTheirBoundAndMakesRoomOnlyWithThoseTheServiceHas) {
+    TempDir dir;
+    const auto names = [](const std::vector<ProgramIcon>& icons) {
+        std::vector<std::string> found;
+        for (const ProgramIcon& icon : icons) found.push_back(icon.process);
+        return found;
+    };
+    const std::string mb(1 << 20, 'i');
+    {
+        Spool spool(dir.Path(), 1 << 20);
+        for (int i = 0; i < 16; ++i) spool.Add({}, {{"p" + std::to_string(i), mb}});
+        spool.Remove(0, 0, {"p0", "p1"});
+        spool.Add({Record("a")}, {{"new", mb}, {"newer", mb}, {"no room", mb}});
+        EXPECT_EQ(spool.Counts().waiting, 1u) << "an icon without room costs no record";
+        EXPECT_EQ(names(spool.IconsToSend({"p0", "p1", "p2", "new", "newer", "no room"}, 10 << 20)),
+                  (std::vector<std::string>{"p2", "new", "newer"}));
+        EXPECT_EQ(names(spool.IconsToSend({"p2", "new"}, 1)), std::vector<std::string>{"p2"}) << "one at least";
+        spool.Remove(1, 1, {"p2", "p3"}, {"p3"});
+    }
+    Spool spool(dir.Path(), 1 << 20);
+    EXPECT_EQ(names(spool.IconsToSend({}, 10 << 20)), std::vector<std::string>{"p3"});
+    EXPECT_TRUE(spool.IconsToSend({"p2"}, 10 << 20).empty());
+    spool.DropIcons({"p3"});
+    EXPECT_TRUE(spool.IconsToSend({}, 10 << 20).empty());
+}
+
 }  // namespace
 }  // namespace qv::recorder

@@ -1,8 +1,8 @@
 // The qvservice program: serving on loopback, stopping on signals, bad starts, and its init, import and demo commands.
-#include "qvservice/model/icon_file.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
+#include "records/icon_file.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 
@@ -124,7 +124,7 @@ TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
         const Answer info = client.ProgramInfo(server::EncodeProgramInfoRequest(id));
         ASSERT_EQ(info.rows.size(), 1u);
         const std::string icon = Cell(info, info.rows[0], "Icon").bytes();
-        EXPECT_FALSE(server::IconFileProblem({reinterpret_cast<const unsigned char*>(icon.data()), icon.size()}));
+        EXPECT_FALSE(IconFileProblem({reinterpret_cast<const unsigned char*>(icon.data()), icon.size()}));
     }
     EXPECT_EQ(service->Stop(SIGTERM), 0);
 }

@@ -4,6 +4,7 @@
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/new_store_file.h"
 #include "qvservice/store/store_database.h"
+#include "records/icon_file.h"
 #include "service/icon_file.h"
 #include "tests/support/store_engines.h"
 #include "tests/support/test_support.h"
@@ -193,7 +194,7 @@ TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStoredAndWrittenAsTheViewerR
     for (std::uint32_t i = 0; i < large.size(); ++i) large[i] = i % 7 == 0 ? 0 : 0xFF000000 | (i % 5) * 0x330011;
     const std::vector<server::IconImage> images{{16, 32, small}, {32, 4, large}, {32, 8, large}};
     const auto icon = server::EncodeIconFile(images);
-    EXPECT_FALSE(server::IconFileProblem(icon));
+    EXPECT_FALSE(IconFileProblem(icon));
     const auto file = ParseIconFile(icon);
     ASSERT_TRUE(file);
     ASSERT_EQ(file->images.size(), images.size());
@@ -214,9 +215,9 @@ TEST(ServiceImport, IconFilesAreCheckedBeforeTheyAreStoredAndWrittenAsTheViewerR
     for (const auto& [at, value] : {std::pair{2, 2}, {4, 0}, {6 + 13, 0xFF}}) {
         auto bad = icon;
         bad[at] = static_cast<unsigned char>(value);
-        EXPECT_TRUE(server::IconFileProblem(bad)) << at;
+        EXPECT_TRUE(IconFileProblem(bad)) << at;
     }
-    EXPECT_TRUE(server::IconFileProblem(std::vector<unsigned char>(icon.begin(), icon.begin() + 20)));
+    EXPECT_TRUE(IconFileProblem(std::vector<unsigned char>(icon.begin(), icon.begin() + 20)));
     EXPECT_THROW(server::EncodeIconFile({{16, 32, std::vector<std::uint32_t>(100)}}), std::invalid_argument);
     std::vector<std::uint32_t> colourful(16 * 16, 0xFF000000);
     for (std::uint32_t i = 0; i < 17; ++i) colourful[i] = 0xFF000000 | i;

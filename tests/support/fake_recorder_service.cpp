@@ -19,8 +19,9 @@ public:
         received.recorderId = batch->recorder_id();
         received.firstSequence = batch->first_sequence();
         received.records.assign(batch->records().begin(), batch->records().end());
+        received.icons.assign(batch->icons().begin(), batch->icons().end());
         std::unique_lock lock(mutex_);
-        received.answer = answer_;
+        received.answer = refuseIcons_ && batch->icons_size() > 0 ? grpc::StatusCode::INVALID_ARGUMENT : answer_;
         for (const auto& record : batch->records()) {
             if (!refusedProcess_.empty() && record.process() == refusedProcess_) {
                 received.answer = grpc::StatusCode::INVALID_ARGUMENT;
@@ -31,8 +32,15 @@ public:
         changed_.notify_all();
         while (held_ && !context->IsCancelled()) changed_.wait_for(lock, std::chrono::milliseconds(20));
         if (answer != grpc::StatusCode::OK) return {answer, "the fake service answers so"};
-        committed_ = std::max(committed_, batch->first_sequence() + batch->records_size() - 1);
+        if (batch->records_size() > 0)
+            committed_ = std::max(committed_, batch->first_sequence() + batch->records_size() - 1);
         reply->set_committed_sequence(committed_);
+        for (const auto& icon : batch->icons()) lackingIcon_.erase(icon.process());
+        std::set<std::string> listed;
+        for (const auto& record : batch->records()) {
+            if (lackingIcon_.contains(record.process()) && listed.insert(record.process()).second)
+                reply->add_programs_without_icon(record.process());
+        }
         return grpc::Status::OK;
     }
 
@@ -41,6 +49,8 @@ public:
     std::vector<ReceivedBatch> batches_;
     grpc::StatusCode answer_ = grpc::StatusCode::OK;
     std::string refusedProcess_;
+    std::set<std::string> lackingIcon_;
+    bool refuseIcons_ = false;
     bool held_ = false;
     std::uint64_t committed_ = 0;
 };
@@ -72,6 +82,16 @@ void FakeRecorderService::Answer(grpc::StatusCode code) {
 void FakeRecorderService::RefuseProcess(const std::string& process) {
     const std::lock_guard lock(impl_->mutex_);
     impl_->refusedProcess_ = process;
+}
+
+void FakeRecorderService::LackIcon(const std::string& process) {
+    const std::lock_guard lock(impl_->mutex_);
+    impl_->lackingIcon_.insert(process);
+}
+
+void FakeRecorderService::RefuseIcons(bool refused) {
+    const std::lock_guard lock(impl_->mutex_);
+    impl_->refuseIcons_ = refused;
 }
 
 void FakeRecorderService::Hold(bool held) {

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,7 @@ struct ReceivedBatch {
     std::string recorderId;
     std::uint64_t firstSequence = 0;
     std::vector<quorvis::v1::LiveRecord> records;
+    std::vector<quorvis::v1::ProgramIcon> icons;
     grpc::StatusCode answer = grpc::StatusCode::OK;
 };
 
@@ -40,6 +42,10 @@ public:
     // The answer to the batches to come; INVALID_ARGUMENT is also given to any batch with a record of refusedProcess.
     void Answer(grpc::StatusCode code);
     void RefuseProcess(const std::string& process);
+    // As the service: lists the program in programs_without_icon until a batch answered OK brings its icon.
+    void LackIcon(const std::string& process);
+    // INVALID_ARGUMENT for any batch with icons.
+    void RefuseIcons(bool refused);
     // While held, a call is kept (and counted) without an answer until released or cancelled.
     void Hold(bool held);
 
