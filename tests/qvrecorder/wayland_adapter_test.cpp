@@ -1,0 +1,131 @@
+// The Wayland adapter against a real sway of the test's own, with foot
+// windows; it runs in wayland_adapter_probe, which prints what it reports.
+#include "qvrecorder/session/wayland/wayland_adapter.h"
+#include "tests/support/headless_sway.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <thread>
+
+namespace qv::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The probe prints on standard output; BackgroundProcess watches standard error.
+std::vector<std::string> Probe(const HeadlessSway& sway, const std::string& idleLimitMs) {
+    return sway.InSession({"sh", "-c", "exec \"$0\" \"$@\" 1>&2", sway.Install(WAYLAND_ADAPTER_PROBE_PATH), idleLimitMs});
+}
+
+// The position after the first line from `from` on that starts with text; npos when none comes in time.
+std::size_t WaitForLine(BackgroundProcess& probe, const std::string& text, std::size_t from,
+                        std::chrono::seconds limit = 30s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        for (std::size_t at = probe.Log().find(text, from); at != std::string::npos;
+             at = probe.Log().find(text, at + 1)) {
+            const std::size_t end = probe.Log().find('\n', at);
+            if ((at == 0 || probe.Log()[at - 1] == '\n') && end != std::string::npos) return end + 1;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) return std::string::npos;
+        probe.WaitForLog("\x01", 50ms);  // reads what came meanwhile
+    }
+}
+
+std::vector<std::string> Foot(const HeadlessSway& sway, const std::string& appId, const std::string& title,
+                              const std::string& script) {
+    return sway.InSession({"foot", "--app-id=" + appId, "--title=" + title, "sh", "-c", script});
+}
+
+TEST(WaylandAdapter, FollowsTheFrontWindowAndItsTitleUntilTheCompositorEnds) {
+    if (const std::string missing = HeadlessSway::Missing(); !missing.empty()) GTEST_SKIP() << missing;
+    HeadlessSway sway;
+    const std::string rename = sway.File("rename");
+    ASSERT_EQ(mkfifo(rename.c_str(), 0600), 0);
+    ASSERT_EQ(chmod(rename.c_str(), 0666), 0);
+
+    BackgroundProcess probe(Probe(sway, "600000"));
+    std::size_t at = WaitForLine(probe, "open Wayland (sway) counts-input=no", 0);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+    at = WaitForLine(probe, "front none", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+
+    BackgroundProcess one(Foot(sway, "qv-one", "First", "exec sleep 600"));
+    at = WaitForLine(probe, "front app=qv-one title=First process=foot pid=yes", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log() << one.Log();
+    // The title changes when the test opens the pipe, not before.
+    BackgroundProcess two(Foot(sway, "qv-two", "Second", "cat " + rename + "; printf '\\033]2;Renamed\\007'; exec sleep 600"));
+    at = WaitForLine(probe, "front app=qv-two title=Second process=foot pid=yes", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log() << two.Log();
+
+    ASSERT_EQ(sway.Message({"[app_id=\"qv-one\"] focus"}).exitCode, 0);
+    at = WaitForLine(probe, "front app=qv-one title=First process=foot", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+    ASSERT_EQ(sway.Message({"[app_id=\"qv-two\"] focus"}).exitCode, 0);
+    at = WaitForLine(probe, "front app=qv-two title=Second process=foot", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+
+    int writer = -1;
+    for (int tries = 0; writer < 0 && tries < 200; ++tries) {
+        writer = open(rename.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // ENXIO until cat reads it
+        if (writer < 0) std::this_thread::sleep_for(50ms);
+    }
+    ASSERT_GE(writer, 0) << "the window's shell never read the pipe";
+    close(writer);
+    at = WaitForLine(probe, "front app=qv-two title=Renamed process=foot pid=yes", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+
+    two.Stop(SIGTERM);
+    one.Stop(SIGTERM);
+    at = WaitForLine(probe, "front none", at);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+
+    sway.Process().Stop(SIGKILL);
+    EXPECT_EQ(probe.WaitForExit(30s), 0) << probe.Log();
+    EXPECT_NE(WaitForLine(probe, "gone", at), std::string::npos) << probe.Log();
+    EXPECT_EQ(probe.Log().find("\ninput\n"), std::string::npos) << "Wayland gives no input to count";
+}
+
+// sway headless has no input devices, so nothing resumes the user: Back is not seen here.
+TEST(WaylandAdapter, ReportsTheUserAwayAfterTheIdleLimit) {
+    if (const std::string missing = HeadlessSway::Missing(); !missing.empty()) GTEST_SKIP() << missing;
+    HeadlessSway sway;
+    BackgroundProcess probe(Probe(sway, "2000"));
+    const std::size_t at = WaitForLine(probe, "open ", 0);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+    const auto opened = std::chrono::steady_clock::now();
+    ASSERT_NE(WaitForLine(probe, "away ", at), std::string::npos) << probe.Log();
+    EXPECT_GE(std::chrono::steady_clock::now() - opened, 1500ms) << "away before the idle limit passed";
+    const long long idleMs = std::atoll(probe.Log().c_str() + probe.Log().find("away ") + 5);
+    EXPECT_NEAR(idleMs, 2000, 500) << probe.Log();
+}
+
+TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
+    const char* before = std::getenv("WAYLAND_DISPLAY");
+    const std::string saved = before != nullptr ? before : "";
+    std::string whyNot;
+
+    unsetenv("WAYLAND_DISPLAY");
+    EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
+    EXPECT_NE(whyNot.find("WAYLAND_DISPLAY is not set"), std::string::npos) << whyNot;
+
+    TempDir dir;
+    setenv("WAYLAND_DISPLAY", dir.File("no-such-display").c_str(), 1);
+    EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
+    EXPECT_NE(whyNot.find("cannot connect to the Wayland display " + dir.File("no-such-display")), std::string::npos)
+        << whyNot;
+
+    if (before != nullptr) {
+        setenv("WAYLAND_DISPLAY", saved.c_str(), 1);
+    } else {
+        unsetenv("WAYLAND_DISPLAY");
+    }
+}
+
+}  // namespace
+}  // namespace qv::test
