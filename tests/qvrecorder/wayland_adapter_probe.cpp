@@ -19,8 +19,8 @@ class Printer : public qv::recorder::DesktopEvents {
 public:
     void FrontChanged(const std::optional<qv::recorder::FrontWindow>& window, SteadyTime) override {
         if (window) {
-            std::printf("front app=%s title=%s process=%s pid=%s\n", window->windowClass.c_str(),
-                        window->title.c_str(), window->processName.c_str(), window->pid > 0 ? "yes" : "no");
+            std::printf("front app=%s title=%s process=%s pid=%s\n", window->windowClass.c_str(), window->title.c_str(),
+                        window->processName.c_str(), window->pid > 0 ? "yes" : "no");
         } else {
             std::printf("front none\n");
         }

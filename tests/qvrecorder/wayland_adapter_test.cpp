@@ -19,7 +19,8 @@ using namespace std::chrono_literals;
 
 // The probe prints on standard output; BackgroundProcess watches standard error.
 std::vector<std::string> Probe(const HeadlessSway& sway, const std::string& idleLimitMs) {
-    return sway.InSession({"sh", "-c", "exec \"$0\" \"$@\" 1>&2", sway.Install(WAYLAND_ADAPTER_PROBE_PATH), idleLimitMs});
+    return sway.InSession(
+        {"sh", "-c", "exec \"$0\" \"$@\" 1>&2", sway.Install(WAYLAND_ADAPTER_PROBE_PATH), idleLimitMs});
 }
 
 // The position after the first line from `from` on that starts with text; npos when none comes in time.
@@ -59,7 +60,8 @@ TEST(WaylandAdapter, FollowsTheFrontWindowAndItsTitleUntilTheCompositorEnds) {
     at = WaitForLine(probe, "front app=qv-one title=First process=foot pid=yes", at);
     ASSERT_NE(at, std::string::npos) << probe.Log() << one.Log();
     // The title changes when the test opens the pipe, not before.
-    BackgroundProcess two(Foot(sway, "qv-two", "Second", "cat " + rename + "; printf '\\033]2;Renamed\\007'; exec sleep 600"));
+    BackgroundProcess two(
+        Foot(sway, "qv-two", "Second", "cat " + rename + "; printf '\\033]2;Renamed\\007'; exec sleep 600"));
     at = WaitForLine(probe, "front app=qv-two title=Second process=foot pid=yes", at);
     ASSERT_NE(at, std::string::npos) << probe.Log() << two.Log();
 

@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <chrono>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -57,8 +57,7 @@ HeadlessSway::HeadlessSway() {
     // Headless, without input devices, drawn in software.
     sway_ = std::make_unique<BackgroundProcess>(
         AsUser({"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
-                "WLR_RENDERER_ALLOW_SOFTWARE=1", "sway", "-c",
-                dir_.File("config")}));
+                "WLR_RENDERER_ALLOW_SOFTWARE=1", "sway", "-c", dir_.File("config")}));
 
     const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
     while (display_.empty() || ipcSocket_.empty()) {
@@ -69,7 +68,8 @@ HeadlessSway::HeadlessSway() {
             if (name.starts_with("sway-ipc.") && name.ends_with(".sock")) ipcSocket_ = entry.path().string();
         }
         if (display_.empty() || ipcSocket_.empty()) {
-            if (sway_->WaitForExit(std::chrono::milliseconds(50)) != -1 || std::chrono::steady_clock::now() > deadline) {
+            if (sway_->WaitForExit(std::chrono::milliseconds(50)) != -1 ||
+                std::chrono::steady_clock::now() > deadline) {
                 throw std::runtime_error("sway did not start; its log:\n" + sway_->Log());
             }
         }
@@ -100,7 +100,8 @@ std::vector<std::string> HeadlessSway::AsUser(const std::vector<std::string>& co
         full = {"setpriv", "--reuid=" + std::to_string(uid_), "--regid=" + std::to_string(gid_), "--clear-groups",
                 "--"};
     }
-    full.insert(full.end(), {"env", "--chdir=/", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "SWAYSOCK", "HOME=" + dir_.Path(), "XDG_RUNTIME_DIR=" + dir_.Path()});
+    full.insert(full.end(), {"env", "--chdir=/", "-u", "DISPLAY", "-u", "WAYLAND_DISPLAY", "-u", "SWAYSOCK",
+                             "HOME=" + dir_.Path(), "XDG_RUNTIME_DIR=" + dir_.Path()});
     full.insert(full.end(), command.begin(), command.end());
     return full;
 }

@@ -116,9 +116,9 @@ private:
         const std::size_t start = at_;
         if (at_ < text_.size() && text_[at_] == '-') ++at_;
         const std::size_t digits = at_;
-        while (at_ < text_.size() && ((text_[at_] >= '0' && text_[at_] <= '9') || text_[at_] == '.' ||
-                                      text_[at_] == 'e' || text_[at_] == 'E' || text_[at_] == '+' ||
-                                      text_[at_] == '-')) {
+        while (at_ < text_.size() &&
+               ((text_[at_] >= '0' && text_[at_] <= '9') || text_[at_] == '.' || text_[at_] == 'e' ||
+                text_[at_] == 'E' || text_[at_] == '+' || text_[at_] == '-')) {
             ++at_;
         }
         if (at_ == digits || text_[digits] < '0' || text_[digits] > '9') {

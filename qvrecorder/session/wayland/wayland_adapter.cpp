@@ -80,8 +80,8 @@ private:
 
     static constexpr wl_registry_listener kRegistryListener{OnGlobal, OnGlobalRemove};
     static constexpr zwlr_foreign_toplevel_manager_v1_listener kManagerListener{OnToplevel, OnFinished};
-    static constexpr zwlr_foreign_toplevel_handle_v1_listener kToplevelListener{
-        OnTitle, OnAppId, OnOutput, OnOutput, OnState, OnDone, OnClosed, OnParent};
+    static constexpr zwlr_foreign_toplevel_handle_v1_listener kToplevelListener{OnTitle, OnAppId, OnOutput, OnOutput,
+                                                                                OnState, OnDone,  OnClosed, OnParent};
     static constexpr ext_idle_notification_v1_listener kExtIdleListener{
         [](void* data, ext_idle_notification_v1*) { OnIdled(data); },
         [](void* data, ext_idle_notification_v1*) { OnResumed(data); }};
@@ -259,8 +259,8 @@ bool WaylandAdapter::Start(std::string& whyNot) {
 }
 
 void WaylandAdapter::StartIdle() {
-    const auto limit = static_cast<std::uint32_t>(
-        std::clamp<std::chrono::milliseconds::rep>(idleLimit_.count(), 1, UINT32_MAX));
+    const auto limit =
+        static_cast<std::uint32_t>(std::clamp<std::chrono::milliseconds::rep>(idleLimit_.count(), 1, UINT32_MAX));
     if (seat_ != nullptr && extIdle_ != nullptr) {
         extNotification_ = ext_idle_notifier_v1_get_idle_notification(extIdle_, limit, seat_);
         ext_idle_notification_v1_add_listener(extNotification_, &kExtIdleListener, this);
