@@ -1,7 +1,7 @@
 // sway's IPC client against a fake sway on a Unix socket, and the JSON
 // reader under it: real trees are read, malformed answers are errors.
-#include "qvrecorder/session/wayland/json_reader.h"
 #include "qvrecorder/session/wayland/sway_ipc.h"
+#include "qvrecorder/session/wayland/json_reader.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,8 @@ std::string Header(std::uint32_t length, std::uint32_t type = 4, const char* mag
 // hold, keeps the connection open without a word).
 class FakeSway {
 public:
-    FakeSway(const std::string& path, std::string answer, bool hold = false) : listener_(socket(AF_UNIX, SOCK_STREAM, 0)) {
+    FakeSway(const std::string& path, std::string answer, bool hold = false)
+        : listener_(socket(AF_UNIX, SOCK_STREAM, 0)) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
         std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
@@ -44,11 +45,10 @@ public:
             for (ssize_t n; got < sizeof request && (n = read(client, request + got, sizeof request - got)) > 0;) {
                 got += static_cast<std::size_t>(n);
             }
-            if (!hold) [[maybe_unused]] const ssize_t written = write(client, answer.data(), answer.size());
-            if (hold) {
-                char ignored;
-                [[maybe_unused]] const ssize_t end = read(client, &ignored, 1);  // until the client gives up
-            }
+            char ignored;
+            // Held: until the client gives up.
+            [[maybe_unused]] const ssize_t n =
+                hold ? read(client, &ignored, 1) : write(client, answer.data(), answer.size());
             close(client);
         });
     }
@@ -68,7 +68,8 @@ TEST(SwayIpc, ReadsTheViewsOfATreeAndTurnsMalformedAnswersIntoErrors) {
     const std::string tree = std::to_string(getpid());
     const std::string json =
         R"({"id":1,"name":"root","nodes":[{"name":"1","nodes":[
-             {"name":"Caf\u00e9 \/ \"menu\"","pid":)" + tree + R"(,"app_id":"editor","focused":true,"nodes":[]}],
+             {"name":"Caf\u00e9 \/ \"menu\"","pid":)" +
+        tree + R"(,"app_id":"editor","focused":true,"nodes":[]}],
            "floating_nodes":[{"name":"X","pid":42,"app_id":null,"focused":false,
              "window_properties":{"class":"XTerm"},"nodes":[]}]}]})";
     std::string error;
@@ -128,9 +129,9 @@ TEST(JsonReader, ReadsEscapesAndNumbersAndRefusesWhatIsNotJson) {
     EXPECT_EQ(value->Find("e")->type, JsonValue::Type::Object);
     EXPECT_EQ(value->String("missing"), "");
 
-    for (const std::string& bad : std::vector<std::string>{"", "{", "[1,]", "{\"a\" 1}", "\"open", "tru", "1 2", "{\"a\":01x}", "-",
-                                  "\"\\q\"", "\"\\u12G4\"", "\"\\ud800\\u0041\"", "\"a\nb\"",
-                                  std::string(100000, '[')}) {
+    for (const std::string& bad :
+         std::vector<std::string>{"", "{", "[1,]", "{\"a\" 1}", "\"open", "tru", "1 2", "{\"a\":01x}", "-", "\"\\q\"",
+                                  "\"\\u12G4\"", "\"\\ud800\\u0041\"", "\"a\nb\"", std::string(100000, '[')}) {
         error.clear();
         EXPECT_FALSE(ParseJson(bad, error)) << bad.substr(0, 20);
         EXPECT_FALSE(error.empty());
