@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <errno.h>  // program_invocation_short_name
 #include <cstring>
 #include <thread>
 
@@ -84,7 +85,7 @@ TEST(SwayIpc, ReadsTheViewsOfATreeAndTurnsMalformedAnswersIntoErrors) {
         EXPECT_TRUE((*views)[0].focused);
         EXPECT_EQ((*views)[1].appId, "XTerm");  // an Xwayland window's class
         EXPECT_FALSE((*views)[1].focused);
-        EXPECT_EQ(ProcessName(getpid()), "qvrecorder_tests");
+        EXPECT_EQ(ProcessName(getpid()), program_invocation_short_name);
     }
 
     const struct {

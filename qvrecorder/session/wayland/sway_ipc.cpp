@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 
@@ -87,7 +88,8 @@ bool ReceiveAll(int fd, char* data, std::size_t size, Clock::time_point deadline
 
 void CollectViews(const JsonValue& node, std::vector<SwayView>& views) {
     const JsonValue* pid = node.Find("pid");
-    if (pid != nullptr && pid->type == JsonValue::Type::Number && pid->number > 0 && pid->number < 1e9) {
+    if (pid != nullptr && pid->type == JsonValue::Type::Number && pid->number >= 1 && pid->number < 1e9 &&
+        pid->number == std::floor(pid->number)) {
         SwayView view;
         view.pid = static_cast<pid_t>(pid->number);
         view.appId = node.String("app_id");
