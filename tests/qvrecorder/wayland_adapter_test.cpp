@@ -18,9 +18,12 @@ namespace {
 using namespace std::chrono_literals;
 
 // The probe prints on standard output; BackgroundProcess watches standard error.
-std::vector<std::string> Probe(const HeadlessSway& sway, const std::string& idleLimitMs) {
-    return sway.InSession(
-        {"sh", "-c", "exec \"$0\" \"$@\" 1>&2", sway.Install(WAYLAND_ADAPTER_PROBE_PATH), idleLimitMs});
+// Without sway's IPC with withoutIpc, as on a compositor that has none.
+std::vector<std::string> Probe(const HeadlessSway& sway, const std::string& idleLimitMs, bool withoutIpc = false) {
+    std::vector<std::string> command{"sh", "-c", "exec \"$0\" \"$@\" 1>&2", sway.Install(WAYLAND_ADAPTER_PROBE_PATH),
+                                     idleLimitMs};
+    if (withoutIpc) command.insert(command.begin(), {"env", "-u", "SWAYSOCK"});
+    return sway.InSession(command);
 }
 
 // The position after the first line from `from` on that starts with text; npos when none comes in time.
@@ -56,9 +59,15 @@ TEST(WaylandAdapter, FollowsTheFrontWindowAndItsTitleUntilTheCompositorEnds) {
     at = WaitForLine(probe, "front none", at);
     ASSERT_NE(at, std::string::npos) << probe.Log();
 
+    BackgroundProcess withoutIpc(Probe(sway, "600000", true));
+    ASSERT_NE(WaitForLine(withoutIpc, "front none", 0), std::string::npos) << withoutIpc.Log();
+
     BackgroundProcess one(Foot(sway, "qv-one", "First", "exec sleep 600"));
     at = WaitForLine(probe, "front app=qv-one title=First process=foot pid=yes", at);
     ASSERT_NE(at, std::string::npos) << probe.Log() << one.Log();
+    // The app id names the process when nothing else can.
+    EXPECT_NE(WaitForLine(withoutIpc, "front app=qv-one title=First process=qv-one pid=no", 0), std::string::npos)
+        << withoutIpc.Log();
     // The title changes when the test opens the pipe, not before.
     BackgroundProcess two(
         Foot(sway, "qv-two", "Second", "cat " + rename + "; printf '\\033]2;Renamed\\007'; exec sleep 600"));

@@ -1,9 +1,9 @@
 #include "qvrecorder/session/wayland/wayland_adapter.h"
 
+#include "qvrecorder/session/wayland/compositor_ipc.h"
 #include "qvrecorder/session/wayland/protocols/ext-idle-notify-v1-client-protocol.h"
 #include "qvrecorder/session/wayland/protocols/idle-client-protocol.h"
 #include "qvrecorder/session/wayland/protocols/wlr-foreign-toplevel-management-unstable-v1-client-protocol.h"
-#include "qvrecorder/session/wayland/sway_ipc.h"
 #include "records/log.h"
 
 #include <poll.h>
@@ -91,7 +91,8 @@ private:
     static constexpr wl_callback_listener kSyncListener{OnSynced};
 
     void StartIdle();
-    void FindSway();
+    void FindCompositorIpc();
+    std::optional<std::vector<WindowView>> Views(std::string& error) const;
     void LookUpProcess(Toplevel& toplevel);
     void Report(DesktopEvents& events);
     void Gone(DesktopEvents& events);
@@ -118,8 +119,11 @@ private:
     };
     std::vector<IdleChange> idleChanges_;
 
-    std::string swaySocket_;
-    bool swayWarned_ = false;
+    // The compositor's own IPC, which tells the windows' processes.
+    enum class Ipc { None, Sway, Hyprland };
+    Ipc ipc_ = Ipc::None;
+    std::string ipcSocket_;
+    bool ipcWarned_ = false;
 
     bool reported_ = false;
     std::uint64_t frontId_ = 0;
@@ -247,7 +251,7 @@ bool WaylandAdapter::Start(std::string& whyNot) {
         whyNot = "the Wayland connection failed while listing the open windows: " + Errno();
         return false;
     }
-    FindSway();
+    FindCompositorIpc();
     // What the roundtrips read is reported by the first Dispatch(); the
     // compositor's answer to this makes the socket readable for it.
     wl_callback_add_listener(wl_display_sync(display_), &kSyncListener, this);
@@ -274,36 +278,50 @@ void WaylandAdapter::StartIdle() {
     }
 }
 
-void WaylandAdapter::FindSway() {
-    const char* socket = std::getenv("SWAYSOCK");
-    if (socket == nullptr || *socket == '\0') return;
-    std::string error;
-    if (!SwayViews(socket, error)) {
-        LogLine("Wayland: " + error + "; processes are named by their app id");
-        swayWarned_ = true;
+void WaylandAdapter::FindCompositorIpc() {
+    const char* sway = std::getenv("SWAYSOCK");
+    if (sway != nullptr && *sway != '\0') {
+        ipc_ = Ipc::Sway;
+        ipcSocket_ = sway;
+        name_ = "Wayland (sway)";
+    } else if (std::string hyprland = HyprlandSocket(); !hyprland.empty()) {
+        ipc_ = Ipc::Hyprland;
+        ipcSocket_ = std::move(hyprland);
+        name_ = "Wayland (Hyprland)";
+    } else {
+        LogLine("Wayland: neither sway's nor Hyprland's IPC is there: processes are named by their app id");
         return;
     }
-    swaySocket_ = socket;
-    name_ = "Wayland (sway)";
+    std::string error;
+    if (!Views(error)) {
+        LogLine("Wayland: " + error + "; processes are named by their app id");
+        ipc_ = Ipc::None;
+        name_ = "Wayland";
+    }
+}
+
+std::optional<std::vector<WindowView>> WaylandAdapter::Views(std::string& error) const {
+    return ipc_ == Ipc::Sway ? SwayViews(ipcSocket_, error) : HyprlandViews(ipcSocket_, error);
 }
 
 void WaylandAdapter::LookUpProcess(Toplevel& toplevel) {
     const std::string key = toplevel.doneAppId + '\n' + toplevel.doneTitle;
-    if (toplevel.pid != 0 || swaySocket_.empty() || toplevel.lookedUp == key) return;
+    if (toplevel.pid != 0 || ipc_ == Ipc::None || toplevel.lookedUp == key) return;
     toplevel.lookedUp = key;
     std::string error;
-    const auto views = SwayViews(swaySocket_, error);
+    const auto views = Views(error);
     if (!views) {
-        if (!swayWarned_) LogLine("Wayland: " + error + "; processes are named by their app id");
-        swayWarned_ = true;
+        // Once: a compositor that stopped answering would fill the log.
+        if (!ipcWarned_) LogLine("Wayland: " + error + "; processes are named by their app id for now");
+        ipcWarned_ = true;
         return;
     }
     // The same app id and title, the focused view first; else the focused
     // view of the same app id (its title moved on since). An Xwayland window
     // may have no app id here, and its class there: then the title decides.
-    const SwayView* found = nullptr;
+    const WindowView* found = nullptr;
     int best = 0;
-    for (const SwayView& view : *views) {
+    for (const WindowView& view : *views) {
         const bool sameApp = view.appId == toplevel.doneAppId;
         if (!sameApp && !toplevel.doneAppId.empty()) continue;
         const int score = (view.title == toplevel.doneTitle ? 2 : 0) + (view.focused && sameApp ? 1 : 0);

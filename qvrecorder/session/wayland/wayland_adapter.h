@@ -1,7 +1,8 @@
 // The desktop adapter for wlroots compositors (sway, Hyprland...): the front
-// window from zwlr_foreign_toplevel_manager_v1, its process from sway's IPC
-// where there is one, and idleness from ext_idle_notifier_v1 or
-// org_kde_kwin_idle. Input is never counted: Wayland lets no client see it.
+// window from zwlr_foreign_toplevel_manager_v1, its process from the
+// compositor's own IPC where it has one (sway's, Hyprland's), and idleness
+// from ext_idle_notifier_v1 or org_kde_kwin_idle. Input is never counted:
+// Wayland lets no client see it.
 #pragma once
 
 #include "qvrecorder/session/desktop_adapter.h"

@@ -1,6 +1,7 @@
-// sway's IPC client against a fake sway on a Unix socket, and the JSON
-// reader under it: real trees are read, malformed answers are errors.
-#include "qvrecorder/session/wayland/sway_ipc.h"
+// The compositors' IPC clients against fake compositors on a Unix socket,
+// and the JSON reader under them: real answers are read, malformed ones are
+// errors.
+#include "qvrecorder/session/wayland/compositor_ipc.h"
 #include "qvrecorder/session/wayland/json_reader.h"
 #include "tests/support/temp_dir.h"
 
@@ -10,7 +11,9 @@
 #include <unistd.h>
 
 #include <errno.h>  // program_invocation_short_name
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 namespace qv::recorder {
@@ -25,11 +28,12 @@ std::string Header(std::uint32_t length, std::uint32_t type = 4, const char* mag
     return header;
 }
 
-// A sway that answers one GET_TREE with these bytes, then closes (or, with
-// hold, keeps the connection open without a word).
-class FakeSway {
+// A compositor that answers one request with these bytes and closes; it
+// closes without a word when the request is not the one expected, and
+// holds the connection silent with hold.
+class FakeCompositor {
 public:
-    FakeSway(const std::string& path, std::string answer, bool hold = false)
+    FakeCompositor(const std::string& path, std::string request, std::string answer, bool hold = false)
         : listener_(socket(AF_UNIX, SOCK_STREAM, 0)) {
         sockaddr_un address{};
         address.sun_family = AF_UNIX;
@@ -38,22 +42,23 @@ public:
         if (bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener_, 1) != 0) {
             throw std::runtime_error("cannot listen on " + path);
         }
-        thread_ = std::thread([this, answer = std::move(answer), hold] {
+        thread_ = std::thread([this, request = std::move(request), answer = std::move(answer), hold] {
             const int client = accept(listener_, nullptr, nullptr);
             if (client < 0) return;
-            char request[14];
-            std::size_t got = 0;
-            for (ssize_t n; got < sizeof request && (n = read(client, request + got, sizeof request - got)) > 0;) {
-                got += static_cast<std::size_t>(n);
+            std::string got(request.size(), '\0');
+            std::size_t have = 0;
+            for (ssize_t n; have < got.size() && (n = read(client, got.data() + have, got.size() - have)) > 0;) {
+                have += static_cast<std::size_t>(n);
             }
             char ignored;
             // Held: until the client gives up.
-            [[maybe_unused]] const ssize_t n =
-                hold ? read(client, &ignored, 1) : write(client, answer.data(), answer.size());
+            [[maybe_unused]] const ssize_t n = hold             ? read(client, &ignored, 1)
+                                               : got == request ? write(client, answer.data(), answer.size())
+                                                                : 0;
             close(client);
         });
     }
-    ~FakeSway() {
+    ~FakeCompositor() {
         thread_.join();
         close(listener_);
     }
@@ -75,7 +80,7 @@ TEST(SwayIpc, ReadsTheViewsOfATreeAndTurnsMalformedAnswersIntoErrors) {
              "window_properties":{"class":"XTerm"},"nodes":[]}]}]})";
     std::string error;
     {
-        FakeSway sway(path, Header(static_cast<std::uint32_t>(json.size())) + json);
+        FakeCompositor sway(path, Header(0), Header(static_cast<std::uint32_t>(json.size())) + json);
         const auto views = SwayViews(path, error);
         ASSERT_TRUE(views) << error;
         ASSERT_EQ(views->size(), 2u);
@@ -94,20 +99,20 @@ TEST(SwayIpc, ReadsTheViewsOfATreeAndTurnsMalformedAnswersIntoErrors) {
     } bad[] = {
         {Header(2, 4, "i3-ips") + "{}", "something other than a tree"},
         {Header(2, 1) + "{}", "something other than a tree"},
-        {Header(kMaxSwayReply + 1), "larger than 16 MiB"},
+        {Header(kMaxIpcReply + 1), "larger than 16 MiB"},
         {Header(100) + "{\"nodes\":", "closed in the middle"},
         {Header(5) + "{\"a\":", "not a JSON object"},
         {Header(2) + "[]", "not a JSON object"},
         {"i3", "closed in the middle"},
     };
     for (const auto& each : bad) {
-        FakeSway sway(path, each.answer);
+        FakeCompositor sway(path, Header(0), each.answer);
         error.clear();
         EXPECT_FALSE(SwayViews(path, error));
         EXPECT_NE(error.find(each.error), std::string::npos) << error;
     }
     {
-        FakeSway silent(path, "", true);
+        FakeCompositor silent(path, Header(0), "", true);
         EXPECT_FALSE(SwayViews(path, error, 200ms));
         EXPECT_NE(error.find("did not answer in time"), std::string::npos) << error;
     }
@@ -115,6 +120,50 @@ TEST(SwayIpc, ReadsTheViewsOfATreeAndTurnsMalformedAnswersIntoErrors) {
     EXPECT_FALSE(SwayViews(path, error));
     EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
     EXPECT_EQ(ProcessName(0), "");
+}
+
+TEST(HyprlandIpc, ReadsTheClientListAndFindsItsSocket) {
+    TempDir dir;
+    const std::string path = dir.File("hypr.sock");
+    const std::string clients =
+        R"([{"address":"0x1","class":"foot","title":"One","pid":7,"focusHistoryID":1,"workspace":{"id":1}},
+            {"class":"firefox","title":"Two","pid":8,"focusHistoryID":0},{"class":"gone","pid":0}])";
+    std::string error;
+    {
+        FakeCompositor hyprland(path, "j/clients", clients);
+        const auto views = HyprlandViews(path, error);
+        ASSERT_TRUE(views) << error;
+        ASSERT_EQ(views->size(), 2u);  // no window without a process
+        EXPECT_EQ((*views)[0].appId, "foot");
+        EXPECT_FALSE((*views)[0].focused);
+        EXPECT_EQ((*views)[1].title, "Two");
+        EXPECT_EQ((*views)[1].pid, 8);
+        EXPECT_TRUE((*views)[1].focused);
+    }
+    {
+        FakeCompositor hyprland(path, "j/clients", "unknown request");
+        EXPECT_FALSE(HyprlandViews(path, error));
+        EXPECT_NE(error.find("not a JSON array"), std::string::npos) << error;
+    }
+
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string savedRuntime = runtime != nullptr ? runtime : "";
+    unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
+    EXPECT_EQ(HyprlandSocket(), "");
+    setenv("HYPRLAND_INSTANCE_SIGNATURE", "../escape", 1);
+    EXPECT_EQ(HyprlandSocket(), "");
+    setenv("HYPRLAND_INSTANCE_SIGNATURE", "abc_1", 1);
+    setenv("XDG_RUNTIME_DIR", dir.Path().c_str(), 1);
+    EXPECT_EQ(HyprlandSocket(), "/tmp/hypr/abc_1/.socket.sock");  // where versions before 0.40 put it
+    std::filesystem::create_directories(dir.File("hypr/abc_1"));
+    WriteFile(dir.File("hypr/abc_1/.socket.sock"), "");
+    EXPECT_EQ(HyprlandSocket(), dir.File("hypr/abc_1/.socket.sock"));
+    unsetenv("HYPRLAND_INSTANCE_SIGNATURE");
+    if (runtime != nullptr) {
+        setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1);
+    } else {
+        unsetenv("XDG_RUNTIME_DIR");
+    }
 }
 
 TEST(JsonReader, ReadsEscapesAndNumbersAndRefusesWhatIsNotJson) {
