@@ -1,5 +1,6 @@
 // The Wayland adapter against a real sway of the test's own, with foot
 // windows; it runs in wayland_adapter_probe, which prints what it reports.
+// Its refusals are seen in process, one against a bare compositor.
 #include "qvrecorder/session/wayland/wayland_adapter.h"
 #include "tests/support/headless_sway.h"
 
@@ -7,7 +8,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <wayland-server-core.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdlib>
 #include <thread>
@@ -130,6 +133,25 @@ TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
     EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
     EXPECT_NE(whyNot.find("cannot connect to the Wayland display " + dir.File("no-such-display")), std::string::npos)
         << whyNot;
+
+    // A compositor with no foreign-toplevel manager, as GNOME's and KDE's are.
+    wl_display* compositor = wl_display_create();
+    ASSERT_NE(compositor, nullptr);
+    const std::string socket = dir.File("wayland-bare");
+    ASSERT_EQ(wl_display_add_socket(compositor, socket.c_str()), 0);
+    std::atomic<bool> stop = false;
+    std::thread serving([&] {
+        while (!stop) {
+            wl_event_loop_dispatch(wl_display_get_event_loop(compositor), 20);
+            wl_display_flush_clients(compositor);
+        }
+    });
+    setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+    EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
+    EXPECT_NE(whyNot.find("offers no zwlr_foreign_toplevel_manager_v1"), std::string::npos) << whyNot;
+    stop = true;
+    serving.join();
+    wl_display_destroy(compositor);
 
     if (before != nullptr) {
         setenv("WAYLAND_DISPLAY", saved.c_str(), 1);
