@@ -105,18 +105,24 @@ TEST(WaylandAdapter, FollowsTheFrontWindowAndItsTitleUntilTheCompositorEnds) {
     EXPECT_EQ(probe.Log().find("\ninput\n"), std::string::npos) << "Wayland gives no input to count";
 }
 
-// sway headless has no input devices, so nothing resumes the user: Back is not seen here.
-TEST(WaylandAdapter, ReportsTheUserAwayAfterTheIdleLimit) {
+// sway headless has no input devices: the user is away after the limit,
+// back when sway's own command moves the pointer, and away again.
+TEST(WaylandAdapter, ReportsTheUserAwayAfterTheIdleLimitAndBackAtInput) {
     if (const std::string missing = HeadlessSway::Missing(); !missing.empty()) GTEST_SKIP() << missing;
     HeadlessSway sway;
     BackgroundProcess probe(Probe(sway, "2000"));
-    const std::size_t at = WaitForLine(probe, "open ", 0);
+    std::size_t at = WaitForLine(probe, "open ", 0);
     ASSERT_NE(at, std::string::npos) << probe.Log();
     const auto opened = std::chrono::steady_clock::now();
-    ASSERT_NE(WaitForLine(probe, "away ", at), std::string::npos) << probe.Log();
+    const std::size_t away = WaitForLine(probe, "away ", at);
+    ASSERT_NE(away, std::string::npos) << probe.Log();
     EXPECT_GE(std::chrono::steady_clock::now() - opened, 1500ms) << "away before the idle limit passed";
-    const long long idleMs = std::atoll(probe.Log().c_str() + probe.Log().find("away ") + 5);
-    EXPECT_NEAR(idleMs, 2000, 500) << probe.Log();
+    EXPECT_NEAR(std::atoll(probe.Log().c_str() + probe.Log().rfind("away ", away) + 5), 2000, 500) << probe.Log();
+
+    ASSERT_EQ(sway.Message({"seat", "seat0", "cursor", "move", "5", "5"}).exitCode, 0);
+    at = WaitForLine(probe, "back", away);
+    ASSERT_NE(at, std::string::npos) << probe.Log();
+    EXPECT_NE(WaitForLine(probe, "away ", at), std::string::npos) << probe.Log();
 }
 
 TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
