@@ -4,9 +4,7 @@
 #include "qvrecorder/session/wayland/wayland_adapter.h"
 #include "tests/support/headless_sway.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #include <wayland-server-core.h>
 
@@ -52,56 +50,39 @@ std::vector<std::string> Foot(const HeadlessSway& sway, const std::string& appId
 TEST(WaylandAdapter, FollowsTheFrontWindowAndItsTitleUntilTheCompositorEnds) {
     if (const std::string missing = HeadlessSway::Missing(); !missing.empty()) GTEST_SKIP() << missing;
     HeadlessSway sway;
-    const std::string rename = sway.File("rename");
-    ASSERT_EQ(mkfifo(rename.c_str(), 0600), 0);
-    ASSERT_EQ(chmod(rename.c_str(), 0666), 0);
-
     BackgroundProcess probe(Probe(sway, "600000"));
-    std::size_t at = WaitForLine(probe, "open Wayland (sway) counts-input=no", 0);
-    ASSERT_NE(at, std::string::npos) << probe.Log();
-    at = WaitForLine(probe, "front none", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log();
-
     BackgroundProcess withoutIpc(Probe(sway, "600000", true));
-    ASSERT_NE(WaitForLine(withoutIpc, "front none", 0), std::string::npos) << withoutIpc.Log();
+    std::size_t at = 0;
+    const auto next = [&](const std::string& line) { return (at = WaitForLine(probe, line, at)) != std::string::npos; };
+    ASSERT_TRUE(next("open Wayland (sway) counts-input=no")) << probe.Log();
+    ASSERT_TRUE(next("front none")) << probe.Log();
 
     BackgroundProcess one(Foot(sway, "qv-one", "First", "exec sleep 600"));
-    at = WaitForLine(probe, "front app=qv-one title=First process=foot pid=yes", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log() << one.Log();
+    ASSERT_TRUE(next("front app=qv-one title=First process=foot pid=yes")) << probe.Log() << one.Log();
     // The app id names the process when nothing else can.
     EXPECT_NE(WaitForLine(withoutIpc, "front app=qv-one title=First process=qv-one pid=no", 0), std::string::npos)
         << withoutIpc.Log();
-    // The title changes when the test opens the pipe, not before.
-    BackgroundProcess two(
-        Foot(sway, "qv-two", "Second", "cat " + rename + "; printf '\\033]2;Renamed\\007'; exec sleep 600"));
-    at = WaitForLine(probe, "front app=qv-two title=Second process=foot pid=yes", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log() << two.Log();
+    // The title changes once the file is there.
+    const std::string rename = sway.File("rename");
+    BackgroundProcess two(Foot(sway, "qv-two", "Second",
+                               "while [ ! -e " + rename +
+                                   " ]; do sleep 0.05; done; printf '\\033]2;Renamed\\007'; "
+                                   "exec sleep 600"));
+    ASSERT_TRUE(next("front app=qv-two title=Second process=foot pid=yes")) << probe.Log() << two.Log();
 
     ASSERT_EQ(sway.Message({"[app_id=\"qv-one\"] focus"}).exitCode, 0);
-    at = WaitForLine(probe, "front app=qv-one title=First process=foot", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log();
+    ASSERT_TRUE(next("front app=qv-one title=First process=foot")) << probe.Log();
     ASSERT_EQ(sway.Message({"[app_id=\"qv-two\"] focus"}).exitCode, 0);
-    at = WaitForLine(probe, "front app=qv-two title=Second process=foot", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log();
-
-    int writer = -1;
-    for (int tries = 0; writer < 0 && tries < 200; ++tries) {
-        writer = open(rename.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);  // ENXIO until cat reads it
-        if (writer < 0) std::this_thread::sleep_for(50ms);
-    }
-    ASSERT_GE(writer, 0) << "the window's shell never read the pipe";
-    close(writer);
-    at = WaitForLine(probe, "front app=qv-two title=Renamed process=foot pid=yes", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log();
+    ASSERT_TRUE(next("front app=qv-two title=Second process=foot")) << probe.Log();
+    WriteFile(rename, "");
+    ASSERT_TRUE(next("front app=qv-two title=Renamed process=foot pid=yes")) << probe.Log();
 
     two.Stop(SIGTERM);
     one.Stop(SIGTERM);
-    at = WaitForLine(probe, "front none", at);
-    ASSERT_NE(at, std::string::npos) << probe.Log();
-
+    ASSERT_TRUE(next("front none")) << probe.Log();
     sway.Process().Stop(SIGKILL);
     EXPECT_EQ(probe.WaitForExit(30s), 0) << probe.Log();
-    EXPECT_NE(WaitForLine(probe, "gone", at), std::string::npos) << probe.Log();
+    EXPECT_TRUE(next("gone")) << probe.Log();
     EXPECT_EQ(probe.Log().find("\ninput\n"), std::string::npos) << "Wayland gives no input to count";
 }
 

@@ -1,7 +1,6 @@
 #include "tests/support/headless_sway.h"
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,7 +11,6 @@
 #include <filesystem>
 #include <sstream>
 #include <stdexcept>
-#include <thread>
 
 namespace qv::test {
 
@@ -52,32 +50,26 @@ HeadlessSway::HeadlessSway() {
         gid_ = account->pw_gid;
     }
     // The runtime folder must be the session user's own, mode 0700.
-    HandOver(dir_.Path());
+    if (switchUser_ && chown(dir_.Path().c_str(), uid_, gid_) != 0) {
+        throw std::runtime_error("cannot hand " + dir_.Path() + " over to sway's user: " + std::strerror(errno));
+    }
     WriteFile(dir_.File("config"), kConfig);
     // Headless, without input devices, drawn in software.
     sway_ = std::make_unique<BackgroundProcess>(
         AsUser({"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
                 "WLR_RENDERER_ALLOW_SOFTWARE=1", "sway", "-c", dir_.File("config")}));
 
-    const auto deadline = std::chrono::steady_clock::now() + kStartLimit;
-    while (display_.empty() || ipcSocket_.empty()) {
+    // The sockets come first; sway answers once its configuration is read.
+    for (const auto deadline = std::chrono::steady_clock::now() + kStartLimit;;) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(dir_.Path(), error)) {
             const std::string name = entry.path().filename().string();
             if (name.starts_with("wayland-") && !name.ends_with(".lock")) display_ = name;
             if (name.starts_with("sway-ipc.") && name.ends_with(".sock")) ipcSocket_ = entry.path().string();
         }
-        if (display_.empty() || ipcSocket_.empty()) {
-            if (sway_->WaitForExit(std::chrono::milliseconds(50)) != -1 ||
-                std::chrono::steady_clock::now() > deadline) {
-                throw std::runtime_error("sway did not start; its log:\n" + sway_->Log());
-            }
-        }
-    }
-    // The socket is there before the configuration is read: wait for an answer.
-    while (Message({"-t", "get_version"}).exitCode != 0) {
+        if (!display_.empty() && !ipcSocket_.empty() && Message({"-t", "get_version"}).exitCode == 0) return;
         if (sway_->WaitForExit(std::chrono::milliseconds(50)) != -1 || std::chrono::steady_clock::now() > deadline) {
-            throw std::runtime_error("sway does not answer on its IPC socket; its log:\n" + sway_->Log());
+            throw std::runtime_error("sway did not start; its log:\n" + sway_->Log());
         }
     }
 }
@@ -86,12 +78,6 @@ HeadlessSway::~HeadlessSway() {
     // Its clients end with it; the runtime folder goes after them.
     sway_->Stop(SIGTERM, std::chrono::seconds(10));
     sway_.reset();
-}
-
-void HeadlessSway::HandOver(const std::string& path) const {
-    if (switchUser_ && chown(path.c_str(), uid_, gid_) != 0) {
-        throw std::runtime_error("cannot hand " + path + " over to sway's user: " + std::strerror(errno));
-    }
 }
 
 std::vector<std::string> HeadlessSway::AsUser(const std::vector<std::string>& command) const {

@@ -42,7 +42,6 @@ public:
     BackgroundProcess& Process() { return *sway_; }
 
 private:
-    void HandOver(const std::string& path) const;
     // The command as sway's user, in the runtime folder's environment and no
     // display's; variable assignments may lead the command.
     std::vector<std::string> AsUser(const std::vector<std::string>& command) const;
