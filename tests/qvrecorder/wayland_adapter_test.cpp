@@ -138,6 +138,8 @@ TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
     EXPECT_NE(whyNot.find("offers no zwlr_foreign_toplevel_manager_v1"), std::string::npos) << whyNot;
     stop = true;
     serving.join();
+    // The adapter's hang-up may not have been served yet.
+    wl_display_destroy_clients(compositor);
     wl_display_destroy(compositor);
 
     if (before != nullptr) {
