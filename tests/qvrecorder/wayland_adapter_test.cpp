@@ -3,6 +3,7 @@
 // Its refusals are seen in process, one against a bare compositor.
 #include "qvrecorder/session/wayland/wayland_adapter.h"
 #include "tests/support/headless_sway.h"
+#include "tests/support/test_util.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -107,16 +108,13 @@ TEST(WaylandAdapter, ReportsTheUserAwayAfterTheIdleLimitAndBackAtInput) {
 }
 
 TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
-    const char* before = std::getenv("WAYLAND_DISPLAY");
-    const std::string saved = before != nullptr ? before : "";
     std::string whyNot;
-
-    unsetenv("WAYLAND_DISPLAY");
+    test_util::ScopedEnv unset("WAYLAND_DISPLAY", nullptr);
     EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
     EXPECT_NE(whyNot.find("WAYLAND_DISPLAY is not set"), std::string::npos) << whyNot;
 
     TempDir dir;
-    setenv("WAYLAND_DISPLAY", dir.File("no-such-display").c_str(), 1);
+    test_util::ScopedEnv missing("WAYLAND_DISPLAY", dir.File("no-such-display").c_str());
     EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
     EXPECT_NE(whyNot.find("cannot connect to the Wayland display " + dir.File("no-such-display")), std::string::npos)
         << whyNot;
@@ -133,7 +131,7 @@ TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
             wl_display_flush_clients(compositor);
         }
     });
-    setenv("WAYLAND_DISPLAY", socket.c_str(), 1);
+    test_util::ScopedEnv bare("WAYLAND_DISPLAY", socket.c_str());
     EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
     EXPECT_NE(whyNot.find("offers no zwlr_foreign_toplevel_manager_v1"), std::string::npos) << whyNot;
     stop = true;
@@ -141,12 +139,6 @@ TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
     // The adapter's hang-up may not have been served yet.
     wl_display_destroy_clients(compositor);
     wl_display_destroy(compositor);
-
-    if (before != nullptr) {
-        setenv("WAYLAND_DISPLAY", saved.c_str(), 1);
-    } else {
-        unsetenv("WAYLAND_DISPLAY");
-    }
 }
 
 }  // namespace
