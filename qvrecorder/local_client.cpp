@@ -24,7 +24,10 @@ sockaddr_un UnixAddress(const std::string& path) {
     return address;
 }
 
-LocalClient::LocalClient(std::string socketPath) : path_(std::move(socketPath)) { Connect(); }
+LocalClient::LocalClient(std::string socketPath, std::optional<quorvis::relay::v1::SessionHello> hello)
+    : path_(std::move(socketPath)), hello_(std::move(hello)) {
+    Connect();
+}
 
 void LocalClient::Connect() {
     if (fd_ >= 0) ::close(fd_);
@@ -36,6 +39,16 @@ void LocalClient::Connect() {
         ::close(fd_);
         fd_ = -1;
         throw RelayError("no qvrecorder daemon answers on " + path_ + ": " + std::strerror(error));
+    }
+    if (!hello_) return;
+    RelayRequest request;
+    *request.mutable_session() = *hello_;
+    try {
+        Call(request);
+    } catch (const RelayError&) {
+        ::close(fd_);
+        fd_ = -1;
+        throw;
     }
 }
 

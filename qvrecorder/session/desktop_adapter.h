@@ -21,9 +21,9 @@ using SteadyTime = std::chrono::steady_clock::time_point;
 struct FrontWindow {
     std::string title;
     pid_t pid = 0;
-    std::string processName;  // from /proc/PID/exe, else comm; empty when unknown
-    std::string windowClass;  // X11 WM_CLASS class, or the Wayland app id
-    std::string instanceName; // X11 WM_CLASS instance; empty on Wayland
+    std::string processName;   // from /proc/PID/exe, else comm; empty when unknown
+    std::string windowClass;   // X11 WM_CLASS class, or the Wayland app id
+    std::string instanceName;  // X11 WM_CLASS instance; empty on Wayland
     // Icon-file bytes (the .ico format the store keeps) made from the
     // window's own icon; empty when it has none.
     std::vector<unsigned char> icon;
