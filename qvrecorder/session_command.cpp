@@ -48,12 +48,18 @@ SessionOptions ParseSessionOptions(const std::vector<std::string>& args) {
         if (name != "--socket" && name != "--idle" && name != "--record-max")
             throw UsageError(arg.rfind("--", 0) == 0 ? "unknown option " + name : "unexpected argument " + arg);
         std::string value;
-        if (equals != std::string::npos) value = arg.substr(equals + 1);
-        else if (i + 1 < args.size()) value = args[++i];
-        else throw UsageError(name + " needs a value");
-        if (name == "--socket") options.socketArgs = {"--socket", value};
-        else if (name == "--idle") options.idle = Seconds("idle", value);
-        else options.recordMax = Seconds("record-max", value);
+        if (equals != std::string::npos)
+            value = arg.substr(equals + 1);
+        else if (i + 1 < args.size())
+            value = args[++i];
+        else
+            throw UsageError(name + " needs a value");
+        if (name == "--socket")
+            options.socketArgs = {"--socket", value};
+        else if (name == "--idle")
+            options.idle = Seconds("idle", value);
+        else
+            options.recordMax = Seconds("record-max", value);
     }
     return options;
 }
@@ -95,11 +101,12 @@ int RunSession(const std::vector<std::string>& args) {
     hello.set_counts_input(adapter->CountsInput());
     Handover handover(socket, hello);
     const ProgramCatalog catalog(ProgramCatalog::DataDirsFromEnvironment());
-    RecordMaker maker({options.idle, options.recordMax}, catalog, ReadPrivacy(),
-                      [&handover](quorvis::v1::LiveRecord record, std::optional<quorvis::v1::ProgramIcon> icon) {
-                          handover.Add(std::move(record), std::move(icon));
-                      },
-                      &SystemRealMs);
+    RecordMaker maker(
+        {options.idle, options.recordMax}, catalog, ReadPrivacy(),
+        [&handover](quorvis::v1::LiveRecord record, std::optional<quorvis::v1::ProgramIcon> icon) {
+            handover.Add(std::move(record), std::move(icon));
+        },
+        &SystemRealMs);
 
     std::string whyNot;
     auto logind = LogindWatch::Open([&maker](bool locked) { maker.Locked(locked, steady_clock::now()); },
@@ -118,8 +125,10 @@ int RunSession(const std::vector<std::string>& args) {
         const auto wait = std::max<milliseconds::rep>(
             0, std::chrono::duration_cast<milliseconds>(nextTick - steady_clock::now()).count() + 1);
         if (::poll(fds, 3, static_cast<int>(wait)) < 0 && errno != EINTR) break;
-        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) maker.DisplayGone();
-        else if (fds[0].revents) adapter->Dispatch(maker);
+        if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
+            maker.DisplayGone();
+        else if (fds[0].revents)
+            adapter->Dispatch(maker);
         if (fds[1].revents) stop = true;
         if (logind && fds[2].revents && !logind->Dispatch()) {
             LogLine("logind: the system bus went away; a locked screen and sleep are no longer noticed");

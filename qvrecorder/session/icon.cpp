@@ -61,8 +61,7 @@ std::vector<unsigned char> IconFromArgb(const std::vector<ArgbImage>& images) {
     for (const ArgbImage& image : images) {
         const int w = image.width;
         const int h = image.height;
-        if (w <= 0 || h <= 0 || w > 256 || h > 256 || image.pixels.size() != static_cast<std::size_t>(w * h))
-            return {};
+        if (w <= 0 || h <= 0 || w > 256 || h > 256 || image.pixels.size() != static_cast<std::size_t>(w * h)) return {};
         const std::size_t maskRow = ((static_cast<std::size_t>(w) + 31) / 32) * 4;
         Entry entry{w, h, {}};
         std::vector<unsigned char>& out = entry.data;
@@ -72,7 +71,8 @@ std::vector<unsigned char> IconFromArgb(const std::vector<ArgbImage>& images) {
         Put16(out, 1);
         Put16(out, 32);
         Put32(out, 0);
-        Put32(out, static_cast<std::uint32_t>((static_cast<std::size_t>(w) * 4 + maskRow) * static_cast<std::size_t>(h)));
+        Put32(out,
+              static_cast<std::uint32_t>((static_cast<std::size_t>(w) * 4 + maskRow) * static_cast<std::size_t>(h)));
         for (int i = 0; i < 4; ++i) Put32(out, 0);
         // Bottom row first; a 32-bit pixel in file order is B, G, R, A: the ARGB word little-endian.
         for (int y = h - 1; y >= 0; --y) {

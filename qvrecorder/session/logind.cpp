@@ -84,8 +84,8 @@ bool LogindWatch::Dispatch() {
 void LogindWatch::ReadLocked() {
     sd_bus_error error = SD_BUS_ERROR_NULL;
     int locked = 0;
-    if (sd_bus_get_property_trivial(bus_, kLogin1, sessionPath_.c_str(), "org.freedesktop.login1.Session",
-                                    "LockedHint", &error, 'b', &locked) < 0) {
+    if (sd_bus_get_property_trivial(bus_, kLogin1, sessionPath_.c_str(), "org.freedesktop.login1.Session", "LockedHint",
+                                    &error, 'b', &locked) < 0) {
         sd_bus_error_free(&error);
         return;
     }

@@ -9,7 +9,6 @@
 #include <memory>
 #include <string>
 
-
 namespace qv::recorder {
 
 class LogindWatch {

@@ -10,9 +10,9 @@ namespace qv::recorder {
 namespace {
 
 const char* const kPasswordManagers[] = {
-    "keepassxc", "keepass2", "keepass",   "bitwarden",     "1password",      "seahorse", "gnome-keyring",
-    "kwalletmanager5", "kwalletmanager", "qtpass", "pass", "gopass", "enpass", "lastpass", "keeper", "nordpass",
-    "proton-pass", "secrets",
+    "keepassxc",     "keepass2",        "keepass",        "bitwarden", "1password",   "seahorse",
+    "gnome-keyring", "kwalletmanager5", "kwalletmanager", "qtpass",    "pass",        "gopass",
+    "enpass",        "lastpass",        "keeper",         "nordpass",  "proton-pass", "secrets",
 };
 
 bool SameName(const std::string& a, const std::string& b) {
@@ -22,9 +22,8 @@ bool SameName(const std::string& a, const std::string& b) {
 }
 
 bool Named(const std::vector<std::string>& names, const std::string& process, const std::string& description) {
-    return std::any_of(names.begin(), names.end(), [&](const std::string& name) {
-        return SameName(name, process) || SameName(name, description);
-    });
+    return std::any_of(names.begin(), names.end(),
+                       [&](const std::string& name) { return SameName(name, process) || SameName(name, description); });
 }
 
 void AddFile(PrivacyRules& rules, const std::string& path, bool system) {
@@ -32,8 +31,10 @@ void AddFile(PrivacyRules& rules, const std::string& path, bool system) {
     const std::string prefix = kSessionSettingsPrefix;
     for (SettingsLine& line : ReadSettingsLines(path, false)) {
         std::string name = line.name;
-        if (name.rfind(prefix, 0) == 0) name.erase(0, prefix.size());
-        else if (system) continue;  // the daemon's
+        if (name.rfind(prefix, 0) == 0)
+            name.erase(0, prefix.size());
+        else if (system)
+            continue;  // the daemon's
         if (line.value.empty()) throw SettingsError(line.where + line.name + " needs a value");
         if (name == "hide-titles-of") {
             rules.hideTitlesOf.push_back(line.value);

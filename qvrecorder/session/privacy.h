@@ -15,7 +15,7 @@ struct PrivacyRules {
     std::vector<std::string> hideTitlesOf;  // process or description, any case
     std::vector<std::regex> hideTitlesMatching;
     std::vector<std::string> doNotRecord;  // process or description, any case
-    bool hideAllTitles = false;             // a rules file could not be read
+    bool hideAllTitles = false;            // a rules file could not be read
 
     // The title as it may be recorded: the description when hidden.
     std::string Title(const std::string& process, const std::string& description, const std::string& title) const;

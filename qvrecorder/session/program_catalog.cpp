@@ -73,12 +73,18 @@ std::optional<DesktopEntry> ReadDesktopEntry(const std::string& path, const std:
         while (!key.empty() && key.back() == ' ') key.pop_back();
         std::string value = line.substr(equals + 1);
         value.erase(0, value.find_first_not_of(' '));
-        if (key == "Name") entry.name = value;
-        else if (key == "StartupWMClass") entry.startupWmClass = value;
-        else if (key == "Exec") entry.program = ExecProgram(value);
-        else if (key == "Icon") entry.icon = value;
-        else if (key == "Type") type = value;
-        else if (key == "Hidden" && value == "true") return std::nullopt;
+        if (key == "Name")
+            entry.name = value;
+        else if (key == "StartupWMClass")
+            entry.startupWmClass = value;
+        else if (key == "Exec")
+            entry.program = ExecProgram(value);
+        else if (key == "Icon")
+            entry.icon = value;
+        else if (key == "Type")
+            type = value;
+        else if (key == "Hidden" && value == "true")
+            return std::nullopt;
     }
     if (type != "Application" || entry.name.empty()) return std::nullopt;
     return entry;
@@ -123,8 +129,10 @@ std::vector<std::string> ProgramCatalog::DataDirsFromEnvironment() {
     std::vector<std::string> dirs;
     const char* home = std::getenv("HOME");
     const char* dataHome = std::getenv("XDG_DATA_HOME");
-    if (dataHome && *dataHome == '/') dirs.emplace_back(dataHome);
-    else if (home && *home) dirs.push_back(std::string(home) + "/.local/share");
+    if (dataHome && *dataHome == '/')
+        dirs.emplace_back(dataHome);
+    else if (home && *home)
+        dirs.push_back(std::string(home) + "/.local/share");
     const char* dataDirs = std::getenv("XDG_DATA_DIRS");
     std::istringstream list(dataDirs && *dataDirs ? dataDirs : "/usr/local/share:/usr/share");
     for (std::string dir; std::getline(list, dir, ':');) {
@@ -177,7 +185,7 @@ std::vector<unsigned char> ProgramCatalog::ThemeIcon(const std::string& icon) co
 
 ProgramInfo ProgramCatalog::Describe(const FrontWindow& window) const {
     ProgramInfo info;
-    info.process = !window.processName.empty() ? window.processName
+    info.process = !window.processName.empty()   ? window.processName
                    : !window.windowClass.empty() ? window.windowClass
                                                  : window.instanceName;
     const DesktopEntry* entry = Find(window, window.processName);

@@ -116,15 +116,19 @@ void RecordMaker::Resume(SteadyTime when) {
 void RecordMaker::Locked(bool locked, SteadyTime when) {
     if (locked == locked_) return;
     locked_ = locked;
-    if (locked) Close(when);
-    else OpenFor(when);
+    if (locked)
+        Close(when);
+    else
+        OpenFor(when);
 }
 
 void RecordMaker::Sleeping(bool sleeping, SteadyTime when) {
     if (sleeping == sleeping_) return;
     sleeping_ = sleeping;
-    if (sleeping) Close(when);
-    else OpenFor(when);
+    if (sleeping)
+        Close(when);
+    else
+        OpenFor(when);
 }
 
 void RecordMaker::Tick(SteadyTime now, std::optional<milliseconds> idle) {
@@ -137,7 +141,8 @@ void RecordMaker::Tick(SteadyTime now, std::optional<milliseconds> idle) {
         const SteadyTime lastInput = now - *idle;
         if (!away_ && *idle >= options_.idleLimit) Away(lastInput);
         // Input the adapter did not count (a device it does not see) still ends the away time.
-        else if (away_ && *idle < options_.idleLimit) Resume(std::max(lastInput, lastInput_.value_or(lastInput)));
+        else if (away_ && *idle < options_.idleLimit)
+            Resume(std::max(lastInput, lastInput_.value_or(lastInput)));
     }
     if (open_ && now - open_->start >= options_.recordMax) {
         Close(now);
