@@ -83,8 +83,10 @@ XSession::~XSession() {
     // Asked, Xvfb removes its lock file and socket.
     server_->Stop(SIGTERM, std::chrono::seconds(5));
     server_.reset();
-    if (previousDisplay_) ::setenv("DISPLAY", previousDisplay_->c_str(), 1);
-    else ::unsetenv("DISPLAY");
+    if (previousDisplay_)
+        ::setenv("DISPLAY", previousDisplay_->c_str(), 1);
+    else
+        ::unsetenv("DISPLAY");
 }
 
 std::string XSession::Xdotool(const std::vector<std::string>& args) const {
