@@ -7,12 +7,15 @@
 #include "qvrecorder/session/record_maker.h"
 #include "records/log.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
 
 #include <charconv>
 #include <csignal>
+#include <cstdlib>
 
 namespace qv::recorder {
 
@@ -84,11 +87,36 @@ int SignalFd() {
     return signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
 }
 
+// Both the autostart entry and the user unit may start a recorder: the one that holds the display's lock records,
+// the other ends. -1 when another holds it; 0 when there is no runtime folder to hold one in.
+int LockDisplay() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    const char* x11 = std::getenv("DISPLAY");
+    std::string display = wayland && *wayland ? wayland : x11 && *x11 ? x11 : "";
+    if (!runtime || *runtime != '/' || display.empty()) return 0;
+    for (char& c : display) {
+        if (c == '/') c = '_';
+    }
+    const std::string path = std::string(runtime) + "/qvrecorder-session-" + display + ".lock";
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return 0;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;  // held until the process ends
+}
+
 }  // namespace
 
 int RunSession(const std::vector<std::string>& args) {
     const SessionOptions options = ParseSessionOptions(args);
     const std::string socket = ParseClientSocket(options.socketArgs);
+    if (LockDisplay() < 0) {
+        LogLine("another session recorder records this display; this one ends");
+        return 0;
+    }
     const int signals = SignalFd();
     std::unique_ptr<DesktopAdapter> adapter = OpenDesktopAdapter(options.idle);
     if (!adapter) {

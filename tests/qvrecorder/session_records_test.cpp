@@ -121,8 +121,9 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     const std::string png = std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x10", 24) + "rest";
     WriteFile(dir_.File("icons/hicolor/16x16/apps/ed.png"), png);
     catalog_ = ProgramCatalog({dir_.Path()});
-    WriteFile(dir_.File("user.conf"), "hide-titles-of = Terminal\nhide-titles-matching = ^Bank\\b\n"
-                                      "session-do-not-record = games\n");
+    WriteFile(dir_.File("user.conf"),
+              "hide-titles-of = Terminal\nhide-titles-matching = ^Bank\\b\n"
+              "session-do-not-record = games\n");
     WriteFile(dir_.File("system.conf"), "server = a:1\nsession-hide-titles-matching = secret\nhide-titles-of = x\n");
     RecordMaker& maker = Maker(LoadPrivacyRules(dir_.File("user.conf"), dir_.File("system.conf")));
 
@@ -133,8 +134,14 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     FrontWindow other = Window("x's secret", "x");
     FrontWindow own = Window("own", "keepassxc");
     own.icon = {1, 2, 3};
-    const std::vector<FrontWindow> windows{editor, Window("Level 3", "games"), term, other, own, Window("a", "editor"),
-                                           Window("b", "editor"), Window("plain", "x")};
+    const std::vector<FrontWindow> windows{editor,
+                                           Window("Level 3", "games"),
+                                           term,
+                                           other,
+                                           own,
+                                           Window("a", "editor"),
+                                           Window("b", "editor"),
+                                           Window("plain", "x")};
     for (std::size_t i = 0; i < windows.size(); ++i) maker.FrontChanged(windows[i], At(static_cast<double>(i)));
     maker.Finish(At(10));
     std::string rows;
@@ -167,8 +174,9 @@ TEST(SessionSettings, ABadRuleIsNamedWithItsLineAndTheDaemonPassesOverTheSession
     EXPECT_THROW(LoadPrivacyRules(dir.File("unknown.conf"), ""), SettingsError);
     EXPECT_NO_THROW(LoadPrivacyRules(dir.File("missing.conf"), dir.File("missing-too.conf")));
 
-    WriteFile(dir.File("daemon.conf"), "server = host:1\ntls-ca = a\ntls-cert = b\ntls-key = c\n"
-                                       "session-hide-titles-of = keepassxc\nsession-do-not-record = x\n");
+    WriteFile(dir.File("daemon.conf"),
+              "server = host:1\ntls-ca = a\ntls-cert = b\ntls-key = c\n"
+              "session-hide-titles-of = keepassxc\nsession-do-not-record = x\n");
     EXPECT_EQ(ParseDaemonOptions({}, dir.File("daemon.conf")).server, "host:1");
 }
 
