@@ -66,12 +66,12 @@ XSession::XSession() {
     }
     if (!server_) throw std::runtime_error("no Xvfb display could be started");
     ::setenv("DISPLAY", display_.c_str(), 1);
+    // Openbox sets the work area at the end of its start; a window mapped before may never be managed.
     windowManager_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox", "--sm-disable"});
     const bool managed = WaitFor(
         [this] {
             return windowManager_->WaitForExit(std::chrono::milliseconds(0)) != -1 ||
-                   RunProgram({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}).out.find("window id") !=
-                       std::string::npos;
+                   RunProgram({"xprop", "-root", "_NET_WORKAREA"}).out.find(" = ") != std::string::npos;
         },
         std::chrono::seconds(15));
     if (!managed || windowManager_->WaitForExit(std::chrono::milliseconds(0)) != -1)
