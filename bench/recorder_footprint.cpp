@@ -3,8 +3,8 @@
 // keys a second; a stand-in relay answers every message. Prints the
 // recorder's CPU time as a share of one core and its peak resident memory.
 //   recorder_footprint [--seconds N]   (600 unless told)
-#include "qvrecorder/relay_protocol.h"
 #include "qvrecorder/local_client.h"
+#include "qvrecorder/relay_protocol.h"
 #include "tests/support/background_process.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/x_session.h"
@@ -39,8 +39,7 @@ void Relay(int listener, std::atomic<long>& records) {
                     reply.mutable_send()->set_taken(static_cast<std::uint32_t>(request.send().records_size()));
                     WriteMessage(fd, reply);
                 }
-            } catch (const std::exception&) {
-            }
+            } catch (const std::exception&) {}
             ::close(fd);
         }).detach();
     }

@@ -1,6 +1,7 @@
 #include "qvrecorder/local_client.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -41,6 +42,10 @@ void LocalClient::Connect() {
         throw RelayError("no qvrecorder daemon answers on " + path_ + ": " + std::strerror(error));
     }
     if (!hello_) return;
+    // A session recorder must not hang on a daemon that stopped answering: it sends the same message again.
+    const timeval patience{5, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
     RelayRequest request;
     *request.mutable_session() = *hello_;
     try {

@@ -18,7 +18,8 @@ class LocalClient {
 public:
     // Connects; throws RelayError naming the socket when no daemon answers.
     // A session recorder's hello is said on each connection, the first and
-    // those that SendUntilAnswered makes again.
+    // those that SendUntilAnswered makes again, and such a connection waits at
+    // most 5 seconds for an answer.
     explicit LocalClient(std::string socketPath, std::optional<quorvis::relay::v1::SessionHello> hello = {});
     ~LocalClient();
     LocalClient(const LocalClient&) = delete;

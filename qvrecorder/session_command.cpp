@@ -71,12 +71,17 @@ PrivacyRules ReadPrivacy() {
     try {
         return LoadPrivacyRules(UserSettingsFile(), kDefaultConfig);
     } catch (const SettingsError& error) {
-        // Recording goes on (a user cannot stop it with a bad file), but no title it might have hidden is kept.
+        // Recording goes on (a user cannot stop it with a bad file), but no title a rule might have hidden is kept.
         LogLine(std::string(error.what()) + "; every window title is recorded as its program's name until it is fixed");
-        PrivacyRules rules = LoadPrivacyRules("", "");
-        rules.hideAllTitles = true;
-        return rules;
     }
+    PrivacyRules rules;
+    try {
+        rules = LoadPrivacyRules("", kDefaultConfig);
+    } catch (const SettingsError&) {
+        rules = LoadPrivacyRules("", "");
+    }
+    rules.hideAllTitles = true;
+    return rules;
 }
 
 int SignalFd() {

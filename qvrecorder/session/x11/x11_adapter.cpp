@@ -203,7 +203,7 @@ const WindowFacts& X11Adapter::Facts(xcb_window_t window) {
 }
 
 void X11Adapter::Follow(xcb_window_t window, bool follow) {
-    if (window == XCB_NONE) return;
+    if (window == XCB_NONE || window == root_) return;
     const std::uint32_t mask = follow ? XCB_EVENT_MASK_PROPERTY_CHANGE : XCB_EVENT_MASK_NO_EVENT;
     xcb_change_window_attributes(c_, window, XCB_CW_EVENT_MASK, &mask);
 }
@@ -306,6 +306,12 @@ std::unique_ptr<DesktopAdapter> OpenX11Adapter(std::string& whyNot) {
     const char* display = std::getenv("DISPLAY");
     if (!display || !*display) {
         whyNot = "DISPLAY is not set";
+        return nullptr;
+    }
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    if (wayland && *wayland) {
+        // There the X display is Xwayland's, which sees none of the Wayland windows.
+        whyNot = "this is a Wayland session (WAYLAND_DISPLAY is set)";
         return nullptr;
     }
     int screen = 0;
