@@ -1,12 +1,15 @@
 // The session recorder on a real X display (Xvfb and openbox), driven by
 // xdotool, handing its records to a real daemon and service; the store is
 // read back to check times and counts.
+#include "qvrecorder/session/x11/x11_adapter.h"
+#include "qvservice/model/icon_file.h"
 #include "tests/support/background_process.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x_session.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <sqlite3.h>
 
 #include <csignal>
@@ -269,6 +272,56 @@ TEST_F(SessionOnX11, KillingTheRelayLosesNothingAndKillingTheRecorderOnlyItsOpen
     // At most the last second (the open record) is lost, with its keys.
     EXPECT_GE(totals["qv-killed"].durationMs / 1000.0, killedSeconds - 1.5);
     EXPECT_GE(totals["qv-killed"].keyboard, 10 - 4);
+}
+
+// What the adapter itself reports, read in this process.
+struct Seen : recorder::DesktopEvents {
+    void FrontChanged(const std::optional<recorder::FrontWindow>& window, recorder::SteadyTime) override {
+        front = window;
+    }
+    void Input(recorder::InputKind kind, recorder::SteadyTime) override {
+        ++(kind == recorder::InputKind::Mouse ? mouse : keyboard);
+    }
+    void Away(recorder::SteadyTime) override {}
+    void Back(recorder::SteadyTime) override {}
+    void DisplayGone() override {}
+    std::optional<recorder::FrontWindow> front;
+    int keyboard = 0, mouse = 0;
+};
+
+TEST_F(SessionOnX11, TheAdapterReadsTitlesOfAnyTypeIconsAndWheelAndPointerMotion) {
+    const std::string id = Window("qv-adapter");
+    RunProgram({"xprop", "-id", id, "-f", "_NET_WM_NAME", "8s", "-set", "_NET_WM_NAME", "qv-string-title"});
+    RunProgram({"xprop", "-id", id, "-f", "_NET_WM_ICON", "32c", "-set", "_NET_WM_ICON",
+                "2,2,4278190335,4278190335,0,4278255360"});
+    Activate(id);
+    std::string whyNot;
+    const auto adapter = recorder::OpenX11Adapter(whyNot);
+    ASSERT_TRUE(adapter) << whyNot;
+    Seen seen;
+    adapter->Dispatch(seen);
+    ASSERT_TRUE(seen.front);
+    EXPECT_EQ(seen.front->title, "qv-string-title");
+    EXPECT_EQ(seen.front->processName, "xlogo");
+    EXPECT_EQ(seen.front->pid, windows_.back()->Pid());
+    EXPECT_EQ(server::IconFileProblem(seen.front->icon), std::nullopt);
+
+    // Two wheel notches; three moves at once (relative: a warp is no input), one stretch of motion; the pointer
+    // goes back where it was.
+    s().x->Xdotool({"click", "4", "click", "5", "mousemove_relative", "10", "10", "mousemove_relative", "10", "10",
+                    "mousemove_relative", "--", "-20", "-20"});
+    s().x->Xdotool({"set_window", "--name", "qv-renamed-adapter", id});
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while ((seen.mouse < 3 || seen.front->title != "qv-renamed-adapter") && Clock::now() < deadline) {
+        pollfd fd{adapter->Fd(), POLLIN, 0};
+        ::poll(&fd, 1, 100);
+        adapter->Dispatch(seen);
+    }
+    EXPECT_EQ(seen.front->title, "qv-renamed-adapter");
+    EXPECT_EQ(seen.mouse, 3);
+    EXPECT_EQ(seen.keyboard, 0);
+    ASSERT_TRUE(adapter->IdleTime());
+    EXPECT_LT(*adapter->IdleTime(), std::chrono::seconds(5));
 }
 
 }  // namespace

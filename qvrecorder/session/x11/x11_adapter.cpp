@@ -80,7 +80,7 @@ private:
     std::map<xcb_window_t, WindowFacts> facts_;
     // Keys down now, to count a held key once; forgotten at release.
     std::bitset<256> down_;
-    std::optional<std::int64_t> lastMotionStretch_;
+    std::optional<SteadyTime> lastMotion_;
 };
 
 bool X11Adapter::Init(std::string& whyNot) {
@@ -268,14 +268,13 @@ void X11Adapter::Handle(const xcb_generic_event_t& event, DesktopEvents& events,
             // Buttons 4 to 7 are the wheel's notches: each one is one event, like a click.
             events.Input(InputKind::Mouse, when);
             break;
-        case XCB_INPUT_RAW_MOTION: {
-            const std::int64_t stretch = when.time_since_epoch() / kMotionStretch;
-            if (lastMotionStretch_ != stretch) {
-                lastMotionStretch_ = stretch;
+        case XCB_INPUT_RAW_MOTION:
+            // A stretch of motion counts once per quarter second, however many events it makes.
+            if (!lastMotion_ || when - *lastMotion_ >= kMotionStretch) {
+                lastMotion_ = when;
                 events.Input(InputKind::Mouse, when);
             }
             break;
-        }
     }
 }
 
