@@ -204,6 +204,7 @@ TEST_F(SessionOnX11, RecordsTimesAndCountsOfEachWindowAndNothingTyped) {
 
     const std::string everything = session->Log() + s().daemon->Log() + s().service->Log() + ReadFile(s().store);
     EXPECT_EQ(everything.find("zkxjv"), std::string::npos);
+    EXPECT_EQ(session->Log().find("qv-alpha"), std::string::npos) << "a title in the log";
 }
 
 TEST_F(SessionOnX11, HidesPrivateTitlesAndLeavesAwayTimeOut) {
@@ -257,6 +258,8 @@ TEST_F(SessionOnX11, KillingTheRelayLosesNothingAndKillingTheRecorderOnlyItsOpen
     EXPECT_EQ(totals["qv-relayed"].keyboard, keys) << session->Log();
     EXPECT_NEAR(totals["qv-relayed"].durationMs / 1000.0, seconds, 0.5);
     EXPECT_GE(totals["qv-relayed"].rows, 3);
+    EXPECT_NE(session->Log().find("the records wait"), std::string::npos) << session->Log();
+    EXPECT_NE(session->Log().find("takes the records again"), std::string::npos) << session->Log();
 
     const std::string killed = Window("qv-killed");
     session = StartSession({"--record-max", "1"});
