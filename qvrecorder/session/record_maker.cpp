@@ -9,10 +9,12 @@ namespace {
 using std::chrono::duration_cast;
 using std::chrono::milliseconds;
 
-bool SameWindow(const FrontWindow& a, const FrontWindow& b) {
+bool SameProgram(const FrontWindow& a, const FrontWindow& b) {
     return a.pid == b.pid && a.processName == b.processName && a.windowClass == b.windowClass &&
-           a.instanceName == b.instanceName && a.title == b.title;
+           a.instanceName == b.instanceName;
 }
+
+bool SameWindow(const FrontWindow& a, const FrontWindow& b) { return SameProgram(a, b) && a.title == b.title; }
 
 std::string Capped(std::string text) {
     if (text.size() > kMaxTextBytes) text.resize(kMaxTextBytes);
@@ -88,7 +90,14 @@ void RecordMaker::FrontChanged(const std::optional<FrontWindow>& window, SteadyT
         if (window->icon != window_->icon) window_->icon = window->icon;
         return;
     }
-    Close(gapStart && when - *gapStart >= kNoWindowGrace ? *gapStart : when);
+    const bool longGap = gapStart && when - *gapStart >= kNoWindowGrace;
+    if (!longGap && open_ && window_ && SameProgram(*window_, *window) &&
+        privacy_.Title(open_->program.process, open_->program.description, window->title) == open_->title) {
+        // A hidden title that changes: the record, which shows none of it, goes on.
+        window_ = window;
+        return;
+    }
+    Close(longGap ? *gapStart : when);
     window_ = window;
     OpenFor(when);
 }

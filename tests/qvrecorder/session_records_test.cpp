@@ -134,7 +134,10 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     FrontWindow other = Window("x's secret", "x");
     FrontWindow own = Window("own", "keepassxc");
     own.icon = {1, 2, 3};
+    FrontWindow editorAgain = editor;
+    editorAgain.title = "Bank account";  // hidden too: the same record goes on
     const std::vector<FrontWindow> windows{editor,
+                                           editorAgain,
                                            Window("Level 3", "games"),
                                            term,
                                            other,
@@ -144,6 +147,7 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
                                            Window("plain", "x")};
     for (std::size_t i = 0; i < windows.size(); ++i) maker.FrontChanged(windows[i], At(static_cast<double>(i)));
     maker.Finish(At(10));
+    EXPECT_EQ(records_.at(0).duration_ms(), 2000);
     std::string rows;
     for (const auto& r : records_) rows += r.process() + "|" + r.description() + "|" + r.window_title() + "\n";
     EXPECT_EQ(rows,
