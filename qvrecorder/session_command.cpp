@@ -180,7 +180,8 @@ int RunSession(const std::vector<std::string>& args) {
     maker.Finish(steady_clock::now());
     LogLine(stop ? "the session ends" : "the display went away; the session ends");
     if (!handover.Flush(steady_clock::now() + kLastHandover)) {
-        LogLine(std::to_string(handover.Waiting()) + " records were not handed over: no qvrecorder daemon took them");
+        LogLine(std::to_string(handover.Waiting()) +
+                " records and icons were not handed over: no qvrecorder daemon took them");
         return kExitFailure;
     }
     return 0;

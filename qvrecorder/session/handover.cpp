@@ -30,7 +30,7 @@ Handover::Handover(std::string socketPath, quorvis::relay::v1::SessionHello hell
     : socketPath_(std::move(socketPath)), hello_(std::move(hello)), maxWaiting_(maxWaiting), senderId_(RandomId()) {}
 
 void Handover::Add(quorvis::v1::LiveRecord record, std::optional<quorvis::v1::ProgramIcon> icon) {
-    if (Waiting() >= maxWaiting_) {
+    if (records_.size() + static_cast<std::size_t>(inFlight_.records_size()) >= maxWaiting_) {
         if (dropped_++ == 0)
             LogLine(std::to_string(maxWaiting_) + " records wait for the qvrecorder daemon; leaving out new ones");
         if (dropped_ % 1000 == 0) LogLine(std::to_string(dropped_) + " records left out so far");
@@ -49,20 +49,22 @@ void Handover::Lost(const std::string& why) {
 }
 
 bool Handover::SendOne() {
-    if (inFlight_.records_size() == 0) {
+    if (inFlight_.records_size() == 0 && inFlight_.icons_size() == 0) {
+        // Icons first, so that records coming all the time never keep them waiting; each icon is at most a
+        // megabyte, and the message stays under the daemon's bound.
         std::size_t bytes = 0;
+        while (!icons_.empty() && inFlight_.icons_size() < kMaxRelayRecords &&
+               (bytes == 0 || bytes + icons_.front().ByteSizeLong() < kTargetRelayMessageBytes)) {
+            bytes += icons_.front().ByteSizeLong();
+            *inFlight_.add_icons() = std::move(icons_.front());
+            icons_.pop_front();
+        }
         while (!records_.empty() && inFlight_.records_size() < kMaxRelayRecords && bytes < kTargetRelayMessageBytes) {
             bytes += records_.front().ByteSizeLong();
             *inFlight_.add_records() = std::move(records_.front());
             records_.pop_front();
         }
-        // Icons go with the records they came with, or with later ones; the daemon keeps them apart.
-        while (!icons_.empty() && bytes < kTargetRelayMessageBytes) {
-            bytes += icons_.front().ByteSizeLong();
-            *inFlight_.add_icons() = std::move(icons_.front());
-            icons_.pop_front();
-        }
-        if (inFlight_.records_size() == 0) return true;
+        if (inFlight_.records_size() == 0 && inFlight_.icons_size() == 0) return true;
         inFlight_.set_sender_id(senderId_);
         inFlight_.set_message_number(nextNumber_++);
     }
@@ -70,9 +72,15 @@ bool Handover::SendOne() {
         if (!client_) client_ = std::make_unique<LocalClient>(socketPath_, hello_);
         const auto reply = client_->SendUntilAnswered(inFlight_, std::chrono::seconds(0));
         if (!reply.refusal().empty()) {
+            LogLine("the qvrecorder daemon refused a message of " + std::to_string(inFlight_.records_size()) +
+                    " records and " + std::to_string(inFlight_.icons_size()) + " icons: " + reply.refusal());
+            if (inFlight_.icons_size() > 0 && inFlight_.records_size() > 0) {
+                // Records are worth more than icons: they go again alone, as a new message.
+                inFlight_.clear_icons();
+                inFlight_.set_message_number(nextNumber_++);
+                return SendOne();
+            }
             // Sending it again would be refused again; the session goes on with the next.
-            LogLine("the qvrecorder daemon refused " + std::to_string(inFlight_.records_size()) +
-                    " records: " + reply.refusal());
         }
     } catch (const RelayError& error) {
         Lost(error.what());

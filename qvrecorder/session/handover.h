@@ -28,7 +28,11 @@ public:
     // Tries until everything is taken or the deadline passes; false then.
     bool Flush(std::chrono::steady_clock::time_point deadline);
 
-    std::size_t Waiting() const { return records_.size() + static_cast<std::size_t>(inFlight_.records_size()); }
+    // Records and icons not yet taken.
+    std::size_t Waiting() const {
+        return records_.size() + icons_.size() + static_cast<std::size_t>(inFlight_.records_size()) +
+               static_cast<std::size_t>(inFlight_.icons_size());
+    }
     std::uint64_t Dropped() const { return dropped_; }
 
 private:
