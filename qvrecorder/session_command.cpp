@@ -158,18 +158,21 @@ int RunSession(const std::vector<std::string>& args) {
         const auto wait = std::max<milliseconds::rep>(
             0, std::chrono::duration_cast<milliseconds>(nextTick - steady_clock::now()).count() + 1);
         if (::poll(fds, 3, static_cast<int>(wait)) < 0 && errno != EINTR) break;
+        // Both connections may hold messages they read while waiting for a reply, which poll() does not see: each
+        // is asked every time round, which costs nothing when nothing waits.
         if (fds[0].revents & (POLLERR | POLLHUP | POLLNVAL))
             maker.DisplayGone();
-        else if (fds[0].revents)
+        else
             adapter->Dispatch(maker);
         if (fds[1].revents) stop = true;
-        if (logind && fds[2].revents && !logind->Dispatch()) {
+        if (logind && !logind->Dispatch()) {
             LogLine("logind: the system bus went away; a locked screen and sleep are no longer noticed");
             logind.reset();
         }
         const auto now = steady_clock::now();
         if (now >= nextTick) {
             maker.Tick(now, adapter->IdleTime());
+            adapter->Dispatch(maker);
             nextTick = now + kTick;
         }
         if (handover.Waiting() > 0 && now >= nextTry) {

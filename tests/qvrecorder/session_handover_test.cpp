@@ -40,8 +40,7 @@ public:
                         if (!reply) break;
                         WriteMessage(fd, *reply);
                     }
-                } catch (const RelayError&) {
-                }
+                } catch (const RelayError&) {}
                 ::close(fd);
             }
         });
@@ -99,8 +98,8 @@ TEST(SessionHandover, SaysHelloOnEachConnectionResendsUnderItsNumberAndSavesReco
     EXPECT_EQ(handover.Dropped(), 1u);  // past the bound of 3 waiting, the newest is left out
     EXPECT_TRUE(handover.Flush(std::chrono::steady_clock::now() + std::chrono::seconds(5)));
     EXPECT_EQ(relay.log_,
-              "connect hello(X11) #1:1r0i "                         // no answer
-              "connect hello(X11) #1:1r0i #2:1r1i #3:1r0i "         // #1 again; b's records alone after the refusal
+              "connect hello(X11) #1:1r0i "                  // no answer
+              "connect hello(X11) #1:1r0i #2:1r1i #3:1r0i "  // #1 again; b's records alone after the refusal
               "#4:3r1i #5:3r0i ");
 }
 
