@@ -45,14 +45,16 @@ std::optional<std::string> XSession::MissingProgram() {
 
 XSession::XSession() {
     if (const char* display = std::getenv("DISPLAY")) previousDisplay_ = display;
-    // A number whose lock file and socket are free; another Xvfb may take it first, so a few are tried.
+    // A number whose lock file and socket are free; another Xvfb may take it first, so a few are tried. Without
+    // -noreset the server starts afresh whenever its last client leaves, as the probe below does, and refuses
+    // connections meanwhile.
     for (int number = 90 + static_cast<int>(::getpid() % 100); !server_ && number < 400; ++number) {
         const std::string name = ":" + std::to_string(number);
         if (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
             std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
             continue;
         auto server = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{"Xvfb", name, "-nolisten", "tcp", "-screen", "0", "1280x1024x24"});
+            std::vector<std::string>{"Xvfb", name, "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"});
         const bool answers = WaitFor(
             [&] {
                 return server->WaitForExit(std::chrono::milliseconds(0)) != -1 ||
@@ -74,8 +76,9 @@ XSession::XSession() {
                    RunProgram({"xprop", "-root", "_NET_WORKAREA"}).out.find(" = ") != std::string::npos;
         },
         std::chrono::seconds(15));
+    // Openbox logs to ~/.cache/openbox/openbox.log, not to its standard error.
     if (!managed || windowManager_->WaitForExit(std::chrono::milliseconds(0)) != -1)
-        throw std::runtime_error("openbox did not start: " + windowManager_->Log());
+        throw std::runtime_error("openbox did not start (see ~/.cache/openbox/openbox.log)");
 }
 
 XSession::~XSession() {
