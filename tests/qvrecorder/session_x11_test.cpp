@@ -53,13 +53,9 @@ protected:
                                     s.certs + "/test-server.key", "--recorder-ca", s.certs + "/test-recorder-ca.pem"});
         const std::string address = s.service->ListeningAddress();
         s.port = address.substr(address.rfind(':') + 1);
-        // Desktop entries of the session's own, and no others.
         std::filesystem::create_directories(s.dir.File("data/applications"));
         WriteFile(s.dir.File("data/applications/xlogo.desktop"),
                   "[Desktop Entry]\nType=Application\nName=Logo Viewer\nExec=xlogo\n");
-        ::setenv("XDG_DATA_HOME", s.dir.File("data").c_str(), 1);
-        ::setenv("XDG_DATA_DIRS", s.dir.File("none").c_str(), 1);
-        ::setenv("XDG_CONFIG_HOME", s.dir.File("config").c_str(), 1);
     }
     static void TearDownTestSuite() {
         delete shared_;
@@ -81,7 +77,15 @@ protected:
     }
 
     std::unique_ptr<BackgroundProcess> StartSession(const std::vector<std::string>& extra = {}) {
-        std::vector<std::string> command{QVRECORDER_PATH, "session", "--socket", s().dir.File("socket")};
+        // Desktop entries and settings of the test's own, and no others; the display's programs keep theirs.
+        std::vector<std::string> command{"env",
+                                         "XDG_DATA_HOME=" + s().dir.File("data"),
+                                         "XDG_DATA_DIRS=" + s().dir.File("none"),
+                                         "XDG_CONFIG_HOME=" + s().dir.File("config"),
+                                         QVRECORDER_PATH,
+                                         "session",
+                                         "--socket",
+                                         s().dir.File("socket")};
         command.insert(command.end(), extra.begin(), extra.end());
         auto session = std::make_unique<BackgroundProcess>(command);
         EXPECT_TRUE(session->WaitForLog("recording the session")) << session->Log();
@@ -275,6 +279,23 @@ TEST_F(SessionOnX11, KillingTheRelayLosesNothingAndKillingTheRecorderOnlyItsOpen
     // At most the last second (the open record) is lost, with its keys.
     EXPECT_GE(totals["qv-killed"].durationMs / 1000.0, killedSeconds - 1.5);
     EXPECT_GE(totals["qv-killed"].keyboard, 10 - 4);
+}
+
+TEST_F(SessionOnX11, EndsWithItsDisplayAndHandsOverTheLastRecord) {
+    std::unique_ptr<BackgroundProcess> session, window;
+    Clock::time_point start;
+    {
+        const XSession own;  // DISPLAY names it until it ends
+        window = std::make_unique<BackgroundProcess>(std::vector<std::string>{"xlogo", "-title", "qv-last"});
+        start = Activate(own.WaitForWindow("qv-last"));
+        session = StartSession();
+        Sleep(1.0);
+    }
+    const double seconds = Seconds(Clock::now() - start);
+    EXPECT_EQ(session->WaitForExit(std::chrono::seconds(10)), 0) << session->Log();
+    EXPECT_NE(session->Log().find("the display went away"), std::string::npos) << session->Log();
+    WaitDelivered();
+    EXPECT_NEAR(ByTitle()["qv-last"].durationMs / 1000.0, seconds, 0.5);
 }
 
 // What the adapter itself reports, read in this process.
