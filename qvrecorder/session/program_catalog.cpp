@@ -107,7 +107,14 @@ std::string ProcessName(pid_t pid) {
     return comm;
 }
 
-ProgramCatalog::ProgramCatalog(std::vector<std::string> dataDirs) : dataDirs_(std::move(dataDirs)) {
+ProgramCatalog::ProgramCatalog(std::vector<std::string> dataDirs, std::chrono::seconds rescanAfter)
+    : dataDirs_(std::move(dataDirs)), rescanAfter_(rescanAfter) {
+    Scan();
+}
+
+void ProgramCatalog::Scan() const {
+    entries_.clear();
+    scanned_ = std::chrono::steady_clock::now();
     std::set<std::string> seen;
     for (const std::string& dir : dataDirs_) {
         const fs::path root = fs::path(dir) / "applications";
@@ -189,6 +196,10 @@ ProgramInfo ProgramCatalog::Describe(const FrontWindow& window) const {
                    : !window.windowClass.empty() ? window.windowClass
                                                  : window.instanceName;
     const DesktopEntry* entry = Find(window, window.processName);
+    if (!entry && std::chrono::steady_clock::now() - scanned_ >= rescanAfter_) {
+        Scan();
+        entry = Find(window, window.processName);
+    }
     info.description = entry ? entry->name : !window.windowClass.empty() ? window.windowClass : info.process;
     info.icon = !window.icon.empty() ? window.icon : entry ? ThemeIcon(entry->icon) : std::vector<unsigned char>{};
     if (info.process.empty()) info.process = info.description.empty() ? "unknown" : info.description;

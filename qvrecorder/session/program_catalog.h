@@ -5,7 +5,7 @@
 
 #include "qvrecorder/session/desktop_adapter.h"
 
-#include <map>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -35,9 +35,11 @@ std::string ProcessName(pid_t pid);
 
 class ProgramCatalog {
 public:
-    // dataDirs in order of precedence (XDG_DATA_HOME first); the entries
-    // are read once, here.
-    explicit ProgramCatalog(std::vector<std::string> dataDirs);
+    // dataDirs in order of precedence (XDG_DATA_HOME first). The entries are
+    // read here, and again when a window matches none and they are older
+    // than rescanAfter (a program installed during the session).
+    explicit ProgramCatalog(std::vector<std::string> dataDirs,
+                            std::chrono::seconds rescanAfter = std::chrono::seconds(60));
     // From XDG_DATA_HOME and XDG_DATA_DIRS with their defaults.
     static std::vector<std::string> DataDirsFromEnvironment();
 
@@ -45,11 +47,14 @@ public:
     std::size_t EntryCount() const { return entries_.size(); }
 
 private:
+    void Scan() const;
     const DesktopEntry* Find(const FrontWindow& window, const std::string& process) const;
     std::vector<unsigned char> ThemeIcon(const std::string& icon) const;
 
     std::vector<std::string> dataDirs_;
-    std::vector<DesktopEntry> entries_;
+    std::chrono::seconds rescanAfter_;
+    mutable std::vector<DesktopEntry> entries_;
+    mutable std::chrono::steady_clock::time_point scanned_;
 };
 
 }  // namespace qv::recorder

@@ -114,13 +114,11 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     WriteFile(dir_.File("applications/org.example/Editor.desktop"),
               "[Desktop Entry]\nType=Application\nName=Text Editor\nExec=env LANG=C /opt/ed/bin/ed-bin %F\n"
               "Icon=ed\n");
-    WriteFile(dir_.File("applications/term.desktop"),
-              "[Desktop Entry]\nType=Application\nName=Terminal\nStartupWMClass=XTerm\nExec=xterm\n");
     WriteFile(dir_.File("applications/gone.desktop"), "[Desktop Entry]\nType=Application\nName=Gone\nHidden=true\n");
     std::filesystem::create_directories(dir_.File("icons/hicolor/16x16/apps"));
     const std::string png = std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10\0\0\0\x10", 24) + "rest";
     WriteFile(dir_.File("icons/hicolor/16x16/apps/ed.png"), png);
-    catalog_ = ProgramCatalog({dir_.Path()});
+    catalog_ = ProgramCatalog({dir_.Path()}, seconds(0));
     WriteFile(dir_.File("user.conf"),
               "hide-titles-of = Terminal\nhide-titles-matching = ^Bank\\b\n"
               "session-do-not-record = games\n");
@@ -136,6 +134,9 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     own.icon = {1, 2, 3};
     FrontWindow editorAgain = editor;
     editorAgain.title = "Bank account";  // hidden too: the same record goes on
+    // Installed after the entries were first read: found when a window needs it.
+    WriteFile(dir_.File("applications/term.desktop"),
+              "[Desktop Entry]\nType=Application\nName=Terminal\nStartupWMClass=XTerm\nExec=xterm\n");
     const std::vector<FrontWindow> windows{editor,
                                            editorAgain,
                                            Window("Level 3", "games"),
