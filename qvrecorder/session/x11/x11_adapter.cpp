@@ -29,6 +29,7 @@ template <typename T>
 using Reply = std::unique_ptr<T, FreeDeleter<T>>;
 
 constexpr std::chrono::milliseconds kMotionStretch{250};
+constexpr std::chrono::seconds kRecheck{5};
 // Titles longer than this are cut (the store keeps at most 64 KiB of one).
 constexpr std::uint32_t kMaxTitleWords = 16384;
 
@@ -76,7 +77,7 @@ private:
     bool hasScreenSaver_ = false;
     bool hasXRes_ = false;
     xcb_window_t front_ = XCB_NONE;
-    bool started_ = false;
+    SteadyTime lastCheck_{};
     std::map<xcb_window_t, WindowFacts> facts_;
     // Keys down now, to count a held key once; forgotten at release.
     std::bitset<256> down_;
@@ -209,6 +210,7 @@ void X11Adapter::Follow(xcb_window_t window, bool follow) {
 }
 
 void X11Adapter::ReportFront(DesktopEvents& events, SteadyTime when) {
+    lastCheck_ = when;
     xcb_window_t active = XCB_NONE;
     if (!xcb_ewmh_get_active_window_reply(&ewmh_, xcb_ewmh_get_active_window(&ewmh_, screenNumber_), &active,
                                           nullptr)) {
@@ -279,11 +281,8 @@ void X11Adapter::Handle(const xcb_generic_event_t& event, DesktopEvents& events,
 }
 
 void X11Adapter::Dispatch(DesktopEvents& events) {
-    if (!started_) {
-        // The window in front when the session starts.
-        started_ = true;
-        ReportFront(events, steady_clock::now());
-    }
+    // The window in front when the session starts, and now and then again in case a change went unannounced.
+    if (steady_clock::now() - lastCheck_ >= kRecheck) ReportFront(events, steady_clock::now());
     while (xcb_generic_event_t* raw = xcb_poll_for_event(c_)) {
         Reply<xcb_generic_event_t> event(raw);
         Handle(*event, events, steady_clock::now());
