@@ -56,6 +56,6 @@ set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_EXTRA
     ${CMAKE_CURRENT_SOURCE_DIR}/debian/qvrecorder/conffiles)
 set(CPACK_DEBIAN_RECORDER_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_COMPONENT_RECORDER_DESCRIPTION
-    "Quorvis recorder relay: forwards a computer's activity records\nqvrecorder daemon takes activity records from the programs of this\ncomputer on a local socket, knowing each sender by its user id, keeps them\nin a spool and forwards them to the Quorvis Service over TLS with the\ncomputer's certificate, each record once, waiting out the service's\nabsences. The package runs it under systemd as the system user qvrecorder\nonce /etc/qvrecorder.conf names the service.")
+    "Quorvis recorder relay: forwards a computer's activity records\nqvrecorder daemon takes activity records from the programs of this\ncomputer on a local socket, knowing each sender by its user id, keeps them\nin a spool and forwards them to the Quorvis Service over TLS with the\ncomputer's certificate, each record once, waiting out the service's\nabsences. The package runs it under systemd as the system user qvrecorder\nonce /etc/qvrecorder.conf names the service. qvrecorder session, started\nin each user's graphical session, records the window in front and how many\nkeyboard and mouse events it had (counts, never what was typed).")
 
 include(CPack)

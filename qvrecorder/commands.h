@@ -13,5 +13,6 @@ inline constexpr int kExitUsage = 2;
 int RunDaemon(const std::vector<std::string>& args);
 int RunSend(const std::vector<std::string>& args);
 int RunStatus(const std::vector<std::string>& args);
+int RunSession(const std::vector<std::string>& args);
 
 }  // namespace qv::recorder

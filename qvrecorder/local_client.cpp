@@ -1,6 +1,7 @@
 #include "qvrecorder/local_client.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -24,7 +25,10 @@ sockaddr_un UnixAddress(const std::string& path) {
     return address;
 }
 
-LocalClient::LocalClient(std::string socketPath) : path_(std::move(socketPath)) { Connect(); }
+LocalClient::LocalClient(std::string socketPath, std::optional<quorvis::relay::v1::SessionHello> hello)
+    : path_(std::move(socketPath)), hello_(std::move(hello)) {
+    Connect();
+}
 
 void LocalClient::Connect() {
     if (fd_ >= 0) ::close(fd_);
@@ -36,6 +40,20 @@ void LocalClient::Connect() {
         ::close(fd_);
         fd_ = -1;
         throw RelayError("no qvrecorder daemon answers on " + path_ + ": " + std::strerror(error));
+    }
+    if (!hello_) return;
+    // A session recorder must not hang on a daemon that stopped answering: it sends the same message again.
+    const timeval patience{5, 0};
+    ::setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    ::setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &patience, sizeof patience);
+    RelayRequest request;
+    *request.mutable_session() = *hello_;
+    try {
+        Call(request);
+    } catch (const RelayError&) {
+        ::close(fd_);
+        fd_ = -1;
+        throw;
     }
 }
 

@@ -9,6 +9,7 @@
 #include <sys/un.h>
 
 #include <chrono>
+#include <optional>
 #include <string>
 
 namespace qv::recorder {
@@ -16,7 +17,10 @@ namespace qv::recorder {
 class LocalClient {
 public:
     // Connects; throws RelayError naming the socket when no daemon answers.
-    explicit LocalClient(std::string socketPath);
+    // A session recorder's hello is said on each connection, the first and
+    // those that SendUntilAnswered makes again, and such a connection waits at
+    // most 5 seconds for an answer.
+    explicit LocalClient(std::string socketPath, std::optional<quorvis::relay::v1::SessionHello> hello = {});
     ~LocalClient();
     LocalClient(const LocalClient&) = delete;
     LocalClient& operator=(const LocalClient&) = delete;
@@ -36,6 +40,7 @@ private:
     void Connect();
 
     std::string path_;
+    std::optional<quorvis::relay::v1::SessionHello> hello_;
     int fd_ = -1;
 };
 

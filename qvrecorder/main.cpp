@@ -1,5 +1,5 @@
 // qvrecorder: the relay on a monitored computer (daemon), and its local
-// clients (send, status).
+// clients (send, status, and the session recorder).
 #include "qvrecorder/commands.h"
 #include "qvrecorder/options.h"
 
@@ -21,6 +21,11 @@ const char* const kUsage =
     "      hands records in the import format to the daemon\n"
     "  qvrecorder status [--socket PATH]\n"
     "      tells whether the daemon reaches the service and how many records wait\n"
+    "  qvrecorder session [--socket PATH] [--idle SECONDS] [--record-max SECONDS]\n"
+    "      records the graphical session it runs in: the window in front, for how long,\n"
+    "      and how many keyboard and mouse events it had (counts, never what was typed);\n"
+    "      away after --idle seconds without input (180), records at most --record-max\n"
+    "      seconds long (60)\n"
     "  qvrecorder --help | --version\n"
     "The socket is /run/qvrecorder/socket unless told otherwise. See qvrecorder(1).\n";
 
@@ -41,6 +46,7 @@ int main(int argc, char** argv) {
         if (command == "daemon") return RunDaemon(args);
         if (command == "send") return RunSend(args);
         if (command == "status") return RunStatus(args);
+        if (command == "session") return RunSession(args);
         throw UsageError(command.empty() ? "no command" : "unknown command " + command);
     } catch (const UsageError& error) {
         std::cerr << "qvrecorder: " << error.what() << "\n" << kUsage;

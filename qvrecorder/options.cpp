@@ -97,33 +97,20 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(first, last - first + 1));
 }
 
-// Applies the file's settings to options.
+// Applies the file's settings to options; the session recorder's lines are its own.
 void ReadSettingsFile(const std::string& path, bool required, DaemonOptions& options) {
     Settings settings;
-    std::ifstream in(path);
-    if (!in) {
-        if (!required && (errno == ENOENT || errno == EACCES)) return;
-        throw SettingsError("cannot read the settings file " + path + ": " + std::strerror(errno));
-    }
-    std::string line;
-    for (int number = 1; std::getline(in, line); ++number) {
-        const std::string where = path + ":" + std::to_string(number) + ": ";
-        const std::string text = Trim(line);
-        if (text.empty() || text.front() == '#') continue;
-        const std::size_t equals = text.find('=');
-        if (equals == std::string::npos) throw SettingsError(where + "expected 'name = value'");
-        const std::string name = Trim(std::string_view(text).substr(0, equals));
-        if (!Known(name)) throw SettingsError(where + "unknown setting '" + name + "'");
-        if (settings.contains(name)) throw SettingsError(where + name + " is set twice");
-        const std::string value = Trim(std::string_view(text).substr(equals + 1));
+    for (const SettingsLine& line : ReadSettingsLines(path, required)) {
+        if (line.name.rfind(kSessionSettingsPrefix, 0) == 0) continue;
+        if (!Known(line.name)) throw SettingsError(line.where + "unknown setting '" + line.name + "'");
+        if (settings.contains(line.name)) throw SettingsError(line.where + line.name + " is set twice");
         try {
-            Apply(options, name, value);
+            Apply(options, line.name, line.value);
         } catch (const std::invalid_argument& bad) {
-            throw SettingsError(where + bad.what());
+            throw SettingsError(line.where + bad.what());
         }
-        settings[name] = value;
+        settings[line.name] = line.value;
     }
-    if (in.bad()) throw SettingsError("cannot read the settings file " + path);
 }
 
 // "--name value" and "--name=value"; the config file's name under "config".
@@ -149,6 +136,27 @@ Settings ParseArgs(const std::vector<std::string>& args, bool clientOnly) {
 }
 
 }  // namespace
+
+std::vector<SettingsLine> ReadSettingsLines(const std::string& path, bool required) {
+    std::vector<SettingsLine> lines;
+    std::ifstream in(path);
+    if (!in) {
+        if (!required && (errno == ENOENT || errno == EACCES)) return lines;
+        throw SettingsError("cannot read the settings file " + path + ": " + std::strerror(errno));
+    }
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string where = path + ":" + std::to_string(number) + ": ";
+        const std::string text = Trim(line);
+        if (text.empty() || text.front() == '#') continue;
+        const std::size_t equals = text.find('=');
+        if (equals == std::string::npos) throw SettingsError(where + "expected 'name = value'");
+        lines.push_back(
+            {Trim(std::string_view(text).substr(0, equals)), Trim(std::string_view(text).substr(equals + 1)), where});
+    }
+    if (in.bad()) throw SettingsError("cannot read the settings file " + path);
+    return lines;
+}
 
 bool WantsHelp(const std::vector<std::string>& args) {
     return std::any_of(args.begin(), args.end(), [](const std::string& arg) { return arg == "--help" || arg == "-h"; });

@@ -48,6 +48,19 @@ DaemonOptions ParseDaemonOptions(const std::vector<std::string>& args,
 // when it can be read, else the default.
 std::string ParseClientSocket(const std::vector<std::string>& args, const std::string& defaultConfig = kDefaultConfig);
 
+// Lines of /etc/qvrecorder.conf named so belong to the session recorder; the daemon passes over them.
+inline constexpr const char* kSessionSettingsPrefix = "session-";
+
+struct SettingsLine {
+    std::string name;
+    std::string value;
+    std::string where;  // "FILE:LINE: ", to start an error's text
+};
+
+// The "name = value" lines of a settings file, without comments and blank lines. Throws SettingsError for a line
+// without "=" or a file that cannot be read; a missing file that is not required has no lines.
+std::vector<SettingsLine> ReadSettingsLines(const std::string& path, bool required);
+
 // True when the arguments ask for help.
 bool WantsHelp(const std::vector<std::string>& args);
 

@@ -2,6 +2,7 @@
 // real answers are read, malformed ones are errors (the fuzz target tries
 // the rest of what a JSON text can be).
 #include "qvrecorder/session/wayland/compositor_ipc.h"
+#include "qvrecorder/session/program_catalog.h"
 #include "tests/support/temp_dir.h"
 #include "tests/support/test_util.h"
 

@@ -229,24 +229,4 @@ std::string HyprlandSocket() {
     return "/tmp" + tail;
 }
 
-std::string ProcessName(pid_t pid) {
-    if (pid <= 0) return {};
-    const std::string dir = "/proc/" + std::to_string(pid);
-    char target[4096];
-    const ssize_t n = readlink((dir + "/exe").c_str(), target, sizeof target - 1);
-    if (n > 0) {
-        std::string path(target, static_cast<std::size_t>(n));
-        // A program replaced while it runs (an upgrade) keeps its name.
-        constexpr std::string_view kDeleted = " (deleted)";
-        if (path.size() > kDeleted.size() && path.ends_with(kDeleted)) path.resize(path.size() - kDeleted.size());
-        const std::size_t slash = path.rfind('/');
-        std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-        if (!name.empty()) return name;
-    }
-    std::ifstream comm(dir + "/comm");
-    std::string name;
-    std::getline(comm, name);
-    return name;
-}
-
 }  // namespace qv::recorder

@@ -41,8 +41,4 @@ std::optional<std::vector<WindowView>> ParseHyprlandClients(std::string_view jso
 // XDG_RUNTIME_DIR, or /tmp/hypr of older versions); empty when not Hyprland.
 std::string HyprlandSocket();
 
-// The process's name: the file name of /proc/PID/exe, else its comm; empty
-// when neither can be read (the process ended, or is another user's).
-std::string ProcessName(pid_t pid);
-
 }  // namespace qv::recorder

@@ -1,5 +1,6 @@
 #include "qvrecorder/session/wayland/wayland_adapter.h"
 
+#include "qvrecorder/session/program_catalog.h"
 #include "qvrecorder/session/wayland/compositor_ipc.h"
 #include "qvrecorder/session/wayland/protocols/ext-idle-notify-v1-client-protocol.h"
 #include "qvrecorder/session/wayland/protocols/idle-client-protocol.h"
