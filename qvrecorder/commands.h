@@ -9,6 +9,9 @@ namespace qv::recorder {
 
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
+// session: a desktop it cannot record (GNOME or KDE on Wayland, no display);
+// the user unit does not restart on it.
+inline constexpr int kExitUnsupportedDesktop = 2;
 
 int RunDaemon(const std::vector<std::string>& args);
 int RunSend(const std::vector<std::string>& args);

@@ -125,8 +125,10 @@ int RunSession(const std::vector<std::string>& args) {
     const int signals = SignalFd();
     std::unique_ptr<DesktopAdapter> adapter = OpenDesktopAdapter(options.idle);
     if (!adapter) {
-        LogLine("no desktop this session recorder knows; nothing to record");
-        return kExitFailure;
+        LogLine(
+            "no desktop this session recorder knows, nothing to record: it records X11 desktops and Wayland "
+            "compositors built on wlroots (sway, Hyprland, labwc, Wayfire), not yet GNOME or KDE on Wayland");
+        return kExitUnsupportedDesktop;
     }
 
     quorvis::relay::v1::SessionHello hello;

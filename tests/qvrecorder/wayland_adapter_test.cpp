@@ -114,6 +114,13 @@ TEST(WaylandAdapter, SaysWhyItDoesNotApply) {
     EXPECT_NE(whyNot.find("WAYLAND_DISPLAY is not set"), std::string::npos) << whyNot;
 
     TempDir dir;
+    {  // No desktop at all: the recorder names what it records, and its unit does not restart it.
+        test_util::ScopedEnv noX("DISPLAY", nullptr);
+        const ToolResult none = RunProgram({QVRECORDER_PATH, "session", "--socket", dir.File("socket")}, true);
+        EXPECT_EQ(none.exitCode, 2) << none.out;
+        EXPECT_NE(none.out.find("X11 desktops and Wayland compositors built on wlroots"), std::string::npos)
+            << none.out;
+    }
     test_util::ScopedEnv missing("WAYLAND_DISPLAY", dir.File("no-such-display").c_str());
     EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
     EXPECT_NE(whyNot.find("cannot connect to the Wayland display " + dir.File("no-such-display")), std::string::npos)
