@@ -1,0 +1,127 @@
+// The session recorder under a real headless sway, handing its records to a
+// real daemon and service: front windows and their titles become records,
+// with counts of 0, as Wayland gives no program a way to count input.
+#include "tests/support/background_process.h"
+#include "tests/support/headless_sway.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <csignal>
+#include <map>
+#include <thread>
+
+namespace qv::test {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+struct Stretches {
+    double seconds = 0;
+    std::int64_t events = 0;
+    std::string processes;
+};
+
+// Per window title: the stored time, the keyboard and mouse events, and the process names.
+std::map<std::string, Stretches> StoredByTitle(const std::string& store) {
+    std::map<std::string, Stretches> byTitle;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* rows = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT w.title, a.duration_ms, a.keyboard_events + a.mouse_events, p.process_name "
+                       "FROM activity a JOIN window_titles w ON w.id = a.window_id "
+                       "JOIN programs p ON p.id = a.program_id",
+                       -1, &rows, nullptr);
+    while (rows && sqlite3_step(rows) == SQLITE_ROW) {
+        Stretches& s = byTitle[reinterpret_cast<const char*>(sqlite3_column_text(rows, 0))];
+        s.seconds += static_cast<double>(sqlite3_column_int64(rows, 1)) / 1000.0;
+        s.events += sqlite3_column_int64(rows, 2);
+        s.processes += reinterpret_cast<const char*>(sqlite3_column_text(rows, 3)) + std::string(" ");
+    }
+    sqlite3_finalize(rows);
+    sqlite3_close(db);
+    return byTitle;
+}
+
+double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
+    if (const std::string missing = HeadlessSway::Missing(); !missing.empty()) GTEST_SKIP() << missing;
+    TempDir dir;
+    const std::string certs = CopyTestCertificates(dir);
+    const std::string store = dir.File("store.db");
+    ASSERT_EQ(RunQvservice({"init", "--store", store}).exitCode, 0);
+    const auto service = Serve(store, {"--listen", "127.0.0.1:0", "--tls-cert", certs + "/test-server.pem",
+                                       "--tls-key", certs + "/test-server.key", "--recorder-ca",
+                                       certs + "/test-recorder-ca.pem"});
+    const std::string address = service->ListeningAddress();
+
+    HeadlessSway sway;
+    // In sway's runtime folder, where its user (nobody, when the test runs as root) reaches it.
+    const std::string socket = sway.File("relay.socket");
+    WriteFile(dir.File("empty.conf"), "");
+    BackgroundProcess daemon({QVRECORDER_PATH, "daemon", "--config", dir.File("empty.conf"), "--server",
+                              "localhost:" + address.substr(address.rfind(':') + 1), "--tls-ca",
+                              certs + "/test-ca.pem", "--tls-cert", certs + "/test-recorder-WS-01.pem", "--tls-key",
+                              certs + "/test-recorder-WS-01.key", "--socket", socket, "--spool", dir.File("spool"),
+                              "--retry-max", "1"});
+    ASSERT_TRUE(daemon.WaitForLog("listening on ")) << daemon.Log();
+
+    const std::string rename = sway.File("rename");
+    BackgroundProcess one(sway.InSession({"foot", "--app-id=qv-one", "--title=First", "sh", "-c", "exec sleep 600"}));
+    BackgroundProcess two(sway.InSession({"foot", "--app-id=qv-two", "--title=Second", "sh", "-c",
+                                          "while [ ! -e " + rename +
+                                              " ]; do sleep 0.05; done; printf '\\033]2;Renamed\\007'; "
+                                              "exec sleep 600"}));
+    const auto focus = [&](const std::string& app) {
+        for (int i = 0; i < 200; ++i) {  // until the window is there
+            if (sway.Message({"[app_id=\"" + app + "\"] focus"}).exitCode == 0) return Clock::now();
+            std::this_thread::sleep_for(50ms);
+        }
+        ADD_FAILURE() << "no window " << app << ":\n" << one.Log() << two.Log();
+        return Clock::now();
+    };
+    focus("qv-one");
+    const auto started = focus("qv-two");
+    BackgroundProcess session(
+        sway.InSession({sway.Install(QVRECORDER_PATH), "session", "--socket", socket, "--idle", "600"}));
+    ASSERT_TRUE(session.WaitForLog("recording the session")) << session.Log();
+
+    std::this_thread::sleep_for(1s);
+    const auto firstFront = focus("qv-one");
+    std::this_thread::sleep_for(2s);
+    const auto secondFront = focus("qv-two");
+    std::this_thread::sleep_for(2s);
+    const auto renamed = Clock::now();
+    WriteFile(rename, "");
+    std::this_thread::sleep_for(1500ms);
+    const auto stopped = Clock::now();
+    session.Stop(SIGTERM);  // as at logout: the open record is handed over first
+
+    for (int i = 0; i < 400; ++i) {
+        if (RunProgram({QVRECORDER_PATH, "status", "--socket", socket}).out.find("\nwaiting 0\n") != std::string::npos &&
+            StoredByTitle(store).contains("Renamed")) {
+            break;
+        }
+        std::this_thread::sleep_for(50ms);
+    }
+    const auto stored = StoredByTitle(store);
+    ASSERT_EQ(stored.size(), 3u) << session.Log() << daemon.Log();
+    // The session began with Second in front somewhere between its focus and the recorder's start.
+    const double secondBefore = Seconds(firstFront - started);
+    EXPECT_NEAR(stored.at("First").seconds, Seconds(secondFront - firstFront), 0.5);
+    EXPECT_LE(stored.at("Second").seconds, secondBefore + Seconds(renamed - secondFront) + 1.0);
+    EXPECT_GE(stored.at("Second").seconds, Seconds(renamed - secondFront) - 0.5);
+    EXPECT_NEAR(stored.at("Renamed").seconds, Seconds(stopped - renamed), 0.5) << "a title change makes a new row";
+    for (const auto& [title, stretches] : stored) {
+        EXPECT_EQ(stretches.events, 0) << title << ": Wayland gives no input to count";
+        EXPECT_NE(stretches.processes.find("foot"), std::string::npos) << title << ": " << stretches.processes;
+    }
+}
+
+}  // namespace
+}  // namespace qv::test
