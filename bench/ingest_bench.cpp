@@ -106,13 +106,8 @@ std::vector<ActivityRecord> ScatteredRecords(std::mt19937_64& random, std::size_
 void Run(const std::string& engine, const std::string& store, const TempDir& dir, const Options& options) {
     const std::string certs = CopyTestCertificates(dir);
     WriteRecords(store, {});
-    const auto service = Serve(store, {"--tls-cert", certs + "/test-server.pem", "--tls-key",
-                                       certs + "/test-server.key", "--recorder-ca", certs + "/test-recorder-ca.pem"});
-    const std::string address = service->WaitUntilListening();
-    if (address.empty()) {
-        std::fprintf(stderr, "the service did not start:\n%s\n", service->Log().c_str());
-        return;
-    }
+    const auto service = ServeRecording(store, certs);
+    const std::string address = service->ListeningAddress();  // throws with the service's log
     std::vector<std::vector<double>> latencies(options.recorders);
     std::atomic<std::size_t> failures{0};
     std::string firstFailure;
@@ -182,13 +177,8 @@ void RunRelay(const Options& options) {
     const std::string certs = CopyTestCertificates(dir);
     const std::string store = dir.File("store.db");
     WriteRecords(store, {});
-    const auto service = Serve(store, {"--tls-cert", certs + "/test-server.pem", "--tls-key",
-                                       certs + "/test-server.key", "--recorder-ca", certs + "/test-recorder-ca.pem"});
-    const std::string address = service->WaitUntilListening();
-    if (address.empty()) {
-        std::fprintf(stderr, "the service did not start:\n%s\n", service->Log().c_str());
-        return;
-    }
+    const auto service = ServeRecording(store, certs);
+    const std::string address = service->ListeningAddress();  // throws with the service's log
     WriteFile(dir.File("empty.conf"), "");
     const std::string socket = dir.File("socket");
     BackgroundProcess daemon({QVRECORDER_PATH, "daemon", "--config", dir.File("empty.conf"), "--server", address,
@@ -255,15 +245,20 @@ int main(int argc, char** argv) {
             return 2;
         }
     }
-    if (options.engine != "postgres" && options.engine != "none") {
-        const TempDir dir;
-        Run("SQLite", dir.File("store.db"), dir, options);
+    try {
+        if (options.engine != "postgres" && options.engine != "none") {
+            const TempDir dir;
+            Run("SQLite", dir.File("store.db"), dir, options);
+        }
+        if (options.engine != "sqlite" && options.engine != "none") {
+            const TempDir dir;
+            // The throw-away cluster runs with fsync off, as the tests' does.
+            Run("PostgreSQL", PostgresCluster::Shared().NewDatabase(), dir, options);
+        }
+        if (options.relay) RunRelay(options);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "ingest_bench: %s\n", error.what());
+        return 1;
     }
-    if (options.engine != "sqlite" && options.engine != "none") {
-        const TempDir dir;
-        // The throw-away cluster runs with fsync off, as the tests' does.
-        Run("PostgreSQL", PostgresCluster::Shared().NewDatabase(), dir, options);
-    }
-    if (options.relay) RunRelay(options);
     return 0;
 }

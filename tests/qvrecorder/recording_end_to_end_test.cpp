@@ -44,9 +44,7 @@ protected:
     }
 
     void StartService() {
-        service_ = Serve(store_,
-                         {"--listen", "127.0.0.1:" + std::to_string(port_), "--tls-cert", certs_ + "/test-server.pem",
-                          "--tls-key", certs_ + "/test-server.key", "--recorder-ca", certs_ + "/test-recorder-ca.pem"});
+        service_ = ServeRecording(store_, certs_, {"--listen", "127.0.0.1:" + std::to_string(port_)});
         const std::string address = service_->ListeningAddress();
         port_ = std::stoi(address.substr(address.rfind(':') + 1));
     }

@@ -55,9 +55,7 @@ TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
     const std::string certs = CopyTestCertificates(dir);
     const std::string store = dir.File("store.db");
     ASSERT_EQ(RunQvservice({"init", "--store", store}).exitCode, 0);
-    const auto service = Serve(store, {"--listen", "127.0.0.1:0", "--tls-cert", certs + "/test-server.pem",
-                                       "--tls-key", certs + "/test-server.key", "--recorder-ca",
-                                       certs + "/test-recorder-ca.pem"});
+    const auto service = ServeRecording(store, certs);
     const std::string address = service->ListeningAddress();
 
     HeadlessSway sway;
@@ -65,8 +63,8 @@ TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
     const std::string socket = sway.File("relay.socket");
     WriteFile(dir.File("empty.conf"), "");
     BackgroundProcess daemon({QVRECORDER_PATH, "daemon", "--config", dir.File("empty.conf"), "--server",
-                              "localhost:" + address.substr(address.rfind(':') + 1), "--tls-ca",
-                              certs + "/test-ca.pem", "--tls-cert", certs + "/test-recorder-WS-01.pem", "--tls-key",
+                              "localhost:" + address.substr(address.rfind(':') + 1), "--tls-ca", certs + "/test-ca.pem",
+                              "--tls-cert", certs + "/test-recorder-WS-01.pem", "--tls-key",
                               certs + "/test-recorder-WS-01.key", "--socket", socket, "--spool", dir.File("spool"),
                               "--retry-max", "1"});
     ASSERT_TRUE(daemon.WaitForLog("listening on ")) << daemon.Log();
@@ -103,7 +101,8 @@ TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
     session.Stop(SIGTERM);  // as at logout: the open record is handed over first
 
     for (int i = 0; i < 400; ++i) {
-        if (RunProgram({QVRECORDER_PATH, "status", "--socket", socket}).out.find("\nwaiting 0\n") != std::string::npos &&
+        if (RunProgram({QVRECORDER_PATH, "status", "--socket", socket}).out.find("\nwaiting 0\n") !=
+                std::string::npos &&
             StoredByTitle(store).contains("Renamed")) {
             break;
         }

@@ -49,8 +49,7 @@ protected:
         // Every window lies under the pointer, which moves no more: a click lands on the window in front (on the
         // desktop, it would take the focus away).
         s.x->Xdotool({"mousemove", "100", "100"});
-        s.service = Serve(s.store, {"--listen", "127.0.0.1:0", "--tls-cert", s.certs + "/test-server.pem", "--tls-key",
-                                    s.certs + "/test-server.key", "--recorder-ca", s.certs + "/test-recorder-ca.pem"});
+        s.service = ServeRecording(s.store, s.certs);
         const std::string address = s.service->ListeningAddress();
         s.port = address.substr(address.rfind(':') + 1);
         std::filesystem::create_directories(s.dir.File("data/applications"));

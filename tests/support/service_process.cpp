@@ -29,6 +29,15 @@ std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vecto
     return std::make_unique<ServiceProcess>(args);
 }
 
+std::unique_ptr<ServiceProcess> ServeRecording(const std::string& store, const std::string& certs,
+                                               const std::vector<std::string>& extra) {
+    std::vector<std::string> args{"--tls-cert",    certs + "/test-server.pem",
+                                  "--tls-key",     certs + "/test-server.key",
+                                  "--recorder-ca", certs + "/test-recorder-ca.pem"};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Serve(store, args);
+}
+
 ServiceProcess::ServiceProcess(const std::vector<std::string>& args) : BackgroundProcess(Qvservice(args)) {}
 
 std::string ServiceProcess::WaitUntilListening(std::chrono::milliseconds limit) {

@@ -26,5 +26,9 @@ public:
 
 // `qvservice serve` on the store and a free loopback port; ListeningAddress() tells its address.
 std::unique_ptr<ServiceProcess> Serve(const std::string& store, const std::vector<std::string>& extra = {});
+// The same with recording on: TLS with the test server's certificate, and
+// recorders' certificates from the test recorder CA (certs: CopyTestCertificates).
+std::unique_ptr<ServiceProcess> ServeRecording(const std::string& store, const std::string& certs,
+                                               const std::vector<std::string>& extra = {});
 
 }  // namespace qv::test
