@@ -109,7 +109,10 @@ std::string XSession::WaitForWindow(const std::string& title) const {
             return found.exitCode == 0 && !id.empty();
         },
         std::chrono::seconds(15));
-    if (id.empty()) throw std::runtime_error("no window is titled " + title);
+    if (id.empty()) {
+        throw std::runtime_error("no window is titled " + title + " on " + display_ + " (" +
+                                 RunProgram({"xprop", "-root", "_NET_CLIENT_LIST"}).out + ")");
+    }
     return id;
 }
 
