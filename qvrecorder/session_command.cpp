@@ -177,7 +177,8 @@ int RunSession(const std::vector<std::string>& args) {
             adapter->Dispatch(maker);
             nextTick = now + kTick;
         }
-        if (handover.Waiting() > 0 && now >= nextTry) {
+        // Connected while nothing waits, too: the daemon's status lists the session from its start.
+        if ((handover.Waiting() > 0 || !handover.Connected()) && now >= nextTry) {
             if (!handover.Pump()) nextTry = now + kRetry;
         }
     }

@@ -69,7 +69,6 @@ bool Handover::SendOne() {
         inFlight_.set_message_number(nextNumber_++);
     }
     try {
-        if (!client_) client_ = std::make_unique<LocalClient>(socketPath_, hello_);
         const auto reply = client_->SendUntilAnswered(inFlight_, std::chrono::seconds(0));
         if (!reply.refusal().empty()) {
             LogLine("the qvrecorder daemon refused a message of " + std::to_string(inFlight_.records_size()) +
@@ -94,7 +93,19 @@ bool Handover::SendOne() {
     return true;
 }
 
+bool Handover::Connect() {
+    if (client_) return true;
+    try {
+        client_ = std::make_unique<LocalClient>(socketPath_, hello_);
+    } catch (const RelayError& error) {
+        Lost(error.what());
+        return false;
+    }
+    return true;
+}
+
 bool Handover::Pump() {
+    if (!Connect()) return false;
     while (Waiting() > 0) {
         if (!SendOne()) return false;
     }

@@ -22,8 +22,12 @@ public:
     Handover(std::string socketPath, quorvis::relay::v1::SessionHello hello, std::size_t maxWaiting = 100'000);
 
     void Add(quorvis::v1::LiveRecord record, std::optional<quorvis::v1::ProgramIcon> icon);
-    // Sends what waits, each message with little patience; false when the
-    // daemon did not take everything (it is away: try again later).
+    // Connects unless connected, with the hello that lists the session in
+    // the daemon's status; false when no daemon answers.
+    bool Connect();
+    bool Connected() const { return client_ != nullptr; }
+    // Connects and sends what waits, each message with little patience; false
+    // when the daemon did not take everything (it is away: try again later).
     bool Pump();
     // Tries until everything is taken or the deadline passes; false then.
     bool Flush(std::chrono::steady_clock::time_point deadline);
@@ -36,7 +40,7 @@ public:
     std::uint64_t Dropped() const { return dropped_; }
 
 private:
-    bool SendOne();
+    bool SendOne();  // connected
     void Lost(const std::string& why);
 
     std::string socketPath_;

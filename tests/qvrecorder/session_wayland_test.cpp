@@ -88,6 +88,13 @@ TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
     BackgroundProcess session(
         sway.InSession({sway.Install(QVRECORDER_PATH), "session", "--socket", socket, "--idle", "600"}));
     ASSERT_TRUE(session.WaitForLog("recording the session")) << session.Log();
+    std::string status;
+    for (int i = 0; i < 100 && status.find("input not counted") == std::string::npos; ++i) {
+        status = RunProgram({QVRECORDER_PATH, "status", "--socket", socket}).out;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_NE(status.find("\nsessions 1\n"), std::string::npos) << status;
+    EXPECT_NE(status.find(": Wayland (sway), input not counted"), std::string::npos) << status;
 
     std::this_thread::sleep_for(1s);
     const auto firstFront = focus("qv-one");
