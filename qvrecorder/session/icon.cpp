@@ -6,45 +6,11 @@ namespace qv::recorder {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 6;
-constexpr std::size_t kEntryBytes = 16;
-
-void Put16(std::vector<unsigned char>& out, std::uint32_t value) {
-    out.push_back(static_cast<unsigned char>(value & 0xFF));
-    out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
-}
-
-void Put32(std::vector<unsigned char>& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
-
-struct Entry {
-    int width = 0;
-    int height = 0;
-    std::vector<unsigned char> data;
-};
-
-std::vector<unsigned char> IconFile(const std::vector<Entry>& entries) {
+// Every image of ours has 32 bits a pixel: a bitmap with alpha, or a PNG file.
+std::vector<unsigned char> IconFile(const std::vector<IconEntry>& entries) {
     if (entries.empty()) return {};
-    std::vector<unsigned char> out;
-    Put16(out, 0);
-    Put16(out, 1);
-    Put16(out, static_cast<std::uint32_t>(entries.size()));
-    std::size_t offset = kHeaderBytes + entries.size() * kEntryBytes;
-    for (const Entry& entry : entries) {
-        out.push_back(static_cast<unsigned char>(entry.width >= 256 ? 0 : entry.width));
-        out.push_back(static_cast<unsigned char>(entry.height >= 256 ? 0 : entry.height));
-        out.push_back(0);
-        out.push_back(0);
-        Put16(out, 1);
-        Put16(out, 32);
-        Put32(out, static_cast<std::uint32_t>(entry.data.size()));
-        Put32(out, static_cast<std::uint32_t>(offset));
-        offset += entry.data.size();
-    }
-    for (const Entry& entry : entries) out.insert(out.end(), entry.data.begin(), entry.data.end());
-    if (out.size() > kMaxIconFileBytes) return {};
+    std::vector<unsigned char> out = WriteIconFile(entries);
+    if (out.size() > kMaxIconBytes) return {};
     return out;
 }
 
@@ -57,26 +23,26 @@ std::uint32_t BigEndian32(const std::string& bytes, std::size_t at) {
 }  // namespace
 
 std::vector<unsigned char> IconFromArgb(const std::vector<ArgbImage>& images) {
-    std::vector<Entry> entries;
+    std::vector<IconEntry> entries;
     for (const ArgbImage& image : images) {
         const int w = image.width;
         const int h = image.height;
         if (w <= 0 || h <= 0 || w > 256 || h > 256 || image.pixels.size() != static_cast<std::size_t>(w * h)) return {};
         const std::size_t maskRow = ((static_cast<std::size_t>(w) + 31) / 32) * 4;
-        Entry entry{w, h, {}};
+        IconEntry entry{w, h, 0, 32, {}};
         std::vector<unsigned char>& out = entry.data;
-        Put32(out, 40);
-        Put32(out, static_cast<std::uint32_t>(w));
-        Put32(out, static_cast<std::uint32_t>(2 * h));  // colour and mask together
-        Put16(out, 1);
-        Put16(out, 32);
-        Put32(out, 0);
-        Put32(out,
-              static_cast<std::uint32_t>((static_cast<std::size_t>(w) * 4 + maskRow) * static_cast<std::size_t>(h)));
-        for (int i = 0; i < 4; ++i) Put32(out, 0);
+        AppendLittleEndian32(out, 40);
+        AppendLittleEndian32(out, static_cast<std::uint32_t>(w));
+        AppendLittleEndian32(out, static_cast<std::uint32_t>(2 * h));  // colour and mask together
+        AppendLittleEndian16(out, 1);
+        AppendLittleEndian16(out, 32);
+        AppendLittleEndian32(out, 0);
+        AppendLittleEndian32(
+            out, static_cast<std::uint32_t>((static_cast<std::size_t>(w) * 4 + maskRow) * static_cast<std::size_t>(h)));
+        for (int i = 0; i < 4; ++i) AppendLittleEndian32(out, 0);
         // Bottom row first; a 32-bit pixel in file order is B, G, R, A: the ARGB word little-endian.
         for (int y = h - 1; y >= 0; --y) {
-            for (int x = 0; x < w; ++x) Put32(out, image.pixels[static_cast<std::size_t>(y * w + x)]);
+            for (int x = 0; x < w; ++x) AppendLittleEndian32(out, image.pixels[static_cast<std::size_t>(y * w + x)]);
         }
         for (int y = h - 1; y >= 0; --y) {
             std::vector<unsigned char> row(maskRow, 0);
@@ -93,14 +59,14 @@ std::vector<unsigned char> IconFromArgb(const std::vector<ArgbImage>& images) {
 
 std::vector<unsigned char> IconFromPngs(const std::vector<std::string>& pngs) {
     static const std::string kSignature("\x89PNG\r\n\x1a\n", 8);
-    std::vector<Entry> entries;
+    std::vector<IconEntry> entries;
     for (const std::string& png : pngs) {
         // The signature, then the IHDR chunk with width and height first.
         if (png.size() < 24 || png.compare(0, 8, kSignature) != 0 || png.compare(12, 4, "IHDR") != 0) continue;
         const std::uint32_t width = BigEndian32(png, 16);
         const std::uint32_t height = BigEndian32(png, 20);
         if (width == 0 || height == 0 || width > 256 || height > 256) continue;
-        entries.push_back({static_cast<int>(width), static_cast<int>(height), {png.begin(), png.end()}});
+        entries.push_back({static_cast<int>(width), static_cast<int>(height), 0, 32, {png.begin(), png.end()}});
     }
     return IconFile(entries);
 }

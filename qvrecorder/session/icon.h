@@ -2,14 +2,13 @@
 // from a window's own pixels or from the PNG files of an icon theme.
 #pragma once
 
+#include "records/icon_file.h"
+
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace qv::recorder {
-
-// What the store takes at most; a larger icon is not sent.
-inline constexpr std::size_t kMaxIconFileBytes = 1 << 20;
 
 struct ArgbImage {
     int width = 0;

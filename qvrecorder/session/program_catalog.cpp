@@ -174,7 +174,7 @@ std::vector<unsigned char> ProgramCatalog::ThemeIcon(const std::string& icon) co
     if (icon.empty()) return {};
     std::vector<std::string> pngs;
     if (icon.front() == '/') {
-        if (icon.ends_with(".png")) pngs.push_back(ReadSmallFile(icon, kMaxIconFileBytes));
+        if (icon.ends_with(".png")) pngs.push_back(ReadSmallFile(icon, kMaxIconBytes));
     } else {
         for (const char* size : {"16x16", "32x32", "48x48"}) {
             for (const std::string& dir : dataDirs_) {
@@ -185,7 +185,7 @@ std::vector<unsigned char> ProgramCatalog::ThemeIcon(const std::string& icon) co
                 }
             }
         }
-        if (pngs.empty()) pngs.push_back(ReadSmallFile("/usr/share/pixmaps/" + icon + ".png", kMaxIconFileBytes));
+        if (pngs.empty()) pngs.push_back(ReadSmallFile("/usr/share/pixmaps/" + icon + ".png", kMaxIconBytes));
     }
     return IconFromPngs(pngs);
 }

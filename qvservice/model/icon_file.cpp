@@ -1,5 +1,7 @@
 #include "qvservice/model/icon_file.h"
 
+#include "records/icon_file.h"
+
 #include <algorithm>
 #include <stdexcept>
 
@@ -7,19 +9,7 @@ namespace qv::server {
 
 namespace {
 
-constexpr std::size_t kHeaderBytes = 6;
-constexpr std::size_t kEntryBytes = 16;
 constexpr std::size_t kBitmapHeaderBytes = 40;
-
-void Put16(std::vector<unsigned char>& out, std::uint32_t value) {
-    out.push_back(static_cast<unsigned char>(value & 0xFF));
-    out.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
-}
-
-void Put32(std::vector<unsigned char>& out, std::uint32_t value) {
-    Put16(out, value & 0xFFFF);
-    Put16(out, value >> 16);
-}
 
 std::size_t RowBytes(int pixels, int bitsPerPixel) {
     return ((static_cast<std::size_t>(pixels) * static_cast<std::size_t>(bitsPerPixel) + 31) / 32) * 4;
@@ -48,18 +38,18 @@ std::vector<unsigned char> EncodeImage(const IconImage& image) {
     const std::size_t colourRow = RowBytes(n, bpp);
     const std::size_t maskRow = RowBytes(n, 1);
     std::vector<unsigned char> out;
-    Put32(out, kBitmapHeaderBytes);
-    Put32(out, static_cast<std::uint32_t>(n));
-    Put32(out, static_cast<std::uint32_t>(2 * n));  // colour bits and mask together
-    Put16(out, 1);
-    Put16(out, static_cast<std::uint32_t>(bpp));
-    Put32(out, 0);
-    Put32(out, static_cast<std::uint32_t>((colourRow + maskRow) * static_cast<std::size_t>(n)));
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    Put32(out, 0);
-    for (const std::uint32_t rgb : palette) Put32(out, rgb);  // B, G, R, 0 in file order
+    AppendLittleEndian32(out, kBitmapHeaderBytes);
+    AppendLittleEndian32(out, static_cast<std::uint32_t>(n));
+    AppendLittleEndian32(out, static_cast<std::uint32_t>(2 * n));  // colour bits and mask together
+    AppendLittleEndian16(out, 1);
+    AppendLittleEndian16(out, static_cast<std::uint32_t>(bpp));
+    AppendLittleEndian32(out, 0);
+    AppendLittleEndian32(out, static_cast<std::uint32_t>((colourRow + maskRow) * static_cast<std::size_t>(n)));
+    AppendLittleEndian32(out, 0);
+    AppendLittleEndian32(out, 0);
+    AppendLittleEndian32(out, 0);
+    AppendLittleEndian32(out, 0);
+    for (const std::uint32_t rgb : palette) AppendLittleEndian32(out, rgb);  // B, G, R, 0 in file order
     for (int y = n - 1; y >= 0; --y) {
         std::vector<unsigned char> row(colourRow, 0);
         for (int x = 0; x < n; ++x) {
@@ -92,27 +82,12 @@ std::vector<unsigned char> EncodeImage(const IconImage& image) {
 }  // namespace
 
 std::vector<unsigned char> EncodeIconFile(const std::vector<IconImage>& images) {
-    std::vector<std::vector<unsigned char>> encoded;
-    for (const auto& image : images) encoded.push_back(EncodeImage(image));
-    std::vector<unsigned char> out;
-    Put16(out, 0);
-    Put16(out, 1);
-    Put16(out, static_cast<std::uint32_t>(images.size()));
-    std::size_t offset = kHeaderBytes + images.size() * kEntryBytes;
-    for (std::size_t i = 0; i < images.size(); ++i) {
-        const IconImage& image = images[i];
-        out.push_back(static_cast<unsigned char>(image.size >= 256 ? 0 : image.size));
-        out.push_back(static_cast<unsigned char>(image.size >= 256 ? 0 : image.size));
-        out.push_back(static_cast<unsigned char>(image.bitsPerPixel < 8 ? 1 << image.bitsPerPixel : 0));
-        out.push_back(0);
-        Put16(out, 1);
-        Put16(out, static_cast<std::uint32_t>(image.bitsPerPixel));
-        Put32(out, static_cast<std::uint32_t>(encoded[i].size()));
-        Put32(out, static_cast<std::uint32_t>(offset));
-        offset += encoded[i].size();
+    std::vector<IconEntry> entries;
+    for (const auto& image : images) {
+        entries.push_back({image.size, image.size, image.bitsPerPixel < 8 ? 1 << image.bitsPerPixel : 0,
+                           image.bitsPerPixel, EncodeImage(image)});
     }
-    for (const auto& image : encoded) out.insert(out.end(), image.begin(), image.end());
-    return out;
+    return WriteIconFile(entries);
 }
 
 }  // namespace qv::server
