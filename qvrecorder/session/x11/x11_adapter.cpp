@@ -152,9 +152,9 @@ std::string X11Adapter::Title(xcb_window_t window) {
 pid_t X11Adapter::ClientPid(xcb_window_t window) {
     if (hasXRes_) {
         // The server knows the pid of a local client; _NET_WM_PID is only what the client claims, if it does.
-        xcb_res_client_id_spec_t spec{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
+        xcb_res_client_id_spec_t pidOfWindow{window, XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID};
         Reply<xcb_res_query_client_ids_reply_t> reply(
-            xcb_res_query_client_ids_reply(c_, xcb_res_query_client_ids(c_, 1, &spec), nullptr));
+            xcb_res_query_client_ids_reply(c_, xcb_res_query_client_ids(c_, 1, &pidOfWindow), nullptr));
         if (reply) {
             for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0;
                  xcb_res_client_id_value_next(&it)) {
