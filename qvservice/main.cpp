@@ -1,9 +1,10 @@
 // qvservice: the Quorvis Service (serve), and the tools that fill its store
-// (import, demo).
+// (import, demo) or trim it (prune).
 #include "proto/qv_contract.h"
 #include "qvservice/command_line.h"
 #include "qvservice/demo/demo_data.h"
 #include "qvservice/import/csv_import.h"
+#include "qvservice/model/store_pruner.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/rpc/service_host.h"
 #include "qvservice/store/store_database.h"
@@ -29,6 +30,7 @@ std::string Usage() {
            "                  [--tls-cert FILE --tls-key FILE [--client-ca FILE] [--recorder-ca FILE]]\n"
            "                  [--trust-claimed-names] [--insecure] [--call-timeout SECONDS]\n"
            "                  [--max-calls-per-caller N] [--max-calls-per-address N] [--db-connections N]\n"
+           "                  [--keep-days N]\n"
            "      listens on 127.0.0.1:" +
            std::to_string(qv::contract::kDefaultPort) +
            " unless told otherwise; any other address needs\n"
@@ -40,9 +42,13 @@ std::string Usage() {
            std::to_string(kWorkerThreads) +
            " store connections unless told otherwise;\n"
            "      --recorder-ca takes live records from recorders with certificates of that CA;\n"
-           "      SIGINT or SIGTERM stop it\n"
+           "      --keep-days N prunes records that ended more than N days before today (UTC)\n"
+           "      at start and then daily; SIGINT or SIGTERM stop it\n"
            "  qvservice import --store STORE [--icons DIR] RECORDS.csv\n"
            "  qvservice demo --store STORE [--records N]\n"
+           "  qvservice prune --store STORE --before YYYY-MM-DD\n"
+           "      removes the records that ended by 00:00 UTC of that day, and the names\n"
+           "      no record uses any more\n"
            "  qvservice init --store STORE\n"
            "      creates an empty store unless STORE holds one\n"
            "  qvservice --help | --version\n"
@@ -65,6 +71,7 @@ std::string StoreOf(const CommandLine& line) {
 constexpr std::chrono::seconds kMaxCallTimeout{7 * 24 * 3600};
 constexpr int kMaxCallsPerCaller = 100'000;
 constexpr int kMaxDbConnections = 10'000;
+constexpr int kMaxKeepDays = 100'000;
 
 // A whole number from 1 to max, or the fallback when the option is absent.
 long long PositiveNumber(const CommandLine& line, std::string_view name, long long fallback, long long max) {
@@ -82,7 +89,7 @@ int Serve(const std::vector<std::string>& args) {
     const CommandLine line =
         ParseCommandLine(args,
                          {"store", "listen", "allow", "tls-cert", "tls-key", "client-ca", "recorder-ca", "call-timeout",
-                          "max-calls-per-caller", "max-calls-per-address", "db-connections"},
+                          "max-calls-per-caller", "max-calls-per-address", "db-connections", "keep-days"},
                          {"trust-claimed-names", "insecure"});
     if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
     ServeOptions options;
@@ -104,6 +111,7 @@ int Serve(const std::vector<std::string>& args) {
         static_cast<int>(PositiveNumber(line, "max-calls-per-address", kDefaultMaxCallsPerAddress, kMaxCallsPerCaller));
     options.dbConnections =
         static_cast<std::size_t>(PositiveNumber(line, "db-connections", kWorkerThreads, kMaxDbConnections));
+    options.keepDays = static_cast<int>(PositiveNumber(line, "keep-days", 0, kMaxKeepDays));
     return RunServe(options);
 }
 
@@ -137,6 +145,20 @@ int Demo(const std::vector<std::string>& args) {
     return 0;
 }
 
+int Prune(const std::vector<std::string>& args) {
+    const CommandLine line = ParseCommandLine(args, {"store", "before"});
+    if (!line.positional.empty()) throw UsageError("unexpected argument " + line.positional.front());
+    const std::string before = line.Get("before");
+    const std::optional<std::int64_t> cut = ParseUtcDate(before);
+    if (!cut) throw UsageError("--before takes a date as YYYY-MM-DD (00:00 UTC of that day), not " + before);
+    const auto store = OpenStore(StoreOf(line), Database::Mode::ReadWrite);
+    ProgressLine progress(STDERR_FILENO);
+    const PruneSummary summary = PruneStore(*store, {*cut, 10'000, progress.Callback(), {}});
+    progress.Finish(summary.records);
+    std::cout << "removed " << DescribePrune(summary) << " (records that ended by " << before << " 00:00 UTC)\n";
+    return 0;
+}
+
 // The package's unit runs it before every start of serve, so that a fresh
 // install starts with an empty store.
 int Init(const std::vector<std::string>& args) {
@@ -157,6 +179,7 @@ int main(int argc, char** argv) {
         if (command == "import") return Import(args);
         if (command == "demo") return Demo(args);
         if (command == "init") return Init(args);
+        if (command == "prune") return Prune(args);
         if (command == "--help" || command == "-h" || command == "help") {
             std::cout << Usage();
             return 0;

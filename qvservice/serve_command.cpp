@@ -1,8 +1,10 @@
+#include "qvservice/model/store_pruner.h"
 #include "qvservice/rpc/service_host.h"
 #include "records/log.h"
 
 #include <pthread.h>
 #include <csignal>
+#include <optional>
 #include <thread>
 
 namespace qv::server {
@@ -25,10 +27,14 @@ int RunServe(const ServeOptions& options) {
             (options.clientCaFile.empty() ? "" : " with client certificates") +
             (options.recorderCaFile.empty() ? "" : ", recording"));
 
+    std::optional<RetentionThread> retention;
+    if (options.keepDays > 0) retention.emplace(options.storePath, options.keepDays);
+
     std::thread waiter([&] {
         int received = 0;
         sigwait(&stopSignals, &received);
         LogLine(std::string("stopping on ") + (received == SIGINT ? "SIGINT" : "SIGTERM"));
+        retention.reset();
         host.Shutdown();
     });
     host.Wait();

@@ -126,6 +126,14 @@ void BatchIngest::WriteGroup(const std::vector<Pending*>& group) {
 void BatchIngest::WriteAll(Database& db, const std::vector<Pending*>& group) {
     Transaction transaction(db, Transaction::Kind::Write);
     PrepareSchema(db);
+    // Read under the writers' lock, so that a prune that removed names
+    // before this transaction is seen, and none removes them during it.
+    if (const std::int64_t generation = ReadCounter(db, kNamesGeneration); generation != namesGeneration_) {
+        names_.Clear();
+        programsWithIcon_.clear();
+        programsWithoutIcon_.clear();
+        namesGeneration_ = generation;
+    }
     RecordWriter writer(db, &names_);
     EntityDirectory& entities = writer.Entities();
     std::map<std::string, std::int64_t> lastByRecorder;

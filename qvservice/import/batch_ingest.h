@@ -77,6 +77,8 @@ private:
     // The writer's alone, while it writes.
     std::unique_ptr<Database> db_;
     NameCache names_;
+    // The store's names generation that names_ was filled under.
+    std::int64_t namesGeneration_ = 0;
     // What the store held at the last look: asked once, not per batch.
     std::set<std::int64_t> programsWithIcon_;
     std::map<std::int64_t, std::string> programsWithoutIcon_;

@@ -17,8 +17,9 @@
 namespace qv::server {
 
 // Ids already resolved, by name. A writer that commits batch after batch
-// keeps one across its transactions, and clears it when one fails: ids of a
-// rolled-back transaction name nothing.
+// keeps one across its transactions, and clears it when one fails (ids of a
+// rolled-back transaction name nothing) or when the store's names generation
+// (store_schema.h) has changed since it was filled (a prune removed names).
 struct NameCache {
     std::unordered_map<std::string, std::int64_t> users;
     std::unordered_map<std::string, std::int64_t> computers;

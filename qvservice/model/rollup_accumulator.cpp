@@ -28,6 +28,19 @@ RollupAccumulator::RollupAccumulator(Database& db) : db_(db) {}
 
 void RollupAccumulator::Add(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, double keyboardEvents,
                             double mouseEvents) {
+    Gather(ids, startMs, durationMs, keyboardEvents, mouseEvents, 1);
+}
+
+void RollupAccumulator::Remove(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs,
+                               double keyboardEvents, double mouseEvents) {
+    Gather(ids, startMs, durationMs, keyboardEvents, mouseEvents, -1);
+}
+
+void RollupAccumulator::Gather(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs,
+                               double keyboardEvents, double mouseEvents, int sign) {
+    // Negating the factor negates each product exactly.
+    keyboardEvents *= sign;
+    mouseEvents *= sign;
     for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
         ForEachBucket(startMs, durationMs, kBucketLevels[level].ms,
                       [&](std::int64_t bucket, std::int64_t timeMs, double share) {
@@ -35,7 +48,7 @@ void RollupAccumulator::Add(const RecordIds& ids, std::int64_t startMs, std::int
                               Table& table = windowLevel ? windows_[level] : programs_[level];
                               auto [entry, added] = table.try_emplace(
                                   Key{bucket, ids.user, ids.computer, ids.program, windowLevel ? ids.window : 0});
-                              entry->second.timeMs += timeMs;
+                              entry->second.timeMs += sign * timeMs;
                               entry->second.keyboardEvents += keyboardEvents * share;
                               entry->second.mouseEvents += mouseEvents * share;
                               if (added) ++pending_;

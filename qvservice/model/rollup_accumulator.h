@@ -25,6 +25,10 @@ public:
 
     void Add(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, double keyboardEvents,
              double mouseEvents);
+    // Takes a stored record's shares back out: the same shares, negated, so
+    // that a removal undoes exactly what the record's Add put in.
+    void Remove(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, double keyboardEvents,
+                double mouseEvents);
     void Flush();
 
 private:
@@ -46,6 +50,8 @@ private:
     };
     using Table = std::unordered_map<Key, Sums, KeyHash>;
 
+    void Gather(const RecordIds& ids, std::int64_t startMs, std::int64_t durationMs, double keyboardEvents,
+                double mouseEvents, int sign);
     void Write(Table& table, const std::string& tableName, bool windowLevel);
 
     Database& db_;

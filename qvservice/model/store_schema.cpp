@@ -159,4 +159,18 @@ void RaiseMaxDuration(Database& db, std::int64_t durationMs) {
     raise.Step();
 }
 
+std::int64_t ReadCounter(Database& db, const char* key) {
+    Statement read(db, "SELECT value FROM store_info WHERE key = ?1");
+    read.BindText(1, key);
+    return read.Step() ? read.Int64(0) : 0;
+}
+
+void RaiseCounter(Database& db, const char* key) {
+    Statement raise(db,
+                    "INSERT INTO store_info(key, value) VALUES(?1, 1) "
+                    "ON CONFLICT(key) DO UPDATE SET value = store_info.value + 1");
+    raise.BindText(1, key);
+    raise.Step();
+}
+
 }  // namespace qv::server

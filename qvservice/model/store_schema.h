@@ -45,4 +45,14 @@ void CheckSchema(Database& db);
 std::int64_t ReadMaxDuration(Database& db);
 void RaiseMaxDuration(Database& db, std::int64_t durationMs);
 
+// Counters in store_info that writers read at the start of a write transaction.
+// Raised whenever names are removed: ids that a writer kept from an earlier
+// transaction may name nothing now.
+inline constexpr const char* kNamesGeneration = "names_generation";
+// Raised whenever records are removed.
+inline constexpr const char* kPruneGeneration = "prune_generation";
+// 0 for a counter never raised.
+std::int64_t ReadCounter(Database& db, const char* key);
+void RaiseCounter(Database& db, const char* key);
+
 }  // namespace qv::server

@@ -34,6 +34,7 @@ struct ServeOptions {
     bool trustClaimedNames = false;  // --allow without client certificates
     bool insecure = false;           // off loopback without client certificates
     CallLimits limits;
+    int keepDays = 0;  // records that ended more days ago are pruned daily; 0: never
 };
 
 struct ListenAddress {
