@@ -63,8 +63,8 @@ std::vector<std::int64_t> AllIds(Database& db, const char* table) {
 void DropBucketsBefore(Database& db, const std::optional<std::int64_t>& earliestStart,
                        const std::vector<std::int64_t>& programs) {
     for (const BucketLevel& level : kBucketLevels) {
-        const std::int64_t below = earliestStart ? FloorDiv(*earliestStart, level.ms)
-                                                 : std::numeric_limits<std::int64_t>::max();
+        const std::int64_t below =
+            earliestStart ? FloorDiv(*earliestStart, level.ms) : std::numeric_limits<std::int64_t>::max();
         const std::string name = level.name;
         Statement dropPrograms(db, "DELETE FROM " + name + "_programs WHERE bucket < ?1");
         dropPrograms.Bind(1, below);
@@ -109,10 +109,11 @@ void DropEmptyRowsBeforeCut(Database& db, std::int64_t cutMs) {
         const std::int64_t endHour = firstHour + level->ms / kMsPerHour;
         for (const bool windowLevel : {false, true}) {
             const std::string table = name + (windowLevel ? "_windows" : "_programs");
-            const std::string hoursHold = " AND NOT EXISTS (SELECT 1 FROM hour_windows h WHERE h.program_id = " +
-                                          table + ".program_id AND h.bucket >= ?2 AND h.bucket < ?3 AND h.user_id = " +
-                                          table + ".user_id AND h.computer_id = " + table + ".computer_id" +
-                                          (windowLevel ? " AND h.window_id = " + table + ".window_id)" : ")");
+            const std::string hoursHold =
+                " AND NOT EXISTS (SELECT 1 FROM hour_windows h WHERE h.program_id = " + table +
+                ".program_id AND h.bucket >= ?2 AND h.bucket < ?3 AND h.user_id = " + table +
+                ".user_id AND h.computer_id = " + table + ".computer_id" +
+                (windowLevel ? " AND h.window_id = " + table + ".window_id)" : ")");
             Statement drop(db, "DELETE FROM " + table + " WHERE bucket = ?1 AND time_ms = 0" + hoursHold);
             drop.Bind(1, cutBucket);
             drop.Bind(2, firstHour);
@@ -214,7 +215,8 @@ bool RemoveNames(Database& db, Candidates& candidates, int kind, PruneSummary& s
     }
     if (kind == kPrograms) {
         // A program keeps the titles that records still use.
-        const auto titled = EachPiece(db, "SELECT DISTINCT program_id FROM window_titles WHERE program_id IN (LIST)", chunk);
+        const auto titled =
+            EachPiece(db, "SELECT DISTINCT program_id FROM window_titles WHERE program_id IN (LIST)", chunk);
         const std::unordered_set<std::int64_t> keep(titled.begin(), titled.end());
         std::erase_if(chunk, [&](std::int64_t program) { return keep.contains(program); });
     }
@@ -337,8 +339,7 @@ void RetentionThread::Run() {
 
 void RetentionThread::PruneOnce() {
     using namespace std::chrono;
-    const std::int64_t today =
-        duration_cast<milliseconds>(floor<days>(system_clock::now()).time_since_epoch()).count();
+    const std::int64_t today = duration_cast<milliseconds>(floor<days>(system_clock::now()).time_since_epoch()).count();
     const std::int64_t cut = today - keepDays_ * kMsPerDay;
     const std::string before = "records ending before " + FormatUtcDate(cut) + " 00:00 UTC";
     try {

@@ -1,0 +1,235 @@
+// qvservice prune and serve --keep-days: what goes, what stays exact, and that answering and recording go on.
+#include "qvservice/import/batch_ingest.h"
+#include "qvservice/query/query_request.h"
+#include "tests/platform/kill_point.h"
+#include "tests/support/random_records.h"
+#include "tests/support/service_process.h"
+#include "tests/support/store_engines.h"
+#include "tests/support/test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <random>
+#include <set>
+#include <thread>
+
+namespace qv::test {
+namespace {
+
+constexpr std::int64_t kHour = 3'600'000;
+constexpr std::int64_t kDay = 24 * kHour;
+// 2024-06-13 00:00 UTC, the last day of a 16-day block: that block lies on both sides of the cut.
+constexpr std::int64_t kCut = 19'887 * kDay;
+constexpr const char* kCutDate = "2024-06-13";
+constexpr auto kRunLimit = std::chrono::seconds(120);
+
+using Period = std::optional<std::pair<std::int64_t, std::int64_t>>;
+
+double Ole(std::int64_t ms) { return static_cast<double>(ms) / static_cast<double>(kDay) + 25'569.0; }
+
+bool Pruned(const ActivityRecord& record) {
+    return record.startMs < kCut && record.startMs + record.durationMs <= kCut;
+}
+
+// Records on both sides of the cut, and names used only before it.
+std::vector<ActivityRecord> Records(std::size_t count) {
+    std::mt19937_64 random(613);
+    auto records = RandomRecords(random, count, kCut - 30 * kDay, kCut + 10 * kDay);
+    records.insert(records.end(),
+                   {{"gone", "GONE-PC", "gone.exe", "", "Gone", kCut - 20 * kDay, kHour, 7, 9},
+                    {"anna", "WS-01", "browser.exe", "", "old title", kCut - 3 * kDay, 0, 5, 5},
+                    {"anna", "WS-01", "editor.exe", "", "crossing", kCut - 5 * kHour - 7, 9 * kHour, 333, 1},
+                    {"ben", "LAB-7", "mail.exe", "", "at the cut", kCut, 0, 3, 4},
+                    {"ben", "LAB-7", "mail.exe", "", "up to the cut", kCut - kHour, kHour, 1, 1}});
+    return records;
+}
+
+// Rows by name, for the given kind and period, over all ids or one program's titles; reportFigures rounds the
+// event counts as reports do.
+std::map<std::string, std::string> AnswerRows(ServiceClient& client, int kind, const Period& period,
+                                              std::uint32_t program = 0, bool reportFigures = false) {
+    const Answer answer = client.Query(server::EncodeActivityRequest(
+        kind, 0, 0, program, period ? Ole(period->first) : 0.0, period ? Ole(period->second) : 0.0));
+    EXPECT_TRUE(answer.status.ok() && answer.hresult == 0) << answer.description;
+    std::map<std::string, std::string> rows;
+    for (auto row : answer.rows) {
+        for (auto& value : *row.mutable_values()) {
+            if (reportFigures && value.has_real()) value.set_real(std::nearbyint(value.real()));
+        }
+        rows[Cell(answer, row, "Name").bytes()] = row.SerializeAsString();
+    }
+    return rows;
+}
+
+std::vector<std::map<std::string, std::string>> AnswersAfterCut(const std::string& store, bool reportFigures) {
+    setenv("TZ", "UTC0", 1);
+    LocalService service(StoreOptions(store));
+    ServiceClient client = service.Client();
+    std::vector<std::map<std::string, std::string>> answers;
+    for (const Period& period : {Period{{kCut, kCut + kDay}}, Period{{kCut + kDay, kCut + 17 * kDay}},
+                                Period{{kCut + 3 * kHour, kCut + 3 * kHour + 2'700'000}},
+                                Period{{kCut + kDay + 5 * kHour + 7, kCut + 12 * kDay}}}) {
+        for (int kind = 0; kind <= 2; ++kind) answers.push_back(AnswerRows(client, kind, period, 0, reportFigures));
+        for (std::uint32_t program = 1; program <= 4; ++program) answers.push_back(AnswerRows(client, 3, period, program, reportFigures));
+    }
+    return answers;
+}
+
+std::set<std::string> Names(const std::string& store, const char* sql) {
+    const auto db = server::OpenStore(store, server::Database::Mode::ReadOnly);
+    server::Statement names(*db, sql);
+    std::set<std::string> found;
+    while (names.Step()) found.emplace(names.Bytes(0));
+    return found;
+}
+
+class Prune : public EachStoreEngine {};
+
+TEST_P(Prune, LaterAnswersStayByteForByteAndTheStoreMatchesOneOfTheKeptRecordsOnly) {
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    const auto records = Records(4000);
+    WriteRecords(store, records);
+    const auto before = AnswersAfterCut(store, Postgres());
+
+    const ToolResult run = RunQvservice({"prune", "--store", store, "--before", kCutDate});
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    const auto pruned = std::count_if(records.begin(), records.end(), Pruned);
+    EXPECT_NE(run.out.find("removed " + std::to_string(pruned) + " records, 1 users, 1 computers, 1 programs, 3 window titles"),
+              std::string::npos)
+        << run.out;
+    // A database server may sum in another order once its statistics change: there, as the report shows them.
+    EXPECT_TRUE(AnswersAfterCut(store, Postgres()) == before);
+}
+
+QV_ON_EACH_STORE_ENGINE(Prune);
+
+struct Dump {
+    std::map<std::string, std::vector<std::string>> exact;
+    std::map<std::string, double> events;  // summed per rollup table
+    bool operator==(const Dump&) const = default;
+};
+
+Dump DumpStore(const std::string& store) {
+    const auto db = server::OpenStore(store, server::Database::Mode::ReadOnly);
+    Dump dump;
+    for (const char* table : {"activity", "users", "computers", "programs", "window_titles"}) {
+        server::Statement rows(*db, std::string("SELECT * FROM ") + table + " ORDER BY id");
+        while (rows.Step()) dump.exact[table].push_back(std::to_string(rows.Int64(0)) + std::string(rows.Bytes(1)));
+    }
+    for (const char* level : {"block", "day", "hour"}) {
+        for (const char* kind : {"_programs", "_windows"}) {
+            const std::string table = std::string(level) + kind;
+            server::Statement rows(*db, "SELECT * FROM " + table + " ORDER BY 1, 2, 3, 4, 5");
+            while (rows.Step()) {
+                std::string key;
+                for (int column = 0; column < (kind[1] == 'w' ? 6 : 5); ++column) key += std::to_string(rows.Int64(column)) + ",";
+                dump.exact[table].push_back(key);
+                dump.events[table] += rows.Double(kind[1] == 'w' ? 6 : 5);
+            }
+            dump.events[table] = std::round(dump.events[table] * 1e3) / 1e3;
+        }
+    }
+    return dump;
+}
+
+TEST(PruneKilled, HalfWayAndRunAgainEndsAsAnUninterruptedPrune) {
+    TempDir dir;
+    const std::string base = dir.File("base.db");
+    WriteRecords(base, Records(40'000));  // several batches of 10,000
+    const auto prune = [&](const std::string& name, std::uint64_t killAt, std::uint64_t* observed) {
+        const std::string store = dir.File(name);
+        std::filesystem::copy_file(base, store);
+        ServiceProcess run({"prune", "--store", store, "--before", kCutDate});
+        EXPECT_NE(kill_point::KillAtIo(run.Pid(), killAt, kRunLimit, observed), kill_point::Outcome::TimedOut);
+        run.WaitForExit(kRunLimit);
+        return store;
+    };
+    std::uint64_t wholeIo = 0;
+    const Dump whole = DumpStore(prune("whole.db", UINT64_MAX, &wholeIo));
+    const std::string killed = prune("killed.db", wholeIo / 2, nullptr);
+    EXPECT_NE(DumpStore(killed), whole) << "the kill came after the prune's work";
+    ASSERT_EQ(RunQvservice({"prune", "--store", killed, "--before", kCutDate}).exitCode, 0);
+    EXPECT_TRUE(DumpStore(killed) == whole);
+}
+
+server::RecordBatch Batch(std::uint64_t first, const std::string& user, std::int64_t startMs, std::size_t count) {
+    server::RecordBatch batch{std::string(16, 'r'), first, {}, {}};
+    for (std::size_t i = 0; i < count; ++i) {
+        batch.records.push_back({user, "REC-PC", "rec.exe", "", "t" + std::to_string(i),
+                                 startMs + static_cast<std::int64_t>(i) * 1000, 500, 1, 1});
+    }
+    return batch;
+}
+
+TEST(PruneLive, ServiceAnswersAndRecordsWhilePruningAndARecorderReusesARemovedName) {
+    TempDir dir;
+    const std::string store = dir.File("store.db");
+    WriteRecords(store, Records(30'000));
+    auto service = Serve(store);
+    ServiceClient client(service->ListeningAddress());
+    server::BatchIngest ingest(store);
+    // The recorder's cache now holds a user whose every record the prune removes.
+    ingest.Store(Batch(1, "transient", kCut - 2 * kDay, 10));
+
+    std::atomic<bool> done{false};
+    std::atomic<int> answers{0}, failures{0};
+    std::thread reader([&] {
+        while (!done) {
+            const Answer answer = client.Query(server::EncodeActivityRequest(0, 0, 0, 0, 0, 0));
+            (answer.status.ok() && answer.hresult == 0 ? answers : failures)++;
+        }
+    });
+    std::uint64_t sequence = 11;
+    std::thread recorder([&] {
+        while (!done) {
+            try {
+                ingest.Store(Batch(sequence, "live", kCut + static_cast<std::int64_t>(sequence) * 1000, 50));
+                sequence += 50;
+            } catch (const std::exception& error) {
+                ADD_FAILURE() << "a batch failed during the prune: " << error.what();
+                return;
+            }
+        }
+    });
+    const ToolResult run = RunQvservice({"prune", "--store", store, "--before", kCutDate});
+    done = true;
+    reader.join();
+    recorder.join();
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_GT(answers, 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_FALSE(Names(store, "SELECT name FROM users").contains("transient"));
+
+    ingest.Store(Batch(sequence, "transient", kCut + kDay, 5));
+    const auto users = AnswerRows(client, 0, std::nullopt);
+    EXPECT_TRUE(users.contains("transient") && users.contains("live"));
+}
+
+TEST(PruneOptions, RefusesBadDatesAndDaysAndServePrunesAtStart) {
+    TempDir dir;
+    const std::string store = SmallStore(dir);  // records of November 2023
+    for (const char* date : {"2024-02-30", "2024-6-13", "13.06.2024", "2024-06-13T00:00", ""}) {
+        const ToolResult run = RunQvservice({"prune", "--store", store, "--before", date});
+        EXPECT_EQ(run.exitCode, 2) << date;
+        EXPECT_NE(run.err.find("--before takes a date as YYYY-MM-DD"), std::string::npos) << run.err;
+    }
+    for (const char* days : {"0", "-1", "x", "1.5"}) {
+        const ToolResult run = RunQvservice({"serve", "--store", store, "--keep-days", days});
+        EXPECT_EQ(run.exitCode, 2) << days;
+        EXPECT_NE(run.err.find("--keep-days takes a whole number from 1"), std::string::npos) << run.err;
+    }
+    auto service = Serve(store, {"--keep-days", "30"});
+    EXPECT_TRUE(service->WaitForLog("removed 2 records, 2 users, 2 computers, 2 programs, 2 window titles"))
+        << service->Log();
+    EXPECT_EQ(service->Stop(SIGTERM), 0);
+}
+
+}  // namespace
+}  // namespace qv::test
