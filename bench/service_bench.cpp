@@ -6,9 +6,11 @@
 // Wednesday 15:00, so that Today and This Week hold a working day's records.
 // With --store, an existing store is reused (build it with the same --end)
 // and a missing one (a file that does not exist, a database without the
-// store's tables) is built and kept.
+// store's tables) is built and kept. A store built by this run then loses
+// its first month to a prune, timed in records per second.
 #include "qvservice/demo/demo_data.h"
 #include "qvservice/model/ole_time.h"
+#include "qvservice/model/store_pruner.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/activity_query.h"
 #include "qvservice/query/query_request.h"
@@ -188,6 +190,7 @@ int main(int argc, char** argv) {
         }
         const std::int64_t nowMs = endMs;
         const bool postgres = IsPostgresStore(store);
+        bool built = false;
         if (postgres ? OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0
                      : !std::filesystem::exists(store)) {
             const auto start = Clock::now();
@@ -195,6 +198,7 @@ int main(int argc, char** argv) {
             options.records = records;
             options.endMs = nowMs;
             const DemoSummary summary = WriteDemoStore(store, options);
+            built = true;
             std::printf("built %lld records in %.1f s", static_cast<long long>(summary.records), Seconds(start));
             if (!postgres) std::printf(", %.0f MB", static_cast<double>(std::filesystem::file_size(store)) / 1e6);
             std::printf("\n");
@@ -266,6 +270,19 @@ int main(int argc, char** argv) {
         std::printf("no answer slower than the plain aggregate: %s\n", allFaster ? "met" : "NOT met");
         host.Shutdown();
         host.Wait();
+        if (built) {
+            std::int64_t cut = 0;
+            {
+                Statement first(db, "SELECT min(start_ms) FROM activity");
+                first.Step();
+                cut = (FloorDiv(first.Int64(0), kMsPerDay) + 31) * kMsPerDay;
+            }
+            const auto start = Clock::now();
+            const PruneSummary pruned = PruneStore(*plainConnection, {cut, 10'000, {}, {}});
+            const double seconds = Seconds(start);
+            std::printf("prune before %s: %s in %.1f s, %.0f records/s\n", FormatUtcDate(cut).c_str(),
+                        DescribePrune(pruned).c_str(), seconds, static_cast<double>(pruned.records) / seconds);
+        }
     } catch (const std::exception& error) {
         std::cerr << "service_bench: " << error.what() << "\n";
         if (!temporary.empty()) std::filesystem::remove_all(temporary);
