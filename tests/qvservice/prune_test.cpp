@@ -73,10 +73,11 @@ std::vector<std::map<std::string, std::string>> AnswersAfterCut(const std::strin
     ServiceClient client = service.Client();
     std::vector<std::map<std::string, std::string>> answers;
     for (const Period& period : {Period{{kCut, kCut + kDay}}, Period{{kCut + kDay, kCut + 17 * kDay}},
-                                Period{{kCut + 3 * kHour, kCut + 3 * kHour + 2'700'000}},
-                                Period{{kCut + kDay + 5 * kHour + 7, kCut + 12 * kDay}}}) {
+                                 Period{{kCut + 3 * kHour, kCut + 3 * kHour + 2'700'000}},
+                                 Period{{kCut + kDay + 5 * kHour + 7, kCut + 12 * kDay}}}) {
         for (int kind = 0; kind <= 2; ++kind) answers.push_back(AnswerRows(client, kind, period, 0, reportFigures));
-        for (std::uint32_t program = 1; program <= 4; ++program) answers.push_back(AnswerRows(client, 3, period, program, reportFigures));
+        for (std::uint32_t program = 1; program <= 4; ++program)
+            answers.push_back(AnswerRows(client, 3, period, program, reportFigures));
     }
     return answers;
 }
@@ -101,7 +102,8 @@ TEST_P(Prune, LaterAnswersStayByteForByteAndTheStoreMatchesOneOfTheKeptRecordsOn
     const ToolResult run = RunQvservice({"prune", "--store", store, "--before", kCutDate});
     ASSERT_EQ(run.exitCode, 0) << run.err;
     const auto pruned = std::count_if(records.begin(), records.end(), Pruned);
-    EXPECT_NE(run.out.find("removed " + std::to_string(pruned) + " records, 1 users, 1 computers, 1 programs, 3 window titles"),
+    EXPECT_NE(run.out.find("removed " + std::to_string(pruned) +
+                           " records, 1 users, 1 computers, 1 programs, 3 window titles"),
               std::string::npos)
         << run.out;
     // A database server may sum in another order once its statistics change: there, as the report shows them.
@@ -129,7 +131,8 @@ Dump DumpStore(const std::string& store) {
             server::Statement rows(*db, "SELECT * FROM " + table + " ORDER BY 1, 2, 3, 4, 5");
             while (rows.Step()) {
                 std::string key;
-                for (int column = 0; column < (kind[1] == 'w' ? 6 : 5); ++column) key += std::to_string(rows.Int64(column)) + ",";
+                for (int column = 0; column < (kind[1] == 'w' ? 6 : 5); ++column)
+                    key += std::to_string(rows.Int64(column)) + ",";
                 dump.exact[table].push_back(key);
                 dump.events[table] += rows.Double(kind[1] == 'w' ? 6 : 5);
             }
