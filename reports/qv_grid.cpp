@@ -18,7 +18,8 @@ int Order(const T& a, const T& b) {
 bool HoldsValue(const Variant& v) { return !(v == Variant::Unsupported(v.Type())); }
 
 // A cell's own value, when its item data points at a Variant of a tag with
-// an order of its own; type 0 otherwise.
+// an order of its own; type 0 otherwise. CompareItems and the sort keys read
+// cells through it, so that they agree.
 struct OwnValue {
     VARTYPE type = 0;
     std::int32_t integer = 0;

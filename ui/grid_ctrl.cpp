@@ -296,8 +296,13 @@ const QCollator& TextCollator() {
         c.setCaseSensitivity(Qt::CaseInsensitive);
         return c;
     };
+    // The default locale, not the collator's (that of LC_COLLATE, which may differ).
+    thread_local QLocale locale;
     thread_local QCollator collator = make();
-    if (collator.locale() != QLocale()) collator = make();
+    if (locale != QLocale()) {
+        locale = QLocale();
+        collator = make();
+    }
     return collator;
 }
 

@@ -49,8 +49,8 @@ private slots:
             texts << text;
         const QList<QVariant> numbers = {QVariant(),          9,   10,  -1,  ~0u,     qlonglong{-5},
                                          qulonglong{1} << 63, 2.5, 9.0, nan, -qInf(), 9.5f};
-        QList<QVariant> both = texts + numbers;
-        both << true;
+        const QList<QVariant> both = texts + numbers + QList<QVariant>{true};
+        const QList<QVariant>* lists[] = {&texts, &numbers, &both, &both};
 
         CQVGrid grid;
         for (const char* name : {"Text", "Number", "Both", "Own"}) grid.InsertColumn(grid.GetColumnCount(), name, 50);
@@ -59,7 +59,6 @@ private slots:
         std::vector<std::array<const CGridItem*, 4>> cells;
         for (int id = 1; id <= 300; ++id) {
             auto row = grid.CreateRow(4);
-            const QList<QVariant>* lists[] = {&texts, &numbers, &both, &both};
             for (int column = 0; column < 4; ++column) {
                 if (random() % 10 == 0) continue;  // no cell
                 const Variant* own = column == 3 && random() % 4 != 0 ? &owns[random() % owns.size()] : nullptr;
@@ -85,10 +84,8 @@ private slots:
                     std::vector<int> shown;
                     for (int i = 0; i < grid.GetRowCount(); ++i)
                         shown.push_back(static_cast<int>(grid.GetRow(i)->GetData()));
-                    QVERIFY2(shown == expected, qPrintable(QString("%1, column %2, %3")
-                                                               .arg(locale.name())
-                                                               .arg(column)
-                                                               .arg(ascending ? "ascending" : "descending")));
+                    QVERIFY2(shown == expected,
+                             qPrintable(locale.name() + (ascending ? " up " : " down ") + grid.GetColumnName(column)));
                 }
         }
         QLocale::setDefault(QLocale::system());
