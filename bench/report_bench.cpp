@@ -1,6 +1,6 @@
 // Reports from a local service: the time from Generate to the filled grid
 // and chart against the same query read without a grid, the sort of the
-// largest report by Time Spent, its HTML export, and the memory a row costs.
+// largest report by each column, its HTML export, and the memory a row costs.
 //   report_bench [--rows N,N,...]
 #include "export/html_table_exp.h"
 #include "platform/hive_store.h"
@@ -132,13 +132,22 @@ int main(int argc, char** argv) {
                     static_cast<double>(heapAfter - heapBefore) / static_cast<double>(std::max<std::size_t>(rows, 1)));
         if (size != sizes.back()) continue;
 
-        // From the name order, so that the times arrive shuffled.
+        // Each column both ways from the order added (by time spent, so the
+        // names and counts arrive shuffled), best of three.
         CQVGrid& grid = *view.Grid();
-        const double byName = Time([&] { grid.Sort(0, true); });
-        const double byTime = Time([&] { grid.Sort(1, true); });
-        const double byTimeDown = Time([&] { grid.Sort(1, false); });
-        std::printf("%7zu rows: sort by Window Title %.3f s; by Time Spent %.3f s ascending, then %.3f s descending\n",
-                    rows, byName, byTime, byTimeDown);
+        const auto sortTime = [&grid](int column, bool ascending) {
+            double best = 1e9;
+            for (int round = 0; round < 3; ++round) {
+                grid.Sort(-1);
+                best = std::min(best, Time([&] { grid.Sort(column, ascending); }));
+            }
+            return best;
+        };
+        for (int column = 0; column < grid.GetColumnCount(); ++column) {
+            const double up = sortTime(column, true), down = sortTime(column, false);
+            std::printf("%7zu rows: sort by %s %.3f s ascending, %.3f s descending (goal: under 0.2)\n", rows,
+                        qPrintable(grid.GetColumnName(column)), up, down);
+        }
         grid.Sort(-1);
         const double exportTime = Time([&] {
             CHTMLTableExp writer(QString::fromStdString(dir.File("report.htm")), QStringLiteral("Bench"));

@@ -13,6 +13,7 @@ public:
     using CGridCtrl::CGridCtrl;
 
     int CompareItems(const CGridItem* a, const CGridItem* b) const override;
+    std::unique_ptr<CGridSortKeys> MakeSortKeys(std::span<const CGridItem* const> cells) const override;
 };
 
 class CIconGridItem : public CGridItem {

@@ -15,7 +15,9 @@
 #include <QTableView>
 #include <QVariant>
 
+#include <cstddef>
 #include <memory>
+#include <span>
 #include <vector>
 
 class QPainter;
@@ -79,6 +81,16 @@ private:
     int sourceRow_ = -1;           // its place in the order added
 };
 
+// A sort column's cells turned once into what their order needs, so that a
+// sort does not convert and collate two values per comparison (100,000 rows
+// take about 1.7 million). Compare(i, j) answers as CompareItems on cells i
+// and j does, for every pair, so that the order is the same.
+class CGridSortKeys {
+public:
+    virtual ~CGridSortKeys() = default;
+    virtual int Compare(std::size_t a, std::size_t b) const = 0;
+};
+
 class CGridCtrl : public QTableView {
     Q_OBJECT
 public:
@@ -121,6 +133,10 @@ public:
     // Compares two cells of one column for an ascending sort: negative when
     // a goes first. The default is the grid's own comparison of the values.
     virtual int CompareItems(const CGridItem* a, const CGridItem* b) const;
+    // The keys of a column's cells (null where a row has none) for one sort.
+    // A subclass that overrides CompareItems overrides this too, so that both
+    // give one order; the default keys are those of CompareValues.
+    virtual std::unique_ptr<CGridSortKeys> MakeSortKeys(std::span<const CGridItem* const> cells) const;
     // The grid's own comparison: numbers as numbers, strings by the
     // locale's collation ignoring case, an empty cell first.
     static int CompareValues(const QVariant& a, const QVariant& b);

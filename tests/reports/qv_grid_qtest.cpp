@@ -7,7 +7,11 @@
 #include <QStyleOptionViewItem>
 #include <QTest>
 
+#include <algorithm>
+#include <array>
 #include <limits>
+#include <numeric>
+#include <random>
 
 namespace {
 
@@ -27,41 +31,64 @@ bool InkedFrom(const QImage& image, int x) {
 class QVGridTest : public QObject {
     Q_OBJECT
 private slots:
-    void timeSpentSortsByMilliseconds() {
-        const Variant minutes59 = Variant::R8(3'599'000);
-        const Variant day = Variant::R8(86'400'000);
-        const Variant sameDay = Variant::R8(86'400'000);
+    // Every column type with its hard cases, in the C locale and a collating
+    // one, both ways and after a sort by another column: the order is the
+    // comparator's by a stable sort from the order added.
+    void sortsAsCompareItemsInAnyLocale() {
+        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const std::vector<Variant> owns = {
+            Variant::R8(1),     Variant::R8(1),     Variant::R8(-0.0), Variant::R8(nan), Variant::Date(1),
+            Variant::I4(-1),    Variant::I4(5),     Variant::UI4(~0u), Variant::Int(5),  Variant::UInt(7),
+            Variant::Str(u"a"), Variant::Str(u"B"), Variant::I8(3),    Variant::Null(),  Variant::Unsupported(VT_UI1)};
+        // Case variants, accents composed or not, an ignorable character,
+        // surrogates paired and not (a low one against a unit above them).
+        QList<QVariant> texts = {QVariant(), QString::fromUtf16(u"x\U00010400"), QString::fromUtf16(u"x\U00010428"),
+                                 QString("x") + QChar(0xD801) + QChar(0xE000)};
+        for (const QString& text :
+             QString("|a|A|\u00e1|\u00c1|a\u0301|b|B|\u00df|ss|\u0001|e|\u00e9|Tab 10|tab 9|10|9").split('|'))
+            texts << text;
+        const QList<QVariant> numbers = {QVariant(),          9,   10,  -1,  ~0u,     qlonglong{-5},
+                                         qulonglong{1} << 63, 2.5, 9.0, nan, -qInf(), 9.5f};
+        const QList<QVariant> both = texts + numbers + QList<QVariant>{true};
+        const QList<QVariant>* lists[] = {&texts, &numbers, &both, &both};
+
         CQVGrid grid;
-        grid.InsertColumn(0, "Name", 100);
-        grid.InsertColumn(1, "Time Spent", 100);
-        int id = 0;
-        for (const auto& [text, ms] :
-             {std::pair{"1 day 00 minutes", &day}, {"59 minutes", &minutes59}, {"1 day 00 minutes", &sameDay}}) {
-            auto row = grid.CreateRow(2);
-            row->ReplaceItem(1, Cell(QString(text), ms));
-            row->SetData(static_cast<quintptr>(++id));
+        for (const char* name : {"Text", "Number", "Both", "Own"}) grid.InsertColumn(grid.GetColumnCount(), name, 50);
+        std::mt19937 random(7);
+        const auto pick = [&random](const auto& list) { return list[random() % list.size()]; };
+        std::vector<std::array<const CGridItem*, 4>> cells;
+        for (int id = 1; id <= 300; ++id) {
+            auto row = grid.CreateRow(4);
+            for (int column = 0; column < 4; ++column) {
+                if (random() % 10 == 0) continue;  // no cell
+                const Variant* own = column == 3 && random() % 4 != 0 ? &owns[random() % owns.size()] : nullptr;
+                row->ReplaceItem(column, Cell(pick(*lists[column]), own));
+            }
+            cells.push_back({row->GetItem(0), row->GetItem(1), row->GetItem(2), row->GetItem(3)});
+            row->SetData(static_cast<quintptr>(id));
             grid.AddRow(std::move(row));
         }
         grid.AdjustLayout();
 
-        const CGridItem* day1 = grid.GetRow(0)->GetItem(1);
-        const CGridItem* min59 = grid.GetRow(1)->GetItem(1);
-        QCOMPARE(CGridCtrl::CompareValues(min59->GetValue(), day1->GetValue()), 1);  // the texts
-        QCOMPARE(grid.CompareItems(min59, day1), -1);
-        QCOMPARE(grid.CompareItems(day1, grid.GetRow(2)->GetItem(1)), 0);
-
-        // Equal times keep the order added, both ways.
-        grid.Sort(1);
-        QCOMPARE(grid.GetRow(0)->GetData(), quintptr{2});
-        QCOMPARE(grid.GetRow(1)->GetData(), quintptr{1});
-        QCOMPARE(grid.GetRow(2)->GetData(), quintptr{3});
-        grid.Sort(1, false);
-        QCOMPARE(grid.GetRow(0)->GetData(), quintptr{1});
-        QCOMPARE(grid.GetRow(2)->GetData(), quintptr{2});
-
-        // A cell without data or no cell at all sorts by the values.
-        QCOMPARE(grid.CompareItems(min59, grid.GetRow(0)->GetItem(0)), 1);
-        QCOMPARE(grid.CompareItems(min59, Cell(QString("0")).get()), 1);
+        for (const QLocale& locale : {QLocale::c(), QLocale(QLocale::German, QLocale::Germany)}) {
+            QLocale::setDefault(locale);
+            for (int column = 0; column < 4; ++column)
+                for (const bool ascending : {true, false}) {
+                    std::vector<int> expected(cells.size());
+                    std::iota(expected.begin(), expected.end(), 1);
+                    std::stable_sort(expected.begin(), expected.end(), [&](int a, int b) {
+                        const int order = grid.CompareItems(cells[a - 1][column], cells[b - 1][column]);
+                        return ascending ? order < 0 : order > 0;
+                    });
+                    grid.Sort(column, ascending);
+                    std::vector<int> shown;
+                    for (int i = 0; i < grid.GetRowCount(); ++i)
+                        shown.push_back(static_cast<int>(grid.GetRow(i)->GetData()));
+                    QVERIFY2(shown == expected,
+                             qPrintable(locale.name() + (ascending ? " up " : " down ") + grid.GetColumnName(column)));
+                }
+        }
+        QLocale::setDefault(QLocale::system());
     }
 
     void compareByVariantTag() {
@@ -71,6 +98,11 @@ private slots:
             const auto y = Cell(std::move(textB), &b);
             return grid.CompareItems(x.get(), y.get());
         };
+        // Time Spent by its milliseconds, not its text; against a cell without
+        // a Variant, by the texts.
+        const Variant minutes59 = Variant::R8(3'599'000);
+        QCOMPARE(compare("59 minutes", minutes59, "1 day", Variant::R8(86'400'000)), -1);
+        QCOMPARE(grid.CompareItems(Cell("59 minutes", &minutes59).get(), Cell("1 day").get()), 1);
         const double nan = std::numeric_limits<double>::quiet_NaN();
         // NaN on either side: after.
         QCOMPARE(compare("", Variant::R8(nan), "", Variant::R8(1)), 1);
