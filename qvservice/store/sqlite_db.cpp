@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace qv::server {
@@ -13,14 +14,15 @@ namespace {
 constexpr int kBusyTimeoutMs = 10000;
 // Statements are asked about interruption this often, in virtual machine steps.
 constexpr int kOpsPerInterruptCheck = 100000;
+// A report's statement runs to kilobytes of SQL, and parsing it again for
+// each answer cost a tenth of the service's time under load; a connection
+// keeps its latest few, most recent first.
+constexpr std::size_t kKeptStatements = 12;
 
 class SqliteStatement final : public StatementBackend {
 public:
-    SqliteStatement(SqliteDatabase& db, std::string_view sql) : db_(db) {
-        const int rc = sqlite3_prepare_v2(db.Handle(), sql.data(), static_cast<int>(sql.size()), &stmt_, nullptr);
-        if (rc != SQLITE_OK) db.Fail("cannot prepare a statement", rc);
-    }
-    ~SqliteStatement() override { sqlite3_finalize(stmt_); }
+    SqliteStatement(SqliteDatabase& db, std::string_view sql) : db_(db), sql_(sql), stmt_(db.TakePrepared(sql_)) {}
+    ~SqliteStatement() override { db_.KeepPrepared(std::move(sql_), stmt_); }
     SqliteStatement(const SqliteStatement&) = delete;
     SqliteStatement& operator=(const SqliteStatement&) = delete;
 
@@ -75,6 +77,7 @@ private:
     }
 
     SqliteDatabase& db_;
+    std::string sql_;
     sqlite3_stmt* stmt_ = nullptr;  // owned
 };
 
@@ -108,6 +111,10 @@ private:
 }  // namespace
 
 SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : Database(path) {
+    // SQLite's memory statistics take one process-wide mutex on every
+    // allocation, which the service's answering threads queued on. Only
+    // possible before SQLite's first use in the process.
+    [[maybe_unused]] static const int noStatistics = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
     if (mode == Mode::Create && !path.empty() && path != ":memory:") {
         // Activity records are personal data: a new store is the user's alone
         // (SQLite would make it 0644), and its logs take the file's mode.
@@ -142,7 +149,39 @@ SqliteDatabase::SqliteDatabase(const std::string& path, Mode mode) : Database(pa
     }
 }
 
-SqliteDatabase::~SqliteDatabase() { sqlite3_close_v2(db_); }
+SqliteDatabase::~SqliteDatabase() {
+    for (const auto& [sql, stmt] : prepared_) sqlite3_finalize(stmt);
+    sqlite3_close_v2(db_);
+}
+
+sqlite3_stmt* SqliteDatabase::TakePrepared(const std::string& sql) {
+    const auto kept =
+        std::find_if(prepared_.begin(), prepared_.end(), [&](const auto& entry) { return entry.first == sql; });
+    if (kept != prepared_.end()) {
+        sqlite3_stmt* stmt = kept->second;
+        prepared_.erase(kept);
+        return stmt;
+    }
+    sqlite3_stmt* stmt = nullptr;
+    const int rc = sqlite3_prepare_v2(db_, sql.data(), static_cast<int>(sql.size()), &stmt, nullptr);
+    if (rc != SQLITE_OK) Fail("cannot prepare a statement", rc);
+    return stmt;
+}
+
+void SqliteDatabase::KeepPrepared(std::string sql, sqlite3_stmt* stmt) noexcept {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+    try {
+        prepared_.emplace_front(std::move(sql), stmt);
+    } catch (...) {
+        sqlite3_finalize(stmt);
+        return;
+    }
+    if (prepared_.size() > kKeptStatements) {
+        sqlite3_finalize(prepared_.back().second);
+        prepared_.pop_back();
+    }
+}
 
 const Dialect& SqliteDatabase::Types() const {
     static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB", " WITHOUT ROWID", ""};

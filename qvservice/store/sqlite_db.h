@@ -3,10 +3,13 @@
 
 #include "qvservice/store/store_database.h"
 
+#include <list>
 #include <string>
 #include <string_view>
+#include <utility>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace qv::server {
 
@@ -32,11 +35,17 @@ public:
 
     [[noreturn]] void Fail(const std::string& context, int code) const;
 
+    // A prepared statement of this text, kept from an earlier use or new;
+    // Keep takes it back when its user is done.
+    sqlite3_stmt* TakePrepared(const std::string& sql);
+    void KeepPrepared(std::string sql, sqlite3_stmt* stmt) noexcept;
+
 private:
     static int Interrupted(void* self);
 
     sqlite3* db_ = nullptr;  // owned
     std::function<bool()> interrupted_;
+    std::list<std::pair<std::string, sqlite3_stmt*>> prepared_;  // owned, idle
 };
 
 // Text that is valid UTF-8 is stored as text; anything else as a blob, so
