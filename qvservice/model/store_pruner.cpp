@@ -241,6 +241,7 @@ PruneSummary PruneStore(Database& db, const PruneOptions& options) {
     if (options.cutMs % kMsPerDay != 0 || options.batchRecords == 0) {
         throw std::invalid_argument("a prune cuts at the start of a UTC day, in batches of at least one record");
     }
+    UpgradeOlderStore(db);
     CheckSchema(db);
     PruneSummary summary;
     double toRemove = 0;

@@ -52,27 +52,22 @@ INSERT INTO store_info(key, value) VALUES('max_duration_ms', 0);
 constexpr const char* kRecordersTable =
     "CREATE TABLE recorders(recorder_id {blob} PRIMARY KEY, last_sequence {integer} NOT NULL){keyed};";
 
-// The rollup tables of each bucket level: totals per bucket at program level,
+// The rollup tables of a bucket level: totals per bucket at program level,
 // and at window-title level keyed by program first, as title answers always
 // name one.
-std::string RollupSchema() {
-    std::string sql;
-    for (const BucketLevel& level : kBucketLevels) {
-        const std::string name = level.name;
-        sql += "CREATE TABLE " + name +
-               "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
-               "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
-               "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
-               "PRIMARY KEY(" +
-               CommaSeparated(kRollupKey[0]) + ")){keyed};\n";
-        sql += "CREATE TABLE " + name +
-               "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
-               "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
-               "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
-               "PRIMARY KEY(" +
-               CommaSeparated(kRollupKey[1]) + ")){keyed};\n";
-    }
-    return sql;
+std::string RollupSchema(const BucketLevel& level) {
+    const std::string name = level.name;
+    return "CREATE TABLE " + name +
+           "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
+           "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
+           "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+           "PRIMARY KEY(" +
+           CommaSeparated(kRollupKey[0]) + ")){keyed};\nCREATE TABLE " + name +
+           "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
+           "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
+           "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+           "PRIMARY KEY(" +
+           CommaSeparated(kRollupKey[1]) + ")){keyed};\n";
 }
 
 std::string WithTypes(std::string sql, const Dialect& types) {
@@ -87,6 +82,40 @@ std::string WithTypes(std::string sql, const Dialect& types) {
         }
     }
     return sql;
+}
+
+void CheckVersion(Database& db, int version, int oldest) {
+    if (version > kStoreVersion) {
+        throw StoreError(db.Name() + " holds a store of version " + std::to_string(version) +
+                         ", written by a newer qvservice; this one reads version " + std::to_string(kStoreVersion));
+    }
+    if (version == 0) {
+        throw StoreError(db.Name() + " holds no Quorvis store; qvservice init, import or demo creates one");
+    }
+    if (version < oldest) {
+        throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(oldest) + " to " +
+                         std::to_string(kStoreVersion) + " (found version " + std::to_string(version) +
+                         (oldest > kOldestUpgradableVersion ? "; qvservice init upgrades it)" : ")"));
+    }
+}
+
+// The all-time level of an older store, summed from its blocks.
+void AddAllTimeRollups(Database& db) {
+    const BucketLevel& all = kBucketLevels[0];
+    const BucketLevel& block = kBucketLevels[1];
+    db.Exec(WithTypes(RollupSchema(all), db.Types()));
+    // Floor division on both engines, whose "/" truncates toward zero.
+    const std::string ratio = std::to_string(all.ms / block.ms);
+    const std::string bucket = "(bucket - ((bucket % " + ratio + ") + " + ratio + ") % " + ratio + ") / " + ratio;
+    for (std::size_t windowLevel = 0; windowLevel < kRollupKey.size(); ++windowLevel) {
+        const char* suffix = windowLevel ? "_windows" : "_programs";
+        std::string keys;
+        for (const std::string& key : kRollupKey[windowLevel]) keys += ", " + (key == "bucket" ? bucket : key);
+        db.Exec("INSERT INTO " + std::string(all.name) + suffix + "(" + CommaSeparated(kRollupKey[windowLevel]) +
+                ", time_ms, keyboard_events, mouse_events) SELECT " + keys.substr(2) +
+                ", sum(time_ms), sum(keyboard_events), sum(mouse_events) FROM " + block.name + suffix + " GROUP BY " +
+                keys.substr(2));
+    }
 }
 
 // Stores written before it existed get it at their next write; readers only
@@ -111,19 +140,20 @@ void InitSchema(Database& db) {
 }
 
 void PrepareSchema(Database& db) {
-    if (db.SchemaVersion() == 0) {
+    int version = db.SchemaVersion();
+    if (version == 0) {
         if (db.HoldsForeignTables()) {
             throw StoreError(db.Name() + " holds tables of another program; give the store a database of its own");
         }
         db.Exec(WithTypes(kSchema, db.Types()));
-        db.Exec(WithTypes(RollupSchema(), db.Types()));
+        for (const BucketLevel& level : kBucketLevels) db.Exec(WithTypes(RollupSchema(level), db.Types()));
         db.SetSchemaVersion(kStoreVersion);
+        version = kStoreVersion;
     }
-    CheckSchema(db);
-    if (db.SchemaVersion() == 1) {
-        db.Exec(WithTypes(kRecordersTable, db.Types()));
-        db.SetSchemaVersion(kStoreVersion);
-    }
+    CheckVersion(db, version, kOldestUpgradableVersion);
+    if (version < 2) db.Exec(WithTypes(kRecordersTable, db.Types()));
+    if (version < 3) AddAllTimeRollups(db);
+    if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a
     // database server's cost of a write; RecordWriter checks them once a
@@ -131,19 +161,11 @@ void PrepareSchema(Database& db) {
     db.DropForeignKeys("activity");
 }
 
-void CheckSchema(Database& db) {
+void CheckSchema(Database& db) { CheckVersion(db, db.SchemaVersion(), kOldestReadableVersion); }
+
+void UpgradeOlderStore(Database& db) {
     const int version = db.SchemaVersion();
-    if (version > kStoreVersion) {
-        throw StoreError(db.Name() + " holds a store of version " + std::to_string(version) +
-                         ", written by a newer qvservice; this one reads version " + std::to_string(kStoreVersion));
-    }
-    if (version == 0) {
-        throw StoreError(db.Name() + " holds no Quorvis store; qvservice init, import or demo creates one");
-    }
-    if (version < kOldestReadableVersion) {
-        throw StoreError(db.Name() + " is not a Quorvis store of version " + std::to_string(kOldestReadableVersion) +
-                         " to " + std::to_string(kStoreVersion) + " (found version " + std::to_string(version) + ")");
-    }
+    if (version >= kOldestUpgradableVersion && version < kStoreVersion) EnsureSchema(db);
 }
 
 std::int64_t ReadMaxDuration(Database& db) {

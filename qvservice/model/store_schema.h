@@ -12,10 +12,12 @@ namespace qv::server {
 
 class Database;
 
-// Version 2 adds the recorders' numbers (recorders); version 1 stores are
-// read as they are and upgraded at their first write.
-inline constexpr int kStoreVersion = 2;
-inline constexpr int kOldestReadableVersion = 1;
+// Version 2 adds the recorders' numbers (recorders), version 3 the
+// all-time rollups (all_programs, all_windows). Answers need version 3:
+// older stores are upgraded by init, by serve at its start and by any write.
+inline constexpr int kStoreVersion = 3;
+inline constexpr int kOldestReadableVersion = 3;
+inline constexpr int kOldestUpgradableVersion = 1;
 
 // The keys of the rollup tables: at program level, and at window-title level.
 inline const std::array<std::vector<std::string>, 2> kRollupKey{
@@ -32,13 +34,15 @@ inline constexpr std::int64_t kLongRecordMs = 86'400'000;
 void PrepareSchema(Database& db);
 // The same in a write transaction of its own.
 void EnsureSchema(Database& db);
-// init: EnsureSchema, but a store of a version this program reads is only read, so
-// that a service restarted during an import does not wait for the import's
-// lock, and a service whose database role may only read still starts. (An
-// older store's upgrade then comes with its next write.)
+// init: EnsureSchema, but a store of this version is only read, so that a
+// service restarted during an import does not wait for the import's lock,
+// and a service whose database role may only read still starts.
 void InitSchema(Database& db);
 // Checks that the store carries this program's tables, of a version it reads.
 void CheckSchema(Database& db);
+// serve: upgrades a store of an older version in a write transaction of its
+// own; leaves any other as it is, for CheckSchema to name what is wrong.
+void UpgradeOlderStore(Database& db);
 
 // The longest recorded duration: a record that overlaps a moment started at
 // most this long before it.

@@ -177,6 +177,8 @@ ServiceHost::ServiceHost(const ServeOptions& options)
       service_(pool_, AccessPolicy(options.allowed, !options.clientCaFile.empty()), WithReserve(options.limits),
                &recorders_),
       recording_(recorders_, options.storePath) {
+    // Answers read tables that older stores do not have yet.
+    UpgradeOlderStore(keeper_ ? *keeper_ : *OpenStore(options.storePath, Database::Mode::ReadWrite));
     CheckSchema(*pool_.Acquire());
 }
 

@@ -124,7 +124,8 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     WriteRecords(store, {Record("WS-01", 5)});
     {  // As a version-1 store was.
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
-        db->Exec("DROP TABLE recorders");
+        for (const char* table : {"recorders", "all_programs", "all_windows"})
+            db->Exec(std::string("DROP TABLE ") + table);
         db->SetSchemaVersion(1);
         if (server::IsPostgresStore(store)) {
             db->Exec(
@@ -134,7 +135,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     }
     LocalService service(Recording(store, certs));
     auto viewer = Viewer(service.Address(), certs, "test-client-alice");
-    EXPECT_EQ(TotalTimeSpent(viewer), 5) << "a version-1 store is read as it is";
+    EXPECT_EQ(TotalTimeSpent(viewer), 5) << "a version-1 store, upgraded as the service starts";
 
     const auto stub = RecorderStub(service.Address(), certs, "test-recorder-WS-01");
     const auto send = [&](std::uint64_t first, std::vector<ActivityRecord> records) {
