@@ -6,8 +6,9 @@
 // Wednesday 15:00, so that Today and This Week hold a working day's records.
 // With --store, an existing store is reused (build it with the same --end)
 // and a missing one (a file that does not exist, a database without the
-// store's tables) is built and kept. A store built by this run then loses
-// its first month to a prune, timed in records per second.
+// store's tables) is built and kept. Without --store, the temporary store
+// then loses its first month to a prune, timed in records per second (a kept
+// store stays as it was built).
 #include "qvservice/demo/demo_data.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/store_pruner.h"
@@ -190,7 +191,6 @@ int main(int argc, char** argv) {
         }
         const std::int64_t nowMs = endMs;
         const bool postgres = IsPostgresStore(store);
-        bool built = false;
         if (postgres ? OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0
                      : !std::filesystem::exists(store)) {
             const auto start = Clock::now();
@@ -198,7 +198,6 @@ int main(int argc, char** argv) {
             options.records = records;
             options.endMs = nowMs;
             const DemoSummary summary = WriteDemoStore(store, options);
-            built = true;
             std::printf("built %lld records in %.1f s", static_cast<long long>(summary.records), Seconds(start));
             if (!postgres) std::printf(", %.0f MB", static_cast<double>(std::filesystem::file_size(store)) / 1e6);
             std::printf("\n");
@@ -270,7 +269,7 @@ int main(int argc, char** argv) {
         std::printf("no answer slower than the plain aggregate: %s\n", allFaster ? "met" : "NOT met");
         host.Shutdown();
         host.Wait();
-        if (built) {
+        if (!temporary.empty()) {
             std::int64_t cut = 0;
             {
                 Statement first(db, "SELECT min(start_ms) FROM activity");

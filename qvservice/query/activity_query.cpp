@@ -2,6 +2,7 @@
 
 #include "proto/qv_contract.h"
 #include "qvservice/model/store_schema.h"
+#include "qvservice/query/activity_grouping.h"
 #include "qvservice/query/activity_sql.h"
 
 #include <array>
@@ -47,6 +48,10 @@ class ActivityCursor final : public ResultCursor {
 public:
     ActivityCursor(Database& db, const ActivityRequest& request) : transaction_(db, Transaction::Kind::Read) {
         if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
+        if (db.Types().groupsInService) {
+            grouped_ = GroupActivity(db, request, ReadMaxDuration(db));
+            return;
+        }
         const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
         statement_.emplace(db, sql.text);
         for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
@@ -58,6 +63,18 @@ public:
     std::span<const FieldSpec> Fields() const override { return kActivityFields; }
 
     bool Next(quorvis::v1::Row& row) override {
+        if (next_ < grouped_.size()) {
+            const ActivityRow& answer = grouped_[next_++];
+            AddInt32(row, answer.id);
+            AddText(row, answer.name);
+            AddInt32(row, answer.computers);
+            AddInt32(row, answer.users);
+            AddInt32(row, answer.processes);
+            AddInt64(row, answer.timeMs);
+            AddDouble(row, answer.keyboardEvents);
+            AddDouble(row, answer.mouseEvents);
+            return true;
+        }
         if (!statement_ || !statement_->Step()) return false;
         const Statement& s = *statement_;
         AddInt32(row, s.Int64(0));
@@ -73,7 +90,9 @@ public:
 
 private:
     Transaction transaction_;
-    std::optional<Statement> statement_;
+    std::optional<Statement> statement_;  // or:
+    std::vector<ActivityRow> grouped_;
+    std::size_t next_ = 0;
 };
 
 class ProgramInfoCursor final : public ResultCursor {

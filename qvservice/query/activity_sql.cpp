@@ -71,6 +71,11 @@ public:
                Filters();
     }
 
+    ActivitySql Parts(const std::vector<std::string>& sources) {
+        for (const auto& source : sources) sql_.text += (sql_.text.empty() ? "" : " UNION ALL ") + source;
+        return std::move(sql_);
+    }
+
     ActivitySql Finish(const std::vector<std::string>& sources) {
         const Entity entity = EntityOf(request_.kind);
         std::string parts;
@@ -98,13 +103,14 @@ private:
 
 }  // namespace
 
-ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs) {
-    Builder builder(request);
+namespace {
+
+std::vector<std::string> Sources(Builder& builder, const ActivityRequest& request, std::int64_t maxDurationMs) {
     std::vector<std::string> sources;
     if (!request.period) {
         // Every record lies whole in the buckets of any one level.
         sources.push_back(builder.Rollup(kBucketLevels.front(), nullptr));
-        return builder.Finish(sources);
+        return sources;
     }
     const PeriodPlan plan = PlanPeriod(*request.period);
     for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
@@ -120,7 +126,21 @@ ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDur
             sources.push_back(builder.Raw(piece, maxDurationMs, "duration_ms > " + limit + " AND "));
         }
     }
+    return sources;
+}
+
+}  // namespace
+
+ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs) {
+    Builder builder(request);
+    const std::vector<std::string> sources = Sources(builder, request, maxDurationMs);
     return builder.Finish(sources);
+}
+
+ActivitySql BuildActivityParts(const ActivityRequest& request, std::int64_t maxDurationMs) {
+    Builder builder(request);
+    const std::vector<std::string> sources = Sources(builder, request, maxDurationMs);
+    return builder.Parts(sources);
 }
 
 }  // namespace qv::server

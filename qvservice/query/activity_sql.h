@@ -21,5 +21,8 @@ struct ActivitySql {
 // mouse. maxDurationMs, the longest record stored, bounds the raw scan of the
 // period's ends; for records up to a day long, a day does.
 ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs);
+// The same rollup rows and record pieces, ungrouped: user, computer, program,
+// (window title,) time ms, keyboard, mouse.
+ActivitySql BuildActivityParts(const ActivityRequest& request, std::int64_t maxDurationMs);
 
 }  // namespace qv::server

@@ -184,7 +184,8 @@ void SqliteDatabase::KeepPrepared(std::string sql, sqlite3_stmt* stmt) noexcept 
 }
 
 const Dialect& SqliteDatabase::Types() const {
-    static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB", " WITHOUT ROWID", ""};
+    static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB",
+                                    " WITHOUT ROWID",      "",        true};
     return kTypes;
 }
 

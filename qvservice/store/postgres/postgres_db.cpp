@@ -45,7 +45,8 @@ public:
                                         "BYTEA",
                                         "BYTEA",
                                         "",
-                                        " FOR KEY SHARE"};
+                                        " FOR KEY SHARE",
+                                        false};
         return kTypes;
     }
     std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
