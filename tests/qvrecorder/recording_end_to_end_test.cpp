@@ -4,6 +4,7 @@
 #include "records/csv_records.h"
 #include "tests/support/background_process.h"
 #include "tests/support/random_records.h"
+#include "tests/support/recorder_daemon.h"
 #include "tests/support/service_process.h"
 #include "tests/support/store_engines.h"
 #include "tests/support/test_support.h"
@@ -49,26 +50,16 @@ protected:
         port_ = std::stoi(address.substr(address.rfind(':') + 1));
     }
     void StartDaemon() {
-        daemon_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-            QVRECORDER_PATH, "daemon", "--config", dir_.File("empty.conf"), "--server",
-            "localhost:" + std::to_string(port_), "--tls-ca", certs_ + "/test-ca.pem", "--tls-cert",
-            certs_ + "/test-recorder-WS-01.pem", "--tls-key", certs_ + "/test-recorder-WS-01.key", "--socket",
-            dir_.File("socket"), "--spool", dir_.File("spool"), "--retry-max", "1"});
+        daemon_ = std::make_unique<BackgroundProcess>(
+            RecorderDaemonCommand("localhost:" + std::to_string(port_), certs_, dir_.File("socket"), dir_.File("spool"),
+                                  dir_.File("empty.conf")));
         ASSERT_TRUE(daemon_->WaitForLog("listening on ")) << daemon_->Log();
     }
     ToolResult Send(const std::vector<ActivityRecord>& records) {
         WriteFile(dir_.File("input.csv"), RecordsCsv(records));
         return RunWithInput({QVRECORDER_PATH, "send", "--socket", dir_.File("socket")}, dir_.File("input.csv"));
     }
-    // Waits until the spool is empty; false when it never empties.
-    bool Delivered() {
-        for (int i = 0; i < 1200; ++i) {
-            const ToolResult status = RunProgram({QVRECORDER_PATH, "status", "--socket", dir_.File("socket")});
-            if (status.out.find("\nwaiting 0\n") != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
+    bool Delivered() { return RecorderStatusSays(dir_.File("socket"), "waiting 0"); }
     // qvreport's CSV and HTML of an item over all time.
     std::string Report(const std::string& address, const std::vector<std::string>& tls, const std::string& tree,
                        const std::string& path) {

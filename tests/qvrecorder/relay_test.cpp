@@ -5,6 +5,7 @@
 #include "tests/support/background_process.h"
 #include "tests/support/fake_recorder_service.h"
 #include "tests/support/random_records.h"
+#include "tests/support/recorder_daemon.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
@@ -60,20 +61,11 @@ class Relay : public testing::Test {
 protected:
     Relay() : certs_(CopyTestCertificates(dir_)), fake_(certs_) { WriteFile(dir_.File("empty.conf"), ""); }
 
-    std::vector<std::string> DaemonCommand(const std::vector<std::string>& extra = {},
+    std::vector<std::string> DaemonCommand(const std::vector<std::string>& extra = {}, const char* spool = "spool",
                                            const std::string& key = "test-recorder-WS-01.key") {
-        std::vector<std::string> command{QVRECORDER_PATH, "daemon",
-                                         "--config",      dir_.File("empty.conf"),
-                                         "--server",      fake_.Address(),
-                                         "--tls-ca",      certs_ + "/test-ca.pem",
-                                         "--tls-cert",    certs_ + "/test-recorder-WS-01.pem",
-                                         "--tls-key",     certs_ + "/" + key,
-                                         "--socket",      Socket(),
-                                         "--retry-max",   "1"};
+        auto command =
+            RecorderDaemonCommand(fake_.Address(), certs_, Socket(), dir_.File(spool), dir_.File("empty.conf"), key);
         command.insert(command.end(), extra.begin(), extra.end());
-        if (std::find(extra.begin(), extra.end(), "--spool") == extra.end()) {
-            command.insert(command.end(), {"--spool", dir_.File("spool")});
-        }
         return command;
     }
     std::unique_ptr<BackgroundProcess> StartDaemon(const std::vector<std::string>& extra = {}) {
@@ -88,14 +80,7 @@ protected:
         return RunWithInput(command, dir_.File("input.csv"));
     }
     ToolResult Status() { return RunProgram({QVRECORDER_PATH, "status", "--socket", Socket()}); }
-    // Asks until status prints the line; false when it never does.
-    bool StatusSays(const std::string& line) {
-        for (int i = 0; i < 1200; ++i) {
-            if (Status().out.find("\n" + line + "\n") != std::string::npos) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return false;
-    }
+    bool StatusSays(const std::string& line) { return RecorderStatusSays(Socket(), line); }
 
     // A connection of its own that says it is a session, as a session recorder does.
     int Session(const std::string& adapter, bool countsInput) {
@@ -232,14 +217,14 @@ TEST_F(Relay, RefusesWhatItCannotTakeWithTheReasonAndTakesNothingOfIt) {
     EXPECT_NE(Status().out.find("\nwaiting 0\n"), std::string::npos);
     EXPECT_TRUE(fake_.Batches().empty());
 
-    BackgroundProcess second(DaemonCommand({"--spool", dir_.File("spool2")}));
+    BackgroundProcess second(DaemonCommand({}, "spool2"));
     EXPECT_EQ(second.WaitForExit(), 1);
     EXPECT_NE(second.Log().find("another qvrecorder daemon answers on " + Socket()), std::string::npos) << second.Log();
 
     const std::string exposed = certs_ + "/exposed.key";
     std::filesystem::copy_file(certs_ + "/test-recorder-WS-01.key", exposed);
     chmod(exposed.c_str(), 0644);
-    BackgroundProcess readable(DaemonCommand({"--spool", dir_.File("spool3")}, "exposed.key"));
+    BackgroundProcess readable(DaemonCommand({}, "spool3", "exposed.key"));
     EXPECT_EQ(readable.WaitForExit(), 1);
     EXPECT_NE(readable.Log().find("the TLS key " + exposed +
                                   " can be read by other users; make it the owner's alone (chmod 600"),

@@ -1,13 +1,12 @@
 // The session recorder under a real headless sway, handing its records to a
 // real daemon and service: front windows and their titles become records,
 // with counts of 0, as Wayland gives no program a way to count input.
-#include "tests/support/background_process.h"
 #include "tests/support/headless_sway.h"
+#include "tests/support/recorder_daemon.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <csignal>
 #include <map>
@@ -28,22 +27,12 @@ struct Stretches {
 // Per window title: the stored time, the keyboard and mouse events, and the process names.
 std::map<std::string, Stretches> StoredByTitle(const std::string& store) {
     std::map<std::string, Stretches> byTitle;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* rows = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT w.title, a.duration_ms, a.keyboard_events + a.mouse_events, p.process_name "
-                       "FROM activity a JOIN window_titles w ON w.id = a.window_id "
-                       "JOIN programs p ON p.id = a.program_id",
-                       -1, &rows, nullptr);
-    while (rows && sqlite3_step(rows) == SQLITE_ROW) {
-        Stretches& s = byTitle[reinterpret_cast<const char*>(sqlite3_column_text(rows, 0))];
-        s.seconds += static_cast<double>(sqlite3_column_int64(rows, 1)) / 1000.0;
-        s.events += sqlite3_column_int64(rows, 2);
-        s.processes += reinterpret_cast<const char*>(sqlite3_column_text(rows, 3)) + std::string(" ");
+    for (const StoredActivity& row : ReadStoredActivity(store)) {
+        Stretches& s = byTitle[row.title];
+        s.seconds += static_cast<double>(row.durationMs) / 1000.0;
+        s.events += row.keyboard + row.mouse;
+        s.processes += row.process + " ";
     }
-    sqlite3_finalize(rows);
-    sqlite3_close(db);
     return byTitle;
 }
 
@@ -62,11 +51,8 @@ TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
     // In sway's runtime folder, where its user (nobody, when the test runs as root) reaches it.
     const std::string socket = sway.File("relay.socket");
     WriteFile(dir.File("empty.conf"), "");
-    BackgroundProcess daemon({QVRECORDER_PATH, "daemon", "--config", dir.File("empty.conf"), "--server",
-                              "localhost:" + address.substr(address.rfind(':') + 1), "--tls-ca", certs + "/test-ca.pem",
-                              "--tls-cert", certs + "/test-recorder-WS-01.pem", "--tls-key",
-                              certs + "/test-recorder-WS-01.key", "--socket", socket, "--spool", dir.File("spool"),
-                              "--retry-max", "1"});
+    BackgroundProcess daemon(RecorderDaemonCommand("localhost:" + address.substr(address.rfind(':') + 1), certs, socket,
+                                                   dir.File("spool"), dir.File("empty.conf")));
     ASSERT_TRUE(daemon.WaitForLog("listening on ")) << daemon.Log();
 
     const std::string rename = sway.File("rename");
@@ -107,14 +93,8 @@ TEST(SessionOnWayland, RecordsTheFrontWindowsAndTheirTitlesWithCountsOfZero) {
     const auto stopped = Clock::now();
     session.Stop(SIGTERM);  // as at logout: the open record is handed over first
 
-    for (int i = 0; i < 400; ++i) {
-        if (RunProgram({QVRECORDER_PATH, "status", "--socket", socket}).out.find("\nwaiting 0\n") !=
-                std::string::npos &&
-            StoredByTitle(store).contains("Renamed")) {
-            break;
-        }
-        std::this_thread::sleep_for(50ms);
-    }
+    for (int i = 0; i < 400 && !StoredByTitle(store).contains("Renamed"); ++i) std::this_thread::sleep_for(50ms);
+    EXPECT_TRUE(RecorderStatusSays(socket, "waiting 0")) << daemon.Log();
     const auto stored = StoredByTitle(store);
     ASSERT_EQ(stored.size(), 3u) << session.Log() << daemon.Log();
     // The session began with Second in front somewhere between its focus and the recorder's start.

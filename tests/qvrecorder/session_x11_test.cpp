@@ -3,14 +3,13 @@
 // read back to check times and counts.
 #include "qvrecorder/session/x11/x11_adapter.h"
 #include "records/icon_file.h"
-#include "tests/support/background_process.h"
+#include "tests/support/recorder_daemon.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 #include "tests/support/x_session.h"
 
 #include <gtest/gtest.h>
 #include <poll.h>
-#include <sqlite3.h>
 
 #include <csignal>
 #include <cstdlib>
@@ -22,11 +21,6 @@ namespace qv::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct Row {
-    std::string process, description, title;
-    std::int64_t durationMs = 0, keyboard = 0, mouse = 0;
-};
 
 struct Totals {
     std::int64_t durationMs = 0, keyboard = 0, mouse = 0, rows = 0;
@@ -68,11 +62,8 @@ protected:
 
     static void StartDaemon() {
         Shared& s = *shared_;
-        s.daemon = std::make_unique<BackgroundProcess>(std::vector<std::string>{
-            QVRECORDER_PATH, "daemon", "--config", s.dir.File("empty.conf"), "--server", "localhost:" + s.port,
-            "--tls-ca", s.certs + "/test-ca.pem", "--tls-cert", s.certs + "/test-recorder-WS-01.pem", "--tls-key",
-            s.certs + "/test-recorder-WS-01.key", "--socket", s.dir.File("socket"), "--spool", s.dir.File("spool"),
-            "--retry-max", "1"});
+        s.daemon = std::make_unique<BackgroundProcess>(RecorderDaemonCommand(
+            "localhost:" + s.port, s.certs, s.dir.File("socket"), s.dir.File("spool"), s.dir.File("empty.conf")));
         if (!s.daemon->WaitForLog("listening on ")) throw std::runtime_error("no daemon: " + s.daemon->Log());
     }
 
@@ -107,41 +98,13 @@ protected:
 
     // Waits until the daemon has passed everything on to the service.
     void WaitDelivered() {
-        for (int i = 0; i < 400; ++i) {
-            const ToolResult status = RunProgram({QVRECORDER_PATH, "status", "--socket", s().dir.File("socket")});
-            if (status.out.find("\nwaiting 0\n") != std::string::npos) return;
-            Sleep(0.05);
-        }
-        ADD_FAILURE() << "the daemon never emptied its spool: " << s().daemon->Log();
-    }
-
-    static std::vector<Row> StoredRows() {
-        std::vector<Row> rows;
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(s().store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT p.process_name, p.description, w.title, a.duration_ms, a.keyboard_events, "
-                           "a.mouse_events FROM activity a JOIN programs p ON p.id = a.program_id "
-                           "JOIN window_titles w ON w.id = a.window_id ORDER BY a.start_ms",
-                           -1, &statement, nullptr);
-        const auto text = [&](int column) {
-            const auto* bytes = reinterpret_cast<const char*>(sqlite3_column_blob(statement, column));
-            return bytes ? std::string(bytes, static_cast<std::size_t>(sqlite3_column_bytes(statement, column)))
-                         : std::string();
-        };
-        while (statement && sqlite3_step(statement) == SQLITE_ROW) {
-            rows.push_back({text(0), text(1), text(2), sqlite3_column_int64(statement, 3),
-                            sqlite3_column_int64(statement, 4), sqlite3_column_int64(statement, 5)});
-        }
-        sqlite3_finalize(statement);
-        sqlite3_close(db);
-        return rows;
+        EXPECT_TRUE(RecorderStatusSays(s().dir.File("socket"), "waiting 0"))
+            << "spool never emptied: " << s().daemon->Log();
     }
 
     static std::map<std::string, Totals> ByTitle() {
         std::map<std::string, Totals> totals;
-        for (const Row& row : StoredRows()) {
+        for (const StoredActivity& row : ReadStoredActivity(s().store)) {
             Totals& t = totals[row.title];
             t.durationMs += row.durationMs;
             t.keyboard += row.keyboard;
@@ -196,7 +159,7 @@ TEST_F(SessionOnX11, RecordsTimesAndCountsOfEachWindowAndNothingTyped) {
     EXPECT_EQ(totals["qv-beta"].keyboard, 2);
     EXPECT_EQ(totals["qv-beta"].mouse, 4);
     EXPECT_NEAR(totals["qv-beta-renamed"].durationMs / 1000.0, Seconds(end - renamed), 0.5);
-    for (const Row& row : StoredRows()) {
+    for (const StoredActivity& row : ReadStoredActivity(s().store)) {
         // xlogo and xmessage set no _NET_WM_PID: the name comes from the server's knowledge of the client.
         if (row.title == "qv-alpha") {
             EXPECT_EQ(row.process + "|" + row.description, "xlogo|Logo Viewer");
