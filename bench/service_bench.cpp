@@ -1,14 +1,15 @@
 // Quorvis Service benchmark: builds a store of demo activity and prints, for
 // each query kind and report period, the service's answer time next to the
 // time of a plain GROUP BY over the raw records of the same store.
-//   service_bench [--records N] [--store FILE|postgresql://...] [--end YYYY-MM-DDTHH:MM:SS]
+//   service_bench [--records N] [--store FILE|postgresql://...|postgres] [--end YYYY-MM-DDTHH:MM:SS]
 // The store's activity and the periods end at --end, by default the last
 // Wednesday 15:00, so that Today and This Week hold a working day's records.
 // With --store, an existing store is reused (build it with the same --end)
 // and a missing one (a file that does not exist, a database without the
 // store's tables) is built and kept. Without --store, the temporary store
 // then loses its first month to a prune, timed in records per second (a kept
-// store stays as it was built).
+// store stays as it was built). --store postgres: a database of a
+// throw-away PostgreSQL cluster, built and removed by this run.
 #include "qvservice/demo/demo_data.h"
 #include "qvservice/model/ole_time.h"
 #include "qvservice/model/store_pruner.h"
@@ -17,6 +18,7 @@
 #include "qvservice/query/query_request.h"
 #include "qvservice/rpc/service_host.h"
 #include "qvservice/store/store_database.h"
+#include "tests/support/postgres_cluster.h"
 
 #include "proto/quorvis.grpc.pb.h"
 #include "proto/qv_contract.h"
@@ -177,8 +179,8 @@ int main(int argc, char** argv) {
                    option == "--end" && end.fault == TimestampFault::None) {
             endMs = end.ms;
         } else {
-            std::cerr
-                << "usage: service_bench [--records N] [--store FILE|postgresql://...] [--end YYYY-MM-DDTHH:MM:SS]\n";
+            std::cerr << "usage: service_bench [--records N] [--store FILE|postgresql://...|postgres] [--end "
+                         "YYYY-MM-DDTHH:MM:SS]\n";
             return 2;
         }
     }
@@ -189,6 +191,7 @@ int main(int argc, char** argv) {
             std::filesystem::create_directories(temporary);
             store = (temporary / "store.db").string();
         }
+        if (store == "postgres") store = qv::test::PostgresCluster::Shared().NewDatabase();
         const std::int64_t nowMs = endMs;
         const bool postgres = IsPostgresStore(store);
         if (postgres ? OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0
