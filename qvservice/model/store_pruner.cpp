@@ -168,9 +168,8 @@ struct Candidates {
     std::array<std::set<std::int64_t>, kKinds> unused;
 };
 
-// A snapshot's names that no record uses. The block rollups name every
-// record's ids (each record lies in at least one block), in far fewer rows
-// than the records.
+// A snapshot's names that no record uses. The all-time rollups name every
+// record's ids, in far fewer rows than the records.
 Candidates FindUnusedNames(Database& db) {
     Candidates found;
     Transaction snapshot(db, Transaction::Kind::Read);
@@ -178,11 +177,12 @@ Candidates FindUnusedNames(Database& db) {
     Statement last(db, "SELECT coalesce(max(id), 0) FROM activity");
     found.seenRecordId = last.Step() ? last.Int64(0) : 0;
     std::array<std::unordered_set<std::int64_t>, kKinds> used;
-    Statement programRows(db, "SELECT DISTINCT user_id, computer_id, program_id FROM block_programs");
+    const std::string rollups = kBucketLevels.front().name;
+    Statement programRows(db, "SELECT DISTINCT user_id, computer_id, program_id FROM " + rollups + "_programs");
     while (programRows.Step()) {
         for (int kind : {kUsers, kComputers, kPrograms}) used[kind].insert(programRows.Int64(kind));
     }
-    Statement windowRows(db, "SELECT DISTINCT window_id FROM block_windows");
+    Statement windowRows(db, "SELECT DISTINCT window_id FROM " + rollups + "_windows");
     while (windowRows.Step()) used[kWindows].insert(windowRows.Int64(0));
     for (int kind = 0; kind < kKinds; ++kind) {
         for (const std::int64_t id : AllIds(db, kNameTables[kind])) {
