@@ -63,35 +63,31 @@ public:
     std::span<const FieldSpec> Fields() const override { return kActivityFields; }
 
     bool Next(quorvis::v1::Row& row) override {
+        ActivityRow answer;
         if (next_ < grouped_.size()) {
-            const ActivityRow& answer = grouped_[next_++];
-            AddInt32(row, answer.id);
-            AddText(row, answer.name);
-            AddInt32(row, answer.computers);
-            AddInt32(row, answer.users);
-            AddInt32(row, answer.processes);
-            AddInt64(row, answer.timeMs);
-            AddDouble(row, answer.keyboardEvents);
-            AddDouble(row, answer.mouseEvents);
-            return true;
+            answer = std::move(grouped_[next_++]);
+        } else if (statement_ && statement_->Step()) {
+            const Statement& s = *statement_;
+            answer = {s.Int64(0), std::string(s.Bytes(1)), s.Int64(2), s.Int64(3), s.Int64(4), s.Int64(5), s.Double(6),
+                      s.Double(7)};
+        } else {
+            return false;
         }
-        if (!statement_ || !statement_->Step()) return false;
-        const Statement& s = *statement_;
-        AddInt32(row, s.Int64(0));
-        AddText(row, s.Bytes(1));
-        AddInt32(row, s.Int64(2));
-        AddInt32(row, s.Int64(3));
-        AddInt32(row, s.Int64(4));
-        AddInt64(row, s.Int64(5));
-        AddDouble(row, s.Double(6));
-        AddDouble(row, s.Double(7));
+        AddInt32(row, answer.id);
+        AddText(row, answer.name);
+        AddInt32(row, answer.computers);
+        AddInt32(row, answer.users);
+        AddInt32(row, answer.processes);
+        AddInt64(row, answer.timeMs);
+        AddDouble(row, answer.keyboardEvents);
+        AddDouble(row, answer.mouseEvents);
         return true;
     }
 
 private:
     Transaction transaction_;
-    std::optional<Statement> statement_;  // or:
-    std::vector<ActivityRow> grouped_;
+    std::optional<Statement> statement_;  // the engine's grouped answer, or
+    std::vector<ActivityRow> grouped_;    // the service's
     std::size_t next_ = 0;
 };
 
