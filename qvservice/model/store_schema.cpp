@@ -3,7 +3,6 @@
 #include "qvservice/model/time_buckets.h"
 #include "qvservice/store/store_database.h"
 
-#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -100,17 +99,19 @@ void CheckVersion(Database& db, int version, int oldest) {
     }
 }
 
-// A level coarser than the block, for an older store: summed from its blocks.
-void AddCoarserLevel(Database& db, const BucketLevel& level, const BucketLevel& block) {
-    db.Exec(WithTypes(RollupSchema(level), db.Types()));
+// The all-time level of an older store, summed from its blocks.
+void AddAllTimeRollups(Database& db) {
+    const BucketLevel& all = kBucketLevels[0];
+    const BucketLevel& block = kBucketLevels[1];
+    db.Exec(WithTypes(RollupSchema(all), db.Types()));
     // Floor division on both engines, whose "/" truncates toward zero.
-    const std::string ratio = std::to_string(level.ms / block.ms);
+    const std::string ratio = std::to_string(all.ms / block.ms);
     const std::string bucket = "(bucket - ((bucket % " + ratio + ") + " + ratio + ") % " + ratio + ") / " + ratio;
     for (std::size_t windowLevel = 0; windowLevel < kRollupKey.size(); ++windowLevel) {
         const char* suffix = windowLevel ? "_windows" : "_programs";
         std::string keys;
         for (const std::string& key : kRollupKey[windowLevel]) keys += ", " + (key == "bucket" ? bucket : key);
-        db.Exec("INSERT INTO " + std::string(level.name) + suffix + "(" + CommaSeparated(kRollupKey[windowLevel]) +
+        db.Exec("INSERT INTO " + std::string(all.name) + suffix + "(" + CommaSeparated(kRollupKey[windowLevel]) +
                 ", time_ms, keyboard_events, mouse_events) SELECT " + keys.substr(2) +
                 ", sum(time_ms), sum(keyboard_events), sum(mouse_events) FROM " + block.name + suffix + " GROUP BY " +
                 keys.substr(2));
@@ -151,13 +152,7 @@ void PrepareSchema(Database& db) {
     }
     CheckVersion(db, version, kOldestUpgradableVersion);
     if (version < 2) db.Exec(WithTypes(kRecordersTable, db.Types()));
-    if (version < 3) {
-        // Version 2 ended its levels with the block; the ones before it are new.
-        const auto block = std::find_if(kBucketLevels.begin(), kBucketLevels.end(), [](const BucketLevel& level) {
-            return level.name == std::string_view("block");
-        });
-        for (auto level = kBucketLevels.begin(); level != block; ++level) AddCoarserLevel(db, *level, *block);
-    }
+    if (version < 3) AddAllTimeRollups(db);
     if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a

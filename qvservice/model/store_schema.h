@@ -13,7 +13,7 @@ namespace qv::server {
 class Database;
 
 // Version 2 adds the recorders' numbers (recorders), version 3 the
-// rollups of all time and of 128 days (all_*, season_*). Answers need version 3:
+// all-time rollups (all_programs, all_windows). Answers need version 3:
 // older stores are upgraded by init, by serve at its start and by any write.
 inline constexpr int kStoreVersion = 3;
 inline constexpr int kOldestReadableVersion = 3;

@@ -1,5 +1,5 @@
-// Splitting time into buckets of UTC time: all of time, seasons of 128
-// days, blocks of 16 days, days and hours. Records are split when they are stored, periods when they are asked
+// Splitting time into buckets of UTC time: all of time, blocks of 16 days,
+// days and hours. Records are split when they are stored, periods when they are asked
 // for: a period is summed from whole blocks, whole days and hours at its
 // edges, and raw records only for the partial hours at its very ends.
 #pragma once
@@ -31,15 +31,12 @@ struct BucketLevel {
     std::int64_t ms;   // each level's size is a whole multiple of the next one's
 };
 
-inline constexpr std::size_t kBucketLevelCount = 5;
+inline constexpr std::size_t kBucketLevelCount = 4;
 inline constexpr std::array<BucketLevel, kBucketLevelCount> kBucketLevels{{
     // All of time in two buckets, before 1970 and after (each about 46,000
     // years): an answer without a period reads each combination's total
     // once instead of once a block.
-    {"all", (16 * kMsPerDay) << 20},
-    // 128 days: a year is summed from two or so of these and a few blocks,
-    // not from 23 blocks of a thousand people's combinations each.
-    {"season", 128 * kMsPerDay},
+    {"all", 16 * kMsPerDay*(std::int64_t{1} << 20)},
     {"block", 16 * kMsPerDay},
     {"day", kMsPerDay},
     {"hour", kMsPerHour},

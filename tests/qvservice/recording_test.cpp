@@ -124,7 +124,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     WriteRecords(store, {Record("WS-01", 5)});
     {  // As a version-1 store was.
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
-        for (const char* table : {"recorders", "all_programs", "all_windows", "season_programs", "season_windows"})
+        for (const char* table : {"recorders", "all_programs", "all_windows"})
             db->Exec(std::string("DROP TABLE ") + table);
         db->SetSchemaVersion(1);
         if (server::IsPostgresStore(store)) {
