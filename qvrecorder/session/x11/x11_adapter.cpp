@@ -158,7 +158,8 @@ pid_t X11Adapter::ClientPid(xcb_window_t window) {
         if (reply) {
             for (auto it = xcb_res_query_client_ids_ids_iterator(reply.get()); it.rem > 0;
                  xcb_res_client_id_value_next(&it)) {
-                if ((it.data->spec.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
+                [[maybe_unused]] const auto& [id, bytes] = *it.data;
+                if ((id.mask & XCB_RES_CLIENT_ID_MASK_LOCAL_CLIENT_PID) &&
                     xcb_res_client_id_value_value_length(it.data) == 1) {
                     return static_cast<pid_t>(*xcb_res_client_id_value_value(it.data));
                 }
