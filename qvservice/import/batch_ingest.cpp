@@ -10,6 +10,8 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <span>
+#include <vector>
 
 namespace qv::server {
 
@@ -19,19 +21,24 @@ std::span<const unsigned char> Bytes(const std::string& text) {
     return {reinterpret_cast<const unsigned char*>(text.data()), text.size()};
 }
 
-std::int64_t LastSequence(Database& db, const std::string& recorderId) {
-    Statement read(db, "SELECT last_sequence FROM recorders WHERE recorder_id = ?1");
+// Locks the recorder's row (made if new) until commit: a batch sent again
+// while its first sending is still being written waits here for that commit,
+// then finds it stored.
+std::int64_t LockLastSequence(Database& db, const std::string& recorderId) {
+    Statement insert(db, "INSERT INTO recorders(recorder_id, last_sequence) VALUES(?1, 0) ON CONFLICT DO NOTHING");
+    insert.BindBlob(1, Bytes(recorderId));
+    insert.Step();
+    Statement read(db,
+                   std::string("SELECT last_sequence FROM recorders WHERE recorder_id = ?1") + db.Types().updateLock);
     read.BindBlob(1, Bytes(recorderId));
     return read.Step() ? read.Int64(0) : 0;
 }
 
 void SetLastSequence(Database& db, const std::string& recorderId, std::int64_t sequence) {
-    Statement upsert(db,
-                     "INSERT INTO recorders(recorder_id, last_sequence) VALUES(?1, ?2) "
-                     "ON CONFLICT(recorder_id) DO UPDATE SET last_sequence = excluded.last_sequence");
-    upsert.BindBlob(1, Bytes(recorderId));
-    upsert.Bind(2, sequence);
-    upsert.Step();
+    Statement update(db, "UPDATE recorders SET last_sequence = ?2 WHERE recorder_id = ?1");
+    update.BindBlob(1, Bytes(recorderId));
+    update.Bind(2, sequence);
+    update.Step();
 }
 
 bool HasIcon(Database& db, std::int64_t program) {
@@ -89,95 +96,122 @@ BatchReceipt BatchIngest::Store(const RecordBatch& batch) {
     std::unique_lock lock(mutex_);
     queue_.push_back(&mine);
     while (!mine.done) {
-        if (writing_) {
+        if (queue_.empty() || writing_ >= maxWriters_) {
             written_.wait(lock);
             continue;
         }
-        // Whoever finds nobody writing writes everything queued, its own batch included.
-        writing_ = true;
+        // Whoever finds a writer free writes everything queued.
+        ++writing_;
+        std::unique_ptr<Writer> writer;
+        if (idle_.empty()) {
+            writer = std::make_unique<Writer>();
+        } else {
+            writer = std::move(idle_.back());
+            idle_.pop_back();
+        }
         std::vector<Pending*> group;
         group.swap(queue_);
         lock.unlock();
-        WriteGroup(group);
+        WriteGroup(*writer, group);
         lock.lock();
-        writing_ = false;
+        if (writer->db) maxWriters_ = writer->db->Types().appendWriters;
+        idle_.push_back(std::move(writer));
+        --writing_;
         written_.notify_all();
     }
     if (mine.error) std::rethrow_exception(mine.error);
     return mine.receipt;
 }
 
-void BatchIngest::WriteGroup(const std::vector<Pending*>& group) {
+void BatchIngest::Writer::Forget() {
+    names.Clear();
+    programsWithIcon.clear();
+    programsWithoutIcon.clear();
+}
+
+void BatchIngest::WriteGroup(Writer& writer, const std::vector<Pending*>& group) {
     try {
-        if (db_ && db_->Broken()) db_.reset();
-        if (!db_) db_ = OpenStore(store_, Database::Mode::ReadWrite);
-        WriteAll(*db_, group);
+        if (writer.db && writer.db->Broken()) writer.db.reset();
+        if (!writer.db) {
+            writer.db = OpenStore(store_, Database::Mode::ReadWrite);
+            // Alone: writers that append side by side must not change the schema.
+            EnsureSchema(*writer.db);
+        }
+        WriteAll(writer, group);
     } catch (...) {
         // Ids of the rolled-back transaction name nothing.
-        names_.Clear();
-        programsWithIcon_.clear();
-        programsWithoutIcon_.clear();
+        writer.Forget();
         const auto error = std::current_exception();
         for (Pending* pending : group) pending->error = error;
     }
     for (Pending* pending : group) pending->done = true;
 }
 
-void BatchIngest::WriteAll(Database& db, const std::vector<Pending*>& group) {
-    Transaction transaction(db, Transaction::Kind::Write);
-    PrepareSchema(db);
+// Locks are taken in one order by every writer (recorders, then names, then
+// icons, then rollups, each in key order), so that writers at the same time
+// wait for each other but never deadlock.
+void BatchIngest::WriteAll(Writer& writer, const std::vector<Pending*>& group) {
+    Database& db = *writer.db;
+    Transaction transaction(db, Transaction::Kind::Append);
     // Read under the writers' lock, so that a prune that removed names
     // before this transaction is seen, and none removes them during it.
-    if (const std::int64_t generation = ReadCounter(db, kNamesGeneration); generation != namesGeneration_) {
-        names_.Clear();
-        programsWithIcon_.clear();
-        programsWithoutIcon_.clear();
-        namesGeneration_ = generation;
+    if (const std::int64_t generation = ReadCounter(db, kNamesGeneration); generation != writer.namesGeneration) {
+        writer.Forget();
+        writer.namesGeneration = generation;
     }
-    RecordWriter writer(db, &names_);
-    EntityDirectory& entities = writer.Entities();
     std::map<std::string, std::int64_t> lastByRecorder;
+    std::vector<std::span<const ActivityRecord>> records;
+    for (const Pending* pending : group) {
+        lastByRecorder.try_emplace(pending->batch->recorderId, 0);
+        records.emplace_back(pending->batch->records);
+    }
+    for (auto& [recorderId, last] : lastByRecorder) last = LockLastSequence(db, recorderId);
+    RecordWriter recordWriter(db, &writer.names);
+    EntityDirectory& entities = recordWriter.Entities();
+    entities.Prefetch(records);
+    std::map<std::int64_t, const ProgramIcon*> icons;
+    for (const Pending* pending : group) {
+        for (const ProgramIcon& icon : pending->batch->icons) {
+            icons.try_emplace(entities.ProgramId(icon.process, {}), &icon);
+        }
+    }
+    for (const auto& [program, icon] : icons) {
+        if (!writer.programsWithIcon.contains(program) && !HasIcon(db, program)) entities.SetIcon(program, icon->icon);
+        writer.programsWithIcon.insert(program);
+        writer.programsWithoutIcon.erase(program);
+    }
     for (Pending* pending : group) {
         const RecordBatch& batch = *pending->batch;
-        auto [last, unread] = lastByRecorder.try_emplace(batch.recorderId, 0);
-        if (unread) last->second = LastSequence(db, batch.recorderId);
-        entities.Prefetch(batch.records);
-        const std::int64_t before = writer.RecordCount();
+        std::int64_t& last = lastByRecorder.at(batch.recorderId);
+        const std::int64_t before = recordWriter.RecordCount();
         std::set<std::int64_t> programs;
         for (std::size_t i = 0; i < batch.records.size(); ++i) {
             const ActivityRecord& record = batch.records[i];
-            if (static_cast<std::int64_t>(batch.firstSequence + i) <= last->second) {
+            if (static_cast<std::int64_t>(batch.firstSequence + i) <= last) {
                 programs.insert(entities.ProgramId(record.process, {}));
                 continue;
             }
-            programs.insert(writer.Add(record).program);
-        }
-        for (const ProgramIcon& icon : batch.icons) {
-            const std::int64_t program = entities.ProgramId(icon.process, {});
-            if (!programsWithIcon_.contains(program) && !HasIcon(db, program)) entities.SetIcon(program, icon.icon);
-            programsWithIcon_.insert(program);
-            programsWithoutIcon_.erase(program);
+            programs.insert(recordWriter.Add(record).program);
         }
         for (const std::int64_t program : programs) {
-            if (programsWithIcon_.contains(program)) continue;
-            auto known = programsWithoutIcon_.find(program);
-            if (known == programsWithoutIcon_.end()) {
+            if (writer.programsWithIcon.contains(program)) continue;
+            auto known = writer.programsWithoutIcon.find(program);
+            if (known == writer.programsWithoutIcon.end()) {
                 if (HasIcon(db, program)) {
-                    programsWithIcon_.insert(program);
+                    writer.programsWithIcon.insert(program);
                     continue;
                 }
-                known = programsWithoutIcon_.emplace(program, ProcessName(db, program)).first;
+                known = writer.programsWithoutIcon.emplace(program, ProcessName(db, program)).first;
             }
             pending->receipt.programsWithoutIcon.push_back(known->second);
         }
         if (!batch.records.empty()) {
-            last->second =
-                std::max(last->second, static_cast<std::int64_t>(batch.firstSequence + batch.records.size() - 1));
+            last = std::max(last, static_cast<std::int64_t>(batch.firstSequence + batch.records.size() - 1));
         }
-        pending->receipt.committedSequence = static_cast<std::uint64_t>(last->second);
-        pending->receipt.stored = writer.RecordCount() - before;
+        pending->receipt.committedSequence = static_cast<std::uint64_t>(last);
+        pending->receipt.stored = recordWriter.RecordCount() - before;
     }
-    writer.Finish();
+    recordWriter.Finish();
     for (const auto& [recorderId, last] : lastByRecorder) SetLastSequence(db, recorderId, last);
     transaction.Commit();
 }

@@ -48,7 +48,8 @@ void ValidateBatch(const RecordBatch& batch);
 
 // Batches that arrive while one is written wait and are then written
 // together, in one transaction: the rollups' merge and the commit, which
-// cost the most, are paid once for all of them.
+// cost the most, are paid once for all of them. On a database server,
+// several such groups are written at once, each by a connection of its own.
 class BatchIngest {
 public:
     // Opens the store at the first batch.
@@ -66,22 +67,26 @@ private:
         std::exception_ptr error;
         bool done = false;
     };
-    void WriteGroup(const std::vector<Pending*>& group);
-    void WriteAll(Database& db, const std::vector<Pending*>& group);
+    // A connection and what it has learnt of the store: asked once, not per batch.
+    struct Writer {
+        std::unique_ptr<Database> db;
+        NameCache names;
+        // The store's names generation that names was filled under.
+        std::int64_t namesGeneration = 0;
+        std::set<std::int64_t> programsWithIcon;
+        std::map<std::int64_t, std::string> programsWithoutIcon;
+        void Forget();
+    };
+    void WriteGroup(Writer& writer, const std::vector<Pending*>& group);
+    void WriteAll(Writer& writer, const std::vector<Pending*>& group);
 
     std::string store_;
     std::mutex mutex_;
     std::condition_variable written_;
     std::vector<Pending*> queue_;
-    bool writing_ = false;
-    // The writer's alone, while it writes.
-    std::unique_ptr<Database> db_;
-    NameCache names_;
-    // The store's names generation that names_ was filled under.
-    std::int64_t namesGeneration_ = 0;
-    // What the store held at the last look: asked once, not per batch.
-    std::set<std::int64_t> programsWithIcon_;
-    std::map<std::int64_t, std::string> programsWithoutIcon_;
+    std::vector<std::unique_ptr<Writer>> idle_;
+    int writing_ = 0;
+    int maxWriters_ = 1;  // the engine's, once a connection is open
 };
 
 }  // namespace qv::server

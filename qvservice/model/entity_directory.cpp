@@ -43,38 +43,40 @@ EntityDirectory::EntityDirectory(Database& db, NameCache* cache)
     : db_(db),
       cache_(cache != nullptr ? *cache : ownCache_),
       users_{Statement(db, "SELECT id FROM users WHERE name = ?1"),
-             Statement(db, "INSERT INTO users(name) VALUES(?1) RETURNING id"), cache_.users},
+             Statement(db, "INSERT INTO users(name) VALUES(?1) ON CONFLICT DO NOTHING RETURNING id"), cache_.users},
       computers_{Statement(db, "SELECT id FROM computers WHERE name = ?1"),
-                 Statement(db, "INSERT INTO computers(name) VALUES(?1) RETURNING id"), cache_.computers},
+                 Statement(db, "INSERT INTO computers(name) VALUES(?1) ON CONFLICT DO NOTHING RETURNING id"),
+                 cache_.computers},
       programs_{Statement(db, "SELECT id FROM programs WHERE process_name = ?1"),
-                Statement(db, "INSERT INTO programs(process_name) VALUES(?1) RETURNING id"), cache_.programs},
-      windows_{Statement(db, "SELECT id FROM window_titles WHERE title = ?1 AND program_id = ?2"),
-               Statement(db, "INSERT INTO window_titles(title, program_id) VALUES(?1, ?2) RETURNING id"),
-               cache_.windows},
+                Statement(db, "INSERT INTO programs(process_name) VALUES(?1) ON CONFLICT DO NOTHING RETURNING id"),
+                cache_.programs},
+      windows_{
+          Statement(db, "SELECT id FROM window_titles WHERE title = ?1 AND program_id = ?2"),
+          Statement(db,
+                    "INSERT INTO window_titles(title, program_id) VALUES(?1, ?2) ON CONFLICT DO NOTHING RETURNING id"),
+          cache_.windows},
       setDescription_(db, "UPDATE programs SET description = ?1 WHERE id = ?2 AND description IS DISTINCT FROM ?1"),
       setIcon_(db, "UPDATE programs SET icon = ?1 WHERE id = ?2") {}
 
 std::int64_t EntityDirectory::Resolve(Lookup& lookup, const std::string& key, std::string_view name,
                                       std::int64_t programId) {
     if (const auto found = lookup.cache.find(key); found != lookup.cache.end()) return found->second;
+    const auto run = [&](Statement& statement) {
+        statement.Reset();
+        statement.BindText(1, name);
+        if (programId != 0) statement.Bind(2, programId);
+        const bool found = statement.Step();
+        const std::int64_t id = found ? statement.Int64(0) : 0;
+        statement.Reset();
+        return id;
+    };
     // Look up before inserting: a failed insert would still use up a key of
-    // a database server's sequence.
-    std::int64_t id = 0;
-    lookup.select.Reset();
-    lookup.select.BindText(1, name);
-    if (programId != 0) lookup.select.Bind(2, programId);
-    if (lookup.select.Step()) {
-        id = lookup.select.Int64(0);
-    } else {
-        lookup.insert.Reset();
-        lookup.insert.BindText(1, name);
-        if (programId != 0) lookup.insert.Bind(2, programId);
-        if (!lookup.insert.Step()) throw StoreError(db_.Name() + ": a new name was not stored");
-        id = lookup.insert.Int64(0);
-        ++created_;
-    }
-    lookup.select.Reset();
-    lookup.insert.Reset();
+    // a database server's sequence. The insert finds the name taken when
+    // another writer stored it meanwhile; the second look finds it then.
+    std::int64_t id = run(lookup.select);
+    if (id == 0 && (id = run(lookup.insert)) != 0) ++created_;
+    if (id == 0) id = run(lookup.select);
+    if (id == 0) throw StoreError(db_.Name() + ": a new name was not stored");
     lookup.cache.emplace(key, CheckedId(db_, id));
     return id;
 }
@@ -104,83 +106,93 @@ std::int64_t EntityDirectory::WindowId(std::int64_t programId, std::string_view 
     return Resolve(windows_, WindowKey(programId, title), title, programId);
 }
 
-void EntityDirectory::ResolveMany(const char* table, const char* column,
-                                  std::unordered_map<std::string, std::int64_t>& cache,
-                                  const std::vector<std::string>& names) {
-    for (std::size_t from = 0; from < names.size(); from += kNamesPerStatement) {
-        const std::size_t count = std::min(kNamesPerStatement, names.size() - from);
-        std::string list = Placeholders(count, 1);
-        Statement select(
-            db_, std::string("SELECT ") + column + ", id FROM " + table + " WHERE " + column + " IN (" + list + ")");
-        for (std::size_t i = 0; i < count; ++i) select.BindText(static_cast<int>(i + 1), names[from + i]);
-        while (select.Step()) cache.emplace(std::string(select.Bytes(0)), CheckedId(db_, select.Int64(1)));
-        std::vector<const std::string*> missing;
-        for (std::size_t i = 0; i < count; ++i) {
-            if (!cache.contains(names[from + i])) missing.push_back(&names[from + i]);
-        }
-        if (missing.empty()) continue;
-        Statement insert(db_, std::string("INSERT INTO ") + table + "(" + column + ") VALUES " +
-                                  Placeholders(missing.size(), 1) + " RETURNING " + column + ", id");
-        for (std::size_t i = 0; i < missing.size(); ++i) insert.BindText(static_cast<int>(i + 1), *missing[i]);
-        while (insert.Step()) cache.emplace(std::string(insert.Bytes(0)), CheckedId(db_, insert.Int64(1)));
-        created_ += missing.size();
-    }
-}
-
-void EntityDirectory::ResolveTitles(const std::vector<std::pair<std::int64_t, std::string>>& titles) {
-    for (std::size_t from = 0; from < titles.size(); from += kNamesPerStatement) {
-        const std::size_t count = std::min(kNamesPerStatement, titles.size() - from);
-        // A join, not "(program_id, title) IN (VALUES ...)": SQLite scans the
-        // whole table for that one.
-        Statement select(db_, "SELECT w.program_id, w.title, w.id FROM (VALUES " + Placeholders(count, 2) +
-                                  ") AS v JOIN window_titles AS w ON w.program_id = v.column1 AND w.title = v.column2");
-        for (std::size_t i = 0; i < count; ++i) {
-            select.Bind(static_cast<int>(2 * i + 1), titles[from + i].first);
-            select.BindText(static_cast<int>(2 * i + 2), titles[from + i].second);
-        }
-        while (select.Step()) {
-            cache_.windows.emplace(WindowKey(select.Int64(0), select.Bytes(1)), CheckedId(db_, select.Int64(2)));
-        }
-        std::vector<const std::pair<std::int64_t, std::string>*> missing;
-        for (std::size_t i = 0; i < count; ++i) {
-            const auto& [program, title] = titles[from + i];
-            if (!cache_.windows.contains(WindowKey(program, title))) missing.push_back(&titles[from + i]);
-        }
-        if (missing.empty()) continue;
-        Statement insert(db_, "INSERT INTO window_titles(program_id, title) VALUES " + Placeholders(missing.size(), 2) +
-                                  " RETURNING program_id, title, id");
-        for (std::size_t i = 0; i < missing.size(); ++i) {
-            insert.Bind(static_cast<int>(2 * i + 1), missing[i]->first);
-            insert.BindText(static_cast<int>(2 * i + 2), missing[i]->second);
-        }
-        while (insert.Step()) {
-            cache_.windows.emplace(WindowKey(insert.Int64(0), insert.Bytes(1)), CheckedId(db_, insert.Int64(2)));
-        }
-        created_ += missing.size();
-    }
-}
-
-void EntityDirectory::Prefetch(std::span<const ActivityRecord> records) {
-    const auto unknown = [&](const std::unordered_map<std::string, std::int64_t>& cache, auto name) {
-        std::set<std::string> names;
-        for (const ActivityRecord& record : records) {
-            if (!cache.contains(name(record))) names.insert(name(record));
-        }
-        return std::vector<std::string>(names.begin(), names.end());
+void EntityDirectory::ResolveMany(const NameTable& names,
+                                  const std::vector<std::pair<std::int64_t, std::string>>& items) {
+    using Item = std::pair<std::int64_t, std::string>;
+    const auto key = [&](std::int64_t program, std::string_view name) {
+        return names.titled ? WindowKey(program, name) : std::string(name);
     };
-    ResolveMany("users", "name", cache_.users, unknown(cache_.users, [](const auto& r) { return r.user; }));
-    ResolveMany("computers", "name", cache_.computers,
-                unknown(cache_.computers, [](const auto& r) { return r.computer; }));
-    ResolveMany("programs", "process_name", cache_.programs,
-                unknown(cache_.programs, [](const auto& r) { return r.process; }));
-    std::set<std::pair<std::int64_t, std::string>> titles;
-    for (const ActivityRecord& record : records) {
-        const std::int64_t program = cache_.programs.at(record.process);
-        if (!cache_.windows.contains(WindowKey(program, record.windowTitle))) {
-            titles.emplace(program, record.windowTitle);
+    const auto bind = [&](Statement& statement, const std::vector<const Item*>& wanted) {
+        int parameter = 0;
+        for (const Item* item : wanted) {
+            if (names.titled) statement.Bind(++parameter, item->first);
+            statement.BindText(++parameter, item->second);
         }
+    };
+    // Rows of (program id,) name, id.
+    const auto collect = [&](Statement& statement) {
+        std::size_t rows = 0;
+        const int name = names.titled ? 1 : 0;
+        while (statement.Step()) {
+            names.cache.emplace(key(names.titled ? statement.Int64(0) : 0, statement.Bytes(name)),
+                                CheckedId(db_, statement.Int64(name + 1)));
+            ++rows;
+        }
+        return rows;
+    };
+    const auto unresolved = [&](const std::vector<const Item*>& wanted) {
+        std::vector<const Item*> left;
+        for (const Item* item : wanted) {
+            if (!names.cache.contains(key(item->first, item->second))) left.push_back(item);
+        }
+        return left;
+    };
+    const int width = names.titled ? 2 : 1;
+    const std::string columns = std::string(names.titled ? "program_id, " : "") + names.column;
+    for (std::size_t from = 0; from < items.size(); from += kNamesPerStatement) {
+        std::vector<const Item*> wanted;
+        for (std::size_t i = from; i < std::min(items.size(), from + kNamesPerStatement); ++i)
+            wanted.push_back(&items[i]);
+        // Looked up first: a failed insert would still use up keys of a
+        // database server's sequence. Names that another writer stored since
+        // the look are passed over by the insert and found by a second look.
+        for (int look = 0; look < 2 && !wanted.empty(); ++look) {
+            // A join, not "(program_id, title) IN (VALUES ...)": SQLite scans
+            // the whole table for that one.
+            Statement select(db_, names.titled ? "SELECT w.program_id, w.title, w.id FROM (VALUES " +
+                                                     Placeholders(wanted.size(), 2) +
+                                                     ") AS v JOIN window_titles AS w ON w.program_id = v.column1 "
+                                                     "AND w.title = v.column2"
+                                               : "SELECT " + columns + ", id FROM " + names.table + " WHERE " +
+                                                     columns + " IN (" + Placeholders(wanted.size(), 1) + ")");
+            bind(select, wanted);
+            collect(select);
+            wanted = unresolved(wanted);
+            if (look > 0 || wanted.empty()) continue;
+            Statement insert(db_, std::string("INSERT INTO ") + names.table + "(" + columns + ") VALUES " +
+                                      Placeholders(wanted.size(), width) + " ON CONFLICT DO NOTHING RETURNING " +
+                                      columns + ", id");
+            bind(insert, wanted);
+            created_ += collect(insert);
+            wanted = unresolved(wanted);
+        }
+        if (!wanted.empty()) throw StoreError(db_.Name() + ": a new name was not stored");
     }
-    ResolveTitles({titles.begin(), titles.end()});
+}
+
+void EntityDirectory::Prefetch(const std::vector<std::span<const ActivityRecord>>& parts) {
+    // Each table's names in order, tables one after another: writers at the
+    // same time then wait for each other's new names without deadlock.
+    const auto resolve = [&](const NameTable& names, auto key) {
+        std::set<std::pair<std::int64_t, std::string>> wanted;
+        for (const auto records : parts) {
+            for (const ActivityRecord& record : records) {
+                auto item = key(record);
+                const std::string cached = names.titled ? WindowKey(item.first, item.second) : item.second;
+                if (!names.cache.contains(cached)) wanted.insert(std::move(item));
+            }
+        }
+        ResolveMany(names, {wanted.begin(), wanted.end()});
+    };
+    const auto plain = [](auto member) {
+        return [member](const ActivityRecord& r) { return std::pair<std::int64_t, std::string>(0, r.*member); };
+    };
+    resolve({"users", "name", cache_.users, false}, plain(&ActivityRecord::user));
+    resolve({"computers", "name", cache_.computers, false}, plain(&ActivityRecord::computer));
+    resolve({"programs", "process_name", cache_.programs, false}, plain(&ActivityRecord::process));
+    resolve({"window_titles", "title", cache_.windows, true}, [&](const ActivityRecord& r) {
+        return std::pair<std::int64_t, std::string>(cache_.programs.at(r.process), r.windowTitle);
+    });
 }
 
 void EntityDirectory::SetIcon(std::int64_t programId, std::span<const unsigned char> icon) {

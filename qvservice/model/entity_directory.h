@@ -42,7 +42,9 @@ public:
     void SetIcon(std::int64_t programId, std::span<const unsigned char> icon);
     // Resolves the names of many records in a few statements instead of one
     // or two per name, which on a database server are a round trip each.
-    void Prefetch(std::span<const ActivityRecord> records);
+    // Of several batches at once, so that their new names are inserted in
+    // one order.
+    void Prefetch(const std::vector<std::span<const ActivityRecord>>& parts);
 
     std::size_t CreatedCount() const { return created_; }
 
@@ -53,10 +55,15 @@ private:
         std::unordered_map<std::string, std::int64_t>& cache;
     };
     std::int64_t Resolve(Lookup& lookup, const std::string& key, std::string_view name, std::int64_t programId);
-    // names: not yet cached, each once. Looks them up, inserts the missing.
-    void ResolveMany(const char* table, const char* column, std::unordered_map<std::string, std::int64_t>& cache,
-                     const std::vector<std::string>& names);
-    void ResolveTitles(const std::vector<std::pair<std::int64_t, std::string>>& titles);
+    struct NameTable {
+        const char* table;
+        const char* column;
+        std::unordered_map<std::string, std::int64_t>& cache;
+        bool titled;  // window titles: keyed by program id and title
+    };
+    // items: (program id or 0, name), not yet cached, each once. Looks them
+    // up, inserts the missing.
+    void ResolveMany(const NameTable& names, const std::vector<std::pair<std::int64_t, std::string>>& items);
 
     Database& db_;
     NameCache ownCache_;

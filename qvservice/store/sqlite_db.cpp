@@ -185,7 +185,7 @@ void SqliteDatabase::KeepPrepared(std::string sql, sqlite3_stmt* stmt) noexcept 
 
 const Dialect& SqliteDatabase::Types() const {
     static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB",
-                                    " WITHOUT ROWID",      "",        true};
+                                    " WITHOUT ROWID",      "",        true,   "",     1};
     return kTypes;
 }
 
@@ -216,7 +216,7 @@ std::unique_ptr<BulkLoader> SqliteDatabase::Merge(const std::string& table, cons
                                           width);
 }
 
-void SqliteDatabase::Begin(TransactionKind kind) { Exec(kind == TransactionKind::Write ? "BEGIN IMMEDIATE" : "BEGIN"); }
+void SqliteDatabase::Begin(TransactionKind kind) { Exec(kind == TransactionKind::Read ? "BEGIN" : "BEGIN IMMEDIATE"); }
 
 void SqliteDatabase::Commit() { Exec("COMMIT"); }
 

@@ -47,6 +47,12 @@ struct Dialect {
     // SQLite sorts to group, a hash in the service is several times faster;
     // a database server groups where the rows are, without sending them.
     bool groupsInService;
+    // After a query of rows that the transaction will change: locks them
+    // against other writers until commit.
+    const char* updateLock;
+    // How many Append transactions pay to run at once: SQLite writes one at
+    // a time anyway; a database server's backends work on other cores.
+    int appendWriters;
 };
 
 using SqlValue = std::variant<std::int64_t, double>;
@@ -83,6 +89,10 @@ public:
     enum class TransactionKind {
         Read,   // one consistent snapshot
         Write,  // one writer at a time, across every process using the store
+        // Adds records beside other Append transactions, none beside a Write.
+        // Its rows must not collide with theirs but through locks taken in one
+        // order (see BatchIngest).
+        Append,
     };
 
     virtual ~Database() = default;

@@ -1,5 +1,6 @@
 // The recording method in the service: who may record what, exactly once,
 // visible at once, and the upgrade of a version-1 store at its first write.
+#include "qvservice/import/batch_ingest.h"
 #include "qvservice/model/record_writer.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
@@ -12,6 +13,9 @@
 #include <grpcpp/create_channel.h>
 #include <grpcpp/security/credentials.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 namespace qv::test {
 
@@ -170,6 +174,54 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     server::RecordWriter writer(*db);
     writer.AddResolved({1, 1, 1, 999'999}, 0, 1, 0, 0);
     EXPECT_THROW(writer.Finish(), server::StoreError) << "a record naming a window title the store does not hold";
+}
+
+// Writers side by side (a database server's): one recorder's batches sent
+// again while their first sending is written, and new names that several
+// recorders bring at once, in orders of their own.
+TEST_P(RecordingOnEachEngine, WritersAtOnceStoreEachRecordOnceAndEachNameOnce) {
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    constexpr int kBatches = 20, kPerBatch = 50;
+    const auto batch = [&](char recorder, int number, bool reversed) {
+        server::RecordBatch made{std::string(16, recorder), static_cast<std::uint64_t>(number * kPerBatch + 1), {}, {}};
+        for (int i = 0; i < kPerBatch; ++i) {
+            const int name = reversed ? kPerBatch - 1 - i : i;
+            made.records.push_back({"user " + std::to_string(name % 7), std::string("PC-") + recorder, "editor", "",
+                                    "title " + std::to_string(number) + "/" + std::to_string(name),
+                                    1'700'000'000'000 + i * 1000, 1 + i, 1, 1});
+        }
+        return made;
+    };
+    WriteRecords(store, {});
+    server::BatchIngest ingest(store);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
+    for (int sender = 0; sender < 6; ++sender) {
+        senders.emplace_back([&, sender] {
+            const char recorder = sender < 3 ? 'a' : static_cast<char>('b' + sender);
+            for (int number = 0; number < kBatches; ++number) {
+                try {
+                    ingest.Store(batch(recorder, number, sender % 2 != 0));
+                } catch (const std::exception& error) {
+                    ++failures;
+                    ADD_FAILURE() << error.what();
+                }
+            }
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    EXPECT_EQ(failures, 0);
+    const auto db = server::OpenStore(store, server::Database::Mode::ReadOnly);
+    server::Statement counts(*db,
+                             "SELECT (SELECT count(*) FROM activity), (SELECT sum(time_ms) FROM all_programs), "
+                             "(SELECT count(*) FROM window_titles), (SELECT count(*) FROM users)");
+    ASSERT_TRUE(counts.Step());
+    const std::int64_t perRecorder = kBatches * kPerBatch * (kPerBatch + 1) / 2;
+    EXPECT_EQ(counts.Int64(0), 4 * kBatches * kPerBatch) << "four recorders' records, each once";
+    EXPECT_EQ(counts.Int64(1), 4 * perRecorder);
+    EXPECT_EQ(counts.Int64(2), kBatches * kPerBatch);
+    EXPECT_EQ(counts.Int64(3), 7);
 }
 
 QV_ON_EACH_STORE_ENGINE(RecordingOnEachEngine);

@@ -21,7 +21,8 @@ using pg::Parameter;
 using pg::Result;
 
 constexpr std::size_t kCopyBatchBytes = std::size_t{4} << 20;
-// Taken by every writer of a Quorvis store in every process ("QVSTOREW").
+// Taken by every writer of a Quorvis store in every process ("QVSTOREW"):
+// shared by Append transactions, alone by the others.
 constexpr std::int64_t kWriterLockKey = 0x5156'5354'4F52'4557;
 // Signature, flags and header extension length of COPY's binary format.
 constexpr std::string_view kCopyHeader{"PGCOPY\n\377\r\n\0\0\0\0\0\0\0\0\0", 19};
@@ -46,7 +47,9 @@ public:
                                         "BYTEA",
                                         "",
                                         " FOR KEY SHARE",
-                                        false};
+                                        false,
+                                        " FOR UPDATE",
+                                        2};
         return kTypes;
     }
     std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
@@ -495,7 +498,9 @@ void PostgresDatabase::Begin(TransactionKind kind) {
     }
     Exec("BEGIN");
     try {
-        Exec("SELECT pg_advisory_xact_lock(" + std::to_string(kWriterLockKey) + ")");
+        Exec(std::string(kind == TransactionKind::Append ? "SELECT pg_advisory_xact_lock_shared("
+                                                         : "SELECT pg_advisory_xact_lock(") +
+             std::to_string(kWriterLockKey) + ")");
     } catch (...) {
         Rollback();  // the caller's Transaction never came to be, so it will not
         throw;
