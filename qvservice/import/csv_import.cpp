@@ -15,12 +15,14 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <vector>
 
 namespace qv::server {
 
 namespace {
 
 constexpr std::size_t kChunkBytes = 1 << 20;
+constexpr std::size_t kRecordsPerLookup = 10'000;
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 // A file name is shown whole up to this.
 constexpr std::size_t kMaxShownPathBytes = 4096;
@@ -101,6 +103,14 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
 
     RecordWriter writer(db);
     std::set<std::string> processes;
+    // Their names are looked up a few statements for many records: one at a
+    // time, a database server's round trips cost more than the records.
+    std::vector<ActivityRecord> waiting;
+    const auto writeWaiting = [&] {
+        writer.Entities().Prefetch({waiting});
+        for (const ActivityRecord& record : waiting) writer.Add(record);
+        waiting.clear();
+    };
     bool headerSeen = false;
     CsvParser parser(kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
         if (!headerSeen) {
@@ -114,11 +124,13 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
         if (fields.size() == 1 && fields[0].empty()) return;  // a blank line
         try {
             ActivityRecord record = ToRecord(fields);
+            ValidateRecord(record);
             processes.insert(record.process);
-            writer.Add(record);
+            waiting.push_back(std::move(record));
         } catch (const InvalidRecord& error) {
             throw ImportError("line " + std::to_string(line) + ": " + error.what());
         }
+        if (waiting.size() >= kRecordsPerLookup) writeWaiting();
     });
     std::error_code sizeUnknown;
     const auto fileBytes = static_cast<double>(std::filesystem::file_size(options.csvPath, sizeUnknown));
@@ -139,6 +151,7 @@ ImportSummary ImportInto(const std::string& storePath, const ImportOptions& opti
     }
     if (!headerSeen) throw ImportError(Shown(options.csvPath) + " is empty: it needs the header line " + kCsvHeader);
     if (parsed != digest) throw ImportError(Shown(options.csvPath) + " changed while it was read; nothing imported");
+    writeWaiting();
 
     ImportSummary summary;
     if (!options.iconsDir.empty()) summary.icons = StoreIcons(options.iconsDir, processes, writer);
