@@ -45,6 +45,7 @@ void RollupAccumulator::Gather(const RecordIds& ids, std::int64_t startMs, std::
         ForEachBucket(startMs, durationMs, kBucketLevels[level].ms,
                       [&](std::int64_t bucket, std::int64_t timeMs, double share) {
                           for (const bool windowLevel : {false, true}) {
+                              if (windowLevel && !kBucketLevels[level].windows) continue;
                               Table& table = windowLevel ? windows_[level] : programs_[level];
                               auto [entry, added] = table.try_emplace(
                                   Key{bucket, ids.user, ids.computer, ids.program, windowLevel ? ids.window : 0});
@@ -63,7 +64,7 @@ void RollupAccumulator::Flush() {
     for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
         const std::string name = kBucketLevels[level].name;
         Write(programs_[level], name + "_programs", false);
-        Write(windows_[level], name + "_windows", true);
+        if (kBucketLevels[level].windows) Write(windows_[level], name + "_windows", true);
     }
     pending_ = 0;
 }

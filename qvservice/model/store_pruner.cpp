@@ -69,6 +69,7 @@ void DropBucketsBefore(Database& db, const std::optional<std::int64_t>& earliest
         Statement dropPrograms(db, "DELETE FROM " + name + "_programs WHERE bucket < ?1");
         dropPrograms.Bind(1, below);
         dropPrograms.Step();
+        if (!level.windows) continue;
         Statement dropWindows(db, "DELETE FROM " + name + "_windows WHERE program_id = ?1 AND bucket < ?2");
         for (const std::int64_t program : programs) {
             dropWindows.Reset();
@@ -96,18 +97,21 @@ void DropEmptyRowsBeforeCut(Database& db, std::int64_t cutMs) {
         Statement programRows(db, "DELETE FROM " + name + "_programs WHERE bucket < ?1 AND time_ms = 0");
         programRows.Bind(1, cutBucket);
         programRows.Step();
-        Statement windowRows(db,
-                             "DELETE FROM " + name + "_windows WHERE program_id = ?1 AND bucket < ?2 AND time_ms = 0");
-        for (const std::int64_t program : programs) {
-            windowRows.Reset();
-            windowRows.Bind(1, program);
-            windowRows.Bind(2, cutBucket);
-            windowRows.Step();
+        if (level->windows) {
+            Statement windowRows(
+                db, "DELETE FROM " + name + "_windows WHERE program_id = ?1 AND bucket < ?2 AND time_ms = 0");
+            for (const std::int64_t program : programs) {
+                windowRows.Reset();
+                windowRows.Bind(1, program);
+                windowRows.Bind(2, cutBucket);
+                windowRows.Step();
+            }
         }
         if (cutMs % level->ms == 0) continue;
         const std::int64_t firstHour = cutBucket * (level->ms / kMsPerHour);
         const std::int64_t endHour = firstHour + level->ms / kMsPerHour;
         for (const bool windowLevel : {false, true}) {
+            if (windowLevel && !level->windows) continue;
             const std::string table = name + (windowLevel ? "_windows" : "_programs");
             const std::string hoursHold =
                 " AND NOT EXISTS (SELECT 1 FROM hour_windows h WHERE h.program_id = " + table +

@@ -3,6 +3,7 @@
 #include "qvservice/model/time_buckets.h"
 #include "qvservice/store/store_database.h"
 
+#include <algorithm>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -57,12 +58,14 @@ constexpr const char* kRecordersTable =
 // name one.
 std::string RollupSchema(const BucketLevel& level) {
     const std::string name = level.name;
-    return "CREATE TABLE " + name +
-           "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
-           "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
-           "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
-           "PRIMARY KEY(" +
-           CommaSeparated(kRollupKey[0]) + ")){keyed};\nCREATE TABLE " + name +
+    std::string schema = "CREATE TABLE " + name +
+                         "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
+                         "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
+                         "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+                         "PRIMARY KEY(" +
+                         CommaSeparated(kRollupKey[0]) + ")){keyed};\n";
+    if (!level.windows) return schema;
+    return schema + "CREATE TABLE " + name +
            "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
            "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
            "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
@@ -99,21 +102,26 @@ void CheckVersion(Database& db, int version, int oldest) {
     }
 }
 
-// The all-time level of an older store, summed from its blocks.
-void AddAllTimeRollups(Database& db) {
-    const BucketLevel& all = kBucketLevels[0];
-    const BucketLevel& block = kBucketLevels[1];
-    db.Exec(WithTypes(RollupSchema(all), db.Types()));
+const BucketLevel& Level(std::string_view name) {
+    return *std::find_if(kBucketLevels.begin(), kBucketLevels.end(),
+                         [&](const BucketLevel& level) { return level.name == name; });
+}
+
+// A level that an older store lacks, summed from a finer one it has.
+void AddRollupLevel(Database& db, std::string_view name, std::string_view finerName) {
+    const BucketLevel& level = Level(name);
+    const BucketLevel& finer = Level(finerName);
+    db.Exec(WithTypes(RollupSchema(level), db.Types()));
     // Floor division on both engines, whose "/" truncates toward zero.
-    const std::string ratio = std::to_string(all.ms / block.ms);
+    const std::string ratio = std::to_string(level.ms / finer.ms);
     const std::string bucket = "(bucket - ((bucket % " + ratio + ") + " + ratio + ") % " + ratio + ") / " + ratio;
-    for (std::size_t windowLevel = 0; windowLevel < kRollupKey.size(); ++windowLevel) {
+    for (std::size_t windowLevel = 0; windowLevel < (level.windows ? 2u : 1u); ++windowLevel) {
         const char* suffix = windowLevel ? "_windows" : "_programs";
         std::string keys;
         for (const std::string& key : kRollupKey[windowLevel]) keys += ", " + (key == "bucket" ? bucket : key);
-        db.Exec("INSERT INTO " + std::string(all.name) + suffix + "(" + CommaSeparated(kRollupKey[windowLevel]) +
+        db.Exec("INSERT INTO " + std::string(level.name) + suffix + "(" + CommaSeparated(kRollupKey[windowLevel]) +
                 ", time_ms, keyboard_events, mouse_events) SELECT " + keys.substr(2) +
-                ", sum(time_ms), sum(keyboard_events), sum(mouse_events) FROM " + block.name + suffix + " GROUP BY " +
+                ", sum(time_ms), sum(keyboard_events), sum(mouse_events) FROM " + finer.name + suffix + " GROUP BY " +
                 keys.substr(2));
     }
 }
@@ -152,7 +160,11 @@ void PrepareSchema(Database& db) {
     }
     CheckVersion(db, version, kOldestUpgradableVersion);
     if (version < 2) db.Exec(WithTypes(kRecordersTable, db.Types()));
-    if (version < 3) AddAllTimeRollups(db);
+    if (version < 3) AddRollupLevel(db, "all", "block");
+    if (version < 4) {
+        AddRollupLevel(db, "days128", "block");
+        AddRollupLevel(db, "days4", "day");
+    }
     if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a

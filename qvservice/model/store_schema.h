@@ -13,10 +13,11 @@ namespace qv::server {
 class Database;
 
 // Version 2 adds the recorders' numbers (recorders), version 3 the
-// all-time rollups (all_programs, all_windows). Answers need version 3:
-// older stores are upgraded by init, by serve at its start and by any write.
-inline constexpr int kStoreVersion = 3;
-inline constexpr int kOldestReadableVersion = 3;
+// all-time rollups (all_programs, all_windows), version 4 those of 128 and of
+// 4 days. Answers need version 4: older stores are upgraded by init, by serve
+// at its start and by any write.
+inline constexpr int kStoreVersion = 4;
+inline constexpr int kOldestReadableVersion = 4;
 inline constexpr int kOldestUpgradableVersion = 1;
 
 // The keys of the rollup tables: at program level, and at window-title level.

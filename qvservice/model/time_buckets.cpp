@@ -8,29 +8,33 @@ std::int64_t CeilDiv(std::int64_t value, std::int64_t divisor) { return -FloorDi
 
 // Whole buckets of this level in the middle, the rest of each side to the
 // finer levels, and what no bucket covers to the raw records.
-void Plan(MsRange piece, std::size_t level, PeriodPlan& plan) {
+void Plan(MsRange piece, std::size_t level, bool windows, PeriodPlan& plan) {
     if (piece.from >= piece.to) return;
     if (level == kBucketLevelCount) {
         plan.raw.push_back(piece);
+        return;
+    }
+    if (windows && !kBucketLevels[level].windows) {
+        Plan(piece, level + 1, windows, plan);
         return;
     }
     const std::int64_t size = kBucketLevels[level].ms;
     const std::int64_t first = CeilDiv(piece.from, size);
     const std::int64_t last = FloorDiv(piece.to, size);
     if (first >= last) {
-        Plan(piece, level + 1, plan);
+        Plan(piece, level + 1, windows, plan);
         return;
     }
     plan.buckets[level].push_back({first, last});
-    Plan({piece.from, first * size}, level + 1, plan);
-    Plan({last * size, piece.to}, level + 1, plan);
+    Plan({piece.from, first * size}, level + 1, windows, plan);
+    Plan({last * size, piece.to}, level + 1, windows, plan);
 }
 
 }  // namespace
 
-PeriodPlan PlanPeriod(MsRange period) {
+PeriodPlan PlanPeriod(MsRange period, bool windows) {
     PeriodPlan plan;
-    Plan(period, 0, plan);
+    Plan(period, 0, windows, plan);
     return plan;
 }
 

@@ -1,7 +1,8 @@
-// Splitting time into buckets of UTC time: all of time, blocks of 16 days,
-// days and hours. Records are split when they are stored, periods when they are asked
-// for: a period is summed from whole blocks, whole days and hours at its
-// edges, and raw records only for the partial hours at its very ends.
+// Splitting time into buckets of UTC time: all of time, 128 days, blocks of
+// 16 days, 4 days, days and hours. Records are split when they are stored,
+// periods when they are asked for: a period is summed from the largest
+// buckets that fit in it, smaller ones toward its edges, and raw records only
+// for the partial hours at its very ends.
 #pragma once
 
 #include "qvservice/model/ole_time.h"
@@ -29,17 +30,28 @@ struct BucketRange {
 struct BucketLevel {
     const char* name;  // names the level's rollup tables
     std::int64_t ms;   // each level's size is a whole multiple of the next one's
+    // Whether it keeps window-title totals beside the program ones. The
+    // levels that serve only the trees' long periods do not: the titles of
+    // one program are few combinations a bucket, and every record would add
+    // a row to them.
+    bool windows;
 };
 
-inline constexpr std::size_t kBucketLevelCount = 4;
+inline constexpr std::size_t kBucketLevelCount = 6;
 inline constexpr std::array<BucketLevel, kBucketLevelCount> kBucketLevels{{
     // All of time in two buckets, before 1970 and after (each about 46,000
     // years): an answer without a period reads each combination's total
     // once instead of once a block.
-    {"all", 16 * kMsPerDay*(std::int64_t{1} << 20)},
-    {"block", 16 * kMsPerDay},
-    {"day", kMsPerDay},
-    {"hour", kMsPerHour},
+    {"all", 16 * kMsPerDay*(std::int64_t{1} << 20), true},
+    // A year of a thousand people: each bucket holds every user's every
+    // program (some 14,000 rows), so a year is read as two of these and a few
+    // blocks rather than twenty blocks, and its edges as a few 4-day buckets
+    // rather than up to thirty days.
+    {"days128", 128 * kMsPerDay, false},
+    {"block", 16 * kMsPerDay, true},
+    {"days4", 4 * kMsPerDay, false},
+    {"day", kMsPerDay, true},
+    {"hour", kMsPerHour, true},
 }};
 
 struct PeriodPlan {
@@ -48,7 +60,8 @@ struct PeriodPlan {
 };
 
 // The plan of a non-empty period; its pieces do not overlap and cover it.
-PeriodPlan PlanPeriod(MsRange period);
+// windows: of the levels that keep window-title totals only.
+PeriodPlan PlanPeriod(MsRange period, bool windows);
 
 // Calls visit(bucket, timeMs, share) for each bucket of bucketMs that the
 // record [start, start + duration) overlaps; share is the part of the

@@ -112,7 +112,7 @@ std::vector<std::string> Sources(Builder& builder, const ActivityRequest& reques
         sources.push_back(builder.Rollup(kBucketLevels.front(), nullptr));
         return sources;
     }
-    const PeriodPlan plan = PlanPeriod(*request.period);
+    const PeriodPlan plan = PlanPeriod(*request.period, request.kind == QueryKind::ProgramDetails);
     for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
         for (const auto& range : plan.buckets[level]) sources.push_back(builder.Rollup(kBucketLevels[level], &range));
     }

@@ -1,5 +1,6 @@
 // qvservice prune and serve --keep-days: what goes, what stays exact, and that answering and recording go on.
 #include "qvservice/import/batch_ingest.h"
+#include "qvservice/model/time_buckets.h"
 #include "qvservice/query/query_request.h"
 #include "tests/platform/kill_point.h"
 #include "tests/support/random_records.h"
@@ -17,6 +18,7 @@
 #include <optional>
 #include <random>
 #include <set>
+#include <string_view>
 #include <thread>
 
 namespace qv::test {
@@ -125,9 +127,11 @@ Dump DumpStore(const std::string& store) {
         server::Statement rows(*db, std::string("SELECT * FROM ") + table + " ORDER BY id");
         while (rows.Step()) dump.exact[table].push_back(std::to_string(rows.Int64(0)) + std::string(rows.Bytes(1)));
     }
-    for (const char* level : {"block", "day", "hour"}) {
+    for (const server::BucketLevel& level : server::kBucketLevels) {
+        if (std::string_view(level.name) == "all") continue;
         for (const char* kind : {"_programs", "_windows"}) {
-            const std::string table = std::string(level) + kind;
+            if (kind[1] == 'w' && !level.windows) continue;
+            const std::string table = std::string(level.name) + kind;
             server::Statement rows(*db, "SELECT * FROM " + table + " ORDER BY 1, 2, 3, 4, 5");
             while (rows.Step()) {
                 std::string key;

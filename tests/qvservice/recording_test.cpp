@@ -128,7 +128,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     WriteRecords(store, {Record("WS-01", 5)});
     {  // As a version-1 store was.
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
-        for (const char* table : {"recorders", "all_programs", "all_windows"})
+        for (const char* table : {"recorders", "all_programs", "all_windows", "days128_programs", "days4_programs"})
             db->Exec(std::string("DROP TABLE ") + table);
         db->SetSchemaVersion(1);
         if (server::IsPostgresStore(store)) {
@@ -140,6 +140,9 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     LocalService service(Recording(store, certs));
     auto viewer = Viewer(service.Address(), certs, "test-client-alice");
     EXPECT_EQ(TotalTimeSpent(viewer), 5) << "a version-1 store, upgraded as the service starts";
+    const Answer decade = viewer.Query(server::EncodeActivityRequest(0, 0, 0, 0, 43831.0, 47119.0));  // the 2020s
+    ASSERT_EQ(decade.rows.size(), 1u) << decade.description;
+    EXPECT_EQ(Cell(decade, decade.rows[0], "TimeSpent").integer(), 5) << "the coarser levels, summed at the upgrade";
 
     const auto stub = RecorderStub(service.Address(), certs, "test-recorder-WS-01");
     const auto send = [&](std::uint64_t first, std::vector<ActivityRecord> records) {

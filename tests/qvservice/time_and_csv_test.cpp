@@ -75,11 +75,16 @@ TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
     std::mt19937_64 random(11);
     for (int i = 0; i < 5000; ++i) {
         const std::int64_t from = static_cast<std::int64_t>(random() % (400 * kMsPerDay)) - 200 * kMsPerDay;
-        const std::int64_t span = 1 + static_cast<std::int64_t>(random() % ((i % 3 == 0 ? 2 : 90) * kMsPerDay));
-        const PeriodPlan plan = PlanPeriod({from, from + span});
+        const std::int64_t days = i % 3 == 0 ? 2 : i % 3 == 1 ? 90 : 700;
+        const std::int64_t span = 1 + static_cast<std::int64_t>(random() % (days * kMsPerDay));
+        const bool windows = i % 2 == 0;
+        const PeriodPlan plan = PlanPeriod({from, from + span}, windows);
         std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
         for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
             EXPECT_LE(plan.buckets[level].size(), level == 0 ? 1u : 2u);
+            if (windows && !kBucketLevels[level].windows) {
+                EXPECT_TRUE(plan.buckets[level].empty());
+            }
             const std::int64_t size = kBucketLevels[level].ms;
             for (const auto& range : plan.buckets[level]) pieces.emplace_back(range.first * size, range.last * size);
         }
