@@ -120,7 +120,7 @@ void PostgresCluster::Setup() {
     // Fast and throw-away: no TCP, no durability; services under test open many connections.
     std::ofstream conf(data + "/postgresql.conf", std::ios::app);
     conf << "\nlisten_addresses = ''\nunix_socket_directories = '" << folder_ << "/sock'\nport = " << kPort
-         << "\nfsync = off\nfull_page_writes = off\nmax_connections = 200\nshared_buffers = 32MB\n";
+         << "\nfsync = off\nfull_page_writes = off\nmax_connections = 200\n";
     conf.close();
     if (!conf) throw std::runtime_error("cannot write " + data + "/postgresql.conf");
     Start();
