@@ -1,5 +1,6 @@
 #include "app/qv_viewer_app.h"
 
+#include "app/about_dlg.h"
 #include "app/main_frame.h"
 #include "app/options_sheet.h"
 #include "platform/ole_date.h"
@@ -7,6 +8,7 @@
 #include "tests/support/set_aside_blocker.h"
 #include "tests/support/temp_dir.h"
 
+#include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -60,6 +62,18 @@ private slots:
         dir_ = std::make_unique<QTemporaryDir>();
         hivePath_ = dir_->filePath(QStringLiteral("user.reg")).toStdString();
         now_ = At(2024, 5, 15);
+    }
+
+    void versionTextAndTheAboutBoxShowingTheBuildsVersion() {
+        QCOMPARE(VersionText(std::nullopt), QStringLiteral("1.0"));
+        // Each part is a 16-bit half of the file version.
+        QCOMPARE(VersionText(FileVersion{65536 + 7, 65535, 0, 10}), QStringLiteral("7.65535.0.10"));
+        CAboutDlg dialog;
+        QCOMPARE(dialog.VersionLabel()->text(), QStringLiteral(QV_PROJECT_VERSION));
+        QStringList texts;
+        for (const QLabel* label : dialog.findChildren<QLabel*>()) texts << label->text();
+        QVERIFY(texts.contains(QStringLiteral("QVViewer Version")));
+        QCOMPARE(texts.filter(QStringLiteral("href=")).size(), 1);  // the vendor's link
     }
 
     void periodRulesUseTheClockAndTheLastReportIsSaved() {

@@ -49,21 +49,6 @@ private slots:
         dir_.reset();
     }
 
-    void sheetShowsTheServerPageUnderGeneral() {
-        WriteServerName(*hive_, u"alpha");
-        CSheetOptions sheet(doc_.get(), hive_.get(), CPropertySheet::Look::Tree, kIdbOptionsNavigation, 16);
-        sheet.show();
-        QCOMPARE(sheet.NavigationTree()->topLevelItem(0)->text(0), QStringLiteral("General"));
-        QCOMPARE(sheet.NavigationTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Server"));
-        QCOMPARE(sheet.ServerPage()->ServerEdit()->text(), QStringLiteral("alpha"));
-        QVERIFY(!sheet.ApplyButton()->isEnabled());
-        QVERIFY(servers_.empty());  // opening connects nothing
-
-        CSheetOptions plain(doc_.get(), hive_.get(), CPropertySheet::Look::Tabs);
-        QCOMPARE(plain.NavigationTree()->topLevelItemCount(), 1);
-        QCOMPARE(plain.NavigationTree()->topLevelItem(0)->text(0), QStringLiteral("Server"));
-    }
-
     void anEmptyNameKeepsTheSheetOpenAndApplyStoresAndReconnects() {
         CSheetOptions sheet(doc_.get(), hive_.get());
         sheet.show();
@@ -95,34 +80,29 @@ private slots:
         QCOMPARE(servers_, (std::vector<std::string>{"beta:50051", "beta:50051"}));
         QCOMPARE(host_->refreshed.size(), std::size_t{6});
         QVERIFY(!sheet.isVisible());
-        QCOMPARE(sheet.result(), int(QDialog::Accepted));
     }
 
-    void failedReconnectIsReportedAndTheSheetCloses() {
+    // The stored name is shown; a failed reconnect is told and its name kept; without a document nothing is read or
+    // stored. Either way OK closes.
+    void okClosesAfterAFailedReconnectAndWithoutADocument() {
         WriteServerName(*hive_, u"alpha");
         doc_->SetActivator([](std::string_view) {
             return ActivationResult{static_cast<HRESULT>(0x800706BA), {}, nullptr};
         });
-        CSheetOptions sheet(doc_.get(), hive_.get());
-        sheet.show();
-        sheet.ServerPage()->ServerEdit()->setText(QStringLiteral("gone"));
-        sheet.OkButton()->click();
+        CSheetOptions tree(doc_.get(), hive_.get(), CPropertySheet::Look::Tree, kIdbOptionsNavigation, 16);
+        QCOMPARE(tree.NavigationTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Server"));
+        for (CQVViewerDoc* doc : {doc_.get(), static_cast<CQVViewerDoc*>(nullptr)}) {
+            CSheetOptions sheet(doc, hive_.get());
+            sheet.show();
+            QCOMPARE(sheet.ServerPage()->ServerEdit()->text(), doc ? QStringLiteral("alpha") : QString());
+            QVERIFY(!sheet.ApplyButton()->isEnabled());
+            sheet.ServerPage()->ServerEdit()->setText(doc ? QStringLiteral("gone") : QStringLiteral("beta"));
+            sheet.OkButton()->click();
+            QVERIFY(!sheet.isVisible());
+            QVERIFY(ReadServerName(*hive_) == u"gone");
+        }
         QCOMPARE(capture_->messages.size(), std::size_t{1});
         QVERIFY(capture_->messages[0].text.contains(QStringLiteral("`gone`")));  // the words are ViewerDocTest's
-        QVERIFY(!sheet.isVisible());
-        QVERIFY(ReadServerName(*hive_) == u"gone");
-    }
-
-    void withoutDocumentNothingIsReadOrStored() {
-        WriteServerName(*hive_, u"alpha");
-        CSheetOptions sheet(nullptr, hive_.get());
-        sheet.show();
-        QCOMPARE(sheet.ServerPage()->ServerEdit()->text(), QString());
-        sheet.ServerPage()->ServerEdit()->setText(QStringLiteral("beta"));
-        sheet.OkButton()->click();
-        QVERIFY(!sheet.isVisible());
-        QVERIFY(ReadServerName(*hive_) == u"alpha");
-        QVERIFY(servers_.empty());
     }
 
     void tlsFilesAreCheckedOnApplyStoredWithTheServerAndChosen() {
@@ -134,9 +114,8 @@ private slots:
         const QString missing = QPath("missing.pem");
         box->Edit(TlsFile::Ca)->setText(missing);
         sheet.OkButton()->click();
-        QCOMPARE(capture_->messages.size(), std::size_t{1});
-        QCOMPARE(capture_->messages[0].text,
-                 QStringLiteral("Cannot read the CA file %1: No such file or directory.").arg(missing));
+        QVERIFY(capture_->messages.size() == 1 &&
+                capture_->messages[0].text.contains(missing));  // TlsFilesTest's words
         QVERIFY(sheet.isVisible());
         QTRY_VERIFY(box->Edit(TlsFile::Ca)->hasFocus());
         QVERIFY(servers_.empty());
@@ -160,12 +139,10 @@ private slots:
         QCOMPARE(stored.caFile, Path("ca.pem"));
         QCOMPARE(stored.certFile, Path("op.pem"));
         QCOMPARE(stored.keyFile, Path("op.key"));
-        {
-            CSheetOptions again(doc_.get(), hive_.get());
-            again.show();
-            QCOMPARE(again.ServerPage()->TlsFilesBox()->Edit(TlsFile::Cert)->text(), QPath("op.pem"));
-            QVERIFY(!again.ApplyButton()->isEnabled());
-        }
+        CSheetOptions again(doc_.get(), hive_.get());
+        again.show();
+        QCOMPARE(again.ServerPage()->TlsFilesBox()->Edit(TlsFile::Cert)->text(), QPath("op.pem"));
+        again.close();
 
         // Emptied fields: plain text again, the values gone from the key.
         for (TlsFile file : {TlsFile::Ca, TlsFile::Cert, TlsFile::Key}) {

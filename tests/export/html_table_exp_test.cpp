@@ -1,14 +1,19 @@
+// The HTML export's pages, and where an export may land: failures that keep the target, links and pipes planted in a
+// shared folder, the new file's mode, and the folder synced after the rename.
 #include "export/html_table_exp.h"
+#include "tests/support/fsync_spy.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 
@@ -123,8 +128,9 @@ TEST_F(HtmlExport, TextsAreWrittenWholeInTheLocaleCodeSet) {
     EXPECT_NE(ReadAll(Path(u"ascii.htm"_s)).find(">Zo? ?? ok<"), std::string::npos);
 }
 
-// A folder without write permission: see the in-place rewrite below.
-TEST_F(HtmlExport, UnopenablePathsFailAndLeaveNothing) {
+// A path that cannot be opened leaves nothing; a write that fails, an exception, or a Close while unwinding never
+// replaces the target. A folder without write permission: see the in-place rewrite below.
+TEST_F(HtmlExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
     for (const QString& path : QStringList{Path(u"missing/r.htm"_s), u"/etc/passwd/x.htm"_s, QString()}) {
         SCOPED_TRACE(path.toStdString());
         CHTMLTableExp out(path, u"t"_s);
@@ -134,10 +140,6 @@ TEST_F(HtmlExport, UnopenablePathsFailAndLeaveNothing) {
         EXPECT_TRUE(out.ErrorText().startsWith(u"Cannot write \""_s + path + u"\": "_s));
         EXPECT_FALSE(QFileInfo::exists(path));
     }
-}
-
-// A write that fails, an exception, or a Close while unwinding never replaces the target.
-TEST_F(HtmlExport, FailuresKeepTheExistingTarget) {
     const QString path = Path(u"r.htm"_s);
     WriteAll(path, "old report");
     const auto expectKept = [&] {
@@ -232,7 +234,18 @@ TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
     EXPECT_EQ(Entries(u"ro"_s), QStringList{u"r.htm"_s}) << "no temporary file left";
 }
 
-TEST_F(HtmlExport, ReplacingKeepsModeAndLinks) {
+TEST_F(HtmlExport, ANewExportIsTheOwnersAloneWithItsFolderSyncedAndReplacingKeepsModeAndLinks) {
+    const std::string folder = std::filesystem::canonical(dir_.path().toStdString());
+    bool folderSynced = false;
+    const mode_t saved = umask(022);
+    {
+        const qv::test::FsyncWatch watch([&](const std::string& path) { folderSynced |= path == folder; });
+        CHTMLTableExp out(Path(u"new.htm"_s), u"Users"_s);
+    }
+    umask(saved);
+    EXPECT_EQ(Mode(Path(u"new.htm"_s)), 0600u);
+    EXPECT_TRUE(folderSynced) << "the rename is durable only once its folder is synced";
+
     const QString real = Path(u"real.htm"_s);
     const QString link = Path(u"link.htm"_s);
     WriteAll(real, {});
@@ -242,6 +255,46 @@ TEST_F(HtmlExport, ReplacingKeepsModeAndLinks) {
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(ReadAll(real), Golden(u"no_columns.htm"_s));
     EXPECT_EQ(Mode(real), 0640u);
+}
+
+TEST(ExportTarget, WhatAnotherUserPlantedInASharedFolderIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "only root can plant an entry owned by another user";
+    constexpr uid_t kOtherUser = 65534;  // nobody
+    const auto exported = [](const std::string& path, QString* error = nullptr) {
+        CHTMLTableExp out(QString::fromStdString(path), u"Users"_s);
+        out.Close();
+        if (error) *error = out.ErrorText();
+        return out.Succeeded();
+    };
+    const auto isLink = [](const std::string& path) { return QFileInfo(QString::fromStdString(path)).isSymLink(); };
+    TempDir dir;
+    const std::string shared = dir.File("tmp"), victim = dir.File("bashrc");
+    ASSERT_TRUE(mkdir(shared.c_str(), 0755) == 0 && chmod(shared.c_str(), 01777) == 0);
+    WriteFile(victim, "alias\n");
+
+    const std::string planted = shared + "/report.htm";
+    ASSERT_TRUE(symlink(victim.c_str(), planted.c_str()) == 0 && lchown(planted.c_str(), kOtherUser, kOtherUser) == 0);
+    QString error;
+    EXPECT_FALSE(exported(planted, &error));
+    EXPECT_TRUE(error.startsWith(QString::fromStdString("Cannot write \"" + planted + "\": "))) << error.toStdString();
+    EXPECT_EQ(ReadFile(victim), "alias\n");
+    EXPECT_TRUE(isLink(planted));
+
+    // A pipe there would hand the report to whoever reads it.
+    const std::string pipe = shared + "/pipe.htm";
+    ASSERT_TRUE(mkfifo(pipe.c_str(), 0666) == 0 && chown(pipe.c_str(), kOtherUser, kOtherUser) == 0);
+    const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_FALSE(exported(pipe));
+    char byte = 0;
+    EXPECT_LE(read(reader, &byte, 1), 0) << "nothing reached the pipe";
+    close(reader);
+
+    const std::string own = shared + "/own.htm";
+    ASSERT_EQ(symlink(victim.c_str(), own.c_str()), 0);
+    EXPECT_TRUE(exported(own)) << "the user's own link is followed";
+    EXPECT_NE(ReadFile(victim).find("<title>Users</title>"), std::string::npos);
+    EXPECT_TRUE(isLink(own));
 }
 
 }  // namespace

@@ -14,10 +14,7 @@ namespace {
 
 using namespace std::chrono_literals;
 using test_util::ScopedEnv;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using namespace testing::internal;
 
 // Keeps what it is given; with a log, also which writer got what, in order.
 // The stream's mutex serialises the calls.
@@ -38,7 +35,7 @@ struct Recorded {
     TDebugStream stream{writer};
 };
 
-TEST(FoundationDebugStream, WritersGetEveryWriteInTheOrderAdded) {
+TEST(FoundationDebugStream, WritersGetEveryWriteInOrderInsertionsPrintAndEmptyWritesTakeNoLock) {
     std::vector<std::string> log;
     auto recorder = [&](const char* name) { return MakeSmart<Recorder>(&log, name); };
     TDebugStream stream(recorder("1:"), recorder("2:"), recorder("3:"));
@@ -47,9 +44,7 @@ TEST(FoundationDebugStream, WritersGetEveryWriteInTheOrderAdded) {
     stream.Write(1, "a");
     stream.Write(1, "b");
     EXPECT_EQ(log, (std::vector<std::string>{"1:a", "2:a", "3:a", "4:a", "1:b", "2:b", "3:b", "4:b"}));
-}
 
-TEST(FoundationDebugStream, InsertionsPrintAndEmptyWritesThatTakeNoLock) {
     Recorded r;
     r.stream << std::int32_t{-42} << ' ' << std::uint16_t{65535} << ' ' << static_cast<const char*>(nullptr) << ' '
              << std::string_view("a\0b", 3) << BStr() << BStr(u"") << BStr(u"com");
@@ -100,7 +95,7 @@ TEST(FoundationDebugStream, ChainsFromTwoThreadsNeverInterleave) {
     EXPECT_EQ(other.wait_for(30s), std::future_status::ready);
 }
 
-TEST(FoundationStreamWriters, FileWriterTouchesNothingUntilItWrites) {
+TEST(FoundationStreamWriters, FileWriterTouchesNothingUntilItWritesAndConsoleWithoutReaderRaisesNoSigpipe) {
     TempDir dir;
     {
         ScopedEnv home("HOME", "/home/op");
@@ -115,9 +110,8 @@ TEST(FoundationStreamWriters, FileWriterTouchesNothingUntilItWrites) {
     writer.Write("line 2\nnot this", 7);
     EXPECT_EQ(ReadFile(writer.Path()), "line 1\nline 2\n");
     TFileWriter(dir.Path()).Write("a directory is no file", 5);  // dropped silently
-}
 
-TEST(FoundationStreamWriters, ConsoleWithoutReaderLosesTheBytesWithoutSigpipe) {
+    // A console without a reader loses the bytes, without SIGPIPE.
     int ends[2];
     ASSERT_EQ(::pipe(ends), 0);
     ::close(ends[0]);

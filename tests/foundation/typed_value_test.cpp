@@ -1,11 +1,13 @@
-// Typed values.
+// Typed values, and narrow and wide text in the C locale's encoding with BStr.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <ctime>
 #include <stdexcept>
 
 #include "foundation/exceptions.h"
+#include "foundation/text_conv.h"
 #include "foundation/type_name.h"
 #include "foundation/typed_value.h"
 #include "tests/support/test_util.h"
@@ -14,15 +16,9 @@ namespace {
 
 using test_util::ScopedLocale;
 
-// "From -> To" of the EBadCastException that the call raised.
-template <class F>
-std::string BadCast(F call) {
-    try {
-        call();
-    } catch (const EBadCastException& e) {
-        return e.GetField("From")->GetString() + " -> " + e.GetField("To")->GetString();
-    }
-    return "no EBadCastException";
+// Raises EBadCastException naming both types.
+auto BadCast(const std::string& from, const std::string& to) {
+    return testing::ThrowsMessage<EBadCastException>(testing::HasSubstr("\nFrom: " + from + "\nTo: " + to + "\n"));
 }
 
 TEST(FoundationTypedValue, IntegersConvertToNumbersOnly) {
@@ -31,22 +27,22 @@ TEST(FoundationTypedValue, IntegersConvertToNumbersOnly) {
     EXPECT_EQ(value.GetUInt(), 4294967289u);
     EXPECT_EQ(value.GetInt64(), -7);
     EXPECT_EQ(value.GetDouble(), -7.0);
-    EXPECT_EQ(BadCast([&] { value.GetString(); }), "int -> " + TypeName(typeid(std::string)));
-    EXPECT_EQ(BadCast([&] { value.GetBool(); }), "int -> bool");
-    EXPECT_EQ(BadCast([&] { value.GetTime(); }), "int -> _time_t");
+    EXPECT_THAT([&] { value.GetString(); }, BadCast("int", TypeName(typeid(std::string))));
+    EXPECT_THAT([&] { value.GetBool(); }, BadCast("int", "bool"));
+    EXPECT_THAT([&] { value.GetTime(); }, BadCast("int", "_time_t"));
     value.SetUInt(0xFFFFFFFFu);
     EXPECT_EQ(value.Value(), -1);
     value.SetBool(true);
     EXPECT_EQ(value.Value(), 1);
-    EXPECT_EQ(BadCast([&] { value.SetString("1"); }), "int -> " + TypeName(typeid(std::string)));
-    EXPECT_EQ(BadCast([&] { value.SetDouble(1); }), "int -> double");
+    EXPECT_THAT([&] { value.SetString("1"); }, BadCast("int", TypeName(typeid(std::string))));
+    EXPECT_THAT([&] { value.SetDouble(1); }, BadCast("int", "double"));
 }
 
 TEST(FoundationTypedValue, TextsConvertToTextsOnly) {
     ScopedLocale utf8("C.UTF-8");
     ASSERT_TRUE(utf8.Ok());
     _value_t_data_t<std::string> narrow("12");
-    EXPECT_EQ(BadCast([&] { narrow.GetInt(); }), TypeName(typeid(std::string)) + " -> int");  // no parsing
+    EXPECT_THAT([&] { narrow.GetInt(); }, BadCast(TypeName(typeid(std::string)), "int"));  // no parsing
     EXPECT_THROW(narrow.SetInt(1), EBadCastException);
     narrow.SetWString(L"caf\u00e9");
     EXPECT_EQ(narrow.Value(), "caf\xc3\xa9");
@@ -58,7 +54,7 @@ TEST(FoundationTypedValue, TextsConvertToTextsOnly) {
     com.SetString("\xc3\xa0");
     EXPECT_EQ(com.GetBstr(), BStr(u"\u00e0"));
     EXPECT_EQ(com.GetWString(), L"\u00e0");
-    EXPECT_EQ(BadCast([&] { com.GetDouble(); }), "BStr -> double");
+    EXPECT_THAT([&] { com.GetDouble(); }, BadCast("BStr", "double"));
 }
 
 TEST(FoundationTypedValue, ViewsReachTheVariableAndReadOnlyViewsRefuse) {
@@ -81,7 +77,7 @@ TEST(FoundationTypedValue, ViewsReachTheVariableAndReadOnlyViewsRefuse) {
     const std::int32_t constant = 3;
     _value_t_pcdata_t<std::int32_t> readOnly(&constant);
     EXPECT_EQ(readOnly.GetInt(), 3);
-    EXPECT_EQ(BadCast([&] { readOnly.SetInt(4); }), "int -> int");
+    EXPECT_THAT([&] { readOnly.SetInt(4); }, BadCast("int", "int"));
     EXPECT_THROW(readOnly.GetRef()->SetBool(true), EBadCastException);
 }
 
@@ -113,6 +109,39 @@ TEST(FoundationTypedValue, ListsCompareByTheirFirstElementAndValuesAsText) {
         EXPECT_EQ(TimeToText(_time_t{1700000000}), "Tue Nov 14 22:13:20 2023");
     }
     ::tzset();
+}
+
+// Refused with the system error EILSEQ.
+auto Eilseq() {
+    return testing::ThrowsMessage<ESystemException>(testing::StartsWith("Code: " + std::to_string(EILSEQ) + " "));
+}
+
+TEST(FoundationTextConv, ConvertsInTheLocaleOrRefusesAndComStrings) {
+    {
+        ScopedLocale c("C");
+        EXPECT_EQ(AnsiToWide(""), L"");
+        EXPECT_EQ(WideToAnsi(L"Quorvis"), "Quorvis");
+        EXPECT_EQ(WideToAnsi(std::wstring(L"a\0b", 3)), std::string("a\0b", 3));
+        EXPECT_THAT([] { AnsiToWide("caf\xc3\xa9"); }, Eilseq());
+        EXPECT_THAT([] { WideToAnsi(L"caf\u00e9"); }, Eilseq());
+    }
+    ScopedLocale utf8("C.UTF-8");
+    ASSERT_TRUE(utf8.Ok());
+    EXPECT_EQ(AnsiToWide("caf\xc3\xa9"), L"caf\u00e9");
+    EXPECT_EQ(WideToAnsi(L"caf\u00e9"), "caf\xc3\xa9");
+    EXPECT_THAT([] { AnsiToWide("ab\xc3"); }, Eilseq());  // cut inside a character
+    EXPECT_THAT([] { AnsiToWide("\xff"); }, Eilseq());
+
+    EXPECT_EQ(BStrToAnsi(BStr()), "");
+    BStr empty = AnsiToBStr("");
+    EXPECT_FALSE(empty.IsNull());
+    EXPECT_TRUE(empty.IsEmpty());
+    BStr smile = AnsiToBStr("x\xf0\x9f\x98\x80");  // outside the basic plane
+    EXPECT_EQ(smile.Text(), std::u16string(u"x\U0001F600"));
+    EXPECT_EQ(smile.Length(), 3u);
+    EXPECT_EQ(BStrToAnsi(smile), "x\xf0\x9f\x98\x80");
+    EXPECT_EQ(BStr(u"a\xD800").ToWide(), std::wstring(L"a\xD800"));  // a lone surrogate stays
+    EXPECT_NE(BStr(), BStr(u""));
 }
 
 }  // namespace

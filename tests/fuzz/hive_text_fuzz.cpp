@@ -1,12 +1,8 @@
 // libFuzzer target of the settings hive's text form: text is read or refused with a line number, and a tree read or
 // built by the setters comes back from its text unchanged, written again as the same text.
 #include "platform/hive_text.h"
+#include "tests/fuzz/fuzz_util.h"
 
-#include <fuzzer/FuzzedDataProvider.h>
-
-#include <cstdlib>
-#include <string>
-#include <tuple>
 #include <vector>
 
 namespace {
@@ -36,10 +32,6 @@ std::vector<KeyImage> Image(const HiveTree& tree) {
     return keys;
 }
 
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
-
 // Writes the tree, reads it back and checks that nothing changed.
 void RoundTrip(const HiveTree& tree) {
     const std::string text = FormatHiveText(tree);
@@ -53,14 +45,9 @@ void RoundTrip(const HiveTree& tree) {
     Check(FormatHiveText(again) == text);
 }
 
+// Mostly ASCII, so that names meet again.
 std::u16string ConsumeName(FuzzedDataProvider& input) {
-    std::u16string name(input.ConsumeIntegralInRange<std::size_t>(0, kMaxNameUnits), u'\0');
-    for (char16_t& c : name) {
-        // Mostly ASCII, so that names meet again; any unit now and then.
-        c = input.ConsumeBool() ? static_cast<char16_t>(input.ConsumeIntegralInRange<int>(0x20, 0x7E))
-                                : input.ConsumeIntegral<char16_t>();
-    }
-    return name;
+    return ConsumeUnits(input, kMaxNameUnits, [&] { return input.ConsumeIntegralInRange<int>(0x20, 0x7E); });
 }
 
 void BuildWithSetters(FuzzedDataProvider& input) {

@@ -2,12 +2,9 @@
 // each type or is refused with an HRESULT; its text reads back as a value that writes the same text.
 #include "platform/ole_date.h"
 #include "platform/variant.h"
-
-#include <fuzzer/FuzzedDataProvider.h>
+#include "tests/fuzz/fuzz_util.h"
 
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace {
 
@@ -15,13 +12,6 @@ constexpr std::size_t kMaxTextUnits = 48;
 constexpr double kLargestFifteenDigitDouble = 1.79769313486231e308;
 constexpr VARTYPE kTargets[] = {VT_EMPTY, VT_NULL, VT_I4,   VT_INT,     VT_UI4,        VT_UINT, VT_I8,
                                 VT_R8,    VT_DATE, VT_BSTR, VT_DECIMAL, VT_BYTE_ARRAY, VT_UI1};
-
-void Check(bool condition, const char* what) {
-    if (!condition) {
-        std::fprintf(stderr, "failed: %s\n", what);
-        std::abort();
-    }
-}
 
 bool SameFields(const DateFields& a, const DateFields& b) {
     return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour && a.minute == b.minute &&
@@ -52,14 +42,10 @@ void Dates(double date, FuzzedDataProvider& input) {
     }
 }
 
+// Mostly the characters of numbers, so that conversions succeed.
 std::u16string ConsumeText(FuzzedDataProvider& input) {
-    std::u16string text(input.ConsumeIntegralInRange<std::size_t>(0, kMaxTextUnits), u'\0');
-    for (char16_t& c : text) {
-        // Mostly the characters of numbers, so that conversions succeed.
-        c = input.ConsumeBool() ? static_cast<char16_t>(u"0123456789.,+-eE \t"[input.ConsumeIntegralInRange(0, 17)])
-                                : input.ConsumeIntegral<char16_t>();
-    }
-    return text;
+    return ConsumeUnits(input, kMaxTextUnits,
+                        [&] { return u"0123456789.,+-eE \t"[input.ConsumeIntegralInRange(0, 17)]; });
 }
 
 // Text -> every type -> text -> the same type again.

@@ -4,19 +4,15 @@
 #include "proto/quorvis.pb.h"
 #include "service/data_access_error.h"
 #include "service/recordset_reader.h"
+#include "tests/fuzz/fuzz_util.h"
 
 #include <google/protobuf/stubs/logging.h>
 
-#include <cstdlib>
 #include <string>
 
 namespace {
 
 constexpr std::size_t kLengthBytes = 2;
-
-void Check(bool condition) {
-    if (!condition) std::abort();
-}
 
 // As the client reads its stream: the header alone first, then row batches, stopping at the first failure.
 std::unique_ptr<Recordset> Decode(std::string_view wire, std::size_t& rowsSent) {

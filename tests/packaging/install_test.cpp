@@ -40,11 +40,8 @@ TEST_F(InstallTree, PutsEveryFileInPlaceValidAndTheProgramsAnswerWithoutADisplay
                                                  Quoted(Path("share/metainfo/com.marrowind.QVViewer.metainfo.xml")));
     EXPECT_EQ(metainfo.exitCode, 0) << metainfo.output;
 
-    // The unit is made for the prefix it was installed under.
+    // The unit is made for the prefix it was installed under (its commands are run below).
     const std::string unit = ReadFile(Path("lib/systemd/system/qvservice.service"));
-    EXPECT_NE(unit.find("\nExecStart=" + Path("bin/qvservice") + " serve $QVSERVICE_OPTIONS\n"), std::string::npos)
-        << unit;
-    EXPECT_NE(unit.find("\nExecStartPre=" + Path("bin/qvservice") + " init\n"), std::string::npos) << unit;
     EXPECT_NE(unit.find("\nEnvironmentFile=-" + Path("etc/default/qvservice") + "\n"), std::string::npos) << unit;
     EXPECT_EQ(unit.find("@QV_"), std::string::npos) << unit;
 

@@ -20,7 +20,8 @@ TEST(RecorderOptions, TheCommandLineWinsOverTheFileAndBadSettingsAreNamedWithThe
     const std::string config = dir.File("qvrecorder.conf");
     WriteFile(config,
               "# the relay\n\nserver = quorvis.example:47913\ntls-ca = /ca.pem\n  tls-cert=/c.pem\ntls-key = /c.key\n"
-              "user-prefix = CORP\\\nretry-max = 60\nspool-max-bytes = 2G\n");
+              "user-prefix = CORP\\\nretry-max = 60\nspool-max-bytes = 2G\n"
+              "session-hide-titles-of = keepassxc\nsession-do-not-record = x\n");  // the sessions' lines: passed over
     const DaemonOptions options = ParseDaemonOptions({"--retry-max", "5", "--socket=/tmp/s"}, config);
     EXPECT_EQ(options.server, "quorvis.example:47913");
     EXPECT_EQ(options.tlsCert, "/c.pem");

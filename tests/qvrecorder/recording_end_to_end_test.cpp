@@ -1,6 +1,5 @@
-// Records from `qvrecorder send` through a real daemon to a real qvservice:
-// the same reports as an import of the same file, nothing lost and nothing
-// counted twice while the daemon or the service is killed and restarted.
+// `qvrecorder send` through a real daemon to a real qvservice: the reports of an import of the same records, and
+// nothing lost or counted twice while the daemon or the service is killed and restarted.
 #include "records/csv_records.h"
 #include "tests/support/background_process.h"
 #include "tests/support/random_records.h"
@@ -59,7 +58,6 @@ protected:
         WriteFile(dir_.File("input.csv"), RecordsCsv(records));
         return RunWithInput({QVRECORDER_PATH, "send", "--socket", dir_.File("socket")}, dir_.File("input.csv"));
     }
-    bool Delivered() { return RecorderStatusSays(dir_.File("socket"), "waiting 0"); }
     // qvreport's CSV and HTML of an item over all time.
     std::string Report(const std::string& address, const std::vector<std::string>& tls, const std::string& tree,
                        const std::string& path) {
@@ -88,7 +86,7 @@ TEST_P(LiveRecording, GivesTheReportsOfAnImportOfTheSameRecords) {
     const ToolResult sent = Send(records);
     ASSERT_EQ(sent.exitCode, 0) << sent.err;
     EXPECT_NE(sent.out.find("3000 records taken"), std::string::npos) << sent.out;
-    ASSERT_TRUE(Delivered()) << daemon_->Log();
+    ASSERT_TRUE(RecorderStatusSays(dir_.File("socket"), "waiting 0")) << daemon_->Log();
 
     const std::string imported = NewStore(dir_);
     WriteFile(dir_.File("records.csv"), RecordsCsv(records));
@@ -136,7 +134,7 @@ TEST_P(LiveRecording, KillingTheDaemonOrTheServiceLosesNothingAndCountsNothingTw
         if (sent.exitCode != 0 && sent.out == "0 records taken\n") sent = Send(records);
         ASSERT_EQ(sent.exitCode, 0) << "round " << round << ": " << sent.err;
     }
-    ASSERT_TRUE(Delivered()) << daemon_->Log();
+    ASSERT_TRUE(RecorderStatusSays(dir_.File("socket"), "waiting 0")) << daemon_->Log();
     grpc::SslCredentialsOptions tls;
     tls.pem_root_certs = ReadFile(certs_ + "/test-ca.pem");
     ServiceClient client(grpc::CreateChannel("localhost:" + std::to_string(port_), grpc::SslCredentials(tls)));

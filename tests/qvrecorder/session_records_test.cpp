@@ -1,6 +1,5 @@
-// The session's records from scripted desktop events on a fake clock: how
-// stretches are cut and ended, what privacy rules leave out, and how a
-// window's program is named and given an icon.
+// The session's records from scripted desktop events on a fake clock: cut stretches, privacy rules, program names
+// and icons.
 #include "qvrecorder/options.h"
 #include "qvrecorder/session/icon.h"
 #include "qvrecorder/session/program_catalog.h"
@@ -21,12 +20,7 @@ using std::chrono::seconds;
 constexpr std::int64_t kEpochMs = 1'750'000'000'000;
 
 FrontWindow Window(const std::string& title, const std::string& process = "xterm") {
-    FrontWindow window;
-    window.title = title;
-    window.pid = 42;
-    window.processName = process;
-    window.windowClass = process;
-    return window;
+    return {.title = title, .pid = 42, .processName = process, .windowClass = process};
 }
 
 class Records : public ::testing::Test {
@@ -137,16 +131,10 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     // Installed after the entries were first read: found when a window needs it.
     WriteFile(dir_.File("applications/term.desktop"),
               "[Desktop Entry]\nType=Application\nName=Terminal\nStartupWMClass=XTerm\nExec=xterm\n");
-    const std::vector<FrontWindow> windows{editor,
-                                           editorAgain,
-                                           Window("Level 3", "games"),
-                                           term,
-                                           other,
-                                           own,
-                                           Window("a", "editor"),
-                                           Window("b", "editor"),
-                                           Window("plain", "x")};
-    for (std::size_t i = 0; i < windows.size(); ++i) maker.FrontChanged(windows[i], At(static_cast<double>(i)));
+    double at = 0;
+    for (const FrontWindow& window : {editor, editorAgain, Window("Level 3", "games"), term, other, own,
+                                      Window("a", "editor"), Window("b", "editor"), Window("plain", "x")})
+        maker.FrontChanged(window, At(at++));
     maker.Finish(At(10));
     EXPECT_EQ(records_.at(0).duration_ms(), 2000);
     std::string rows;
@@ -165,7 +153,7 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     EXPECT_EQ(icons_[1].icon(), std::string("\1\2\3", 3));
 }
 
-TEST(SessionSettings, ABadRuleIsNamedWithItsLineAndTheDaemonPassesOverTheSessionsLines) {
+TEST(SessionSettings, ABadRuleIsNamedWithItsLine) {
     const TempDir dir;
     WriteFile(dir.File("bad.conf"), "# rules\nhide-titles-of = a\nhide-titles-matching = (unclosed\n");
     try {
@@ -177,11 +165,6 @@ TEST(SessionSettings, ABadRuleIsNamedWithItsLineAndTheDaemonPassesOverTheSession
     WriteFile(dir.File("unknown.conf"), "hide-title-of = a\n");
     EXPECT_THROW(LoadPrivacyRules(dir.File("unknown.conf"), ""), SettingsError);
     EXPECT_NO_THROW(LoadPrivacyRules(dir.File("missing.conf"), dir.File("missing-too.conf")));
-
-    WriteFile(dir.File("daemon.conf"),
-              "server = host:1\ntls-ca = a\ntls-cert = b\ntls-key = c\n"
-              "session-hide-titles-of = keepassxc\nsession-do-not-record = x\n");
-    EXPECT_EQ(ParseDaemonOptions({}, dir.File("daemon.conf")).server, "host:1");
 }
 
 TEST(SessionIcons, WindowPixelsMakeAnIconFileTheStoreTakes) {

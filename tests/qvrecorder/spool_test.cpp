@@ -43,26 +43,7 @@ TEST(Spool, KeepsRecordsIdAndNumbersAcrossRestartsAndNeverReusesANumber) {
     EXPECT_EQ(spool.Oldest(10, 1 << 20).firstSequence, 4u);
 }
 
-TEST(Spool, SetsABatchAsideWithItsReasonOutOfTheQueue) {
-    TempDir dir;
-    Spool spool(dir.Path(), 1 << 20);
-    spool.Add({Record("a"), Record("b"), Record("c")});
-    spool.SetAside(1, 2, "process is empty");
-    const SpooledBatch rest = spool.Oldest(10, 1 << 20);
-    EXPECT_EQ(rest.firstSequence, 3u);
-    EXPECT_EQ(Titles(rest), std::vector<std::string>{"c"});
-    const SpoolCounts counts = spool.Counts();
-    EXPECT_EQ(counts.waiting, 1u);
-    EXPECT_EQ(counts.setAsideBatches, 1u);
-    EXPECT_EQ(counts.setAsideRecords, 2u);
-    // A batch stops at its byte bound, but always holds one record.
-    spool.Remove(3, 1);
-    spool.Add({Record(std::string(5000, 'x')), Record("y")});
-    EXPECT_EQ(spool.Oldest(10, 100).records.size(), 1u);
-    EXPECT_EQ(spool.Oldest(10, 6000).records.size(), 2u);
-}
-
-TEST(Spool, RefusesRecordsPastItsSizeLimitUntilThereIsRoom) {
+TEST(Spool, RefusesRecordsPastItsSizeLimitUntilThereIsRoomAndBoundsABatchByBytes) {
     TempDir dir;
     Spool spool(dir.Path(), 1000);
     spool.Add({Record(std::string(600, 'a'))});
@@ -74,7 +55,10 @@ TEST(Spool, RefusesRecordsPastItsSizeLimitUntilThereIsRoom) {
     }
     EXPECT_EQ(spool.Counts().waiting, 1u) << "nothing of a refused message stays";
     spool.Remove(1, 1);
-    EXPECT_EQ(spool.Add({Record(std::string(600, 'c'))}), 2u);
+    EXPECT_EQ(spool.Add({Record(std::string(600, 'c')), Record("y")}), 2u);
+    // A batch stops at its byte bound, but always holds one record.
+    EXPECT_EQ(spool.Oldest(10, 100).records.size(), 1u);
+    EXPECT_EQ(spool.Oldest(10, 1000).records.size(), 2u);
 }
 
 TEST(Spool, KeepsIconsWithinTheirBoundAndMakesRoomOnlyWithThoseTheServiceHas) {

@@ -1,21 +1,30 @@
-// The qvservice program: serving on loopback, stopping on signals, bad starts, and its init, import and demo commands.
+// The qvservice program: serving on loopback, stopping on signals, bad starts, its init, import and demo commands, the
+// progress line on a terminal, and the log's plain lines under the journal.
+#include "qvservice/import/csv_import.h"
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
+#include "qvservice/support/progress_line.h"
 #include "records/icon_file.h"
+#include "records/log.h"
+#include "tests/support/run_command.h"
 #include "tests/support/service_process.h"
 #include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <csignal>
 #include <filesystem>
-#include <fstream>
 
 namespace qv::test {
 
 using server::EncodeActivityRequest;
 using namespace std::string_literals;
+
+const std::string kNotAStore = "this is not a database, just some text that is long enough to look like a header";
 
 TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStartsWithAClearMessage) {
     TempDir dir;
@@ -73,34 +82,67 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
                 {{"serve", "--store", store, option, bad}, 2, option + " takes a whole number from 1 to "s});
         }
     }
+    for (const char* days : {"0", "-1", "x", "1.5"})
+        starts.push_back(
+            {{"serve", "--store", store, "--keep-days", days}, 2, "--keep-days takes a whole number from 1"});
+    for (const char* date : {"2024-02-30", "2024-6-13", "13.06.2024", "2024-06-13T00:00", ""})
+        starts.push_back({{"prune", "--store", store, "--before", date}, 2, "--before takes a date as YYYY-MM-DD"});
+    // An empty file is no store yet: serve says how to make one.
+    const std::string empty = dir.File("empty.db");
+    WriteFile(empty, "");
+    starts.push_back(
+        {{"serve", "--store", empty, "--listen", "127.0.0.1:0"}, 1, empty + " holds no Quorvis store; qvservice init"});
+    // A file of another kind, or a store of a newer program, is refused by every command and left alone.
+    const std::string text = dir.File("text.db"), newer = dir.File("newer.db");
+    WriteFile(text, kNotAStore);
+    ASSERT_EQ(RunQvservice({"init", "--store", newer}).exitCode, 0);
+    server::SqliteDatabase(newer, server::Database::Mode::ReadWrite).SetSchemaVersion(server::kStoreVersion + 1);
+    for (const auto& [file, says] :
+         {std::pair{text, text + ": file is not a database"},
+          {newer, newer + " holds a store of version " + std::to_string(server::kStoreVersion + 1) +
+                      ", written by a newer qvservice"}}) {
+        starts.push_back({{"init", "--store", file}, 1, says});
+        starts.push_back({{"serve", "--store", file, "--listen", "127.0.0.1:0"}, 1, says});
+    }
     for (const auto& [args, exitCode, says] : starts) {
         ServiceProcess run(args);  // bounded: one that serves instead of refusing is stopped
         EXPECT_EQ(run.WaitForExit(), exitCode) << says << ": " << run.Log();
         EXPECT_EQ(run.Log().rfind("qvservice: " + says, 0), 0u) << run.Log();
     }
     EXPECT_FALSE(std::filesystem::exists(dir.File("none.db"))) << "serve makes no store";
+    EXPECT_EQ(ReadFile(text), kNotAStore);
+    EXPECT_EQ(server::SqliteDatabase(newer, server::Database::Mode::ReadOnly).SchemaVersion(),
+              server::kStoreVersion + 1);
 }
 
-// Run without a terminal, as a unit or a script runs them: no progress line.
-TEST(ServiceEndToEnd, ImportAndDemoCommandsFillStoresTheServiceAnswersFrom) {
+// Runs the command on a pseudo-terminal, as an operator's shell would.
+static CommandResult RunOnTerminal(const std::string& command) {
+    return RunCommand("script -q -e -c '" + command + "' /dev/null");
+}
+
+// Run without a terminal, as a unit or a script runs them, import shows no progress line; on one it does, as demo does.
+TEST(ServiceEndToEnd, ImportAndDemoShowProgressOnATerminalOnlyAndFillStoresTheServiceAnswersFrom) {
+    EXPECT_EQ(server::FormatProgress(1234, 0.5, 2.0), "1234 records,  50%, 617 records/s");
+    EXPECT_EQ(server::FormatProgress(10, 1.7, 1.0), "10 records, 100%, 10 records/s");
+    EXPECT_EQ(server::FormatProgress(10, 0.999, 1.0), "10 records,  99%, 10 records/s");  // never 100 before the end
     TempDir dir;
-    const std::string csv = dir.File("records.csv");
-    std::ofstream(csv)
-        << "user,computer,process,description,window_title,start,duration_ms,keyboard_events,mouse_events\n"
-           "anna,WS-01,app.exe,App,Main,2024-03-25T10:00:00Z,1000,1,1\n";
-    const std::string store = dir.File("imported.db");
-    const ToolResult first = RunQvservice({"import", "--store", store, csv});
+    const std::string csv = dir.File("records.csv"), program = QVSERVICE_PATH;
+    WriteFile(csv, std::string(kCsvHeader) +
+                       "\nanna,WS-01,app.exe,App,Main,2024-03-25T10:00:00Z,1000,1,1\n"
+                       "ben,WS-02,app.exe,App,Main,2024-03-25T11:00:00Z,1000,1,1\n");
+    const ToolResult first = RunQvservice({"import", "--store", dir.File("imported.db"), csv});
     EXPECT_EQ(first.exitCode, 0) << first.err;
     EXPECT_EQ(first.err, "");
-    const ToolResult again = RunQvservice({"import", "--store", store, csv});
-    EXPECT_EQ(again.exitCode, 1);
-    EXPECT_NE(again.err.find("imported before"), std::string::npos) << again.err;
+    const CommandResult imported = RunOnTerminal(program + " import --store " + dir.File("a.db") + " " + csv);
+    EXPECT_EQ(imported.exitCode, 0) << imported.output;
+    EXPECT_NE(imported.output.find("\r2 records, 100%"), std::string::npos) << imported.output;
+    EXPECT_NE(imported.output.find("imported 2 records"), std::string::npos) << imported.output;
 
     const std::string demo = dir.File("demo.db");
-    const ToolResult made = RunQvservice({"demo", "--store", demo, "--records", "20000"});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    EXPECT_EQ(made.err, "");
-    EXPECT_NE(made.out.find("wrote "), std::string::npos) << made.out;
+    const CommandResult made = RunOnTerminal(program + " demo --store " + demo + " --records 20000");
+    ASSERT_EQ(made.exitCode, 0) << made.output;
+    EXPECT_NE(made.output.find(" records, 100%, "), std::string::npos) << made.output;
+    EXPECT_NE(made.output.find("wrote "), std::string::npos) << made.output;
     const ToolResult twice = RunQvservice({"demo", "--store", demo});
     EXPECT_EQ(twice.exitCode, 1);
     EXPECT_NE(twice.err.find("exists already"), std::string::npos);
@@ -136,35 +178,30 @@ TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
     const std::string filled = SmallStore(dir), before = ReadFile(filled);
     ASSERT_EQ(RunQvservice({"init", "--store", filled}).exitCode, 0);
     EXPECT_EQ(ReadFile(filled), before);
+}
 
-    const std::string text = dir.File("text.db");
-    const std::string words = "this is not a database, just some text that is long enough to look like a header";
-    std::ofstream(text) << words;
-    // A file of another kind, or a store of a newer program, is refused by every command and left alone.
-    server::SqliteDatabase(fresh, server::Database::Mode::ReadWrite).SetSchemaVersion(server::kStoreVersion + 1);
-    // A serve that wrongly started would listen on loopback only.
-    for (const auto& command : {std::vector<std::string>{"init"}, {"serve", "--listen", "127.0.0.1:0"}}) {
-        for (const auto& [store, says] :
-             {std::pair{text, text + ": file is not a database"},
-              std::pair{fresh, "holds a store of version " + std::to_string(server::kStoreVersion + 1) +
-                                   ", written by a newer qvservice"}}) {
-            std::vector<std::string> args = command;
-            args.insert(args.end(), {"--store", store});
-            const ToolResult refused = RunQvservice(args);
-            EXPECT_EQ(refused.exitCode, 1) << command[0];
-            EXPECT_NE(refused.err.find(says), std::string::npos) << command[0] << ": " << refused.err;
-        }
+TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLines) {
+    TempDir dir;
+    const int journal = ::open(dir.File("journal").c_str(), O_CREAT | O_WRONLY, 0600);
+    const int other = ::open(dir.File("other").c_str(), O_CREAT | O_WRONLY, 0600);
+    ASSERT_TRUE(journal >= 0 && other >= 0);
+    struct stat status {};
+    ASSERT_EQ(::fstat(journal, &status), 0);
+    const std::string name = std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+
+    EXPECT_TRUE(IsJournalStream(name.c_str(), journal));
+    EXPECT_FALSE(IsJournalStream(name.c_str(), other));  // a redirected child inherits the variable
+    EXPECT_FALSE(IsJournalStream(nullptr, journal));
+    for (const std::string& bad : {""s, std::to_string(status.st_dev), name + "x", ":"s}) {
+        EXPECT_FALSE(IsJournalStream(bad.c_str(), journal)) << bad;
     }
-    EXPECT_EQ(ReadFile(text), words);
-    EXPECT_EQ(server::SqliteDatabase(fresh, server::Database::Mode::ReadOnly).SchemaVersion(),
-              server::kStoreVersion + 1);
+    ::close(journal);
+    ::close(other);
 
-    // An empty file is no store yet: serve says how to make one.
-    const std::string empty = dir.File("empty.db");
-    std::ofstream(empty).flush();
-    const ToolResult unfilled = RunQvservice({"serve", "--store", empty, "--listen", "127.0.0.1:0"});
-    EXPECT_EQ(unfilled.exitCode, 1);
-    EXPECT_NE(unfilled.err.find("holds no Quorvis store; qvservice init"), std::string::npos) << unfilled.err;
+    EXPECT_EQ(FormatLogLine("started", true, "qvservice"), "started\n");
+    const std::string stamped = FormatLogLine("started", false, "qvservice");
+    EXPECT_EQ(stamped.size(), std::string("2026-12-06 20:10:00 qvservice: started\n").size()) << stamped;
+    EXPECT_TRUE(stamped.ends_with(" qvservice: started\n")) << stamped;
 }
 
 }  // namespace qv::test

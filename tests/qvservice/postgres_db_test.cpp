@@ -1,17 +1,25 @@
-// The PostgreSQL store against a throw-away cluster.
+// The PostgreSQL store against a throw-away cluster: values and errors, bulk loads, answers streamed, a password shown
+// nowhere, and init, serve and demo beside an import in progress.
 #include "qvservice/store/postgres/postgres_db.h"
+#include "qvservice/model/entity_directory.h"
+#include "qvservice/model/store_schema.h"
+#include "qvservice/model/time_buckets.h"
+#include "qvservice/query/query_request.h"
 #include "qvservice/store/store_database.h"
 #include "tests/support/postgres_cluster.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <bit>
 #include <csignal>
+#include <fstream>
 #include <limits>
+#include <thread>
 
 namespace qv::test {
-
 using server::Database;
 using server::SqlValue;
 using server::Statement;
@@ -104,23 +112,13 @@ TEST(PostgresDb, ParametersAndValuesRoundTripByteForByte) {
     EXPECT_THROW(Statement(*db, "SELECT 1.5::float8").Bytes(0), std::logic_error);  // no row yet
 }
 
-TEST(PostgresDb, ErrorsNameTheStoreNeverThePasswordAndALostConnectionSaysSo) {
+TEST(PostgresDb, ErrorsNameTheStoreAndALostConnectionSaysSo) {
     QV_REQUIRE_POSTGRES();
     const std::string uri = PostgresCluster::Shared().NewDatabase();
     const auto db = Open(uri);
     const StoreError missing = Failure([&] { Statement(*db, "SELECT * FROM missing").Step(); });
     EXPECT_EQ(missing.what(), std::string(kName) + ": relation \"missing\" does not exist");
     EXPECT_EQ(missing.Reason(), StoreError::Kind::Failed);
-
-    for (const std::string bad : {"postgresql://qvtest:pw-s3cret@/db?host=/nonexistent/qv",
-                                  "postgresql://qvtest:pw-s3cret%zz@/db?host=/nonexistent/qv",
-                                  "postgresql://qvtest@/db?host=/nonexistent/qv&password=pw-s3cret&no=such"}) {
-        const StoreError refused = Failure([&] { Open(bad); });
-        EXPECT_EQ(refused.Reason(), StoreError::Kind::Unreachable);
-        EXPECT_EQ(std::string(refused.what()).rfind("cannot connect to the store "s + kName + ": ", 0), 0u)
-            << refused.what();
-        EXPECT_EQ(std::string(refused.what()).find("s3cret"), std::string::npos) << refused.what();
-    }
 
     // A transaction that a failed statement aborted must not commit as if whole.
     db->Exec("CREATE TABLE kept (x BIGINT)");
@@ -211,6 +209,157 @@ TEST(PostgresDb, BulkLoadsFlushInBatchesBetweenOtherStatements) {
         loader->Finish();
     }
     EXPECT_EQ(One(*db, "SELECT count(*) FROM rows"), kRows);
+}
+
+constexpr std::int64_t kTitles = 500'000;
+
+// The program's titles and their coarsest rollup rows (all that an all-time question reads), each by one statement.
+static std::int64_t WriteTitles(const std::string& store) {
+    const auto db = server::OpenStore(store, server::Database::Mode::Create);
+    server::EnsureSchema(*db);
+    server::Transaction transaction(*db, server::Transaction::Kind::Write);
+    server::EntityDirectory names(*db);
+    const std::int64_t program = names.ProgramId("browser.exe", "");
+    const std::string title = server::IsPostgresStore(store) ? "convert_to('Tab ' || i, 'UTF8')" : "'Tab ' || i";
+    const std::string ids = std::to_string(names.UserId("anna")) + ", " + std::to_string(names.ComputerId("WS-01"));
+    db->Exec(
+        "INSERT INTO window_titles(program_id, title) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+        "FROM n WHERE i < " +
+        std::to_string(kTitles) + ") SELECT " + std::to_string(program) + ", " + title + " FROM n");
+    db->Exec("INSERT INTO " + std::string(server::kBucketLevels.front().name) +
+             "_windows(program_id, bucket, user_id, computer_id, window_id, time_ms, keyboard_events, mouse_events) "
+             "SELECT program_id, 0, " +
+             ids + ", id, 1000, 1, 1 FROM window_titles");
+    transaction.Commit();
+    return program;
+}
+
+// The service's peak resident memory (kB) once it has answered every title of the program over all time.
+static long PeakWhileAnswering(const std::string& store) {
+    const auto program = static_cast<std::uint32_t>(WriteTitles(store));
+    ServiceProcess process({"serve", "--store", store, "--listen", "127.0.0.1:0"});
+    ServiceClient client(process.WaitUntilListening());
+    const Answer answer = client.Query(server::EncodeActivityRequest(3, 0, 0, program, 0, 0), {}, [](const auto&) {});
+    EXPECT_TRUE(answer.status.ok()) << answer.status.error_message() << process.Log();
+    EXPECT_EQ(answer.rowCount, static_cast<std::size_t>(kTitles)) << answer.description;
+    std::ifstream status("/proc/" + std::to_string(process.Pid()) + "/status");
+    long peak = 0;
+    for (std::string line; std::getline(status, line);)
+        peak = line.starts_with("VmHWM:") ? std::stol(line.substr(6)) : peak;
+    EXPECT_EQ(process.Stop(SIGTERM), 0) << process.Log();
+    return peak;
+}
+
+TEST(AnswerMemory, PostgresStreamsALargeAnswerAsSqliteDoes) {
+    QV_REQUIRE_POSTGRES();
+    TempDir dir;
+    const long sqlitePeak = PeakWhileAnswering(dir.File("titles.db"));
+    const long postgresPeak = PeakWhileAnswering(PostgresCluster::Shared().NewDatabase());
+    ASSERT_GT(sqlitePeak, 0);
+    EXPECT_LE(postgresPeak, 2 * sqlitePeak) << "peak kB: PostgreSQL " << postgresPeak << ", SQLite " << sqlitePeak;
+}
+
+using server::PrintableStoreName;
+
+constexpr const char* kSecret = "Zq7";
+
+static bool Shows(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// The cluster's URI with a password in its user part (the cluster trusts its socket, so any password does).
+static std::string WithPassword(std::string uri, const std::string& userPart) {
+    return uri.replace(0, std::string("postgresql://").size(), "postgresql://qvtest:" + userPart + "@");
+}
+
+TEST(StoreSecrets, PrintableNameComesFromLibpqsReadingAndNeitherLogNorErrorNorPsShowsThePassword) {
+    const std::pair<const char*, const char*> read[] = {
+        {"postgresql://qv:Zq7?x@db/q", "postgresql://qv@db/q"},
+        {"postgresql://qv:Zq7%3Fa%2Fb%40c@db:5433/q", "postgresql://qv@db:5433/q"},
+        {"postgresql://db/q?pass%77ord=Zq7&sslmode=require", "postgresql://db/q?sslmode=require"},
+        {"postgresql://db/q?ssl%70assword=Zq7&options=-csearch_path%3Dquorvis",
+         "postgresql://db/q?options=-csearch_path%3Dquorvis"},
+        {"postgresql://[::1]:5432/q%0A?application_name=a%1Bb", "postgresql://[::1]:5432/q%0A?application_name=a%1Bb"},
+        {"postgres://qv:Zq7@h1:5432,h2:5432/q?sslmode=verify-full",
+         "postgres://qv@h1:5432,h2:5432/q?sslmode=verify-full"},
+        {"postgresql:///q?host=/run/pg&password=Zq7&user=qv", "postgresql:///q?host=/run/pg&user=qv"},
+        {"postgresql://db/q?password=Zq7&sslpassword=Zq7", "postgresql://db/q"},
+        {"postgresql://qv:Zq7@", "postgresql://qv@"},
+        {"postgresql://", "postgresql://"},
+        {"/var/lib/qvservice/store.db", "/var/lib/qvservice/store.db"},
+    };
+    for (const auto& [store, printable] : read) EXPECT_EQ(PrintableStoreName(store), printable) << store;
+    EXPECT_TRUE(server::IsPostgresStore("postgres://db/q"));
+    EXPECT_FALSE(server::IsPostgresStore("postgresql.db"));
+    // libpq would take a part of the first two passwords for the host or the database.
+    for (const char* unread :
+         {"postgresql://qv:p@Zq7@db/q", "postgresql://qv:Zq7/x@db/q", "postgresql://qv:Zq7%zz@db/q"})
+        EXPECT_FALSE(Shows(PrintableStoreName(unread), kSecret)) << unread;
+
+    std::string arguments[] = {"qvservice", "--store", "postgresql://qv:Zq7?x@db/q",
+                               "--store=postgres://db/q?password=Zq7"};
+    char* argv[] = {arguments[0].data(), arguments[1].data(), arguments[2].data(), arguments[3].data()};
+    server::HideStorePasswords(4, argv);
+    EXPECT_STREQ(argv[2], "postgresql://qv@db/q");
+    EXPECT_STREQ(argv[3], "--store=postgres://db/q");
+
+    QV_REQUIRE_POSTGRES();
+    const std::string database = PostgresCluster::Shared().NewDatabase();
+    const std::string store = WithPassword(database, "Zq7%3Fa%2Fb%40c?d") + "&pass%77ord=Zq7";
+    ASSERT_EQ(RunQvservice({"init", "--store", store}).exitCode, 0);
+    {
+        ServiceProcess service({"serve", "--store", store, "--listen", "127.0.0.1:0"});
+        service.ListeningAddress();
+        EXPECT_TRUE(Shows(service.Log(), "store postgresql://") && !Shows(service.Log(), kSecret)) << service.Log();
+        const std::string commandLine = ReadFile("/proc/" + std::to_string(service.Pid()) + "/cmdline");
+        EXPECT_TRUE(Shows(commandLine, "serve") && !Shows(commandLine, kSecret)) << commandLine;
+    }
+    const std::string missing = std::string(database).insert(database.find('?'), "_missing");
+    for (const std::string& bad : {WithPassword(missing, "Zq7?x") + "&pass%77ord=Zq7", WithPassword(missing, "p@Zq7"),
+                                   WithPassword(missing, "Zq7/x")}) {
+        const ToolResult refused = RunQvservice({"init", "--store", bad});
+        EXPECT_EQ(refused.exitCode, 1) << bad;
+        EXPECT_TRUE(Shows(refused.err, "cannot connect to the store") && !Shows(refused.err, kSecret)) << refused.err;
+    }
+}
+
+static const qv::ActivityRecord kRecord{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20};
+
+// The writers' lock is held by a write transaction of the cluster's owner, as an import in progress does.
+TEST(SecureDefaults, InitServeAndDemoRespectAnImportInProgress) {
+    QV_REQUIRE_POSTGRES();
+    const std::string store = PostgresCluster::Shared().NewDatabase(), empty = PostgresCluster::Shared().NewDatabase();
+    WriteRecords(store, {kRecord});
+    const std::string role = "reader_" + store.substr(store.find("qv_"), store.find('?') - store.find("qv_"));
+    const auto owner = server::OpenStore(store, Database::Mode::Create);
+    owner->Exec("CREATE ROLE " + role + " LOGIN; GRANT SELECT ON ALL TABLES IN SCHEMA public TO " + role);
+    const std::string reader = store.substr(0, store.find("&user=")) + "&user=" + role;
+    const auto importer = server::OpenStore(empty, Database::Mode::Create);
+    server::Transaction lock(*owner, server::Transaction::Kind::Write);
+    server::Transaction import(*importer, server::Transaction::Kind::Write);
+
+    ServiceProcess init({"init", "--store", reader});  // bounded: one that waits for the lock is stopped
+    EXPECT_EQ(init.WaitForExit(), 0) << init.Log();
+    ServiceProcess serve({"serve", "--store", reader, "--listen", "127.0.0.1:0"});
+    EXPECT_NE(serve.WaitUntilListening(), "") << serve.Log();
+    EXPECT_EQ(serve.Stop(SIGTERM), 0) << serve.Log();
+
+    // Once the demo waits for the lock, the import fills the store.
+    ServiceProcess demo({"demo", "--store", empty, "--records", "100"});
+    const auto watcher = server::OpenStore(empty, Database::Mode::ReadOnly);
+    const auto count = [&](const char* sql) {
+        server::Statement statement(*watcher, sql);
+        return statement.Step() ? statement.Int64(0) : -1;
+    };
+    const char* waiting = "SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' AND NOT granted";
+    for (int i = 0; i < 1500 && count(waiting) <= 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    ASSERT_GT(count(waiting), 0) << demo.Log();
+    server::PrepareSchema(*importer);
+    server::RecordWriter writer(*importer);
+    writer.Add(kRecord);
+    writer.Finish();
+    import.Commit();
+    EXPECT_EQ(demo.WaitForExit(), 1) << demo.Log();
+    EXPECT_NE(demo.Log().find("holds a store already"), std::string::npos) << demo.Log();
+    EXPECT_EQ(count("SELECT count(*) FROM activity"), 1);
 }
 
 }  // namespace qv::test

@@ -1,4 +1,6 @@
-// Every query kind, id filter and period, checked against totals computed here from the records stored.
+// Every query kind, id filter and period, checked against totals computed here from the records stored; local OLE
+// dates and timestamps.
+#include "qvservice/model/ole_time.h"
 #include "qvservice/query/activity_query.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
@@ -11,6 +13,8 @@
 
 #include <array>
 #include <chrono>
+#include <cmath>
+#include <cstdlib>
 #include <ctime>
 #include <map>
 #include <optional>
@@ -180,9 +184,10 @@ TEST_P(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecordsAlsoAroundAY
     }
     records.push_back(
         {"ben", "LAB-7", "excel.exe", "", "Budget.xlsx", kBase - 300 * kDay + 17, kMaxDurationMs, 2'000'000'000, 7});
-    // A record on a day of its own, so that a period can lie wholly inside it.
+    // A record on a day of its own, so that a period can lie wholly inside it; one across 1 January 1970.
     records.push_back(
         {"anna", "WS-01", "cmd.exe", "", "Report.docx", kBase + 60 * kDay + 5 * kHour + 17, 40 * kHour, 1000, 1});
+    records.push_back({"anna", "WS-01", "cmd.exe", "", "Epoch", -5 * kDay - 7 * kHour + 17, 9 * kDay, 11, 3});
     Write(store, records, stored);
 
     std::vector<Period> periods{
@@ -195,7 +200,9 @@ TEST_P(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecordsAlsoAroundAY
         std::pair{kBase - 300 * kDay + 17, kBase + 66 * kDay + 17},        // exactly the year-long record
         std::pair{kBase - 300 * kDay + 18, kBase + 66 * kDay + 16},        // just inside it
         std::pair{kBase + 66 * kDay + 16, kBase + 67 * kDay},              // its last millisecond
-        std::pair{kBase - 400 * kDay, kBase + 80 * kDay},                  // around everything
+        std::pair{kBase - 400 * kDay, kBase + 80 * kDay},                  // around the recent records
+        std::pair{-2'000'000'000'000, kBase + 80 * kDay},                  // from 1906, around everything
+        std::pair{-3 * kDay - 5 * kHour, 2 * kDay + 1000},                 // ragged days around 1970
         std::pair{kBase + kDay, kBase + kDay},                             // empty: no rows, no failure
         std::pair{kBase + kDay, kBase - kDay},                             // reversed
     };
@@ -263,6 +270,60 @@ TEST(ServiceQuerySteps, AYearLongRecordDoesNotWidenEveryQuery) {
     const std::int64_t with = steps(true);
     EXPECT_LT(with, 2 * without) << "a year-long record made the query read " << with << " steps instead of "
                                  << without;
+}
+
+using namespace server;
+
+void Zone(const char* rule) {
+    setenv("TZ", rule, 1);
+    tzset();
+}
+
+constexpr std::int64_t kOleZeroMs = -2209161600000;  // 1899-12-30 00:00 UTC
+
+std::optional<std::int64_t> Instant(std::string_view text) {
+    const Timestamp parsed = ParseTimestamp(text);
+    if (parsed.fault != TimestampFault::None) return std::nullopt;
+    return parsed.ms;
+}
+
+// Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00; Australia's summer spans new year.
+TEST(ServiceLocalTime, OleDatesConvertBothWaysAndTimestampsNeverTakeOneTheClocksSkipOrRepeat) {
+    Zone("UTC0");
+    EXPECT_EQ(LocalOleDateToEpochMs(25569.0), 0);
+    EXPECT_EQ(LocalOleDateToEpochMs(0.0), kOleZeroMs);
+    EXPECT_EQ(LocalOleDateToEpochMs(2.5), kOleZeroMs + 2 * kMsPerDay + 12 * kMsPerHour);
+    // Below zero the fraction still counts forward from the day: -1.25 is 29 December 1899, 06:00.
+    EXPECT_EQ(LocalOleDateToEpochMs(-1.25), kOleZeroMs - kMsPerDay + 6 * kMsPerHour);
+    EXPECT_DOUBLE_EQ(EpochMsToLocalOleDate(kOleZeroMs - kMsPerDay + 6 * kMsPerHour), -1.25);
+    EXPECT_FALSE(LocalOleDateToEpochMs(std::nan("")));
+    EXPECT_FALSE(LocalOleDateToEpochMs(-1e9));
+    EXPECT_FALSE(LocalOleDateToEpochMs(3e6));
+
+    Zone("CET-1CEST,M3.5.0,M10.5.0/3");
+    std::mt19937_64 random(3);
+    for (int i = 0; i < 1000; ++i) {
+        const std::int64_t ms = 1'600'000'000'000 + static_cast<std::int64_t>(random() % 300'000'000'000);
+        EXPECT_EQ(LocalOleDateToEpochMs(EpochMsToLocalOleDate(ms)), ms);
+    }
+    const std::pair<const char*, std::int64_t> instants[] = {
+        {"2024-07-01T12:00:00", 1719828000000},       {"2024-07-01T10:00:00Z", 1719828000000},
+        {"2024-07-01T15:30:00+05:30", 1719828000000}, {"2024-07-01T05:00:00-05:00", 1719828000000},
+        {"2024-02-29T00:00:00Z", 1709164800000},      {"2024-03-31T01:59:59", 1711846799000},
+        {"2024-03-31T03:00:00", 1711846800000},       {"2024-10-27T01:59:59", 1729987199000},
+        {"2024-10-27T03:00:00", 1729994400000},       {"2024-10-27T02:30:00+02:00", 1729989000000},
+        {"2024-10-27T02:30:00+01:00", 1729992600000}, {"2024-03-31T02:30:00Z", 1711852200000}};
+    for (const auto& [text, ms] : instants) EXPECT_EQ(Instant(text), ms) << text;
+    for (const char* bad : {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-03-25 10:00:00", "2024-03-25T10:00",
+                            "2024-03-25T24:00:00", "2024-03-25T10:00:00+5:00", "2024-03-25T10:00:00Zx", "",
+                            "abcd-03-25T10:00:00", "2024-03-25T10:00:60"}) {
+        EXPECT_EQ(ParseTimestamp(bad).fault, TimestampFault::Malformed) << bad;
+    }
+    // Central Europe's skipped and repeated hours are ServiceImportOnEachEngine.BadInputImportsNothing's.
+    Zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
+    EXPECT_EQ(ParseTimestamp("2024-10-06T02:30:00").fault, TimestampFault::SkippedLocalTime);
+    EXPECT_EQ(ParseTimestamp("2024-04-07T02:30:00").fault, TimestampFault::RepeatedLocalTime);
+    EXPECT_EQ(Instant("2024-01-15T12:00:00"), 1705280400000);
 }
 
 }  // namespace

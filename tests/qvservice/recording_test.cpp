@@ -1,5 +1,7 @@
-// The recording method in the service: who may record what, exactly once,
-// visible at once, and the upgrade of a version-1 store at its first write.
+// The service's secure set-up and its recording method: who may be trusted by the name it claims, which key files it
+// accepts, how client certificates name the callers; who may record what, exactly once, visible at once, and the
+// upgrade of a version-1 store at its first write.
+#include "qvservice/command_line.h"
 #include "qvservice/import/batch_ingest.h"
 #include "qvservice/model/record_writer.h"
 #include "qvservice/model/store_schema.h"
@@ -15,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
+#include <filesystem>
 #include <thread>
 
 namespace qv::test {
@@ -63,11 +67,7 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
     const std::string store = SmallStore(dir);
     const std::string certs = CopyTestCertificates(dir);
 
-    // Only a recorder CA's certificates are recorders, and the viewers' CA may not double as one.
-    const server::RecorderIdentity identity(certs + "/test-recorder-ca.pem", certs + "/test-ca.pem");
-    EXPECT_EQ(identity.ComputerOfPem(ReadFile(certs + "/test-recorder-WS-01.pem")), "WS-01");
-    EXPECT_EQ(identity.ComputerOfPem(ReadFile(certs + "/test-client-alice.pem")), std::nullopt);
-    EXPECT_EQ(identity.ComputerOfPem("not a certificate"), std::nullopt);
+    // The viewers' CA may not double as the recorders'; which certificates record is the batches' below.
     EXPECT_THROW(server::RecorderIdentity(certs + "/test-ca.pem", certs + "/test-ca.pem"), std::runtime_error);
     EXPECT_THROW(server::RecorderIdentity(certs + "/test-recorder-WS-01.key", ""), std::runtime_error);
     server::ServeOptions plain = StoreOptions(store);
@@ -76,7 +76,9 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
 
     const std::int64_t before = StoreTotal(store);
     for (const bool clientCa : {true, false}) {
-        LocalService service(Recording(store, certs, clientCa));
+        server::ServeOptions options = Recording(store, certs, clientCa);
+        if (clientCa) options.allowed = {"mallory"};
+        LocalService service(options);
         const auto expect = [&](const grpc::Status& status, grpc::StatusCode code, const std::string& part) {
             EXPECT_EQ(status.error_code(), code) << status.error_message();
             EXPECT_TRUE(Contains(status.error_message(), part)) << status.error_message();
@@ -99,12 +101,19 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
         bad.set_recorder_id("short");
         expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "recorder id");
 
-        // A recorder cannot query, and viewers connect as before, with or without certificates.
-        pb::ActivateReply reply = Viewer(service.Address(), certs, "test-recorder-WS-01").Activate({"alice"});
+        // A recorder cannot query. Under a client CA the certificate names the caller, never the name it claims, and
+        // a caller without one is nobody and hears so rather than losing the connection; without, viewers connect as
+        // before. Alice's certificate with no --allow is BatchesCountOnce's viewer.
+        pb::ActivateReply reply = Viewer(service.Address(), certs, "test-recorder-WS-01").Activate({"mallory"});
         EXPECT_EQ(reply.hresult(), contract::kAccessDenied);
         EXPECT_TRUE(Contains(reply.description(), "recorder's certificate cannot query")) << reply.description();
-        EXPECT_EQ(Viewer(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"bob"}).hresult(),
-                  contract::kOk);
+        EXPECT_EQ(Viewer(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"mallory"}).hresult(),
+                  clientCa ? contract::kAccessDenied : contract::kOk);
+        grpc::Status status;
+        reply = Viewer(service.Address(), certs, "").Activate({"mallory"}, &status);
+        ASSERT_TRUE(status.ok()) << status.error_message();
+        EXPECT_EQ(reply.hresult(), clientCa ? contract::kAccessDenied : contract::kOk);
+        if (clientCa) EXPECT_TRUE(Contains(reply.description(), "no client certificate")) << reply.description();
     }
     EXPECT_EQ(StoreTotal(store), before) << "nothing refused was stored";
 
@@ -228,5 +237,69 @@ TEST_P(RecordingOnEachEngine, WritersAtOnceStoreEachRecordOnceAndEachNameOnce) {
 }
 
 QV_ON_EACH_STORE_ENGINE(RecordingOnEachEngine);
+
+TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrustedAndFlagsComeOnce) {
+    // The first five listen on loopback only.
+    const char* const listens[] = {
+        "127.0.0.1:1", "127.8.9.10:1",        "[::1]:1",         "LocalHost:1", "", "0.0.0.0:1", "[::]:1", "10.0.0.1:1",
+        "128.0.0.1:1", "[::ffff:10.0.0.1]:1", "server.example:1"};
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listens[i])), i < 5) << i;
+    EXPECT_EQ(server::ParseListenAddress("").host, "127.0.0.1");
+    EXPECT_EQ(server::ParseListenAddress("").port, contract::kDefaultPort);
+    EXPECT_EQ(server::ParseListenAddress("[::1]").port, contract::kDefaultPort);
+    EXPECT_EQ(server::ParseListenAddress("[::1]:65535").port, 65535);
+    for (const char* bad :
+         {"[::1", "[::1]x", "::1", ":80", "[]:80", "host:", "host:65536", "host:12ab", "host:123456"}) {
+        EXPECT_THROW(server::ParseListenAddress(bad), std::invalid_argument) << bad;
+    }
+
+    server::ServeOptions tlsAlone;
+    tlsAlone.listen = "[::]:47913";
+    tlsAlone.tlsCertFile = "s.pem";
+    tlsAlone.tlsKeyFile = "s.key";
+    EXPECT_THROW(server::CheckServeSecurity(tlsAlone), std::runtime_error) << "TLS alone authenticates nobody";
+    server::ServeOptions options;
+    options.listen = "0.0.0.0:47913";
+    options.allowed = {"alice"};
+    options.trustClaimedNames = options.insecure = true;
+    const auto warnings = server::CheckServeSecurity(options);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_TRUE(Contains(warnings[0], "--trust-claimed-names")) << warnings[0];
+    EXPECT_TRUE(Contains(warnings[1], "plain text on 0.0.0.0:47913")) << warnings[1];
+
+    options.tlsCertFile = "s.pem";
+    options.tlsKeyFile = "s.key";
+    options.clientCaFile = "ca.pem";
+    EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error) << "the flag contradicts --client-ca";
+    options.trustClaimedNames = false;
+    EXPECT_TRUE(server::CheckServeSecurity(options).empty());
+
+    // Flags take no value and come once.
+    const auto line =
+        server::ParseCommandLine({"--a", "1", "--trust-claimed-names", "x"}, {"a"}, {"trust-claimed-names"});
+    EXPECT_TRUE(line.flags.contains("trust-claimed-names"));
+    EXPECT_EQ(line.Get("a"), "1");
+    EXPECT_EQ(line.positional, std::vector<std::string>{"x"});
+    EXPECT_THROW(server::ParseCommandLine({"--f", "--f"}, {}, {"f"}), server::UsageError);
+    EXPECT_THROW(server::ParseCommandLine({"--f=yes"}, {}, {"f"}), server::UsageError);
+    EXPECT_EQ(server::ParseCommandLine({"--a=x=1"}, {"a"}).Get("a"), "x=1");
+    EXPECT_THROW(server::ParseCommandLine({"--a", "1", "--a=2"}, {"a"}), server::UsageError);
+}
+
+TEST(SecureSetUp, OpenKeysAreRefused) {
+    TempDir dir;
+    const std::string store = SmallStore(dir);
+    const std::string certs = CopyTestCertificates(dir);
+    namespace fs = std::filesystem;
+    const std::string key = certs + "/test-server.key";
+    for (const auto mode : {fs::perms::group_read, fs::perms::others_read}) {
+        fs::permissions(key, fs::perms::owner_read | fs::perms::owner_write | mode);
+        const ToolResult readable = RunQvservice({"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert",
+                                                  certs + "/test-server.pem", "--tls-key", key});
+        EXPECT_EQ(readable.exitCode, 1);
+        EXPECT_TRUE(Contains(readable.err, "the TLS key " + key + " can be read by other users")) << readable.err;
+        EXPECT_TRUE(Contains(readable.err, "chmod 600")) << readable.err;
+    }
+}
 
 }  // namespace qv::test

@@ -2,18 +2,121 @@
 // the network).
 #include "service/icon_file.h"
 #include "service/icon_image.h"
-#include "tests/service/icon_bytes.h"
 
 #include <QBuffer>
 #include <QImage>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
 namespace {
 
-using namespace qv::test;
+// Icon files made byte by byte: bitmap images from ARGB pixels (top row first), PNG images from given bytes.
+constexpr std::size_t kIconDirectory = 6;  // first directory entry
+constexpr std::size_t kIconEntryBytes = 16;
+
+struct IconPart {
+    int width = 0;
+    int height = 0;
+    int bits = 0;
+    std::vector<std::uint8_t> data;  // what the directory entry points to
+};
+
+void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
+    out[at] = static_cast<std::uint8_t>(value);
+    out[at + 1] = static_cast<std::uint8_t>(value >> 8);
+}
+
+void Put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
+    Put16(out, at, value & 0xFFFF);
+    Put16(out, at + 2, value >> 16);
+}
+
+std::uint32_t Get32(const std::vector<std::uint8_t>& in, std::size_t at) {
+    return static_cast<std::uint32_t>(in[at] | (in[at + 1] << 8) | (in[at + 2] << 16)) |
+           (static_cast<std::uint32_t>(in[at + 3]) << 24);
+}
+
+// The bytes with one field changed.
+template <typename Put>
+std::vector<std::uint8_t> With(std::vector<std::uint8_t> bytes, Put put, std::size_t at, std::uint32_t value) {
+    put(bytes, at, value);
+    return bytes;
+}
+
+std::size_t RowStride(int width, int bits) { return (static_cast<std::size_t>(width) * bits + 31) / 32 * 4; }
+
+// A bitmap image. Palette images list their distinct colours first and pad the palette to `paletteEntries` (default:
+// all the depth allows). Pixels with alpha 0 are masked out.
+IconPart BitmapPart(int width, int height, int bits, const std::vector<std::uint32_t>& argb,
+                    std::uint32_t paletteEntries = 0) {
+    std::vector<std::uint32_t> palette;
+    if (bits <= 8) {
+        for (std::uint32_t pixel : argb)
+            if (std::find(palette.begin(), palette.end(), pixel & 0xFFFFFF) == palette.end())
+                palette.push_back(pixel & 0xFFFFFF);
+        palette.resize(paletteEntries ? paletteEntries : 1u << bits, 0);
+    }
+    const std::size_t colourRow = RowStride(width, bits);
+    const std::size_t maskRow = RowStride(width, 1);
+    std::vector<std::uint8_t> out(40 + palette.size() * 4 + (colourRow + maskRow) * height, 0);
+    Put32(out, 0, 40);
+    Put32(out, 4, static_cast<std::uint32_t>(width));
+    Put32(out, 8, static_cast<std::uint32_t>(2 * height));
+    Put16(out, 12, 1);
+    Put16(out, 14, static_cast<std::uint32_t>(bits));
+    Put32(out, 32, paletteEntries);
+    for (std::size_t i = 0; i < palette.size(); ++i) Put32(out, 40 + 4 * i, palette[i]);
+    const std::size_t colours = 40 + palette.size() * 4;
+    const std::size_t masks = colours + colourRow * height;
+    for (int y = 0; y < height; ++y) {
+        const std::size_t row = static_cast<std::size_t>(height - 1 - y);  // bottom row first
+        for (int x = 0; x < width; ++x) {
+            const std::uint32_t pixel = argb[static_cast<std::size_t>(y * width + x)];
+            std::uint8_t* colour = out.data() + colours + row * colourRow;
+            if (bits >= 24) {
+                for (int k = 0; k < bits / 8; ++k)
+                    colour[x * (bits / 8) + k] = static_cast<std::uint8_t>(pixel >> (8 * k));
+            } else {
+                const auto index = static_cast<std::uint32_t>(
+                    std::find(palette.begin(), palette.end(), pixel & 0xFFFFFF) - palette.begin());
+                const std::size_t bit = static_cast<std::size_t>(x) * bits;
+                colour[bit / 8] |= static_cast<std::uint8_t>(index << (8 - bits - bit % 8));
+            }
+            if ((pixel >> 24) == 0) out[masks + row * maskRow + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
+        }
+    }
+    return {width, height, bits, std::move(out)};
+}
+
+IconPart SolidPart(int side, int bits, std::uint32_t argb) {
+    return BitmapPart(side, side, bits, std::vector<std::uint32_t>(static_cast<std::size_t>(side * side), argb));
+}
+
+std::vector<std::uint8_t> IconFileBytes(const std::vector<IconPart>& parts, std::uint16_t type = 1) {
+    std::vector<std::uint8_t> out(kIconDirectory + parts.size() * kIconEntryBytes, 0);
+    Put16(out, 2, type);
+    Put16(out, 4, static_cast<std::uint32_t>(parts.size()));
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        const std::size_t entry = kIconDirectory + i * kIconEntryBytes;
+        out[entry] = static_cast<std::uint8_t>(parts[i].width >= 256 ? 0 : parts[i].width);
+        out[entry + 1] = static_cast<std::uint8_t>(parts[i].height >= 256 ? 0 : parts[i].height);
+        Put16(out, entry + 4, 1);
+        Put16(out, entry + 6, static_cast<std::uint32_t>(parts[i].bits));
+        Put32(out, entry + 8, static_cast<std::uint32_t>(parts[i].data.size()));
+        Put32(out, entry + 12, static_cast<std::uint32_t>(out.size()));
+        out.insert(out.end(), parts[i].data.begin(), parts[i].data.end());
+    }
+    return out;
+}
+
+// Where image i's bitmap header starts in the file.
+std::size_t ImageAt(const std::vector<std::uint8_t>& file, std::size_t i) {
+    return Get32(file, kIconDirectory + i * kIconEntryBytes + 12);
+}
 
 constexpr std::uint32_t kRed = 0xFFFF0000;
 constexpr std::uint32_t kGreen = 0xFF00FF00;
@@ -54,38 +157,21 @@ IconPart FaultyPart(int side, int bits) {
     return part;
 }
 
-std::size_t ChunkLength(const std::vector<std::uint8_t>& png, std::size_t at) {
-    return (std::size_t{png[at]} << 24) | (std::size_t{png[at + 1]} << 16) | (std::size_t{png[at + 2]} << 8) |
-           png[at + 3];
-}
-
-// Where the first chunk of the type starts (its length field); 0 if none.
-std::size_t FindChunk(const std::vector<std::uint8_t>& png, const char* type) {
-    for (std::size_t at = 8; at + 8 <= png.size(); at += 12 + ChunkLength(png, at))
-        if (std::equal(type, type + 4, png.begin() + static_cast<std::ptrdiff_t>(at + 4))) return at;
-    return 0;
-}
-
 // A PNG whose header is sound and whose compressed pixels are garbage.
 std::vector<std::uint8_t> GarbledPng(int side) {
     auto png = PngBytes(side, qRgba(0, 0, 255, 255));
-    const std::size_t idat = FindChunk(png, "IDAT");
-    EXPECT_NE(idat, 0u);
-    std::fill_n(png.begin() + static_cast<std::ptrdiff_t>(idat + 8), ChunkLength(png, idat), 0x55);
+    const char* idat = "IDAT";
+    const auto at = std::search(png.begin(), png.end(), idat, idat + 4);
+    EXPECT_NE(at, png.end());
+    std::fill_n(at + 4, (at[-2] << 8) | at[-1], 0x55);  // the chunk's length: small images stay under 64 KiB
     return png;
 }
 
 }  // namespace
 
 TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
-    // 4-bit and 8-bit images of 32 pixels: the deeper one wins.
-    const auto bytes = IconFileBytes({SolidPart(32, 4, kRed), SolidPart(32, 8, kGreen), SolidPart(48, 32, kBlue)});
-    EXPECT_EQ(Shown(bytes, 32).pixel(5, 5), kGreen);
-    // No 16-pixel image: the first image, at its own size.
-    const QImage small = Shown(bytes, 16);
-    EXPECT_EQ(small.width(), 32);
-    EXPECT_EQ(small.pixel(5, 5), kRed);
-
+    // The deeper of two images of the width wins, and with none of the width the first one is shown: through the
+    // document in ViewerDocTest.ProgramInfoIsAskedOncePerProgramWithItsIconsUntilACallFails.
     // Equal depth: the first of them; the width comes from the bitmap header, not from the directory.
     auto tie = IconFileBytes({SolidPart(16, 8, kRed), SolidPart(16, 8, kBlue)});
     tie[kIconDirectory] = 99;
@@ -161,41 +247,28 @@ TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
     EXPECT_TRUE(Refused({}));
     EXPECT_TRUE(Refused({0, 0, 1, 0, 1}));
     EXPECT_TRUE(Refused(IconFileBytes({SolidPart(16, 8, kRed)}, 2)));  // a cursor file
-    auto reserved = good;
-    reserved[0] = 1;
-    EXPECT_TRUE(Refused(reserved));
-    EXPECT_TRUE(Refused(IconFileBytes({})));  // no images
-    auto moreEntries = good;
-    Put16(moreEntries, 4, 4000);  // the directory runs past the bytes
-    EXPECT_TRUE(Refused(moreEntries));
+    EXPECT_TRUE(Refused(With(good, Put16, 0, 1)));                     // reserved
+    EXPECT_TRUE(Refused(IconFileBytes({})));                           // no images
+    EXPECT_TRUE(Refused(With(good, Put16, 4, 4000)));                  // the directory runs past the bytes
 
     // A directory entry that points wrong leaves its image out; the first image stays, and alone it would be refused.
     ASSERT_EQ(SoundImages(good), 2u);
     const std::size_t second = kIconDirectory + kIconEntryBytes;
-    const auto withSecond = [&](std::size_t field, std::uint32_t value) {
-        auto bytes = good;
-        Put32(bytes, second + field, value);
-        return bytes;
-    };
-    EXPECT_EQ(SoundImages(withSecond(8, Get32(good, second + 8) + 1)), 1u);  // one byte past the end
-    auto wrapping = withSecond(12, 0xFFFFFFF0);                              // offset + size wraps in 32 bits
-    Put32(wrapping, second + 8, 0x20);
-    EXPECT_EQ(SoundImages(wrapping), 1u);
-    EXPECT_EQ(SoundImages(withSecond(8, 0xFFFFFFFF)), 1u);  // huge size
-    EXPECT_EQ(SoundImages(withSecond(8, 0)), 1u);           // empty
-    EXPECT_EQ(SoundImages(withSecond(12, 2)), 1u);          // inside the directory
-    auto alone = IconFileBytes({SolidPart(16, 8, kRed)});
-    Put32(alone, kIconDirectory + 12, 2);
-    EXPECT_TRUE(Refused(alone));
+    const std::size_t size = second + 8, offset = second + 12;
+    EXPECT_EQ(SoundImages(With(good, Put32, size, Get32(good, size) + 1)), 1u);  // one byte past the end
+    // offset + size wraps in 32 bits
+    EXPECT_EQ(SoundImages(With(With(good, Put32, offset, 0xFFFFFFF0), Put32, size, 0x20)), 1u);
+    EXPECT_EQ(SoundImages(With(good, Put32, size, 0xFFFFFFFF)), 1u);  // huge size
+    EXPECT_EQ(SoundImages(With(good, Put32, size, 0)), 1u);           // empty
+    EXPECT_EQ(SoundImages(With(good, Put32, offset, 2)), 1u);         // inside the directory
+    EXPECT_TRUE(Refused(With(IconFileBytes({SolidPart(16, 8, kRed)}), Put32, kIconDirectory + 12, 2)));
 }
 
 TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
     const auto good = IconFileBytes({SolidPart(32, 4, kRed)});
     const std::size_t at = ImageAt(good, 0);
     const auto with = [&](auto put, std::size_t field, std::uint32_t value) {
-        auto bytes = good;
-        put(bytes, at + field, value);
-        return bytes;
+        return With(good, put, at + field, value);
     };
     EXPECT_TRUE(Refused(with(Put32, 0, 12)));          // an old core header
     EXPECT_TRUE(Refused(with(Put32, 0, 0x7FFFFFFF)));  // header larger than the image
@@ -211,9 +284,8 @@ TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
     EXPECT_TRUE(Refused(with(Put32, 32, 17)));  // palette larger than 4 bits allow
     EXPECT_TRUE(Refused(with(Put32, 32, 0xFFFFFFFF)));
     EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));
-    auto truecolourPalette = IconFileBytes({SolidPart(16, 24, kRed)});
-    Put32(truecolourPalette, ImageAt(truecolourPalette, 0) + 32, 4);
-    EXPECT_TRUE(Refused(truecolourPalette));
+    const auto truecolour = IconFileBytes({SolidPart(16, 24, kRed)});
+    EXPECT_TRUE(Refused(With(truecolour, Put32, ImageAt(truecolour, 0) + 32, 4)));  // a palette beside 24 bits
 
     // The mask one byte short, the directory's size telling the truth.
     auto part = SolidPart(32, 4, kRed);
@@ -232,9 +304,7 @@ TEST(IconFileHardening, EmbeddedPngFaultsAreRefused) {
 
     for (std::size_t cut : {9u, 20u, 33u, static_cast<unsigned>(png.size() / 2), static_cast<unsigned>(png.size() - 1)})
         EXPECT_TRUE(Refused(part({png.begin(), png.begin() + static_cast<std::ptrdiff_t>(cut)}))) << cut;
-    auto noWidth = png;
-    Put32(noWidth, 16, 0);
-    EXPECT_TRUE(Refused(part(noWidth)));
+    EXPECT_TRUE(Refused(part(With(png, Put32, 16, 0))));  // no width
     auto wide = png;
     wide[16 + 2] = 0x01;  // big-endian 0x0001xx20: far over 256
     EXPECT_TRUE(Refused(part(wide)));

@@ -13,25 +13,9 @@ namespace {
 
 using qv::test::Text;
 
-class CaptureWriter : public TStreamWriter {
-public:
+struct CaptureWriter : TStreamWriter {
     void Write(const char* bytes, std::uint32_t count) noexcept override { text.append(bytes, count); }
     std::string text;
-};
-
-// Attaches a capturing writer to TraceStream with the result-set category on, as a developer would to see the rows;
-// restores the quiet state after.
-class TraceCapture {
-public:
-    TraceCapture() : writer_(new CaptureWriter) {
-        TraceStream.Categories().set(kRecordsetTraceCategory);
-        TraceStream.AddWriter(SmartPtr<TStreamWriter>(writer_));
-    }
-    ~TraceCapture() { TraceStream.RemoveAllWriters(); }
-    const std::string& Text() const { return writer_->text; }
-
-private:
-    CaptureWriter* writer_;  // owned by the stream
 };
 
 RecordsetPtr MakeRecordset(std::vector<FieldDef> fields, std::vector<std::vector<Variant>> rows) {
@@ -44,12 +28,14 @@ TEST(RecordsetReaderTrace, WritesEachRowAndTheEndLineByteForByteWhenTheCategoryI
     TraceStream.RemoveAllWriters();
     RecordsetReader quiet(MakeRecordset({{"ID", adInteger, 4}}, {{Variant::I4(1)}}));  // no writer: no crash
     quiet.MoveNext();
-    TraceCapture trace;
+    // A capturing writer with the result-set category on, as a developer would attach to see the rows.
+    auto* trace = new CaptureWriter;  // owned by the stream
+    TraceStream.AddWriter(SmartPtr<TStreamWriter>(trace));
     TraceStream.Categories().reset(kRecordsetTraceCategory);
     RecordsetReader off(MakeRecordset({{"ID", adInteger, 4}}, {{Variant::I4(1)}}));
     off.MoveNext();
     TraceStream.Categories().set(kRecordsetTraceCategory);
-    EXPECT_EQ(trace.Text(), "");
+    EXPECT_EQ(trace->text, "");
 
     std::u16string exact(128, u'x');
     std::u16string tooLong(129, u'y');
@@ -66,20 +52,21 @@ TEST(RecordsetReaderTrace, WritesEachRowAndTheEndLineByteForByteWhenTheCategoryI
     expected += "[SQL] ID=-1,Name='" + std::string(128, 'x') + "',#2=5,Icon=<blob 0 bytes long>\n";
     expected += "[SQL] ID=<null>,Name=<long string>,#2=<blob 2 bytes long>,Icon=<blob 0 bytes long>\n";
     expected += "[SQL] ----- End of Recordset -----\n";
-    EXPECT_EQ(trace.Text(), expected);
+    EXPECT_EQ(trace->text, expected);
 
     // An empty open result set writes only the end line.
     RecordsetReader empty(MakeRecordset({{"ID", adInteger, 4}}, {}));
     EXPECT_TRUE(empty.IsEOF());
-    EXPECT_EQ(trace.Text(), expected + "[SQL] ----- End of Recordset -----\n");
+    EXPECT_EQ(trace->text, expected + "[SQL] ----- End of Recordset -----\n");
 
     // Invalid dates and unknown tags are named.
-    const std::size_t before = trace.Text().size();
+    const std::size_t before = trace->text.size();
     RecordsetReader dates(
         MakeRecordset({{"When", adDate, 8}, {"Cost", 6, 8}}, {{Variant::Date(1e9), Variant::Unsupported(6)}}));
-    const std::string line = trace.Text().substr(before);
+    const std::string line = trace->text.substr(before);
     EXPECT_EQ(line.rfind("[SQL] When=invalid time(", 0), 0u) << line;
     EXPECT_NE(line.find("),Cost=unknown vt=#6\n"), std::string::npos) << line;
+    TraceStream.RemoveAllWriters();
 }
 
 TEST(RecordsetReader, FailuresArriveAsTheDataAccessError) {

@@ -1,7 +1,6 @@
 #pragma once
-// A service call that stalls as one to a hung server does: it waits on a worker thread, through the viewer's call
-// waiter (paint and timer events flow, input does not), until it is released, the viewer abandons its calls, or its
-// deadline passes; then it fails as an elapsed deadline does.
+// A service call that stalls as one to a hung server does, through the viewer's call waiter, until it is released, the
+// viewer abandons its calls, or its deadline passes; then it fails as an elapsed deadline does.
 #include "platform/hresult.h"
 #include "service/ui_call_waiter.h"
 
@@ -20,8 +19,7 @@ struct StalledCall {
     // Runs on the GUI thread inside the wait.
     std::function<void()> duringWait;
     std::shared_ptr<std::atomic<bool>> released = std::make_shared<std::atomic<bool>>(false);
-    // Set when the call ended only because its deadline passed: neither the release nor the abandonment reached the
-    // worker, so the wait proved nothing.
+    // Set when only the deadline ended the call: the wait proved nothing.
     std::shared_ptr<std::atomic<bool>> timedOut = std::make_shared<std::atomic<bool>>(false);
 
     HRESULT operator()() const {

@@ -21,24 +21,23 @@ public:
         received.records.assign(batch->records().begin(), batch->records().end());
         received.icons.assign(batch->icons().begin(), batch->icons().end());
         std::unique_lock lock(mutex_);
-        received.answer = refuseIcons_ && batch->icons_size() > 0 ? grpc::StatusCode::INVALID_ARGUMENT : answer_;
+        received.answer =
+            script_.refuseIcons && batch->icons_size() > 0 ? grpc::StatusCode::INVALID_ARGUMENT : script_.answer;
         for (const auto& record : batch->records()) {
-            if (!refusedProcess_.empty() && record.process() == refusedProcess_) {
-                received.answer = grpc::StatusCode::INVALID_ARGUMENT;
-            }
+            if (record.process() == script_.refusedProcess) received.answer = grpc::StatusCode::INVALID_ARGUMENT;
         }
         const grpc::StatusCode answer = received.answer;
         batches_.push_back(std::move(received));
         changed_.notify_all();
-        while (held_ && !context->IsCancelled()) changed_.wait_for(lock, std::chrono::milliseconds(20));
+        while (script_.held && !context->IsCancelled()) changed_.wait_for(lock, std::chrono::milliseconds(20));
         if (answer != grpc::StatusCode::OK) return {answer, "the fake service answers so"};
         if (batch->records_size() > 0)
             committed_ = std::max(committed_, batch->first_sequence() + batch->records_size() - 1);
         reply->set_committed_sequence(committed_);
-        for (const auto& icon : batch->icons()) lackingIcon_.erase(icon.process());
+        for (const auto& icon : batch->icons()) script_.lackingIcon.erase(icon.process());
         std::set<std::string> listed;
         for (const auto& record : batch->records()) {
-            if (lackingIcon_.contains(record.process()) && listed.insert(record.process()).second)
+            if (script_.lackingIcon.contains(record.process()) && listed.insert(record.process()).second)
                 reply->add_programs_without_icon(record.process());
         }
         return grpc::Status::OK;
@@ -47,11 +46,7 @@ public:
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<ReceivedBatch> batches_;
-    grpc::StatusCode answer_ = grpc::StatusCode::OK;
-    std::string refusedProcess_;
-    std::set<std::string> lackingIcon_;
-    bool refuseIcons_ = false;
-    bool held_ = false;
+    Script script_;
     std::uint64_t committed_ = 0;
 };
 
@@ -70,33 +65,13 @@ FakeRecorderService::FakeRecorderService(const std::string& certificates) : impl
 }
 
 FakeRecorderService::~FakeRecorderService() {
-    Hold(false);
+    Change([](Script& script) { script.held = false; });
     server_->Shutdown(std::chrono::system_clock::now() + std::chrono::seconds(5));
 }
 
-void FakeRecorderService::Answer(grpc::StatusCode code) {
+void FakeRecorderService::Change(const std::function<void(Script&)>& change) {
     const std::lock_guard lock(impl_->mutex_);
-    impl_->answer_ = code;
-}
-
-void FakeRecorderService::RefuseProcess(const std::string& process) {
-    const std::lock_guard lock(impl_->mutex_);
-    impl_->refusedProcess_ = process;
-}
-
-void FakeRecorderService::LackIcon(const std::string& process) {
-    const std::lock_guard lock(impl_->mutex_);
-    impl_->lackingIcon_.insert(process);
-}
-
-void FakeRecorderService::RefuseIcons(bool refused) {
-    const std::lock_guard lock(impl_->mutex_);
-    impl_->refuseIcons_ = refused;
-}
-
-void FakeRecorderService::Hold(bool held) {
-    const std::lock_guard lock(impl_->mutex_);
-    impl_->held_ = held;
+    change(impl_->script_);
     impl_->changed_.notify_all();
 }
 

@@ -1,7 +1,5 @@
-// An in-process QuorvisRecorder on a loopback port, with TLS as the service
-// has it: the test service certificate, and client certificates checked
-// against the test recorder CA. It keeps every batch it is sent, and answers
-// as the test tells it.
+// An in-process QuorvisRecorder on loopback with the service's TLS (client certificates checked against the test
+// recorder CA): it keeps every batch it is sent, and answers as the test tells it.
 #pragma once
 
 #include "proto/recording.grpc.pb.h"
@@ -39,15 +37,15 @@ public:
 
     const std::string& Address() const { return address_; }  // 127.0.0.1:PORT
 
-    // The answer to the batches to come; INVALID_ARGUMENT is also given to any batch with a record of refusedProcess.
-    void Answer(grpc::StatusCode code);
-    void RefuseProcess(const std::string& process);
-    // As the service: lists the program in programs_without_icon until a batch answered OK brings its icon.
-    void LackIcon(const std::string& process);
-    // INVALID_ARGUMENT for any batch with icons.
-    void RefuseIcons(bool refused);
-    // While held, a call is kept (and counted) without an answer until released or cancelled.
-    void Hold(bool held);
+    struct Script {
+        grpc::StatusCode answer = grpc::StatusCode::OK;  // to the batches to come
+        std::string refusedProcess;                      // INVALID_ARGUMENT to a batch with a record of it
+        // As the service: listed in programs_without_icon until a batch answered OK brings its icon.
+        std::set<std::string> lackingIcon;
+        bool refuseIcons = false;  // INVALID_ARGUMENT to a batch with icons
+        bool held = false;         // a call is kept (and counted) unanswered until released or cancelled
+    };
+    void Change(const std::function<void(Script&)>& change);
 
     std::vector<ReceivedBatch> Batches() const;
     // The records of the batches answered OK, in the order they came.

@@ -6,61 +6,39 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <stdexcept>
 
 namespace qv::test {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-constexpr auto kStartLimit = std::chrono::seconds(30);
-// No bar, no wallpaper, no Xwayland: nothing but windows.
-constexpr const char* kConfig = "xwayland disable\nfocus_follows_mouse no\n";
-
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::istringstream dirs(path ? path : "/usr/bin:/bin");
-    for (std::string dir; std::getline(dirs, dir, ':');) {
-        if (!dir.empty() && access((dir + "/" + program).c_str(), X_OK) == 0) return true;
-    }
-    return false;
-}
-
-}  // namespace
-
 std::string HeadlessSway::Missing() {
     std::string missing;
-    for (const char* program : {"sway", "swaymsg", "foot", "setpriv"}) {
-        if (!OnPath(program)) missing += std::string(missing.empty() ? "" : ", ") + program;
+    for (const std::string program : {"sway", "swaymsg", "foot", "setpriv"}) {
+        if (RunProgram({"sh", "-c", "command -v " + program}).exitCode != 0) missing += " " + program;
     }
-    return missing.empty() ? "" : missing + " not installed (Debian packages sway, foot, util-linux)";
+    return missing.empty() ? "" : "not installed:" + missing + " (Debian packages sway, foot, util-linux)";
 }
 
 HeadlessSway::HeadlessSway() {
     if (geteuid() == 0) {
         const passwd* account = getpwnam("nobody");
         if (account == nullptr) throw std::runtime_error("running as root, and there is no user nobody to run sway");
-        switchUser_ = true;
         uid_ = account->pw_uid;
         gid_ = account->pw_gid;
+        // The runtime folder must be the session user's own, mode 0700.
+        if (chown(dir_.Path().c_str(), uid_, gid_) != 0)
+            throw std::runtime_error("cannot hand " + dir_.Path() + " over to sway's user: " + std::strerror(errno));
     }
-    // The runtime folder must be the session user's own, mode 0700.
-    if (switchUser_ && chown(dir_.Path().c_str(), uid_, gid_) != 0) {
-        throw std::runtime_error("cannot hand " + dir_.Path() + " over to sway's user: " + std::strerror(errno));
-    }
-    WriteFile(dir_.File("config"), kConfig);
-    // Headless, without input devices, drawn in software.
+    WriteFile(dir_.File("config"), "xwayland disable\nfocus_follows_mouse no\n");  // nothing but windows
     sway_ = std::make_unique<BackgroundProcess>(
         AsUser({"WLR_BACKENDS=headless", "WLR_LIBINPUT_NO_DEVICES=1", "WLR_RENDERER=pixman",
                 "WLR_RENDERER_ALLOW_SOFTWARE=1", "sway", "-c", dir_.File("config")}));
 
     // The sockets come first; sway answers once its configuration is read.
-    for (const auto deadline = std::chrono::steady_clock::now() + kStartLimit;;) {
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);;) {
         std::error_code error;
         for (const auto& entry : fs::directory_iterator(dir_.Path(), error)) {
             const std::string name = entry.path().filename().string();
@@ -82,7 +60,7 @@ HeadlessSway::~HeadlessSway() {
 
 std::vector<std::string> HeadlessSway::AsUser(const std::vector<std::string>& command) const {
     std::vector<std::string> full;
-    if (switchUser_) {
+    if (uid_ != 0) {
         full = {"setpriv", "--reuid=" + std::to_string(uid_), "--regid=" + std::to_string(gid_), "--clear-groups",
                 "--"};
     }

@@ -1,7 +1,5 @@
-// A sway of its own for a test: headless, no input devices, software
-// rendering, in a private runtime folder. sway refuses root, so when the
-// test runs as root, sway and everything run in its session (Wayland
-// clients, the program under test) run as nobody.
+// A headless sway of a test's own, without input devices, drawn in software, in a private runtime folder. sway
+// refuses root: under root, sway and all run in its session run as nobody.
 #pragma once
 
 #include "tests/support/background_process.h"
@@ -21,37 +19,32 @@ public:
     // What is missing for these tests (sway, swaymsg, foot); empty when nothing is.
     static std::string Missing();
 
-    // Starts sway and waits for its Wayland and IPC sockets; throws
-    // std::runtime_error, with sway's log, when it does not come up.
+    // Throws std::runtime_error, with sway's log, when sway does not come up.
     HeadlessSway();
     ~HeadlessSway();
     HeadlessSway(const HeadlessSway&) = delete;
     HeadlessSway& operator=(const HeadlessSway&) = delete;
 
-    // The command as a client of this sway: its user, WAYLAND_DISPLAY,
-    // SWAYSOCK and XDG_RUNTIME_DIR set, run from "/".
+    // The command as a client of this sway, as its user, run from "/".
     std::vector<std::string> InSession(const std::vector<std::string>& command) const;
-    // A copy of the program in the runtime folder, which sway's user may run
-    // (the build tree may be closed to it).
+    // A copy of the program that sway's user may run (the build tree may be closed to it).
     std::string Install(const std::string& program) const;
+    // For a client in this process (as root, it may reach sway's sockets).
+    std::string Display() const { return dir_.File(display_); }
+    const std::string& IpcSocket() const { return ipcSocket_; }
     // A file in the runtime folder that sway's user may read and write.
     std::string File(const std::string& name) const { return dir_.File(name); }
-    // swaymsg with these arguments, to its end.
-    ToolResult Message(const std::vector<std::string>& arguments) const;
-    // sway's process, for its log or to end it.
+    ToolResult Message(const std::vector<std::string>& arguments) const;  // swaymsg
     BackgroundProcess& Process() { return *sway_; }
 
 private:
-    // The command as sway's user, in the runtime folder's environment and no
-    // display's; variable assignments may lead the command.
+    // Variable assignments may lead the command.
     std::vector<std::string> AsUser(const std::vector<std::string>& command) const;
 
     TempDir dir_;
-    bool switchUser_ = false;
-    uid_t uid_ = 0;
+    uid_t uid_ = 0;  // sway's user, when not this one
     gid_t gid_ = 0;
-    std::string display_;
-    std::string ipcSocket_;
+    std::string display_, ipcSocket_;
     std::unique_ptr<BackgroundProcess> sway_;
 };
 

@@ -1,28 +1,13 @@
 #include "tests/support/x_session.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <csignal>
 #include <cstdlib>
-#include <filesystem>
+#include <regex>
 #include <stdexcept>
 #include <thread>
 
 namespace qv::test {
-
 namespace {
-
-bool OnPath(const std::string& program) {
-    const char* path = std::getenv("PATH");
-    std::string dirs = path ? path : "/usr/bin:/bin";
-    for (std::size_t start = 0; start <= dirs.size();) {
-        const std::size_t end = std::min(dirs.find(':', start), dirs.size());
-        if (::access((dirs.substr(start, end - start) + "/" + program).c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
-    return false;
-}
 
 template <typename Ready>
 bool WaitFor(Ready ready, std::chrono::milliseconds limit) {
@@ -37,36 +22,27 @@ bool WaitFor(Ready ready, std::chrono::milliseconds limit) {
 }  // namespace
 
 std::optional<std::string> XSession::MissingProgram() {
-    for (const char* program : {"Xvfb", "openbox", "xdotool", "xprop"}) {
-        if (!OnPath(program)) return program;
+    for (const std::string program : {"Xvfb", "openbox", "xdotool", "xprop"}) {
+        if (RunProgram({"sh", "-c", "command -v " + program}).exitCode != 0) return program;
     }
     return std::nullopt;
 }
 
 XSession::XSession() {
     if (const char* display = std::getenv("DISPLAY")) previousDisplay_ = display;
-    // A number whose lock file and socket are free; another Xvfb may take it first, so a few are tried. Without
-    // -noreset the server starts afresh whenever its last client leaves, as the probe below does, and refuses
-    // connections meanwhile.
-    for (int number = 90 + static_cast<int>(::getpid() % 100); !server_ && number < 400; ++number) {
-        const std::string name = ":" + std::to_string(number);
-        if (std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock") ||
-            std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)))
-            continue;
-        auto server = std::make_unique<BackgroundProcess>(
-            std::vector<std::string>{"Xvfb", name, "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"});
-        const bool answers = WaitFor(
-            [&] {
-                return server->WaitForExit(std::chrono::milliseconds(0)) != -1 ||
-                       RunProgram({"xprop", "-display", name, "-root", "_NET_SUPPORTING_WM_CHECK"}).exitCode == 0;
-            },
-            std::chrono::seconds(15));
-        if (answers && server->WaitForExit(std::chrono::milliseconds(0)) == -1) {
-            server_ = std::move(server);
-            display_ = name;
-        }
-    }
-    if (!server_) throw std::runtime_error("no Xvfb display could be started");
+    // Xvfb takes a free display number and writes it once it answers. Without -noreset it starts afresh whenever
+    // its last client leaves, and refuses connections meanwhile.
+    server_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{
+        "Xvfb", "-displayfd", "2", "-nolisten", "tcp", "-noreset", "-screen", "0", "1280x1024x24"});
+    WaitFor(
+        [&] {
+            const bool ended = server_->WaitForExit(std::chrono::milliseconds(50)) != -1;  // reads its log
+            if (std::smatch found; std::regex_search(server_->Log(), found, std::regex("(^|\n)([0-9]+)\n")))
+                display_ = ":" + found[2].str();
+            return ended || !display_.empty();
+        },
+        std::chrono::seconds(15));
+    if (display_.empty()) throw std::runtime_error("Xvfb did not start: " + server_->Log());
     ::setenv("DISPLAY", display_.c_str(), 1);
     // Openbox sets the work area at the end of its start; a window mapped before may never be managed.
     windowManager_ = std::make_unique<BackgroundProcess>(std::vector<std::string>{"openbox", "--sm-disable"});
@@ -85,11 +61,7 @@ XSession::~XSession() {
     windowManager_.reset();
     // Asked, Xvfb removes its lock file and socket.
     server_->Stop(SIGTERM, std::chrono::seconds(5));
-    server_.reset();
-    if (previousDisplay_)
-        ::setenv("DISPLAY", previousDisplay_->c_str(), 1);
-    else
-        ::unsetenv("DISPLAY");
+    previousDisplay_ ? ::setenv("DISPLAY", previousDisplay_->c_str(), 1) : ::unsetenv("DISPLAY");
 }
 
 std::string XSession::Xdotool(const std::vector<std::string>& args) const {

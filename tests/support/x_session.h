@@ -1,5 +1,4 @@
-// A throw-away X display for tests: Xvfb on a free display number (no TCP)
-// with openbox managing its windows; DISPLAY names it while it lives.
+// A throw-away X display: Xvfb (no TCP) with openbox managing its windows; DISPLAY names it while it lives.
 #pragma once
 
 #include "tests/support/background_process.h"

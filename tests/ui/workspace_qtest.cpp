@@ -1,7 +1,9 @@
-// Panes joined as tabs, the workspace kept in the hive, and the looks.
+// Commands with user keys, toolbars with user-defined ones and the Customize dialog that edits both; panes joined as
+// tabs, the workspace kept in the hive, and the looks.
 #include "platform/hive_key.h"
 #include "platform/hive_store.h"
 #include "ui/command_manager.h"
+#include "ui/customize_dialog.h"
 #include "ui/dockable_pane.h"
 #include "ui/pane_tab_group.h"
 #include "ui/profile_store.h"
@@ -10,7 +12,11 @@
 #include "ui/workspace_state.h"
 
 #include <QApplication>
+#include <QComboBox>
+#include <QKeySequenceEdit>
+#include <QListWidget>
 #include <QMainWindow>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStyle>
 #include <QTemporaryDir>
@@ -19,19 +25,25 @@
 
 namespace {
 
+constexpr int kFind = 57636;
 constexpr int kRefresh = 32844;
+constexpr int kExit = 57665;
 
-// A window as the frame builds it: three panes as tabs, a standard toolbar.
+// A window as the frame builds it: three commands (Find counts its runs), a standard toolbar, three panes as tabs.
 struct Window {
     QMainWindow window;
     CCommandManager commands{&window};
     CToolbarManager toolbars{&window, commands};
     CPaneTabGroup* group = new CPaneTabGroup(&window);
     QList<CDockablePane*> panes;
+    int finds = 0;
 
-    Window() {
+    explicit Window(const QList<int>& standard = {kFind}) {
+        commands.Add(kFind, QStringLiteral("Edit"), QStringLiteral("Find\tCtrl+F"), [this] { ++finds; },
+                     {QKeySequence(Qt::CTRL | Qt::Key_F)});
         commands.Add(kRefresh, QStringLiteral("View"), QStringLiteral("Refresh\tF5"), [] {});
-        toolbars.CreateStandard(QStringLiteral("Toolbar128"), QStringLiteral("Standard"), {kRefresh});
+        commands.Add(kExit, QStringLiteral("File"), QStringLiteral("E&xit"), [] {});
+        toolbars.CreateStandard(QStringLiteral("Toolbar128"), QStringLiteral("Standard"), standard);
         window.setCentralWidget(new QWidget(&window));
         for (int id : {124, 125, 126}) {
             auto* pane = new CDockablePane(id, QStringLiteral("Pane %1").arg(id), &window);
@@ -49,6 +61,109 @@ class WorkspaceTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void keysMoveBetweenCommandsAndTheyAndUpToTenUserToolbarsSurviveTheHive() {
+        Window frame({kFind, 0, kRefresh, 777});
+        QCOMPARE(frame.commands.DisplayText(kExit), QStringLiteral("Exit"));
+        QVERIFY(frame.commands.Execute(kFind) && frame.finds == 1 && !frame.commands.Execute(12345));
+
+        const QKeySequence ctrlF(Qt::CTRL | Qt::Key_F);
+        QCOMPARE(frame.commands.CommandForKey(ctrlF), kFind);
+        frame.commands.SetKeys(kRefresh, {ctrlF});
+        QCOMPARE(frame.commands.CommandForKey(ctrlF), kRefresh);
+        QVERIFY(frame.commands.CurrentKeys(kFind).isEmpty());  // taken away
+        QCOMPARE(frame.commands.Action(kRefresh)->text(),
+                 QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
+
+        HiveKey key(u"Keyboard", 0);
+        key.SetString(u"stale", u"x");
+        frame.commands.SaveKeys(key);
+        QCOMPARE(key.ValueNames().size(), 2u);  // only the two changed commands
+
+        Window other;
+        key.SetString(u"notanumber", u"Ctrl+Q");
+        key.SetString(u"4242", u"Ctrl+Q");
+        other.commands.LoadKeys(key);
+        QCOMPARE(other.commands.CommandForKey(ctrlF), kRefresh);
+        QVERIFY(other.commands.CurrentKeys(kFind).isEmpty());
+
+        other.commands.ResetKeys();
+        QCOMPARE(other.commands.CommandForKey(ctrlF), kFind);
+        QCOMPARE(other.commands.Action(kRefresh)->text(), QStringLiteral("Refresh\tF5"));
+
+        QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()),
+                 QList<int>({kFind, 0, kRefresh}));  // 777 is no command
+
+        for (int i = 0; i < CToolbarManager::kMaxUserToolbars; ++i)
+            QVERIFY(frame.toolbars.CreateUserToolbar(QStringLiteral("Mine %1").arg(i)));
+        QVERIFY(!frame.toolbars.CreateUserToolbar(QStringLiteral("Eleventh")));
+        QVERIFY(frame.toolbars.DeleteUserToolbar(3));
+        QCOMPARE(frame.toolbars.UserToolbar(3), nullptr);
+        QToolBar* again = frame.toolbars.CreateUserToolbar(QStringLiteral("Again"));
+        QCOMPARE(frame.toolbars.UserIndex(again), 3);  // the first free place
+        QCOMPARE(again->objectName(), QStringLiteral("UserToolbar4"));
+        QVERIFY(!frame.toolbars.RenameUserToolbar(3, QStringLiteral("  ")));
+        QVERIFY(frame.toolbars.RenameUserToolbar(3, QStringLiteral("Renamed")));
+        frame.toolbars.SetButtons(again, {kExit, kFind});
+        frame.toolbars.SetButtons(frame.toolbars.Standard(), {kRefresh});
+
+        HiveKey bars(u"Toolbars", 0);
+        frame.toolbars.Save(bars);
+        other.toolbars.CreateUserToolbar(QStringLiteral("Replaced"));
+        bars.SetString(u"User2Buttons", u"57665,junk,99999");
+        other.toolbars.Load(bars);
+        QCOMPARE(other.toolbars.Toolbars().size(), 11);
+        QCOMPARE(other.toolbars.UserToolbar(3)->windowTitle(), QStringLiteral("Renamed"));
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(3)), QList<int>({kExit, kFind}));
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(1)), QList<int>({kExit}));
+        QCOMPARE(other.toolbars.UserToolbar(0)->windowTitle(), QStringLiteral("Mine 0"));
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.Standard()), QList<int>({kRefresh}));
+        other.toolbars.ResetStandard();
+        QCOMPARE(other.toolbars.Buttons(other.toolbars.Standard()), QList<int>({kFind}));
+    }
+
+    void theDialogPutsCommandsOnToolbarsAndAssignsKeys() {
+        Window frame;
+        QToolBar* mine = frame.toolbars.CreateUserToolbar(QStringLiteral("Mine"));
+
+        CCustomizeDialog dialog(frame.commands, frame.toolbars, &frame.window);
+        QCOMPARE(dialog.Tabs()->count(), 3);
+
+        auto* page = dialog.findChild<QWidget*>(QStringLiteral("CommandsPage"));
+        auto* categories = page->findChild<QListWidget*>(QStringLiteral("Categories"));
+        auto* commandList = page->findChild<QListWidget*>(QStringLiteral("Commands"));
+        auto* toolbarBox = page->findChild<QComboBox*>(QStringLiteral("Toolbar"));
+        categories->setCurrentRow(1);  // "View": Refresh
+        toolbarBox->setCurrentIndex(toolbarBox->findText(QStringLiteral("Mine")));
+        QCOMPARE(commandList->currentItem()->data(Qt::UserRole).toInt(), kRefresh);
+        page->findChild<QPushButton*>(QStringLiteral("Add"))->click();
+        page->findChild<QPushButton*>(QStringLiteral("AddSeparator"))->click();
+        QCOMPARE(frame.toolbars.Buttons(mine), QList<int>({kRefresh, 0}));
+        page->findChild<QPushButton*>(QStringLiteral("MoveUp"))->click();
+        QCOMPARE(frame.toolbars.Buttons(mine), QList<int>({0, kRefresh}));
+        page->findChild<QPushButton*>(QStringLiteral("Remove"))->click();
+        QCOMPARE(frame.toolbars.Buttons(mine), QList<int>({kRefresh}));
+
+        auto* toolbarsPage = dialog.findChild<QWidget*>(QStringLiteral("ToolbarsPage"));
+        auto* list = toolbarsPage->findChild<QListWidget*>(QStringLiteral("ToolbarList"));
+        QCOMPARE(list->count(), 2);
+        list->item(1)->setCheckState(Qt::Unchecked);
+        QVERIFY(mine->isHidden());
+        list->setCurrentRow(1);
+        toolbarsPage->findChild<QPushButton*>(QStringLiteral("Delete"))->click();
+        QCOMPARE(frame.toolbars.UserToolbar(0), nullptr);
+        QCOMPARE(list->count(), 1);
+
+        auto* keys = dialog.findChild<QWidget*>(QStringLiteral("KeyboardPage"));
+        auto* category = keys->findChild<QComboBox*>(QStringLiteral("Category"));
+        category->setCurrentIndex(category->findText(QStringLiteral("View")));
+        keys->findChild<QKeySequenceEdit*>(QStringLiteral("NewKey"))->setKeySequence(QKeySequence(Qt::Key_F5));
+        keys->findChild<QPushButton*>(QStringLiteral("Assign"))->click();
+        QCOMPARE(frame.commands.CommandForKey(QKeySequence(Qt::Key_F5)), kRefresh);
+        QCOMPARE(keys->findChild<QListWidget*>(QStringLiteral("CurrentKeys"))->count(), 1);
+        keys->findChild<QPushButton*>(QStringLiteral("ResetAll"))->click();
+        QCOMPARE(frame.commands.CommandForKey(QKeySequence(Qt::Key_F5)), 0);
+    }
+
     void eachFrontTabChangeIsReportedOnce() {
         Window w;
         QSignalSpy changes(w.group, &CPaneTabGroup::ActiveTabChanged);
@@ -82,7 +197,6 @@ private slots:
             w.window.show();
             w.panes.at(2)->close();
             w.toolbars.CreateUserToolbar(QStringLiteral("Mine"));
-            w.toolbars.SetButtons(w.toolbars.UserToolbar(0), {kRefresh});
             w.commands.SetKeys(kRefresh, {QKeySequence(Qt::Key_F5)});
             CWorkspaceState state(&hive, w.window, w.commands, w.toolbars);
             QVERIFY(state.Save());
@@ -97,9 +211,7 @@ private slots:
         w.window.show();
         QVERIFY(w.panes.at(2)->isHidden());
         QVERIFY(!w.panes.at(0)->isHidden());
-        QVERIFY(w.toolbars.UserToolbar(0));
-        QCOMPARE(w.toolbars.UserToolbar(0)->windowTitle(), QStringLiteral("Mine"));
-        QVERIFY(!w.toolbars.UserToolbar(0)->isHidden());
+        QVERIFY(w.toolbars.UserToolbar(0)->windowTitle() == "Mine" && !w.toolbars.UserToolbar(0)->isHidden());
         QCOMPARE(w.commands.CommandForKey(QKeySequence(Qt::Key_F5)), kRefresh);
 
         // Damaged layout bytes: ignored, the built-in layout stays.
