@@ -143,7 +143,7 @@ Totals PlainAggregate(Database& db, bool postgres, int kind, std::uint32_t progr
     int next = 1;
     statement.Bind(next++, period.fromMs);
     statement.Bind(next++, period.toMs);
-    if (useIndex) statement.Bind(next++, period.fromMs - ReadMaxDuration(db));
+    if (useIndex) statement.Bind(next++, period.fromMs - ReadRecordExtent(db).maxDurationMs);
     if (program) statement.Bind(next, static_cast<std::int64_t>(program));
     Totals totals;
     while (statement.Step()) {

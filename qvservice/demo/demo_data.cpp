@@ -130,7 +130,10 @@ private:
             const auto lunch = start + static_cast<std::int64_t>(Uniform(3.5, 4.5) * kMsPerHour);
             const auto lunchEnd = lunch + static_cast<std::int64_t>(Uniform(0.5, 1.0) * kMsPerHour);
             for (std::int64_t t = start; t < end && t < endMs_;) {
-                if (t >= lunch && t < lunchEnd) t = lunchEnd;
+                if (t >= lunch && t < lunchEnd) {
+                    t = lunchEnd;  // which may lie past the day's or the demo's end
+                    continue;
+                }
                 std::exponential_distribution<double> length(1.0 / (0.85 * slotMs_));
                 auto duration = std::clamp(static_cast<std::int64_t>(length(random_)), std::int64_t{200},
                                            static_cast<std::int64_t>(10 * slotMs_));

@@ -58,7 +58,8 @@ void RecordWriter::AddResolved(const RecordIds& ids, std::int64_t startMs, std::
     named_[2].insert(ids.program);
     named_[3].insert(ids.window);
     rollups_.Add(ids, startMs, durationMs, static_cast<double>(keyboardEvents), static_cast<double>(mouseEvents));
-    maxDuration_ = std::max(maxDuration_, durationMs);
+    extent_.maxDurationMs = std::max(extent_.maxDurationMs, durationMs);
+    extent_.latestEndMs = std::max(extent_.latestEndMs, startMs + std::max(durationMs, std::int64_t{1}));
     ++records_;
 }
 
@@ -69,7 +70,7 @@ void RecordWriter::Finish() {
     }
     activity_->Finish();
     rollups_.Flush();
-    RaiseMaxDuration(db_, maxDuration_);
+    RaiseRecordExtent(db_, extent_);
 }
 
 }  // namespace qv::server

@@ -7,6 +7,7 @@
 
 #include "qvservice/model/entity_directory.h"
 #include "qvservice/model/rollup_accumulator.h"
+#include "qvservice/model/store_schema.h"
 #include "qvservice/store/store_database.h"
 #include "records/activity_record.h"
 
@@ -42,7 +43,7 @@ private:
     std::unique_ptr<BulkLoader> activity_;
     // Of users, computers, programs, window titles: the ids the records name.
     std::array<std::unordered_set<std::int64_t>, 4> named_;
-    std::int64_t maxDuration_ = 0;
+    RecordExtent extent_{0, std::numeric_limits<std::int64_t>::min()};
     std::int64_t records_ = 0;
 };
 

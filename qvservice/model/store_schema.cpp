@@ -46,6 +46,17 @@ CREATE TABLE imports(
 {recorders}
 CREATE TABLE store_info(key TEXT PRIMARY KEY, value {integer} NOT NULL){keyed};
 INSERT INTO store_info(key, value) VALUES('max_duration_ms', 0);
+INSERT INTO store_info(key, value) VALUES('latest_end_ms', 0);
+)sql";
+
+// The latest end of a store's records, found among those that started at
+// most the longest duration before the last start.
+constexpr const char* kAddLatestEnd = R"sql(
+INSERT INTO store_info(key, value)
+SELECT 'latest_end_ms', coalesce(max(start_ms + CASE WHEN duration_ms = 0 THEN 1 ELSE duration_ms END), 0)
+FROM activity
+WHERE start_ms >= (SELECT coalesce(max(start_ms), 0) FROM activity) -
+                  (SELECT value FROM store_info WHERE key = 'max_duration_ms')
 )sql";
 
 // Per recorder, the highest record number committed: a batch sent again
@@ -165,6 +176,7 @@ void PrepareSchema(Database& db) {
         AddRollupLevel(db, "days128", "block");
         AddRollupLevel(db, "days4", "day");
     }
+    if (version < 5) db.Exec(kAddLatestEnd);
     if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a
@@ -180,17 +192,26 @@ void UpgradeOlderStore(Database& db) {
     if (version >= kOldestUpgradableVersion && version < kStoreVersion) EnsureSchema(db);
 }
 
-std::int64_t ReadMaxDuration(Database& db) {
-    Statement read(db, "SELECT value FROM store_info WHERE key = 'max_duration_ms'");
-    return read.Step() ? read.Int64(0) : 0;
+RecordExtent ReadRecordExtent(Database& db) {
+    RecordExtent extent;
+    Statement read(db, "SELECT key, value FROM store_info WHERE key IN ('max_duration_ms', 'latest_end_ms')");
+    while (read.Step()) {
+        (read.Bytes(0) == "max_duration_ms" ? extent.maxDurationMs : extent.latestEndMs) = read.Int64(1);
+    }
+    return extent;
 }
 
-void RaiseMaxDuration(Database& db, std::int64_t durationMs) {
-    // Writes (and locks) the row only when it rises, which is rare: writers
-    // at the same time do not wait for each other on it.
-    Statement raise(db, "UPDATE store_info SET value = ?1 WHERE key = 'max_duration_ms' AND value < ?1");
-    raise.Bind(1, durationMs);
-    raise.Step();
+void RaiseRecordExtent(Database& db, const RecordExtent& written) {
+    // Writes (and locks) a row only when it rises. The longest duration
+    // rarely does; the latest end does with most live batches, so writers at
+    // the same time wait for each other's commit there, at the end of their
+    // work.
+    for (const auto& [key, value] :
+         {std::pair{"max_duration_ms", written.maxDurationMs}, std::pair{"latest_end_ms", written.latestEndMs}}) {
+        Statement raise(db, std::string("UPDATE store_info SET value = ?1 WHERE key = '") + key + "' AND value < ?1");
+        raise.Bind(1, value);
+        raise.Step();
+    }
 }
 
 // The keys are this program's constants, written into the SQL: a bound text

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,10 @@ class Database;
 
 // Version 2 adds the recorders' numbers (recorders), version 3 the
 // all-time rollups (all_programs, all_windows), version 4 those of 128 and of
-// 4 days. Answers need version 4: older stores are upgraded by init, by serve
-// at its start and by any write.
-inline constexpr int kStoreVersion = 4;
+// 4 days, version 5 the records' latest end. Answers need version 4: older
+// stores are upgraded by init, by serve at its start and by any write.
+// Version 4 is still read; its writers would not keep the latest end.
+inline constexpr int kStoreVersion = 5;
 inline constexpr int kOldestReadableVersion = 4;
 inline constexpr int kOldestUpgradableVersion = 1;
 
@@ -45,10 +47,19 @@ void CheckSchema(Database& db);
 // own; leaves any other as it is, for CheckSchema to name what is wrong.
 void UpgradeOlderStore(Database& db);
 
-// The longest recorded duration: a record that overlaps a moment started at
-// most this long before it.
-std::int64_t ReadMaxDuration(Database& db);
-void RaiseMaxDuration(Database& db, std::int64_t durationMs);
+// Where the records lie in time.
+struct RecordExtent {
+    // The longest recorded duration: a record that overlaps a moment started
+    // at most this long before it.
+    std::int64_t maxDurationMs = 0;
+    // No record lies at or after this moment (a record without duration
+    // counts as lasting a millisecond). The largest value when unknown, as in
+    // a version 4 store.
+    std::int64_t latestEndMs = std::numeric_limits<std::int64_t>::max();
+};
+RecordExtent ReadRecordExtent(Database& db);
+// Raises what it gives above what is stored; lowers nothing.
+void RaiseRecordExtent(Database& db, const RecordExtent& written);
 
 // Counters in store_info that writers read at the start of a write transaction.
 // Raised whenever names are removed: ids that a writer kept from an earlier

@@ -32,7 +32,11 @@ void Plan(MsRange piece, std::size_t level, bool windows, PeriodPlan& plan) {
 
 }  // namespace
 
-PeriodPlan PlanPeriod(MsRange period, bool windows) {
+PeriodPlan PlanPeriod(MsRange period, bool windows, std::int64_t latestEndMs) {
+    if (latestEndMs <= period.to) {
+        const std::int64_t largest = kBucketLevels.front().ms;
+        period.to = CeilDiv(period.to, largest) * largest;
+    }
     PeriodPlan plan;
     Plan(period, 0, windows, plan);
     return plan;

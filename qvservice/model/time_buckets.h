@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -60,8 +61,13 @@ struct PeriodPlan {
 };
 
 // The plan of a non-empty period; its pieces do not overlap and cover it.
-// windows: of the levels that keep window-title totals only.
-PeriodPlan PlanPeriod(MsRange period, bool windows);
+// windows: of the levels that keep window-title totals only. When nothing
+// lies at or after latestEndMs and the period reaches it (a period up to
+// now), the pieces may reach past the period's end: a year up to now is then
+// read as a few of the largest buckets rather than ever smaller ones toward
+// today.
+PeriodPlan PlanPeriod(MsRange period, bool windows,
+                      std::int64_t latestEndMs = std::numeric_limits<std::int64_t>::max());
 
 // Calls visit(bucket, timeMs, share) for each bucket of bucketMs that the
 // record [start, start + duration) overlaps; share is the part of the

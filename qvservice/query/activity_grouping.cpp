@@ -53,8 +53,8 @@ std::string NamesSql(const ActivityRequest& request) {
 }
 
 std::vector<std::pair<Combination, Sums>> SumCombinations(Database& db, const ActivityRequest& request,
-                                                          std::int64_t maxDurationMs) {
-    const ActivitySql sql = BuildActivityParts(request, maxDurationMs);
+                                                          const RecordExtent& extent) {
+    const ActivitySql sql = BuildActivityParts(request, extent);
     Statement parts(db, sql.text);
     for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
         const int index = static_cast<int>(i + 1);
@@ -83,8 +83,8 @@ std::int64_t CountDistinct(std::vector<std::int64_t>& ids) {
 
 }  // namespace
 
-std::vector<ActivityRow> GroupActivity(Database& db, const ActivityRequest& request, std::int64_t maxDurationMs) {
-    const auto combinations = SumCombinations(db, request, maxDurationMs);
+std::vector<ActivityRow> GroupActivity(Database& db, const ActivityRequest& request, const RecordExtent& extent) {
+    const auto combinations = SumCombinations(db, request, extent);
     std::unordered_map<std::int64_t, ActivityRow> rows;
     for (auto first = combinations.begin(); first != combinations.end();) {
         const std::int64_t id = first->first[0];

@@ -2,6 +2,7 @@
 // and record pieces, for engines that group slower than a hash does.
 #pragma once
 
+#include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/store_database.h"
 
@@ -24,6 +25,6 @@ struct ActivityRow {
 
 // The rows BuildActivitySql's statement would answer, in the same order (by
 // id), inside the caller's read transaction.
-std::vector<ActivityRow> GroupActivity(Database& db, const ActivityRequest& request, std::int64_t maxDurationMs);
+std::vector<ActivityRow> GroupActivity(Database& db, const ActivityRequest& request, const RecordExtent& extent);
 
 }  // namespace qv::server

@@ -49,10 +49,10 @@ public:
     ActivityCursor(Database& db, const ActivityRequest& request) : transaction_(db, Transaction::Kind::Read) {
         if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
         if (db.Types().groupsInService) {
-            grouped_ = GroupActivity(db, request, ReadMaxDuration(db));
+            grouped_ = GroupActivity(db, request, ReadRecordExtent(db));
             return;
         }
-        const ActivitySql sql = BuildActivitySql(request, ReadMaxDuration(db));
+        const ActivitySql sql = BuildActivitySql(request, ReadRecordExtent(db));
         statement_.emplace(db, sql.text);
         for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
             const int index = static_cast<int>(i + 1);

@@ -105,25 +105,25 @@ private:
 
 namespace {
 
-std::vector<std::string> Sources(Builder& builder, const ActivityRequest& request, std::int64_t maxDurationMs) {
+std::vector<std::string> Sources(Builder& builder, const ActivityRequest& request, const RecordExtent& extent) {
     std::vector<std::string> sources;
     if (!request.period) {
         // Every record lies whole in the buckets of any one level.
         sources.push_back(builder.Rollup(kBucketLevels.front(), nullptr));
         return sources;
     }
-    const PeriodPlan plan = PlanPeriod(*request.period, request.kind == QueryKind::ProgramDetails);
+    const PeriodPlan plan = PlanPeriod(*request.period, request.kind == QueryKind::ProgramDetails, extent.latestEndMs);
     for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
         for (const auto& range : plan.buckets[level]) sources.push_back(builder.Rollup(kBucketLevels[level], &range));
     }
     // The literal terms match the long records' partial index, as SQLite needs to use it.
     const std::string limit = std::to_string(kLongRecordMs);
     for (const auto& piece : plan.raw) {
-        if (maxDurationMs <= kLongRecordMs) {
-            sources.push_back(builder.Raw(piece, maxDurationMs, ""));
+        if (extent.maxDurationMs <= kLongRecordMs) {
+            sources.push_back(builder.Raw(piece, extent.maxDurationMs, ""));
         } else {
             sources.push_back(builder.Raw(piece, kLongRecordMs, "duration_ms <= " + limit + " AND "));
-            sources.push_back(builder.Raw(piece, maxDurationMs, "duration_ms > " + limit + " AND "));
+            sources.push_back(builder.Raw(piece, extent.maxDurationMs, "duration_ms > " + limit + " AND "));
         }
     }
     return sources;
@@ -131,15 +131,15 @@ std::vector<std::string> Sources(Builder& builder, const ActivityRequest& reques
 
 }  // namespace
 
-ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs) {
+ActivitySql BuildActivitySql(const ActivityRequest& request, const RecordExtent& extent) {
     Builder builder(request);
-    const std::vector<std::string> sources = Sources(builder, request, maxDurationMs);
+    const std::vector<std::string> sources = Sources(builder, request, extent);
     return builder.Finish(sources);
 }
 
-ActivitySql BuildActivityParts(const ActivityRequest& request, std::int64_t maxDurationMs) {
+ActivitySql BuildActivityParts(const ActivityRequest& request, const RecordExtent& extent) {
     Builder builder(request);
-    const std::vector<std::string> sources = Sources(builder, request, maxDurationMs);
+    const std::vector<std::string> sources = Sources(builder, request, extent);
     return builder.Parts(sources);
 }
 

@@ -3,6 +3,7 @@
 // of the request's kind.
 #pragma once
 
+#include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 
 #include <cstdint>
@@ -18,11 +19,12 @@ struct ActivitySql {
 };
 
 // Result columns: id, name, computers, users, processes, time ms, keyboard,
-// mouse. maxDurationMs, the longest record stored, bounds the raw scan of the
-// period's ends; for records up to a day long, a day does.
-ActivitySql BuildActivitySql(const ActivityRequest& request, std::int64_t maxDurationMs);
+// mouse. The longest record stored bounds the raw scan of the period's ends
+// (for records up to a day long, a day does); the records' latest end lets a
+// period up to now be read from buckets that reach past it.
+ActivitySql BuildActivitySql(const ActivityRequest& request, const RecordExtent& extent);
 // The same rollup rows and record pieces, ungrouped: user, computer, program,
 // (window title,) time ms, keyboard, mouse.
-ActivitySql BuildActivityParts(const ActivityRequest& request, std::int64_t maxDurationMs);
+ActivitySql BuildActivityParts(const ActivityRequest& request, const RecordExtent& extent);
 
 }  // namespace qv::server

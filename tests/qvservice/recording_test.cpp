@@ -139,6 +139,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
         for (const char* table : {"recorders", "all_programs", "all_windows", "days128_programs", "days4_programs"})
             db->Exec(std::string("DROP TABLE ") + table);
+        db->Exec("DELETE FROM store_info WHERE key = 'latest_end_ms'");
         db->SetSchemaVersion(1);
         if (server::IsPostgresStore(store)) {
             db->Exec(
@@ -152,6 +153,9 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     const Answer decade = viewer.Query(server::EncodeActivityRequest(0, 0, 0, 0, 43831.0, 47119.0));  // the 2020s
     ASSERT_EQ(decade.rows.size(), 1u) << decade.description;
     EXPECT_EQ(Cell(decade, decade.rows[0], "TimeSpent").integer(), 5) << "the coarser levels, summed at the upgrade";
+    EXPECT_EQ(server::ReadRecordExtent(*server::OpenStore(store, server::Database::Mode::ReadWrite)).latestEndMs,
+              Record("", 5).startMs + 5)
+        << "found at the upgrade";
 
     const auto stub = RecorderStub(service.Address(), certs, "test-recorder-WS-01");
     const auto send = [&](std::uint64_t first, std::vector<ActivityRecord> records) {
