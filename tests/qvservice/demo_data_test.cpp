@@ -17,7 +17,8 @@ TEST(DemoData, ADayCutAtNoonEndsThereWithoutNegativeRecords) {
     tzset();
     server::WriteDemoStore(store, {.records = 4000, .days = 2, .users = 200, .computers = 200, .endMs = kNoon});
     server::SqliteDatabase db(store, server::Database::Mode::ReadOnly);
-    server::Statement check(db, "SELECT count(*), sum(duration_ms < 0), sum(start_ms + duration_ms > ?1) FROM activity");
+    server::Statement check(db,
+                            "SELECT count(*), sum(duration_ms < 0), sum(start_ms + duration_ms > ?1) FROM activity");
     check.Bind(1, kNoon);
     ASSERT_TRUE(check.Step());
     EXPECT_GT(check.Int64(0), 0);
