@@ -14,6 +14,7 @@ inline void Check(bool condition, const char* what = "") {
 template <class Common>
 std::u16string ConsumeUnits(FuzzedDataProvider& input, std::size_t most, Common common) {
     std::u16string text(input.ConsumeIntegralInRange<std::size_t>(0, most), u'\0');
-    for (char16_t& c : text) c = input.ConsumeBool() ? static_cast<char16_t>(common()) : input.ConsumeIntegral<char16_t>();
+    for (char16_t& c : text)
+        c = input.ConsumeBool() ? static_cast<char16_t>(common()) : input.ConsumeIntegral<char16_t>();
     return text;
 }

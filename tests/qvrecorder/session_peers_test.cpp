@@ -26,7 +26,8 @@ using quorvis::relay::v1::RelayRequest;
 // Listens on the path and serves one connection after another with serve(fd), until it is destroyed.
 class ScriptedPeer {
 public:
-    ScriptedPeer(const std::string& path, std::function<void(int)> serve) : listener_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
+    ScriptedPeer(const std::string& path, std::function<void(int)> serve)
+        : listener_(::socket(AF_UNIX, SOCK_STREAM, 0)) {
         const sockaddr_un address = UnixAddress(path);
         ::unlink(path.c_str());
         if (::bind(listener_, reinterpret_cast<const sockaddr*>(&address), sizeof address) || ::listen(listener_, 4))
@@ -89,8 +90,9 @@ TEST(CompositorIpc, ReadsSwaysTreeAndHyprlandsClientsAndTurnsMalformedAnswersInt
         EXPECT_EQ(ProcessName(getpid()), program_invocation_short_name);
     }
     {
-        const auto hyprland = FakeCompositor(path, "j/clients",
-                                R"([{"class":"foot","title":"One","pid":7,"focusHistoryID":1,"workspace":{"id":1}},
+        const auto hyprland =
+            FakeCompositor(path, "j/clients",
+                           R"([{"class":"foot","title":"One","pid":7,"focusHistoryID":1,"workspace":{"id":1}},
                                     {"class":"firefox","title":"Two","pid":8,"focusHistoryID":0},{"pid":0}])");
         const auto views = HyprlandViews(path, error);
         ASSERT_TRUE(views && views->size() == 2) << error;  // none without a process

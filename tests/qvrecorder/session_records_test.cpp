@@ -20,7 +20,7 @@ using std::chrono::seconds;
 constexpr std::int64_t kEpochMs = 1'750'000'000'000;
 
 FrontWindow Window(const std::string& title, const std::string& process = "xterm") {
-    return {.title = title, .pid = 42, .processName = process, .windowClass = process};
+    return {.title = title, .pid = 42, .processName = process, .windowClass = process, .instanceName = {}, .icon = {}};
 }
 
 class Records : public ::testing::Test {

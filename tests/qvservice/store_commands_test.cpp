@@ -303,7 +303,6 @@ TEST(StoreFiles, ImportPublishesAPrivateSyncedStoreLeavesNoDeadBuildAndEscapesWh
     }
 }
 
-
 constexpr std::int64_t kHour = 3'600'000;
 constexpr std::int64_t kDay = 24 * kHour;
 // 2024-06-13 00:00 UTC, the last day of a 16-day block: that block lies on both sides of the cut.
@@ -358,7 +357,8 @@ std::vector<std::map<std::int64_t, std::string>> Answers(const std::string& stor
 std::vector<std::map<std::int64_t, std::string>> AnswersAfterCut(const std::string& store, bool roundFigures) {
     setenv("TZ", "UTC0", 1);
     std::vector<std::pair<double, double>> periods;
-    for (const auto& [from, to] : {std::pair{kCut, kCut + kDay}, {kCut + kDay, kCut + 17 * kDay},
+    for (const auto& [from, to] : {std::pair{kCut, kCut + kDay},
+                                   {kCut + kDay, kCut + 17 * kDay},
                                    {kCut + 3 * kHour, kCut + 3 * kHour + 2'700'000},
                                    {kCut + kDay + 5 * kHour + 7, kCut + 12 * kDay}})
         periods.emplace_back(Ole(from), Ole(to));
@@ -564,8 +564,7 @@ TEST(ServiceCrashSafety, ImportKilledAtRandomPointsStoresAllOrNothing) {
 
 constexpr std::size_t kMaxFields = 4;
 
-std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std::string& text,
-                                                                              std::size_t chunk) {
+std::vector<std::pair<std::vector<std::string>, std::size_t>> ParseCsv(const std::string& text, std::size_t chunk) {
     std::vector<std::pair<std::vector<std::string>, std::size_t>> records;
     CsvParser parser(kMaxFields,
                      [&](std::vector<std::string>& fields, std::size_t line) { records.emplace_back(fields, line); });
@@ -586,8 +585,9 @@ std::pair<std::size_t, std::string> Refusal(const std::string& text, std::size_t
 
 TEST(ServiceCsvParser, ReadsQuotedFieldsAcrossLinesAndChunksAndRefusesAFieldOrARecordBeyondItsLimit) {
     // Quoting, lines and chunks as an import sees them are ServiceImportOnEachEngine's and the fuzz target's.
-    EXPECT_EQ(ParseCsv("a,b\r\n\"two\nlines\",\"\xC3\xA4\"\nlast,plain\rcr", 1),
-              (decltype(ParseCsv("", 1)){{{"a", "b"}, 1}, {{"two\nlines", "\xC3\xA4"}, 2}, {{"last", "plain\rcr"}, 4}}));
+    EXPECT_EQ(
+        ParseCsv("a,b\r\n\"two\nlines\",\"\xC3\xA4\"\nlast,plain\rcr", 1),
+        (decltype(ParseCsv("", 1)){{{"a", "b"}, 1}, {{"two\nlines", "\xC3\xA4"}, 2}, {{"last", "plain\rcr"}, 4}}));
     EXPECT_EQ(Refusal("h\nok\n\"open\nstill open").first, 3u);
     // A CR after a closing quote must end the line.
     for (const char* bad : {"h\nab\"c\n", "h\n\"ab\"c\n", "h\n\"ab\"\rc\n", "h\n\"ab\"\r,c\n", "h\n1,2,3,4,5\n"}) {
