@@ -55,6 +55,17 @@ std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
     return ids;
 }
 
+std::int64_t StoreRowCount(const std::string& storePath, const std::string& table) {
+    const auto db = server::OpenStore(storePath, server::Database::Mode::ReadOnly);
+    if (!server::IsPostgresStore(storePath)) {
+        server::Statement integrity(*db, "PRAGMA integrity_check");
+        EXPECT_TRUE(integrity.Step() && integrity.Bytes(0) == "ok") << storePath;
+    }
+    server::Statement count(*db, "SELECT count(*) FROM " + table);
+    count.Step();
+    return count.Int64(0);
+}
+
 std::string SmallStore(const TempDir& dir) {
     const std::string path = dir.File("store.db");
     WriteRecords(path, {{"anna", "WS-01", "cmd.exe", "", "x", 1'700'000'000'000, 60'000, 10, 20},

@@ -21,6 +21,9 @@ std::string CopyTestCertificates(const TempDir& dir);
 std::vector<server::RecordIds> WriteRecords(const std::string& storePath,
                                             const std::vector<qv::ActivityRecord>& records);
 
+// Rows of the table (and condition), in a SQLite store found whole first.
+std::int64_t StoreRowCount(const std::string& storePath, const std::string& table);
+
 // "store.db" in dir: anna on WS-01 ran cmd.exe (program 1), ben on WS-02 app.exe (program 2).
 std::string SmallStore(const TempDir& dir);
 
