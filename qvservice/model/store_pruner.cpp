@@ -181,12 +181,12 @@ Candidates FindUnusedNames(Database& db) {
     Statement last(db, "SELECT coalesce(max(id), 0) FROM activity");
     found.seenRecordId = last.Step() ? last.Int64(0) : 0;
     std::array<std::unordered_set<std::int64_t>, kKinds> used;
-    const std::string rollups = kBucketLevels.front().name;
-    Statement programRows(db, "SELECT DISTINCT user_id, computer_id, program_id FROM " + rollups + "_programs");
+    Statement programRows(db, "SELECT DISTINCT user_id, computer_id, program_id FROM " +
+                                  std::string(LargestLevel(false).name) + "_programs");
     while (programRows.Step()) {
         for (int kind : {kUsers, kComputers, kPrograms}) used[kind].insert(programRows.Int64(kind));
     }
-    Statement windowRows(db, "SELECT DISTINCT window_id FROM " + rollups + "_windows");
+    Statement windowRows(db, "SELECT DISTINCT window_id FROM " + std::string(LargestLevel(true).name) + "_windows");
     while (windowRows.Step()) used[kWindows].insert(windowRows.Int64(0));
     for (int kind = 0; kind < kKinds; ++kind) {
         for (const std::int64_t id : AllIds(db, kNameTables[kind])) {

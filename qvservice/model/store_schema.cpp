@@ -64,24 +64,29 @@ WHERE start_ms >= (SELECT coalesce(max(start_ms), 0) FROM activity) -
 constexpr const char* kRecordersTable =
     "CREATE TABLE recorders(recorder_id {blob} PRIMARY KEY, last_sequence {integer} NOT NULL){keyed};";
 
-// The rollup tables of a bucket level: totals per bucket at program level,
-// and at window-title level keyed by program first, as title answers always
-// name one.
-std::string RollupSchema(const BucketLevel& level) {
+// A rollup table of a bucket level: totals per bucket at program level, or
+// at window-title level keyed by program first, as title answers always name
+// one.
+std::string RollupTable(const BucketLevel& level, bool windows) {
     const std::string name = level.name;
-    std::string schema = "CREATE TABLE " + name +
-                         "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
-                         "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
-                         "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
-                         "PRIMARY KEY(" +
-                         CommaSeparated(kRollupKey[0]) + ")){keyed};\n";
-    if (!level.windows) return schema;
-    return schema + "CREATE TABLE " + name +
+    if (!windows) {
+        return "CREATE TABLE " + name +
+               "_programs(bucket {integer} NOT NULL, user_id {integer} NOT NULL, "
+               "computer_id {integer} NOT NULL, program_id {integer} NOT NULL, time_ms {integer} NOT NULL, "
+               "keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
+               "PRIMARY KEY(" +
+               CommaSeparated(kRollupKey[0]) + ")){keyed};\n";
+    }
+    return "CREATE TABLE " + name +
            "_windows(program_id {integer} NOT NULL, bucket {integer} NOT NULL, "
            "user_id {integer} NOT NULL, computer_id {integer} NOT NULL, window_id {integer} NOT NULL, "
            "time_ms {integer} NOT NULL, keyboard_events {real} NOT NULL, mouse_events {real} NOT NULL, "
            "PRIMARY KEY(" +
            CommaSeparated(kRollupKey[1]) + ")){keyed};\n";
+}
+
+std::string RollupSchema(const BucketLevel& level) {
+    return RollupTable(level, false) + (level.windows ? RollupTable(level, true) : "");
 }
 
 std::string WithTypes(std::string sql, const Dialect& types) {
@@ -118,15 +123,17 @@ const BucketLevel& Level(std::string_view name) {
                          [&](const BucketLevel& level) { return level.name == name; });
 }
 
-// A level that an older store lacks, summed from a finer one it has.
-void AddRollupLevel(Database& db, std::string_view name, std::string_view finerName) {
+// A level's tables that an older store lacks, summed from a finer level it
+// has: both, or (titlesOnly) the title table of a level that kept program
+// totals only.
+void AddRollupLevel(Database& db, std::string_view name, std::string_view finerName, bool titlesOnly = false) {
     const BucketLevel& level = Level(name);
     const BucketLevel& finer = Level(finerName);
-    db.Exec(WithTypes(RollupSchema(level), db.Types()));
     // Floor division on both engines, whose "/" truncates toward zero.
     const std::string ratio = std::to_string(level.ms / finer.ms);
     const std::string bucket = "(bucket - ((bucket % " + ratio + ") + " + ratio + ") % " + ratio + ") / " + ratio;
-    for (std::size_t windowLevel = 0; windowLevel < (level.windows ? 2u : 1u); ++windowLevel) {
+    for (std::size_t windowLevel = titlesOnly ? 1 : 0; windowLevel < (level.windows ? 2u : 1u); ++windowLevel) {
+        db.Exec(WithTypes(RollupTable(level, windowLevel == 1), db.Types()));
         const char* suffix = windowLevel ? "_windows" : "_programs";
         std::string keys;
         for (const std::string& key : kRollupKey[windowLevel]) keys += ", " + (key == "bucket" ? bucket : key);
@@ -176,7 +183,12 @@ void PrepareSchema(Database& db) {
         AddRollupLevel(db, "days128", "block");
         AddRollupLevel(db, "days4", "day");
     }
-    if (version < 5) db.Exec(kAddLatestEnd);
+    if (version < 5) {
+        // The title totals of all time move to 128 days, where years are read.
+        if (version == 4) AddRollupLevel(db, "days128", "block", true);
+        db.Exec("DROP TABLE IF EXISTS all_windows");
+        db.Exec(kAddLatestEnd);
+    }
     if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a

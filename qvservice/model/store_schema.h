@@ -15,11 +15,11 @@ class Database;
 
 // Version 2 adds the recorders' numbers (recorders), version 3 the
 // all-time rollups (all_programs, all_windows), version 4 those of 128 and of
-// 4 days, version 5 the records' latest end. Answers need version 4: older
-// stores are upgraded by init, by serve at its start and by any write.
-// Version 4 is still read; its writers would not keep the latest end.
+// 4 days, version 5 the records' latest end and moves the title totals of all
+// time to 128 days (days128_windows). Answers need version 5: older stores
+// are upgraded by init, by serve at its start and by any write.
 inline constexpr int kStoreVersion = 5;
-inline constexpr int kOldestReadableVersion = 4;
+inline constexpr int kOldestReadableVersion = 5;
 inline constexpr int kOldestUpgradableVersion = 1;
 
 // The keys of the rollup tables: at program level, and at window-title level.
@@ -53,8 +53,7 @@ struct RecordExtent {
     // at most this long before it.
     std::int64_t maxDurationMs = 0;
     // No record lies at or after this moment (a record without duration
-    // counts as lasting a millisecond). The largest value when unknown, as in
-    // a version 4 store.
+    // counts as lasting a millisecond). The largest value when unknown.
     std::int64_t latestEndMs = std::numeric_limits<std::int64_t>::max();
 };
 RecordExtent ReadRecordExtent(Database& db);

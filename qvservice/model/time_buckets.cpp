@@ -32,6 +32,11 @@ void Plan(MsRange piece, std::size_t level, bool windows, PeriodPlan& plan) {
 
 }  // namespace
 
+const BucketLevel& LargestLevel(bool windows) {
+    return *std::find_if(kBucketLevels.begin(), kBucketLevels.end(),
+                         [&](const BucketLevel& level) { return level.windows || !windows; });
+}
+
 PeriodPlan PlanPeriod(MsRange period, bool windows, std::int64_t latestEndMs) {
     if (latestEndMs <= period.to) {
         const std::int64_t largest = kBucketLevels.front().ms;

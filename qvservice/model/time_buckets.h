@@ -31,10 +31,8 @@ struct BucketRange {
 struct BucketLevel {
     const char* name;  // names the level's rollup tables
     std::int64_t ms;   // each level's size is a whole multiple of the next one's
-    // Whether it keeps window-title totals beside the program ones. The
-    // levels that serve only the trees' long periods do not: the titles of
-    // one program are few combinations a bucket, and every record would add
-    // a row to them.
+    // Whether it keeps window-title totals beside the program ones: each
+    // such level costs every record's write a row, the largest part of it.
     bool windows;
 };
 
@@ -43,17 +41,23 @@ inline constexpr std::array<BucketLevel, kBucketLevelCount> kBucketLevels{{
     // All of time in two buckets, before 1970 and after (each about 46,000
     // years): an answer without a period reads each combination's total
     // once instead of once a block.
-    {"all", 16 * kMsPerDay*(std::int64_t{1} << 20), true},
+    {"all", 16 * kMsPerDay*(std::int64_t{1} << 20), false},
     // A year of a thousand people: each bucket holds every user's every
-    // program (some 14,000 rows), so a year is read as two of these and a few
-    // blocks rather than twenty blocks, and its edges as a few 4-day buckets
-    // rather than up to thirty days.
-    {"days128", 128 * kMsPerDay, false},
+    // program (some 14,000 rows), so a year is read as two or three of these
+    // and a few blocks rather than twenty blocks, and its edges as a few
+    // 4-day buckets rather than up to thirty days. The busiest program's
+    // titles likewise (some 15,000 rows a block); an answer of titles
+    // without a period reads all of these buckets, since every record writes
+    // one title row a level and this level serves the years.
+    {"days128", 128 * kMsPerDay, true},
     {"block", 16 * kMsPerDay, true},
     {"days4", 4 * kMsPerDay, false},
     {"day", kMsPerDay, true},
     {"hour", kMsPerHour, true},
 }};
+
+// The largest level: of those with window-title totals, for windows.
+const BucketLevel& LargestLevel(bool windows);
 
 struct PeriodPlan {
     std::array<std::vector<BucketRange>, kBucketLevelCount> buckets;  // by level

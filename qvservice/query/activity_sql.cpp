@@ -109,7 +109,7 @@ std::vector<std::string> Sources(Builder& builder, const ActivityRequest& reques
     std::vector<std::string> sources;
     if (!request.period) {
         // Every record lies whole in the buckets of any one level.
-        sources.push_back(builder.Rollup(kBucketLevels.front(), nullptr));
+        sources.push_back(builder.Rollup(LargestLevel(request.kind == QueryKind::ProgramDetails), nullptr));
         return sources;
     }
     const PeriodPlan plan = PlanPeriod(*request.period, request.kind == QueryKind::ProgramDetails, extent.latestEndMs);

@@ -1,7 +1,7 @@
 // qvservice import: what a good file stores; that a bad row, a repeated file or a bad icon leaves the store as it was;
 // the store's files private, published durably, no dead builds left behind. The CSV reader.
-#include "qvservice/import/csv_import.h"
 #include "qvservice/demo/demo_data.h"
+#include "qvservice/import/csv_import.h"
 #include "qvservice/model/icon_file.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/new_store_file.h"
@@ -27,7 +27,6 @@
 #include <set>
 #include <string_view>
 #include <thread>
-
 
 namespace qv::test {
 namespace {

@@ -226,7 +226,7 @@ static std::int64_t WriteTitles(const std::string& store) {
         "INSERT INTO window_titles(program_id, title) WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
         "FROM n WHERE i < " +
         std::to_string(kTitles) + ") SELECT " + std::to_string(program) + ", " + title + " FROM n");
-    db->Exec("INSERT INTO " + std::string(server::kBucketLevels.front().name) +
+    db->Exec("INSERT INTO " + std::string(server::LargestLevel(true).name) +
              "_windows(program_id, bucket, user_id, computer_id, window_id, time_ms, keyboard_events, mouse_events) "
              "SELECT program_id, 0, " +
              ids + ", id, 1000, 1, 1 FROM window_titles");

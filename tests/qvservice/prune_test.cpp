@@ -26,7 +26,6 @@
 #include <string_view>
 #include <thread>
 
-
 namespace qv::test {
 namespace {
 

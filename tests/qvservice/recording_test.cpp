@@ -139,8 +139,9 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     const int older = Postgres() ? 4 : 1;
     {
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
+        db->Exec("DROP TABLE days128_windows");
         if (older == 1) {
-            for (const char* table : {"recorders", "all_programs", "all_windows", "days128_programs", "days4_programs"})
+            for (const char* table : {"recorders", "all_programs", "days128_programs", "days4_programs"})
                 db->Exec(std::string("DROP TABLE ") + table);
         }
         db->Exec("DELETE FROM store_info WHERE key = 'latest_end_ms'");
