@@ -10,17 +10,15 @@
 
 #include <QLabel>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
-#include <fstream>
+#include <optional>
 
 namespace {
 
 int argc = 1;
-char arg0[] = "qvviewer";
-char* argv[] = {arg0, nullptr};
+char* argv[] = {const_cast<char*>("qvviewer"), nullptr};
 
 double At(int year, int month, int day, int hour = 9, int minute = 15) {
     return *OleDateFromFields(year, month, day, hour, minute, 0);
@@ -29,40 +27,17 @@ double At(int year, int month, int day, int hour = 9, int minute = 15) {
 ReportPeriod StoredPeriod(const std::string& path) {
     HiveStore hive(path);
     hive.Load();
-    ReportPeriod period;
-    period.type = -1;
+    ReportPeriod period{.type = -1};
     LoadSettings(hive, period);
     return period;
 }
-
-// Answers every message box as it opens, keeping what it showed.
-class BoxAnswerer : public QObject {
-public:
-    BoxAnswerer() {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                seen << box->windowTitle();
-                box->accept();
-            }
-        });
-        timer_.start(10);
-    }
-    QStringList seen;  // the titles
-
-private:
-    QTimer timer_;
-};
 
 }  // namespace
 
 class AppTest : public QObject {
     Q_OBJECT
 private slots:
-    void init() {
-        dir_ = std::make_unique<QTemporaryDir>();
-        hivePath_ = dir_->filePath(QStringLiteral("user.reg")).toStdString();
-        now_ = At(2024, 5, 15);
-    }
+    void init() { hivePath_ = dir_.emplace().File("user.reg"); }
 
     void versionTextAndTheAboutBoxShowingTheBuildsVersion() {
         QCOMPARE(VersionText(std::nullopt), QStringLiteral("1.0"));
@@ -76,83 +51,70 @@ private slots:
         QCOMPARE(texts.filter(QStringLiteral("href=")).size(), 1);  // the vendor's link
     }
 
-    void periodRulesUseTheClockAndTheLastReportIsSaved() {
-        CQVViewerApp app(argc, argv, clock_, hivePath_);
-        QVERIFY(app.LoadSettings());
-        ReportPeriod period;
-        QVERIFY(app.GetPeriod(period));  // the first report: This Year
-        QCOMPARE(period.start, At(2023, 12, 31));
-        QCOMPARE(period.end, now_);
-
-        period.type = kPeriodToday;
-        QVERIFY(app.SetPeriod(period));
-        now_ = At(2024, 6, 1, 8, 0);  // the clock moves on
-        QVERIFY(app.GetPeriod(period));
-        app.ExitInstance();
-        const ReportPeriod stored = StoredPeriod(hivePath_);
-        QCOMPARE(stored.type, int(kPeriodToday));
-        QCOMPARE(stored.start, now_ - 1);
-        QCOMPARE(stored.end, now_);
-    }
-
-    void settingsNeverReadAreNotOverwritten() {
+    // The period is saved at exit (after a failed load too), never over settings not read; its rules use the clock.
+    void theLastPeriodIsSavedAtExitOnlyOnceTheSettingsWereRead() {
         {
-            HiveStore hive(hivePath_);
-            hive.Load();
-            ReportPeriod custom{At(2020, 1, 2), kDateInvalid, At(2020, 3, 4), kDateInvalid, kPeriodCustom};
-            QVERIFY(SaveSettings(hive, custom));
+            CQVViewerApp app(argc, argv, clock_, hivePath_);
+            QVERIFY(app.LoadSettings());
+            ReportPeriod period;
+            QVERIFY(app.GetPeriod(period));  // the first report: This Year
+            QVERIFY(period.start == At(2023, 12, 31) && period.end == now_);
+            period.type = kPeriodToday;
+            QVERIFY(app.SetPeriod(period));
+            now_ = At(2024, 6, 1, 8, 0);  // the clock moves on
+            QVERIFY(app.GetPeriod(period));
+            app.ExitInstance();
         }
+        ReportPeriod stored = StoredPeriod(hivePath_);
+        QVERIFY(stored.type == kPeriodToday && stored.start == now_ - 1 && stored.end == now_);
+
         const std::string before = ReadFile(hivePath_);
         {
             CQVViewerApp app(argc, argv, clock_, hivePath_);
             app.ExitInstance();  // start-up ended before the settings were read
         }
-        QVERIFY(TheApp() == nullptr);
-        QCOMPARE(ReadFile(hivePath_), before);
-    }
+        QVERIFY(!TheApp() && ReadFile(hivePath_) == before);
 
-    void settingsAreSavedAtExitAfterAFailedLoad() {
-        const std::string corrupt = "not a hive";
-        std::ofstream(hivePath_, std::ios::binary) << corrupt;
+        WriteFile(hivePath_, "not a hive");
         {
             SetAsideBlocker blocker(hivePath_);
             CQVViewerApp app(argc, argv, clock_, hivePath_);
             app.LoadSettings();  // cannot even set the corrupt file aside
             QCOMPARE(app.Hive().SetAsidePath(), std::string());
             blocker.Release();
-            ReportPeriod period{At(2021, 2, 3), kDateValid, At(2021, 4, 5), kDateValid, kPeriodCustom};
-            app.SetPeriod(period);
+            app.SetPeriod({At(2021, 2, 3), kDateValid, At(2021, 4, 5), kDateValid, kPeriodCustom});
             app.ExitInstance();
-            QCOMPARE(ReadFile(app.Hive().SetAsidePath()), corrupt);
+            QCOMPARE(ReadFile(app.Hive().SetAsidePath()), std::string("not a hive"));
         }
-        const ReportPeriod stored = StoredPeriod(hivePath_);
-        QCOMPARE(stored.type, int(kPeriodCustom));
-        QCOMPARE(stored.start, At(2021, 2, 3));
-        QCOMPARE(stored.end, At(2021, 4, 5));
+        stored = StoredPeriod(hivePath_);
+        QVERIFY(stored.type == kPeriodCustom && stored.start == At(2021, 2, 3) && stored.end == At(2021, 4, 5));
     }
 
     void startWithEmptyHiveAsksForTheServer() {
         int optionsRuns = 0;
-        SetOptionsSheetRunner([&optionsRuns](QWidget*, CQVViewerDoc&) {
-            ++optionsRuns;
-            return false;
+        SetOptionsSheetRunner([&optionsRuns](QWidget*, CQVViewerDoc&) { return ++optionsRuns, false; });
+        // Answers every message box as it opens, keeping its title.
+        QStringList seen;
+        QTimer answerer;
+        connect(&answerer, &QTimer::timeout, this, [&seen] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
+                seen << box->windowTitle(), box->accept();
         });
-        BoxAnswerer answerer;
+        answerer.start(10);
         {
             CQVViewerApp app(argc, argv, clock_, hivePath_);
             QVERIFY(app.InitInstance());
-            QCOMPARE(answerer.seen, QStringList{"QVViewer"});  // its words are ViewerDocTest's
-            QTRY_COMPARE(optionsRuns, 1);                      // posted, so it opens once start-up is done
-            QVERIFY(app.MainFrame()->isVisible());
-            QCOMPARE(app.MainFrame()->windowTitle(), QStringLiteral("QVViewer"));
+            QCOMPARE(seen, QStringList{"QVViewer"});  // its words are ViewerDocTest's
+            QTRY_COMPARE(optionsRuns, 1);             // posted, so it opens once start-up is done
+            QVERIFY(app.MainFrame()->isVisible());    // its caption is MainFrameTest's
         }
         SetOptionsSheetRunner({});
     }
 
 private:
-    std::unique_ptr<QTemporaryDir> dir_;
+    std::optional<TempDir> dir_;
     std::string hivePath_;
-    double now_ = 0;
+    double now_ = At(2024, 5, 15);  // moved on by the tests
     const CQVViewerApp::Clock clock_ = [this] { return now_; };
 };
 

@@ -1,5 +1,4 @@
-// The main frame: its command table, panes as tabs, pane toggles, Refresh, the fixed caption, the look and the layout
-// kept in the hive, and a reconnect from Options with a report on screen.
+// The main frame: commands, panes as tabs, toggles, Refresh, the fixed caption, the layout kept, reconnecting.
 #include "app/frame_status_bar.h"
 #include "app/main_frame.h"
 #include "app/options_sheet.h"
@@ -33,16 +32,7 @@ using namespace qv::test;
 
 namespace {
 
-QList<int> MenuIds(const QMenu* menu) {
-    QList<int> ids;
-    for (const QAction* action : menu->actions()) ids.append(action->isSeparator() ? 0 : action->data().toInt());
-    return ids;
-}
-
-bool Shown(CMainFrame& frame) {
-    frame.show();
-    return QTest::qWaitForWindowExposed(&frame);
-}
+bool Shown(CMainFrame& frame) { return frame.show(), QTest::qWaitForWindowExposed(&frame); }
 
 void ShowFront(CMainFrame& frame, int paneId) {
     frame.Pane(paneId)->BringToFront();
@@ -88,39 +78,45 @@ private slots:
         FakeObject::live = 0;
     }
 
-    void userToolbarToggleKeysAndLockIndicators() {
+    void panesAndUserToolbarsToggleWithTheirCheckMarksKeysLockIndicatorsAndMyMenu() {
         CMainFrame frame(nullptr, hive.get());
+        QVERIFY(frame.CurrentPaneId() == 126 && frame.GetActiveTreePane() == frame.Pane(126));
+        QVERIFY(Shown(frame));
+
+        QAction* toggle = frame.CommandAction(32845);
+        QVERIFY(toggle->isChecked() && frame.OnCommand(32845) && frame.Pane(126)->isHidden() && !toggle->isChecked());
+        QVERIFY(frame.CommandAction(32803)->isChecked());  // a pane behind another tab is still shown
+
+        frame.PostCommand(32845);  // queued: runs once the current message is done
+        QVERIFY(frame.Pane(126)->isHidden());
+        QTRY_VERIFY(!frame.Pane(126)->isHidden() && toggle->isChecked());
+
         QMenu* toolbarsMenu = frame.menuBar()->actions().at(2)->menu()->actions().at(0)->menu();
+        QAction* user1 = frame.CommandAction(32793);
         emit toolbarsMenu->aboutToShow();
-        QVERIFY(!frame.CommandAction(32793)->isEnabled());  // user toolbar 1 is not defined
+        QVERIFY(!user1->isEnabled());  // user toolbar 1 is not defined
         frame.Toolbars().CreateUserToolbar(QStringLiteral("Mine"));
         emit toolbarsMenu->aboutToShow();
-        QVERIFY(frame.CommandAction(32793)->isEnabled());
-        QVERIFY(frame.CommandAction(32793)->isChecked());
-        QVERIFY(frame.OnCommand(32793));
-        QVERIFY(frame.Toolbars().UserToolbar(0)->isHidden());
-        QVERIFY(!frame.CommandAction(32793)->isChecked());
+        QVERIFY(user1->isEnabled() && user1->isChecked());
+        QVERIFY(frame.OnCommand(32793) && frame.Toolbars().UserToolbar(0)->isHidden() && !user1->isChecked());
 
         // Alternative keys reach the same command; Open and Save have no file to work on: no command, no key.
         QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::SHIFT | Qt::Key_Insert)), 57637);
         QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::ALT | Qt::Key_Backspace)), 57643);
-        for (int id : {57601, 57603}) QVERIFY(!frame.CommandAction(id));
-        QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_O)), 0);
-        QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_S)), 0);
+        QVERIFY(!frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_O)) && !frame.CommandAction(57601));
+        QVERIFY(!frame.Commands().CommandForKey(QKeySequence(Qt::CTRL | Qt::Key_S)) && !frame.CommandAction(57603));
 
         CFrameStatusBar* status = frame.FrameStatusBar();
         status->SetLockReader([](CFrameStatusBar::Indicator i) { return i == CFrameStatusBar::kNum; });
         QVERIFY(status->IndicatorPane(CFrameStatusBar::kNum)->isEnabled());
         QVERIFY(!status->IndicatorPane(CFrameStatusBar::kCaps)->isEnabled());
-    }
 
-    void myMenuIsTheGridsContextMenu() {
-        CMainFrame frame(nullptr, hive.get());
-        QVERIFY(Shown(frame));
+        // My menu is the grid's context menu.
         QMenu* menu = frame.ContextMenus().Menu(130);
-        QVERIFY(menu);
-        QCOMPARE(menu->title(), QStringLiteral("My menu"));
-        QCOMPARE(MenuIds(menu), (QList<int>{57635, 57634, 57637}));
+        QVERIFY(menu && menu->title() == QStringLiteral("My menu"));
+        QList<int> ids;
+        for (const QAction* action : menu->actions()) ids << (action->isSeparator() ? 0 : action->data().toInt());
+        QCOMPARE(ids, (QList<int>{57635, 57634, 57637}));
 
         CQVGrid* grid = frame.View()->Grid();
         grid->InsertColumn(0, QStringLiteral("Name"), 80);
@@ -136,9 +132,8 @@ private slots:
         emit grid->customContextMenuRequested(QPoint(5, 5));
         QTRY_VERIFY(menu->isVisible());
         // The grid can copy, not cut or paste.
-        QVERIFY(frame.CommandAction(57634)->isEnabled());
-        QVERIFY(!frame.CommandAction(57635)->isEnabled());
-        QVERIFY(!frame.CommandAction(57637)->isEnabled());
+        QVERIFY(frame.CommandAction(57634)->isEnabled() && !frame.CommandAction(57635)->isEnabled() &&
+                !frame.CommandAction(57637)->isEnabled());
         QApplication::clipboard()->clear();
         frame.CommandAction(57634)->trigger();
         QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("alice\t17"));
@@ -146,32 +141,8 @@ private slots:
         QVERIFY(frame.CommandAction(57635)->isEnabled());  // the keys stay live
     }
 
-    void panesAreTabsAndToggleWithTheirCheckMarks() {
-        CMainFrame frame(nullptr, hive.get());
-        QCOMPARE(frame.CurrentPaneId(), 126);
-        QCOMPARE(frame.GetActiveTreePane(), frame.Pane(126));
-        frame.show();
-
-        QAction* toggle = frame.CommandAction(32845);
-        QVERIFY(toggle->isChecked());
-        QVERIFY(frame.OnCommand(32845));
-        QVERIFY(frame.Pane(126)->isHidden());
-        QVERIFY(!toggle->isChecked());
-        QVERIFY(frame.CommandAction(32803)->isChecked());  // a pane behind another tab is still shown
-
-        frame.PostCommand(32845);  // queued: runs once the current message is done
-        QVERIFY(frame.Pane(126)->isHidden());
-        QTRY_VERIFY(!frame.Pane(126)->isHidden());
-        QVERIFY(toggle->isChecked());
-    }
-
     void exportBeforeAnyReportAndRefreshReloadsTheCurrentTreeAndTheCaptionStays() {
-        auto service = std::make_shared<FakeServiceState>();
-        service->Answer(0, 0, 0, 0,
-                        EntityTable("Computers", {{Variant::I4(3), Text(u"Name 3"), Variant::I4(1)},
-                                                  {Variant::I4(1), Text(u"Name 1"), Variant::I4(1)},
-                                                  {Variant::I4(2), Text(u"Name 2"), Variant::I4(1)}}));
-        const auto& queries = service->queries;
+        const auto service = Server(u"anna", u"WS-01");
         CQVViewerDoc doc(*hive);
         doc.SetService(std::make_unique<FakeQVQuery>(service));
         CMainFrame frame(&doc, hive.get());
@@ -179,26 +150,20 @@ private slots:
         QVERIFY(Shown(frame));
         // No report yet: the grid has no columns, and its export (a page without a table) is still offered.
         int exportsAsked = 0;
-        SetExportFileChooser([&](QWidget*, const QString&) {
-            ++exportsAsked;
-            return QString();  // cancelled
-        });
-        QVERIFY(frame.OnCommand(32849));
-        QCOMPARE(exportsAsked, 1);
+        SetExportFileChooser([&](QWidget*, const QString&) { return ++exportsAsked, QString(); });  // cancelled
+        QVERIFY(frame.OnCommand(32849) && exportsAsked == 1);
         SetExportFileChooser({});
         ShowFront(frame, 124);
         QCOMPARE(frame.Pane(124)->Tree()->topLevelItemCount(), 0);
 
-        // The tree's query, then the report of the item it selects.
-        QVERIFY(frame.OnCommand(32844));
-        QCOMPARE(queries.size(), 2u);
+        // The tree's query, then the report of the item it selects (which item is WorkspaceBarTest's).
+        QVERIFY(frame.OnCommand(32844) && service->queries.size() == 2u);
         CWaitingTreeCtrl* users = frame.Pane(124)->Tree();
-        QCOMPARE(users->topLevelItemCount(), 3);  // their order is WorkspaceBarTest's
-        QCOMPARE(users->currentItem(), users->topLevelItem(0));
+        QVERIFY(users->topLevelItemCount() == 1 && users->currentItem() == users->topLevelItem(0));
         QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(users->topLevelItem(0)));
         QCOMPARE(frame.Pane(125)->Tree()->topLevelItemCount(), 0);  // only the current pane
         QVERIFY(frame.OnCommand(32844));
-        QVERIFY(queries.size() == 4u && users->topLevelItemCount() == 3);
+        QVERIFY(service->queries.size() == 4u && users->topLevelItemCount() == 1);
 
         frame.setWindowTitle(QStringLiteral("Untitled - QVViewer"));
         QCOMPARE(frame.windowTitle(), QStringLiteral("QVViewer"));
@@ -209,22 +174,23 @@ private slots:
         frame.ReleaseTrees();
     }
 
-    void theLookAndFrontPaneComeBackAndEachTabChangeLeavesOneReportAlive() {
+    void theLookFrontPaneToolbarsAndKeysComeBackAndEachTabChangeLeavesOneReportAlive() {
         {
             CMainFrame frame(nullptr, hive.get());
             QCOMPARE(frame.ApplicationLook(), 32830);
             QVERIFY(Shown(frame));
             ShowFront(frame, 124);
-            QVERIFY(frame.OnCommand(32827));
-            QVERIFY(!frame.CommandAction(32830)->isChecked());
+            QVERIFY(frame.OnCommand(32827) && !frame.CommandAction(32830)->isChecked());
+            frame.Toolbars().CreateUserToolbar(QStringLiteral("Mine"));
+            frame.Commands().SetKeys(32844, {QKeySequence(Qt::Key_F9)});
             frame.close();
         }
         HiveStore reread(hive->Path());
         QCOMPARE(reread.Load(), HiveStore::LoadResult::Loaded);
+        QVERIFY(reread.OpenKey(u"Software\\Marrowind Software\\QVViewer\\Settings\\Workspace", false));
         FakeSource source;
         CMainFrame frame(nullptr, &reread);
-        QCOMPARE(frame.ApplicationLook(), 32827);
-        QVERIFY(frame.CommandAction(32827)->isChecked());
+        QVERIFY(frame.ApplicationLook() == 32827 && frame.CommandAction(32827)->isChecked());
         for (int id : {124, 125, 126})
             FakeObject::AddChildren(frame.Pane(id)->Tree()->invisibleRootItem(), 2, nullptr, &source);
         // The items whose report is alive: always exactly the one shown.
@@ -236,13 +202,15 @@ private slots:
                         items << item;
             return items;
         };
-        // As at start-up: the first report goes to the current pane before the window shows which pane the layout put
-        // in front.
+        // As at start-up: the first report goes to the current pane before the layout's front pane shows.
         frame.View()->OnInitialUpdate();
         QTreeWidgetItem* program = frame.Pane(126)->Tree()->topLevelItem(0);
         QVERIFY(reported() == QList{program});
         QVERIFY(Shown(frame));
         QTRY_COMPARE(frame.CurrentPaneId(), 124);
+        QVERIFY(frame.Toolbars().UserToolbar(0)->windowTitle() == "Mine" &&
+                !frame.Toolbars().UserToolbar(0)->isHidden());
+        QCOMPARE(frame.Commands().CommandForKey(QKeySequence(Qt::Key_F9)), 32844);
         QTreeWidgetItem* user = frame.Pane(124)->Tree()->topLevelItem(0);
         QVERIFY(reported() == QList{user});
         QCOMPARE(frame.Pane(126)->CurrentObject(), nullptr);
@@ -250,8 +218,7 @@ private slots:
         // A tab change closes the old report and shows the new one; back to a pane its report is made again.
         ShowFront(frame, 125);
         QVERIFY(reported() == QList{frame.Pane(125)->Tree()->topLevelItem(0)});
-        QCOMPARE(frame.Pane(124)->CurrentObject(), nullptr);
-        QCOMPARE(frame.GetActiveTreePane(), frame.Pane(125));
+        QVERIFY(frame.Pane(124)->CurrentObject() == nullptr && frame.GetActiveTreePane() == frame.Pane(125));
         ShowFront(frame, 124);
         QVERIFY(reported() == QList{user});
         QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(user));
@@ -280,27 +247,22 @@ private slots:
         QVERIFY(Shown(frame));
         ShowFront(frame, kIdPaneUsers);
         const auto firstSlice = [&view] { return view.Chart()->Series()->slices().at(0)->label(); };
-        QCOMPARE(view.CaptionLine()->text(), QStringLiteral("anna"));
-        QCOMPARE(firstSlice(), QStringLiteral("WS-NORTH"));
+        QVERIFY(view.CaptionLine()->text() == QStringLiteral("anna") && firstSlice() == QStringLiteral("WS-NORTH"));
+        QTreeWidget* users = frame.Pane(kIdPaneUsers)->Tree();
 
         CPPageServer page(&doc, hive.get());
         page.OnInitDialog();
         page.ServerEdit()->setText(QStringLiteral("nowhere"));
         QVERIFY(page.OnOK());
-        QCOMPARE(messages.messages.size(), std::size_t{1});
-        QCOMPARE(frame.Pane(kIdPaneUsers)->Tree()->topLevelItemCount(), 0);
+        QVERIFY(messages.messages.size() == 1 && users->topLevelItemCount() == 0);
         QVERIFY(view.CaptionLine()->text().isEmpty() && view.CaptionIcon()->pixmap().isNull());
-        QCOMPARE(view.Grid()->GetRowCount(), 0);
-        QCOMPARE(view.Chart()->Series()->count() + view.Chart()->Legend()->count(), 0);
+        QCOMPARE(view.Grid()->GetRowCount() + view.Chart()->Series()->count() + view.Chart()->Legend()->count(), 0);
 
         page.ServerEdit()->setText(QStringLiteral("south"));
         QVERIFY(page.OnOK());
         QCOMPARE(messages.messages.size(), std::size_t{1});
-        QTreeWidget* users = frame.Pane(kIdPaneUsers)->Tree();
         QVERIFY(users->topLevelItemCount() == 1 && users->currentItem() == users->topLevelItem(0));
-        QCOMPARE(view.CaptionLine()->text(), QStringLiteral("ben"));
-        QCOMPARE(view.Grid()->GetRowCount(), 1);
-        QCOMPARE(firstSlice(), QStringLiteral("WS-SOUTH"));
+        QVERIFY(view.CaptionLine()->text() == "ben" && view.Grid()->GetRowCount() == 1 && firstSlice() == "WS-SOUTH");
         frame.ReleaseTrees();
     }
 
@@ -316,19 +278,17 @@ private slots:
             frame.close();
         }};
         service->infoCall = call;
-        ProgramInfoRequest request;
-        request.programId = 9;
         HRESULT status = S_OK;
         try {
-            RunProgramInfoQuery(&fake, request);
+            RunProgramInfoQuery(&fake, ProgramInfoRequest{.programId = 9});
         } catch (const DataAccessError& error) {
             status = error.Status();
         }
         QVERIFY(status == E_ABORT && !*call.timedOut);  // the close ended the wait, not the deadline
         QCOMPARE(shownDuringWait, QStringLiteral("Waiting for the Quorvis Service: information on program 9..."));
-        QCOMPARE(frame.FrameStatusBar()->MessagePane()->text(), idle);
-        QCOMPARE(QGuiApplication::overrideCursor(), nullptr);  // the wait cursor is gone
-        QVERIFY(ServiceCallsAbandoned());
+        // The wait cursor is gone.
+        QVERIFY(frame.FrameStatusBar()->MessagePane()->text() == idle && !QGuiApplication::overrideCursor() &&
+                ServiceCallsAbandoned());
         InstallUiCallWaiter();  // as the next document would
         RemoveUiCallWaiter();
         QVERIFY(!ServiceCallsAbandoned());

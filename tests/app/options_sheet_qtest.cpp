@@ -1,5 +1,4 @@
-// The Options sheet's Server page: the server name and the TLS files, checked on Apply (a wrong entry keeps the sheet
-// open and stores nothing), stored and reconnected otherwise.
+// The Options sheet's Server page: a wrong name or TLS file keeps it open and stores nothing; else stored, reconnected.
 #include "app/options_sheet.h"
 
 #include "app/tls_files_box.h"
@@ -28,8 +27,8 @@ class OptionsSheetTest : public QObject {
     Q_OBJECT
 private slots:
     void init() {
+        capture_.reset(), doc_.reset();  // before what they use, and before their successors
         dir_ = std::make_unique<QTemporaryDir>();
-        hivePath_ = Path("user.reg");
         hive_ = Reread();
         doc_ = std::make_unique<CQVViewerDoc>(*hive_);
         host_ = std::make_unique<RecordingHost>();
@@ -42,13 +41,6 @@ private slots:
         capture_ = std::make_unique<MessageCapture>();
     }
 
-    void cleanup() {
-        capture_.reset();
-        doc_.reset();
-        hive_.reset();
-        dir_.reset();
-    }
-
     void anEmptyNameKeepsTheSheetOpenAndApplyStoresAndReconnects() {
         CSheetOptions sheet(doc_.get(), hive_.get());
         sheet.show();
@@ -57,38 +49,29 @@ private slots:
         QCOMPARE(edit->text(), QString());  // nothing stored yet
         sheet.OkButton()->setFocus();
         sheet.OkButton()->click();
-        QCOMPARE(capture_->messages.size(), std::size_t{1});
+        QVERIFY(capture_->messages.size() == 1 && capture_->messages[0].icon == MessageIcon::Exclamation);
         QCOMPARE(capture_->messages[0].text, QStringLiteral("This filed cannot be empty."));
-        QCOMPARE(capture_->messages[0].icon, MessageIcon::Exclamation);
-        QVERIFY(sheet.isVisible());
+        QVERIFY(sheet.isVisible() && servers_.empty() && ReadServerName(*hive_).empty());
         QTRY_VERIFY(edit->hasFocus());
-        QVERIFY(servers_.empty());
-        QVERIFY(ReadServerName(*hive_).empty());
 
         QTest::keyClicks(edit, QStringLiteral("beta:50051"));
         QVERIFY(sheet.ApplyButton()->isEnabled());
         sheet.ApplyButton()->click();
-        QVERIFY(sheet.isVisible());
-        QVERIFY(!sheet.ApplyButton()->isEnabled());
+        QVERIFY(sheet.isVisible() && !sheet.ApplyButton()->isEnabled());
         QCOMPARE(servers_, std::vector<std::string>{"beta:50051"});
-        QCOMPARE(host_->refreshed.size(), std::size_t{3});
-        QCOMPARE(capture_->messages.size(), std::size_t{1});
+        QVERIFY(host_->refreshed.size() == 3 && capture_->messages.size() == 1);
         QVERIFY(ReadServerName(*Reread()) == u"beta:50051");  // in the file, not only in memory
 
         // OK with the name unchanged still reconnects, then closes.
         sheet.OkButton()->click();
         QCOMPARE(servers_, (std::vector<std::string>{"beta:50051", "beta:50051"}));
-        QCOMPARE(host_->refreshed.size(), std::size_t{6});
-        QVERIFY(!sheet.isVisible());
+        QVERIFY(host_->refreshed.size() == 6 && !sheet.isVisible());
     }
 
-    // The stored name is shown; a failed reconnect is told and its name kept; without a document nothing is read or
-    // stored. Either way OK closes.
+    // The stored name shows; a failed reconnect is told, its name kept; without a document nothing is read. OK closes.
     void okClosesAfterAFailedReconnectAndWithoutADocument() {
         WriteServerName(*hive_, u"alpha");
-        doc_->SetActivator([](std::string_view) {
-            return ActivationResult{static_cast<HRESULT>(0x800706BA), {}, nullptr};
-        });
+        doc_->SetActivator([](std::string_view) { return ActivationResult{HRESULT(0x800706BA), {}, nullptr}; });
         CSheetOptions tree(doc_.get(), hive_.get(), CPropertySheet::Look::Tree, kIdbOptionsNavigation, 16);
         QCOMPARE(tree.NavigationTree()->topLevelItem(0)->child(0)->text(0), QStringLiteral("Server"));
         for (CQVViewerDoc* doc : {doc_.get(), static_cast<CQVViewerDoc*>(nullptr)}) {
@@ -98,15 +81,19 @@ private slots:
             QVERIFY(!sheet.ApplyButton()->isEnabled());
             sheet.ServerPage()->ServerEdit()->setText(doc ? QStringLiteral("gone") : QStringLiteral("beta"));
             sheet.OkButton()->click();
-            QVERIFY(!sheet.isVisible());
-            QVERIFY(ReadServerName(*hive_) == u"gone");
+            QVERIFY(!sheet.isVisible() && ReadServerName(*hive_) == u"gone");
         }
         QCOMPARE(capture_->messages.size(), std::size_t{1});
         QVERIFY(capture_->messages[0].text.contains(QStringLiteral("`gone`")));  // the words are ViewerDocTest's
     }
 
     void tlsFilesAreCheckedOnApplyStoredWithTheServerAndChosen() {
-        WriteTlsFiles();
+        for (const auto& [name, text] : {std::pair{"ca.pem", kPem}, {"op.pem", kPem}, {"op.key", kKeyPem}}) {
+            QFile file(QPath(name));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) > 0);
+        }
+        QFile::setPermissions(QPath("op.key"), QFile::ReadOwner | QFile::WriteOwner);
+        WriteServerName(*hive_, u"alpha:47913");
         CSheetOptions sheet(doc_.get(), hive_.get());
         sheet.show();
         QVERIFY(QTest::qWaitForWindowActive(&sheet));
@@ -114,35 +101,29 @@ private slots:
         const QString missing = QPath("missing.pem");
         box->Edit(TlsFile::Ca)->setText(missing);
         sheet.OkButton()->click();
-        QVERIFY(capture_->messages.size() == 1 &&
-                capture_->messages[0].text.contains(missing));  // TlsFilesTest's words
-        QVERIFY(sheet.isVisible());
+        const auto& said = capture_->messages;
+        QVERIFY(said.size() == 1 && said[0].text.contains(missing));  // TlsFilesTest's words
+        QVERIFY(sheet.isVisible() && servers_.empty() && ReadTlsSettings(*hive_).caFile.empty());
         QTRY_VERIFY(box->Edit(TlsFile::Ca)->hasFocus());
-        QVERIFY(servers_.empty());
-        QVERIFY(ReadTlsSettings(*hive_).caFile.empty());
 
         // A certificate without its key: the key's field is at fault.
         box->Edit(TlsFile::Ca)->setText(QPath("ca.pem"));
         box->Edit(TlsFile::Cert)->setText(QPath("op.pem"));
         sheet.OkButton()->click();
-        QCOMPARE(capture_->messages.size(), std::size_t{2});
-        QVERIFY(capture_->messages[1].text.contains(QStringLiteral("key file is missing")));
+        QVERIFY(said.size() == 2 && said[1].text.contains(QStringLiteral("key file is missing")));
         QTRY_VERIFY(box->Edit(TlsFile::Key)->hasFocus());
         QVERIFY(servers_.empty());
 
         // With the key the files are stored with the server and reconnect.
         QTest::keyClicks(box->Edit(TlsFile::Key), QPath("op.key"));
         sheet.ApplyButton()->click();
-        QCOMPARE(capture_->messages.size(), std::size_t{2});
-        QCOMPARE(servers_.size(), std::size_t{1});
+        QVERIFY(said.size() == 2 && servers_.size() == 1);
         const TlsFiles stored = ReadTlsSettings(*Reread());
-        QCOMPARE(stored.caFile, Path("ca.pem"));
-        QCOMPARE(stored.certFile, Path("op.pem"));
-        QCOMPARE(stored.keyFile, Path("op.key"));
+        QVERIFY(stored.caFile == Path("ca.pem") && stored.certFile == Path("op.pem") &&
+                stored.keyFile == Path("op.key"));
         CSheetOptions again(doc_.get(), hive_.get());
         again.show();
         QCOMPARE(again.ServerPage()->TlsFilesBox()->Edit(TlsFile::Cert)->text(), QPath("op.pem"));
-        again.close();
 
         // Emptied fields: plain text again, the values gone from the key.
         for (TlsFile file : {TlsFile::Ca, TlsFile::Cert, TlsFile::Key}) {
@@ -150,22 +131,16 @@ private slots:
             QTest::keyClick(box->Edit(file), Qt::Key_Backspace);
         }
         sheet.ApplyButton()->click();
-        QCOMPARE(servers_.size(), std::size_t{2});
-        QVERIFY(!hive_->OpenKey(kViewerKey, false)->GetValue(u"TlsCaFile"));
-        QVERIFY(!hive_->OpenKey(kViewerKey, false)->GetValue(u"TlsKeyFile"));
+        const HiveKey* viewer = hive_->OpenKey(kViewerKey, false);
+        QVERIFY(servers_.size() == 2 && !viewer->GetValue(u"TlsCaFile") && !viewer->GetValue(u"TlsKeyFile"));
 
         // The chooser fills a path.
         const QString chosen = QPath("ca.pem");
-        bool answered = false;
         QTimer::singleShot(0, this, [&] {
-            QDialog* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-            if (!dialog) return;
-            static_cast<QFileDialog*>(dialog)->selectFile(chosen);
-            dialog->accept();
-            answered = true;
+            if (auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget()))
+                dialog->selectFile(chosen), static_cast<QDialog*>(dialog)->accept();
         });
         box->ChooseButton(TlsFile::Ca)->click();
-        QVERIFY(answered);
         QCOMPARE(box->Edit(TlsFile::Ca)->text(), chosen);
         QVERIFY(sheet.ApplyButton()->isEnabled());
     }
@@ -175,22 +150,12 @@ private:
     std::string Path(const char* name) const { return QPath(name).toStdString(); }
     // The hive as a new run of the viewer reads it.
     std::unique_ptr<HiveStore> Reread() const {
-        auto hive = std::make_unique<HiveStore>(hivePath_);
+        auto hive = std::make_unique<HiveStore>(Path("user.reg"));
         hive->Load();
         return hive;
     }
-    void WriteTlsFiles() const {
-        for (const auto& [name, text] : {std::pair{"ca.pem", kPem}, {"op.pem", kPem}, {"op.key", kKeyPem}}) {
-            QFile file(QPath(name));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text);
-        }
-        QFile::setPermissions(QPath("op.key"), QFile::ReadOwner | QFile::WriteOwner);
-        WriteServerName(*hive_, u"alpha:47913");
-    }
 
     std::unique_ptr<QTemporaryDir> dir_;
-    std::string hivePath_;
     std::unique_ptr<HiveStore> hive_;
     std::unique_ptr<CQVViewerDoc> doc_;
     std::unique_ptr<RecordingHost> host_;

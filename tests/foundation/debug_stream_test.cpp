@@ -1,4 +1,3 @@
-// Trace streams and writers.
 #include <gtest/gtest.h>
 
 #include <csignal>
@@ -40,7 +39,6 @@ TEST(FoundationDebugStream, WritersGetEveryWriteInOrderInsertionsPrintAndEmptyWr
     auto recorder = [&](const char* name) { return MakeSmart<Recorder>(&log, name); };
     TDebugStream stream(recorder("1:"), recorder("2:"), recorder("3:"));
     stream.AddWriter(recorder("4:"));
-    EXPECT_EQ(stream.WriterCount(), 4u);
     stream.Write(1, "a");
     stream.Write(1, "b");
     EXPECT_EQ(log, (std::vector<std::string>{"1:a", "2:a", "3:a", "4:a", "1:b", "2:b", "3:b", "4:b"}));
@@ -64,7 +62,6 @@ TEST(FoundationDebugStream, WritersGetEveryWriteInOrderInsertionsPrintAndEmptyWr
     EXPECT_EQ(r.writer->text.size(), 23u + 4095u);
 
     r.stream.RemoveAllWriters();
-    EXPECT_EQ(r.stream.WriterCount(), 0u);
     r.stream << "formatted, not output " << 5;
     EXPECT_EQ(r.writer->RefCount(), 1);  // the stream let go of it
     EXPECT_EQ(r.writer->writes, writes + 1);

@@ -1,10 +1,10 @@
-// Exceptions and their text, stack texts and the symbol engine.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <latch>
+#include <memory>
 #include <thread>
 
 #include "foundation/exceptions.h"
@@ -41,44 +41,23 @@ TEST(FoundationException, RendersFieldsInTheOrderOfTheirFirstAddition) {
     e.SetField("Code", "replaced in place");
     EXPECT_STREQ(e.what(), "Text: Something failed\nCode: replaced in place\nLine: 18 (0x12)\nEmpty: \nCom: com");
     e.SetField("Code", -1);
-    EXPECT_EQ(Head(e.what(), 2), "Text: Something failed\nCode: -1 (0xffffffff)");
     EXPECT_EQ(e.FieldNames(), (std::vector<std::string>{"Text", "Code", "Line", "Empty", "Com"}));
+
+    // Copies share values but never their text.
+    EGeneric copy = e;
+    EXPECT_EQ(copy.GetField("Text").Get(), e.GetField("Text").Get());
+    const char* originalText = e.what();
+    EXPECT_NE(copy.what(), originalText);
+    copy.SetField("Code", 4);
+    EXPECT_EQ(Head(copy.what(), 2), "Text: Something failed\nCode: 4 (0x4)");
+    EXPECT_EQ(Head(originalText, 2), "Text: Something failed\nCode: -1 (0xffffffff)");
+    EXPECT_EQ(e.what(), originalText);  // unchanged text, same storage
 
     // Constructed with fields: the stack comes last.
     EStructuredException s({{"Text", "a"}, {"Code", 1}});
     EXPECT_EQ(s.FieldNames(), (std::vector<std::string>{"Text", "Code", "Stack"}));
     EXPECT_EQ(s.GetField("Stack")->GetString().rfind("\n-> ", 0), 0u);
     EXPECT_EQ(Head(s.what(), 3), "Text: a\nCode: 1 (0x1)\nStack: ");
-}
-
-TEST(FoundationException, CopiesShareValuesButNeverTheirText) {
-    EGeneric original;
-    original.SetField("Text", "shared");
-    original.SetField("Code", 3);
-    EGeneric copy = original;
-    EXPECT_EQ(copy.GetField("Text").Get(), original.GetField("Text").Get());
-    const char* originalText = original.what();
-    EXPECT_NE(copy.what(), originalText);
-    copy.SetField("Code", 4);
-    EXPECT_STREQ(copy.what(), "Text: shared\nCode: 4 (0x4)");
-    EXPECT_STREQ(originalText, "Text: shared\nCode: 3 (0x3)");
-    EXPECT_EQ(original.what(), originalText);  // unchanged text, same storage
-}
-
-TEST(FoundationException, RenderingOnManyThreadsKeepsEachText) {
-    constexpr int kThreads = 4;
-    std::vector<EGeneric> errors(kThreads);
-    std::vector<int> wrong(kThreads, 0);
-    for (int i = 0; i < kThreads; ++i) errors[i].SetField("Code", i);
-    OnThreads(kThreads, [&](int i) {
-        const std::string expected = "Code: " + std::to_string(i) + " (0x" + std::to_string(i) + ")";
-        for (int round = 0; round < 500; ++round) {
-            const char* text = errors[i].what();
-            errors[(i + 1) % kThreads].what();  // another exception, rendered meanwhile
-            wrong[i] += expected != text;
-        }
-    });
-    EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
 }
 
 TEST(FoundationException, SystemBadCastAndNotImplementedFields) {
@@ -127,15 +106,6 @@ TEST(FoundationStackFormat, FrameTextItsFallBacksAndTheStackOutermostFirst) {
     EXPECT_EQ(ModuleNameFromPath("/opt/qv.d/qvviewer"), "qvviewer");
 }
 
-// Holds the engine for a scope.
-struct SymbolUser {
-    SymbolUser() : ok(AcquireSymbols()) {}
-    ~SymbolUser() {
-        if (ok) ReleaseSymbols();
-    }
-    const bool ok;
-};
-
 [[gnu::noinline]] StackFrames Recurse(int depth) {
     StackFrames frames = depth == 0 ? CaptureStack() : Recurse(depth - 1);
     asm volatile("" ::: "memory");  // keeps the call a call, not a jump
@@ -143,8 +113,8 @@ struct SymbolUser {
 }
 
 TEST(FoundationStack, RealFramesNameModuleSymbolAndSourceLine) {
-    SymbolUser symbols;
-    ASSERT_TRUE(symbols.ok);
+    ASSERT_TRUE(AcquireSymbols());
+    const std::shared_ptr<void> release(nullptr, [](void*) { ReleaseSymbols(); });
     EXPECT_EQ(FormatStack({0x10}), "\n-> !0x10");  // in no module
     const int line = __LINE__ + 1;
     const StackFrames frames = CaptureStack();
@@ -169,21 +139,32 @@ TEST(FoundationStack, RealFramesNameModuleSymbolAndSourceLine) {
     }
 }
 
+// Each thread's exceptions keep their own stack and text.
 TEST(FoundationStack, TwoThreadsConstructExceptionsAtOnceWithOneEngineStart) {
     const int startsBefore = SymbolEngineStartCount();
     constexpr int kThreads = 2;
     constexpr int kRounds = 20;
-    std::vector<int> complete(kThreads, 0);
+    std::vector<EGeneric> errors(kThreads);
+    for (int i = 0; i < kThreads; ++i) errors[i].SetField("Code", i);
+    std::vector<int> complete(kThreads, 0), wrong(kThreads, 0);
     {
-        SymbolUser holder;  // the engine stays up, so it is started once
+        ASSERT_TRUE(AcquireSymbols());  // the engine stays up, so it is started once
+        const std::shared_ptr<void> release(nullptr, [](void*) { ReleaseSymbols(); });
         OnThreads(kThreads, [&](int i) {
             for (int round = 0; round < kRounds; ++round) {
                 _value_t_data::Ptr stack = ESystemException(2).GetField("Stack");
                 complete[i] += stack && stack->GetString().find("WithOneEngineStart") != std::string::npos;
             }
+            const std::string expected = "Code: " + std::to_string(i) + " (0x" + std::to_string(i) + ")";
+            for (int round = 0; round < 500; ++round) {
+                const char* text = errors[i].what();
+                errors[(i + 1) % kThreads].what();  // another exception, rendered meanwhile
+                wrong[i] += expected != text;
+            }
         });
     }
     EXPECT_EQ(complete, std::vector<int>(kThreads, kRounds));
+    EXPECT_EQ(wrong, std::vector<int>(kThreads, 0));
     EXPECT_EQ(SymbolEngineStartCount(), startsBefore + 1);
 }
 

@@ -1,4 +1,3 @@
-// TMutex, TCriticalSection, THandle, and reference counting.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -134,7 +133,7 @@ struct Counted : SmartPtrObj {
 };
 struct Child : Counted {};
 
-TEST(FoundationSmartPtr, CountsCopiesConversionsAndDestroysAtZero) {
+TEST(FoundationSmartPtr, CountsCopiesConversionsDestroysAtZeroAndDescribeNamesTheObject) {
     destroyed = 0;
     {
         SmartPtr<Child> child = MakeSmart<Child>();
@@ -145,6 +144,10 @@ TEST(FoundationSmartPtr, CountsCopiesConversionsAndDestroysAtZero) {
         SmartPtr<Counted> copy(new Counted(*child));  // a copied object starts at 0
         EXPECT_EQ(copy->RefCount(), 1);
         copy = child;
+        char expected[64];
+        std::snprintf(expected, sizeof expected, "(anonymous namespace)::Child {0x%lx}",
+                      reinterpret_cast<unsigned long>(copy.Get()));
+        EXPECT_EQ(copy->Describe(), expected);  // the object's own type
         EXPECT_EQ(destroyed, 1);
         EXPECT_EQ(child->RefCount(), 3);
         child.Reset();
@@ -175,14 +178,9 @@ void ReleaseTogether(bool separate) {
     EXPECT_EQ(live, 0);
 }
 
-TEST(FoundationSmartPtr, LastReleaseOnTwoThreadsDestroysOnceAndDescribeNamesTheObject) {
+TEST(FoundationSmartPtr, LastReleaseOnTwoThreadsDestroysOnce) {
     ReleaseTogether(true);
     ReleaseTogether(false);
-    SmartPtr<Counted> object = MakeSmart<Child>();
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "(anonymous namespace)::Child {0x%lx}",
-                  reinterpret_cast<unsigned long>(object.Get()));
-    EXPECT_EQ(object->Describe(), expected);
 }
 
 }  // namespace

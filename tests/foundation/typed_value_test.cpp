@@ -1,4 +1,3 @@
-// Typed values, and narrow and wide text in the C locale's encoding with BStr.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 

@@ -1,8 +1,8 @@
-// libFuzzer target of the compositors' IPC answers as the Wayland adapter
-// reads them (sway's tree, Hyprland's client list): any text gives the
-// windows or an error, never a crash.
+// libFuzzer target of the compositors' IPC answers as the Wayland adapter reads them (sway's tree, Hyprland's client
+// list): any text gives the windows or an error, never a crash.
 #include "qvrecorder/session/wayland/compositor_ipc.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -14,11 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::string error;
         const auto views = parse(text, error);
         if (views.has_value() == !error.empty()) std::abort();
-        if (views) {
-            for (const qv::recorder::WindowView& view : *views) {
-                if (view.pid <= 0) std::abort();
-            }
-        }
+        if (views && std::ranges::any_of(*views, [](const auto& view) { return view.pid <= 0; })) std::abort();
     }
     return 0;
 }

@@ -14,9 +14,6 @@
 
 namespace {
 
-using qv::CsvError;
-using qv::CsvParser;
-
 constexpr std::size_t kMaxImportBytes = 4096;
 constexpr std::size_t kMaxChunkBytes = 13;
 
@@ -28,13 +25,13 @@ struct Outcome {
 
 Outcome Parse(std::string_view text, std::size_t chunk) {
     Outcome outcome;
-    CsvParser parser(qv::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
+    qv::CsvParser parser(qv::kCsvFields.size(), [&](std::vector<std::string>& fields, std::size_t line) {
         outcome.records.emplace_back(fields, line);
     });
     try {
         for (std::size_t at = 0; at < text.size(); at += chunk) parser.Feed(text.substr(at, chunk));
         parser.Finish();
-    } catch (const CsvError& error) {
+    } catch (const qv::CsvError& error) {
         outcome.error.emplace(error.Line(), error.what());
     }
     return outcome;
@@ -45,12 +42,8 @@ void Import(std::string_view text, const Outcome& parsed) {
     qv::server::ImportOptions options;
     options.csvPath = scratch.File("in.csv");
     options.storePath = scratch.File("store.db");
-    // A fresh store every time.
     for (const char* suffix : {"", "-wal", "-shm", "-journal"}) std::remove((options.storePath + suffix).c_str());
-    {
-        std::ofstream out(options.csvPath, std::ios::binary | std::ios::trunc);
-        out << qv::kCsvHeader << '\n' << text;
-    }
+    std::ofstream(options.csvPath, std::ios::binary | std::ios::trunc) << qv::kCsvHeader << '\n' << text;
     try {
         const qv::server::ImportSummary summary = qv::server::ImportCsv(options);
         std::int64_t records = 0;

@@ -31,11 +31,10 @@ Database& Store() {
         EnsureSchema(*store);
         Transaction transaction(*store, Transaction::Kind::Write);
         RecordWriter writer(*store);
-        for (int i = 0; i < kRecords; ++i) {
+        for (int i = 0; i < kRecords; ++i)
             writer.Add(ActivityRecord{"user" + std::to_string(i % 2), "pc" + std::to_string(i % 3), "app.exe", "An app",
                                       "Window " + std::to_string(i), kFirstRecordMs + i * kRecordSpacingMs,
                                       60'000 * (i + 1), i, 2 * i});
-        }
         writer.Finish();
         transaction.Commit();
         return store;
@@ -45,11 +44,6 @@ Database& Store() {
 
 void Drain(ResultCursor& cursor) {
     quorvis::v1::ResultPart part;
-    for (const FieldSpec& field : cursor.Fields()) {
-        auto* added = part.mutable_header()->add_fields();
-        added->set_name(std::string(field.name));
-        added->set_ado_type(field.adoType);
-    }
     for (quorvis::v1::Row row; cursor.Next(row); row.Clear()) {
         if (static_cast<std::size_t>(row.values_size()) != cursor.Fields().size()) std::abort();
         *part.add_rows() = row;

@@ -1,5 +1,4 @@
-// The session's records from scripted desktop events on a fake clock: cut stretches, privacy rules, program names
-// and icons.
+// Session records from scripted desktop events on a fake clock: stretches, privacy rules, program names, icons.
 #include "qvrecorder/options.h"
 #include "qvrecorder/session/icon.h"
 #include "qvrecorder/session/program_catalog.h"
@@ -7,6 +6,7 @@
 #include "records/icon_file.h"
 #include "tests/support/temp_dir.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,8 +19,8 @@ using std::chrono::seconds;
 
 constexpr std::int64_t kEpochMs = 1'750'000'000'000;
 
-FrontWindow Window(const std::string& title, const std::string& process = "xterm") {
-    return {.title = title, .pid = 42, .processName = process, .windowClass = process, .instanceName = {}, .icon = {}};
+FrontWindow Window(const std::string& title, const std::string& process = "xterm", const std::string& cls = "") {
+    return {title, 42, process, cls.empty() ? process : cls, {}, {}};
 }
 
 class Records : public ::testing::Test {
@@ -40,11 +40,10 @@ protected:
     // title:start-duration:keyboard/mouse, times in ms from the epoch above.
     std::string Summary() const {
         std::string text;
-        for (const auto& r : records_) {
+        for (const auto& r : records_)
             text += r.window_title() + ":" + std::to_string(r.start_ms() - kEpochMs) + "+" +
                     std::to_string(r.duration_ms()) + ":" + std::to_string(r.keyboard_events()) + "/" +
                     std::to_string(r.mouse_events()) + " ";
-        }
         return text;
     }
 
@@ -119,10 +118,7 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     WriteFile(dir_.File("system.conf"), "server = a:1\nsession-hide-titles-matching = secret\nhide-titles-of = x\n");
     RecordMaker& maker = Maker(LoadPrivacyRules(dir_.File("user.conf"), dir_.File("system.conf")));
 
-    FrontWindow editor = Window("Bank statement", "ed-bin");
-    editor.windowClass = "Ed";
-    FrontWindow term = Window("ssh prod", "xterm");
-    term.windowClass = "XTerm";
+    const FrontWindow editor = Window("Bank statement", "ed-bin", "Ed"), term = Window("ssh prod", "xterm", "XTerm");
     FrontWindow other = Window("x's secret", "x");
     FrontWindow own = Window("own", "keepassxc");
     own.icon = {1, 2, 3};
@@ -156,12 +152,8 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
 TEST(SessionSettings, ABadRuleIsNamedWithItsLine) {
     const TempDir dir;
     WriteFile(dir.File("bad.conf"), "# rules\nhide-titles-of = a\nhide-titles-matching = (unclosed\n");
-    try {
-        LoadPrivacyRules(dir.File("bad.conf"), "");
-        FAIL() << "a bad pattern was taken";
-    } catch (const SettingsError& error) {
-        EXPECT_NE(std::string(error.what()).find(dir.File("bad.conf") + ":3: "), std::string::npos) << error.what();
-    }
+    EXPECT_THAT([&] { LoadPrivacyRules(dir.File("bad.conf"), ""); },
+                testing::ThrowsMessage<SettingsError>(testing::HasSubstr(dir.File("bad.conf") + ":3: ")));
     WriteFile(dir.File("unknown.conf"), "hide-title-of = a\n");
     EXPECT_THROW(LoadPrivacyRules(dir.File("unknown.conf"), ""), SettingsError);
     EXPECT_NO_THROW(LoadPrivacyRules(dir.File("missing.conf"), dir.File("missing-too.conf")));

@@ -1,10 +1,10 @@
-// The qvservice program: serving on loopback, stopping on signals, bad starts, its init, import and demo commands, the
-// progress line on a terminal, and the log's plain lines under the journal.
-#include "qvservice/import/csv_import.h"
+// The qvservice program: serving on loopback to the callers it allows, stopping on signals, bad starts, its init,
+// import and demo commands, the progress line on a terminal, and the log's plain lines under the journal.
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
 #include "qvservice/support/progress_line.h"
+#include "records/csv_records.h"
 #include "records/icon_file.h"
 #include "records/log.h"
 #include "tests/support/run_command.h"
@@ -31,11 +31,23 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
     const std::string store = SmallStore(dir);
     for (const int signal : {SIGTERM, SIGINT}) {
         const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
-        const auto service = Serve(store, {"--allow", "alice", "--trust-claimed-names"});
+        const auto service = Serve(store, {"--allow", "CORP\\alice,carol,j\xC3\xBCrgen", "--trust-claimed-names"});
         const std::string address = service->ListeningAddress();
         ServiceClient client(address);
-        EXPECT_EQ(client.Activate({"bob"}).hresult(), contract::kAccessDenied);
-        EXPECT_EQ(client.Query(EncodeActivityRequest(0, 0, 0, 0, 0, 0), {"alice"}).rows.size(), 2u);
+        // A caller without a name is refused; names compare without case and need not be ASCII.
+        for (const auto& [caller, hr] : {std::pair{"", contract::kAccessDenied},
+                                         {"bob", contract::kAccessDenied},
+                                         {"corp\\ALICE", contract::kOk},
+                                         {"carol", contract::kOk},
+                                         {"j\xC3\xBCrgen", contract::kOk}})
+            EXPECT_EQ(client.Activate({caller}).hresult(), hr) << caller;
+        // Each operation checks the caller again; an unknown class is reported before the caller is judged.
+        const std::string request = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
+        const Answer refused = client.Query(request, {"bob"});
+        EXPECT_TRUE(refused.hresult == contract::kAccessDenied && refused.rows.empty()) << refused.hresult;
+        EXPECT_EQ(client.ProgramInfo(server::EncodeProgramInfoRequest(1), {"bob"}).hresult, contract::kAccessDenied);
+        EXPECT_EQ(client.Query(request, {"carol"}).rows.size(), 2u);
+        EXPECT_EQ(client.Activate({"bob", "{BAD}", ""}).hresult(), contract::kClassNotRegistered);
 
         // The port is taken: a second service must say so instead of sharing it.
         const ToolResult second = RunQvservice({"serve", "--store", store, "--listen", address});
@@ -48,7 +60,7 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
              {"started, listening on " + address, "refused caller 'bob'"s, "stopping on " + name, "stopped"s}) {
             EXPECT_NE(log.find(part), std::string::npos) << part << ": " << log;
         }
-        EXPECT_EQ(log.find("refused caller 'alice'"), std::string::npos) << log;
+        EXPECT_EQ(log.find("refused caller 'carol'"), std::string::npos) << log;
         EXPECT_EQ(log.find("--insecure"), std::string::npos) << "loopback needs no --insecure: " << log;
     }
 
@@ -72,6 +84,7 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
         {{"init", "--store", store, "extra"}, 2, "unexpected argument extra"},
         {{"import", "--store", store}, 2, "import takes one RECORDS.csv"},
         {{"demo", "--store", dir.File("demo.db"), "--records", "many"}, 2, "--records takes a whole number"},
+        {{"demo", "--store", store}, 1, store + " exists already"},
         {{"frobnicate"}, 2, "unknown command frobnicate"},
         {{}, 2, "no command"}};
     for (const auto& [option, aboveMost] :
@@ -87,6 +100,15 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
             {{"serve", "--store", store, "--keep-days", days}, 2, "--keep-days takes a whole number from 1"});
     for (const char* date : {"2024-02-30", "2024-6-13", "13.06.2024", "2024-06-13T00:00", ""})
         starts.push_back({{"prune", "--store", store, "--before", date}, 2, "--before takes a date as YYYY-MM-DD"});
+    // As ssh does: a key others can read is refused before it is read.
+    for (const mode_t mode : {0640, 0604}) {
+        const std::string key = dir.File("open" + std::to_string(mode) + ".key");
+        WriteFile(key, "key");
+        ::chmod(key.c_str(), mode);
+        starts.push_back({{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", store, "--tls-key", key},
+                          1,
+                          "the TLS key " + key + " can be read by other users; make it the owner's alone (chmod 600"});
+    }
     // An empty file is no store yet: serve says how to make one.
     const std::string empty = dir.File("empty.db");
     WriteFile(empty, "");
@@ -143,13 +165,9 @@ TEST(ServiceEndToEnd, ImportAndDemoShowProgressOnATerminalOnlyAndFillStoresTheSe
     ASSERT_EQ(made.exitCode, 0) << made.output;
     EXPECT_NE(made.output.find(" records, 100%, "), std::string::npos) << made.output;
     EXPECT_NE(made.output.find("wrote "), std::string::npos) << made.output;
-    const ToolResult twice = RunQvservice({"demo", "--store", demo});
-    EXPECT_EQ(twice.exitCode, 1);
-    EXPECT_NE(twice.err.find("exists already"), std::string::npos);
 
     const auto service = Serve(demo);
-    const std::string address = service->ListeningAddress();
-    ServiceClient client(address);
+    ServiceClient client(service->ListeningAddress());
     const Answer users = client.Query(EncodeActivityRequest(0, 0, 0, 0, 0, 0));
     EXPECT_EQ(users.rows.size(), 25u);
     const Answer programs = client.Query(EncodeActivityRequest(2, 0, 0, 0, 0, 0));
@@ -164,22 +182,6 @@ TEST(ServiceEndToEnd, ImportAndDemoShowProgressOnATerminalOnlyAndFillStoresTheSe
     EXPECT_EQ(service->Stop(SIGTERM), 0);
 }
 
-// qvservice init, which the packaged unit runs before serve: a fresh store, never a change to a filled one.
-TEST(InitCommand, MakesAStoreServeOpensAndLeavesAFilledOneAlone) {
-    TempDir dir;
-    const std::string fresh = dir.File("fresh.db");
-    const ToolResult made = RunQvservice({"init", "--store", fresh});
-    ASSERT_EQ(made.exitCode, 0) << made.err;
-    EXPECT_EQ(made.out, "");
-    const auto service = Serve(fresh);
-    EXPECT_NE(service->WaitUntilListening(), "") << service->Log();
-    EXPECT_EQ(service->Stop(SIGTERM), 0) << service->Log();
-
-    const std::string filled = SmallStore(dir), before = ReadFile(filled);
-    ASSERT_EQ(RunQvservice({"init", "--store", filled}).exitCode, 0);
-    EXPECT_EQ(ReadFile(filled), before);
-}
-
 TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLines) {
     TempDir dir;
     const int journal = ::open(dir.File("journal").c_str(), O_CREAT | O_WRONLY, 0600);
@@ -192,9 +194,8 @@ TEST(ServiceLog, KnowsTheJournalStreamOnlyByItsDeviceAndInodeAndWritesItBareLine
     EXPECT_TRUE(IsJournalStream(name.c_str(), journal));
     EXPECT_FALSE(IsJournalStream(name.c_str(), other));  // a redirected child inherits the variable
     EXPECT_FALSE(IsJournalStream(nullptr, journal));
-    for (const std::string& bad : {""s, std::to_string(status.st_dev), name + "x", ":"s}) {
+    for (const std::string& bad : {""s, std::to_string(status.st_dev), name + "x", ":"s})
         EXPECT_FALSE(IsJournalStream(bad.c_str(), journal)) << bad;
-    }
     ::close(journal);
     ::close(other);
 

@@ -1,6 +1,7 @@
-// Every query kind, id filter and period, checked against totals computed here from the records stored; local OLE
-// dates and timestamps.
+// Every query kind, id filter and period, checked against totals computed here from the records stored; the periods'
+// buckets; local OLE dates and timestamps.
 #include "qvservice/model/ole_time.h"
+#include "qvservice/model/time_buckets.h"
 #include "qvservice/query/activity_query.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
@@ -11,11 +12,13 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
+#include <limits>
 #include <map>
 #include <optional>
 #include <random>
@@ -43,8 +46,7 @@ struct Expected {
     std::string name;
     std::set<std::int64_t> computers, users, programs;
     std::int64_t timeMs = 0;
-    double keyboard = 0;
-    double mouse = 0;
+    double keyboard = 0, mouse = 0;
 };
 
 // The ids an answer is limited to, 0 for any; the window's is not a filter.
@@ -179,9 +181,8 @@ TEST_P(ServiceQueryOracle, EveryKindFilterAndPeriodMatchesTheRecordsAlsoAroundAY
     Write(store, RandomRecords(random, 1500, kBase - 3 * kDay, kBase + 40 * kDay), stored);
     // Half of them spread over the year before, and one record as long as allowed.
     auto records = RandomRecords(random, 3000, kBase - 3 * kDay, kBase + 40 * kDay);
-    for (std::size_t i = 0; i < records.size(); i += 2) {
+    for (std::size_t i = 0; i < records.size(); i += 2)
         records[i].startMs = kBase - 330 * kDay + static_cast<std::int64_t>(random() % (330 * kDay));
-    }
     records.push_back(
         {"ben", "LAB-7", "excel.exe", "", "Budget.xlsx", kBase - 300 * kDay + 17, kMaxDurationMs, 2'000'000'000, 7});
     // A record on a day of its own, so that a period can lie wholly inside it; one across 1 January 1970.
@@ -259,9 +260,8 @@ TEST(ServiceQuerySteps, AYearLongRecordDoesNotWidenEveryQuery) {
     const auto steps = [&](bool withYear) {
         const std::string path = dir.File(withYear ? "with.db" : "without.db");
         std::vector<ActivityRecord> year{{"ben", "WS-01", "cmd.exe", "", "x", kBase - 3 * kDay, kDay, 1, 1}};
-        for (std::int64_t start = kBase - 366 * kDay; start < kBase + kDay; start += 1'561'000) {
+        for (std::int64_t start = kBase - 366 * kDay; start < kBase + kDay; start += 1'561'000)
             year.push_back({"anna", "WS-01", "cmd.exe", "", "x", start, 600'000, 1, 1});
-        }
         if (withYear) year.push_back({"ben", "WS-01", "cmd.exe", "", "x", kBase - 365 * kDay, kMaxDurationMs, 1, 1});
         WriteRecords(path, year);
         return QuerySteps(path, kBase + 5 * kHour + 1234, kBase + 5 * kHour + 600'000);
@@ -285,6 +285,61 @@ std::optional<std::int64_t> Instant(std::string_view text) {
     const Timestamp parsed = ParseTimestamp(text);
     if (parsed.fault != TimestampFault::None) return std::nullopt;
     return parsed.ms;
+}
+
+TEST(ServiceTimeBuckets, PlansCoverThePeriodExactlyAndRecordsSplitWhole) {
+    std::mt19937_64 random(11);
+    for (int i = 0; i < 5000; ++i) {
+        const std::int64_t from = static_cast<std::int64_t>(random() % (400 * kMsPerDay)) - 200 * kMsPerDay;
+        const std::int64_t days = i % 3 == 0 ? 2 : i % 3 == 1 ? 90 : 700;
+        const std::int64_t span = 1 + static_cast<std::int64_t>(random() % (days * kMsPerDay));
+        const bool windows = i % 2 == 0;
+        // Up to now: nothing lies at or after the period's end, so the plan may reach past it, by its start side only.
+        const bool toNow = i % 5 < 2;
+        const std::int64_t latestEnd =
+            toNow ? from + span - static_cast<std::int64_t>(random() % span) : std::numeric_limits<std::int64_t>::max();
+        const PeriodPlan plan = PlanPeriod({from, from + span}, windows, latestEnd);
+        std::vector<std::pair<std::int64_t, std::int64_t>> pieces;
+        for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
+            EXPECT_LE(plan.buckets[level].size(), level == 0 || toNow ? 1u : 2u);
+            EXPECT_TRUE(!windows || kBucketLevels[level].windows || plan.buckets[level].empty()) << level;
+            const std::int64_t size = kBucketLevels[level].ms;
+            for (const auto& range : plan.buckets[level]) pieces.emplace_back(range.first * size, range.last * size);
+        }
+        for (const auto& raw : plan.raw) {
+            EXPECT_LT(raw.to - raw.from, 2 * kMsPerHour) << "raw records only for partial hours";
+            pieces.emplace_back(raw.from, raw.to);
+        }
+        std::sort(pieces.begin(), pieces.end());
+        std::int64_t at = from;
+        for (const auto& [begin, end] : pieces) {
+            ASSERT_EQ(begin, at) << "pieces must join without gap or overlap";
+            ASSERT_LT(begin, end);
+            at = end;
+        }
+        if (toNow) {
+            ASSERT_GE(at, from + span);
+        } else {
+            ASSERT_EQ(at, from + span);
+        }
+    }
+
+    for (const auto& [start, duration] : {std::pair<std::int64_t, std::int64_t>{-5, 10},
+                                          {kMsPerHour - 1, 2 * kMsPerHour},
+                                          {7, 0},
+                                          {-kMsPerDay, 3 * kMsPerDay}}) {
+        std::int64_t total = 0;
+        double shares = 0;
+        std::optional<std::int64_t> previous;
+        ForEachBucket(start, duration, kMsPerHour, [&](std::int64_t bucket, std::int64_t part, double share) {
+            EXPECT_EQ(bucket, previous.value_or(bucket - 1) + 1) << "buckets follow one another";
+            previous = bucket;
+            total += part;
+            shares += share;
+        });
+        EXPECT_EQ(total, duration);
+        EXPECT_NEAR(shares, 1.0, 1e-12);
+    }
 }
 
 // Central Europe: 2024-03-31 02:00 becomes 03:00, 2024-10-27 03:00 becomes 02:00; Australia's summer spans new year.

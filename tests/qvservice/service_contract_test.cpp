@@ -1,12 +1,21 @@
-// The service's contract, called over gRPC: activation, access and request checks, batches and the reader's row cap;
+// The service's contract, called over gRPC: activation and request checks, batches and the reader's row cap;
 // a call's limits (a stalled caller loses its call at the time limit, callers hold no more calls than allowed by name
 // or by address, SIGTERM ends a stalled call after its grace while a large answer to another caller arrives whole) and
-// what it holds (a store connection, bounded, reused and given up with the call).
+// what it holds (a store connection, bounded, reused and given up with the call). Its secure set-up and its recording
+// method: who may be trusted by the name it claims, how client certificates name the callers; who may record what,
+// exactly once, visible at once, and an older store's upgrade.
 #include "platform/remote_activation.h"
+#include "qvservice/command_line.h"
+#include "qvservice/import/batch_ingest.h"
+#include "qvservice/model/record_writer.h"
+#include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/rpc/call_watchdog.h"
 #include "qvservice/rpc/connection_pool.h"
+#include "qvservice/rpc/recorder_identity.h"
+#include "tests/support/recording_client.h"
 #include "tests/support/service_process.h"
+#include "tests/support/store_engines.h"
 #include "tests/support/test_support.h"
 
 #include <grpcpp/grpcpp.h>
@@ -23,6 +32,7 @@
 namespace qv::test {
 using server::EncodeActivityRequest;
 using server::EncodeProgramInfoRequest;
+namespace pb = quorvis::v1;
 
 TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgramInformationCarriesNames) {
     TempDir dir;
@@ -90,36 +100,13 @@ TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgr
     // An unknown program's empty answer is RemoteQuery's.
 }
 
-TEST(ServiceContract, OnlyAllowedCallersGetIn) {
+// The reader of the viewer and qvreport takes an answer of exactly its row cap and refuses one row more; a batch of the
+// longest titles (program 2's) ends at its byte budget long before its row count.
+TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCapAndBatchesKeepToTheirByteBudget) {
     TempDir dir;
-    server::ServeOptions options = StoreOptions(SmallStore(dir));
-    options.allowed = {"CORP\\alice", "carol", "j\xC3\xBCrgen"};
-    LocalService service(options);
-    ServiceClient client = service.Client();
-
-    // A caller without a name is refused; names compare without case and need not be ASCII.
-    for (const auto& [name, hr] : {std::pair{"", contract::kAccessDenied},
-                                   {"bob", contract::kAccessDenied},
-                                   {"corp\\ALICE", contract::kOk},
-                                   {"carol", contract::kOk},
-                                   {"j\xC3\xBCrgen", contract::kOk}})
-        EXPECT_EQ(client.Activate({name}).hresult(), hr) << name;
-
-    // Each operation checks the caller again.
-    const std::string request = EncodeActivityRequest(0, 0, 0, 0, 0, 0);
-    const Answer refused = client.Query(request, {"bob"});
-    EXPECT_EQ(refused.hresult, contract::kAccessDenied);
-    EXPECT_TRUE(refused.rows.empty());
-    EXPECT_EQ(client.ProgramInfo(EncodeProgramInfoRequest(1), {"bob"}).hresult, contract::kAccessDenied);
-    EXPECT_EQ(client.Query(request, {"carol"}).rows.size(), 2u);
-    // An unknown class is reported before the caller is judged.
-    EXPECT_EQ(client.Activate({"bob", "{BAD}", ""}).hresult(), contract::kClassNotRegistered);
-}
-
-// Rows of the longest titles: a batch ends at its byte budget long before its row count.
-TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
-    TempDir dir;
+    constexpr std::size_t kRows = 2500;  // three batches
     const std::string store = dir.File("store.db");
+    WriteManyTitles(store, kRows);
     std::vector<qv::ActivityRecord> records;
     for (int i = 0; i < 80; ++i) {
         std::string title = std::to_string(i) + " ";
@@ -129,20 +116,13 @@ TEST(ServiceContract, BatchesKeepToTheirByteBudget) {
     WriteRecords(store, records);
     LocalService service(StoreOptions(store));
     std::size_t titleBytes = 0;
-    const Answer answer = service.Client().Query(EncodeActivityRequest(3, 0, 0, 1, 0, 0), {},
+    const Answer answer = service.Client().Query(EncodeActivityRequest(3, 0, 0, 2, 0, 0), {},
                                                  [&](const auto& row) { titleBytes += row.values(1).bytes().size(); });
     ASSERT_TRUE(answer.status.ok()) << answer.status.error_message();
     EXPECT_EQ(answer.rowCount, records.size());
     EXPECT_EQ(titleBytes, records.size() * qv::kMaxTextBytes);
     EXPECT_GE(answer.batches, titleBytes / contract::kBatchBytes);
-}
 
-// The reader of the viewer and qvreport takes an answer of exactly its row cap and refuses one row more.
-TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCap) {
-    TempDir dir;
-    constexpr std::size_t kRows = 2500;  // three batches
-    WriteManyTitles(dir.File("store.db"), kRows);
-    LocalService service(StoreOptions(dir.File("store.db")));
     const std::string request = EncodeActivityRequest(3, 0, 0, 1, 0, 0);
     for (const std::size_t cap : {kRows, kRows - 1}) {
         RemoteDeadlines deadlines;
@@ -150,18 +130,17 @@ TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCap) {
         const ActivationResult activation =
             ActivateRemoteObject(service.Address(), contract::kClassId, contract::kQueryInterfaceId, deadlines);
         ASSERT_EQ(activation.hr, S_OK) << activation.description;
-        const RemoteAnswer answer = activation.object->Query(std::as_bytes(std::span(request)));
+        const RemoteAnswer capped = activation.object->Query(std::as_bytes(std::span(request)));
         if (cap == kRows) {
-            ASSERT_EQ(answer.hr, S_OK) << answer.description;
-            EXPECT_EQ(answer.recordset->RecordCount(), kRows);
+            ASSERT_EQ(capped.hr, S_OK) << capped.description;
+            EXPECT_EQ(capped.recordset->RecordCount(), kRows);
         } else {
-            EXPECT_EQ(answer.hr, E_OUTOFMEMORY);
-            EXPECT_NE(answer.description.find("more than 2499 rows"), std::string::npos) << answer.description;
+            EXPECT_EQ(capped.hr, E_OUTOFMEMORY);
+            EXPECT_NE(capped.description.find("more than 2499 rows"), std::string::npos) << capped.description;
         }
     }
 }
 
-namespace pb = quorvis::v1;
 using namespace std::chrono_literals;
 
 constexpr std::size_t kTitles = 200'000;  // an answer far larger than the transport's windows
@@ -272,6 +251,280 @@ TEST(ConnectionPool, WaitsForAFreeConnectionAndGivesUpWhenTheCallEnds) {
         });
     }
     for (auto& thread : threads) thread.join();
+}
+
+namespace {
+
+const std::string kRecorderId(16, '\x01');
+
+ActivityRecord Record(std::string computer, std::int64_t durationMs, std::string title = "main") {
+    return {"CORP\\anna",      std::move(computer), "editor", "Editor", std::move(title),
+            1'700'000'000'000, durationMs,          3,        4};
+}
+
+std::int64_t StoreTotal(const std::string& store) {
+    LocalService service(StoreOptions(store));
+    ServiceClient client = service.Client();
+    return TotalTimeSpent(client);
+}
+
+server::ServeOptions Recording(const std::string& store, const std::string& certs, bool clientCa = true) {
+    server::ServeOptions options = StoreOptions(store);
+    options.tlsCertFile = certs + "/test-server.pem";
+    options.tlsKeyFile = certs + "/test-server.key";
+    if (clientCa) options.clientCaFile = certs + "/test-ca.pem";
+    options.recorderCaFile = certs + "/test-recorder-ca.pem";
+    return options;
+}
+
+ServiceClient Viewer(const std::string& address, const std::string& certs, const std::string& certificate) {
+    grpc::SslCredentialsOptions tls;
+    tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
+    if (!certificate.empty()) {
+        tls.pem_private_key = ReadFile(certs + "/" + certificate + ".key");
+        tls.pem_cert_chain = ReadFile(certs + "/" + certificate + ".pem");
+    }
+    return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+}  // namespace
+
+TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
+    TempDir dir;
+    const std::string store = SmallStore(dir);
+    const std::string certs = CopyTestCertificates(dir);
+
+    // The viewers' CA may not double as the recorders'; which certificates record is the batches' below.
+    EXPECT_THROW(server::RecorderIdentity(certs + "/test-ca.pem", certs + "/test-ca.pem"), std::runtime_error);
+    EXPECT_THROW(server::RecorderIdentity(certs + "/test-recorder-WS-01.key", ""), std::runtime_error);
+    server::ServeOptions plain = StoreOptions(store);
+    plain.recorderCaFile = certs + "/test-recorder-ca.pem";
+    EXPECT_THROW(server::ServiceHost{plain}.Start(), std::runtime_error) << "recording needs TLS";
+
+    const std::int64_t before = StoreTotal(store);
+    for (const bool clientCa : {true, false}) {
+        server::ServeOptions options = Recording(store, certs, clientCa);
+        if (clientCa) options.allowed = {"mallory"};
+        LocalService service(options);
+        const auto expect = [&](const grpc::Status& status, grpc::StatusCode code, const std::string& part) {
+            EXPECT_EQ(status.error_code(), code) << status.error_message();
+            EXPECT_TRUE(Contains(status.error_message(), part)) << status.error_message();
+        };
+        const auto batch = WireBatch(kRecorderId, 1, {Record("WS-01", 1000)});
+        expect(SendBatch(*RecorderStub(service.Address(), certs, "test-client-alice"), batch),
+               clientCa ? grpc::StatusCode::PERMISSION_DENIED : grpc::StatusCode::UNAVAILABLE, "");
+        expect(SendBatch(*RecorderStub(service.Address(), certs, ""), batch), grpc::StatusCode::PERMISSION_DENIED,
+               "recorder's certificate");
+        const auto ws02 = RecorderStub(service.Address(), certs, "test-recorder-WS-02");
+        expect(SendBatch(*ws02, batch), grpc::StatusCode::PERMISSION_DENIED, "records the computer WS-02 only");
+        auto bad = WireBatch(kRecorderId, 1, {Record("WS-02", 1000), Record("WS-02", -1)});
+        expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "record 2: duration_ms");
+        bad.mutable_records(1)->set_duration_ms(1);
+        auto* icon = bad.add_icons();
+        icon->set_process("editor");
+        icon->set_icon("not an icon");
+        expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "the icon of editor");
+        bad.clear_icons();
+        bad.set_recorder_id("short");
+        expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "recorder id");
+
+        // A recorder cannot query. Under a client CA the certificate names the caller, never the name it claims, and
+        // a caller without one is nobody and hears so rather than losing the connection; without, viewers connect as
+        // before. Alice's certificate with no --allow is BatchesCountOnce's viewer.
+        pb::ActivateReply reply = Viewer(service.Address(), certs, "test-recorder-WS-01").Activate({"mallory"});
+        EXPECT_EQ(reply.hresult(), contract::kAccessDenied);
+        EXPECT_TRUE(Contains(reply.description(), "recorder's certificate cannot query")) << reply.description();
+        EXPECT_EQ(Viewer(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"mallory"}).hresult(),
+                  clientCa ? contract::kAccessDenied : contract::kOk);
+        grpc::Status status;
+        reply = Viewer(service.Address(), certs, "").Activate({"mallory"}, &status);
+        ASSERT_TRUE(status.ok()) << status.error_message();
+        EXPECT_EQ(reply.hresult(), clientCa ? contract::kAccessDenied : contract::kOk);
+        EXPECT_TRUE(!clientCa || Contains(reply.description(), "no client certificate")) << reply.description();
+    }
+    EXPECT_EQ(StoreTotal(store), before) << "nothing refused was stored";
+
+    // Without --recorder-ca the method says that recording is off.
+    LocalService off(StoreOptions(store));
+    grpc::ClientContext context;
+    pb::RecordReply reply;
+    const auto status =
+        pb::QuorvisRecorder::NewStub(grpc::CreateChannel(off.Address(), grpc::InsecureChannelCredentials()))
+            ->Record(&context, WireBatch(kRecorderId, 1, {}), &reply);
+    EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
+    EXPECT_TRUE(Contains(status.error_message(), "--recorder-ca")) << status.error_message();
+}
+
+class RecordingOnEachEngine : public EachStoreEngine {};
+
+TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlderStore) {
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    const std::string certs = CopyTestCertificates(dir);
+    WriteRecords(store, {Record("WS-01", 5)});
+    // As a store of version 1 (SQLite) or 4 (PostgreSQL) was: each upgrade's path, on one engine.
+    const int older = Postgres() ? 4 : 1;
+    {
+        const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
+        db->Exec("DROP TABLE days128_windows");
+        if (older == 1) {
+            for (const char* table : {"recorders", "all_programs", "days128_programs", "days4_programs"})
+                db->Exec(std::string("DROP TABLE ") + table);
+        }
+        db->Exec("DELETE FROM store_info WHERE key = 'latest_end_ms'");
+        db->SetSchemaVersion(older);
+        if (server::IsPostgresStore(store)) {
+            db->Exec(
+                "ALTER TABLE activity ADD FOREIGN KEY (user_id) REFERENCES users(id), "
+                "ADD FOREIGN KEY (window_id) REFERENCES window_titles(id)");
+        }
+    }
+    LocalService service(Recording(store, certs));
+    auto viewer = Viewer(service.Address(), certs, "test-client-alice");
+    EXPECT_EQ(TotalTimeSpent(viewer), 5) << "an older store, upgraded as the service starts";
+    for (const int kind : {0, 3}) {  // users, and the titles of the one program
+        const Answer decade = viewer.Query(server::EncodeActivityRequest(kind, 0, 0, 1, 43831.0, 47119.0));  // 2020s
+        ASSERT_EQ(decade.rows.size(), 1u) << decade.description;
+        EXPECT_EQ(Cell(decade, decade.rows[0], "TimeSpent").integer(), 5)
+            << "the coarser levels, summed at the upgrade";
+    }
+    EXPECT_EQ(server::ReadRecordExtent(*server::OpenStore(store, server::Database::Mode::ReadWrite)).latestEndMs,
+              Record("", 5).startMs + 5)
+        << "found at the upgrade";
+
+    const auto stub = RecorderStub(service.Address(), certs, "test-recorder-WS-01");
+    const auto send = [&](std::uint64_t first, std::vector<ActivityRecord> records) {
+        pb::RecordReply reply;
+        const auto status = SendBatch(*stub, WireBatch(kRecorderId, first, records), &reply);
+        EXPECT_TRUE(status.ok()) << status.error_message();
+        return reply.committed_sequence();
+    };
+    EXPECT_EQ(send(1, {Record("ws-01", 10), Record("WS-01", 20, "other")}), 2u) << "computer names ignore case";
+    EXPECT_EQ(TotalTimeSpent(viewer), 35) << "visible as soon as acknowledged";
+    EXPECT_EQ(send(1, {Record("WS-01", 10), Record("WS-01", 20, "other")}), 2u) << "a resent batch";
+    EXPECT_EQ(send(2, {Record("WS-01", 20, "other"), Record("WS-01", 40)}), 3u) << "overlapping";
+    EXPECT_EQ(send(10, {Record("WS-01", 80)}), 10u) << "a gap, as after a batch set aside";
+    EXPECT_EQ(send(5, {Record("WS-01", 160)}), 10u) << "behind the highest number";
+    const auto other = WireBatch(std::string(16, '\x02'), 1, {Record("WS-01", 320)});
+    EXPECT_TRUE(SendBatch(*stub, other).ok());
+    EXPECT_EQ(TotalTimeSpent(viewer), 5 + 10 + 20 + 40 + 80 + 320) << "each record once, per recorder";
+
+    pb::RecordReply reply;
+    auto withIcon = WireBatch(kRecorderId, 11, {Record("WS-01", 1)});
+    EXPECT_TRUE(SendBatch(*stub, withIcon, &reply).ok());
+    EXPECT_EQ(reply.programs_without_icon_size(), 1);
+    const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
+    EXPECT_EQ(db->SchemaVersion(), server::kStoreVersion);
+    if (server::IsPostgresStore(store)) {
+        server::Statement keys(*db,
+                               "SELECT count(*) FROM pg_constraint WHERE conrelid = 'activity'::regclass "
+                               "AND contype = 'f'");
+        EXPECT_TRUE(keys.Step() && keys.Int64(0) == 0) << "the writer checks the names once a write instead";
+    }
+    server::Transaction transaction(*db, server::Transaction::Kind::Write);
+    server::RecordWriter writer(*db);
+    writer.AddResolved({1, 1, 1, 999'999}, 0, 1, 0, 0);
+    EXPECT_THROW(writer.Finish(), server::StoreError) << "a record naming a window title the store does not hold";
+}
+
+// Writers side by side (a database server's): one recorder's batches sent
+// again while their first sending is written, and new names that several
+// recorders bring at once, in orders of their own.
+TEST_P(RecordingOnEachEngine, WritersAtOnceStoreEachRecordOnceAndEachNameOnce) {
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    constexpr int kBatches = 20, kPerBatch = 50;
+    const auto batch = [&](char recorder, int number, bool reversed) {
+        server::RecordBatch made{std::string(16, recorder), static_cast<std::uint64_t>(number * kPerBatch + 1), {}, {}};
+        for (int i = 0; i < kPerBatch; ++i) {
+            const int name = reversed ? kPerBatch - 1 - i : i;
+            made.records.push_back({"user " + std::to_string(name % 7), std::string("PC-") + recorder, "editor", "",
+                                    "title " + std::to_string(number) + "/" + std::to_string(name),
+                                    1'700'000'000'000 + i * 1000, 1 + i, 1, 1});
+        }
+        return made;
+    };
+    WriteRecords(store, {});
+    server::BatchIngest ingest(store);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> senders;
+    for (int sender = 0; sender < 6; ++sender) {
+        senders.emplace_back([&, sender] {
+            const char recorder = sender < 3 ? 'a' : static_cast<char>('b' + sender);
+            for (int number = 0; number < kBatches; ++number) {
+                try {
+                    ingest.Store(batch(recorder, number, sender % 2 != 0));
+                } catch (const std::exception& error) {
+                    ++failures;
+                    ADD_FAILURE() << error.what();
+                }
+            }
+        });
+    }
+    for (auto& sender : senders) sender.join();
+    EXPECT_EQ(failures, 0);
+    const auto db = server::OpenStore(store, server::Database::Mode::ReadOnly);
+    server::Statement counts(*db,
+                             "SELECT (SELECT count(*) FROM activity), (SELECT sum(time_ms) FROM all_programs), "
+                             "(SELECT count(*) FROM window_titles), (SELECT count(*) FROM users)");
+    ASSERT_TRUE(counts.Step());
+    const std::int64_t perRecorder = kBatches * kPerBatch * (kPerBatch + 1) / 2;
+    EXPECT_EQ(counts.Int64(0), 4 * kBatches * kPerBatch) << "four recorders' records, each once";
+    EXPECT_EQ(counts.Int64(1), 4 * perRecorder);
+    EXPECT_EQ(counts.Int64(2), kBatches * kPerBatch);
+    EXPECT_EQ(counts.Int64(3), 7);
+}
+
+QV_ON_EACH_STORE_ENGINE(RecordingOnEachEngine);
+
+TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrustedAndFlagsComeOnce) {
+    // The first five listen on loopback only.
+    const char* const listens[] = {
+        "127.0.0.1:1", "127.8.9.10:1",        "[::1]:1",         "LocalHost:1", "", "0.0.0.0:1", "[::]:1", "10.0.0.1:1",
+        "128.0.0.1:1", "[::ffff:10.0.0.1]:1", "server.example:1"};
+    for (int i = 0; i < 11; ++i) EXPECT_EQ(server::IsLoopbackOnly(server::ParseListenAddress(listens[i])), i < 5) << i;
+    EXPECT_EQ(server::ParseListenAddress("").host, "127.0.0.1");
+    EXPECT_EQ(server::ParseListenAddress("").port, contract::kDefaultPort);
+    EXPECT_EQ(server::ParseListenAddress("[::1]").port, contract::kDefaultPort);
+    EXPECT_EQ(server::ParseListenAddress("[::1]:65535").port, 65535);
+    for (const char* bad :
+         {"[::1", "[::1]x", "::1", ":80", "[]:80", "host:", "host:65536", "host:12ab", "host:123456"}) {
+        EXPECT_THROW(server::ParseListenAddress(bad), std::invalid_argument) << bad;
+    }
+
+    server::ServeOptions tlsAlone;
+    tlsAlone.listen = "[::]:47913";
+    tlsAlone.tlsCertFile = "s.pem";
+    tlsAlone.tlsKeyFile = "s.key";
+    EXPECT_THROW(server::CheckServeSecurity(tlsAlone), std::runtime_error) << "TLS alone authenticates nobody";
+    server::ServeOptions options;
+    options.listen = "0.0.0.0:47913";
+    options.allowed = {"alice"};
+    options.trustClaimedNames = options.insecure = true;
+    const auto warnings = server::CheckServeSecurity(options);
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_TRUE(Contains(warnings[0], "--trust-claimed-names")) << warnings[0];
+    EXPECT_TRUE(Contains(warnings[1], "plain text on 0.0.0.0:47913")) << warnings[1];
+
+    options.tlsCertFile = "s.pem";
+    options.tlsKeyFile = "s.key";
+    options.clientCaFile = "ca.pem";
+    EXPECT_THROW(server::CheckServeSecurity(options), std::runtime_error) << "the flag contradicts --client-ca";
+    options.trustClaimedNames = false;
+    EXPECT_TRUE(server::CheckServeSecurity(options).empty());
+
+    // Flags take no value and come once.
+    const auto line =
+        server::ParseCommandLine({"--a", "1", "--trust-claimed-names", "x"}, {"a"}, {"trust-claimed-names"});
+    EXPECT_TRUE(line.flags.contains("trust-claimed-names"));
+    EXPECT_EQ(line.Get("a"), "1");
+    EXPECT_EQ(line.positional, std::vector<std::string>{"x"});
+    EXPECT_THROW(server::ParseCommandLine({"--f", "--f"}, {}, {"f"}), server::UsageError);
+    EXPECT_THROW(server::ParseCommandLine({"--f=yes"}, {}, {"f"}), server::UsageError);
+    EXPECT_EQ(server::ParseCommandLine({"--a=x=1"}, {"a"}).Get("a"), "x=1");
+    EXPECT_THROW(server::ParseCommandLine({"--a", "1", "--a=2"}, {"a"}), server::UsageError);
 }
 
 }  // namespace qv::test

@@ -1,5 +1,6 @@
 // The icon-file decoder: which image it picks, the pixels it makes, and the faulty files it refuses (bytes come from
 // the network).
+#include "records/icon_file.h"
 #include "service/icon_file.h"
 #include "service/icon_image.h"
 
@@ -17,13 +18,8 @@ namespace {
 // Icon files made byte by byte: bitmap images from ARGB pixels (top row first), PNG images from given bytes.
 constexpr std::size_t kIconDirectory = 6;  // first directory entry
 constexpr std::size_t kIconEntryBytes = 16;
-
-struct IconPart {
-    int width = 0;
-    int height = 0;
-    int bits = 0;
-    std::vector<std::uint8_t> data;  // what the directory entry points to
-};
+using IconPart = qv::IconEntry;
+using qv::WriteIconFile;
 
 void Put16(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t value) {
     out[at] = static_cast<std::uint8_t>(value);
@@ -89,28 +85,11 @@ IconPart BitmapPart(int width, int height, int bits, const std::vector<std::uint
             if ((pixel >> 24) == 0) out[masks + row * maskRow + x / 8] |= static_cast<std::uint8_t>(0x80 >> (x % 8));
         }
     }
-    return {width, height, bits, std::move(out)};
+    return {width, height, 0, bits, std::move(out)};
 }
 
 IconPart SolidPart(int side, int bits, std::uint32_t argb) {
     return BitmapPart(side, side, bits, std::vector<std::uint32_t>(static_cast<std::size_t>(side * side), argb));
-}
-
-std::vector<std::uint8_t> IconFileBytes(const std::vector<IconPart>& parts, std::uint16_t type = 1) {
-    std::vector<std::uint8_t> out(kIconDirectory + parts.size() * kIconEntryBytes, 0);
-    Put16(out, 2, type);
-    Put16(out, 4, static_cast<std::uint32_t>(parts.size()));
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        const std::size_t entry = kIconDirectory + i * kIconEntryBytes;
-        out[entry] = static_cast<std::uint8_t>(parts[i].width >= 256 ? 0 : parts[i].width);
-        out[entry + 1] = static_cast<std::uint8_t>(parts[i].height >= 256 ? 0 : parts[i].height);
-        Put16(out, entry + 4, 1);
-        Put16(out, entry + 6, static_cast<std::uint32_t>(parts[i].bits));
-        Put32(out, entry + 8, static_cast<std::uint32_t>(parts[i].data.size()));
-        Put32(out, entry + 12, static_cast<std::uint32_t>(out.size()));
-        out.insert(out.end(), parts[i].data.begin(), parts[i].data.end());
-    }
-    return out;
 }
 
 // Where image i's bitmap header starts in the file.
@@ -133,7 +112,7 @@ std::vector<std::uint8_t> PngBytes(int side, QRgb colour) {
     return {bytes.begin(), bytes.end()};
 }
 
-IconPart PngPart(int side, QRgb colour) { return {side, side, 32, PngBytes(side, colour)}; }
+IconPart PngPart(int side, QRgb colour) { return {side, side, 0, 32, PngBytes(side, colour)}; }
 
 // How many of the file's images were found sound; 0 when it was refused.
 std::size_t SoundImages(const std::vector<std::uint8_t>& bytes) {
@@ -169,11 +148,11 @@ std::vector<std::uint8_t> GarbledPng(int side) {
 
 }  // namespace
 
-TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
+TEST(IconFileImages, WidthFirstThenDepthThenTheFirstSoundImageAndItsPixelsPaletteAndMask) {
     // The deeper of two images of the width wins, and with none of the width the first one is shown: through the
     // document in ViewerDocTest.ProgramInfoIsAskedOncePerProgramWithItsIconsUntilACallFails.
     // Equal depth: the first of them; the width comes from the bitmap header, not from the directory.
-    auto tie = IconFileBytes({SolidPart(16, 8, kRed), SolidPart(16, 8, kBlue)});
+    auto tie = WriteIconFile({SolidPart(16, 8, kRed), SolidPart(16, 8, kBlue)});
     tie[kIconDirectory] = 99;
     const auto file = ParseIconFile(tie);
     ASSERT_TRUE(file);
@@ -181,11 +160,11 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
     EXPECT_EQ(file->images[0].width, 16);
 
     // PNG entries take part by their own header.
-    const auto withPng = IconFileBytes({SolidPart(16, 4, kRed), PngPart(16, qRgba(0, 0, 255, 255))});
+    const auto withPng = WriteIconFile({SolidPart(16, 4, kRed), PngPart(16, qRgba(0, 0, 255, 255))});
     EXPECT_EQ(Shown(withPng, 16).pixel(3, 3), kBlue);
 
     // The faulty 8-bit image would win at 32 pixels; the sound 4-bit one does.
-    const auto faulty = IconFileBytes({FaultyPart(32, 8), SolidPart(32, 4, kRed), SolidPart(16, 8, kGreen)});
+    const auto faulty = WriteIconFile({FaultyPart(32, 8), SolidPart(32, 4, kRed), SolidPart(16, 8, kGreen)});
     std::string problem;
     const auto parsed = ParseIconFile(faulty, &problem);
     ASSERT_TRUE(parsed) << problem;
@@ -194,21 +173,20 @@ TEST(IconFileChoice, WidthFirstThenDepthThenTheFirstSoundImage) {
     EXPECT_EQ(Shown(faulty, 16).pixel(5, 5), kGreen);
 
     // No width matches: the first sound image, not the faulty first one.
-    const QImage fallback = Shown(IconFileBytes({FaultyPart(16, 8), SolidPart(32, 4, kRed)}), 16);
+    const QImage fallback = Shown(WriteIconFile({FaultyPart(16, 8), SolidPart(32, 4, kRed)}), 16);
     EXPECT_EQ(fallback.width(), 32);
     EXPECT_EQ(fallback.pixel(5, 5), kRed);
 
     // A PNG whose pixels cannot be decoded yields to the next image in rank.
-    EXPECT_EQ(Shown(IconFileBytes({{32, 32, 32, GarbledPng(32)}, SolidPart(32, 4, kGreen)}), 32).pixel(5, 5), kGreen);
+    EXPECT_EQ(Shown(WriteIconFile({{32, 32, 0, 32, GarbledPng(32)}, SolidPart(32, 4, kGreen)}), 32).pixel(5, 5),
+              kGreen);
 
     // Only when no image is sound is the file refused, saying what was wrong.
     problem.clear();
-    EXPECT_FALSE(ParseIconFile(IconFileBytes({FaultyPart(32, 8), FaultyPart(16, 4)}), &problem));
+    EXPECT_FALSE(ParseIconFile(WriteIconFile({FaultyPart(32, 8), FaultyPart(16, 4)}), &problem));
     EXPECT_EQ(problem, "an image is compressed");
-    EXPECT_FALSE(IconFileImages::Read(IconFileBytes({FaultyPart(32, 8)})));
-}
+    EXPECT_FALSE(IconFileImages::Read(WriteIconFile({FaultyPart(32, 8)})));
 
-TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
     // Top row red, bottom row blue, one transparent pixel: in every depth.
     std::vector<std::uint32_t> argb(16 * 16, kGreen);
     for (int x = 0; x < 16; ++x) {
@@ -219,7 +197,7 @@ TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
     for (int bits : {1, 4, 8, 24, 32}) {
         std::vector<std::uint32_t> pixels = argb;
         if (bits == 1) std::replace(pixels.begin(), pixels.end(), kGreen, kRed);  // two colours at most
-        const QImage image = Shown(IconFileBytes({BitmapPart(16, 16, bits, pixels)}), 16);
+        const QImage image = Shown(WriteIconFile({BitmapPart(16, 16, bits, pixels)}), 16);
         EXPECT_EQ(image.pixel(0, 0), kRed) << bits;
         EXPECT_EQ(image.pixel(15, 15), kBlue) << bits;
         EXPECT_EQ(qAlpha(image.pixel(1, 1)), 0) << bits;
@@ -231,25 +209,25 @@ TEST(IconFileDecoding, PixelsOrientationPaletteAndMask) {
     auto old = BitmapPart(16, 16, 32, opaqueless);
     const std::size_t maskAt = 40 + 16 * 16 * 4;
     old.data[maskAt + 15 * 4] = 0x80;  // top row's first pixel (rows are stored bottom first)
-    const QImage image = Shown(IconFileBytes({old}), 16);
+    const QImage image = Shown(WriteIconFile({old}), 16);
     EXPECT_EQ(qAlpha(image.pixel(0, 0)), 0);
     EXPECT_EQ(image.pixel(1, 0), kGreen);
 
     // A palette shorter than the depth allows; indexes past it read black.
     const auto shortPalette = BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 1);
-    EXPECT_EQ(Shown(IconFileBytes({shortPalette}), 16).pixel(0, 0), kRed);
+    EXPECT_EQ(Shown(WriteIconFile({shortPalette}), 16).pixel(0, 0), kRed);
 }
 
-TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
-    const auto good = IconFileBytes({SolidPart(16, 8, kRed), SolidPart(32, 32, kGreen)});
+TEST(IconFileHardening, HeaderDirectoryBitmapAndPngFaultsAreRefused) {
+    const auto good = WriteIconFile({SolidPart(16, 8, kRed), SolidPart(32, 32, kGreen)});
     ASSERT_FALSE(Refused(good));
 
     EXPECT_TRUE(Refused({}));
     EXPECT_TRUE(Refused({0, 0, 1, 0, 1}));
-    EXPECT_TRUE(Refused(IconFileBytes({SolidPart(16, 8, kRed)}, 2)));  // a cursor file
-    EXPECT_TRUE(Refused(With(good, Put16, 0, 1)));                     // reserved
-    EXPECT_TRUE(Refused(IconFileBytes({})));                           // no images
-    EXPECT_TRUE(Refused(With(good, Put16, 4, 4000)));                  // the directory runs past the bytes
+    EXPECT_TRUE(Refused(With(WriteIconFile({SolidPart(16, 8, kRed)}), Put16, 2, 2)));  // a cursor file
+    EXPECT_TRUE(Refused(With(good, Put16, 0, 1)));                                     // reserved
+    EXPECT_TRUE(Refused(WriteIconFile({})));                                           // no images
+    EXPECT_TRUE(Refused(With(good, Put16, 4, 4000)));  // the directory runs past the bytes
 
     // A directory entry that points wrong leaves its image out; the first image stays, and alone it would be refused.
     ASSERT_EQ(SoundImages(good), 2u);
@@ -261,14 +239,13 @@ TEST(IconFileHardening, FileHeaderAndDirectoryFaultsAreRefused) {
     EXPECT_EQ(SoundImages(With(good, Put32, size, 0xFFFFFFFF)), 1u);  // huge size
     EXPECT_EQ(SoundImages(With(good, Put32, size, 0)), 1u);           // empty
     EXPECT_EQ(SoundImages(With(good, Put32, offset, 2)), 1u);         // inside the directory
-    EXPECT_TRUE(Refused(With(IconFileBytes({SolidPart(16, 8, kRed)}), Put32, kIconDirectory + 12, 2)));
-}
+    EXPECT_TRUE(Refused(With(WriteIconFile({SolidPart(16, 8, kRed)}), Put32, kIconDirectory + 12, 2)));
 
-TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
-    const auto good = IconFileBytes({SolidPart(32, 4, kRed)});
-    const std::size_t at = ImageAt(good, 0);
+    // The bitmap header.
+    const auto bitmap = WriteIconFile({SolidPart(32, 4, kRed)});
+    const std::size_t at = ImageAt(bitmap, 0);
     const auto with = [&](auto put, std::size_t field, std::uint32_t value) {
-        return With(good, put, at + field, value);
+        return With(bitmap, put, at + field, value);
     };
     EXPECT_TRUE(Refused(with(Put32, 0, 12)));          // an old core header
     EXPECT_TRUE(Refused(with(Put32, 0, 0x7FFFFFFF)));  // header larger than the image
@@ -283,24 +260,25 @@ TEST(IconFileHardening, BitmapHeaderFaultsAreRefused) {
     EXPECT_TRUE(Refused(with(Put32, 16, 1)));   // run-length compressed
     EXPECT_TRUE(Refused(with(Put32, 32, 17)));  // palette larger than 4 bits allow
     EXPECT_TRUE(Refused(with(Put32, 32, 0xFFFFFFFF)));
-    EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));
-    const auto truecolour = IconFileBytes({SolidPart(16, 24, kRed)});
+    EXPECT_TRUE(Refused(WriteIconFile({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));
+    const auto truecolour = WriteIconFile({SolidPart(16, 24, kRed)});
     EXPECT_TRUE(Refused(With(truecolour, Put32, ImageAt(truecolour, 0) + 32, 4)));  // a palette beside 24 bits
 
     // The mask one byte short, the directory's size telling the truth.
-    auto part = SolidPart(32, 4, kRed);
-    part.data.pop_back();
-    EXPECT_TRUE(Refused(IconFileBytes({part})));
+    auto shortMask = SolidPart(32, 4, kRed);
+    shortMask.data.pop_back();
+    EXPECT_TRUE(Refused(WriteIconFile({shortMask})));
     // Over 256 pixels wide, or tall (the directory says 256 as 0).
-    EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(257, 1, 1, std::vector<std::uint32_t>(257, kRed))})));
-    EXPECT_TRUE(Refused(IconFileBytes({BitmapPart(1, 257, 1, std::vector<std::uint32_t>(257, kRed))})));
-    EXPECT_FALSE(Refused(IconFileBytes({BitmapPart(256, 1, 1, std::vector<std::uint32_t>(256, kRed))})));
-}
+    EXPECT_TRUE(Refused(WriteIconFile({BitmapPart(257, 1, 1, std::vector<std::uint32_t>(257, kRed))})));
+    EXPECT_TRUE(Refused(WriteIconFile({BitmapPart(1, 257, 1, std::vector<std::uint32_t>(257, kRed))})));
+    EXPECT_FALSE(Refused(WriteIconFile({BitmapPart(256, 1, 1, std::vector<std::uint32_t>(256, kRed))})));
 
-TEST(IconFileHardening, EmbeddedPngFaultsAreRefused) {
+    // An embedded PNG.
     const auto png = PngBytes(32, qRgba(1, 2, 3, 255));
-    ASSERT_FALSE(Refused(IconFileBytes({{32, 32, 32, png}})));
-    const auto part = [](std::vector<std::uint8_t> bytes) { return IconFileBytes({{32, 32, 32, std::move(bytes)}}); };
+    ASSERT_FALSE(Refused(WriteIconFile({{32, 32, 0, 32, png}})));
+    const auto part = [](std::vector<std::uint8_t> bytes) {
+        return WriteIconFile({{32, 32, 0, 32, std::move(bytes)}});
+    };
 
     for (std::size_t cut : {9u, 20u, 33u, static_cast<unsigned>(png.size() / 2), static_cast<unsigned>(png.size() - 1)})
         EXPECT_TRUE(Refused(part({png.begin(), png.begin() + static_cast<std::ptrdiff_t>(cut)}))) << cut;
@@ -323,7 +301,7 @@ TEST(IconFileHardening, EmbeddedPngFaultsAreRefused) {
 
 // Every prefix and byte flip is refused or yields images of a sound size.
 TEST(IconFileHardening, EveryPrefixAndByteFlipIsRefusedOrWellFormed) {
-    const auto good = IconFileBytes({SolidPart(16, 1, kRed), SolidPart(32, 4, kGreen), PngPart(16, qRgb(9, 9, 9))});
+    const auto good = WriteIconFile({SolidPart(16, 1, kRed), SolidPart(32, 4, kGreen), PngPart(16, qRgb(9, 9, 9))});
     std::size_t refused = 0, decoded = 0;
     const auto check = [&](const std::vector<std::uint8_t>& bytes) {
         LLVMFuzzerTestOneInput(bytes.data(), bytes.size());  // aborts on an empty list or an unsound size

@@ -1,6 +1,6 @@
 #pragma once
-// The frame's part in the end-to-end tests of Connect: three trees, each refilled by its top-level loader, their tree
-// objects freed at the end.
+// The frame's part in tests of Connect: three trees, each refilled by its top-level loader, their tree objects freed at
+// the end.
 #include "service/qv_viewer_doc.h"
 #include "tests/support/doc_test_support.h"
 #include "trees/tree_loaders.h"

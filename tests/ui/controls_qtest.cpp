@@ -1,5 +1,4 @@
-// The grid control (columns, rows, sorting by its header, drawn cells, double clicks, its values), the property sheet
-// (tree look, Apply/OK/Cancel reaching the pages) and the drawn artwork.
+// The grid control, the property sheet (tree look, Apply/OK/Cancel reaching the pages) and the drawn artwork.
 #include "resources/app_resources.h"
 #include "resources/resource_ids.h"
 #include "ui/grid_ctrl.h"
@@ -18,8 +17,10 @@ namespace {
 
 using Ids = QList<quintptr>;
 
-// A grid of (name, count) rows whose row data count up from first.
-void Fill(CGridCtrl& grid, const QList<QPair<QString, int>>& rows, quintptr first = 1) {
+// A grid of only these (name, count) rows, whose row data count up from 1; shown unless told.
+void Fill(CGridCtrl& grid, const QList<QPair<QString, int>>& rows, bool show = true) {
+    grid.RemoveAll();
+    quintptr first = 1;
     if (grid.GetColumnCount() == 0) {
         grid.InsertColumn(0, "Name", 100);
         grid.InsertColumn(1, "Count", 100);
@@ -31,6 +32,7 @@ void Fill(CGridCtrl& grid, const QList<QPair<QString, int>>& rows, quintptr firs
         row->SetData(first++);
         grid.AddRow(std::move(row));
     }
+    if (show) grid.AdjustLayout();
 }
 
 Ids Shown(const CGridCtrl& grid) {
@@ -56,28 +58,23 @@ public:
 class CountingPage : public CPropertyPage {
 public:
     using CPropertyPage::CPropertyPage;
-    bool OnInitDialog() override {
-        ++inits;
-        return true;
-    }
+    bool OnInitDialog() override { return ++inits, true; }
     bool OnApply() override { return ++applies, !refuse && CPropertyPage::OnApply(); }
-    bool OnOK() override {
-        ++oks;
-        return !refuse;
-    }
+    bool OnOK() override { return ++oks, !refuse; }
     void OnCancel() override { ++cancels; }
 
     int inits = 0, applies = 0, oks = 0, cancels = 0;
     bool refuse = false;
 };
 
-// Drawn, yet not a filled square: the artwork has a shape.
-bool Shaped(const QPixmap& pixmap) {
+// Of its size, drawn, yet not a filled square: the artwork has a shape.
+bool Shaped(const QPixmap& pixmap, QSize size = {}) {
     const QImage image = pixmap.toImage();
     int opaque = 0;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x) opaque += qAlpha(image.pixel(x, y)) > 0;
-    return opaque > image.width() * image.height() / 8 && opaque < image.width() * image.height();
+    return opaque > image.width() * image.height() / 8 && opaque < image.width() * image.height() &&
+           (!size.isValid() || image.size() == size);
 }
 
 }  // namespace
@@ -85,22 +82,19 @@ bool Shaped(const QPixmap& pixmap) {
 class ControlsTest : public QObject {
     Q_OBJECT
 private slots:
-    void columnsAndRowsShownOnAdjustLayout() {
+    void columnsAndRowsShownOnAdjustLayoutAndValuesShownAndCompared() {
         CGridCtrl grid;
         grid.InsertColumn(0, "Name", 120);
         grid.InsertColumn(5, "Count", 80);  // out of range: appended
         grid.InsertColumn(1, "Middle", 60);
-        QCOMPARE(grid.GetColumnName(2), QString("Count"));
-        QCOMPARE(grid.GetColumnName(3), QString());
+        QVERIFY(grid.GetColumnName(2) == "Count" && grid.GetColumnName(3).isNull());
 
         grid.Sort(2, false);
         grid.DeleteAllColumns();
-        QCOMPARE(grid.SortColumn(), -1);
-        QCOMPARE(grid.horizontalHeader()->sortIndicatorSection(), -1);
+        QVERIFY(grid.SortColumn() == -1 && grid.horizontalHeader()->sortIndicatorSection() == -1);
 
-        Fill(grid, {{"a", 1}, {"b", 2}});
-        QCOMPARE(grid.GetRowCount(), 0);
-        QCOMPARE(grid.model()->rowCount(), 0);
+        Fill(grid, {{"a", 1}, {"b", 2}}, false);
+        QVERIFY(grid.GetRowCount() == 0 && grid.model()->rowCount() == 0);
         grid.AdjustLayout();
         QCOMPARE(grid.model()->rowCount(), 2);
 
@@ -113,11 +107,20 @@ private slots:
         grid.AddRow(nullptr);
         grid.AdjustLayout();
         QCOMPARE(grid.GetRowCount(), 3);
-        QVERIFY(!grid.GetRow(2)->GetItem(1));
-        QVERIFY(!grid.GetRow(3));
+        QVERIFY(!grid.GetRow(2)->GetItem(1) && !grid.GetRow(3));
 
         grid.RemoveAll();
         QCOMPARE(grid.model()->rowCount(), 0);
+
+        // Values: their texts and their order.
+        QCOMPARE(CellText(CGridItem(0xFFFFFFFFu)), QString("-1"));
+        QVERIFY(CellText(CGridItem(qlonglong{5})).isEmpty() && CellText(CGridItem(2.5)).isEmpty());
+        const auto cmp = &CGridCtrl::CompareValues;
+        QCOMPARE(cmp(QVariant(), QVariant(0)), -1);
+        QCOMPARE(cmp(qlonglong{-1}, QVariant(qulonglong{1} << 63)), -1);
+        QCOMPARE(cmp(2.5, 2), 1);
+        QCOMPARE(cmp(qQNaN(), -1e300), -1);
+        QVERIFY(cmp(QString("a"), QString("A")) == -cmp(QString("A"), QString("a")) && cmp(QString("a"), QString("A")));
     }
 
     void headerClicksSortAndCellsDrawAndTakeDoubleClicks() {
@@ -125,39 +128,29 @@ private slots:
         grid.resize(400, 300);
         grid.show();
         QVERIFY(QTest::qWaitForWindowExposed(&grid));
-        // 9 before 10 as numbers, "b" before "C" ignoring case, equal counts in
-        // the order added.
+        // 9 before 10 as numbers, "b" before "C" ignoring case, equal counts in the order added.
         Fill(grid, {{"C", 10}, {"a", 9}, {"b", 10}, {"d", 100}});
-        grid.AdjustLayout();
 
         ClickHeader(grid, 1);
-        QCOMPARE(Shown(grid), (Ids{2, 1, 3, 4}));
-        QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::AscendingOrder);
+        const QHeaderView* header = grid.horizontalHeader();
+        QVERIFY(Shown(grid) == (Ids{2, 1, 3, 4}) && header->sortIndicatorOrder() == Qt::AscendingOrder);
         grid.SetCurSel(1);
         ClickHeader(grid, 1);
-        QCOMPARE(Shown(grid), (Ids{4, 1, 3, 2}));
-        QCOMPARE(grid.horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+        QVERIFY(Shown(grid) == (Ids{4, 1, 3, 2}) && header->sortIndicatorOrder() == Qt::DescendingOrder);
         // The selection follows its row, by shown position.
-        QCOMPARE(grid.GetCurSelPosition(), 1);
-        QCOMPARE(grid.GetCurSel()->GetData(), quintptr{1});
+        QVERIFY(grid.GetCurSelPosition() == 1 && grid.GetCurSel()->GetData() == 1);
 
         ClickHeader(grid, 0);
-        QVERIFY(grid.IsSortAscending());
-        QCOMPARE(Shown(grid), (Ids{2, 3, 1, 4}));
+        QVERIFY(grid.IsSortAscending() && Shown(grid) == (Ids{2, 3, 1, 4}));
 
-        // Rows shown later take their place in the sort ("B" before "b": the tie
-        // of the folded texts goes by the plain ones).
-        grid.RemoveAll();
+        // Rows shown later take their place in the sort; "B" before "b": folded ties go by the plain texts.
         Fill(grid, {{"b", 0}, {"B", 0}, {"a", 0}});
-        grid.AdjustLayout();
         QCOMPARE(Shown(grid), (Ids{3, 2, 1}));
 
         grid.SetCurSel(99);
         QCOMPARE(grid.GetCurSelPosition(), -1);
 
-        grid.RemoveAll();
         Fill(grid, {{"first", 0}, {"second", 0}});
-        grid.AdjustLayout();
         grid.GetRow(0)->ReplaceItem(1, std::make_unique<SwatchItem>());
         QCOMPARE(grid.rowHeight(0), grid.fontMetrics().height() + 4);
 
@@ -173,26 +166,9 @@ private slots:
             QTest::mouseDClick(grid.viewport(), Qt::LeftButton, {}, at);
         };
         doubleClick(grid.visualRect(grid.model()->index(1, 0)).center());
-        QCOMPARE(spy.count(), 1);
-        QCOMPARE(spy.at(0).at(0).toInt(), 1);
-        QCOMPARE(grid.GetCurSelPosition(), 1);
+        QVERIFY(spy.count() == 1 && spy.at(0).at(0).toInt() == 1 && grid.GetCurSelPosition() == 1);
         doubleClick(QPoint(10, grid.viewport()->height() - 3));  // below the rows
         QCOMPARE(spy.count(), 1);
-    }
-
-    void valuesCompareAndShow() {
-        QCOMPARE(CellText(CGridItem(0xFFFFFFFFu)), QString("-1"));
-        QCOMPARE(CellText(CGridItem(qlonglong{5})), QString());
-        QCOMPARE(CellText(CGridItem(2.5)), QString());
-
-        const auto cmp = &CGridCtrl::CompareValues;
-        QCOMPARE(cmp(QVariant(), QVariant(0)), -1);
-        QCOMPARE(cmp(qlonglong{-1}, QVariant(qulonglong{1} << 63)), -1);
-        QCOMPARE(cmp(2.5, 2), 1);
-        QCOMPARE(cmp(qQNaN(), -1e300), -1);
-        QCOMPARE(cmp(QString("apple"), QString("Banana")), -1);
-        QCOMPARE(cmp(QString("a"), QString("A")), -cmp(QString("A"), QString("a")));
-        QVERIFY(cmp(QString("a"), QString("A")) != 0);
     }
 
     void treeLookGroupsPagesUnderCategories() {
@@ -200,82 +176,61 @@ private slots:
         sheet.SetLook(CPropertySheet::Look::Tree, 170);
         QVERIFY(sheet.SetIconsList(kIdbOptionsNavigation, 16));
         QTreeWidgetItem* general = sheet.AddTreeCategory(QStringLiteral("General"), 0, 0);
-        QVERIFY(general != nullptr);
         auto* first = new CountingPage(QStringLiteral("Server"));
         auto* second = new CountingPage(QStringLiteral("Other"));
         sheet.AddPageToTree(general, first, 1, 1);
         sheet.AddPageToTree(general, second, 1, 1);
 
-        QTreeWidget* tree = sheet.NavigationTree();
-        QCOMPARE(general->childCount(), 2);
-        QVERIFY(!general->child(0)->icon(0).isNull());
+        QVERIFY(general->childCount() == 2 && !general->child(0)->icon(0).isNull());
         QCOMPARE(sheet.ActivePage(), first);
 
         // Pages are initialised when first shown, once.
         sheet.show();
-        QCOMPARE(first->inits, 1);
-        QCOMPARE(second->inits, 0);
-        tree->setCurrentItem(general->child(1));
-        QCOMPARE(sheet.ActivePage(), second);
-        QCOMPARE(second->inits, 1);
-        tree->setCurrentItem(general);  // a category shows its first page
-        QCOMPARE(sheet.ActivePage(), first);
-        QCOMPARE(first->inits, 1);
-
-        CPropertySheet plain(QStringLiteral("Plain"));
-        plain.SetLook(CPropertySheet::Look::List);
-        QVERIFY(plain.AddTreeCategory(QStringLiteral("General")) == nullptr);
-        plain.AddPage(new CountingPage(QStringLiteral("Server")));
-        QCOMPARE(plain.NavigationTree()->topLevelItemCount(), 1);
-        QVERIFY(!plain.SetIconsList(kIdiUser, 16));
+        QVERIFY(first->inits == 1 && second->inits == 0);
+        sheet.NavigationTree()->setCurrentItem(general->child(1));
+        QVERIFY(sheet.ActivePage() == second && second->inits == 1);
+        sheet.NavigationTree()->setCurrentItem(general);  // a category shows its first page
+        QVERIFY(sheet.ActivePage() == first && first->inits == 1);
     }
 
-    void applyOkAndCancelReachTheInitialisedPages() {
+    void listLookApplyOkAndCancelReachTheInitialisedPages() {
         CPropertySheet sheet(QStringLiteral("Options"));
+        sheet.SetLook(CPropertySheet::Look::List);
+        QVERIFY(!sheet.AddTreeCategory(QStringLiteral("General")) && !sheet.SetIconsList(kIdiUser, 16));
         auto* shown = new CountingPage(QStringLiteral("A"));
         auto* never = new CountingPage(QStringLiteral("B"));
         sheet.AddPage(shown);
         sheet.AddPage(never);
+        QCOMPARE(sheet.NavigationTree()->topLevelItemCount(), 2);
         sheet.show();
 
         QVERIFY(!sheet.ApplyButton()->isEnabled());
         shown->SetModified();
         QVERIFY(sheet.ApplyButton()->isEnabled());
         sheet.ApplyButton()->click();
-        QCOMPARE(shown->applies, 1);
-        QCOMPARE(never->applies, 0);
-        QVERIFY(!sheet.ApplyButton()->isEnabled());
+        QVERIFY(shown->applies == 1 && never->applies == 0 && !sheet.ApplyButton()->isEnabled());
 
         shown->refuse = true;
         shown->SetModified();
         sheet.ApplyButton()->click();
         QVERIFY(sheet.ApplyButton()->isEnabled());  // still pending
         sheet.OkButton()->click();
-        QCOMPARE(shown->oks, 1);
-        QVERIFY(sheet.isVisible());  // a page refused: the sheet stays open
+        QVERIFY(shown->oks == 1 && sheet.isVisible());  // a page refused: the sheet stays open
 
         shown->refuse = false;
         sheet.OkButton()->click();
-        QCOMPARE(shown->oks, 2);
-        QVERIFY(!sheet.isVisible());
-        QCOMPARE(sheet.result(), int(QDialog::Accepted));
-        QCOMPARE(never->oks, 0);
+        QVERIFY(shown->oks == 2 && never->oks == 0 && !sheet.isVisible() && sheet.result() == QDialog::Accepted);
 
         sheet.show();
         sheet.CancelButton()->click();
-        QCOMPARE(shown->cancels, 1);
-        QCOMPARE(never->cancels, 0);
-        QCOMPARE(sheet.result(), int(QDialog::Rejected));
+        QVERIFY(shown->cancels == 1 && never->cancels == 0 && sheet.result() == QDialog::Rejected);
     }
 
     void iconsFramesAndStripsAreDrawnAndDistinct() {
         for (unsigned id : {kIdrMainFrame, kIdiUser, kIdiComputer, kIdiProgram, kIdiUsersPane, kIdiApplicationsPane,
                             kIdiComputersPane, kIdbOptionsNavigation})
-            for (int size : {16, 32, 48}) {
-                const QPixmap icon = LoadResIcon(id, size);
-                QCOMPARE(icon.size(), QSize(size, size));
-                QVERIFY2(Shaped(icon), qPrintable(QStringLiteral("icon %1 at %2").arg(id).arg(size)));
-            }
+            for (int size : {16, 32, 48})
+                QVERIFY2(Shaped(LoadResIcon(id, size), {size, size}), qPrintable(QString::number(id)));
         QVERIFY(LoadResIcon(kIdiUser, 16).toImage() != LoadResIcon(kIdiComputer, 16).toImage());
         QVERIFY(LoadResIcon(kIdiComputer, 16).toImage() != LoadResIcon(kIdiProgram, 16).toImage());
         QVERIFY(LoadResIcon(999, 16).isNull() && LoadResIcon(kIdiUser, 0).isNull());
@@ -283,7 +238,7 @@ private slots:
         const QList<QPixmap> frames = HourglassFrames(32);
         QCOMPARE(frames.size(), 10);
         for (int i = 0; i < frames.size(); ++i) {
-            QVERIFY(frames[i].size() == QSize(32, 32) && Shaped(frames[i]));
+            QVERIFY(Shaped(frames[i], {32, 32}));
             QVERIFY2(frames[i].toImage() != frames[(i + 1) % frames.size()].toImage(), qPrintable(QString::number(i)));
         }
         QVERIFY(HourglassFrames(0).isEmpty());

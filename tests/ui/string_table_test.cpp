@@ -4,13 +4,10 @@
 
 #include <algorithm>
 
-// The texts are checked where they are shown (a caption's placeholders in ReportsTest, the connect failure's in
-// ViewerConnectTls); here the lookup and the placeholder rules.
+// The texts are checked where shown (ReportsTest, ViewerDocTest); here the lookup and the placeholder rules.
 TEST(StringTable, LooksUpByIdAndFillsPlaceholdersInOrder) {
-    EXPECT_FALSE(HasResString(99));
-    EXPECT_TRUE(LoadResString(99).isEmpty());
-    const QList<unsigned> ids = ResStringIds();
-    EXPECT_TRUE(std::is_sorted(ids.begin(), ids.end()));
+    EXPECT_TRUE(!HasResString(99) && LoadResString(99).isEmpty());
+    EXPECT_TRUE(std::ranges::is_sorted(ResStringIds()));
     // "%%" is a percent sign; a placeholder inside an argument is not expanded again; missing arguments give nothing.
     EXPECT_EQ(FormatResText(QStringLiteral("100%% of %s"), {QStringLiteral("%s")}).toStdString(), "100% of %s");
     EXPECT_EQ(FormatResText(QStringLiteral("%s on %s"), {QStringLiteral("a")}).toStdString(), "a on ");

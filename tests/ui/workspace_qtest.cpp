@@ -1,5 +1,4 @@
-// Commands with user keys, toolbars with user-defined ones and the Customize dialog that edits both; panes joined as
-// tabs, the workspace kept in the hive, and the looks.
+// Commands with user keys, user toolbars and the Customize dialog; panes joined as tabs, damaged layouts, the looks.
 #include "platform/hive_key.h"
 #include "platform/hive_store.h"
 #include "ui/command_manager.h"
@@ -69,10 +68,8 @@ private slots:
         const QKeySequence ctrlF(Qt::CTRL | Qt::Key_F);
         QCOMPARE(frame.commands.CommandForKey(ctrlF), kFind);
         frame.commands.SetKeys(kRefresh, {ctrlF});
-        QCOMPARE(frame.commands.CommandForKey(ctrlF), kRefresh);
-        QVERIFY(frame.commands.CurrentKeys(kFind).isEmpty());  // taken away
-        QCOMPARE(frame.commands.Action(kRefresh)->text(),
-                 QStringLiteral("Refresh\t") + ctrlF.toString(QKeySequence::NativeText));
+        QVERIFY(frame.commands.CommandForKey(ctrlF) == kRefresh && frame.commands.CurrentKeys(kFind).isEmpty());
+        QCOMPARE(frame.commands.Action(kRefresh)->text(), "Refresh\t" + ctrlF.toString(QKeySequence::NativeText));
 
         HiveKey key(u"Keyboard", 0);
         key.SetString(u"stale", u"x");
@@ -83,26 +80,22 @@ private slots:
         key.SetString(u"notanumber", u"Ctrl+Q");
         key.SetString(u"4242", u"Ctrl+Q");
         other.commands.LoadKeys(key);
-        QCOMPARE(other.commands.CommandForKey(ctrlF), kRefresh);
-        QVERIFY(other.commands.CurrentKeys(kFind).isEmpty());
+        QVERIFY(other.commands.CommandForKey(ctrlF) == kRefresh && other.commands.CurrentKeys(kFind).isEmpty());
 
         other.commands.ResetKeys();
         QCOMPARE(other.commands.CommandForKey(ctrlF), kFind);
         QCOMPARE(other.commands.Action(kRefresh)->text(), QStringLiteral("Refresh\tF5"));
 
-        QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()),
-                 QList<int>({kFind, 0, kRefresh}));  // 777 is no command
+        QCOMPARE(frame.toolbars.Buttons(frame.toolbars.Standard()), QList<int>({kFind, 0, kRefresh}));  // 777: none
 
         for (int i = 0; i < CToolbarManager::kMaxUserToolbars; ++i)
             QVERIFY(frame.toolbars.CreateUserToolbar(QStringLiteral("Mine %1").arg(i)));
         QVERIFY(!frame.toolbars.CreateUserToolbar(QStringLiteral("Eleventh")));
-        QVERIFY(frame.toolbars.DeleteUserToolbar(3));
-        QCOMPARE(frame.toolbars.UserToolbar(3), nullptr);
+        QVERIFY(frame.toolbars.DeleteUserToolbar(3) && !frame.toolbars.UserToolbar(3));
         QToolBar* again = frame.toolbars.CreateUserToolbar(QStringLiteral("Again"));
-        QCOMPARE(frame.toolbars.UserIndex(again), 3);  // the first free place
-        QCOMPARE(again->objectName(), QStringLiteral("UserToolbar4"));
-        QVERIFY(!frame.toolbars.RenameUserToolbar(3, QStringLiteral("  ")));
-        QVERIFY(frame.toolbars.RenameUserToolbar(3, QStringLiteral("Renamed")));
+        QVERIFY(frame.toolbars.UserIndex(again) == 3 && again->objectName() == "UserToolbar4");  // the first free place
+        QVERIFY(!frame.toolbars.RenameUserToolbar(3, QStringLiteral("  ")) &&
+                frame.toolbars.RenameUserToolbar(3, QStringLiteral("Renamed")));
         frame.toolbars.SetButtons(again, {kExit, kFind});
         frame.toolbars.SetButtons(frame.toolbars.Standard(), {kRefresh});
 
@@ -112,10 +105,10 @@ private slots:
         bars.SetString(u"User2Buttons", u"57665,junk,99999");
         other.toolbars.Load(bars);
         QCOMPARE(other.toolbars.Toolbars().size(), 11);
-        QCOMPARE(other.toolbars.UserToolbar(3)->windowTitle(), QStringLiteral("Renamed"));
+        QVERIFY(other.toolbars.UserToolbar(3)->windowTitle() == "Renamed" &&
+                other.toolbars.UserToolbar(0)->windowTitle() == "Mine 0");
         QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(3)), QList<int>({kExit, kFind}));
         QCOMPARE(other.toolbars.Buttons(other.toolbars.UserToolbar(1)), QList<int>({kExit}));
-        QCOMPARE(other.toolbars.UserToolbar(0)->windowTitle(), QStringLiteral("Mine 0"));
         QCOMPARE(other.toolbars.Buttons(other.toolbars.Standard()), QList<int>({kRefresh}));
         other.toolbars.ResetStandard();
         QCOMPARE(other.toolbars.Buttons(other.toolbars.Standard()), QList<int>({kFind}));
@@ -129,10 +122,9 @@ private slots:
         QCOMPARE(dialog.Tabs()->count(), 3);
 
         auto* page = dialog.findChild<QWidget*>(QStringLiteral("CommandsPage"));
-        auto* categories = page->findChild<QListWidget*>(QStringLiteral("Categories"));
         auto* commandList = page->findChild<QListWidget*>(QStringLiteral("Commands"));
         auto* toolbarBox = page->findChild<QComboBox*>(QStringLiteral("Toolbar"));
-        categories->setCurrentRow(1);  // "View": Refresh
+        page->findChild<QListWidget*>(QStringLiteral("Categories"))->setCurrentRow(1);  // "View": Refresh
         toolbarBox->setCurrentIndex(toolbarBox->findText(QStringLiteral("Mine")));
         QCOMPARE(commandList->currentItem()->data(Qt::UserRole).toInt(), kRefresh);
         page->findChild<QPushButton*>(QStringLiteral("Add"))->click();
@@ -150,8 +142,7 @@ private slots:
         QVERIFY(mine->isHidden());
         list->setCurrentRow(1);
         toolbarsPage->findChild<QPushButton*>(QStringLiteral("Delete"))->click();
-        QCOMPARE(frame.toolbars.UserToolbar(0), nullptr);
-        QCOMPARE(list->count(), 1);
+        QVERIFY(!frame.toolbars.UserToolbar(0) && list->count() == 1);
 
         auto* keys = dialog.findChild<QWidget*>(QStringLiteral("KeyboardPage"));
         auto* category = keys->findChild<QComboBox*>(QStringLiteral("Category"));
@@ -174,8 +165,7 @@ private slots:
         QCOMPARE(w.window.tabifiedDockWidgets(w.panes.first()).size(), 2);
 
         w.panes.first()->BringToFront();
-        QTRY_COMPARE(changes.count(), 2);
-        QCOMPARE(w.group->FrontPane(), w.panes.first());
+        QTRY_VERIFY(changes.count() == 2 && w.group->FrontPane() == w.panes.first());
         w.panes.first()->BringToFront();
         w.window.hide();
         w.window.show();
@@ -184,57 +174,26 @@ private slots:
         QCOMPARE(changes.count(), 2);  // no change, no report
 
         w.panes.at(1)->BringToFront();
-        QTRY_COMPARE(changes.count(), 3);
-        QCOMPARE(w.group->FrontPane(), w.panes.at(1));
+        QTRY_VERIFY(changes.count() == 3 && w.group->FrontPane() == w.panes.at(1));
     }
 
-    void theLayoutToolbarsAndKeysComeBackFromTheHive() {
-        QTemporaryDir dir;
-        const std::string path = dir.filePath(QStringLiteral("user.reg")).toStdString();
-        {
-            HiveStore hive(path);
-            Window w;
-            w.window.show();
-            w.panes.at(2)->close();
-            w.toolbars.CreateUserToolbar(QStringLiteral("Mine"));
-            w.commands.SetKeys(kRefresh, {QKeySequence(Qt::Key_F5)});
-            CWorkspaceState state(&hive, w.window, w.commands, w.toolbars);
-            QVERIFY(state.Save());
-        }
-        HiveStore hive(path);
-        QCOMPARE(hive.Load(), HiveStore::LoadResult::Loaded);
-        QVERIFY(hive.OpenKey(u"Software\\Marrowind Software\\QVViewer\\Settings\\Workspace", false));
-
-        Window w;
-        CWorkspaceState state(&hive, w.window, w.commands, w.toolbars);
-        QVERIFY(state.Restore());
-        w.window.show();
-        QVERIFY(w.panes.at(2)->isHidden());
-        QVERIFY(!w.panes.at(0)->isHidden());
-        QVERIFY(w.toolbars.UserToolbar(0)->windowTitle() == "Mine" && !w.toolbars.UserToolbar(0)->isHidden());
-        QCOMPARE(w.commands.CommandForKey(QKeySequence(Qt::Key_F5)), kRefresh);
-
-        // Damaged layout bytes: ignored, the built-in layout stays.
-        const std::uint8_t junk[] = {1, 2, 3, 4, 5};
-        OpenProfileKey(&hive, u"Workspace", false)->SetBinary(u"MainWindowState", junk);
-        Window fresh;
-        CWorkspaceState damaged(&hive, fresh.window, fresh.commands, fresh.toolbars);
-        QVERIFY(!damaged.Restore());
-        QVERIFY(!fresh.panes.at(2)->isHidden());
-
-        CWorkspaceState none(nullptr, fresh.window, fresh.commands, fresh.toolbars);
-        QVERIFY(!none.Save());
-        QVERIFY(!none.Restore());
-    }
-
-    void looksAreStylesAndPalettesKeptAsApplicationLook() {
+    // The layout's round trip is MainFrameTest's.
+    void looksAreStylesAndPalettesKeptAsApplicationLookAndDamagedLayoutsAreIgnored() {
         QTemporaryDir dir;
         HiveStore hive(dir.filePath(QStringLiteral("user.reg")).toStdString());
         QCOMPARE(ReadApplicationLook(nullptr), 32830);
         OpenProfileKey(&hive, {}, true)->SetDword(kApplicationLookValue, 5);
         QCOMPARE(ReadApplicationLook(&hive), 32830);  // not a look: the default
 
-        QMainWindow window;
+        const std::uint8_t junk[] = {1, 2, 3, 4, 5};
+        OpenProfileKey(&hive, u"Workspace", true)->SetBinary(u"MainWindowState", junk);
+        Window fresh;
+        CWorkspaceState damaged(&hive, fresh.window, fresh.commands, fresh.toolbars);
+        QVERIFY(!damaged.Restore() && !fresh.panes.at(2)->isHidden());
+        CWorkspaceState none(nullptr, fresh.window, fresh.commands, fresh.toolbars);
+        QVERIFY(!none.Save() && !none.Restore());
+
+        QMainWindow& window = fresh.window;
         QVERIFY(!ApplyVisualLook(32825, &window));
         // Each look its own palette; only the last animates docking.
         QSet<QRgb> windows;

@@ -1,5 +1,6 @@
-// The HTML export's pages, and where an export may land: failures that keep the target, links and pipes planted in a
-// shared folder, the new file's mode, and the folder synced after the rename.
+// The CSV and HTML exports' bytes, and where an export may land: failures that keep the target, links and pipes planted
+// in a shared folder, the new file's mode, and the folder synced after the rename.
+#include "export/csv_table_export.h"
 #include "export/html_table_exp.h"
 #include "tests/support/fsync_spy.h"
 #include "tests/support/temp_dir.h"
@@ -44,6 +45,15 @@ void Row(CTableExport& out, const QStringList& cells) {
     out.EndRow();
 }
 
+// A page of the row; the error text, empty when the export succeeded.
+QString Export(const QString& path, const QStringList& row = {}) {
+    CHTMLTableExp out(path, u"Users"_s);
+    if (!row.isEmpty()) Row(out, row);
+    out.Close();
+    EXPECT_EQ(out.Succeeded(), out.ErrorText().isEmpty()) << out.ErrorText().toStdString();
+    return out.ErrorText();
+}
+
 // An export that an exception cuts short.
 [[noreturn]] void ThrowMidExport(const QString& path) {
     CHTMLTableExp out(path, u"t"_s);
@@ -51,7 +61,7 @@ void Row(CTableExport& out, const QStringList& cells) {
     throw std::runtime_error("grid failed");
 }
 
-class HtmlExport : public ::testing::Test {
+class TableExport : public ::testing::Test {
 protected:
     void SetUp() override {
         setlocale(LC_ALL, "C.UTF-8");
@@ -63,7 +73,38 @@ protected:
     QTemporaryDir dir_;
 };
 
-TEST_F(HtmlExport, TablesMatchGoldenPages) {
+// Fields that start like a spreadsheet formula are guarded with ' (the golden file's rows 2 to 4), nothing inside.
+TEST_F(TableExport, CsvQuotesWhereNeededInUtf8WhateverTheLocale) {
+    setlocale(LC_ALL, "C");  // an ASCII locale must not touch the bytes
+    const QString path = Path(u"report.csv"_s);
+    {
+        CCsvTableExport out(path);
+        for (const char* name : {"Name", "Time Spent", "Keyboard Events", "Mouse Events"})
+            out.WriteCell(QString::fromUtf8(name), 2, 2);
+        for (const QStringList& row :
+             QList<QStringList>{{u"Smith, John"_s, u"1 day 01:01 hours"_s, u"1234"_s, u"56789"_s},
+                                {u"say \"hi\""_s, u"00 minutes"_s, u"0"_s, u"-7"_s},
+                                {u"two\nlines"_s, u"=SUM(A1)"_s, u"cr\rhere"_s, u"Zoë"_s},
+                                {u"+1"_s, u"@cmd"_s, u"\tTab"_s, u"\rCR, \"x\""_s},
+                                {u"a=b"_s, u"'-"_s, u" =1"_s, u"-"_s},
+                                {QString(), QString(), QString(), QString()}})
+            Row(out, row);
+        EXPECT_EQ(out.Close(), 1u);
+        EXPECT_TRUE(out.Succeeded());
+    }
+    setlocale(LC_ALL, "C.UTF-8");
+    EXPECT_EQ(ReadAll(path), Golden(u"report.csv"_s));
+
+    // A header without rows is still a finished record.
+    {
+        CCsvTableExport out(path);
+        out.WriteCell(u"A"_s, 0, 0);
+        out.WriteCell(u"B"_s, 0, 0);
+    }
+    EXPECT_EQ(ReadAll(path), "A,B\r\n");
+}
+
+TEST_F(TableExport, TablesMatchGoldenPagesWithTextsWholeInTheLocaleCodeSet) {
     const QStringList columns = {u"Time Spent"_s, u"Keyboard Events"_s, u"Mouse Events"_s};
     const QString attack = u"<script>alert('x')</script> & \"q\""_s;
     {
@@ -106,9 +147,8 @@ TEST_F(HtmlExport, TablesMatchGoldenPages) {
         EXPECT_EQ(ReadAll(Path(name)), Golden(name));
     }
     EXPECT_EQ(Entries().size(), 5);
-}
 
-TEST_F(HtmlExport, TextsAreWrittenWholeInTheLocaleCodeSet) {
+    // Texts are written whole, in the locale's code set.
     const QString longText = QString(4999, u'x') + u"é"_s;
     {
         CHTMLTableExp out(Path(u"long.htm"_s), longText);
@@ -120,24 +160,17 @@ TEST_F(HtmlExport, TextsAreWrittenWholeInTheLocaleCodeSet) {
     EXPECT_NE(page.find("<td><font size=\"2\">" + utf8 + "</font></td>\r\n"), std::string::npos);
 
     setlocale(LC_ALL, "C");
-    {
-        CHTMLTableExp out(Path(u"ascii.htm"_s), u"t"_s);
-        Row(out, {u"Zoë 東京 ok"_s});
-    }
+    EXPECT_EQ(Export(Path(u"ascii.htm"_s), {u"Zoë 東京 ok"_s}), QString());
     setlocale(LC_ALL, "C.UTF-8");
     EXPECT_NE(ReadAll(Path(u"ascii.htm"_s)).find(">Zo? ?? ok<"), std::string::npos);
 }
 
 // A path that cannot be opened leaves nothing; a write that fails, an exception, or a Close while unwinding never
 // replaces the target. A folder without write permission: see the in-place rewrite below.
-TEST_F(HtmlExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
+TEST_F(TableExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
     for (const QString& path : QStringList{Path(u"missing/r.htm"_s), u"/etc/passwd/x.htm"_s, QString()}) {
-        SCOPED_TRACE(path.toStdString());
-        CHTMLTableExp out(path, u"t"_s);
-        Row(out, {u"cell"_s});
-        out.Close();
-        EXPECT_FALSE(out.Succeeded());
-        EXPECT_TRUE(out.ErrorText().startsWith(u"Cannot write \""_s + path + u"\": "_s));
+        EXPECT_TRUE(Export(path, {u"cell"_s}).startsWith(u"Cannot write \""_s + path + u"\": "_s))
+            << path.toStdString();
         EXPECT_FALSE(QFileInfo::exists(path));
     }
     const QString path = Path(u"r.htm"_s);
@@ -152,14 +185,7 @@ TEST_F(HtmlExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
     small.rlim_cur = 4096;
     auto* previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    QString error;
-    {
-        CHTMLTableExp out(path, u"t"_s);
-        Row(out, {QString(100000, u'x')});
-        out.Close();
-        EXPECT_FALSE(out.Succeeded());
-        error = out.ErrorText();
-    }
+    const QString error = Export(path, {QString(100000, u'x')});
     setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, previous);
     EXPECT_EQ(error, u"Cannot write \""_s + path + u"\": File too large"_s);
@@ -187,17 +213,14 @@ TEST_F(HtmlExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
     // A device is written in place, never renamed over.
     if (access("/dev/full", W_OK) == 0) {
         const QStringList before = QDir(u"/dev"_s).entryList(QDir::AllEntries | QDir::System);
-        CHTMLTableExp out(u"/dev/full"_s, u"t"_s);
-        out.Close();
-        EXPECT_FALSE(out.Succeeded());
-        EXPECT_TRUE(out.ErrorText().contains(u"\"/dev/full\": No space left on device"_s));
+        EXPECT_TRUE(Export(u"/dev/full"_s).contains(u"\"/dev/full\": No space left on device"_s));
         EXPECT_EQ(QDir(u"/dev"_s).entryList(QDir::AllEntries | QDir::System), before);
         struct stat st {};
         EXPECT_TRUE(stat("/dev/full", &st) == 0 && S_ISCHR(st.st_mode));
     }
 }
 
-TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
+TEST_F(TableExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
     ASSERT_TRUE(QDir(dir_.path()).mkdir(u"ro"_s));
     const QString path = Path(u"ro/r.htm"_s);
     WriteAll(path, std::string(20000, 'o'));  // longer than the export: truncated
@@ -227,20 +250,17 @@ TEST_F(HtmlExport, AWritableFileInAnUnwritableFolderIsRewrittenInPlace) {
 
     // A new file cannot be made there: the failure is told.
     const QString fresh = Path(u"ro/new.htm"_s);
-    CHTMLTableExp out(fresh, u"t"_s);
-    out.Close();
-    EXPECT_FALSE(out.Succeeded());
-    EXPECT_EQ(out.ErrorText(), u"Cannot write \""_s + fresh + u"\": Permission denied"_s);
+    EXPECT_EQ(Export(fresh), u"Cannot write \""_s + fresh + u"\": Permission denied"_s);
     EXPECT_EQ(Entries(u"ro"_s), QStringList{u"r.htm"_s}) << "no temporary file left";
 }
 
-TEST_F(HtmlExport, ANewExportIsTheOwnersAloneWithItsFolderSyncedAndReplacingKeepsModeAndLinks) {
+TEST_F(TableExport, ANewExportIsTheOwnersAloneWithItsFolderSyncedAndReplacingKeepsModeAndLinks) {
     const std::string folder = std::filesystem::canonical(dir_.path().toStdString());
     bool folderSynced = false;
     const mode_t saved = umask(022);
     {
         const qv::test::FsyncWatch watch([&](const std::string& path) { folderSynced |= path == folder; });
-        CHTMLTableExp out(Path(u"new.htm"_s), u"Users"_s);
+        EXPECT_EQ(Export(Path(u"new.htm"_s)), QString());
     }
     umask(saved);
     EXPECT_EQ(Mode(Path(u"new.htm"_s)), 0600u);
@@ -251,7 +271,7 @@ TEST_F(HtmlExport, ANewExportIsTheOwnersAloneWithItsFolderSyncedAndReplacingKeep
     WriteAll(real, {});
     ASSERT_EQ(chmod(QFile::encodeName(real).constData(), 0640), 0);
     ASSERT_TRUE(QFile::link(real, link));
-    { CHTMLTableExp out(link, u"Users"_s); }
+    EXPECT_EQ(Export(link), QString());
     EXPECT_TRUE(QFileInfo(link).isSymLink());
     EXPECT_EQ(ReadAll(real), Golden(u"no_columns.htm"_s));
     EXPECT_EQ(Mode(real), 0640u);
@@ -260,12 +280,7 @@ TEST_F(HtmlExport, ANewExportIsTheOwnersAloneWithItsFolderSyncedAndReplacingKeep
 TEST(ExportTarget, WhatAnotherUserPlantedInASharedFolderIsRefused) {
     if (geteuid() != 0) GTEST_SKIP() << "only root can plant an entry owned by another user";
     constexpr uid_t kOtherUser = 65534;  // nobody
-    const auto exported = [](const std::string& path, QString* error = nullptr) {
-        CHTMLTableExp out(QString::fromStdString(path), u"Users"_s);
-        out.Close();
-        if (error) *error = out.ErrorText();
-        return out.Succeeded();
-    };
+    const auto exported = [](const std::string& path) { return Export(QString::fromStdString(path)); };
     const auto isLink = [](const std::string& path) { return QFileInfo(QString::fromStdString(path)).isSymLink(); };
     TempDir dir;
     const std::string shared = dir.File("tmp"), victim = dir.File("bashrc");
@@ -274,8 +289,7 @@ TEST(ExportTarget, WhatAnotherUserPlantedInASharedFolderIsRefused) {
 
     const std::string planted = shared + "/report.htm";
     ASSERT_TRUE(symlink(victim.c_str(), planted.c_str()) == 0 && lchown(planted.c_str(), kOtherUser, kOtherUser) == 0);
-    QString error;
-    EXPECT_FALSE(exported(planted, &error));
+    const QString error = exported(planted);
     EXPECT_TRUE(error.startsWith(QString::fromStdString("Cannot write \"" + planted + "\": "))) << error.toStdString();
     EXPECT_EQ(ReadFile(victim), "alias\n");
     EXPECT_TRUE(isLink(planted));
@@ -285,14 +299,14 @@ TEST(ExportTarget, WhatAnotherUserPlantedInASharedFolderIsRefused) {
     ASSERT_TRUE(mkfifo(pipe.c_str(), 0666) == 0 && chown(pipe.c_str(), kOtherUser, kOtherUser) == 0);
     const int reader = open(pipe.c_str(), O_RDONLY | O_NONBLOCK);
     ASSERT_GE(reader, 0);
-    EXPECT_FALSE(exported(pipe));
+    EXPECT_FALSE(exported(pipe).isEmpty());
     char byte = 0;
     EXPECT_LE(read(reader, &byte, 1), 0) << "nothing reached the pipe";
     close(reader);
 
     const std::string own = shared + "/own.htm";
     ASSERT_EQ(symlink(victim.c_str(), own.c_str()), 0);
-    EXPECT_TRUE(exported(own)) << "the user's own link is followed";
+    EXPECT_EQ(exported(own), QString()) << "the user's own link is followed";
     EXPECT_NE(ReadFile(victim).find("<title>Users</title>"), std::string::npos);
     EXPECT_TRUE(isLink(own));
 }
