@@ -38,12 +38,22 @@ const BucketLevel& LargestLevel(bool windows) {
 }
 
 PeriodPlan PlanPeriod(MsRange period, bool windows, std::int64_t latestEndMs) {
-    if (latestEndMs <= period.to) {
+    const bool upToNow = latestEndMs <= period.to;
+    if (upToNow) {
         const std::int64_t largest = kBucketLevels.front().ms;
         period.to = CeilDiv(period.to, largest) * largest;
     }
     PeriodPlan plan;
     Plan(period, 0, windows, plan);
+    if (upToNow) {
+        // Buckets from the latest end on hold nothing: a source fewer each.
+        for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
+            const std::int64_t end = CeilDiv(latestEndMs, kBucketLevels[level].ms);
+            for (BucketRange& range : plan.buckets[level]) range.last = std::min(range.last, end);
+            std::erase_if(plan.buckets[level], [](const BucketRange& range) { return range.first >= range.last; });
+        }
+        std::erase_if(plan.raw, [&](const MsRange& piece) { return piece.from >= latestEndMs; });
+    }
     return plan;
 }
 

@@ -69,7 +69,8 @@ struct PeriodPlan {
 // lies at or after latestEndMs and the period reaches it (a period up to
 // now), the pieces may reach past the period's end: a year up to now is then
 // read as a few of the largest buckets rather than ever smaller ones toward
-// today.
+// today. They cover the period up to latestEndMs at least; a period that
+// starts at or after it has an empty plan.
 PeriodPlan PlanPeriod(MsRange period, bool windows,
                       std::int64_t latestEndMs = std::numeric_limits<std::int64_t>::max());
 

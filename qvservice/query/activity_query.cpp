@@ -5,6 +5,7 @@
 #include "qvservice/query/activity_grouping.h"
 #include "qvservice/query/activity_sql.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 #include <optional>
@@ -47,12 +48,14 @@ constexpr std::array<FieldSpec, 4> kProgramInfoFields{{
 class ActivityCursor final : public ResultCursor {
 public:
     ActivityCursor(Database& db, const ActivityRequest& request) : transaction_(db, Transaction::Kind::Read) {
-        if (request.period && request.period->from >= request.period->to) return;  // nothing lies inside
+        const RecordExtent extent = ReadRecordExtent(db);
+        // Nothing lies inside a period that ends before it starts or starts after the records' latest end.
+        if (request.period && request.period->from >= std::min(request.period->to, extent.latestEndMs)) return;
         if (db.Types().groupsInService) {
-            grouped_ = GroupActivity(db, request, ReadRecordExtent(db));
+            grouped_ = GroupActivity(db, request, extent);
             return;
         }
-        const ActivitySql sql = BuildActivitySql(request, ReadRecordExtent(db));
+        const ActivitySql sql = BuildActivitySql(request, extent);
         statement_.emplace(db, sql.text);
         for (std::size_t i = 0; i < sql.parameters.size(); ++i) {
             const int index = static_cast<int>(i + 1);
