@@ -34,8 +34,8 @@ RecordWriter::RecordWriter(Database& db, NameCache* names)
     : db_(db),
       entities_(db, names),
       rollups_(db),
-      activity_(db.Load("activity", {"user_id", "computer_id", "program_id", "window_id", "start_ms", "duration_ms",
-                                     "keyboard_events", "mouse_events"})) {}
+      activity_(db.LoadByStart("activity", {"user_id", "computer_id", "program_id", "window_id", "start_ms",
+                                            "duration_ms", "keyboard_events", "mouse_events"})) {}
 
 RecordIds RecordWriter::Add(const ActivityRecord& record) {
     ValidateRecord(record);

@@ -21,22 +21,24 @@ namespace {
 constexpr std::size_t kIdsPerStatement = 500;
 constexpr std::size_t kNamesPerTransaction = 10'000;
 
-std::string Placeholders(std::size_t count) {
+// "?, ?" for ids, "(?, ?), (?, ?)" for pairs of them.
+std::string Placeholders(std::size_t count, std::size_t width) {
+    const std::string one = width == 1 ? "?" : "(?, ?)";
     std::string list;
-    for (std::size_t i = 0; i < count; ++i) list += (i ? ", ?" : "?");
+    for (std::size_t i = 0; i < count; ++i) list += (i ? ", " : "") + one;
     return list;
 }
 
-// Runs sql (with "(LIST)" for the ids) over ids in pieces; returns what the
-// statements gave back in their first column, if anything.
+// Runs sql (with "LIST" for the values, width at a time) over values in
+// pieces; returns what the statements gave back in their first column, if anything.
 template <typename Range>
-std::vector<std::int64_t> EachPiece(Database& db, const std::string& sql, const Range& ids) {
-    const std::vector<std::int64_t> all(ids.begin(), ids.end());
+std::vector<std::int64_t> EachPiece(Database& db, const std::string& sql, const Range& values, std::size_t width = 1) {
+    const std::vector<std::int64_t> all(values.begin(), values.end());
     std::vector<std::int64_t> rows;
-    for (std::size_t from = 0; from < all.size(); from += kIdsPerStatement) {
-        const std::size_t count = std::min(kIdsPerStatement, all.size() - from);
+    for (std::size_t from = 0; from < all.size(); from += kIdsPerStatement * width) {
+        const std::size_t count = std::min(kIdsPerStatement * width, all.size() - from);
         std::string text = sql;
-        text.replace(text.find("LIST"), 4, Placeholders(count));
+        text.replace(text.find("LIST"), 4, Placeholders(count / width, width));
         Statement statement(db, text);
         for (std::size_t i = 0; i < count; ++i) statement.Bind(static_cast<int>(i + 1), all[from + i]);
         while (statement.Step()) rows.push_back(statement.Int64(0));
@@ -137,84 +139,72 @@ void DropEmptyRowsBeforeCut(Database& db, std::int64_t cutMs) {
 std::size_t PruneBatch(Database& db, std::int64_t cutMs, std::size_t limit) {
     Transaction transaction(db, Transaction::Kind::Write);
     PrepareSchema(db);
-    // By the start index, oldest first; a record crossing the cut stays whole.
+    // In key order, oldest first; a record crossing the cut stays whole.
     Statement select(db,
-                     "SELECT id, user_id, computer_id, program_id, window_id, start_ms, duration_ms, keyboard_events, "
+                     "SELECT start_ms, id, user_id, computer_id, program_id, window_id, duration_ms, keyboard_events, "
                      "mouse_events FROM activity WHERE start_ms < ?1 AND start_ms + duration_ms <= ?1 "
-                     "ORDER BY start_ms LIMIT ?2");
+                     "ORDER BY start_ms, id LIMIT ?2");
     select.Bind(1, cutMs);
     select.Bind(2, static_cast<std::int64_t>(limit));
     RollupAccumulator rollups(db);
-    std::vector<std::int64_t> ids;
+    std::vector<std::int64_t> keys;  // start and id of each
     std::set<std::int64_t> programs;
     while (select.Step()) {
-        ids.push_back(select.Int64(0));
-        const RecordIds record{select.Int64(1), select.Int64(2), select.Int64(3), select.Int64(4)};
+        keys.push_back(select.Int64(0));
+        keys.push_back(select.Int64(1));
+        const RecordIds record{select.Int64(2), select.Int64(3), select.Int64(4), select.Int64(5)};
         programs.insert(record.program);
-        rollups.Remove(record, select.Int64(5), select.Int64(6), static_cast<double>(select.Int64(7)),
+        rollups.Remove(record, select.Int64(0), select.Int64(6), static_cast<double>(select.Int64(7)),
                        static_cast<double>(select.Int64(8)));
     }
     rollups.Flush();
-    EachPiece(db, "DELETE FROM activity WHERE id IN (LIST)", ids);
+    EachPiece(db, "DELETE FROM activity WHERE (start_ms, id) IN (VALUES LIST)", keys, 2);
     DropBucketsBefore(db, EarliestStart(db), {programs.begin(), programs.end()});
-    if (ids.size() < limit) DropEmptyRowsBeforeCut(db, cutMs);
-    if (!ids.empty()) RaiseCounter(db, kPruneGeneration);
+    const std::size_t removed = keys.size() / 2;
+    if (removed < limit) DropEmptyRowsBeforeCut(db, cutMs);
     transaction.Commit();
-    return ids.size();
+    return removed;
 }
 
 enum Kind { kUsers, kComputers, kPrograms, kWindows, kKinds };
 constexpr const char* kNameTables[kKinds] = {"users", "computers", "programs", "window_titles"};
 
-struct Candidates {
-    std::int64_t pruneGeneration = 0;
-    std::int64_t seenRecordId = 0;  // records up to this one were looked at
-    std::array<std::set<std::int64_t>, kKinds> unused;
-};
+using NameSets = std::array<std::set<std::int64_t>, kKinds>;
 
-// A snapshot's names that no record uses. The all-time rollups name every
-// record's ids, in far fewer rows than the records.
-Candidates FindUnusedNames(Database& db) {
-    Candidates found;
+// The names of a kind that records use. Every record adds to the rows of the
+// largest levels, which name its ids in far fewer rows than the records.
+std::unordered_set<std::int64_t> NamesInUse(Database& db, int kind) {
+    static constexpr const char* kColumns[kKinds] = {"user_id", "computer_id", "program_id", "window_id"};
+    Statement read(db, std::string("SELECT DISTINCT ") + kColumns[kind] + " FROM " +
+                           LargestLevel(kind == kWindows).name + (kind == kWindows ? "_windows" : "_programs"));
+    std::unordered_set<std::int64_t> used;
+    while (read.Step()) used.insert(read.Int64(0));
+    return used;
+}
+
+// A snapshot's names that no record uses, to be checked again as they go.
+NameSets FindUnusedNames(Database& db) {
+    NameSets found;
     Transaction snapshot(db, Transaction::Kind::Read);
-    found.pruneGeneration = ReadCounter(db, kPruneGeneration);
-    Statement last(db, "SELECT coalesce(max(id), 0) FROM activity");
-    found.seenRecordId = last.Step() ? last.Int64(0) : 0;
-    std::array<std::unordered_set<std::int64_t>, kKinds> used;
-    Statement programRows(db, "SELECT DISTINCT user_id, computer_id, program_id FROM " +
-                                  std::string(LargestLevel(false).name) + "_programs");
-    while (programRows.Step()) {
-        for (int kind : {kUsers, kComputers, kPrograms}) used[kind].insert(programRows.Int64(kind));
-    }
-    Statement windowRows(db, "SELECT DISTINCT window_id FROM " + std::string(LargestLevel(true).name) + "_windows");
-    while (windowRows.Step()) used[kWindows].insert(windowRows.Int64(0));
     for (int kind = 0; kind < kKinds; ++kind) {
+        const auto used = NamesInUse(db, kind);
         for (const std::int64_t id : AllIds(db, kNameTables[kind])) {
-            if (!used[kind].contains(id)) found.unused[kind].insert(id);
+            if (!used.contains(id)) found[kind].insert(id);
         }
     }
     snapshot.Commit();
     return found;
 }
 
-// One transaction: removes up to kNamesPerTransaction unused names of a kind.
-// False when records were removed since the snapshot (another prune): the
-// record ids no longer tell which records are new, so the caller looks again.
-bool RemoveNames(Database& db, Candidates& candidates, int kind, PruneSummary& summary) {
+// One transaction: removes up to kNamesPerTransaction of the unused names of
+// a kind. Writers wait for it, and it looks again at which names the records
+// use, so that a name that records written since the snapshot use stays.
+void RemoveNames(Database& db, std::set<std::int64_t>& unused, int kind, PruneSummary& summary) {
     Transaction transaction(db, Transaction::Kind::Write);
-    if (ReadCounter(db, kPruneGeneration) != candidates.pruneGeneration) return false;
-    // Records written since the snapshot use their names.
-    Statement newer(db,
-                    "SELECT id, user_id, computer_id, program_id, window_id FROM activity WHERE id > ?1 ORDER BY id");
-    newer.Bind(1, candidates.seenRecordId);
-    while (newer.Step()) {
-        candidates.seenRecordId = newer.Int64(0);
-        for (int k = 0; k < kKinds; ++k) candidates.unused[k].erase(newer.Int64(k + 1));
-    }
-    std::set<std::int64_t>& unused = candidates.unused[kind];
+    const auto used = NamesInUse(db, kind);
     std::vector<std::int64_t> chunk;
     for (auto it = unused.begin(); it != unused.end() && chunk.size() < kNamesPerTransaction;) {
-        chunk.push_back(*it);
+        if (!used.contains(*it)) chunk.push_back(*it);
         it = unused.erase(it);
     }
     if (kind == kPrograms) {
@@ -234,7 +224,6 @@ bool RemoveNames(Database& db, Candidates& candidates, int kind, PruneSummary& s
         case kPrograms: summary.programs += removed; break;
         default: summary.windowTitles += removed; break;
     }
-    return true;
 }
 
 bool Stopping(const PruneOptions& options) { return options.stopping && options.stopping(); }
@@ -270,20 +259,17 @@ PruneSummary PruneStore(Database& db, const PruneOptions& options) {
     }
     db.RefreshPlannerStatistics();
     // Titles before programs: a title names its program.
-    for (;;) {
-        Candidates candidates = FindUnusedNames(db);
-        bool seenAgain = false;
-        for (const int kind : {kWindows, kUsers, kComputers, kPrograms}) {
-            while (!seenAgain && !candidates.unused[kind].empty()) {
-                if (Stopping(options)) {
-                    summary.stopped = true;
-                    return summary;
-                }
-                seenAgain = !RemoveNames(db, candidates, kind, summary);
+    NameSets unused = FindUnusedNames(db);
+    for (const int kind : {kWindows, kUsers, kComputers, kPrograms}) {
+        while (!unused[kind].empty()) {
+            if (Stopping(options)) {
+                summary.stopped = true;
+                return summary;
             }
+            RemoveNames(db, unused[kind], kind, summary);
         }
-        if (!seenAgain) return summary;
     }
+    return summary;
 }
 
 std::optional<std::int64_t> ParseUtcDate(std::string_view text) {

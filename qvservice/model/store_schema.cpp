@@ -2,6 +2,7 @@
 
 #include "qvservice/model/time_buckets.h"
 #include "qvservice/store/store_database.h"
+#include "records/log.h"
 
 #include <algorithm>
 #include <string>
@@ -26,17 +27,7 @@ CREATE TABLE window_titles(
   program_id {integer} NOT NULL REFERENCES programs(id),
   title {name} NOT NULL,
   UNIQUE(program_id, title));
-CREATE TABLE activity(
-  id {id},
-  user_id {integer} NOT NULL,
-  computer_id {integer} NOT NULL,
-  program_id {integer} NOT NULL,
-  window_id {integer} NOT NULL,
-  start_ms {integer} NOT NULL,
-  duration_ms {integer} NOT NULL,
-  keyboard_events {integer} NOT NULL,
-  mouse_events {integer} NOT NULL);
-CREATE INDEX activity_by_start ON activity(start_ms);
+{activity}
 CREATE TABLE imports(
   id {id},
   content_sha256 {blob} NOT NULL UNIQUE,
@@ -47,6 +38,22 @@ CREATE TABLE imports(
 CREATE TABLE store_info(key TEXT PRIMARY KEY, value {integer} NOT NULL){keyed};
 INSERT INTO store_info(key, value) VALUES('max_duration_ms', 0);
 INSERT INTO store_info(key, value) VALUES('latest_end_ms', 0);
+)sql";
+
+// Keyed by start, so that a period's records are found without an index of
+// their own: SQLite keeps them in that order.
+constexpr const char* kActivityTable = R"sql(
+CREATE TABLE activity(
+  id {record_id},
+  user_id {integer} NOT NULL,
+  computer_id {integer} NOT NULL,
+  program_id {integer} NOT NULL,
+  window_id {integer} NOT NULL,
+  start_ms {integer} NOT NULL,
+  duration_ms {integer} NOT NULL,
+  keyboard_events {integer} NOT NULL,
+  mouse_events {integer} NOT NULL,
+  PRIMARY KEY(start_ms, id)){keyed};
 )sql";
 
 // The latest end of a store's records, found among those that started at
@@ -91,9 +98,9 @@ std::string RollupSchema(const BucketLevel& level) {
 
 std::string WithTypes(std::string sql, const Dialect& types) {
     const std::pair<std::string_view, const char*> names[] = {
-        {"{recorders}", kRecordersTable}, {"{id}", types.idColumn}, {"{integer}", types.integer},
-        {"{real}", types.real},           {"{name}", types.name},   {"{blob}", types.blob},
-        {"{keyed}", types.keyedTable}};
+        {"{recorders}", kRecordersTable}, {"{activity}", kActivityTable}, {"{record_id}", types.recordId},
+        {"{id}", types.idColumn},         {"{integer}", types.integer},   {"{real}", types.real},
+        {"{name}", types.name},           {"{blob}", types.blob},         {"{keyed}", types.keyedTable}};
     for (const auto& [token, type] : names) {
         for (std::size_t at = sql.find(token); at != std::string::npos; at = sql.find(token, at)) {
             sql.replace(at, token.size(), type);
@@ -144,6 +151,27 @@ void AddRollupLevel(Database& db, std::string_view name, std::string_view finerN
     }
 }
 
+// Version 5's records were keyed by an id of their own, with an index of
+// starts. Where the engine keeps a table in key order, they are copied into
+// start order, numbered within each start; a database server's rows have no
+// order, and only its key changes.
+void KeyRecordsByStart(Database& db) {
+    if (std::string_view(db.Types().keyedTable).empty()) {
+        db.Exec("ALTER TABLE activity DROP CONSTRAINT activity_pkey, ADD PRIMARY KEY (start_ms, id)");
+        db.Exec("DROP INDEX activity_by_start");
+        return;
+    }
+    LogLine(db.Name() + ": keying the records by their start; a large store takes minutes");
+    db.Exec("ALTER TABLE activity RENAME TO activity_by_id");
+    db.Exec(WithTypes(kActivityTable, db.Types()));
+    // The start index gives them in that order: no sort.
+    db.Exec(
+        "INSERT INTO activity SELECT row_number() OVER (PARTITION BY start_ms ORDER BY id) - 1, user_id, "
+        "computer_id, program_id, window_id, start_ms, duration_ms, keyboard_events, mouse_events FROM "
+        "activity_by_id");
+    db.Exec("DROP TABLE activity_by_id");
+}
+
 // Stores written before it existed get it at their next write; readers only
 // lose speed without it.
 std::string LongRecordIndex() {
@@ -160,8 +188,7 @@ void EnsureSchema(Database& db) {
 }
 
 void InitSchema(Database& db) {
-    const int version = db.SchemaVersion();
-    if (version >= kOldestReadableVersion && version <= kStoreVersion) return;
+    if (db.SchemaVersion() == kStoreVersion) return;
     EnsureSchema(db);
 }
 
@@ -189,6 +216,7 @@ void PrepareSchema(Database& db) {
         db.Exec("DROP TABLE IF EXISTS all_windows");
         db.Exec(kAddLatestEnd);
     }
+    if (version < 6) KeyRecordsByStart(db);
     if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a

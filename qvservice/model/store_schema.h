@@ -16,9 +16,10 @@ class Database;
 // Version 2 adds the recorders' numbers (recorders), version 3 the
 // all-time rollups (all_programs, all_windows), version 4 those of 128 and of
 // 4 days, version 5 the records' latest end and moves the title totals of all
-// time to 128 days (days128_windows). Answers need version 5: older stores
-// are upgraded by init, by serve at its start and by any write.
-inline constexpr int kStoreVersion = 5;
+// time to 128 days (days128_windows), version 6 keys the records by their
+// start. Answers need version 5, writes version 6: older stores are upgraded
+// by init, by serve at its start and by any write.
+inline constexpr int kStoreVersion = 6;
 inline constexpr int kOldestReadableVersion = 5;
 inline constexpr int kOldestUpgradableVersion = 1;
 
@@ -64,8 +65,6 @@ void RaiseRecordExtent(Database& db, const RecordExtent& written);
 // Raised whenever names are removed: ids that a writer kept from an earlier
 // transaction may name nothing now.
 inline constexpr const char* kNamesGeneration = "names_generation";
-// Raised whenever records are removed.
-inline constexpr const char* kPruneGeneration = "prune_generation";
 // 0 for a counter never raised.
 std::int64_t ReadCounter(Database& db, const char* key);
 void RaiseCounter(Database& db, const char* key);

@@ -184,8 +184,17 @@ void SqliteDatabase::KeepPrepared(std::string sql, sqlite3_stmt* stmt) noexcept 
 }
 
 const Dialect& SqliteDatabase::Types() const {
-    static constexpr Dialect kTypes{"INTEGER PRIMARY KEY", "INTEGER", "REAL", "TEXT", "BLOB",
-                                    " WITHOUT ROWID",      "",        true,   "",     1};
+    static constexpr Dialect kTypes{"INTEGER PRIMARY KEY",
+                                    "INTEGER NOT NULL",
+                                    "INTEGER",
+                                    "REAL",
+                                    "TEXT",
+                                    "BLOB",
+                                    " WITHOUT ROWID",
+                                    "",
+                                    true,
+                                    "",
+                                    1};
     return kTypes;
 }
 
@@ -206,6 +215,18 @@ void SqliteDatabase::Exec(const std::string& sql) {
 std::unique_ptr<BulkLoader> SqliteDatabase::Load(const std::string& table, const std::vector<std::string>& columns) {
     return std::make_unique<SqliteLoader>(
         *this, "INSERT INTO " + table + "(" + CommaSeparated(columns) + ") VALUES(" + Parameters(columns.size()) + ")",
+        columns.size());
+}
+
+std::unique_ptr<BulkLoader> SqliteDatabase::LoadByStart(const std::string& table,
+                                                        const std::vector<std::string>& columns) {
+    const auto start = std::find(columns.begin(), columns.end(), "start_ms");
+    if (start == columns.end()) throw std::logic_error("rows keyed by start need a start_ms");
+    const std::string startParameter = "?" + std::to_string(start - columns.begin() + 1);
+    return std::make_unique<SqliteLoader>(
+        *this,
+        "INSERT INTO " + table + "(id, " + CommaSeparated(columns) + ") VALUES((SELECT coalesce(max(id) + 1, 0) FROM " +
+            table + " WHERE start_ms = " + startParameter + "), " + Parameters(columns.size()) + ")",
         columns.size());
 }
 

@@ -23,6 +23,7 @@ public:
     std::unique_ptr<StatementBackend> Prepare(std::string_view sql) override;
     void Exec(const std::string& sql) override;
     std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) override;
+    std::unique_ptr<BulkLoader> LoadByStart(const std::string& table, const std::vector<std::string>& columns) override;
     std::unique_ptr<BulkLoader> Merge(const std::string& table, const std::vector<std::string>& keys,
                                       const std::vector<std::string>& sums) override;
     void Begin(TransactionKind kind) override;

@@ -35,7 +35,11 @@ private:
 
 // Column types in the schema's SQL, by engine.
 struct Dialect {
-    const char* idColumn;    // an integer key the store assigns
+    const char* idColumn;  // an integer key the store assigns
+    // The records' id, the second part of their key after the start: on
+    // SQLite the writer's number among the records of one start, mostly 0,
+    // which takes no bytes; on a database server an identity.
+    const char* recordId;
     const char* integer;     // 64-bit integer
     const char* real;        // double
     const char* name;        // names and titles: any bytes, compared byte for byte
@@ -107,6 +111,10 @@ public:
     // Runs statements that take no parameters and return no rows.
     virtual void Exec(const std::string& sql) = 0;
     virtual std::unique_ptr<BulkLoader> Load(const std::string& table, const std::vector<std::string>& columns) = 0;
+    // Load into a table keyed by (start_ms, id): each row also gets an id that
+    // no row of the same start has.
+    virtual std::unique_ptr<BulkLoader> LoadByStart(const std::string& table,
+                                                    const std::vector<std::string>& columns) = 0;
     // Rows of keys then sums: a row whose key the table holds (its primary
     // key) adds its sums to that row's. A key must come once per Finish.
     virtual std::unique_ptr<BulkLoader> Merge(const std::string& table, const std::vector<std::string>& keys,

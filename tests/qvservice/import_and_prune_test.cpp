@@ -380,12 +380,15 @@ bool Pruned(const ActivityRecord& record) {
 std::vector<ActivityRecord> Records(std::size_t count) {
     std::mt19937_64 random(613);
     auto records = RandomRecords(random, count, kCut - 30 * kDay, kCut + 10 * kDay);
-    records.insert(records.end(),
-                   {{"gone", "GONE-PC", "gone.exe", "", "Gone", kCut - 20 * kDay, kHour, 7, 9},
-                    {"anna", "WS-01", "browser.exe", "", "old title", kCut - 3 * kDay, 0, 5, 5},
-                    {"anna", "WS-01", "editor.exe", "", "crossing", kCut - 5 * kHour - 7, 9 * kHour, 333, 1},
-                    {"ben", "LAB-7", "mail.exe", "", "at the cut", kCut, 0, 3, 4},
-                    {"ben", "LAB-7", "mail.exe", "", "up to the cut", kCut - kHour, kHour, 1, 1}});
+    records.insert(
+        records.end(),
+        {{"gone", "GONE-PC", "gone.exe", "", "Gone", kCut - 20 * kDay, kHour, 7, 9},
+         {"gone", "GONE-PC", "gone.exe", "", "Gone", kCut - 20 * kDay, kHour, 7, 9},        // the same again
+         {"ben", "LAB-7", "mail.exe", "", "up to the cut", kCut - 5 * kHour - 7, 0, 2, 2},  // beside "crossing"
+         {"anna", "WS-01", "browser.exe", "", "old title", kCut - 3 * kDay, 0, 5, 5},
+         {"anna", "WS-01", "editor.exe", "", "crossing", kCut - 5 * kHour - 7, 9 * kHour, 333, 1},
+         {"ben", "LAB-7", "mail.exe", "", "at the cut", kCut, 0, 3, 4},
+         {"ben", "LAB-7", "mail.exe", "", "up to the cut", kCut - kHour, kHour, 1, 1}});
     return records;
 }
 

@@ -375,11 +375,24 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
         }
         db->Exec("DELETE FROM store_info WHERE key = 'latest_end_ms'");
         db->SetSchemaVersion(older);
+        // The records keyed by an id of their own, with an index of starts.
         if (server::IsPostgresStore(store)) {
             db->Exec(
                 "ALTER TABLE activity ADD FOREIGN KEY (user_id) REFERENCES users(id), "
-                "ADD FOREIGN KEY (window_id) REFERENCES window_titles(id)");
+                "ADD FOREIGN KEY (window_id) REFERENCES window_titles(id), DROP CONSTRAINT activity_pkey, "
+                "ADD PRIMARY KEY (id)");
+        } else {
+            db->Exec("ALTER TABLE activity RENAME TO keyed_by_start");
+            db->Exec(
+                "CREATE TABLE activity(id INTEGER PRIMARY KEY, user_id INTEGER NOT NULL, computer_id INTEGER NOT "
+                "NULL, program_id INTEGER NOT NULL, window_id INTEGER NOT NULL, start_ms INTEGER NOT NULL, "
+                "duration_ms INTEGER NOT NULL, keyboard_events INTEGER NOT NULL, mouse_events INTEGER NOT NULL)");
+            db->Exec(
+                "INSERT INTO activity SELECT 7, user_id, computer_id, program_id, window_id, start_ms, "
+                "duration_ms, keyboard_events, mouse_events FROM keyed_by_start");
+            db->Exec("DROP TABLE keyed_by_start");
         }
+        db->Exec("CREATE INDEX activity_by_start ON activity(start_ms)");
     }
     LocalService service(Recording(store, certs));
     auto viewer = Viewer(service.Address(), certs, "test-client-alice");
@@ -423,6 +436,12 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
                                "AND contype = 'f'");
         EXPECT_TRUE(keys.Step() && keys.Int64(0) == 0) << "the writer checks the names once a write instead";
     }
+    server::Statement startIndex(*db, Postgres()
+                                          ? "SELECT count(*) FROM pg_indexes WHERE indexname = 'activity_by_start'"
+                                          : "SELECT count(*) FROM sqlite_master WHERE name = 'activity_by_start' "
+                                            "OR (name = 'activity' AND sql NOT LIKE '%WITHOUT ROWID')");
+    EXPECT_TRUE(startIndex.Step() && startIndex.Int64(0) == 0)
+        << "the records keyed by start, without an index of starts";
     server::Transaction transaction(*db, server::Transaction::Kind::Write);
     server::RecordWriter writer(*db);
     writer.AddResolved({1, 1, 1, 999'999}, 0, 1, 0, 0);
