@@ -2,7 +2,8 @@
 // computer certificate's name, send records in batches through the real
 // recording method of a qvservice child process, on a new store of each
 // engine. Prints records per second, batch latency percentiles and the
-// service's peak memory. With --relay, then the relay's phase: a real
+// service's peak memory, then the rate of qvservice import of the same
+// records from one file. With --relay, then the relay's phase: a real
 // qvrecorder daemon forwarding `qvrecorder send` of --relay-records records
 // to a real service on SQLite, and the daemon's memory while and after it
 // forwards.
@@ -103,6 +104,41 @@ std::vector<ActivityRecord> ScatteredRecords(std::mt19937_64& random, std::size_
     return records;
 }
 
+// The test certificates name two computers; recorders share them, each with its own id.
+std::string ComputerOf(std::size_t recorder) { return recorder % 2 == 0 ? "WS-01" : "WS-02"; }
+
+// A recorder's next count records, of the chosen mix.
+std::vector<ActivityRecord> NextRecords(const Options& options, std::size_t recorder, std::size_t count,
+                                        std::mt19937_64& random, std::int64_t& clockMs) {
+    return options.mix == "office"
+               ? OfficeRecords(random, count, ComputerOf(recorder), "CORP\\user" + std::to_string(recorder), clockMs)
+               : ScatteredRecords(random, count, ComputerOf(recorder), clockMs);
+}
+
+std::int64_t FirstStartMs(std::size_t recorder) {
+    return 1'735'689'600'000 + static_cast<std::int64_t>(recorder) * 1000;
+}
+
+// The same records as qvservice import takes them: one file, in one transaction.
+void RunImport(const std::string& engine, const std::string& store, const TempDir& dir, const Options& options) {
+    std::vector<ActivityRecord> records;
+    for (std::size_t t = 0; t < options.recorders; ++t) {
+        std::mt19937_64 random(t);
+        std::int64_t clockMs = FirstStartMs(t);
+        const auto more = NextRecords(options, t, options.records / options.recorders, random, clockMs);
+        records.insert(records.end(), more.begin(), more.end());
+    }
+    const std::string file = dir.File("records.csv");
+    WriteFile(file, RecordsCsv(records));
+    const auto start = Clock::now();
+    const ToolResult run = RunQvservice({"import", "--store", store, file});
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (run.exitCode != 0) throw std::runtime_error("qvservice import failed: " + run.err);
+    std::printf("%-10s import of %zu records (%s) from one file: %.1f s, %.0f records/s\n", engine.c_str(),
+                records.size(), options.mix.c_str(), seconds, static_cast<double>(records.size()) / seconds);
+    std::fflush(stdout);
+}
+
 void Run(const std::string& engine, const std::string& store, const TempDir& dir, const Options& options) {
     const std::string certs = CopyTestCertificates(dir);
     WriteRecords(store, {});
@@ -116,20 +152,14 @@ void Run(const std::string& engine, const std::string& store, const TempDir& dir
     std::vector<std::thread> threads;
     for (std::size_t t = 0; t < options.recorders; ++t) {
         threads.emplace_back([&, t] {
-            // The test certificates name two computers; recorders share them, each with its own id.
-            const std::string computer = t % 2 == 0 ? "WS-01" : "WS-02";
-            const auto stub = RecorderStub(address, certs, "test-recorder-" + computer);
+            const auto stub = RecorderStub(address, certs, "test-recorder-" + ComputerOf(t));
             std::mt19937_64 random(t);
             std::string id(16, '\0');
             for (auto& byte : id) byte = static_cast<char>(random());
-            std::int64_t clockMs = 1'735'689'600'000 + static_cast<std::int64_t>(t) * 1000;
+            std::int64_t clockMs = FirstStartMs(t);
             for (std::size_t sent = 0; sent < perRecorder; sent += options.batch) {
                 const std::size_t n = std::min(options.batch, perRecorder - sent);
-                const auto batch =
-                    WireBatch(id, sent + 1,
-                              options.mix == "office"
-                                  ? OfficeRecords(random, n, computer, "CORP\\user" + std::to_string(t), clockMs)
-                                  : ScatteredRecords(random, n, computer, clockMs));
+                const auto batch = WireBatch(id, sent + 1, NextRecords(options, t, n, random, clockMs));
                 const auto began = Clock::now();
                 const grpc::Status status = SendBatch(*stub, batch);
                 latencies[t].push_back(std::chrono::duration<double, std::milli>(Clock::now() - began).count());
@@ -249,11 +279,13 @@ int main(int argc, char** argv) {
         if (options.engine != "postgres" && options.engine != "none") {
             const TempDir dir;
             Run("SQLite", dir.File("store.db"), dir, options);
+            RunImport("SQLite", dir.File("imported.db"), dir, options);
         }
         if (options.engine != "sqlite" && options.engine != "none") {
             const TempDir dir;
             // The throw-away cluster runs with fsync off, as the tests' does.
             Run("PostgreSQL", PostgresCluster::Shared().NewDatabase(), dir, options);
+            RunImport("PostgreSQL", PostgresCluster::Shared().NewDatabase(), dir, options);
         }
         if (options.relay) RunRelay(options);
     } catch (const std::exception& error) {
