@@ -42,7 +42,7 @@ void RollupAccumulator::Gather(const RecordIds& ids, std::int64_t startMs, std::
     keyboardEvents *= sign;
     mouseEvents *= sign;
     for (std::size_t level = 0; level < kBucketLevelCount; ++level) {
-        ForEachBucket(startMs, durationMs, kBucketLevels[level].ms,
+        ForEachBucket(startMs, durationMs, kBucketLevels[level],
                       [&](std::int64_t bucket, std::int64_t timeMs, double share) {
                           for (const bool windowLevel : {false, true}) {
                               if (windowLevel && !kBucketLevels[level].windows) continue;

@@ -66,7 +66,7 @@ void DropBucketsBefore(Database& db, const std::optional<std::int64_t>& earliest
                        const std::vector<std::int64_t>& programs) {
     for (const BucketLevel& level : kBucketLevels) {
         const std::int64_t below =
-            earliestStart ? FloorDiv(*earliestStart, level.ms) : std::numeric_limits<std::int64_t>::max();
+            earliestStart ? BucketOf(level, *earliestStart) : std::numeric_limits<std::int64_t>::max();
         const std::string name = level.name;
         Statement dropPrograms(db, "DELETE FROM " + name + "_programs WHERE bucket < ?1");
         dropPrograms.Bind(1, below);
@@ -85,9 +85,9 @@ void DropBucketsBefore(Database& db, const std::optional<std::int64_t>& earliest
 // Once no record left ends by the cut: a row of a bucket that ends by the
 // cut and holds no time has no record any more (a record with a duration
 // adds time to each bucket it overlaps, and those without one that remain
-// start at the cut or later). The bucket around the cut (a block, when the
-// cut is not a block's start) may still hold records without a duration
-// from the cut on: its rows without time stay when the hours of that block
+// start at the cut or later). The bucket around the cut (a month, say, when
+// the cut is not a month's start) may still hold records without a duration
+// from the cut on: its rows without time stay when the hours of that bucket
 // hold the same names, with their events, whole numbers then, rounded back
 // from any residue.
 void DropEmptyRowsBeforeCut(Database& db, std::int64_t cutMs) {
@@ -95,7 +95,7 @@ void DropEmptyRowsBeforeCut(Database& db, std::int64_t cutMs) {
     // Hours first: the block's check reads them.
     for (auto level = kBucketLevels.rbegin(); level != kBucketLevels.rend(); ++level) {
         const std::string name = level->name;
-        const std::int64_t cutBucket = FloorDiv(cutMs, level->ms);
+        const std::int64_t cutBucket = BucketOf(*level, cutMs);
         Statement programRows(db, "DELETE FROM " + name + "_programs WHERE bucket < ?1 AND time_ms = 0");
         programRows.Bind(1, cutBucket);
         programRows.Step();
@@ -109,9 +109,9 @@ void DropEmptyRowsBeforeCut(Database& db, std::int64_t cutMs) {
                 windowRows.Step();
             }
         }
-        if (cutMs % level->ms == 0) continue;
-        const std::int64_t firstHour = cutBucket * (level->ms / kMsPerHour);
-        const std::int64_t endHour = firstHour + level->ms / kMsPerHour;
+        if (BucketStartMs(*level, cutBucket) == cutMs) continue;
+        const std::int64_t firstHour = BucketStartMs(*level, cutBucket) / kMsPerHour;
+        const std::int64_t endHour = BucketStartMs(*level, cutBucket + 1) / kMsPerHour;
         for (const bool windowLevel : {false, true}) {
             if (windowLevel && !level->windows) continue;
             const std::string table = name + (windowLevel ? "_windows" : "_programs");

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 namespace qv::server {
@@ -130,25 +131,58 @@ const BucketLevel& Level(std::string_view name) {
                          [&](const BucketLevel& level) { return level.name == name; });
 }
 
-// A level's tables that an older store lacks, summed from a finer level it
-// has: both, or (titlesOnly) the title table of a level that kept program
-// totals only.
-void AddRollupLevel(Database& db, std::string_view name, std::string_view finerName, bool titlesOnly = false) {
+// The bucket of a finer level's row in a level ratio times as large: floor
+// division on both engines, whose "/" truncates toward zero.
+std::string CoarserBucket(std::int64_t ratio) {
+    const std::string r = std::to_string(ratio);
+    return "(bucket - ((bucket % " + r + ") + " + r + ") % " + r + ") / " + r;
+}
+
+// A level's tables that an older store lacks, summed from the rows of a finer
+// level it has (joined to from, when given), bucket naming their bucket in
+// the new level.
+void AddRollupLevel(Database& db, std::string_view name, std::string_view finerName, const std::string& bucket,
+                    const std::string& join = "") {
     const BucketLevel& level = Level(name);
     const BucketLevel& finer = Level(finerName);
-    // Floor division on both engines, whose "/" truncates toward zero.
-    const std::string ratio = std::to_string(level.ms / finer.ms);
-    const std::string bucket = "(bucket - ((bucket % " + ratio + ") + " + ratio + ") % " + ratio + ") / " + ratio;
-    for (std::size_t windowLevel = titlesOnly ? 1 : 0; windowLevel < (level.windows ? 2u : 1u); ++windowLevel) {
+    for (std::size_t windowLevel = 0; windowLevel < (level.windows ? 2u : 1u); ++windowLevel) {
         db.Exec(WithTypes(RollupTable(level, windowLevel == 1), db.Types()));
         const char* suffix = windowLevel ? "_windows" : "_programs";
         std::string keys;
         for (const std::string& key : kRollupKey[windowLevel]) keys += ", " + (key == "bucket" ? bucket : key);
         db.Exec("INSERT INTO " + std::string(level.name) + suffix + "(" + CommaSeparated(kRollupKey[windowLevel]) +
                 ", time_ms, keyboard_events, mouse_events) SELECT " + keys.substr(2) +
-                ", sum(time_ms), sum(keyboard_events), sum(mouse_events) FROM " + finer.name + suffix + " GROUP BY " +
-                keys.substr(2));
+                ", sum(time_ms), sum(keyboard_events), sum(mouse_events) FROM " + finer.name + suffix + join +
+                " GROUP BY " + keys.substr(2));
     }
+}
+
+void AddRollupLevel(Database& db, std::string_view name, std::string_view finerName) {
+    AddRollupLevel(db, name, finerName, CoarserBucket(Level(name).ms / Level(finerName).ms));
+}
+
+// Calendar months summed from the days, through a table of each day's month;
+// years from the months.
+void AddMonthsAndYears(Database& db) {
+    db.Exec(WithTypes("CREATE TEMPORARY TABLE day_months(day {integer} PRIMARY KEY, month {integer} NOT NULL)",
+                      db.Types()));
+    std::int64_t first = 0, last = -1;
+    {
+        Statement days(db, "SELECT min(bucket), max(bucket) FROM day_programs");
+        if (days.Step() && !days.IsNull(0)) std::tie(first, last) = std::pair(days.Int64(0), days.Int64(1));
+    }
+    {
+        Statement add(db, "INSERT INTO day_months(day, month) VALUES(?1, ?2)");
+        for (std::int64_t day = first; day <= last; ++day) {
+            add.Reset();
+            add.Bind(1, day);
+            add.Bind(2, BucketOf(Level("month"), day * kMsPerDay));
+            add.Step();
+        }
+    }
+    AddRollupLevel(db, "month", "day", "month", " JOIN day_months ON day = bucket");
+    db.Exec("DROP TABLE day_months");
+    AddRollupLevel(db, "year", "month", CoarserBucket(Level("year").months / Level("month").months));
 }
 
 // Version 5's records were keyed by an id of their own, with an index of
@@ -206,17 +240,18 @@ void PrepareSchema(Database& db) {
     CheckVersion(db, version, kOldestUpgradableVersion);
     if (version < 2) db.Exec(WithTypes(kRecordersTable, db.Types()));
     if (version < 3) AddRollupLevel(db, "all", "block");
-    if (version < 4) {
-        AddRollupLevel(db, "days128", "block");
-        AddRollupLevel(db, "days4", "day");
-    }
+    if (version < 4) AddRollupLevel(db, "days4", "day");
     if (version < 5) {
-        // The title totals of all time move to 128 days, where years are read.
-        if (version == 4) AddRollupLevel(db, "days128", "block", true);
         db.Exec("DROP TABLE IF EXISTS all_windows");
         db.Exec(kAddLatestEnd);
     }
-    if (version < 6) KeyRecordsByStart(db);
+    if (version < 6) {
+        // Calendar years and months replace the 128-day buckets.
+        db.Exec("DROP TABLE IF EXISTS days128_programs");
+        db.Exec("DROP TABLE IF EXISTS days128_windows");
+        AddMonthsAndYears(db);
+        KeyRecordsByStart(db);
+    }
     if (version < kStoreVersion) db.SetSchemaVersion(kStoreVersion);
     db.Exec(LongRecordIndex());
     // Foreign keys would check the activity's names once a row, most of a

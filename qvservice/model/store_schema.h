@@ -16,11 +16,11 @@ class Database;
 // Version 2 adds the recorders' numbers (recorders), version 3 the
 // all-time rollups (all_programs, all_windows), version 4 those of 128 and of
 // 4 days, version 5 the records' latest end and moves the title totals of all
-// time to 128 days (days128_windows), version 6 keys the records by their
-// start. Answers need version 5, writes version 6: older stores are upgraded
-// by init, by serve at its start and by any write.
+// time to 128 days, version 6 keys the records by their start and replaces
+// the 128 days with calendar years and months. Older stores are upgraded by
+// init, by serve at its start and by any write.
 inline constexpr int kStoreVersion = 6;
-inline constexpr int kOldestReadableVersion = 5;
+inline constexpr int kOldestReadableVersion = 6;
 inline constexpr int kOldestUpgradableVersion = 1;
 
 // The keys of the rollup tables: at program level, and at window-title level.

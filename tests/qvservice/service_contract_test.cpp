@@ -368,9 +368,10 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     const int older = Postgres() ? 4 : 1;
     {
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
-        db->Exec("DROP TABLE days128_windows");
+        for (const char* table : {"year_programs", "year_windows", "month_programs", "month_windows"})
+            db->Exec(std::string("DROP TABLE ") + table);
         if (older == 1) {
-            for (const char* table : {"recorders", "all_programs", "days128_programs", "days4_programs"})
+            for (const char* table : {"recorders", "all_programs", "days4_programs"})
                 db->Exec(std::string("DROP TABLE ") + table);
         }
         db->Exec("DELETE FROM store_info WHERE key = 'latest_end_ms'");
