@@ -21,24 +21,22 @@ namespace {
 constexpr std::size_t kIdsPerStatement = 500;
 constexpr std::size_t kNamesPerTransaction = 10'000;
 
-// "?, ?" for ids, "(?, ?), (?, ?)" for pairs of them.
-std::string Placeholders(std::size_t count, std::size_t width) {
-    const std::string one = width == 1 ? "?" : "(?, ?)";
+std::string Placeholders(std::size_t count) {
     std::string list;
-    for (std::size_t i = 0; i < count; ++i) list += (i ? ", " : "") + one;
+    for (std::size_t i = 0; i < count; ++i) list += (i ? ", ?" : "?");
     return list;
 }
 
-// Runs sql (with "LIST" for the values, width at a time) over values in
-// pieces; returns what the statements gave back in their first column, if anything.
+// Runs sql (with "(LIST)" for the ids) over ids in pieces; returns what the
+// statements gave back in their first column, if anything.
 template <typename Range>
-std::vector<std::int64_t> EachPiece(Database& db, const std::string& sql, const Range& values, std::size_t width = 1) {
-    const std::vector<std::int64_t> all(values.begin(), values.end());
+std::vector<std::int64_t> EachPiece(Database& db, const std::string& sql, const Range& ids) {
+    const std::vector<std::int64_t> all(ids.begin(), ids.end());
     std::vector<std::int64_t> rows;
-    for (std::size_t from = 0; from < all.size(); from += kIdsPerStatement * width) {
-        const std::size_t count = std::min(kIdsPerStatement * width, all.size() - from);
+    for (std::size_t from = 0; from < all.size(); from += kIdsPerStatement) {
+        const std::size_t count = std::min(kIdsPerStatement, all.size() - from);
         std::string text = sql;
-        text.replace(text.find("LIST"), 4, Placeholders(count / width, width));
+        text.replace(text.find("LIST"), 4, Placeholders(count));
         Statement statement(db, text);
         for (std::size_t i = 0; i < count; ++i) statement.Bind(static_cast<int>(i + 1), all[from + i]);
         while (statement.Step()) rows.push_back(statement.Int64(0));
@@ -147,20 +145,29 @@ std::size_t PruneBatch(Database& db, std::int64_t cutMs, std::size_t limit) {
     select.Bind(1, cutMs);
     select.Bind(2, static_cast<std::int64_t>(limit));
     RollupAccumulator rollups(db);
-    std::vector<std::int64_t> keys;  // start and id of each
+    std::size_t removed = 0;
+    std::int64_t lastStart = 0, lastId = 0;
     std::set<std::int64_t> programs;
     while (select.Step()) {
-        keys.push_back(select.Int64(0));
-        keys.push_back(select.Int64(1));
+        ++removed;
+        lastStart = select.Int64(0);
+        lastId = select.Int64(1);
         const RecordIds record{select.Int64(2), select.Int64(3), select.Int64(4), select.Int64(5)};
         programs.insert(record.program);
         rollups.Remove(record, select.Int64(0), select.Int64(6), static_cast<double>(select.Int64(7)),
                        static_cast<double>(select.Int64(8)));
     }
     rollups.Flush();
-    EachPiece(db, "DELETE FROM activity WHERE (start_ms, id) IN (VALUES LIST)", keys, 2);
+    // The same records, through the last one's key: no other writer runs
+    // beside this transaction.
+    Statement remove(db,
+                     "DELETE FROM activity WHERE start_ms < ?1 AND start_ms + duration_ms <= ?1 AND start_ms <= ?2 "
+                     "AND (start_ms < ?2 OR id <= ?3)");
+    remove.Bind(1, cutMs);
+    remove.Bind(2, lastStart);
+    remove.Bind(3, lastId);
+    if (removed > 0) remove.Step();
     DropBucketsBefore(db, EarliestStart(db), {programs.begin(), programs.end()});
-    const std::size_t removed = keys.size() / 2;
     if (removed < limit) DropEmptyRowsBeforeCut(db, cutMs);
     transaction.Commit();
     return removed;

@@ -6,6 +6,7 @@
 #include "qvservice/import/batch_ingest.h"
 #include "qvservice/import/csv_import.h"
 #include "qvservice/model/icon_file.h"
+#include "qvservice/model/store_pruner.h"
 #include "qvservice/model/time_buckets.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/new_store_file.h"
@@ -445,6 +446,22 @@ TEST_P(Prune, LaterAnswersStayByteForByteAndTheStoreMatchesOneOfTheKeptRecordsOn
         << run.out;
     // A database server may sum in another order once its statistics change: there, as the report shows them.
     EXPECT_TRUE(AnswersAfterCut(store, Postgres()) == before);
+}
+
+// Batches end inside a run of records of one start: each goes once, the one that crosses the cut stays.
+TEST_P(Prune, BatchesSplitRecordsOfOneStart) {
+    TempDir dir;
+    const std::string store = NewStore(dir);
+    const ActivityRecord record{"anna", "WS-01", "mail.exe", "", "inbox", kCut - kHour, 60'000, 1, 1};
+    ActivityRecord crossing = record;
+    crossing.durationMs = 2 * kHour;
+    WriteRecords(store, {record, record, crossing, record, record, record});
+    server::PruneOptions options;
+    options.cutMs = kCut;
+    options.batchRecords = 2;
+    const auto summary = server::PruneStore(*server::OpenStore(store, server::Database::Mode::ReadWrite), options);
+    EXPECT_EQ(summary.records, 5);
+    EXPECT_EQ(StoreRowCount(store, "activity"), 1);
 }
 
 QV_ON_EACH_STORE_ENGINE(Prune);
