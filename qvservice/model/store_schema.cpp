@@ -7,8 +7,8 @@
 #include <algorithm>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <utility>
+#include <vector>
 
 namespace qv::server {
 
@@ -166,14 +166,14 @@ void AddRollupLevel(Database& db, std::string_view name, std::string_view finerN
 void AddMonthsAndYears(Database& db) {
     db.Exec(WithTypes("CREATE TEMPORARY TABLE day_months(day {integer} PRIMARY KEY, month {integer} NOT NULL)",
                       db.Types()));
-    std::int64_t first = 0, last = -1;
+    std::vector<std::int64_t> days;
     {
-        Statement days(db, "SELECT min(bucket), max(bucket) FROM day_programs");
-        if (days.Step() && !days.IsNull(0)) std::tie(first, last) = std::pair(days.Int64(0), days.Int64(1));
+        Statement read(db, "SELECT DISTINCT bucket FROM day_programs");
+        while (read.Step()) days.push_back(read.Int64(0));
     }
     {
         Statement add(db, "INSERT INTO day_months(day, month) VALUES(?1, ?2)");
-        for (std::int64_t day = first; day <= last; ++day) {
+        for (const std::int64_t day : days) {
             add.Reset();
             add.Bind(1, day);
             add.Bind(2, BucketOf(Level("month"), day * kMsPerDay));
