@@ -1,8 +1,8 @@
 // Splitting time into buckets of UTC time: all of time, calendar years and
-// months, blocks of 16 days, 4 days, days and hours. Records are split when they are stored,
-// periods when they are asked for: a period is summed from the largest
-// buckets that fit in it, smaller ones toward its edges, and raw records only
-// for the partial hours at its very ends.
+// months, blocks of 16 days, 4 days, days and hours. Records are split when
+// they are stored, periods when they are asked for: a period is summed from
+// the largest buckets that fit in it, smaller ones toward its edges, and raw
+// records only for the partial hours at its very ends.
 #pragma once
 
 #include "qvservice/model/ole_time.h"
