@@ -59,11 +59,7 @@ private:
 std::shared_ptr<FakeServiceState> Server(std::u16string user, std::u16string computer) {
     auto state = std::make_shared<FakeServiceState>();
     state->Answer(0, 0, 0, 0, EntityTable("Computers", {{Variant::I4(1), Text(user), Variant::I4(1)}}));
-    FakeTable report{{{"Id", adInteger, 4}, {"Name", adVarWChar, 255}},
-                     {{Variant::I4(7), Text(computer), Variant::R8(3.6e6), Variant::R8(5), Variant::R8(9)}}};
-    for (const char* field : {"TimeSpent", "KeyboardEvents", "MouseEvents"})
-        report.fields.push_back({field, adDouble, 8});
-    state->Answer(1, 0, 1, 0, std::move(report));
+    state->Answer(1, 0, 1, 0, ReportTable({{7, computer, Variant::R8(3.6e6), 5, 9}}));
     return state;
 }
 
@@ -78,7 +74,7 @@ private slots:
         FakeObject::live = 0;
     }
 
-    void panesAndUserToolbarsToggleWithTheirCheckMarksKeysLockIndicatorsAndMyMenu() {
+    void panesAndUserToolbarsToggleWithTheirCheckMarksKeysAndLockIndicators() {
         CMainFrame frame(nullptr, hive.get());
         QVERIFY(frame.CurrentPaneId() == 126 && frame.GetActiveTreePane() == frame.Pane(126));
         QVERIFY(Shown(frame));
@@ -110,38 +106,9 @@ private slots:
         status->SetLockReader([](CFrameStatusBar::Indicator i) { return i == CFrameStatusBar::kNum; });
         QVERIFY(status->IndicatorPane(CFrameStatusBar::kNum)->isEnabled());
         QVERIFY(!status->IndicatorPane(CFrameStatusBar::kCaps)->isEnabled());
-
-        // My menu is the grid's context menu.
-        QMenu* menu = frame.ContextMenus().Menu(130);
-        QVERIFY(menu && menu->title() == QStringLiteral("My menu"));
-        QList<int> ids;
-        for (const QAction* action : menu->actions()) ids << (action->isSeparator() ? 0 : action->data().toInt());
-        QCOMPARE(ids, (QList<int>{57635, 57634, 57637}));
-
-        CQVGrid* grid = frame.View()->Grid();
-        grid->InsertColumn(0, QStringLiteral("Name"), 80);
-        grid->InsertColumn(1, QStringLiteral("Count"), 80);
-        std::unique_ptr<CGridRow> row = grid->CreateRow(2);
-        row->ReplaceItem(0, std::make_unique<CGridItem>(QStringLiteral("alice")));
-        row->ReplaceItem(1, std::make_unique<CGridItem>(17));
-        grid->AddRow(std::move(row));
-        grid->AdjustLayout();
-        grid->SetCurSel(0);
-        grid->setFocus();
-        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(grid));
-        emit grid->customContextMenuRequested(QPoint(5, 5));
-        QTRY_VERIFY(menu->isVisible());
-        // The grid can copy, not cut or paste.
-        QVERIFY(frame.CommandAction(57634)->isEnabled() && !frame.CommandAction(57635)->isEnabled() &&
-                !frame.CommandAction(57637)->isEnabled());
-        QApplication::clipboard()->clear();
-        frame.CommandAction(57634)->trigger();
-        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("alice\t17"));
-        menu->hide();
-        QVERIFY(frame.CommandAction(57635)->isEnabled());  // the keys stay live
     }
 
-    void exportBeforeAnyReportAndRefreshReloadsTheCurrentTreeAndTheCaptionStays() {
+    void exportBeforeAnyReportRefreshReloadsTheCurrentTreeMyMenuCopiesAndTheCaptionStays() {
         const auto service = Server(u"anna", u"WS-01");
         CQVViewerDoc doc(*hive);
         doc.SetService(std::make_unique<FakeQVQuery>(service));
@@ -165,6 +132,26 @@ private slots:
         QVERIFY(frame.OnCommand(32844));
         QVERIFY(service->queries.size() == 4u && users->topLevelItemCount() == 1);
 
+        // My menu is the report grid's context menu: it can copy, not cut or paste.
+        QMenu* menu = frame.ContextMenus().Menu(130);
+        QVERIFY(menu && menu->title() == QStringLiteral("My menu"));
+        QList<int> ids;
+        for (const QAction* action : menu->actions()) ids << (action->isSeparator() ? 0 : action->data().toInt());
+        QCOMPARE(ids, (QList<int>{57635, 57634, 57637}));
+        CQVGrid* grid = frame.View()->Grid();
+        grid->SetCurSel(0);
+        grid->setFocus();
+        QTRY_COMPARE(QApplication::focusWidget(), static_cast<QWidget*>(grid));
+        emit grid->customContextMenuRequested(QPoint(5, 5));
+        QTRY_VERIFY(menu->isVisible());
+        QVERIFY(frame.CommandAction(57634)->isEnabled() && !frame.CommandAction(57635)->isEnabled() &&
+                !frame.CommandAction(57637)->isEnabled());
+        QApplication::clipboard()->clear();
+        frame.CommandAction(57634)->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("WS-01\t01:00 hours\t5\t9"));
+        menu->hide();
+        QVERIFY(frame.CommandAction(57635)->isEnabled());  // the keys stay live
+
         frame.setWindowTitle(QStringLiteral("Untitled - QVViewer"));
         QCOMPARE(frame.windowTitle(), QStringLiteral("QVViewer"));
         for (int id : {32844, 32827, 32830, 32803, 32803, 59393, 59393}) {
@@ -177,7 +164,6 @@ private slots:
     void theLookFrontPaneToolbarsAndKeysComeBackAndEachTabChangeLeavesOneReportAlive() {
         {
             CMainFrame frame(nullptr, hive.get());
-            QCOMPARE(frame.ApplicationLook(), 32830);
             QVERIFY(Shown(frame));
             ShowFront(frame, 124);
             QVERIFY(frame.OnCommand(32827) && !frame.CommandAction(32830)->isChecked());

@@ -1,8 +1,6 @@
 // qvreport end to end against a real qvservice: files checked against sums by hand, the ways it refuses to write, TLS,
-// and PostgreSQL stores (a database that dies and comes back, two imports at once, a newer store).
+// and PostgreSQL stores (a database that dies and comes back, two imports at once).
 #include "cli/report_options.h"
-#include "qvservice/model/store_schema.h"
-#include "qvservice/store/store_database.h"
 #include "tests/support/postgres_cluster.h"
 #include "tests/support/random_records.h"
 #include "tests/support/service_process.h"
@@ -314,24 +312,6 @@ TEST(QvreportPostgres, TwoImportsAtOnceAddUpInEveryReport) {
             EXPECT_EQ(lines(got.csv), lines(want.csv)) << "round " << round << "\n" << got.csv.toStdString();
         }
     }
-}
-
-TEST(QvreportPostgres, AStoreOfANewerVersionIsRefused) {
-    QV_REQUIRE_POSTGRES();
-    const TempDir dir;
-    const std::string postgres = PostgresCluster::Shared().NewDatabase();
-    ASSERT_EQ(RunQvservice({"init", "--store", postgres}).exitCode, 0);
-    qv::server::OpenStore(postgres, qv::server::Database::Mode::ReadWrite)
-        ->SetSchemaVersion(qv::server::kStoreVersion + 1);
-
-    const std::string newer =
-        "holds a store of version " + std::to_string(qv::server::kStoreVersion + 1) + ", written by a newer qvservice";
-    const auto serve = Serve(postgres);
-    EXPECT_EQ(serve->WaitForExit(), 1) << serve->Log();
-    EXPECT_NE(serve->Log().find(newer), std::string::npos) << serve->Log();
-    const ToolResult imported = Import(postgres, dir.File("records.csv"), Records(5, 10));
-    EXPECT_EQ(imported.exitCode, 1);
-    EXPECT_NE(imported.err.find(newer), std::string::npos) << imported.err;
 }
 
 }  // namespace

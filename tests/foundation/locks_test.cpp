@@ -158,29 +158,26 @@ TEST(FoundationSmartPtr, CountsCopiesConversionsDestroysAtZeroAndDescribeNamesTh
     EXPECT_EQ(destroyed, 2);
 }
 
-// Two threads drop references at the same moment: `separate` gives each its
-// own SmartPtr, otherwise both reset the same one (exchange, then release).
-void ReleaseTogether(bool separate) {
-    destroyed = 0;
-    constexpr int kRounds = 2000;
-    for (int round = 0; round < kRounds; ++round) {
-        SmartPtr<Counted> first = MakeSmart<Counted>();
-        SmartPtr<Counted> second = separate ? first : nullptr;
-        std::latch start(2);
-        const auto reset = [&](SmartPtr<Counted>* ptr) {
-            start.arrive_and_wait();
-            ptr->Reset();
-        };
-        std::thread a(reset, &first), b(reset, separate ? &second : &first);
-        a.join(), b.join();
-    }
-    EXPECT_EQ(destroyed, kRounds);
-    EXPECT_EQ(live, 0);
-}
-
+// Two threads drop references at the same moment: `separate` gives each its own SmartPtr, otherwise both reset the
+// same one (exchange, then release).
 TEST(FoundationSmartPtr, LastReleaseOnTwoThreadsDestroysOnce) {
-    ReleaseTogether(true);
-    ReleaseTogether(false);
+    constexpr int kRounds = 2000;
+    for (const bool separate : {true, false}) {
+        destroyed = 0;
+        for (int round = 0; round < kRounds; ++round) {
+            SmartPtr<Counted> first = MakeSmart<Counted>();
+            SmartPtr<Counted> second = separate ? first : nullptr;
+            std::latch start(2);
+            const auto reset = [&](SmartPtr<Counted>* ptr) {
+                start.arrive_and_wait();
+                ptr->Reset();
+            };
+            std::thread a(reset, &first), b(reset, separate ? &second : &first);
+            a.join(), b.join();
+        }
+        EXPECT_EQ(destroyed, kRounds) << separate;
+        EXPECT_EQ(live, 0) << separate;
+    }
 }
 
 }  // namespace

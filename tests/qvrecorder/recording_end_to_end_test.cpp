@@ -8,8 +8,6 @@
 #include "tests/support/store_engines.h"
 #include "tests/support/test_support.h"
 
-#include <grpcpp/create_channel.h>
-#include <grpcpp/security/credentials.h>
 #include <gtest/gtest.h>
 #include <pwd.h>
 #include <unistd.h>
@@ -31,105 +29,76 @@ std::vector<ActivityRecord> ComputerRecords(std::uint64_t seed, std::size_t coun
     return records;
 }
 
-class LiveRecording : public EachStoreEngine {
-protected:
-    void SetUp() override {
-        EachStoreEngine::SetUp();
-        certs_ = CopyTestCertificates(dir_);
-        store_ = NewStore(dir_);
-        ASSERT_EQ(RunQvservice({"init", "--store", store_}).exitCode, 0);
-        WriteFile(dir_.File("empty.conf"), "");
-        StartService();
-        StartDaemon();
-    }
+// qvreport's CSV and HTML of an item over all time.
+std::string Report(const std::string& address, const std::vector<std::string>& tls, const std::string& tree,
+                   const std::string& path) {
+    const TempDir out;
+    std::vector<std::string> command{
+        QVREPORT_PATH,     "--server", address,          "--tree",           tree,   "--path",           path,
+        "--period",        "custom",   "--from",         "2000-01-01 00:00", "--to", "2100-01-01 00:00", "--csv",
+        out.File("r.csv"), "--html",   out.File("r.htm")};
+    command.insert(command.end(), tls.begin(), tls.end());
+    const ToolResult run = RunProgram(command);
+    EXPECT_EQ(run.exitCode, 0) << path << ": " << run.err;
+    return ReadFile(out.File("r.csv")) + ReadFile(out.File("r.htm"));
+}
 
-    void StartService() {
-        service_ = ServeRecording(store_, certs_, {"--listen", "127.0.0.1:" + std::to_string(port_)});
-        const std::string address = service_->ListeningAddress();
-        port_ = std::stoi(address.substr(address.rfind(':') + 1));
-    }
-    void StartDaemon() {
-        daemon_ = std::make_unique<BackgroundProcess>(
-            RecorderDaemonCommand("localhost:" + std::to_string(port_), certs_, dir_.File("socket"), dir_.File("spool"),
-                                  dir_.File("empty.conf")));
-        ASSERT_TRUE(daemon_->WaitForLog("listening on ")) << daemon_->Log();
-    }
-    ToolResult Send(const std::vector<ActivityRecord>& records) {
-        WriteFile(dir_.File("input.csv"), RecordsCsv(records));
-        return RunWithInput({QVRECORDER_PATH, "send", "--socket", dir_.File("socket")}, dir_.File("input.csv"));
-    }
-    // qvreport's CSV and HTML of an item over all time.
-    std::string Report(const std::string& address, const std::vector<std::string>& tls, const std::string& tree,
-                       const std::string& path) {
-        const TempDir out;
-        std::vector<std::string> command{
-            QVREPORT_PATH,     "--server", address,          "--tree",           tree,   "--path",           path,
-            "--period",        "custom",   "--from",         "2000-01-01 00:00", "--to", "2100-01-01 00:00", "--csv",
-            out.File("r.csv"), "--html",   out.File("r.htm")};
-        command.insert(command.end(), tls.begin(), tls.end());
-        const ToolResult run = RunProgram(command);
-        EXPECT_EQ(run.exitCode, 0) << path << ": " << run.err;
-        return ReadFile(out.File("r.csv")) + ReadFile(out.File("r.htm"));
-    }
+class LiveRecording : public EachStoreEngine {};
 
-    TempDir dir_;
-    std::string certs_, store_;
-    int port_ = 0;
-    std::unique_ptr<ServiceProcess> service_;
-    std::unique_ptr<BackgroundProcess> daemon_;
-};
-
-TEST_P(LiveRecording, GivesTheReportsOfAnImportOfTheSameRecords) {
+TEST_P(LiveRecording, GivesTheReportsOfAnImportOfTheSameRecordsAndKillsLoseNothingAndCountNothingTwice) {
+    const TempDir dir;
+    RecordingChain live(Postgres() ? NewStore(dir) : "");
+    const auto send = [&](const std::vector<ActivityRecord>& records) {
+        WriteFile(dir.File("input.csv"), RecordsCsv(records));
+        return RunWithInput({QVRECORDER_PATH, "send", "--socket", live.socket}, dir.File("input.csv"));
+    };
     const auto records = ComputerRecords(11, 3000);
-    const ToolResult sent = Send(records);
+    const ToolResult sent = send(records);
     ASSERT_EQ(sent.exitCode, 0) << sent.err;
     EXPECT_NE(sent.out.find("3000 records taken"), std::string::npos) << sent.out;
-    ASSERT_TRUE(RecorderStatusSays(dir_.File("socket"), "waiting 0")) << daemon_->Log();
+    ASSERT_TRUE(RecorderStatusSays(live.socket, "waiting 0")) << live.daemon->Log();
 
-    const std::string imported = NewStore(dir_);
-    WriteFile(dir_.File("records.csv"), RecordsCsv(records));
-    ASSERT_EQ(RunQvservice({"import", "--store", imported, dir_.File("records.csv")}).exitCode, 0);
+    const std::string imported = NewStore(dir);
+    WriteFile(dir.File("records.csv"), RecordsCsv(records));
+    ASSERT_EQ(RunQvservice({"import", "--store", imported, dir.File("records.csv")}).exitCode, 0);
     const auto reference = Serve(imported);
     const std::string referenceAddress = reference->ListeningAddress();
-    const std::vector<std::string> tls{"--tls-ca", certs_ + "/test-ca.pem"};
-    const std::string live = "localhost:" + std::to_string(port_);
+    const std::vector<std::string> tls{"--tls-ca", live.certs + "/test-ca.pem"};
     std::set<std::pair<std::string, std::string>> items{{"computers", "WS-01"}};
     for (const auto& record : records)
         if (record.user.find_first_of("/\"\\,") == std::string::npos && items.size() < 6)
             items.emplace("users", record.user);
     for (const auto& [tree, path] : items)
-        EXPECT_EQ(Report(live, tls, tree, path), Report(referenceAddress, {}, tree, path)) << tree << " " << path;
-}
+        EXPECT_EQ(Report(live.Address(), tls, tree, path), Report(referenceAddress, {}, tree, path))
+            << tree << " " << path;
 
-TEST_P(LiveRecording, KillingTheDaemonOrTheServiceLosesNothingAndCountsNothingTwice) {
-    std::mt19937_64 random(5);
     std::int64_t expectedMs = 0;
+    for (const auto& record : records) expectedMs += record.durationMs;
+    std::mt19937_64 random(5);
     constexpr int kRounds = 20;  // of each
     for (int round = 0; round < 2 * kRounds; ++round) {
         const bool killDaemon = round < kRounds;
-        const auto records = ComputerRecords(100 + round, 500);
-        for (const auto& record : records) expectedMs += record.durationMs;
+        const auto more = ComputerRecords(100 + round, 500);
+        for (const auto& record : more) expectedMs += record.durationMs;
         // Killed and restarted while send runs: send and the daemon each resend what was not acknowledged.
         std::thread killer([&, pause = random() % 300] {
             std::this_thread::sleep_for(std::chrono::milliseconds(pause));
             if (killDaemon) {
-                daemon_->Stop(SIGKILL);
-                StartDaemon();
+                live.daemon->Stop(SIGKILL);
+                live.StartDaemon();
             } else {
-                service_->Stop(SIGKILL);
-                StartService();
+                live.service->Stop(SIGKILL);
+                live.StartService();
             }
         });
-        ToolResult sent = Send(records);
+        ToolResult moreSent = send(more);
         killer.join();
         // Killed before send connected: nothing was taken, and a sender tries again.
-        if (sent.exitCode != 0 && sent.out == "0 records taken\n") sent = Send(records);
-        ASSERT_EQ(sent.exitCode, 0) << "round " << round << ": " << sent.err;
+        if (moreSent.exitCode != 0 && moreSent.out == "0 records taken\n") moreSent = send(more);
+        ASSERT_EQ(moreSent.exitCode, 0) << "round " << round << ": " << moreSent.err;
     }
-    ASSERT_TRUE(RecorderStatusSays(dir_.File("socket"), "waiting 0")) << daemon_->Log();
-    grpc::SslCredentialsOptions tls;
-    tls.pem_root_certs = ReadFile(certs_ + "/test-ca.pem");
-    ServiceClient client(grpc::CreateChannel("localhost:" + std::to_string(port_), grpc::SslCredentials(tls)));
+    ASSERT_TRUE(RecorderStatusSays(live.socket, "waiting 0")) << live.daemon->Log();
+    ServiceClient client = TlsClient(live.Address(), live.certs);
     EXPECT_EQ(TotalTimeSpent(client), expectedMs);
 }
 

@@ -5,11 +5,10 @@
 #include "records/icon_file.h"
 #include "tests/support/headless_sway.h"
 #include "tests/support/recorder_daemon.h"
-#include "tests/support/service_process.h"
-#include "tests/support/test_support.h"
 #include "tests/support/test_util.h"
 #include "tests/support/x_session.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <pwd.h>
@@ -27,6 +26,7 @@ namespace qv::test {
 namespace {
 
 using namespace std::chrono_literals;
+using testing::HasSubstr;
 using Clock = std::chrono::steady_clock;
 using recorder::SteadyTime;
 
@@ -96,29 +96,6 @@ struct Seen : recorder::DesktopEvents {
     std::size_t next = 0;
 };
 
-// A store, the service recording into it, and a daemon on the socket (in dir when "") forwarding to it.
-struct Recording {
-    explicit Recording(const std::string& socketPath = "")
-        : socket(socketPath.empty() ? dir.File("socket") : socketPath) {
-        if (RunQvservice({"init", "--store", store}).exitCode != 0) throw std::runtime_error("qvservice init failed");
-        WriteFile(dir.File("empty.conf"), "");
-        service = ServeRecording(store, certs);
-        StartDaemon();
-    }
-    void StartDaemon() {
-        const std::string address = service->ListeningAddress();
-        daemon = std::make_unique<BackgroundProcess>(
-            RecorderDaemonCommand("localhost:" + address.substr(address.rfind(':') + 1), certs, socket,
-                                  dir.File("spool"), dir.File("empty.conf")));
-        if (!daemon->WaitForLog("listening on ")) throw std::runtime_error("no daemon: " + daemon->Log());
-    }
-
-    TempDir dir;
-    std::string certs = CopyTestCertificates(dir), store = dir.File("store.db"), socket;
-    std::unique_ptr<ServiceProcess> service;
-    std::unique_ptr<BackgroundProcess> daemon;
-};
-
 class SessionOnX11 : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -166,7 +143,7 @@ protected:
         EXPECT_TRUE(RecorderStatusSays(s().socket, "waiting 0")) << "spool never emptied: " << s().daemon->Log();
     }
 
-    struct Shared : Recording {
+    struct Shared : RecordingChain {
         std::unique_ptr<XSession> x;
     };
     static Shared& s() { return *shared_; }
@@ -327,7 +304,7 @@ TEST(SessionOnWayland, FollowsTheFrontWindowAndItsTitleRecordsThemWithCountsOfZe
     if (const std::string missing = HeadlessSway::Missing(); !missing.empty()) GTEST_SKIP() << missing;
     HeadlessSway sway;
     // In sway's runtime folder, where its user (nobody, when the test runs as root) reaches it.
-    const Recording recording(sway.File("relay.socket"));
+    const RecordingChain recording("", sway.File("relay.socket"));
     const std::string &socket = recording.socket, &store = recording.store;
     BackgroundProcess& daemon = *recording.daemon;
 
@@ -428,13 +405,11 @@ TEST(SessionOnWayland, TheAdapterSaysWhyItDoesNotApply) {
         test_util::ScopedEnv noX("DISPLAY", nullptr);
         const ToolResult none = RunProgram({QVRECORDER_PATH, "session", "--socket", dir.File("socket")}, true);
         EXPECT_EQ(none.exitCode, 2) << none.out;
-        EXPECT_NE(none.out.find("X11 desktops and Wayland compositors built on wlroots"), std::string::npos)
-            << none.out;
+        EXPECT_THAT(none.out, HasSubstr("X11 desktops and Wayland compositors built on wlroots"));
     }
     test_util::ScopedEnv missing("WAYLAND_DISPLAY", dir.File("no-such-display").c_str());
     EXPECT_EQ(recorder::OpenWaylandAdapter(60s, whyNot), nullptr);
-    EXPECT_NE(whyNot.find("cannot connect to the Wayland display " + dir.File("no-such-display")), std::string::npos)
-        << whyNot;
+    EXPECT_THAT(whyNot, HasSubstr("cannot connect to the Wayland display " + dir.File("no-such-display")));
 
     // A compositor with no foreign-toplevel manager, as GNOME's and KDE's are.
     wl_display* compositor = wl_display_create();

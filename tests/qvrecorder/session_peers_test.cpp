@@ -76,7 +76,7 @@ std::string Shown(const std::optional<std::vector<WindowView>>& views) {
     return text;
 }
 
-TEST(CompositorIpc, ReadsSwaysTreeAndHyprlandsClientsAndTurnsMalformedAnswersIntoErrors) {
+TEST(CompositorIpc, ReadsSwaysTreeAndHyprlandsClientsTurnsMalformedAnswersIntoErrorsAndFindsHyprlandsSocket) {
     TempDir dir;
     const std::string path = dir.File("ipc.sock");
     const std::string json = R"({"name":"root","nodes":[{"name":"1","nodes":[{"name":"Caf\u00e9 \/ \"menu\"","pid":)" +
@@ -115,10 +115,8 @@ TEST(CompositorIpc, ReadsSwaysTreeAndHyprlandsClientsAndTurnsMalformedAnswersInt
     unlink(path.c_str());
     EXPECT_FALSE(HyprlandViews(path, error));
     EXPECT_NE(error.find("cannot connect"), std::string::npos) << error;
-}
 
-TEST(CompositorIpc, FindsHyprlandsSocketOnlyInItsOwnFolders) {
-    TempDir dir;
+    // Hyprland's socket is found only in its own folders.
     test_util::ScopedEnv runtime("XDG_RUNTIME_DIR", dir.Path().c_str());
     test_util::ScopedEnv unset("HYPRLAND_INSTANCE_SIGNATURE", nullptr);
     EXPECT_EQ(HyprlandSocket(), "");

@@ -102,7 +102,7 @@ TEST_F(Records, LeavesOutAwayTimeALockedScreenAndSleep) {
     EXPECT_EQ(Summary(), "w:0+2000:1/0 w:30000+1000:1/0 w:33000+1000:0/0 w:40000+1000:0/0 w:50000+1000:0/0 ");
 }
 
-TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
+TEST_F(Records, FollowsThePrivacyRulesNamesABadOneWithItsLineAndNamesProgramsFromTheirDesktopEntries) {
     std::filesystem::create_directories(dir_.File("applications/org.example"));
     WriteFile(dir_.File("applications/org.example/Editor.desktop"),
               "[Desktop Entry]\nType=Application\nName=Text Editor\nExec=env LANG=C /opt/ed/bin/ed-bin %F\n"
@@ -147,16 +147,14 @@ TEST_F(Records, FollowsThePrivacyRulesAndNamesProgramsFromTheirDesktopEntries) {
     EXPECT_EQ(IconFileProblem({reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size()}), std::nullopt);
     EXPECT_EQ(bytes.substr(bytes.size() - png.size()), png);
     EXPECT_EQ(icons_[1].icon(), std::string("\1\2\3", 3));
-}
 
-TEST(SessionSettings, ABadRuleIsNamedWithItsLine) {
-    const TempDir dir;
-    WriteFile(dir.File("bad.conf"), "# rules\nhide-titles-of = a\nhide-titles-matching = (unclosed\n");
-    EXPECT_THAT([&] { LoadPrivacyRules(dir.File("bad.conf"), ""); },
-                testing::ThrowsMessage<SettingsError>(testing::HasSubstr(dir.File("bad.conf") + ":3: ")));
-    WriteFile(dir.File("unknown.conf"), "hide-title-of = a\n");
-    EXPECT_THROW(LoadPrivacyRules(dir.File("unknown.conf"), ""), SettingsError);
-    EXPECT_NO_THROW(LoadPrivacyRules(dir.File("missing.conf"), dir.File("missing-too.conf")));
+    // A bad rule is named with its line.
+    WriteFile(dir_.File("bad.conf"), "# rules\nhide-titles-of = a\nhide-titles-matching = (unclosed\n");
+    EXPECT_THAT([&] { LoadPrivacyRules(dir_.File("bad.conf"), ""); },
+                testing::ThrowsMessage<SettingsError>(testing::HasSubstr(dir_.File("bad.conf") + ":3: ")));
+    WriteFile(dir_.File("unknown.conf"), "hide-title-of = a\n");
+    EXPECT_THROW(LoadPrivacyRules(dir_.File("unknown.conf"), ""), SettingsError);
+    EXPECT_NO_THROW(LoadPrivacyRules(dir_.File("missing.conf"), dir_.File("missing-too.conf")));
 }
 
 TEST(SessionIcons, WindowPixelsMakeAnIconFileTheStoreTakes) {

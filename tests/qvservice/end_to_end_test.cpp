@@ -1,5 +1,5 @@
-// The qvservice program: serving on loopback to the callers it allows, stopping on signals, bad starts, its init,
-// import and demo commands, the progress line on a terminal, and the log's plain lines under the journal.
+// The qvservice program: serving on loopback to the callers it allows, stopping on signals, bad starts, pruning at
+// start, init, import and demo, the progress line on a terminal, and the log's plain lines under the journal.
 #include "qvservice/model/store_schema.h"
 #include "qvservice/query/query_request.h"
 #include "qvservice/store/sqlite_db.h"
@@ -64,21 +64,22 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
         EXPECT_EQ(log.find("--insecure"), std::string::npos) << "loopback needs no --insecure: " << log;
     }
 
+    const auto serve = [&](std::vector<std::string> options) {
+        options.insert(options.begin(), {"serve", "--store", store});
+        return options;
+    };
     std::vector<std::tuple<std::vector<std::string>, int, std::string>> starts{
         {{"serve", "--store", dir.File("none.db"), "--listen", "127.0.0.1:0"}, 1, "cannot open store"},
-        {{"serve", "--store", store, "--listen", "127.0.0.1:99999"}, 1, "not a port number in 127.0.0.1:99999"},
-        {{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", store},
-         1,
-         "TLS needs both --tls-cert and"},
-        {{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", store, "--tls-key", dir.File("none.key")},
-         1,
+        {serve({"--listen", "127.0.0.1:99999"}), 1, "not a port number in 127.0.0.1:99999"},
+        {serve({"--listen", "127.0.0.1:0", "--tls-cert", store}), 1, "TLS needs both --tls-cert and"},
+        {serve({"--listen", "127.0.0.1:0", "--tls-cert", store, "--tls-key", dir.File("none.key")}), 1,
          "cannot read the TLS key"},
-        {{"serve", "--store", store, "--listen", "0.0.0.0:0"}, 1, "serving 0.0.0.0:0 without client certificates"},
-        {{"serve", "--store", store, "--listen", "127.0.0.1:0", "--allow", "anna"}, 1, "--allow without --client-ca"},
-        {{"serve", "--store", store, "--listen", "0.0.0.0:0", "--allow", "alice"}, 1, "--allow without --client-ca"},
-        {{"serve", "--store", store, "--allow", " , "}, 2, "--allow names nobody"},
-        {{"serve", "--store", store, "--listen"}, 2, "--listen needs a value"},
-        {{"serve", "--store", store, "--bogus", "1"}, 2, "unknown option --bogus"},
+        {serve({"--listen", "0.0.0.0:0"}), 1, "serving 0.0.0.0:0 without client certificates"},
+        {serve({"--listen", "127.0.0.1:0", "--allow", "anna"}), 1, "--allow without --client-ca"},
+        {serve({"--listen", "0.0.0.0:0", "--allow", "alice"}), 1, "--allow without --client-ca"},
+        {serve({"--allow", " , "}), 2, "--allow names nobody"},
+        {serve({"--listen"}), 2, "--listen needs a value"},
+        {serve({"--bogus", "1"}), 2, "unknown option --bogus"},
         {{"serve"}, 2, "--store is required"},
         {{"init"}, 2, "--store is required"},
         {{"init", "--store", store, "extra"}, 2, "unexpected argument extra"},
@@ -90,14 +91,11 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
     for (const auto& [option, aboveMost] :
          {std::pair{"--call-timeout", "604801"}, std::pair{"--max-calls-per-caller", "100001"},
           std::pair{"--db-connections", "10001"}}) {
-        for (const char* bad : {"0", "-1", "1.5", "many", "9999999999", aboveMost}) {
-            starts.push_back(
-                {{"serve", "--store", store, option, bad}, 2, option + " takes a whole number from 1 to "s});
-        }
+        for (const char* bad : {"0", "-1", "1.5", "many", "9999999999", aboveMost})
+            starts.push_back({serve({option, bad}), 2, option + " takes a whole number from 1 to "s});
     }
     for (const char* days : {"0", "-1", "x", "1.5"})
-        starts.push_back(
-            {{"serve", "--store", store, "--keep-days", days}, 2, "--keep-days takes a whole number from 1"});
+        starts.push_back({serve({"--keep-days", days}), 2, "--keep-days takes a whole number from 1"});
     for (const char* date : {"2024-02-30", "2024-6-13", "13.06.2024", "2024-06-13T00:00", ""})
         starts.push_back({{"prune", "--store", store, "--before", date}, 2, "--before takes a date as YYYY-MM-DD"});
     // As ssh does: a key others can read is refused before it is read.
@@ -105,8 +103,7 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
         const std::string key = dir.File("open" + std::to_string(mode) + ".key");
         WriteFile(key, "key");
         ::chmod(key.c_str(), mode);
-        starts.push_back({{"serve", "--store", store, "--listen", "127.0.0.1:0", "--tls-cert", store, "--tls-key", key},
-                          1,
+        starts.push_back({serve({"--listen", "127.0.0.1:0", "--tls-cert", store, "--tls-key", key}), 1,
                           "the TLS key " + key + " can be read by other users; make it the owner's alone (chmod 600"});
     }
     // An empty file is no store yet: serve says how to make one.
@@ -135,6 +132,12 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
     EXPECT_EQ(ReadFile(text), kNotAStore);
     EXPECT_EQ(server::SqliteDatabase(newer, server::Database::Mode::ReadOnly).SchemaVersion(),
               server::kStoreVersion + 1);
+
+    // The store's records are of November 2023: serve prunes them as it starts.
+    const auto pruning = Serve(store, {"--keep-days", "30"});
+    EXPECT_TRUE(pruning->WaitForLog("removed 2 records, 2 users, 2 computers, 2 programs, 2 window titles"))
+        << pruning->Log();
+    EXPECT_EQ(pruning->Stop(SIGTERM), 0);
 }
 
 // Runs the command on a pseudo-terminal, as an operator's shell would.

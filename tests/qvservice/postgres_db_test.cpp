@@ -51,7 +51,7 @@ static StoreError Failure(Call call) {
     return StoreError("");
 }
 
-TEST(PostgresDb, ParametersAndValuesRoundTripByteForByte) {
+TEST(PostgresDb, ParametersValuesAndBulkLoadsRoundTripByteForByte) {
     QV_REQUIRE_POSTGRES();
     const auto db = Open(PostgresCluster::Shared().NewDatabase());
     const auto& types = db->Types();
@@ -110,6 +110,42 @@ TEST(PostgresDb, ParametersAndValuesRoundTripByteForByte) {
     EXPECT_THROW(numbers.Int64(3), StoreError);
     EXPECT_THROW(numbers.Double(3), StoreError);
     EXPECT_THROW(Statement(*db, "SELECT 1.5::float8").Bytes(0), std::logic_error);  // no row yet
+
+    // Bulk loads flush in batches between other statements.
+    db->Exec("CREATE TABLE rows (n BIGINT, r DOUBLE PRECISION)");
+    constexpr std::int64_t kRows = 400'000;  // about 10 MiB of COPY data
+    bool sentBeforeFinish = false;
+    {
+        Transaction write(*db, Transaction::Kind::Write);
+        const auto loader = db->Load("rows", {"n", "r"});
+        for (std::int64_t k = 0; k < kRows; ++k) {
+            // A real that is a whole number fits an integer column; an integer a real one.
+            const SqlValue row[] = {k % 2 ? SqlValue(k) : SqlValue(static_cast<double>(k)), SqlValue(k)};
+            loader->Add(row);
+            if (k % 50'000 == 0) sentBeforeFinish = sentBeforeFinish || One(*db, "SELECT count(*) FROM rows") > 0;
+        }
+        const SqlValue narrow[] = {SqlValue(std::int64_t{1})};
+        EXPECT_THROW(loader->Add(narrow), std::logic_error);
+        const SqlValue fraction[] = {SqlValue(0.5), SqlValue(0.5)};
+        EXPECT_THROW(loader->Add(fraction), StoreError);
+        loader->Finish();
+        write.Commit();
+    }
+    EXPECT_TRUE(sentBeforeFinish);
+    db->RefreshPlannerStatistics();
+    EXPECT_GT(One(*db, "SELECT CAST(reltuples AS BIGINT) FROM pg_class WHERE relname = 'rows'"), 0);
+    EXPECT_EQ(One(*db, "SELECT count(*) FROM rows"), kRows);
+    EXPECT_EQ(One(*db, "SELECT count(*) FROM rows WHERE r = n"), kRows);
+    EXPECT_EQ(One(*db, "SELECT SUM(n) FROM rows"), kRows * (kRows - 1) / 2);
+
+    {
+        Transaction abandoned(*db, Transaction::Kind::Write);
+        const auto loader = db->Load("rows", {"r"});
+        const SqlValue row[] = {SqlValue(1.0)};
+        for (int k = 0; k < 400'000; ++k) loader->Add(row);
+        loader->Finish();
+    }
+    EXPECT_EQ(One(*db, "SELECT count(*) FROM rows"), kRows);
 }
 
 TEST(PostgresDb, ErrorsNameTheStoreAndALostConnectionSaysSo) {
@@ -170,45 +206,6 @@ TEST(PostgresDb, ErrorsNameTheStoreAndALostConnectionSaysSo) {
     ::kill(backend, SIGCONT);
     EXPECT_EQ(hung.Reason(), StoreError::Kind::ConnectionLost) << hung.what();
     EXPECT_TRUE(stuck->Broken());
-}
-
-TEST(PostgresDb, BulkLoadsFlushInBatchesBetweenOtherStatements) {
-    QV_REQUIRE_POSTGRES();
-    const auto db = Open(PostgresCluster::Shared().NewDatabase());
-    db->Exec("CREATE TABLE rows (n BIGINT, r DOUBLE PRECISION)");
-    constexpr std::int64_t kRows = 400'000;  // about 10 MiB of COPY data
-    bool sentBeforeFinish = false;
-    {
-        Transaction write(*db, Transaction::Kind::Write);
-        const auto loader = db->Load("rows", {"n", "r"});
-        for (std::int64_t k = 0; k < kRows; ++k) {
-            // A real that is a whole number fits an integer column; an integer a real one.
-            const SqlValue row[] = {k % 2 ? SqlValue(k) : SqlValue(static_cast<double>(k)), SqlValue(k)};
-            loader->Add(row);
-            if (k % 50'000 == 0) sentBeforeFinish = sentBeforeFinish || One(*db, "SELECT count(*) FROM rows") > 0;
-        }
-        const SqlValue narrow[] = {SqlValue(std::int64_t{1})};
-        EXPECT_THROW(loader->Add(narrow), std::logic_error);
-        const SqlValue fraction[] = {SqlValue(0.5), SqlValue(0.5)};
-        EXPECT_THROW(loader->Add(fraction), StoreError);
-        loader->Finish();
-        write.Commit();
-    }
-    EXPECT_TRUE(sentBeforeFinish);
-    db->RefreshPlannerStatistics();
-    EXPECT_GT(One(*db, "SELECT CAST(reltuples AS BIGINT) FROM pg_class WHERE relname = 'rows'"), 0);
-    EXPECT_EQ(One(*db, "SELECT count(*) FROM rows"), kRows);
-    EXPECT_EQ(One(*db, "SELECT count(*) FROM rows WHERE r = n"), kRows);
-    EXPECT_EQ(One(*db, "SELECT SUM(n) FROM rows"), kRows * (kRows - 1) / 2);
-
-    {
-        Transaction abandoned(*db, Transaction::Kind::Write);
-        const auto loader = db->Load("rows", {"r"});
-        const SqlValue row[] = {SqlValue(1.0)};
-        for (int k = 0; k < 400'000; ++k) loader->Add(row);
-        loader->Finish();
-    }
-    EXPECT_EQ(One(*db, "SELECT count(*) FROM rows"), kRows);
 }
 
 constexpr std::int64_t kTitles = 500'000;

@@ -1,9 +1,5 @@
-// The service's contract, called over gRPC: activation and request checks, batches and the reader's row cap;
-// a call's limits (a stalled caller loses its call at the time limit, callers hold no more calls than allowed by name
-// or by address, SIGTERM ends a stalled call after its grace while a large answer to another caller arrives whole) and
-// what it holds (a store connection, bounded, reused and given up with the call). Its secure set-up and its recording
-// method: who may be trusted by the name it claims, how client certificates name the callers; who may record what,
-// exactly once, visible at once, and an older store's upgrade.
+// The service's contract over gRPC: activation, request checks and batches; a call's limits and the connection it
+// holds; who may query or record with which certificate, each record once, and an older store's upgrade.
 #include "platform/remote_activation.h"
 #include "qvservice/command_line.h"
 #include "qvservice/import/batch_ingest.h"
@@ -18,6 +14,7 @@
 #include "tests/support/store_engines.h"
 #include "tests/support/test_support.h"
 
+#include <gmock/gmock.h>
 #include <grpcpp/grpcpp.h>
 #include <gtest/gtest.h>
 
@@ -33,6 +30,7 @@ namespace qv::test {
 using server::EncodeActivityRequest;
 using server::EncodeProgramInfoRequest;
 namespace pb = quorvis::v1;
+using testing::HasSubstr;
 
 TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgramInformationCarriesNames) {
     TempDir dir;
@@ -82,7 +80,7 @@ TEST(ServiceContract, ActivationAndMalformedRequestsFailWithTheirHresultAndProgr
     for (const auto& [answer, mention] : invalid) {
         EXPECT_TRUE(answer.status.ok() && answer.rows.empty()) << mention;
         EXPECT_EQ(answer.hresult, contract::kInvalidArg) << mention;
-        EXPECT_NE(answer.description.find(mention), std::string::npos) << answer.description;
+        EXPECT_THAT(answer.description, HasSubstr(mention));
     }
     // Random requests of every size are the request fuzz target's.
     EXPECT_EQ(client.Query(request).rows.size(), 2u) << "still answering";
@@ -131,12 +129,11 @@ TEST(ServiceContract, TheReaderTakesAnAnswerOfExactlyItsRowCapAndBatchesKeepToTh
             ActivateRemoteObject(service.Address(), contract::kClassId, contract::kQueryInterfaceId, deadlines);
         ASSERT_EQ(activation.hr, S_OK) << activation.description;
         const RemoteAnswer capped = activation.object->Query(std::as_bytes(std::span(request)));
+        ASSERT_EQ(capped.hr, cap == kRows ? S_OK : E_OUTOFMEMORY) << capped.description;
         if (cap == kRows) {
-            ASSERT_EQ(capped.hr, S_OK) << capped.description;
             EXPECT_EQ(capped.recordset->RecordCount(), kRows);
         } else {
-            EXPECT_EQ(capped.hr, E_OUTOFMEMORY);
-            EXPECT_NE(capped.description.find("more than 2499 rows"), std::string::npos) << capped.description;
+            EXPECT_THAT(capped.description, HasSubstr("more than 2499 rows"));
         }
     }
 }
@@ -151,36 +148,34 @@ static std::int32_t ProgramInfoStatus(ServiceClient& client, const std::string& 
     return answer.hresult;
 }
 
-// Without client certificates a new name for every call gains no more: callers are counted by address too, also
-// over a connection of their own. No call time limit here, so that no held call ends early on a slow machine.
-TEST(CallLimits, NewNamesFromOneAddressGainNoCalls) {
-    TempDir dir;
-    WriteManyTitles(dir.File("titles.db"), kTitles);
-    const auto process = Serve(dir.File("titles.db"), {"--max-calls-per-caller", "1", "--max-calls-per-address", "2"});
-    const std::string address = process->ListeningAddress();
-    grpc::ChannelArguments own;
-    own.SetInt("qv.test.own_connection", 1);
-    const auto stub = pb::QuorvisService::NewStub(grpc::CreateChannel(address, grpc::InsecureChannelCredentials()));
-    const auto other =
-        pb::QuorvisService::NewStub(grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), own));
-    StalledReader first(*stub, "carol");
-    ASSERT_EQ(first.hresult, contract::kOk);
-    StalledReader second(*other, "erin");
-    ASSERT_EQ(second.hresult, contract::kOk);
-    EXPECT_EQ(StalledReader(*other, "frank").hresult, contract::kServerTooBusy);
-}
-
-TEST(CallLimits, AStalledCallerLosesItsCallAtTheLimitAndSigtermEndsOneAfterItsGrace) {
+TEST(CallLimits, NewNamesFromOneAddressGainNoCallsAStalledCallerLosesItsCallAtTheLimitAndSigtermEndsOneAfterItsGrace) {
     TempDir dir;
     const std::string store = dir.File("titles.db");
     WriteManyTitles(store, kTitles);
+    const auto stub = [](const std::string& address, const grpc::ChannelArguments& arguments = {}) {
+        return pb::QuorvisService::NewStub(
+            grpc::CreateCustomChannel(address, grpc::InsecureChannelCredentials(), arguments));
+    };
+    {
+        // Without client certificates a new name for every call gains no more: callers are counted by address too,
+        // also over a connection of their own. No call time limit, so that no held call ends early on a slow machine.
+        const auto process = Serve(store, {"--max-calls-per-caller", "1", "--max-calls-per-address", "2"});
+        grpc::ChannelArguments own;
+        own.SetInt("qv.test.own_connection", 1);
+        const auto shared = stub(process->ListeningAddress()), other = stub(process->ListeningAddress(), own);
+        StalledReader first(*shared, "carol");
+        ASSERT_EQ(first.hresult, contract::kOk);
+        StalledReader second(*other, "erin");
+        ASSERT_EQ(second.hresult, contract::kOk);
+        EXPECT_EQ(StalledReader(*other, "frank").hresult, contract::kServerTooBusy);
+    }
     {
         // The limit leaves room for the first row of the large answer, also in a sanitizer build.
         const auto process = Serve(store, {"--call-timeout", "3", "--max-calls-per-caller", "1"});
         const std::string address = process->ListeningAddress();
         ServiceClient client(address);
-        const auto stub = pb::QuorvisService::NewStub(grpc::CreateChannel(address, grpc::InsecureChannelCredentials()));
-        StalledReader stalled(*stub, "carol");
+        const auto calls = stub(address);
+        StalledReader stalled(*calls, "carol");
         ASSERT_EQ(stalled.hresult, contract::kOk);
         EXPECT_EQ(ProgramInfoStatus(client, "carol"), contract::kServerTooBusy);
         EXPECT_EQ(ProgramInfoStatus(client, "dave"), contract::kOk) << "the limit is each caller's own";
@@ -195,15 +190,14 @@ TEST(CallLimits, AStalledCallerLosesItsCallAtTheLimitAndSigtermEndsOneAfterItsGr
         EXPECT_EQ(status, contract::kOk);
         EXPECT_FALSE(stalled.Drain().ok());
         EXPECT_EQ(process->Stop(SIGTERM), 0);
-        EXPECT_NE(process->Log().find("Query from 'carol' ended at the call time limit of 3 s"), std::string::npos)
-            << process->Log();
+        EXPECT_THAT(process->Log(), HasSubstr("Query from 'carol' ended at the call time limit of 3 s"));
     }
 
     // Rows and their bytes are RemoteQuery's; here the answer comes whole, in full batches, past a stalled caller.
     const auto process = Serve(store);
     const std::string address = process->ListeningAddress();
-    const auto stub = pb::QuorvisService::NewStub(grpc::CreateChannel(address, grpc::InsecureChannelCredentials()));
-    StalledReader stalled(*stub, "carol");
+    const auto calls = stub(address);
+    StalledReader stalled(*calls, "carol");
     ASSERT_EQ(stalled.hresult, contract::kOk);
     const Answer whole =
         ServiceClient(address).Query(server::EncodeActivityRequest(3, 0, 0, 1, 0, 0), {}, [](const pb::Row&) {});
@@ -277,18 +271,6 @@ server::ServeOptions Recording(const std::string& store, const std::string& cert
     return options;
 }
 
-ServiceClient Viewer(const std::string& address, const std::string& certs, const std::string& certificate) {
-    grpc::SslCredentialsOptions tls;
-    tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
-    if (!certificate.empty()) {
-        tls.pem_private_key = ReadFile(certs + "/" + certificate + ".key");
-        tls.pem_cert_chain = ReadFile(certs + "/" + certificate + ".pem");
-    }
-    return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
-}
-
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
-
 }  // namespace
 
 TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
@@ -310,7 +292,7 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
         LocalService service(options);
         const auto expect = [&](const grpc::Status& status, grpc::StatusCode code, const std::string& part) {
             EXPECT_EQ(status.error_code(), code) << status.error_message();
-            EXPECT_TRUE(Contains(status.error_message(), part)) << status.error_message();
+            EXPECT_THAT(status.error_message(), HasSubstr(part));
         };
         const auto batch = WireBatch(kRecorderId, 1, {Record("WS-01", 1000)});
         expect(SendBatch(*RecorderStub(service.Address(), certs, "test-client-alice"), batch),
@@ -322,9 +304,8 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
         auto bad = WireBatch(kRecorderId, 1, {Record("WS-02", 1000), Record("WS-02", -1)});
         expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "record 2: duration_ms");
         bad.mutable_records(1)->set_duration_ms(1);
-        auto* icon = bad.add_icons();
-        icon->set_process("editor");
-        icon->set_icon("not an icon");
+        bad.add_icons()->set_process("editor");
+        bad.mutable_icons(0)->set_icon("not an icon");
         expect(SendBatch(*ws02, bad), grpc::StatusCode::INVALID_ARGUMENT, "the icon of editor");
         bad.clear_icons();
         bad.set_recorder_id("short");
@@ -333,16 +314,18 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
         // A recorder cannot query. Under a client CA the certificate names the caller, never the name it claims, and
         // a caller without one is nobody and hears so rather than losing the connection; without, viewers connect as
         // before. Alice's certificate with no --allow is BatchesCountOnce's viewer.
-        pb::ActivateReply reply = Viewer(service.Address(), certs, "test-recorder-WS-01").Activate({"mallory"});
+        pb::ActivateReply reply = TlsClient(service.Address(), certs, "test-recorder-WS-01").Activate({"mallory"});
         EXPECT_EQ(reply.hresult(), contract::kAccessDenied);
-        EXPECT_TRUE(Contains(reply.description(), "recorder's certificate cannot query")) << reply.description();
-        EXPECT_EQ(Viewer(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"mallory"}).hresult(),
-                  clientCa ? contract::kAccessDenied : contract::kOk);
+        EXPECT_THAT(reply.description(), HasSubstr("recorder's certificate cannot query"));
+        EXPECT_EQ(
+            TlsClient(service.Address(), certs, clientCa ? "test-client-alice" : "").Activate({"mallory"}).hresult(),
+            clientCa ? contract::kAccessDenied : contract::kOk);
         grpc::Status status;
-        reply = Viewer(service.Address(), certs, "").Activate({"mallory"}, &status);
+        reply = TlsClient(service.Address(), certs, "").Activate({"mallory"}, &status);
         ASSERT_TRUE(status.ok()) << status.error_message();
         EXPECT_EQ(reply.hresult(), clientCa ? contract::kAccessDenied : contract::kOk);
-        EXPECT_TRUE(!clientCa || Contains(reply.description(), "no client certificate")) << reply.description();
+        EXPECT_TRUE(!clientCa || reply.description().find("no client certificate") != std::string::npos)
+            << reply.description();
     }
     EXPECT_EQ(StoreTotal(store), before) << "nothing refused was stored";
 
@@ -354,7 +337,7 @@ TEST(Recording, EachCertificateDoesItsOwnJobOnly) {
         pb::QuorvisRecorder::NewStub(grpc::CreateChannel(off.Address(), grpc::InsecureChannelCredentials()))
             ->Record(&context, WireBatch(kRecorderId, 1, {}), &reply);
     EXPECT_EQ(status.error_code(), grpc::StatusCode::FAILED_PRECONDITION);
-    EXPECT_TRUE(Contains(status.error_message(), "--recorder-ca")) << status.error_message();
+    EXPECT_THAT(status.error_message(), HasSubstr("--recorder-ca"));
 }
 
 class RecordingOnEachEngine : public EachStoreEngine {};
@@ -396,7 +379,7 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
         db->Exec("CREATE INDEX activity_by_start ON activity(start_ms)");
     }
     LocalService service(Recording(store, certs));
-    auto viewer = Viewer(service.Address(), certs, "test-client-alice");
+    auto viewer = TlsClient(service.Address(), certs, "test-client-alice");
     EXPECT_EQ(TotalTimeSpent(viewer), 5) << "an older store, upgraded as the service starts";
     for (const int kind : {0, 3}) {  // users, and the titles of the one program
         const Answer decade = viewer.Query(server::EncodeActivityRequest(kind, 0, 0, 1, 43831.0, 47119.0));  // 2020s
@@ -525,8 +508,8 @@ TEST(SecureSetUp, LoopbackAndTheListenAddressDecideWhatIsTrustedAndFlagsComeOnce
     options.trustClaimedNames = options.insecure = true;
     const auto warnings = server::CheckServeSecurity(options);
     ASSERT_EQ(warnings.size(), 2u);
-    EXPECT_TRUE(Contains(warnings[0], "--trust-claimed-names")) << warnings[0];
-    EXPECT_TRUE(Contains(warnings[1], "plain text on 0.0.0.0:47913")) << warnings[1];
+    EXPECT_THAT(warnings[0], HasSubstr("--trust-claimed-names"));
+    EXPECT_THAT(warnings[1], HasSubstr("plain text on 0.0.0.0:47913"));
 
     options.tlsCertFile = "s.pem";
     options.tlsKeyFile = "s.key";

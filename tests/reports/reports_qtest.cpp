@@ -49,30 +49,9 @@ public:
     std::vector<quint32> drilledTo;
 };
 
-struct Row {
-    qint32 id;
-    std::u16string name;
-    Variant time;
-    double keyboard = 0;
-    double mouse = 0;
-};
-
-FakeTable ReportTable(const std::vector<Row>& rows) {
-    FakeTable table{{{"Id", adInteger, 4},
-                     {"Name", adVarWChar, 255},
-                     {"TimeSpent", adDouble, 8},
-                     {"KeyboardEvents", adDouble, 8},
-                     {"MouseEvents", adDouble, 8}},
-                    {}};
-    for (const Row& row : rows)
-        table.rows.push_back(
-            {Variant::I4(row.id), Text(row.name), row.time, Variant::R8(row.keyboard), Variant::R8(row.mouse)});
-    return table;
-}
-
 // Rows of falling times, "r1" the largest.
-std::vector<Row> FallingRows(int count) {
-    std::vector<Row> rows;
+std::vector<ReportRow> FallingRows(int count) {
+    std::vector<ReportRow> rows;
     for (int i = 1; i <= count; ++i)
         rows.push_back({i, u"r" + QString::number(i).toStdU16String(), Variant::R8(1000.0 * (100 - i)), 0, 0});
     return rows;

@@ -112,8 +112,6 @@ std::vector<std::uint8_t> PngBytes(int side, QRgb colour) {
     return {bytes.begin(), bytes.end()};
 }
 
-IconPart PngPart(int side, QRgb colour) { return {side, side, 0, 32, PngBytes(side, colour)}; }
-
 // How many of the file's images were found sound; 0 when it was refused.
 std::size_t SoundImages(const std::vector<std::uint8_t>& bytes) {
     LLVMFuzzerTestOneInput(bytes.data(), bytes.size());  // must not crash either
@@ -160,7 +158,7 @@ TEST(IconFileImages, WidthFirstThenDepthThenTheFirstSoundImageAndItsPixelsPalett
     EXPECT_EQ(file->images[0].width, 16);
 
     // PNG entries take part by their own header.
-    const auto withPng = WriteIconFile({SolidPart(16, 4, kRed), PngPart(16, qRgba(0, 0, 255, 255))});
+    const auto withPng = WriteIconFile({SolidPart(16, 4, kRed), {16, 16, 0, 32, PngBytes(16, qRgba(0, 0, 255, 255))}});
     EXPECT_EQ(Shown(withPng, 16).pixel(3, 3), kBlue);
 
     // The faulty 8-bit image would win at 32 pixels; the sound 4-bit one does.
@@ -257,7 +255,6 @@ TEST(IconFileHardening, HeaderDirectoryBitmapAndPngFaultsAreRefused) {
     EXPECT_TRUE(Refused(with(Put32, 8, 65)));          // odd
     EXPECT_TRUE(Refused(with(Put16, 12, 2)));          // two planes
     for (std::uint32_t bits : {0u, 2u, 3u, 16u, 33u, 0xFFFFu}) EXPECT_TRUE(Refused(with(Put16, 14, bits))) << bits;
-    EXPECT_TRUE(Refused(with(Put32, 16, 1)));   // run-length compressed
     EXPECT_TRUE(Refused(with(Put32, 32, 17)));  // palette larger than 4 bits allow
     EXPECT_TRUE(Refused(with(Put32, 32, 0xFFFFFFFF)));
     EXPECT_TRUE(Refused(WriteIconFile({BitmapPart(16, 16, 8, std::vector<std::uint32_t>(256, kRed), 257)})));
@@ -297,32 +294,4 @@ TEST(IconFileHardening, HeaderDirectoryBitmapAndPngFaultsAreRefused) {
     const auto images = IconFileImages::Read(part(GarbledPng(32)));
     ASSERT_TRUE(images);
     EXPECT_TRUE(images->ImageFor(32).isNull());
-}
-
-// Every prefix and byte flip is refused or yields images of a sound size.
-TEST(IconFileHardening, EveryPrefixAndByteFlipIsRefusedOrWellFormed) {
-    const auto good = WriteIconFile({SolidPart(16, 1, kRed), SolidPart(32, 4, kGreen), PngPart(16, qRgb(9, 9, 9))});
-    std::size_t refused = 0, decoded = 0;
-    const auto check = [&](const std::vector<std::uint8_t>& bytes) {
-        LLVMFuzzerTestOneInput(bytes.data(), bytes.size());  // aborts on an empty list or an unsound size
-        const auto file = ParseIconFile(bytes);
-        const auto images = IconFileImages::Read(bytes);
-        ASSERT_EQ(file.has_value(), images.has_value());
-        if (!file) return void(++refused);
-        for (const IconEntry& entry : file->images) ASSERT_LE(entry.offset + entry.size, bytes.size());
-        const QImage image = images->ImageFor(16);
-        ASSERT_TRUE(image.isNull() || (image.width() <= 256 && image.height() <= 256));
-        decoded += image.isNull() ? 0 : 1;
-    };
-    for (std::size_t n = 0; n <= good.size(); ++n) check({good.begin(), good.begin() + static_cast<std::ptrdiff_t>(n)});
-    for (std::size_t i = 0; i < std::min<std::size_t>(good.size(), 400); ++i) {
-        for (std::uint8_t value : {0x00, 0x01, 0x7F, 0x80, 0xFF}) {
-            auto bytes = good;
-            bytes[i] = value;
-            check(bytes);
-        }
-    }
-    // Both outcomes occur: the mutations reach the checks, not only the header's.
-    EXPECT_GT(refused, 0u);
-    EXPECT_GT(decoded, 0u);
 }

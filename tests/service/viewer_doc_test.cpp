@@ -29,8 +29,6 @@ class ViewerDocTest : public ::testing::Test {
 protected:
     ViewerDocTest() : hive_(dir_.filePath("user.reg").toStdString()), doc_(hive_) { doc_.SetHost(&host_); }
 
-    void SetServer(std::u16string_view name) { ASSERT_TRUE(WriteServerName(hive_, name)); }
-
     // Activation answers hr; a granted object answers the interface query with interfaceAnswer.
     void Activation(HRESULT hr, HRESULT interfaceAnswer = S_OK) {
         doc_.SetActivator([this, hr, interfaceAnswer](std::string_view server) {
@@ -81,7 +79,7 @@ TEST_F(ViewerDocTest, EachConnectOutcomeHasItsMessageAndItsInterface) {
     EXPECT_EQ(capture_.messages.size(), 1u);
     doc_.SetHost(&host_);
 
-    SetServer(u"srv-01");
+    ASSERT_TRUE(WriteServerName(hive_, u"srv-01"));
     enum Held { Kept, Dropped, Replaced };
     const struct {
         std::uint32_t activation, interfaceAnswer;

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <tuple>
 #include <vector>
 
@@ -93,5 +94,24 @@ private:
 };
 
 inline Variant Text(std::u16string_view text) { return Variant::Str(BStr(text)); }
+
+// A row of a report's answer; the time may be any Variant, a null one too.
+struct ReportRow {
+    std::int32_t id;
+    std::u16string name;
+    Variant time;
+    double keyboard = 0;
+    double mouse = 0;
+};
+
+inline FakeTable ReportTable(const std::vector<ReportRow>& rows) {
+    FakeTable table{{{"Id", adInteger, 4}, {"Name", adVarWChar, 255}}, {}};
+    for (const char* count : {"TimeSpent", "KeyboardEvents", "MouseEvents"})
+        table.fields.push_back({count, adDouble, 8});
+    for (const ReportRow& row : rows)
+        table.rows.push_back(
+            {Variant::I4(row.id), Text(row.name), row.time, Variant::R8(row.keyboard), Variant::R8(row.mouse)});
+    return table;
+}
 
 }  // namespace qv::test

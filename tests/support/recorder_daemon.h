@@ -1,11 +1,15 @@
 #pragma once
 // `qvrecorder daemon` as the recorder tests run it (the test recorder certificate of WS-01, quick retries), asked with
-// `qvrecorder status`, and the records of a SQLite store it fed. Needs QVRECORDER_PATH.
+// `qvrecorder status`, in front of a real service, and the records of a SQLite store it fed. Needs QVRECORDER_PATH.
 #include "tests/support/background_process.h"
+#include "tests/support/service_process.h"
+#include "tests/support/test_support.h"
 
 #include <sqlite3.h>
 
 #include <chrono>
+#include <memory>
+#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
@@ -33,6 +37,37 @@ inline bool RecorderStatusSays(const std::string& socket, const std::string& lin
     }
     return false;
 }
+
+// A store made by `qvservice init`, the service recording into it and a daemon forwarding to it from the socket; each
+// started again as it was, the service on its port.
+struct RecordingChain {
+    // store: "" for a SQLite file in dir; socket: "" for one in dir.
+    explicit RecordingChain(const std::string& storeName = "", const std::string& socketPath = "")
+        : store(storeName.empty() ? dir.File("store.db") : storeName),
+          socket(socketPath.empty() ? dir.File("socket") : socketPath) {
+        if (RunQvservice({"init", "--store", store}).exitCode != 0) throw std::runtime_error("qvservice init failed");
+        WriteFile(dir.File("empty.conf"), "");
+        StartService();
+        StartDaemon();
+    }
+    void StartService() {
+        service = ServeRecording(store, certs, {"--listen", "127.0.0.1:" + std::to_string(port)});
+        const std::string address = service->ListeningAddress();
+        port = std::stoi(address.substr(address.rfind(':') + 1));
+    }
+    void StartDaemon() {
+        daemon = std::make_unique<BackgroundProcess>(
+            RecorderDaemonCommand(Address(), certs, socket, dir.File("spool"), dir.File("empty.conf")));
+        if (!daemon->WaitForLog("listening on ")) throw std::runtime_error("no daemon: " + daemon->Log());
+    }
+    std::string Address() const { return "localhost:" + std::to_string(port); }
+
+    TempDir dir;
+    std::string certs = CopyTestCertificates(dir), store, socket;
+    int port = 0;
+    std::unique_ptr<ServiceProcess> service;
+    std::unique_ptr<BackgroundProcess> daemon;
+};
 
 struct StoredActivity {
     std::string process, description, title;

@@ -5,6 +5,7 @@
 #include "qvservice/store/store_database.h"
 
 #include <grpcpp/create_channel.h>
+#include <grpcpp/security/credentials.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -104,6 +105,16 @@ ServiceClient::ServiceClient(std::shared_ptr<grpc::Channel> channel)
 
 ServiceClient::ServiceClient(const std::string& address)
     : ServiceClient(grpc::CreateChannel(address, grpc::InsecureChannelCredentials())) {}
+
+ServiceClient TlsClient(const std::string& address, const std::string& certs, const std::string& certificate) {
+    grpc::SslCredentialsOptions tls;
+    tls.pem_root_certs = ReadFile(certs + "/test-ca.pem");
+    if (!certificate.empty()) {
+        tls.pem_private_key = ReadFile(certs + "/" + certificate + ".key");
+        tls.pem_cert_chain = ReadFile(certs + "/" + certificate + ".pem");
+    }
+    return ServiceClient(grpc::CreateChannel(address, grpc::SslCredentials(tls)));
+}
 
 quorvis::v1::ActivateReply ServiceClient::Activate(const CallIdentity& identity, grpc::Status* status) {
     grpc::ClientContext context;

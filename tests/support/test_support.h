@@ -67,6 +67,9 @@ private:
     std::unique_ptr<quorvis::v1::QuorvisService::Stub> stub_;
 };
 
+// A client over TLS that trusts the test CA, with the client certificate of that name in certs (none when empty).
+ServiceClient TlsClient(const std::string& address, const std::string& certs, const std::string& certificate = "");
+
 // A Query for every title of program 1 that stops reading after the header, as a hung viewer would.
 class StalledReader {
 public:
