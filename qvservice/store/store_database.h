@@ -47,9 +47,10 @@ struct Dialect {
     const char* keyedTable;  // after a table whose primary key is its row
     // After a query of ids: keeps the rows from being deleted until commit.
     const char* keyShareLock;
-    // Whether answers are grouped by the service rather than by the engine:
-    // SQLite sorts to group, a hash in the service is several times faster;
-    // a database server groups where the rows are, without sending them.
+    // Whether the trees' answers are grouped by the service rather than by
+    // the engine: SQLite sorts to group, a hash in the service is several
+    // times faster; a database server groups where the rows are, without
+    // sending them. Title answers are grouped by the service on both.
     bool groupsInService;
     // After a query of rows that the transaction will change: locks them
     // against other writers until commit.
