@@ -29,6 +29,8 @@ public:
     explicit Builder(const ActivityRequest& request)
         : request_(request), windows_(request.kind == QueryKind::ProgramDetails) {}
 
+    // The value's placeholder. Called a statement at a time, so that the
+    // numbers follow the text: the operands of + are evaluated in no set order.
     std::string Param(std::int64_t value) {
         sql_.parameters.emplace_back(value);
         return "?" + std::to_string(sql_.parameters.size());
@@ -47,7 +49,11 @@ public:
         std::string sql = std::string("SELECT user_id, computer_id, program_id") + (windows_ ? ", window_id" : "") +
                           ", time_ms, keyboard_events, mouse_events FROM " + level.name +
                           (windows_ ? "_windows" : "_programs") + " WHERE TRUE";
-        if (range) sql += " AND bucket >= " + Param(range->first) + " AND bucket < " + Param(range->last);
+        if (range) {
+            const std::string first = Param(range->first);
+            const std::string last = Param(range->last);
+            sql += " AND bucket >= " + first + " AND bucket < " + last;
+        }
         return sql + Filters();
     }
 
@@ -57,6 +63,7 @@ public:
     std::string Raw(const MsRange& piece, std::int64_t maxDurationMs, const std::string& lengths) {
         const std::string from = Param(piece.from);
         const std::string to = Param(piece.to);
+        const std::string earliest = Param(piece.from - maxDurationMs);
         const std::string end = "start_ms + duration_ms";
         const std::string part = "(CASE WHEN " + to + " < " + end + " THEN " + to + " ELSE " + end +
                                  " END - CASE WHEN " + from + " > start_ms THEN " + from + " ELSE start_ms END)";
@@ -66,9 +73,8 @@ public:
         };
         return std::string("SELECT user_id, computer_id, program_id") + (windows_ ? ", window_id" : "") + ", " + part +
                ", " + share("keyboard_events") + ", " + share("mouse_events") + " FROM activity WHERE " + lengths +
-               "start_ms >= " + Param(piece.from - maxDurationMs) + " AND start_ms < " + to +
-               " AND (start_ms + duration_ms > " + from + " OR (duration_ms = 0 AND start_ms >= " + from + "))" +
-               Filters();
+               "start_ms >= " + earliest + " AND start_ms < " + to + " AND (start_ms + duration_ms > " + from +
+               " OR (duration_ms = 0 AND start_ms >= " + from + "))" + Filters();
     }
 
     ActivitySql Parts(const std::vector<std::string>& sources) {
