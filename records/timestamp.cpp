@@ -62,6 +62,17 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
     return era * 146097 + static_cast<std::int64_t>(dayOfEra) - 719468;
 }
 
+CivilDate CivilFromDays(std::int64_t days) {
+    days += 719468;
+    const std::int64_t era = FloorDiv(days, 146097);
+    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const unsigned shifted = (5 * dayOfYear + 2) / 153;  // March is 0
+    const unsigned month = shifted < 10 ? shifted + 3 : shifted - 9;
+    return {era * 400 + yearOfEra + (month <= 2 ? 1 : 0), month, dayOfYear - (153 * shifted + 2) / 5 + 1};
+}
+
 Timestamp ParseTimestamp(std::string_view text) {
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     if (text.size() < 19 || !ReadDigits(text, 0, 4, year) || text[4] != '-' || !ReadDigits(text, 5, 2, month) ||

@@ -20,6 +20,14 @@ constexpr std::int64_t FloorDiv(std::int64_t value, std::int64_t divisor) {
 // Days since 1970-01-01 of a proleptic Gregorian date.
 std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day);
 
+struct CivilDate {
+    std::int64_t year;
+    unsigned month;  // 1 to 12
+    unsigned day;
+};
+// The date of a day since 1970-01-01: the inverse of DaysFromCivil.
+CivilDate CivilFromDays(std::int64_t days);
+
 enum class TimestampFault { None, Malformed, SkippedLocalTime, RepeatedLocalTime };
 
 struct Timestamp {

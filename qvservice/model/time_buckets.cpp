@@ -1,21 +1,15 @@
 #include "qvservice/model/time_buckets.h"
 
+#include "records/timestamp.h"
+
 namespace qv::server {
 
 namespace {
 
-// Months since January 1970 of a UTC moment (the inverse of DaysFromCivil,
-// for any year).
+// Months since January 1970 of a UTC moment.
 std::int64_t MonthOf(std::int64_t ms) {
-    const std::int64_t days = FloorDiv(ms, kMsPerDay) + 719468;
-    const std::int64_t era = FloorDiv(days, 146097);
-    const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-    const unsigned yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const unsigned shifted = (5 * dayOfYear + 2) / 153;  // March is 0
-    const unsigned month = shifted < 10 ? shifted + 3 : shifted - 9;
-    const std::int64_t year = era * 400 + yearOfEra + (month <= 2 ? 1 : 0);
-    return (year - 1970) * 12 + month - 1;
+    const CivilDate date = CivilFromDays(FloorDiv(ms, kMsPerDay));
+    return (date.year - 1970) * 12 + date.month - 1;
 }
 
 // The first bucket that starts at or after a moment.
