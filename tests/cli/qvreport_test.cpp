@@ -92,7 +92,7 @@ void ExpectCsv(const QByteArray& csv, const QByteArray& header, const std::set<Q
     EXPECT_EQ(std::set<QByteArray>(lines.begin(), lines.end()), rows) << csv.toStdString();
 }
 
-TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotals) {
+TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotalsAndRefusesWithAClearMessageWritingNothing) {
     const Report titles = RunReport(Args(address_, "users", "anna/WS-01/Web Browser"));
     const Report users = RunReport(Args(address_, "applications", "Web Browser"));
     for (const Report* report : {&titles, &users}) ASSERT_EQ(report->exitCode, 0) << report->err.toStdString();
@@ -105,17 +105,14 @@ TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotals) {
     const QByteArray& page = titles.html;
     EXPECT_TRUE(page.contains("<title>Web Browser (anna on WS-01)</title>\r\n"));
     EXPECT_TRUE(page.contains("<td><font size=\"2\">&lt;script&gt;alert(1)&lt;/script&gt;</font></td>\r\n"));
-}
 
-TEST_F(QvreportTest, RefusesWithAClearMessageAndWritesNothing) {
     const QString out = Out("never.htm");
-    struct Case {
+    const QStringList anna = Args(address_, "users", "anna");
+    const struct {
         QStringList args;
         int exitCode;
         const char* says;
-    };
-    const QStringList anna = Args(address_, "users", "anna");
-    const Case cases[] = {
+    } cases[] = {
         {Args(address_, "users", "anna/WS-09") + QStringList{"--html", out}, 1, "no item \"WS-09\" under \"anna\""},
         // The missing item's message lists the names there are, escaped.
         {Args(address_, "users", "nobody") + QStringList{"--html", out}, 1, R"(evil\x1B]0;owned\x07\x1B[2J)"},
@@ -126,7 +123,7 @@ TEST_F(QvreportTest, RefusesWithAClearMessageAndWritesNothing) {
         {anna + QStringList{"--html", out, "--tls-cert", "a.pem", "--tls-ca", "ca.pem"}, 2, "usage:"},
         {anna + QStringList{"--html", out, "--tls-cert", "a.pem", "--tls-key", "a.key"}, 2, "usage:"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Report run = Qvreport(c.args);
         EXPECT_TRUE(run.exitCode == c.exitCode && run.err.contains(c.says))
             << c.says << ", exit " << run.exitCode << ": " << run.err.toStdString();
@@ -192,19 +189,17 @@ TEST_F(QvreportTlsTest, WritesTheSameReportAsOverPlainTextAndEachFailureIsOneLin
     const QStringList alice = Tls("test-ca.pem", "test-client-alice");
     const Report overPlain = RunReport(Args(plain, "computers", "WS-01/anna"));
     const Report overTls = RunReport(Args(secure, "computers", "WS-01/anna") + alice);
-    ASSERT_EQ(overPlain.exitCode, 0) << overPlain.err.toStdString();
-    ASSERT_EQ(overTls.exitCode, 0) << overTls.err.toStdString();
+    for (const Report* report : {&overPlain, &overTls}) ASSERT_EQ(report->exitCode, 0) << report->err.toStdString();
     EXPECT_TRUE(overTls.err.isEmpty()) << overTls.err.toStdString();
     EXPECT_TRUE(overPlain.html.contains("Web Browser"));
     EXPECT_EQ(overTls.html, overPlain.html);
 
-    struct Case {
+    const struct {
         const char* what;
         QString server;
         QStringList tls;
         const char* says;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"TLS to a plain service", plain, alice, "is not available"},
         {"plain text to a TLS service", secure, {}, "is not available"},
         {"unknown CA", secure, Tls("test-other-ca.pem", "test-client-alice"), "is not available"},
@@ -214,7 +209,7 @@ TEST_F(QvreportTlsTest, WritesTheSameReportAsOverPlainTextAndEachFailureIsOneLin
         {"no client certificate", secure, Tls("test-ca.pem"), "Access is denied"},
         {"no CA file", secure, Tls("none.pem", "test-client-alice"), "none.pem"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const Report run =
             Qvreport(Args(c.server, "users", "anna/WS-01") + QStringList{"--html", Out("x.htm")} + c.tls);
         EXPECT_TRUE(run.exitCode == 1 && run.err.startsWith("qvreport: ") && run.err.count('\n') == 1 &&

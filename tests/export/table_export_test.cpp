@@ -28,9 +28,7 @@ namespace {
 using namespace Qt::StringLiterals;
 
 std::string ReadAll(const QString& path) { return ReadFile(QFile::encodeName(path).toStdString()); }
-void WriteAll(const QString& path, const std::string& bytes) {
-    WriteFile(QFile::encodeName(path).toStdString(), bytes);
-}
+void WriteAll(const QString& path, const std::string& data) { WriteFile(QFile::encodeName(path).toStdString(), data); }
 
 std::string Golden(const QString& name) { return ReadAll(u"" QV_EXPORT_DATA_DIR "/"_s + name); }
 
@@ -142,10 +140,7 @@ TEST_F(TableExport, TablesMatchGoldenPagesWithTextsWholeInTheLocaleCodeSet) {
         out.EndTable();
         out.WriteImage(u"pie & bar.png"_s, 120, 300);
     }
-    for (const QString& name : Entries()) {
-        SCOPED_TRACE(name.toStdString());
-        EXPECT_EQ(ReadAll(Path(name)), Golden(name));
-    }
+    for (const QString& name : Entries()) EXPECT_EQ(ReadAll(Path(name)), Golden(name)) << name.toStdString();
     EXPECT_EQ(Entries().size(), 5);
 
     // Texts are written whole, in the locale's code set.
@@ -181,8 +176,7 @@ TEST_F(TableExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
     };
     rlimit saved{};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    rlimit small = saved;
-    small.rlim_cur = 4096;
+    const rlimit small{4096, saved.rlim_max};
     auto* previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const QString error = Export(path, {QString(100000, u'x')});
@@ -193,18 +187,14 @@ TEST_F(TableExport, FailuresLeaveNothingAndKeepTheExistingTarget) {
 
     EXPECT_THROW(ThrowMidExport(path), std::runtime_error);
     expectKept();
-    struct CloseOnUnwind {
-        CHTMLTableExp& out;
-        ~CloseOnUnwind() {
-            out.Close();
-            EXPECT_FALSE(out.Succeeded());
-            EXPECT_TRUE(out.ErrorText().endsWith(u"the export was interrupted"_s));
-        }
-    };
     EXPECT_THROW(
         {
             CHTMLTableExp out(path, u"t"_s);
-            CloseOnUnwind closer{out};
+            const std::shared_ptr<void> closeOnUnwind(nullptr, [&out](void*) {
+                out.Close();
+                EXPECT_FALSE(out.Succeeded());
+                EXPECT_TRUE(out.ErrorText().endsWith(u"the export was interrupted"_s));
+            });
             throw std::runtime_error("grid failed");
         },
         std::runtime_error);
@@ -266,8 +256,7 @@ TEST_F(TableExport, ANewExportIsTheOwnersAloneWithItsFolderSyncedAndReplacingKee
     EXPECT_EQ(Mode(Path(u"new.htm"_s)), 0600u);
     EXPECT_TRUE(folderSynced) << "the rename is durable only once its folder is synced";
 
-    const QString real = Path(u"real.htm"_s);
-    const QString link = Path(u"link.htm"_s);
+    const QString real = Path(u"real.htm"_s), link = Path(u"link.htm"_s);
     WriteAll(real, {});
     ASSERT_EQ(chmod(QFile::encodeName(real).constData(), 0640), 0);
     ASSERT_TRUE(QFile::link(real, link));

@@ -16,7 +16,6 @@
 #include <unistd.h>
 #include <cerrno>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
@@ -64,9 +63,7 @@ TEST_F(HiveStoreTest, SavesThroughANewDirectoryAndAFailedSaveKeepsTheFile) {
     const std::string root = fs::canonical(tmp.Path());
     for (const std::string& folder : {root, root + "/config", root + "/config/qvviewer"})
         EXPECT_TRUE(synced.contains(folder)) << folder;
-    struct stat st {};
-    ASSERT_EQ(stat(path.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_EQ(static_cast<unsigned>(fs::status(path).permissions()), 0600u);
 
     // A failure before the rename leaves the old file whole; reading back is TwoStoresOnOneFile's.
     const std::string before = ReadFile(path);
@@ -194,14 +191,13 @@ TEST(HiveText, BadInputIsRefusedWithItsLineNumber) {
           a + "\"x\"=\"a\" b\n", a + "\"x\"\n", a + "\"x\"=\"\xC3\x28\"\n", a + "value\n"}},
         {"line 4:", {kHead + "\n[A] 0\n\"x\"=\"a" + std::string(1, '\0') + "b\"\n", a + "\"x\"=hex:01,\\\n  02,\\"}},
     };
-    for (const auto& [where, texts] : cases) {
+    for (const auto& [where, texts] : cases)
         for (const std::string& text : texts) {
             HiveTree tree;
             std::string error;
             EXPECT_FALSE(ParseHiveText(text, tree, error)) << text;
             EXPECT_EQ(error.rfind(where, 0), 0u) << text << " -> " << error;
         }
-    }
 }
 
 TEST(HiveText, ToleratedInputAndStrayCarriageReturns) {
@@ -398,7 +394,7 @@ TEST(HiveCrashSafety, SaveKilledAtRandomPointsLeavesTheOldOrTheNewValues) {
     EXPECT_EQ(SaveFilesIn(tmp), std::vector<std::string>{left.front()});
     close(writing);
     const std::string fresh = tmp.File(std::string(kHiveSaveFilePrefix) + "fresh1");
-    { std::ofstream(fresh) << "partial"; }
+    WriteFile(fresh, "partial");
     ASSERT_TRUE(store.Save());
     EXPECT_EQ(SaveFilesIn(tmp), std::vector<std::string>{fresh}) << "the unlocked old file goes, the fresh stays";
 }

@@ -29,8 +29,7 @@ const std::string kNotAStore = "this is not a database, just some text that is l
 TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStartsWithAClearMessage) {
     TempDir dir;
     const std::string store = SmallStore(dir);
-    for (const int signal : {SIGTERM, SIGINT}) {
-        const std::string name = signal == SIGTERM ? "SIGTERM" : "SIGINT";
+    for (const auto& [signal, name] : {std::pair{SIGTERM, "SIGTERM"s}, {SIGINT, "SIGINT"s}}) {
         const auto service = Serve(store, {"--allow", "CORP\\alice,carol,j\xC3\xBCrgen", "--trust-claimed-names"});
         const std::string address = service->ListeningAddress();
         ServiceClient client(address);
@@ -57,9 +56,8 @@ TEST(ServiceEndToEnd, ServesOnALoopbackPortStopsCleanlyOnSignalsAndEndsBadStarts
         EXPECT_EQ(service->Stop(signal), 0);
         const std::string& log = service->Log();
         for (const std::string& part :
-             {"started, listening on " + address, "refused caller 'bob'"s, "stopping on " + name, "stopped"s}) {
+             {"started, listening on " + address, "refused caller 'bob'"s, "stopping on " + name, "stopped"s})
             EXPECT_NE(log.find(part), std::string::npos) << part << ": " << log;
-        }
         EXPECT_EQ(log.find("refused caller 'carol'"), std::string::npos) << log;
         EXPECT_EQ(log.find("--insecure"), std::string::npos) << "loopback needs no --insecure: " << log;
     }
@@ -171,8 +169,7 @@ TEST(ServiceEndToEnd, ImportAndDemoShowProgressOnATerminalOnlyAndFillStoresTheSe
 
     const auto service = Serve(demo);
     ServiceClient client(service->ListeningAddress());
-    const Answer users = client.Query(EncodeActivityRequest(0, 0, 0, 0, 0, 0));
-    EXPECT_EQ(users.rows.size(), 25u);
+    EXPECT_EQ(client.Query(EncodeActivityRequest(0, 0, 0, 0, 0, 0)).rows.size(), 25u);
     const Answer programs = client.Query(EncodeActivityRequest(2, 0, 0, 0, 0, 0));
     EXPECT_GT(programs.rows.size(), 30u);
     for (const auto& row : programs.rows) {

@@ -27,8 +27,6 @@
 namespace qv::test {
 namespace {
 
-using qv::ActivityRecord;
-using qv::kMaxDurationMs;
 using server::RecordIds;
 
 // Central European time, summer time from 31 March 2024 inside the records' span; a POSIX rule needs no zone files.
@@ -74,9 +72,8 @@ std::map<std::int64_t, Expected> Oracle(const std::vector<Stored>& stored, Query
     std::map<std::int64_t, Expected> rows;
     for (const auto& [ids, record] : stored) {
         if ((filter.user && ids.user != filter.user) || (filter.computer && ids.computer != filter.computer) ||
-            (filter.program && ids.program != filter.program)) {
+            (filter.program && ids.program != filter.program))
             continue;
-        }
         const std::int64_t start = record.startMs;
         const std::int64_t end = start + record.durationMs;
         double share = 1.0;
@@ -248,9 +245,7 @@ std::int64_t QuerySteps(const std::string& store, std::int64_t from, std::int64_
     std::int64_t steps = 0;
     sqlite3_progress_handler(
         db.Handle(), 1, [](void* count) { return ++*static_cast<std::int64_t*>(count), 0; }, &steps);
-    server::ActivityRequest request;
-    request.period = server::MsRange{from, to};
-    const auto cursor = server::OpenActivityQuery(db, request);
+    const auto cursor = server::OpenActivityQuery(db, {.period = server::MsRange{from, to}});
     quorvis::v1::Row row;
     while (cursor->Next(row)) row.Clear();
     sqlite3_progress_handler(db.Handle(), 0, nullptr, nullptr);
@@ -370,9 +365,7 @@ TEST(ServiceLocalTime, OleDatesConvertBothWaysAndTimestampsNeverTakeOneTheClocks
     // Below zero the fraction still counts forward from the day: -1.25 is 29 December 1899, 06:00.
     EXPECT_EQ(LocalOleDateToEpochMs(-1.25), kOleZeroMs - kMsPerDay + 6 * kMsPerHour);
     EXPECT_DOUBLE_EQ(EpochMsToLocalOleDate(kOleZeroMs - kMsPerDay + 6 * kMsPerHour), -1.25);
-    EXPECT_FALSE(LocalOleDateToEpochMs(std::nan("")));
-    EXPECT_FALSE(LocalOleDateToEpochMs(-1e9));
-    EXPECT_FALSE(LocalOleDateToEpochMs(3e6));
+    for (const double outside : {std::nan(""), -1e9, 3e6}) EXPECT_FALSE(LocalOleDateToEpochMs(outside)) << outside;
 
     Zone(kZone);
     std::mt19937_64 random(3);
@@ -390,9 +383,8 @@ TEST(ServiceLocalTime, OleDatesConvertBothWaysAndTimestampsNeverTakeOneTheClocks
     for (const auto& [text, ms] : instants) EXPECT_EQ(Instant(text), ms) << text;
     for (const char* bad : {"2023-02-29T00:00:00", "2024-13-01T00:00:00", "2024-03-25 10:00:00", "2024-03-25T10:00",
                             "2024-03-25T24:00:00", "2024-03-25T10:00:00+5:00", "2024-03-25T10:00:00Zx", "",
-                            "abcd-03-25T10:00:00", "2024-03-25T10:00:60"}) {
+                            "abcd-03-25T10:00:00", "2024-03-25T10:00:60"})
         EXPECT_EQ(ParseTimestamp(bad).fault, TimestampFault::Malformed) << bad;
-    }
     // Central Europe's skipped and repeated hours are ServiceImportOnEachEngine.BadInputImportsNothing's.
     Zone("AEST-10AEDT,M10.1.0,M4.1.0/3");
     EXPECT_EQ(ParseTimestamp("2024-10-06T02:30:00").fault, TimestampFault::SkippedLocalTime);

@@ -8,12 +8,12 @@
 #include "reports/right_view.h"
 #include "reports/t_chart.h"
 #include "tests/support/doc_test_support.h"
+#include "tests/support/temp_dir.h"
 #include "trees/tree_object.h"
 
 #include <QAbstractButton>
 #include <QDateEdit>
 #include <QDir>
-#include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QListWidget>
@@ -386,10 +386,8 @@ private slots:
 
         answer = fake_->dir.filePath("a-bc.htm");
         view_->OnCommand(32849);
-        QFile file(answer);
-        QVERIFY(file.open(QIODevice::ReadOnly));
         // The page's escaping is the export's tests'; here the caption and the grid's cells reach it.
-        const QByteArray page = file.readAll();
+        const QByteArray page = QByteArray::fromStdString(ReadFile(answer.toStdString()));
         QVERIFY(page.contains("<title>a\\b/c</title>") &&
                 page.contains("pc&lt;/b&gt;</font></td>\r\n<td><font size=\"2\">01:00 hours"));
         QVERIFY(messages.messages.empty());

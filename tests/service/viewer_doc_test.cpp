@@ -62,8 +62,7 @@ protected:
 
 const std::vector<TreeId> kFillOrder = {IDocumentHost::Users, IDocumentHost::Computers, IDocumentHost::Applications};
 
-// The outcomes of Connect: a message or none, the trees filled or not, and the interface held before kept, dropped or
-// replaced.
+// Connect's outcomes: a message or none, the trees filled or not, the interface held before kept, dropped or replaced.
 TEST_F(ViewerDocTest, EachConnectOutcomeHasItsMessageAndItsInterface) {
     // No server name: the Options are asked for and nothing connects; without a main frame nothing happens at all.
     Activation(S_OK);
@@ -150,8 +149,7 @@ TEST_F(ViewerDocTest, EachConnectOutcomeHasItsMessageAndItsInterface) {
 
 TEST_F(ViewerDocTest, ProgramInfoIsAskedOncePerProgramWithItsIconsUntilACallFails) {
     ConnectToFake();
-    constexpr std::uint32_t kRed = 0xFFFF0000;
-    constexpr std::uint32_t kGreen = 0xFF00FF00;
+    constexpr std::uint32_t kRed = 0xFFFF0000, kGreen = 0xFF00FF00;
     const auto solid = [](int bits, std::uint32_t argb) {
         return qv::server::IconImage{32, bits, std::vector<std::uint32_t>(32 * 32, argb)};
     };
@@ -216,8 +214,7 @@ TEST_F(ViewerDocTest, ImageIndexesAreAddedOncePerConnectionAndReconnectStartsFro
     service_->programs[7] = ProgramInfoTable(u"Editor", u"editor.exe", Variant::Null());
     ASSERT_TRUE(Ask(7));
 
-    // New: Connect over a live connection drops the old lists and caches, so no index of the old server's programs
-    // survives.
+    // New: Connect over a live connection drops the old lists and caches: no old server's program index survives.
     Activation(S_OK);
     doc_.OnNewDocument();
     EXPECT_TRUE(doc_.SmallImages().isEmpty());
@@ -272,14 +269,13 @@ std::vector<std::uint8_t> DateBytes(double date) {
 // The byte forms are the registry's: 8 raw little-endian bytes per date and a DWORD, under the viewer's key whatever
 // its case. The round trip through the file is app_qtest's; the server name's options_sheet_qtest's.
 TEST_F(ViewerDocTest, TheSettingsRegistryByteFormsAndMisshapenValuesKeepTheDefaults) {
-    HiveStore& hive = hive_;
-    hive.Load();
+    hive_.Load();
     const ReportPeriod defaults{10.5, kDateInvalid, 11.5, kDateInvalid, kPeriodThisYear};
     ReportPeriod untouched = defaults;
-    ASSERT_TRUE(LoadSettings(hive, untouched));  // nothing stored yet
+    ASSERT_TRUE(LoadSettings(hive_, untouched));  // nothing stored yet
     EXPECT_EQ(Fields(untouched), Fields(defaults));
-    ASSERT_TRUE(SaveSettings(hive, {45000.25, kDateValid, 45031.75, kDateValid, kPeriodCustom}));
-    HiveKey* key = hive.OpenKey(u"software\\marrowind software\\quorvis\\viewer", false);
+    ASSERT_TRUE(SaveSettings(hive_, {45000.25, kDateValid, 45031.75, kDateValid, kPeriodCustom}));
+    HiveKey* key = hive_.OpenKey(u"software\\marrowind software\\quorvis\\viewer", false);
     ASSERT_NE(key, nullptr);
     EXPECT_EQ(key->GetValue(u"STARTDATE")->type, REG_BINARY);
     EXPECT_EQ(key->GetValue(u"StartDate")->data, DateBytes(45000.25));
@@ -290,7 +286,7 @@ TEST_F(ViewerDocTest, TheSettingsRegistryByteFormsAndMisshapenValuesKeepTheDefau
     key->SetBinary(u"StartDate", four);
     key->SetBinary(u"EndDate", DateBytes(99.0));
     ReportPeriod mixed = defaults;
-    ASSERT_TRUE(LoadSettings(hive, mixed));
+    ASSERT_TRUE(LoadSettings(hive_, mixed));
     EXPECT_EQ(Fields(mixed), Fields({10.5, kDateInvalid, 99.0, kDateValid, kPeriodCustom}));  // the stored type
 }
 

@@ -18,14 +18,12 @@ using namespace qv::test;
 
 namespace {
 
-// The texts of a tree's items, compared whole.
-QStringList Texts(const QTreeWidgetItem* item) {
+// The texts of a tree's top-level items, compared whole.
+QStringList Texts(QTreeWidget& tree) {
     QStringList texts;
-    for (int i = 0; i < item->childCount(); ++i) texts << item->child(i)->text(0);
+    for (int i = 0; i < tree.topLevelItemCount(); ++i) texts << tree.topLevelItem(i)->text(0);
     return texts;
 }
-
-QStringList Texts(QTreeWidget& tree) { return Texts(tree.invisibleRootItem()); }
 
 // Counts the animation thread's steps of a plain waiting tree.
 class StepCountingTree : public CVSTreeCtrl {
@@ -196,9 +194,7 @@ private slots:
         service_->queryStatus = E_FAIL;
         LoadUsersTop(*doc_, tree_);
         LoadComputersTop(*doc_, tree_);
-        QVERIFY(doc_->Service());
-        auto* computer = new CComputerObject(22, "pc", nullptr);
-        QVERIFY(!LoadUserComputerPrograms(*doc_, Item(computer)));
+        QVERIFY(!LoadUserComputerPrograms(*doc_, Item(new CComputerObject(22, "pc", nullptr))));
         QVERIFY(doc_->Service());
         LoadApplicationsTop(*doc_, tree_);
         QVERIFY(!doc_->Service());
