@@ -2,41 +2,18 @@
 
 #include "records/activity_record.h"
 #include "records/log.h"
+#include "records/tls_files.h"
 
 #include <openssl/bio.h>
 #include <openssl/pem.h>
 #include <openssl/x509.h>
-#include <sys/stat.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <stdexcept>
 
 namespace qv::recorder {
 
 namespace {
-
-std::string ReadTextFile(const std::string& path, const char* what) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        throw std::runtime_error(std::string("cannot read the ") + what + " " + path + ": " + std::strerror(errno));
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// As ssh does: a private key that others can read is no longer private.
-void CheckKeyFileMode(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return;  // reading it says why
-    if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        throw std::runtime_error("the TLS key " + path +
-                                 " can be read by other users; make it the owner's alone (chmod 600 " + path + ")");
-    }
-}
 
 using Bio = std::unique_ptr<BIO, decltype(&BIO_free)>;
 using Certificate = std::unique_ptr<X509, decltype(&X509_free)>;
@@ -76,12 +53,12 @@ std::string CommonName(X509* certificate, const std::string& path) {
 
 TlsIdentity LoadTlsIdentity(const std::string& caFile, const std::string& certFile, const std::string& keyFile) {
     TlsIdentity identity;
-    identity.caPem = ReadTextFile(caFile, "CA file");
+    identity.caPem = ReadTlsFile(caFile, "CA file");
     ReadCertificate(identity.caPem, caFile, "CA file");
-    identity.certPem = ReadTextFile(certFile, "certificate");
+    identity.certPem = ReadTlsFile(certFile, "certificate");
     const Certificate certificate = ReadCertificate(identity.certPem, certFile, "certificate");
     CheckKeyFileMode(keyFile);
-    identity.keyPem = ReadTextFile(keyFile, "TLS key");
+    identity.keyPem = ReadTlsFile(keyFile, "TLS key");
     Bio bio = MemoryBio(identity.keyPem);
     // No pass phrase: OpenSSL would otherwise ask for one on the terminal.
     pem_password_cb* noPassPhrase = [](char*, int, int, void*) { return 0; };

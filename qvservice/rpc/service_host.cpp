@@ -3,19 +3,17 @@
 #include "proto/qv_contract.h"
 #include "qvservice/model/store_schema.h"
 #include "records/log.h"
+#include "records/tls_files.h"
 
 #include <grpcpp/resource_quota.h>
 #include <grpcpp/security/server_credentials.h>
 #include <grpcpp/server_builder.h>
 
 #include <arpa/inet.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cctype>
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <stdexcept>
 
 namespace qv::server {
@@ -31,24 +29,6 @@ constexpr int kReservedWorkers = 32;
 // Beyond a caller's limit, room for its "too busy" answers and activations.
 constexpr int kSpareStreamsPerConnection = 8;
 constexpr auto kShutdownGrace = std::chrono::seconds(5);
-
-std::string ReadTextFile(const std::string& path, const char* what) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw std::runtime_error(std::string("cannot read the ") + what + " " + path);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// As ssh does: a private key that others can read is no longer private.
-void CheckKeyFileMode(const std::string& path) {
-    struct stat status {};
-    if (::stat(path.c_str(), &status) != 0) return;  // reading it says why
-    if ((status.st_mode & (S_IRGRP | S_IROTH)) != 0) {
-        throw std::runtime_error("the TLS key " + path +
-                                 " can be read by other users; make it the owner's alone (chmod 600 " + path + ")");
-    }
-}
 
 std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options) {
     if (options.tlsCertFile.empty() && options.tlsKeyFile.empty()) {
@@ -69,9 +49,9 @@ std::shared_ptr<grpc::ServerCredentials> Credentials(const ServeOptions& options
     grpc::SslServerCredentialsOptions ssl(certificates ? GRPC_SSL_REQUEST_CLIENT_CERTIFICATE_AND_VERIFY
                                                        : GRPC_SSL_DONT_REQUEST_CLIENT_CERTIFICATE);
     ssl.pem_key_cert_pairs.push_back(
-        {ReadTextFile(options.tlsKeyFile, "TLS key"), ReadTextFile(options.tlsCertFile, "TLS certificate")});
-    if (!options.clientCaFile.empty()) ssl.pem_root_certs = ReadTextFile(options.clientCaFile, "client CA") + "\n";
-    if (!options.recorderCaFile.empty()) ssl.pem_root_certs += ReadTextFile(options.recorderCaFile, "recorder CA");
+        {ReadTlsFile(options.tlsKeyFile, "TLS key"), ReadTlsFile(options.tlsCertFile, "TLS certificate")});
+    if (!options.clientCaFile.empty()) ssl.pem_root_certs = ReadTlsFile(options.clientCaFile, "client CA") + "\n";
+    if (!options.recorderCaFile.empty()) ssl.pem_root_certs += ReadTlsFile(options.recorderCaFile, "recorder CA");
     return grpc::SslServerCredentials(ssl);
 }
 
