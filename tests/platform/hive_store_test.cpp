@@ -1,7 +1,7 @@
 #include "platform/hive_store.h"
 #include "platform/hive_save_files.h"
 #include "platform/hive_text.h"
-#include "tests/platform/kill_point.h"
+#include "tests/support/kill_point.h"
 #include "tests/support/fsync_spy.h"
 #include "tests/support/set_aside_blocker.h"
 #include "tests/support/temp_dir.h"

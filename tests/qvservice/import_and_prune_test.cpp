@@ -12,7 +12,7 @@
 #include "records/csv_parser.h"
 #include "records/icon_file.h"
 #include "service/icon_file.h"
-#include "tests/platform/kill_point.h"
+#include "tests/support/kill_point.h"
 #include "tests/support/fsync_spy.h"
 #include "tests/support/random_records.h"
 #include "tests/support/service_process.h"
