@@ -44,7 +44,7 @@ enum class Outcome { Killed, EndedFirst, TimedOut };
 
 // Sends SIGKILL once the child's I/O reaches `bytes`; the child stays unreaped. Only the thread that started the
 // child waits for it meanwhile (this one). `observed` receives the largest count seen, which after EndedFirst is
-// the whole run's.
+// the whole run's. A traced child cannot run LeakSanitizer at its exit: start it with LSAN_OPTIONS=detect_leaks=0.
 inline Outcome KillAtIo(pid_t pid, std::uint64_t bytes, std::chrono::milliseconds limit,
                         std::uint64_t* observed = nullptr) {
     const int ioFile = open(("/proc/" + std::to_string(pid) + "/io").c_str(), O_RDONLY | O_CLOEXEC);
