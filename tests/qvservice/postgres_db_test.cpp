@@ -208,6 +208,39 @@ TEST(PostgresDb, ErrorsNameTheStoreAndALostConnectionSaysSo) {
     EXPECT_TRUE(stuck->Broken());
 }
 
+// Reading statements stay prepared on the server: through a failed transaction, a table made anew under them, and
+// more shapes than the server keeps at once.
+TEST(PostgresDb, PreparedStatementsOutliveFailuresFollowTheirTablesAndStayBounded) {
+    QV_REQUIRE_POSTGRES();
+    const auto db = Open(PostgresCluster::Shared().NewDatabase());
+    db->Exec("CREATE TABLE k (n BIGINT); INSERT INTO k VALUES (1), (2)");
+    const auto below = [&](std::int64_t limit) {
+        Statement count(*db, "SELECT count(*) FROM k WHERE n < ?1");
+        count.Bind(1, limit);
+        EXPECT_TRUE(count.Step());
+        return count.Int64(0);
+    };
+    const auto prepared = [&] { return One(*db, "SELECT count(*) FROM pg_prepared_statements"); };
+    {
+        Transaction failed(*db, Transaction::Kind::Read);
+        EXPECT_EQ(below(2), 1);
+        Failure([&] { One(*db, "SELECT 1 / (n - 1) FROM k ORDER BY n"); });
+        Failure([&] { below(3); });
+    }
+    EXPECT_EQ(below(3), 2);
+    db->Exec("DROP TABLE k; CREATE TABLE k (n BIGINT, m BIGINT); INSERT INTO k VALUES (5, 0)");
+    EXPECT_EQ(below(10), 1);
+    {
+        Transaction open(*db, Transaction::Kind::Read);
+        for (int i = 0; i < 100; ++i) EXPECT_EQ(One(*db, "SELECT " + std::to_string(i)), i);
+        EXPECT_LE(prepared(), 64);
+    }
+    for (int i = 0; i < 100; ++i) EXPECT_EQ(One(*db, "SELECT " + std::to_string(i)), i);
+    EXPECT_EQ(below(10), 1);
+    const std::int64_t kept = prepared();
+    EXPECT_TRUE(kept > 1 && kept <= 64) << kept;
+}
+
 constexpr std::int64_t kTitles = 500'000;
 
 // The program's titles and their coarsest rollup rows (all that an all-time question reads), each by one statement.

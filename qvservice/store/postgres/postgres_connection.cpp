@@ -19,6 +19,8 @@ constexpr auto kCancelGrace = std::chrono::seconds(10);
 constexpr std::size_t kCopyChunkBytes = std::size_t{64} << 10;
 constexpr const char* kConnectTimeoutSeconds = "10";
 constexpr const char* kApplicationName = "qvservice";
+// Statements kept on the server at once: the shapes of answer a few viewers ask for.
+constexpr std::size_t kMostPrepared = 64;
 
 struct CancelDeleter {
     void operator()(PGcancel* cancel) const { PQfreeCancel(cancel); }
@@ -77,8 +79,35 @@ int Connection::SendParameters(const std::string& sql, const std::vector<Paramet
         values[k] = parameters[k].null ? nullptr : parameters[k].bytes.data();
         lengths[k] = static_cast<int>(parameters[k].bytes.size());
     }
+    const std::string prepared = PreparedName(sql, types);
+    if (!prepared.empty()) {
+        return PQsendQueryPrepared(Handle(), prepared.c_str(), count, values.data(), lengths.data(), formats.data(),
+                                   kBinaryFormat);
+    }
     return PQsendQueryParams(Handle(), sql.c_str(), count, types.data(), values.data(), lengths.data(), formats.data(),
                              kBinaryFormat);
+}
+
+// Answers repeat a few shapes of query with other values: the server parses
+// each shape once and, once a plan for any values does as well as planning
+// each time, plans it once too (PostgreSQL's choice). Writes run once a batch
+// and are not kept.
+std::string Connection::PreparedName(const std::string& sql, const std::vector<Oid>& types) {
+    if (!sql.starts_with("SELECT ") && !sql.starts_with("WITH ")) return {};
+    std::string key(reinterpret_cast<const char*>(types.data()), types.size() * sizeof(Oid));
+    key += sql;
+    if (const auto kept = prepared_.find(key); kept != prepared_.end()) return kept->second;
+    if (prepared_.size() >= kMostPrepared) {
+        // All go at once, outside a transaction, which a failed one would refuse.
+        if (PQtransactionStatus(Handle()) != PQTRANS_IDLE) return {};
+        Simple("DEALLOCATE ALL");
+        prepared_.clear();
+    }
+    std::string name = "qv" + std::to_string(++preparedCount_);
+    Sent(PQsendPrepare(Handle(), name.c_str(), sql.c_str(), static_cast<int>(types.size()), types.data()));
+    Collect();
+    prepared_.emplace(std::move(key), name);
+    return name;
 }
 
 Result Connection::Simple(const std::string& sql) {

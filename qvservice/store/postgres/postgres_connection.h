@@ -13,6 +13,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -65,6 +66,8 @@ private:
     };
     PGconn* Handle() const { return connection_.get(); }
     int SendParameters(const std::string& sql, const std::vector<Parameter>& parameters);
+    // The name the server keeps the statement under; empty for one it does not keep.
+    std::string PreparedName(const std::string& sql, const std::vector<Oid>& types);
     void Sent(int accepted);
     void Flush();
     void Await(short events);
@@ -77,6 +80,9 @@ private:
     std::function<bool()> interrupted_;
     // When the command under way was asked to stop; empty while it was not.
     std::optional<std::chrono::steady_clock::time_point> cancelledAt_;
+    // Statements the server keeps parsed, by their parameters' types and text.
+    std::unordered_map<std::string, std::string> prepared_;
+    std::uint64_t preparedCount_ = 0;
 };
 
 }  // namespace qv::server::pg
