@@ -3,9 +3,11 @@
 // reports of random items and periods through the viewer's own client code,
 // over and over until the time is up. Prints requests per second, latency
 // percentiles, errors and the service's peak memory.
-//   load_bench [--viewers N] [--seconds S] [--records N] [--store FILE]
+//   load_bench [--viewers N] [--seconds S] [--records N] [--store FILE|postgresql://...]
+// A store that exists already is used as it is.
 #include "platform/ole_date.h"
 #include "qvservice/demo/demo_data.h"
+#include "qvservice/store/store_database.h"
 #include "service/data_access_error.h"
 #include "service/recordset_reader.h"
 #include "service/remote_qv_query.h"
@@ -177,7 +179,7 @@ int main(int argc, char** argv) {
         else if (option == "--store")
             store = argv[i + 1];
         else {
-            std::cerr << "usage: load_bench [--viewers N] [--seconds S] [--records N] [--store FILE]\n";
+            std::cerr << "usage: load_bench [--viewers N] [--seconds S] [--records N] [--store FILE|postgresql://...]\n";
             return 2;
         }
     }
@@ -191,7 +193,10 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(temporary);
         store = (temporary / "store.db").string();
     }
-    if (!std::filesystem::exists(store)) {
+    using qv::server::Database;
+    if (qv::server::IsPostgresStore(store)
+            ? qv::server::OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0
+            : !std::filesystem::exists(store)) {
         qv::server::DemoOptions options;
         options.records = records;
         const auto summary = qv::server::WriteDemoStore(store, options);
