@@ -233,12 +233,12 @@ TEST(PostgresDb, PreparedStatementsOutliveFailuresFollowTheirTablesAndStayBounde
     {
         Transaction open(*db, Transaction::Kind::Read);
         for (int i = 0; i < 100; ++i) EXPECT_EQ(One(*db, "SELECT " + std::to_string(i)), i);
-        EXPECT_LE(prepared(), 64);
+        EXPECT_LE(prepared(), 32);
     }
     for (int i = 0; i < 100; ++i) EXPECT_EQ(One(*db, "SELECT " + std::to_string(i)), i);
     EXPECT_EQ(below(10), 1);
     const std::int64_t kept = prepared();
-    EXPECT_TRUE(kept > 1 && kept <= 64) << kept;
+    EXPECT_TRUE(kept > 1 && kept <= 32) << kept;
 }
 
 constexpr std::int64_t kTitles = 500'000;

@@ -19,8 +19,9 @@ constexpr auto kCancelGrace = std::chrono::seconds(10);
 constexpr std::size_t kCopyChunkBytes = std::size_t{64} << 10;
 constexpr const char* kConnectTimeoutSeconds = "10";
 constexpr const char* kApplicationName = "qvservice";
-// Statements kept on the server at once: the shapes of answer a few viewers ask for.
-constexpr std::size_t kMostPrepared = 64;
+// Statements kept on the server at once, each a few hundred KB of its memory: the shapes of answer that viewers ask
+// for most (a period by kind of tree).
+constexpr std::size_t kMostPrepared = 32;
 
 struct CancelDeleter {
     void operator()(PGcancel* cancel) const { PQfreeCancel(cancel); }
