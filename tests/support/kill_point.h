@@ -71,15 +71,14 @@ inline Outcome KillAtIo(pid_t pid, std::uint64_t bytes, std::chrono::millisecond
         }
         if (info.si_code == CLD_EXITED || info.si_code == CLD_KILLED || info.si_code == CLD_DUMPED) break;
         int status = 0;
-        if (waitpid(pid, &status, 0) != pid) break;  // takes the stop just seen
+        if (waitpid(pid, &status, 0) != pid || !WIFSTOPPED(status)) break;  // takes the stop just seen
         if (const auto io = IoBytesAt(ioFile)) seen = std::max(seen, *io);
         if (!killed && seen >= bytes) {
             ::kill(pid, SIGKILL), killed = true;  // held at this call, it runs no further
             continue;
         }
         // A signal sent to the child is passed on; the stops of the tracing itself are not signals.
-        const bool signalStop =
-            WIFSTOPPED(status) && (status >> 16) == 0 && WSTOPSIG(status) != (SIGTRAP | 0x80);
+        const bool signalStop = (status >> 16) == 0 && WSTOPSIG(status) != (SIGTRAP | 0x80);
         ptrace(PTRACE_SYSCALL, pid, nullptr, signalStop ? WSTOPSIG(status) : 0);
     }
     {
