@@ -8,6 +8,7 @@
 #include <libpq-fe.h>
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
