@@ -179,7 +179,8 @@ int main(int argc, char** argv) {
         else if (option == "--store")
             store = argv[i + 1];
         else {
-            std::cerr << "usage: load_bench [--viewers N] [--seconds S] [--records N] [--store FILE|postgresql://...]\n";
+            std::cerr
+                << "usage: load_bench [--viewers N] [--seconds S] [--records N] [--store FILE|postgresql://...]\n";
             return 2;
         }
     }
@@ -193,10 +194,7 @@ int main(int argc, char** argv) {
         std::filesystem::create_directories(temporary);
         store = (temporary / "store.db").string();
     }
-    using qv::server::Database;
-    if (qv::server::IsPostgresStore(store)
-            ? qv::server::OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0
-            : !std::filesystem::exists(store)) {
+    if (!qv::server::StoreExists(store)) {
         qv::server::DemoOptions options;
         options.records = records;
         const auto summary = qv::server::WriteDemoStore(store, options);

@@ -216,8 +216,7 @@ int main(int argc, char** argv) {
         if (store == "postgres") store = qv::test::PostgresCluster::Shared().NewDatabase();
         const std::int64_t nowMs = endMs;
         const bool postgres = IsPostgresStore(store);
-        if (postgres ? OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() == 0
-                     : !std::filesystem::exists(store)) {
+        if (!StoreExists(store)) {
             const auto start = Clock::now();
             DemoOptions options;
             options.records = records;

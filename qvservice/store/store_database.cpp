@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <utility>
@@ -169,6 +170,11 @@ void HideStorePasswords(int argc, char** argv) {
 std::unique_ptr<Database> OpenStore(const std::string& store, Database::Mode mode) {
     if (IsPostgresStore(store)) return OpenPostgres(store, PrintableStoreName(store), mode);
     return std::make_unique<SqliteDatabase>(store, mode);
+}
+
+bool StoreExists(const std::string& store) {
+    if (IsPostgresStore(store)) return OpenStore(store, Database::Mode::ReadWrite)->SchemaVersion() != 0;
+    return std::filesystem::exists(store);
 }
 
 }  // namespace qv::server

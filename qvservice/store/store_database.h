@@ -217,5 +217,7 @@ bool MisreadsUserPart(std::string_view store);
 void HideStorePasswords(int argc, char** argv);
 // Throws StoreError.
 std::unique_ptr<Database> OpenStore(const std::string& store, Database::Mode mode);
+// A store file that exists, or a database that holds a store's tables.
+bool StoreExists(const std::string& store);
 
 }  // namespace qv::server
