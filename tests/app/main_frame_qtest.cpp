@@ -10,7 +10,6 @@
 #include "tests/service/stalled_call.h"
 #include "tests/support/doc_test_support.h"
 #include "tests/support/fake_tree.h"
-#include "trees/tree_walk.h"
 #include "ui/command_manager.h"
 #include "ui/context_menu_manager.h"
 #include "ui/toolbar_manager.h"
@@ -129,8 +128,7 @@ private slots:
         QVERIFY(users->topLevelItemCount() == 1 && users->currentItem() == users->topLevelItem(0));
         QCOMPARE(frame.Pane(124)->CurrentObject(), TreeObjectOf(users->topLevelItem(0)));
         QCOMPARE(frame.Pane(125)->Tree()->topLevelItemCount(), 0);  // only the current pane
-        QVERIFY(frame.OnCommand(32844));
-        QVERIFY(service->queries.size() == 4u && users->topLevelItemCount() == 1);
+        QVERIFY(frame.OnCommand(32844) && service->queries.size() == 4u && users->topLevelItemCount() == 1);
 
         // My menu is the report grid's context menu: it can copy, not cut or paste.
         QMenu* menu = frame.ContextMenus().Menu(130);
@@ -239,8 +237,7 @@ private slots:
         CPPageServer page(&doc, hive.get());
         page.OnInitDialog();
         page.ServerEdit()->setText(QStringLiteral("nowhere"));
-        QVERIFY(page.OnOK());
-        QVERIFY(messages.messages.size() == 1 && users->topLevelItemCount() == 0);
+        QVERIFY(page.OnOK() && messages.messages.size() == 1 && users->topLevelItemCount() == 0);
         QVERIFY(view.CaptionLine()->text().isEmpty() && view.CaptionIcon()->pixmap().isNull());
         QCOMPARE(view.Grid()->GetRowCount() + view.Chart()->Series()->count() + view.Chart()->Legend()->count(), 0);
 

@@ -102,9 +102,8 @@ TEST_F(QvreportTest, WritesEveryRowWithTheRecordsTotalsAndRefusesWithAClearMessa
               {"anna,10:30 hours,37800000,4400,5240\r", "ben,05:15 hours,18900000,2200,2620\r"});
 
     // The same table as the viewer's export (its escaping is the export's golden pages'), the caption as title.
-    const QByteArray& page = titles.html;
-    EXPECT_TRUE(page.contains("<title>Web Browser (anna on WS-01)</title>\r\n"));
-    EXPECT_TRUE(page.contains("<td><font size=\"2\">&lt;script&gt;alert(1)&lt;/script&gt;</font></td>\r\n"));
+    EXPECT_TRUE(titles.html.contains("<title>Web Browser (anna on WS-01)</title>\r\n"));
+    EXPECT_TRUE(titles.html.contains("<td><font size=\"2\">&lt;script&gt;alert(1)&lt;/script&gt;</font></td>\r\n"));
 
     const QString out = Out("never.htm");
     const QStringList anna = Args(address_, "users", "anna");

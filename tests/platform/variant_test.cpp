@@ -14,6 +14,8 @@ namespace {
 
 const NumberFormat kPoint{u"."};
 const NumberFormat kComma{u","};
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
 
 Variant S(const char16_t* text) { return Variant::Str(BStr(text)); }
 
@@ -22,8 +24,6 @@ Decimal Dec(std::string_view digits, int exponent, bool negative = false) {
 }
 
 TEST(Variant, ConversionsThatCanBreak) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    const double inf = std::numeric_limits<double>::infinity();
     struct Case {
         Variant src;
         VARTYPE to;
@@ -47,8 +47,8 @@ TEST(Variant, ConversionsThatCanBreak) {
         {Variant::R8(-0.4), VT_UI4, S_OK, Variant::UI4(0)},
         {Variant::R8(-0.6), VT_UINT, DISP_E_OVERFLOW, {}},
         {Variant::R8(4294967296.0), VT_UI4, DISP_E_OVERFLOW, {}},
-        {Variant::R8(nan), VT_I4, DISP_E_OVERFLOW, {}},
-        {Variant::R8(inf), VT_I8, DISP_E_OVERFLOW, {}},
+        {Variant::R8(kNaN), VT_I4, DISP_E_OVERFLOW, {}},
+        {Variant::R8(kInf), VT_I8, DISP_E_OVERFLOW, {}},
         {Variant::Date(1.75), VT_I4, S_OK, Variant::I4(2)},
         {Variant::Dec(Dec("25", -1)), VT_I4, S_OK, Variant::I4(2)},
         {Variant::Dec(Dec("35", -1)), VT_UI4, S_OK, Variant::UI4(4)},
@@ -137,8 +137,7 @@ std::time_t Utc(int y, int mo, int d, int h, int mi, int s) {
 }
 
 TEST(OleDate, RefusesWhatIsNoDateAndGivesCalendarFieldsAndText) {
-    for (double bad : {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
-                       -std::numeric_limits<double>::infinity(), -657435.0, 2958466.0, 1e300, -1e300}) {
+    for (double bad : {kNaN, kInf, -kInf, -657435.0, 2958466.0, 1e300, -1e300}) {
         EXPECT_EQ(OleDateToFields(bad), std::nullopt) << bad;
         EXPECT_EQ(FormatOleDate(bad), std::nullopt) << bad;
         EXPECT_EQ(OleDateToTime(bad), std::nullopt) << bad;
@@ -222,7 +221,7 @@ TEST(OleDate, DayFieldsNeverRoundIntoTheNextDay) {
     // Whole seconds stay themselves despite the fraction's binary error.
     for (int second = 0; second < 86400; second += 7)
         EXPECT_EQ(OleDateToFields(45000 + second / 86400.0, SecondRounding::Down)->second, second % 60) << second;
-    EXPECT_FALSE(OleDateDayFields(std::numeric_limits<double>::quiet_NaN()));
+    EXPECT_FALSE(OleDateDayFields(kNaN));
     EXPECT_FALSE(OleDateDayFields(1e300));
 }
 
@@ -268,13 +267,12 @@ TEST(Recordset, FieldsCursorAndOpenState) {
 TEST(Recordset, SortIsStableCaseInsensitiveAndMultiKey) {
     std::setlocale(LC_ALL, "C.UTF-8");
     Recordset rs({{"Name", adVarWChar, 50}, {"TimeSpent", adBigInt, 8}, {"Seq", adInteger, 4}});
-    const double nan = std::numeric_limits<double>::quiet_NaN();
     rs.AddRow({S(u"bob"), Variant::I8(5), Variant::I4(0)});
     rs.AddRow({S(u"Alice"), Variant::R8(2.5), Variant::I4(1)});
     rs.AddRow({Variant::Null(), Variant::I4(10), Variant::I4(2)});
     rs.AddRow({S(u"ALICE"), Variant::Dec(Dec("3", 0)), Variant::I4(3)});
     rs.AddRow({S(u"alice"), Variant::R8(2.5), Variant::I4(4)});
-    rs.AddRow({S(u"\u00c9mile"), Variant::R8(nan), Variant::I4(5)});
+    rs.AddRow({S(u"\u00c9mile"), Variant::R8(kNaN), Variant::I4(5)});
     rs.AddRow({S(u"Bob"), Variant(), Variant::I4(6)});
 
     auto seq = [&] {

@@ -289,8 +289,6 @@ TEST(AnswerMemory, PostgresStreamsALargeAnswerAsSqliteDoes) {
     EXPECT_LE(postgresPeak, 2 * sqlitePeak) << "peak kB: PostgreSQL " << postgresPeak << ", SQLite " << sqlitePeak;
 }
 
-using server::PrintableStoreName;
-
 constexpr const char* kSecret = "Zq7";
 
 static bool Shows(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
@@ -316,13 +314,13 @@ TEST(StoreSecrets, PrintableNameComesFromLibpqsReadingAndNeitherLogNorErrorNorPs
         {"postgresql://", "postgresql://"},
         {"/var/lib/qvservice/store.db", "/var/lib/qvservice/store.db"},
     };
-    for (const auto& [store, printable] : read) EXPECT_EQ(PrintableStoreName(store), printable) << store;
+    for (const auto& [store, printable] : read) EXPECT_EQ(server::PrintableStoreName(store), printable) << store;
     EXPECT_TRUE(server::IsPostgresStore("postgres://db/q"));
     EXPECT_FALSE(server::IsPostgresStore("postgresql.db"));
     // libpq would take a part of the first two passwords for the host or the database.
     for (const char* unread :
          {"postgresql://qv:p@Zq7@db/q", "postgresql://qv:Zq7/x@db/q", "postgresql://qv:Zq7%zz@db/q"})
-        EXPECT_FALSE(Shows(PrintableStoreName(unread), kSecret)) << unread;
+        EXPECT_FALSE(Shows(server::PrintableStoreName(unread), kSecret)) << unread;
 
     std::string arguments[] = {"qvservice", "--store", "postgresql://qv:Zq7?x@db/q",
                                "--store=postgres://db/q?password=Zq7"};

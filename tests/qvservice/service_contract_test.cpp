@@ -338,13 +338,10 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     const int older = Postgres() ? 4 : 1;
     {
         const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
-        for (const char* table : {"year_programs", "year_windows", "month_programs", "month_windows"})
-            db->Exec(std::string("DROP TABLE ") + table);
-        if (older == 1) {
-            for (const char* table : {"recorders", "all_programs", "days4_programs"})
-                db->Exec(std::string("DROP TABLE ") + table);
-        }
-        db->Exec("DELETE FROM store_info WHERE key = 'latest_end_ms'");
+        db->Exec(
+            "DROP TABLE year_programs; DROP TABLE year_windows; DROP TABLE month_programs; DROP TABLE month_windows; "
+            "DELETE FROM store_info WHERE key = 'latest_end_ms'");
+        if (older == 1) db->Exec("DROP TABLE recorders; DROP TABLE all_programs; DROP TABLE days4_programs");
         db->SetSchemaVersion(older);
         // The records keyed by an id of their own, with an index of starts.
         if (server::IsPostgresStore(store)) {
@@ -353,15 +350,13 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
                 "ADD FOREIGN KEY (window_id) REFERENCES window_titles(id), DROP CONSTRAINT activity_pkey, "
                 "ADD PRIMARY KEY (id)");
         } else {
-            db->Exec("ALTER TABLE activity RENAME TO keyed_by_start");
             db->Exec(
+                "ALTER TABLE activity RENAME TO keyed_by_start; "
                 "CREATE TABLE activity(id INTEGER PRIMARY KEY, user_id INTEGER NOT NULL, computer_id INTEGER NOT "
                 "NULL, program_id INTEGER NOT NULL, window_id INTEGER NOT NULL, start_ms INTEGER NOT NULL, "
-                "duration_ms INTEGER NOT NULL, keyboard_events INTEGER NOT NULL, mouse_events INTEGER NOT NULL)");
-            db->Exec(
+                "duration_ms INTEGER NOT NULL, keyboard_events INTEGER NOT NULL, mouse_events INTEGER NOT NULL); "
                 "INSERT INTO activity SELECT 7, user_id, computer_id, program_id, window_id, start_ms, "
-                "duration_ms, keyboard_events, mouse_events FROM keyed_by_start");
-            db->Exec("DROP TABLE keyed_by_start");
+                "duration_ms, keyboard_events, mouse_events FROM keyed_by_start; DROP TABLE keyed_by_start");
         }
         db->Exec("CREATE INDEX activity_by_start ON activity(start_ms)");
     }
@@ -397,20 +392,16 @@ TEST_P(RecordingOnEachEngine, BatchesCountOnceAreAnsweredAtOnceAndUpgradeAnOlder
     pb::RecordReply reply;
     EXPECT_TRUE(SendBatch(*stub, WireBatch(kRecorderId, 11, {Record("WS-01", 1)}), &reply).ok());
     EXPECT_EQ(reply.programs_without_icon_size(), 1);
+    if (Postgres()) {
+        EXPECT_EQ(StoreRowCount(store, "pg_constraint WHERE conrelid = 'activity'::regclass AND contype = 'f'"), 0)
+            << "the writer checks the names once a write instead";
+    }
+    const char* startIndex = Postgres() ? "pg_indexes WHERE indexname = 'activity_by_start'"
+                                        : "sqlite_master WHERE name = 'activity_by_start' "
+                                          "OR (name = 'activity' AND sql NOT LIKE '%WITHOUT ROWID')";
+    EXPECT_EQ(StoreRowCount(store, startIndex), 0) << "the records keyed by start, without an index of starts";
     const auto db = server::OpenStore(store, server::Database::Mode::ReadWrite);
     EXPECT_EQ(db->SchemaVersion(), server::kStoreVersion);
-    if (server::IsPostgresStore(store)) {
-        server::Statement keys(*db,
-                               "SELECT count(*) FROM pg_constraint WHERE conrelid = 'activity'::regclass "
-                               "AND contype = 'f'");
-        EXPECT_TRUE(keys.Step() && keys.Int64(0) == 0) << "the writer checks the names once a write instead";
-    }
-    server::Statement startIndex(*db, Postgres()
-                                          ? "SELECT count(*) FROM pg_indexes WHERE indexname = 'activity_by_start'"
-                                          : "SELECT count(*) FROM sqlite_master WHERE name = 'activity_by_start' "
-                                            "OR (name = 'activity' AND sql NOT LIKE '%WITHOUT ROWID')");
-    EXPECT_TRUE(startIndex.Step() && startIndex.Int64(0) == 0)
-        << "the records keyed by start, without an index of starts";
     server::Transaction transaction(*db, server::Transaction::Kind::Write);
     server::RecordWriter writer(*db);
     writer.AddResolved({1, 1, 1, 999'999}, 0, 1, 0, 0);

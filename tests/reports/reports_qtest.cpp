@@ -26,7 +26,6 @@
 
 #include <algorithm>
 #include <array>
-#include <limits>
 #include <numeric>
 #include <random>
 
@@ -401,7 +400,7 @@ private slots:
     // Every column type with its hard cases, in the C locale and a collating one, both ways and after a sort by
     // another column: the order is the comparator's by a stable sort from the order added.
     void sortsAsCompareItemsInAnyLocale() {
-        const double nan = std::numeric_limits<double>::quiet_NaN();
+        const double nan = qQNaN();
         const std::vector<Variant> owns = {
             Variant::R8(1),     Variant::R8(1),     Variant::R8(-0.0), Variant::R8(nan), Variant::Date(1),
             Variant::I4(-1),    Variant::I4(5),     Variant::UI4(~0u), Variant::Int(5),  Variant::UInt(7),
@@ -468,10 +467,9 @@ private slots:
         const Variant minutes59 = Variant::R8(3'599'000);
         QCOMPARE(compare("59 minutes", minutes59, "1 day", Variant::R8(86'400'000)), -1);
         QCOMPARE(grid.CompareItems(GridCell("59 minutes", &minutes59).get(), GridCell("1 day").get()), 1);
-        const double nan = std::numeric_limits<double>::quiet_NaN();
         // NaN on either side: after.
-        QCOMPARE(compare("", Variant::R8(nan), "", Variant::R8(1)), 1);
-        QCOMPARE(compare("", Variant::R8(1), "", Variant::R8(nan)), 1);
+        QCOMPARE(compare("", Variant::R8(qQNaN()), "", Variant::R8(1)), 1);
+        QCOMPARE(compare("", Variant::R8(1), "", Variant::R8(qQNaN())), 1);
         // 32-bit integers compare signed, whatever the tag.
         QCOMPARE(compare("", Variant::UI4(0xFFFFFFFF), "", Variant::UI4(1)), -1);
         // Strings: ordinal and case-sensitive ("B" before "a"), unlike the values.
@@ -505,8 +503,7 @@ private slots:
 
         const QImage text = render(CIconGridItem(QString("Notepad"), icon));
         QCOMPARE(text.pixel(10, 10), qRgb(255, 0, 0));
-        QVERIFY(InkedFrom(text, 20));
-        QVERIFY(!InkedFrom(text, 100));  // left aligned after the icon
+        QVERIFY(InkedFrom(text, 20) && !InkedFrom(text, 100));  // left aligned after the icon
     }
 };
 

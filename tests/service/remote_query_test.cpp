@@ -165,8 +165,7 @@ TEST(RemoteQuery, AMillionRowAnswerIsReadWhole) {
     const std::string store = dir.File("store.db");
     qv::test::WriteManyTitles(store, kRows);
     const auto process = qv::test::Serve(store);
-    const std::string address = process->ListeningAddress();
-    ActivationResult activation = ActivateQuorvisService(address);
+    ActivationResult activation = ActivateQuorvisService(process->ListeningAddress());
     ASSERT_EQ(activation.hr, S_OK) << activation.description;
     RemoteQVQuery service(activation.object);
 

@@ -15,7 +15,6 @@
 #include <QCoreApplication>
 #include <QTimer>
 
-#include <cstring>
 #include <filesystem>
 #include <optional>
 #include <tuple>
@@ -217,8 +216,7 @@ TEST_F(ViewerDocTest, ImageIndexesAreAddedOncePerConnectionAndReconnectStartsFro
     // New: Connect over a live connection drops the old lists and caches: no old server's program index survives.
     Activation(S_OK);
     doc_.OnNewDocument();
-    EXPECT_TRUE(doc_.SmallImages().isEmpty());
-    EXPECT_TRUE(doc_.LargeImages().isEmpty());
+    EXPECT_TRUE(doc_.SmallImages().isEmpty() && doc_.LargeImages().isEmpty());
     doc_.SetService(std::make_unique<FakeQVQuery>(service_));
     EXPECT_EQ(Ask(7).value().smallImage, 0);
     EXPECT_EQ(service_->infoQueries.size(), 2u);
@@ -261,9 +259,8 @@ TEST_F(ViewerDocTest, QuitDuringAPendingCallDropsItsAnswerAndEndsTheLoop) {
 auto Fields(const ReportPeriod& p) { return std::tuple(p.start, p.startStatus, p.end, p.endStatus, p.type); }
 
 std::vector<std::uint8_t> DateBytes(double date) {
-    std::vector<std::uint8_t> bytes(sizeof date);
-    std::memcpy(bytes.data(), &date, sizeof date);
-    return bytes;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&date);
+    return {bytes, bytes + sizeof date};
 }
 
 // The byte forms are the registry's: 8 raw little-endian bytes per date and a DWORD, under the viewer's key whatever

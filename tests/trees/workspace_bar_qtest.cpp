@@ -194,8 +194,7 @@ private slots:
         service_->queryStatus = E_FAIL;
         LoadUsersTop(*doc_, tree_);
         LoadComputersTop(*doc_, tree_);
-        QVERIFY(!LoadUserComputerPrograms(*doc_, Item(new CComputerObject(22, "pc", nullptr))));
-        QVERIFY(doc_->Service());
+        QVERIFY(!LoadUserComputerPrograms(*doc_, Item(new CComputerObject(22, "pc", nullptr))) && doc_->Service());
         LoadApplicationsTop(*doc_, tree_);
         QVERIFY(!doc_->Service());
         QCOMPARE(service_->alive, 0);
@@ -211,8 +210,7 @@ private slots:
         for (const auto& [loader, object] : releasing) {
             QTreeWidgetItem* item = Item(object);
             doc_->SetService(std::make_unique<FakeQVQuery>(service_));
-            QVERIFY(!loader(*doc_, item));
-            QVERIFY(!doc_->Service());
+            QVERIFY(!loader(*doc_, item) && !doc_->Service());
             const std::size_t asked = service_->queries.size();
             QVERIFY(!loader(*doc_, item));
             QCOMPARE(service_->queries.size(), asked);  // no interface: no call
@@ -232,8 +230,7 @@ private slots:
 
         // Without the item's object or the frame nothing is asked.
         const std::size_t asked = service_->queries.size();
-        QVERIFY(!LoadUserComputers(*doc_, Item(nullptr)));
-        QVERIFY(!LoadUserComputers(*doc_, nullptr));
+        QVERIFY(!LoadUserComputers(*doc_, Item(nullptr)) && !LoadUserComputers(*doc_, nullptr));
         doc_->SetHost(nullptr);
         LoadUsersTop(*doc_, tree_);
         QVERIFY(!LoadUserComputers(*doc_, Item(new CUserObject(1, "u"))));
@@ -341,8 +338,7 @@ private slots:
         // A failed fetch keeps the expand button.
         source.succeed = false;
         second->setExpanded(true);
-        QVERIFY(!second->isExpanded());
-        QVERIFY(HasChildrenMark(second));
+        QVERIFY(!second->isExpanded() && HasChildrenMark(second));
         source.succeed = true;
         pane.Tree()->setCurrentItem(second);
         pane.SelectChildById(99);
@@ -379,8 +375,7 @@ private slots:
         QCOMPARE(childrenSeen, 0);  // the waiting item is gone before the fetch
         // The fetch ended only when six frames had come, or at its limit.
         QVERIFY2(frames.count() >= 6, qPrintable(QStringLiteral("%1 frames").arg(frames.count())));
-        QVERIFY(!pane.Tree()->IsSnapshotShown());
-        QVERIFY(pane.Tree()->viewport()->updatesEnabled());
+        QVERIFY(!pane.Tree()->IsSnapshotShown() && pane.Tree()->viewport()->updatesEnabled());
 
         // The animation thread is joined: frames still queued are dropped.
         const int shown = frames.count();

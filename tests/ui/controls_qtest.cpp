@@ -178,8 +178,7 @@ private slots:
         QTreeWidgetItem* general = sheet.AddTreeCategory(QStringLiteral("General"), 0, 0);
         auto* first = new CountingPage(QStringLiteral("Server"));
         auto* second = new CountingPage(QStringLiteral("Other"));
-        sheet.AddPageToTree(general, first, 1, 1);
-        sheet.AddPageToTree(general, second, 1, 1);
+        for (CountingPage* page : {first, second}) sheet.AddPageToTree(general, page, 1, 1);
 
         QVERIFY(general->childCount() == 2 && !general->child(0)->icon(0).isNull());
         QCOMPARE(sheet.ActivePage(), first);
@@ -199,8 +198,7 @@ private slots:
         QVERIFY(!sheet.AddTreeCategory(QStringLiteral("General")) && !sheet.SetIconsList(kIdiUser, 16));
         auto* shown = new CountingPage(QStringLiteral("A"));
         auto* never = new CountingPage(QStringLiteral("B"));
-        sheet.AddPage(shown);
-        sheet.AddPage(never);
+        for (CountingPage* page : {shown, never}) sheet.AddPage(page);
         QCOMPARE(sheet.NavigationTree()->topLevelItemCount(), 2);
         sheet.show();
 

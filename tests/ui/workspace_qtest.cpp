@@ -193,15 +193,14 @@ private slots:
         CWorkspaceState none(nullptr, fresh.window, fresh.commands, fresh.toolbars);
         QVERIFY(!none.Save() && !none.Restore());
 
-        QMainWindow& window = fresh.window;
-        QVERIFY(!ApplyVisualLook(32825, &window));
+        QVERIFY(!ApplyVisualLook(32825, &fresh.window));
         // Each look its own palette; only the last animates docking.
         QSet<QRgb> windows;
         for (int id = 32826; id <= 32830; ++id) {
-            QVERIFY(ApplyVisualLook(id, &window));
+            QVERIFY(ApplyVisualLook(id, &fresh.window));
             QCOMPARE(QApplication::style()->name(), id == 32826 ? "windows" : "fusion");
             windows.insert(QApplication::palette().color(QPalette::Window).rgba());
-            QCOMPARE(window.dockOptions().testFlag(QMainWindow::AnimatedDocks), id == 32830);
+            QCOMPARE(fresh.window.dockOptions().testFlag(QMainWindow::AnimatedDocks), id == 32830);
         }
         QCOMPARE(windows.size(), 5);
     }
